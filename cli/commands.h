@@ -1,0 +1,13 @@
+#pragma once
+// Each subcommand of the avikit tool registers itself on the application.
+
+#include <CLI/CLI.hpp>
+
+namespace avicli {
+
+// Every command's run function returns the process exit status through this slot.
+struct ExitStatus {
+  int code = 0;
+};
+
+}  // namespace avicli

@@ -1,0 +1,22 @@
+// avikit: probe, decode and play AVI files from the command line.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)"};
+  app.require_subcommand(1);
+  avicli::ExitStatus status;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "avikit: %s\n", e.what());
+    return 1;
+  }
+  return status.code;
+}

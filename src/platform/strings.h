@@ -1,0 +1,18 @@
+#pragma once
+// The few Win32 string routines the module uses. The "ANSI code page" here is Latin-1: code
+// points above 0xFF become the default character '?'.
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+inline constexpr UINT CP_ACP = 0;
+
+// As on Windows: src_len -1 converts through the terminating NUL (counted in the result);
+// dst_len 0 asks for the size needed; a buffer too small gives 0 and ERROR_INSUFFICIENT_BUFFER.
+int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_len, char* dst,
+                        int dst_len, const char* default_char, BOOL* used_default);
+char* lstrcpyA(char* dst, const char* src);
+int lstrlenA(const char* s);
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/strings.h"
+#include "platform/sync.h"
+
+namespace {
+
+using namespace platform;
+
+TEST(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EnterCriticalSection(&cs);  // the owner may enter again, as on Windows
+  bool other_got_it = true;
+  std::thread([&] { other_got_it = TryEnterCriticalSection(&cs) != 0; }).join();
+  EXPECT_FALSE(other_got_it);
+  LeaveCriticalSection(&cs);
+  LeaveCriticalSection(&cs);
+  std::thread([&] {
+    other_got_it = TryEnterCriticalSection(&cs) != 0;
+    if (other_got_it) LeaveCriticalSection(&cs);
+  }).join();
+  EXPECT_TRUE(other_got_it);
+  DeleteCriticalSection(&cs);
+}
+
+TEST(SyncTest, ThreadIdsDifferBetweenLiveThreads) {
+  std::vector<DWORD> ids(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < 4; ++i) threads.emplace_back([&ids, i] { ids[i] = GetCurrentThreadId(); });
+  for (auto& t : threads) t.join();
+  ids.push_back(GetCurrentThreadId());
+  EXPECT_EQ(std::set<DWORD>(ids.begin(), ids.end()).size(), ids.size());
+}
+
+TEST(SyncTest, GlobalMemoryLocksAndFrees) {
+  HGLOBAL h = GlobalAlloc(GHND, 100);
+  ASSERT_NE(h, nullptr);
+  auto* p = static_cast<unsigned char*>(GlobalLock(h));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p[99], 0);
+  EXPECT_EQ(GlobalSize(h), 100u);
+  EXPECT_FALSE(GlobalUnlock(h));  // lock count back to zero
+  EXPECT_EQ(GlobalFree(h), nullptr);
+}
+
+TEST(StringsTest, WideToAnsiFollowsWindowsBufferRules) {
+  const char16_t text[] = u"Codec \u00e9\u4e2d";
+  char out[16] = {};
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 9);
+  BOOL used_default = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, out, 16, nullptr, &used_default), 9);
+  EXPECT_STREQ(out, "Codec \xe9?");
+  EXPECT_TRUE(used_default);
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, out, 4, nullptr, nullptr), 0);
+  EXPECT_EQ(lstrlenA(nullptr), 0);
+  char copy[8];
+  EXPECT_EQ(lstrlenA(lstrcpyA(copy, "abc")), 3);
+}
+
+}  // namespace

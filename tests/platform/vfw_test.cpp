@@ -1,0 +1,108 @@
+#include "platform/vfw.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace platform;
+
+// A fake driver that decodes "FAKE" into 24-bit output only, and counts what it is asked.
+struct FakeDriverState {
+  int opens = 0;
+  int closes = 0;
+  int decompressions = 0;
+  DWORD last_flags = 0;
+} g_fake;
+
+LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
+  switch (msg) {
+    case DRV_OPEN: {
+      auto* o = reinterpret_cast<ICOPEN*>(p2);
+      if (o == nullptr || o->fccType != ICTYPE_VIDEO) return 0;
+      ++g_fake.opens;
+      return 42;
+    }
+    case DRV_CLOSE: ++g_fake.closes; return 1;
+    case ICM_DECOMPRESS_BEGIN:
+    case ICM_DECOMPRESS_END: return ICERR_OK;
+    case ICM_GETINFO: {
+      auto* info = reinterpret_cast<ICINFO*>(p1);
+      const char16_t desc[] = u"Fake codec";
+      std::memcpy(info->szDescription, desc, sizeof desc);
+      return sizeof(ICINFO);
+    }
+    case ICM_DECOMPRESS_QUERY: {
+      auto* in = reinterpret_cast<BITMAPINFOHEADER*>(p1);
+      auto* out = reinterpret_cast<BITMAPINFOHEADER*>(p2);
+      if (in == nullptr || in->biCompression != fourcc("FAKE")) return ICERR_BADFORMAT;
+      if (out != nullptr && out->biBitCount != 24) return ICERR_BADFORMAT;
+      return ICERR_OK;
+    }
+    case ICM_DECOMPRESS: {
+      EXPECT_EQ(id, 42u);
+      auto* d = reinterpret_cast<ICDECOMPRESS*>(p1);
+      EXPECT_EQ(static_cast<size_t>(p2), sizeof(ICDECOMPRESS));
+      ++g_fake.decompressions;
+      g_fake.last_flags = d->dwFlags;
+      return ICERR_OK;
+    }
+    default: return ICERR_UNSUPPORTED;
+  }
+}
+
+class VfwTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_fake = {};
+    ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, fourcc("fake"), reinterpret_cast<LPARAM>(&fake_proc),
+                          nullptr, ICINSTALL_FUNCTION));
+  }
+  void TearDown() override {
+    ICRemove(ICTYPE_VIDEO, fourcc("fake"), 0);
+    EXPECT_EQ(ic_open_instances(), 0);
+  }
+};
+
+TEST_F(VfwTest, OpensByHandlerIgnoringCaseAndDescribesItself) {
+  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("FAKE"), ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  ICINFO info;
+  EXPECT_EQ(ICGetInfo(ic, &info, sizeof info), static_cast<LRESULT>(sizeof(ICINFO)));
+  EXPECT_EQ(info.fccType, ICTYPE_VIDEO);
+  EXPECT_EQ(std::u16string(info.szDescription), u"Fake codec");
+  EXPECT_EQ(ICClose(ic), ICERR_OK);
+  EXPECT_EQ(g_fake.closes, 1);
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("none"), ICMODE_DECOMPRESS), nullptr);
+  EXPECT_EQ(ICOpen(fourcc("vidx"), fourcc("fake"), ICMODE_DECOMPRESS), nullptr);
+}
+
+TEST_F(VfwTest, LocateAsksEveryDriverWhetherItTakesTheFormat) {
+  BITMAPINFOHEADER in;
+  in.biCompression = fourcc("FAKE");
+  HIC ic = ICLocate(ICTYPE_VIDEO, fourcc("othr"), &in, nullptr, ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  BITMAPINFOHEADER out;
+  out.biBitCount = 24;
+  std::uint8_t data[4] = {}, pixels[4] = {};
+  EXPECT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK);
+  EXPECT_EQ(ICDecompress(ic, ICDECOMPRESS_NOTKEYFRAME, &in, data, &out, pixels), 0u);
+  EXPECT_EQ(g_fake.decompressions, 1);
+  EXPECT_EQ(g_fake.last_flags, ICDECOMPRESS_NOTKEYFRAME);
+  ICClose(ic);
+  in.biCompression = fourcc("MJPG");
+  EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("MJPG"), &in, nullptr, ICMODE_DECOMPRESS), nullptr);
+  out.biBitCount = 16;
+  in.biCompression = fourcc("FAKE");
+  EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, &out, ICMODE_DECOMPRESS), nullptr);
+}
+
+TEST_F(VfwTest, NullHandlesAreRejected) {
+  EXPECT_EQ(ICSendMessage(nullptr, ICM_DECOMPRESS_END, 0, 0), ICERR_BADHANDLE);
+  EXPECT_EQ(ICClose(nullptr), ICERR_BADHANDLE);
+  ICINFO info;
+  EXPECT_EQ(ICGetInfo(nullptr, &info, sizeof info), 0);
+}
+
+}  // namespace
