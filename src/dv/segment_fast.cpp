@@ -3,6 +3,7 @@
 // transposed as it is decoded. Only a code that runs across the end of a reader's area is
 // walked bit by bit through the tree, exactly as the reference does.
 
+#include <algorithm>
 #include <cstring>
 
 #include "dv/block_decode.h"
@@ -138,6 +139,155 @@ int decode_block_fast(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
   }
 }
 
+// Pass 1 on N lanes at once. In pass 1 each block reads only its own area, so the blocks'
+// codes form independent chains of look-ups; stepping N of them together lets the processor
+// overlap the chains. A lane decodes two codes a step from one 64-bit peek, which needs 32 bits
+// of the area left; nearer the end, decode_block_fast finishes the block exactly (a code across
+// the end included) and the lane takes the next block.
+template <std::size_t N>
+class Pass1Lanes {
+ public:
+  Pass1Lanes(DvSegmentState& st, const FastBlock* blocks) : st_(st), blocks_(blocks) {}
+
+  void run() {
+    bool empty = false;
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) empty |= !load(k);
+    if (empty) return finish_all();
+    for (;;) {
+      // The hot loop works on local copies, which the compiler keeps in registers.
+      std::uint32_t pos[N], end[N], count[N];
+      std::int32_t zpos[N];
+      const CoefSlot* slots[N];
+      std::int16_t* coeffs[N];
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        pos[k] = pos_[k];
+        end[k] = end_[k];
+        zpos[k] = zpos_[k];
+        count[k] = count_[k];
+        slots[k] = blocks_[block_[k]].slots;
+        coeffs[k] = blocks_[block_[k]].coeffs;
+      }
+      std::uint32_t e1[N], e2[N];
+      std::int32_t z1[N];
+      for (;;) {
+        bool attention = false;
+#pragma GCC unroll 4
+        for (std::size_t k = 0; k < N; ++k) {
+          std::uint64_t c = peek64(st_.bytes, pos[k]);
+          e1[k] = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(c >> 48))];
+          const std::uint32_t len1 = dv_lookup_length(e1[k]);
+          c <<= len1;
+          e2[k] = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(c >> 48))];
+          z1[k] = zpos[k] + static_cast<std::int32_t>(dv_lookup_advance(e1[k]));
+          zpos[k] = z1[k] + static_cast<std::int32_t>(dv_lookup_advance(e2[k]));
+          pos[k] += len1 + dv_lookup_length(e2[k]);
+          attention |= (zpos[k] >= 64) | (end[k] - pos[k] < 32);
+        }
+        if (attention) break;
+#pragma GCC unroll 4
+        for (std::size_t k = 0; k < N; ++k) {
+          const CoefSlot& s1 = slots[k][z1[k]];
+          coeffs[k][s1.cell] = dv::detail::dequant_weight(dv_lookup_value(e1[k]), s1.shift, s1.weight);
+          const CoefSlot& s2 = slots[k][zpos[k]];
+          coeffs[k][s2.cell] = dv::detail::dequant_weight(dv_lookup_value(e2[k]), s2.shift, s2.weight);
+          count[k] += 2;
+        }
+      }
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        pos_[k] = pos[k];
+        zpos_[k] = zpos[k];
+        count_[k] = count[k];
+      }
+      // Every lane's two codes of this step are committed before any lane may stop.
+      bool none_left = false;
+      for (std::size_t k = 0; k < N; ++k) none_left |= !settle(k, e1[k], e2[k], z1[k]);
+      if (none_left) return finish_all();
+    }
+  }
+
+ private:
+  void store(std::size_t k, std::uint32_t e, std::int32_t z) {
+    const FastBlock& b = blocks_[block_[k]];
+    const CoefSlot& slot = b.slots[z];
+    b.coeffs[slot.cell] = dv::detail::dequant_weight(dv_lookup_value(e), slot.shift, slot.weight);
+    ++count_[k];
+  }
+
+  // Takes the next block whose area has room for a two-code step; the others are decoded
+  // singly on the way. False when no block is left.
+  bool load(std::size_t k) {
+    block_[k] = kNone;
+    while (next_ < kDvBlocks) {
+      const std::size_t i = next_++;
+      const DvBitReader& r = st_.readers[i];
+      if (r.end - r.pos >= 32) {
+        block_[k] = i;
+        pos_[k] = r.pos;
+        end_[k] = r.end;
+        zpos_[k] = 0;
+        count_[k] = 0;
+        return true;
+      }
+      decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
+    }
+    return false;
+  }
+
+  // Hands lane k's block back to its reader and state, finishing it singly if needed.
+  void release(std::size_t k, bool finished) {
+    const std::size_t i = block_[k];
+    st_.readers[i].pos = pos_[k];
+    st_.block_states[i] = DvBlockState{finished ? -1 : 0, zpos_[k]};
+    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + count_[k]);
+    if (!finished) decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
+  }
+
+  // After a step that needs attention: commits lane k's two codes as far as the block goes,
+  // and moves the lane on to the next block when this one is done. False when none is left.
+  bool settle(std::size_t k, std::uint32_t e1, std::uint32_t e2, std::int32_t z1) {
+    if (z1 >= 64) {
+      pos_[k] -= dv_lookup_length(e2);  // the block ended with the first code
+      release(k, true);
+      return load(k);
+    }
+    store(k, e1, z1);
+    if (zpos_[k] >= 64) {
+      release(k, true);
+      return load(k);
+    }
+    store(k, e2, zpos_[k]);
+    if (end_[k] - pos_[k] < 32) {
+      release(k, false);
+      return load(k);
+    }
+    return true;
+  }
+
+  // Ends the lockstep once the queue is empty: the lanes' blocks go on singly.
+  void finish_all() {
+    for (std::size_t k = 0; k < N; ++k) {
+      if (block_[k] != kNone) release(k, false);
+    }
+    while (next_ < kDvBlocks) {
+      const std::size_t i = next_++;
+      decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
+    }
+  }
+
+  static constexpr std::size_t kNone = ~std::size_t{0};
+  DvSegmentState& st_;
+  const FastBlock* blocks_;
+  std::size_t next_ = 0;
+  std::size_t block_[N] = {};
+  std::uint32_t pos_[N] = {};
+  std::uint32_t end_[N] = {};
+  std::int32_t zpos_[N] = {};
+  std::uint32_t count_[N] = {};
+};
+
 }  // namespace
 
 void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment) {
@@ -163,9 +313,11 @@ void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment) {
       blocks[i] = FastBlock{st.coeffs[i], (mode != 0 ? kSlots248 : kSlots88)[pattern].data(),
                             &st.block_ac_count[i]};
     }
-    for (std::size_t i = 6 * m; i < 6 * m + 6; ++i) {
-      decode_block_fast(st.readers[i], st.block_states[i], blocks[i]);
-    }
+  }
+  // Pass 1 reads only each block's own area, so the order of the blocks does not matter here
+  // and the passes 2 of earlier macroblocks need not come first.
+  Pass1Lanes<3>(st, blocks).run();
+  for (std::size_t m = 0; m < 5; ++m) {
     // Pass 2. Readers before j are dry: the blocks that used them did not finish there.
     std::size_t j = 6 * m;
     for (std::size_t i = 6 * m; i < 6 * m + 6 && j < 6 * m + 6; ++i) {
