@@ -58,119 +58,113 @@ struct FastBlock {
   std::uint16_t* count;
 };
 
-// Ends a code found in the tree (a leaf); false once the block is finished.
-inline bool take_leaf(std::uint32_t leaf, std::int32_t& zpos, const FastBlock& blk) {
-  if (dv_node_kind(leaf) != kDvSymbol) return false;
-  zpos += static_cast<std::int32_t>(dv_node_run(leaf)) + 1;
-  if (zpos >= 64) return false;
+// A partial code is carried as its bits rather than as a tree node: block state node =
+// kPending | length << 16 | bits, with 1..15 bits. Completing it is then one look-up of the
+// pending bits followed by the next reader's bits.
+constexpr std::int32_t kPending = 1 << 24;
+constexpr std::int32_t pending_node(std::uint32_t bits, std::uint32_t len) {
+  return kPending | static_cast<std::int32_t>(len << 16 | bits);
+}
+
+inline void store(const FastBlock& blk, std::uint32_t e, std::int32_t zpos) {
   const CoefSlot& slot = blk.slots[zpos];
-  blk.coeffs[slot.cell] = dv::detail::dequant_weight(dv_node_value(leaf), slot.shift, slot.weight);
-  ++*blk.count;
-  return true;
+  blk.coeffs[slot.cell] = dv::detail::dequant_weight(dv_lookup_value(e), slot.shift, slot.weight);
 }
 
-// Finishes a partial code bit by bit. Returns -1 when the block finished, 0 when the code is
-// complete and the block goes on, or the (positive) node when the reader ran dry first.
-inline int finish_partial(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
-  std::size_t node = static_cast<std::size_t>(s.node);
-  for (;;) {
-    const int bit = dv_read_bit(r);
-    if (bit < 0) {
-      s.node = static_cast<std::int32_t>(node);
-      return s.node;
-    }
-    node = dv_node_child(dv_vlc_tree[node]) + static_cast<std::uint32_t>(bit);
-    const std::uint32_t n = dv_vlc_tree[node];
-    if (dv_node_kind(n) == kDvBranch) continue;
-    if (!take_leaf(n, s.position, blk)) {
-      s.node = -1;
-      return -1;
-    }
-    s.node = 0;
-    return 0;
+// Completes a pending code with r's bits. Returns -1 when the block finished, 0 when the code
+// is complete and the block goes on, or the (positive) node when r ran dry first.
+int finish_pending(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
+  const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
+  const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
+  const std::uint32_t left = r.end - r.pos;
+  const std::uint64_t next = peek64(r.bytes, r.pos);
+  const auto window = static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len)));
+  const std::uint32_t e = dv_vlc_lookup[dv_vlc_lookup_index(window & 0xFFFF)];
+  const std::uint32_t need = dv_lookup_length(e) - len;
+  if (need > left) {
+    // Still short: the whole reader joins the pending bits.
+    const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
+    s.node = pending_node(bits << left | more, len + left);
+    r.pos = r.end;
+    return s.node;
   }
+  r.pos += need;
+  s.position += static_cast<std::int32_t>(dv_lookup_advance(e));
+  if (s.position >= 64) {
+    s.node = -1;
+    return -1;
+  }
+  store(blk, e, s.position);
+  ++*blk.count;
+  s.node = 0;
+  return 0;
 }
 
+// Decodes block codes from r until the block finishes or r runs dry.
 int decode_block_fast(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
   if (s.node < 0) return -1;
   if (r.pos >= r.end) return s.node;
-  if (s.node > 0 && finish_partial(r, s, blk) != 0) return s.node;
+  if (s.node > 0 && finish_pending(r, s, blk) != 0) return s.node;
   const std::uint8_t* bytes = r.bytes;
   std::uint32_t pos = r.pos;
   const std::uint32_t end = r.end;
   std::int32_t zpos = s.position;
   std::uint32_t count = 0;
   for (;;) {
-    std::uint64_t cache = peek64(bytes, pos);
-    const std::uint32_t left = end - pos;
-    std::uint32_t used = 0;
-    // Up to 41 bits per refill keeps at least 16 real bits in the cache for the next code.
-    do {
-      const auto p = static_cast<std::uint32_t>(cache >> 48);
-      const std::uint32_t e = dv_vlc_lookup[dv_vlc_lookup_index(p)];
-      const std::uint32_t len = dv_lookup_length(e);
-      if (len > left - used) {
-        // The code runs past the area: walk its first bits; the block goes on elsewhere.
-        std::size_t node = 0;
-        for (std::uint32_t k = used; k < left; ++k) {
-          node = dv_node_child(dv_vlc_tree[node]) + static_cast<std::uint32_t>(cache >> 63);
-          cache <<= 1;
-        }
-        r.pos = end;
-        s.node = static_cast<std::int32_t>(node);
-        s.position = zpos;
-        *blk.count = static_cast<std::uint16_t>(*blk.count + count);
-        return s.node;
-      }
-      used += len;
-      cache <<= len;
-      zpos += static_cast<std::int32_t>(dv_lookup_advance(e));
-      if (zpos >= 64) {
-        r.pos = pos + used;
-        s.node = -1;
-        *blk.count = static_cast<std::uint16_t>(*blk.count + count);
-        return -1;
-      }
-      const CoefSlot& slot = blk.slots[zpos];
-      blk.coeffs[slot.cell] = dv::detail::dequant_weight(dv_lookup_value(e), slot.shift, slot.weight);
-      ++count;
-    } while (used <= 41);
-    pos += used;
+    const std::uint64_t cache = peek64(bytes, pos);
+    const std::uint32_t e = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(cache >> 48))];
+    const std::uint32_t len = dv_lookup_length(e);
+    if (len > end - pos) {
+      // The code runs past the area: its first bits wait for the next reader.
+      const std::uint32_t left = end - pos;
+      s.node = left == 0 ? 0 : pending_node(static_cast<std::uint32_t>(cache >> (64 - left)), left);
+      s.position = zpos;
+      r.pos = end;
+      break;
+    }
+    pos += len;
+    zpos += static_cast<std::int32_t>(dv_lookup_advance(e));
+    if (zpos >= 64) {
+      r.pos = pos;
+      s.node = -1;
+      break;
+    }
+    store(blk, e, zpos);
+    ++count;
   }
+  *blk.count = static_cast<std::uint16_t>(*blk.count + count);
+  return s.node;
 }
 
 // Pass 1 on N lanes at once. In pass 1 each block reads only its own area, so the blocks'
 // codes form independent chains of look-ups; stepping N of them together lets the processor
-// overlap the chains. A lane decodes two codes a step from one 64-bit peek, which needs 32 bits
-// of the area left; nearer the end, decode_block_fast finishes the block exactly (a code across
-// the end included) and the lane takes the next block.
+// overlap the chains. A lane decodes two codes a step from one 64-bit peek and checks only
+// afterwards whether they stayed inside the area and whether the block ended; such a step is
+// then settled code by code, exactly as the single decoder would have taken it.
 template <std::size_t N>
 class Pass1Lanes {
  public:
   Pass1Lanes(DvSegmentState& st, const FastBlock* blocks) : st_(st), blocks_(blocks) {}
 
   void run() {
-    bool empty = false;
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) empty |= !load(k);
-    if (empty) return finish_all();
-    for (;;) {
+    bool none_left = false;
+    for (std::size_t k = 0; k < N; ++k) none_left |= !load(k);
+    while (!none_left) {
       // The hot loop works on local copies, which the compiler keeps in registers.
-      std::uint32_t pos[N], end[N], count[N];
+      std::uint32_t pos[N], end[N];
       std::int32_t zpos[N];
       const CoefSlot* slots[N];
       std::int16_t* coeffs[N];
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
-        pos[k] = pos_[k];
-        end[k] = end_[k];
-        zpos[k] = zpos_[k];
-        count[k] = count_[k];
-        slots[k] = blocks_[block_[k]].slots;
-        coeffs[k] = blocks_[block_[k]].coeffs;
+        pos[k] = lane_[k].pos;
+        end[k] = lane_[k].end;
+        zpos[k] = lane_[k].zpos;
+        slots[k] = blocks_[lane_[k].block].slots;
+        coeffs[k] = blocks_[lane_[k].block].coeffs;
       }
       std::uint32_t e1[N], e2[N];
-      std::int32_t z1[N];
+      std::uint32_t count = 0;
       for (;;) {
         bool attention = false;
 #pragma GCC unroll 4
@@ -180,113 +174,131 @@ class Pass1Lanes {
           const std::uint32_t len1 = dv_lookup_length(e1[k]);
           c <<= len1;
           e2[k] = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(c >> 48))];
-          z1[k] = zpos[k] + static_cast<std::int32_t>(dv_lookup_advance(e1[k]));
-          zpos[k] = z1[k] + static_cast<std::int32_t>(dv_lookup_advance(e2[k]));
           pos[k] += len1 + dv_lookup_length(e2[k]);
-          attention |= (zpos[k] >= 64) | (end[k] - pos[k] < 32);
+          zpos[k] += static_cast<std::int32_t>(dv_lookup_advance(e1[k]) + dv_lookup_advance(e2[k]));
+          attention |= (zpos[k] >= 64) | (pos[k] > end[k]);
         }
         if (attention) break;
 #pragma GCC unroll 4
         for (std::size_t k = 0; k < N; ++k) {
-          const CoefSlot& s1 = slots[k][z1[k]];
-          coeffs[k][s1.cell] = dv::detail::dequant_weight(dv_lookup_value(e1[k]), s1.shift, s1.weight);
+          const std::int32_t z1 = zpos[k] - static_cast<std::int32_t>(dv_lookup_advance(e2[k]));
+          const CoefSlot& s1 = slots[k][z1];
+          coeffs[k][s1.cell] =
+              dv::detail::dequant_weight(dv_lookup_value(e1[k]), s1.shift, s1.weight);
           const CoefSlot& s2 = slots[k][zpos[k]];
-          coeffs[k][s2.cell] = dv::detail::dequant_weight(dv_lookup_value(e2[k]), s2.shift, s2.weight);
-          count[k] += 2;
+          coeffs[k][s2.cell] =
+              dv::detail::dequant_weight(dv_lookup_value(e2[k]), s2.shift, s2.weight);
         }
+        count += 2;
       }
-#pragma GCC unroll 4
+      // Every lane's step is settled before any lane may stop.
       for (std::size_t k = 0; k < N; ++k) {
-        pos_[k] = pos[k];
-        zpos_[k] = zpos[k];
-        count_[k] = count[k];
+        lane_[k].count += count;
+        none_left |= !settle(k, pos[k], zpos[k], e1[k], e2[k]);
       }
-      // Every lane's two codes of this step are committed before any lane may stop.
-      bool none_left = false;
-      for (std::size_t k = 0; k < N; ++k) none_left |= !settle(k, e1[k], e2[k], z1[k]);
-      if (none_left) return finish_all();
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+      if (lane_[k].block != kNone) release(k, false);
     }
   }
 
  private:
-  void store(std::size_t k, std::uint32_t e, std::int32_t z) {
-    const FastBlock& b = blocks_[block_[k]];
-    const CoefSlot& slot = b.slots[z];
-    b.coeffs[slot.cell] = dv::detail::dequant_weight(dv_lookup_value(e), slot.shift, slot.weight);
-    ++count_[k];
-  }
+  struct Lane {
+    std::size_t block;
+    std::uint32_t pos;  // where the lane's next step starts
+    std::uint32_t end;
+    std::int32_t zpos;
+    std::uint32_t count;
+  };
 
-  // Takes the next block whose area has room for a two-code step; the others are decoded
-  // singly on the way. False when no block is left.
+  // Takes the next block of the segment; false when none is left.
   bool load(std::size_t k) {
-    block_[k] = kNone;
-    while (next_ < kDvBlocks) {
-      const std::size_t i = next_++;
-      const DvBitReader& r = st_.readers[i];
-      if (r.end - r.pos >= 32) {
-        block_[k] = i;
-        pos_[k] = r.pos;
-        end_[k] = r.end;
-        zpos_[k] = 0;
-        count_[k] = 0;
-        return true;
-      }
-      decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
+    Lane& l = lane_[k];
+    if (next_ >= kDvBlocks) {
+      l.block = kNone;
+      return false;
     }
-    return false;
-  }
-
-  // Hands lane k's block back to its reader and state, finishing it singly if needed.
-  void release(std::size_t k, bool finished) {
-    const std::size_t i = block_[k];
-    st_.readers[i].pos = pos_[k];
-    st_.block_states[i] = DvBlockState{finished ? -1 : 0, zpos_[k]};
-    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + count_[k]);
-    if (!finished) decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
-  }
-
-  // After a step that needs attention: commits lane k's two codes as far as the block goes,
-  // and moves the lane on to the next block when this one is done. False when none is left.
-  bool settle(std::size_t k, std::uint32_t e1, std::uint32_t e2, std::int32_t z1) {
-    if (z1 >= 64) {
-      pos_[k] -= dv_lookup_length(e2);  // the block ended with the first code
-      release(k, true);
-      return load(k);
-    }
-    store(k, e1, z1);
-    if (zpos_[k] >= 64) {
-      release(k, true);
-      return load(k);
-    }
-    store(k, e2, zpos_[k]);
-    if (end_[k] - pos_[k] < 32) {
-      release(k, false);
-      return load(k);
-    }
+    const std::size_t i = next_++;
+    l = Lane{i, st_.readers[i].pos, st_.readers[i].end, 0, 0};
     return true;
   }
 
-  // Ends the lockstep once the queue is empty: the lanes' blocks go on singly.
-  void finish_all() {
-    for (std::size_t k = 0; k < N; ++k) {
-      if (block_[k] != kNone) release(k, false);
-    }
-    while (next_ < kDvBlocks) {
-      const std::size_t i = next_++;
-      decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
-    }
+  // Hands the lane's block back to its reader and state; an unfinished block goes on singly
+  // to the end of its area.
+  void release(std::size_t k, bool finished) {
+    Lane& l = lane_[k];
+    const std::size_t i = l.block;
+    st_.readers[i].pos = l.pos;
+    st_.block_states[i] = DvBlockState{finished ? -1 : 0, l.zpos};
+    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + l.count);
+    if (!finished) decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
+  }
+
+  // Settles lane k's last step (which ended at pos2 with scan position z2): commits its codes
+  // as far as the area and the block allow, parking the first bits of a code that runs past
+  // the area. A lane whose block is done takes the next one; false when none is left.
+  bool settle(std::size_t k, std::uint32_t pos2, std::int32_t z2, std::uint32_t e1,
+              std::uint32_t e2) {
+    Lane& l = lane_[k];
+    const std::uint32_t pos0 = pos2 - dv_lookup_length(e1) - dv_lookup_length(e2);
+    const std::uint32_t pos1 = pos0 + dv_lookup_length(e1);
+    const std::int32_t z1 = z2 - static_cast<std::int32_t>(dv_lookup_advance(e2));
+    if (pos1 > l.end) return park(k, pos0, z1 - static_cast<std::int32_t>(dv_lookup_advance(e1)));
+    if (z1 >= 64) return done(k, pos1);
+    store(blocks_[l.block], e1, z1);
+    ++l.count;
+    if (pos2 > l.end) return park(k, pos1, z1);
+    if (z2 >= 64) return done(k, pos2);
+    store(blocks_[l.block], e2, z2);
+    ++l.count;
+    l.pos = pos2;
+    l.zpos = z2;
+    return true;
+  }
+
+  // The block finished with the code that ends at pos.
+  bool done(std::size_t k, std::uint32_t pos) {
+    lane_[k].pos = pos;
+    release(k, true);
+    return load(k);
+  }
+
+  // The code at pos runs past the area's end: the reader is dry and the bits up to the end
+  // wait for the next reader.
+  bool park(std::size_t k, std::uint32_t pos, std::int32_t zpos) {
+    Lane& l = lane_[k];
+    const std::size_t i = l.block;
+    const std::uint32_t left = l.end - pos;
+    const std::uint64_t c = peek64(st_.bytes, pos);
+    st_.readers[i].pos = l.end;
+    st_.block_states[i] = DvBlockState{
+        left == 0 ? 0 : pending_node(static_cast<std::uint32_t>(c >> (64 - left)), left), zpos};
+    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + l.count);
+    return load(k);
   }
 
   static constexpr std::size_t kNone = ~std::size_t{0};
   DvSegmentState& st_;
   const FastBlock* blocks_;
   std::size_t next_ = 0;
-  std::size_t block_[N] = {};
-  std::uint32_t pos_[N] = {};
-  std::uint32_t end_[N] = {};
-  std::int32_t zpos_[N] = {};
-  std::uint32_t count_[N] = {};
+  Lane lane_[N] = {};
 };
+
+// Passes 2 and 3 over blocks [first, last): the unfinished blocks, in order, take up the bits
+// left in the readers of those blocks, in order. A block that does not finish drains every
+// reader it touches, so readers before j are dry and skipping them changes nothing.
+void redistribute(DvSegmentState& st, const FastBlock* blocks, std::size_t first,
+                  std::size_t last) {
+  std::size_t j = first;
+  for (std::size_t i = first; i < last; ++i) {
+    if (st.block_states[i].node < 0) continue;
+    for (;;) {
+      while (j < last && st.readers[j].pos >= st.readers[j].end) ++j;
+      if (j == last) return;
+      if (decode_block_fast(st.readers[j], st.block_states[i], blocks[i]) < 0) break;
+    }
+  }
+}
 
 }  // namespace
 
@@ -319,18 +331,8 @@ void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment) {
   Pass1Lanes<3>(st, blocks).run();
   for (std::size_t m = 0; m < 5; ++m) {
     // Pass 2. Readers before j are dry: the blocks that used them did not finish there.
-    std::size_t j = 6 * m;
-    for (std::size_t i = 6 * m; i < 6 * m + 6 && j < 6 * m + 6; ++i) {
-      while (j < 6 * m + 6 && decode_block_fast(st.readers[j], st.block_states[i], blocks[i]) >= 0) {
-        ++j;
-      }
-    }
+    redistribute(st, blocks, 6 * m, 6 * m + 6);
   }
   // Pass 3.
-  std::size_t j = 0;
-  for (std::size_t i = 0; i < kDvBlocks && j < kDvBlocks; ++i) {
-    while (j < kDvBlocks && decode_block_fast(st.readers[j], st.block_states[i], blocks[i]) >= 0) {
-      ++j;
-    }
-  }
+  redistribute(st, blocks, 0, kDvBlocks);
 }
