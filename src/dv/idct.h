@@ -49,6 +49,10 @@ void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
 void idct_put2_248_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
                         std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride);
 
+// A block whose only coefficient is the DC (already weighted): the same bytes as the put
+// kernels give, without the row pass.
+void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride);
+
 struct IdctKernels {
   IdctPutFn put_88;
   IdctPutFn put_248;

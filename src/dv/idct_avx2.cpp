@@ -23,7 +23,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
       _mm_load_si128(reinterpret_cast<const __m128i*>(b)), 1);
 }
 
-inline void row_half(const RowConstants& k, int h, __m256i p04, __m256i p26, __m256i p13,
+[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m256i p04, __m256i p26, __m256i p13,
                      __m256i p57, __m256i* y) {
   const __m256i bias = both32(k.bias[h]);
   const __m256i e0 = _mm256_add_epi32(_mm256_madd_epi16(p04, both(k.e0[h])), bias);
@@ -40,7 +40,7 @@ inline void row_half(const RowConstants& k, int h, __m256i p04, __m256i p26, __m
   }
 }
 
-inline void transpose8(__m256i* r) {
+[[gnu::always_inline]] inline void transpose8(__m256i* r) {
   const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
   const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
   const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
@@ -59,7 +59,7 @@ inline void transpose8(__m256i* r) {
   r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-inline void row_pass(const RowConstants& k, const std::int16_t* c0, const std::int16_t* c1,
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* c0, const std::int16_t* c1,
                      __m256i* x) {
   __m256i c[8];
   for (int i = 0; i < 8; ++i) c[i] = pair(c0 + 8 * i, c1 + 8 * i);
@@ -73,7 +73,7 @@ inline void row_pass(const RowConstants& k, const std::int16_t* c0, const std::i
   transpose8(x);
 }
 
-inline void column_88(__m256i* x) {
+[[gnu::always_inline]] inline void column_88(__m256i* x) {
   const __m256i t1c = _mm256_set1_epi16(kIdctT1), t2c = _mm256_set1_epi16(kIdctT2);
   const __m256i t3c = _mm256_set1_epi16(kIdctT3), c4c = _mm256_set1_epi16(kIdctC4);
   const __m256i t1 = _mm256_adds_epi16(x[1], _mm256_mulhi_epi16(x[7], t1c));
@@ -106,7 +106,7 @@ inline void column_88(__m256i* x) {
   x[4] = _mm256_srai_epi16(_mm256_subs_epi16(a3, b3), 6);
 }
 
-inline void field_4(__m256i s0, __m256i s1, __m256i s2, __m256i s3, __m256i* l0, __m256i* l1,
+[[gnu::always_inline]] inline void field_4(__m256i s0, __m256i s1, __m256i s2, __m256i s3, __m256i* l0, __m256i* l1,
                     __m256i* l2, __m256i* l3) {
   const __m256i t2c = _mm256_set1_epi16(kIdctT2);
   const __m256i p = _mm256_add_epi16(s0, s2);
@@ -119,7 +119,7 @@ inline void field_4(__m256i s0, __m256i s1, __m256i s2, __m256i s3, __m256i* l0,
   *l2 = _mm256_srai_epi16(_mm256_sub_epi16(m, r), 6);
 }
 
-inline void column_248(__m256i* x) {
+[[gnu::always_inline]] inline void column_248(__m256i* x) {
   const __m256i s0 = _mm256_add_epi16(x[0], x[4]), d0 = _mm256_sub_epi16(x[0], x[4]);
   const __m256i s1 = _mm256_add_epi16(x[1], x[5]), d1 = _mm256_sub_epi16(x[1], x[5]);
   const __m256i s2 = _mm256_add_epi16(x[2], x[6]), d2 = _mm256_sub_epi16(x[2], x[6]);
@@ -128,7 +128,7 @@ inline void column_248(__m256i* x) {
   field_4(d0, d1, d2, d3, &x[1], &x[3], &x[5], &x[7]);
 }
 
-inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
+[[gnu::always_inline]] inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
                    std::ptrdiff_t stride) {
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
   for (int r = 0; r < 8; r += 2) {

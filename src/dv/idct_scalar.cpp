@@ -143,6 +143,27 @@ void idct_put_248_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptr
   put_rows(block, dst, stride);
 }
 
+void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride) {
+  // With only the DC, every row of the row pass is flat: row 0 carries the DC through q4 = 16384
+  // of set K4, the other rows only their bias. The columns are then all alike.
+  const int* sets = field ? kIdctRowSet248 : kIdctRowSet88;
+  const std::int32_t* biases = field ? kIdctRowBias248 : kIdctRowBias88;
+  std::int16_t block[64] = {};
+  for (int r = 0; r < 8; ++r) {
+    const std::uint32_t acc =
+        mac32(static_cast<std::uint32_t>(biases[r]), kIdctSets[sets[r]][0], r == 0 ? dc : 0);
+    block[8 * r] = sat16(as_int32(acc) >> 11);
+  }
+  if (field) {
+    column_248(block, 0);
+  } else {
+    column_88(block, 0);
+  }
+  for (int r = 0; r < 8; ++r) {
+    std::memset(dst + r * stride, detail::clamp_u8(block[8 * r] + 128), 8);
+  }
+}
+
 IdctKernels idct_kernels(int level) {
   if (level >= kSimdAvx2) {
     return {idct_put_88_sse2, idct_put_248_sse2, idct_put2_88_avx2, idct_put2_248_avx2};

@@ -16,7 +16,7 @@ inline __m128i ld32(const std::int32_t* p) {
 }
 
 // Row pass for one half (h = 0: rows 0..3 from the unpacklo pairs, 1: rows 4..7).
-inline void row_half(const RowConstants& k, int h, __m128i p04, __m128i p26, __m128i p13,
+[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m128i p04, __m128i p26, __m128i p13,
                      __m128i p57, __m128i* y_lo_hi /* y0..y7, 4 x int32 each */) {
   const __m128i bias = ld32(k.bias[h]);
   const __m128i e0 = _mm_add_epi32(_mm_madd_epi16(p04, ld(k.e0[h])), bias);
@@ -33,7 +33,7 @@ inline void row_half(const RowConstants& k, int h, __m128i p04, __m128i p26, __m
   }
 }
 
-inline void transpose8(__m128i* r) {
+[[gnu::always_inline]] inline void transpose8(__m128i* r) {
   const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
   const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
   const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
@@ -53,7 +53,7 @@ inline void transpose8(__m128i* r) {
 }
 
 // Row pass on transposed coefficients; leaves row r of the result in x[r] (one column a lane).
-inline void row_pass(const RowConstants& k, const std::int16_t* coeffs, __m128i* x) {
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* coeffs, __m128i* x) {
   const __m128i c0 = ld(coeffs), c1 = ld(coeffs + 8), c2 = ld(coeffs + 16), c3 = ld(coeffs + 24);
   const __m128i c4 = ld(coeffs + 32), c5 = ld(coeffs + 40), c6 = ld(coeffs + 48),
                 c7 = ld(coeffs + 56);
@@ -67,7 +67,7 @@ inline void row_pass(const RowConstants& k, const std::int16_t* coeffs, __m128i*
   transpose8(x);
 }
 
-inline void column_88(__m128i* x) {
+[[gnu::always_inline]] inline void column_88(__m128i* x) {
   const __m128i t1c = _mm_set1_epi16(kIdctT1), t2c = _mm_set1_epi16(kIdctT2);
   const __m128i t3c = _mm_set1_epi16(kIdctT3), c4c = _mm_set1_epi16(kIdctC4);
   const __m128i t1 = _mm_adds_epi16(x[1], _mm_mulhi_epi16(x[7], t1c));
@@ -98,7 +98,7 @@ inline void column_88(__m128i* x) {
   x[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
 }
 
-inline void field_4(__m128i s0, __m128i s1, __m128i s2, __m128i s3, __m128i* l0, __m128i* l1,
+[[gnu::always_inline]] inline void field_4(__m128i s0, __m128i s1, __m128i s2, __m128i s3, __m128i* l0, __m128i* l1,
                     __m128i* l2, __m128i* l3) {
   const __m128i t2c = _mm_set1_epi16(kIdctT2);
   const __m128i p = _mm_add_epi16(s0, s2);
@@ -111,7 +111,7 @@ inline void field_4(__m128i s0, __m128i s1, __m128i s2, __m128i s3, __m128i* l0,
   *l2 = _mm_srai_epi16(_mm_sub_epi16(m, r), 6);
 }
 
-inline void column_248(__m128i* x) {
+[[gnu::always_inline]] inline void column_248(__m128i* x) {
   const __m128i s0 = _mm_add_epi16(x[0], x[4]), d0 = _mm_sub_epi16(x[0], x[4]);
   const __m128i s1 = _mm_add_epi16(x[1], x[5]), d1 = _mm_sub_epi16(x[1], x[5]);
   const __m128i s2 = _mm_add_epi16(x[2], x[6]), d2 = _mm_sub_epi16(x[2], x[6]);
@@ -121,7 +121,7 @@ inline void column_248(__m128i* x) {
 }
 
 // Adds 128 and clamps to 0..255 by saturating to int8 and flipping the top bit, then stores.
-inline void put8(const __m128i* x, std::uint8_t* dst, std::ptrdiff_t stride) {
+[[gnu::always_inline]] inline void put8(const __m128i* x, std::uint8_t* dst, std::ptrdiff_t stride) {
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
   for (int r = 0; r < 8; r += 2) {
     const __m128i b = _mm_xor_si128(_mm_packs_epi16(x[r], x[r + 1]), flip);
