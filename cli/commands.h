@@ -10,4 +10,7 @@ struct ExitStatus {
   int code = 0;
 };
 
+// avikit dv-decode: raw DV frames to BGR pictures (cli/cmd_dv_decode.cpp).
+void register_dv_decode(CLI::App& app, ExitStatus& status);
+
 }  // namespace avicli
