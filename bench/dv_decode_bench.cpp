@@ -64,8 +64,8 @@ constexpr SampleSpec kSpecs[] = {
 };
 
 std::vector<std::uint8_t> make_frames(const SampleSpec& s) {
-  const std::string dir = std::filesystem::temp_directory_path() /
-                          ("avikit-dv-bench-" + std::to_string(getpid()));
+  const std::string dir =
+      std::filesystem::temp_directory_path() / ("avikit-dv-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string out = dir + "/sample.dv";
   const std::string size = s.is625 ? "s=720x576:r=25" : "s=720x480:r=30000/1001";
@@ -146,9 +146,9 @@ void BM_Ffmpeg(benchmark::State& state, std::size_t index) {
   std::unique_ptr<AVPacket, CodecDeleter> pkt(av_packet_alloc());
   const int height = s.is625 ? 576 : 480;
   const AVPixelFormat fmt = s.is625 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P;
-  std::unique_ptr<SwsContext, CodecDeleter> sws(sws_getContext(
-      720, height, fmt, 720, height, AV_PIX_FMT_BGR24, static_cast<int>(state.range(0)), nullptr,
-      nullptr, nullptr));
+  std::unique_ptr<SwsContext, CodecDeleter> sws(
+      sws_getContext(720, height, fmt, 720, height, AV_PIX_FMT_BGR24,
+                     static_cast<int>(state.range(0)), nullptr, nullptr, nullptr));
   std::vector<std::uint8_t> out(720 * 3 * static_cast<std::size_t>(height));
   // Bottom-up like the built-in decoder: start at the last line, negative stride.
   std::uint8_t* dst[4] = {out.data() + 720 * 3 * (height - 1), nullptr, nullptr, nullptr};
@@ -178,7 +178,8 @@ std::vector<std::int16_t> random_coeffs(std::size_t blocks) {
   std::uniform_int_distribution<int> amp(-300, 300);
   for (std::size_t b = 0; b < blocks; ++b) {
     c[64 * b] = static_cast<std::int16_t>(amp(rng) * 4);
-    for (int k = 0; k < 10; ++k) c[64 * b + static_cast<std::size_t>(rng() % 64)] = static_cast<std::int16_t>(amp(rng));
+    for (int k = 0; k < 10; ++k)
+      c[64 * b + static_cast<std::size_t>(rng() % 64)] = static_cast<std::int16_t>(amp(rng));
   }
   return c;
 }
@@ -193,10 +194,12 @@ void BM_Idct(benchmark::State& state, bool field, dv::SimdLevel level) {
   for (auto _ : state) {
     if (k.put2_88 != nullptr) {
       for (std::size_t b = 0; b < kBlocks; b += 2) {
-        (field ? k.put2_248 : k.put2_88)(coeffs[b], coeffs[b + 1], &dst[64 * b], &dst[64 * b + 64], 8);
+        (field ? k.put2_248 : k.put2_88)(coeffs[b], coeffs[b + 1], &dst[64 * b], &dst[64 * b + 64],
+                                         8);
       }
     } else {
-      for (std::size_t b = 0; b < kBlocks; ++b) (field ? k.put_248 : k.put_88)(coeffs[b], &dst[64 * b], 8);
+      for (std::size_t b = 0; b < kBlocks; ++b)
+        (field ? k.put_248 : k.put_88)(coeffs[b], &dst[64 * b], 8);
     }
     benchmark::DoNotOptimize(dst.data());
   }
@@ -273,8 +276,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-18s %12s %12s %12s %8s\n", "sample", "avikit f/s", "scalar f/s",
-                "ffmpeg f/s", "ratio");
+    std::printf("\n%-18s %12s %12s %12s %8s\n", "sample", "avikit f/s", "scalar f/s", "ffmpeg f/s",
+                "ratio");
     for (const Sample& s : samples()) {
       const double ours = find("Avikit/" + s.name);
       const double scalar = find("AvikitScalar/" + s.name);
@@ -294,7 +297,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Sample& s : samples()) {
       const double tree = find("ParseTree/" + s.name);
       const double lut = find("ParseLookup/" + s.name);
-      if (tree > 0) std::printf("%-22s lookup/tree %6.2f\n", ("parse " + s.name).c_str(), lut / tree);
+      if (tree > 0)
+        std::printf("%-22s lookup/tree %6.2f\n", ("parse " + s.name).c_str(), lut / tree);
     }
   }
 

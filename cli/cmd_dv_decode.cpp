@@ -56,8 +56,8 @@ int run_dv_decode(const DvDecodeOptions& o) {
     have += std::fread(frame.data() + have, 1, f.frame_bytes - have, in.get());
   }
   if (have < f.frame_bytes) {
-    std::fprintf(stderr, "avikit dv-decode: %s holds no whole %s frame (%zu bytes)\n",
-                 o.in.c_str(), is625 ? "625/50" : "525/60", have);
+    std::fprintf(stderr, "avikit dv-decode: %s holds no whole %s frame (%zu bytes)\n", o.in.c_str(),
+                 is625 ? "625/50" : "525/60", have);
     return 1;
   }
   File out = open_file(o.out, true);

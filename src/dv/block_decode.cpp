@@ -99,8 +99,8 @@ void dv_parse_segment(DvSegmentState& st, const std::uint8_t* segment) {
     // Pass 2: what the macroblock's blocks left over, in block order.
     for (std::size_t i = 6 * m; i < 6 * m + 6; ++i) {
       for (std::size_t j = 6 * m; j < 6 * m + 6; ++j) {
-        if (dv_decode_block_ac(st.readers[j], st.block_states[i], st.coeffs[i],
-                               st.block_mode[i]) < 0) {
+        if (dv_decode_block_ac(st.readers[j], st.block_states[i], st.coeffs[i], st.block_mode[i]) <
+            0) {
           break;
         }
       }

@@ -42,8 +42,8 @@ struct DvSegmentState {
   DvBitReader readers[kDvBlocks];
   DvBlockState block_states[kDvBlocks];
   std::uint32_t qno[5];
-  std::uint32_t block_mode[kDvBlocks];   // 0 = 8x8, 1 = 2-4-8
-  std::uint32_t block_class[kDvBlocks];  // 0..3
+  std::uint32_t block_mode[kDvBlocks];      // 0 = 8x8, 1 = 2-4-8
+  std::uint32_t block_class[kDvBlocks];     // 0..3
   std::uint16_t block_ac_count[kDvBlocks];  // coefficients stored besides the DC (fast path)
 };
 
@@ -74,7 +74,8 @@ void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment);
 
 namespace dv::detail {
 // Coefficient value as stored after dequantisation (step 2^shift) and weighting.
-constexpr std::int16_t dequant_weight(std::int32_t value, std::uint32_t shift, std::int16_t weight) {
+constexpr std::int16_t dequant_weight(std::int32_t value, std::uint32_t shift,
+                                      std::int16_t weight) {
   const std::int32_t x = value * (std::int32_t{1} << shift);
   const std::int32_t sat = x < -32768 ? -32768 : x > 32767 ? 32767 : x;
   const std::int32_t hi = (sat * weight) >> 16;  // never 32767, so the +1 cannot saturate

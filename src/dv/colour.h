@@ -15,7 +15,8 @@ inline constexpr int kPairChroma = kDvWidth / 2;
 inline constexpr int kPairChromaPadded = kPairChroma + 16;  // room for the copy and wide loads
 
 // out[i] = (a[i] + b[i] + 1) >> 1 for i < n, then out[n] = out[n - 1]. a may equal b.
-using ChromaAvgFn = void (*)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
+using ChromaAvgFn = void (*)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
+                             int n);
 // 4:1:1 row of 180 samples to pair chroma: out[2m] = s[m], out[2m + 1] = avg(s[m], s[m + 1])
 // (s[180] taken as s[179]), then out[360] = out[359].
 using Chroma411Fn = void (*)(const std::uint8_t* src, std::uint8_t* out);

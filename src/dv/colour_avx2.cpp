@@ -8,8 +8,7 @@ namespace {
 inline __m256i pixel_chroma_half(const std::uint8_t* c, bool high) {
   const __m256i k256 = _mm256_set1_epi16(256);
   const __m256i u = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c)));
-  const __m256i un =
-      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1)));
+  const __m256i un = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1)));
   const __m256i left = _mm256_sub_epi16(_mm256_add_epi16(u, u), k256);
   const __m256i right = _mm256_sub_epi16(_mm256_add_epi16(u, un), k256);
   return high ? _mm256_unpackhi_epi16(left, right) : _mm256_unpacklo_epi16(left, right);
@@ -76,10 +75,9 @@ void bgr_line_avx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uin
     const __m256i r = _mm256_packus_epi16(r0, r1);
     __m256i o[3];
     for (int c = 0; c < 3; ++c) {
-      o[c] =
-          _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, mask(c, 0)),
-                                          _mm256_shuffle_epi8(g, mask(c, 1))),
-                          _mm256_shuffle_epi8(r, mask(c, 2)));
+      o[c] = _mm256_or_si256(
+          _mm256_or_si256(_mm256_shuffle_epi8(b, mask(c, 0)), _mm256_shuffle_epi8(g, mask(c, 1))),
+          _mm256_shuffle_epi8(r, mask(c, 2)));
     }
     auto* dst = reinterpret_cast<__m256i*>(out + 6 * p);
     _mm256_storeu_si256(dst, _mm256_permute2x128_si256(o[0], o[1], 0x20));

@@ -21,10 +21,14 @@ ChromaRows420 chroma_rows_420(int line, int height) {
   }
   const int j = (line - 2) / 4;
   switch ((line - 2) % 4) {
-    case 0: return {2 * j, 2 * j, 2 * j, 2 * j + 2};
-    case 1: return {2 * j + 1, 2 * j + 1, 2 * j + 1, 2 * j + 3};
-    case 2: return {2 * j, 2 * j + 2, 2 * j + 2, 2 * j + 2};
-    default: return {2 * j + 1, 2 * j + 3, 2 * j + 3, 2 * j + 3};
+    case 0:
+      return {2 * j, 2 * j, 2 * j, 2 * j + 2};
+    case 1:
+      return {2 * j + 1, 2 * j + 1, 2 * j + 1, 2 * j + 3};
+    case 2:
+      return {2 * j, 2 * j + 2, 2 * j + 2, 2 * j + 2};
+    default:
+      return {2 * j + 1, 2 * j + 3, 2 * j + 3, 2 * j + 3};
   }
 }
 

@@ -57,7 +57,8 @@ inline __m128i pack_bgr4(__m128i px) {
   const __m128i lo24 = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
   const __m128i hi24 = _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0);
   // Each 64-bit half: pixel 0 in bits 0..23, pixel 1 in bits 24..47.
-  const __m128i h = _mm_or_si128(_mm_and_si128(px, lo24), _mm_srli_epi64(_mm_and_si128(px, hi24), 8));
+  const __m128i h =
+      _mm_or_si128(_mm_and_si128(px, lo24), _mm_srli_epi64(_mm_and_si128(px, hi24), 8));
   const __m128i low_half = _mm_set_epi32(0, 0, -1, -1);
   return _mm_or_si128(_mm_and_si128(h, low_half), _mm_slli_si128(_mm_srli_si128(h, 8), 6));
 }

@@ -18,7 +18,8 @@ SimdLevel detect() {
 
 SimdLevel from_environment() {
   const char* force = std::getenv("AVI_FORCE_SCALAR");
-  const bool scalar = force != nullptr && std::strcmp(force, "") != 0 && std::strcmp(force, "0") != 0;
+  const bool scalar =
+      force != nullptr && std::strcmp(force, "") != 0 && std::strcmp(force, "0") != 0;
   return scalar ? kSimdScalar : detected_simd_level();
 }
 
@@ -41,9 +42,12 @@ void set_simd_level_cap(SimdLevel cap) { g_cap.store(cap, std::memory_order_rela
 
 const char* simd_level_name(SimdLevel level) {
   switch (level) {
-    case kSimdScalar: return "scalar";
-    case kSimdSse2: return "sse2";
-    case kSimdAvx2: return "avx2";
+    case kSimdScalar:
+      return "scalar";
+    case kSimdSse2:
+      return "sse2";
+    case kSimdAvx2:
+      return "avx2";
   }
   return "?";
 }

@@ -23,8 +23,8 @@ void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
         const std::size_t mb_row = 3 * ((s + dv_sb_row_offset[m]) % 12) + r;
         const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
         const auto& mb = *reinterpret_cast<const DvMacroblock*>(st.coeffs[6 * m]);
-        dv_place_mb_420(mb, planar + 16 * mb_row * 720 + 16 * mb_col,
-                        720, planar + 414720 + 8 * mb_row * 360 + 8 * mb_col,
+        dv_place_mb_420(mb, planar + 16 * mb_row * 720 + 16 * mb_col, 720,
+                        planar + 414720 + 8 * mb_row * 360 + 8 * mb_col,
                         planar + 518400 + 8 * mb_row * 360 + 8 * mb_col, 360);
       }
     }

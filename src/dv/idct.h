@@ -44,8 +44,8 @@ void idct_put_88_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrd
 void idct_put_248_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
 void idct_put_88_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
 void idct_put_248_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
-void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
-                       std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride);
+void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1, std::uint8_t* dst0,
+                       std::uint8_t* dst1, std::ptrdiff_t stride);
 void idct_put2_248_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
                         std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride);
 

@@ -23,8 +23,8 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
       _mm_load_si128(reinterpret_cast<const __m128i*>(b)), 1);
 }
 
-[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m256i p04, __m256i p26, __m256i p13,
-                     __m256i p57, __m256i* y) {
+[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m256i p04, __m256i p26,
+                                            __m256i p13, __m256i p57, __m256i* y) {
   const __m256i bias = both32(k.bias[h]);
   const __m256i e0 = _mm256_add_epi32(_mm256_madd_epi16(p04, both(k.e0[h])), bias);
   const __m256i e1 = _mm256_add_epi32(_mm256_madd_epi16(p04, both(k.e1[h])), bias);
@@ -59,8 +59,8 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* c0, const std::int16_t* c1,
-                     __m256i* x) {
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* c0,
+                                            const std::int16_t* c1, __m256i* x) {
   __m256i c[8];
   for (int i = 0; i < 8; ++i) c[i] = pair(c0 + 8 * i, c1 + 8 * i);
   __m256i lo[8];
@@ -106,8 +106,8 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   x[4] = _mm256_srai_epi16(_mm256_subs_epi16(a3, b3), 6);
 }
 
-[[gnu::always_inline]] inline void field_4(__m256i s0, __m256i s1, __m256i s2, __m256i s3, __m256i* l0, __m256i* l1,
-                    __m256i* l2, __m256i* l3) {
+[[gnu::always_inline]] inline void field_4(__m256i s0, __m256i s1, __m256i s2, __m256i s3,
+                                           __m256i* l0, __m256i* l1, __m256i* l2, __m256i* l3) {
   const __m256i t2c = _mm256_set1_epi16(kIdctT2);
   const __m256i p = _mm256_add_epi16(s0, s2);
   const __m256i m = _mm256_sub_epi16(s0, s2);
@@ -129,23 +129,25 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
 }
 
 [[gnu::always_inline]] inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
-                   std::ptrdiff_t stride) {
+                                          std::ptrdiff_t stride) {
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
   for (int r = 0; r < 8; r += 2) {
     const __m256i b = _mm256_xor_si256(_mm256_packs_epi16(x[r], x[r + 1]), flip);
     const __m128i lo = _mm256_castsi256_si128(b);
     const __m128i hi = _mm256_extracti128_si256(b, 1);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + r * stride), lo);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + (r + 1) * stride), _mm_unpackhi_epi64(lo, lo));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + (r + 1) * stride),
+                     _mm_unpackhi_epi64(lo, lo));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + r * stride), hi);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + (r + 1) * stride), _mm_unpackhi_epi64(hi, hi));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + (r + 1) * stride),
+                     _mm_unpackhi_epi64(hi, hi));
   }
 }
 
 }  // namespace
 
-void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
-                       std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride) {
+void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1, std::uint8_t* dst0,
+                       std::uint8_t* dst1, std::ptrdiff_t stride) {
   __m256i x[8];
   row_pass(detail::kRows88, coeffs0, coeffs1, x);
   column_88(x);

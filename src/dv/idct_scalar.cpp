@@ -74,8 +74,7 @@ void column_88(std::int16_t* block, int c) {
 
 // 4-point inverse transform of one field's frequencies s0..s3 into lines l0, l1, l2, l3 (the
 // lines 0, 2, 4, 6 or 1, 3, 5, 7 of the block); plain wrapping 16-bit arithmetic.
-void field_4(std::int16_t s0, std::int16_t s1, std::int16_t s2, std::int16_t s3,
-             std::int16_t* l) {
+void field_4(std::int16_t s0, std::int16_t s1, std::int16_t s2, std::int16_t s3, std::int16_t* l) {
   const std::int16_t p = wrap_add16(s0, s2);
   const std::int16_t m = wrap_sub16(s0, s2);
   const std::int16_t q = wrap_add16(s1, mulhi16(s3, kIdctT2));

@@ -16,8 +16,9 @@ inline __m128i ld32(const std::int32_t* p) {
 }
 
 // Row pass for one half (h = 0: rows 0..3 from the unpacklo pairs, 1: rows 4..7).
-[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m128i p04, __m128i p26, __m128i p13,
-                     __m128i p57, __m128i* y_lo_hi /* y0..y7, 4 x int32 each */) {
+[[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m128i p04, __m128i p26,
+                                            __m128i p13, __m128i p57,
+                                            __m128i* y_lo_hi /* y0..y7, 4 x int32 each */) {
   const __m128i bias = ld32(k.bias[h]);
   const __m128i e0 = _mm_add_epi32(_mm_madd_epi16(p04, ld(k.e0[h])), bias);
   const __m128i e1 = _mm_add_epi32(_mm_madd_epi16(p04, ld(k.e1[h])), bias);
@@ -26,8 +27,8 @@ inline __m128i ld32(const std::int32_t* p) {
   const __m128i a[4] = {_mm_add_epi32(e0, o0), _mm_add_epi32(e1, o1), _mm_sub_epi32(e1, o1),
                         _mm_sub_epi32(e0, o0)};
   for (int j = 0; j < 4; ++j) {
-    const __m128i b = _mm_add_epi32(_mm_madd_epi16(p13, ld(k.b13[j][h])),
-                                    _mm_madd_epi16(p57, ld(k.b57[j][h])));
+    const __m128i b =
+        _mm_add_epi32(_mm_madd_epi16(p13, ld(k.b13[j][h])), _mm_madd_epi16(p57, ld(k.b57[j][h])));
     y_lo_hi[j] = _mm_srai_epi32(_mm_add_epi32(a[j], b), 11);
     y_lo_hi[7 - j] = _mm_srai_epi32(_mm_sub_epi32(a[j], b), 11);
   }
@@ -53,16 +54,17 @@ inline __m128i ld32(const std::int32_t* p) {
 }
 
 // Row pass on transposed coefficients; leaves row r of the result in x[r] (one column a lane).
-[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* coeffs, __m128i* x) {
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* coeffs,
+                                            __m128i* x) {
   const __m128i c0 = ld(coeffs), c1 = ld(coeffs + 8), c2 = ld(coeffs + 16), c3 = ld(coeffs + 24);
   const __m128i c4 = ld(coeffs + 32), c5 = ld(coeffs + 40), c6 = ld(coeffs + 48),
                 c7 = ld(coeffs + 56);
   __m128i lo[8];
   __m128i hi[8];
-  row_half(k, 0, _mm_unpacklo_epi16(c0, c4), _mm_unpacklo_epi16(c2, c6),
-           _mm_unpacklo_epi16(c1, c3), _mm_unpacklo_epi16(c5, c7), lo);
-  row_half(k, 1, _mm_unpackhi_epi16(c0, c4), _mm_unpackhi_epi16(c2, c6),
-           _mm_unpackhi_epi16(c1, c3), _mm_unpackhi_epi16(c5, c7), hi);
+  row_half(k, 0, _mm_unpacklo_epi16(c0, c4), _mm_unpacklo_epi16(c2, c6), _mm_unpacklo_epi16(c1, c3),
+           _mm_unpacklo_epi16(c5, c7), lo);
+  row_half(k, 1, _mm_unpackhi_epi16(c0, c4), _mm_unpackhi_epi16(c2, c6), _mm_unpackhi_epi16(c1, c3),
+           _mm_unpackhi_epi16(c5, c7), hi);
   for (int j = 0; j < 8; ++j) x[j] = _mm_packs_epi32(lo[j], hi[j]);  // output column j, by row
   transpose8(x);
 }
@@ -98,8 +100,8 @@ inline __m128i ld32(const std::int32_t* p) {
   x[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
 }
 
-[[gnu::always_inline]] inline void field_4(__m128i s0, __m128i s1, __m128i s2, __m128i s3, __m128i* l0, __m128i* l1,
-                    __m128i* l2, __m128i* l3) {
+[[gnu::always_inline]] inline void field_4(__m128i s0, __m128i s1, __m128i s2, __m128i s3,
+                                           __m128i* l0, __m128i* l1, __m128i* l2, __m128i* l3) {
   const __m128i t2c = _mm_set1_epi16(kIdctT2);
   const __m128i p = _mm_add_epi16(s0, s2);
   const __m128i m = _mm_sub_epi16(s0, s2);
@@ -121,16 +123,15 @@ inline __m128i ld32(const std::int32_t* p) {
 }
 
 // Adds 128 and clamps to 0..255 by saturating to int8 and flipping the top bit, then stores.
-[[gnu::always_inline]] inline void put8(const __m128i* x, std::uint8_t* dst, std::ptrdiff_t stride) {
+[[gnu::always_inline]] inline void put8(const __m128i* x, std::uint8_t* dst,
+                                        std::ptrdiff_t stride) {
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
   for (int r = 0; r < 8; r += 2) {
     const __m128i b = _mm_xor_si128(_mm_packs_epi16(x[r], x[r + 1]), flip);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * stride), b);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (r + 1) * stride),
-                     _mm_unpackhi_epi64(b, b));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (r + 1) * stride), _mm_unpackhi_epi64(b, b));
   }
 }
-
 
 }  // namespace
 

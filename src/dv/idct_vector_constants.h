@@ -11,10 +11,10 @@ namespace dv::detail {
 
 // Constant pairs for pmaddwd, per half (rows 0..3, rows 4..7) and product.
 struct RowConstants {
-  alignas(16) std::int16_t e0[2][8];  // (x0, x4) . (q4, q4)
-  alignas(16) std::int16_t e1[2][8];  // (x0, x4) . (q4, -q4)
-  alignas(16) std::int16_t o0[2][8];  // (x2, x6) . (q2, q6)
-  alignas(16) std::int16_t o1[2][8];  // (x2, x6) . (q6, -q2)
+  alignas(16) std::int16_t e0[2][8];      // (x0, x4) . (q4, q4)
+  alignas(16) std::int16_t e1[2][8];      // (x0, x4) . (q4, -q4)
+  alignas(16) std::int16_t o0[2][8];      // (x2, x6) . (q2, q6)
+  alignas(16) std::int16_t o1[2][8];      // (x2, x6) . (q6, -q2)
   alignas(16) std::int16_t b13[4][2][8];  // (x1, x3) for b0..b3
   alignas(16) std::int16_t b57[4][2][8];  // (x5, x7) for b0..b3
   alignas(16) std::int32_t bias[2][4];

@@ -66,10 +66,26 @@ void dv_420_to_yuy2(const std::uint8_t* y, std::ptrdiff_t y_stride, const std::u
     } else if (line >= 2) {
       const int j = (line - 2) / 4;
       switch ((line - 2) % 4) {
-        case 0: ua = ub = 2 * j; va = 2 * j; vb = 2 * j + 2; break;
-        case 1: ua = ub = 2 * j + 1; va = 2 * j + 1; vb = 2 * j + 3; break;
-        case 2: ua = 2 * j; ub = 2 * j + 2; va = vb = 2 * j + 2; break;
-        default: ua = 2 * j + 1; ub = 2 * j + 3; va = vb = 2 * j + 3; break;
+        case 0:
+          ua = ub = 2 * j;
+          va = 2 * j;
+          vb = 2 * j + 2;
+          break;
+        case 1:
+          ua = ub = 2 * j + 1;
+          va = 2 * j + 1;
+          vb = 2 * j + 3;
+          break;
+        case 2:
+          ua = 2 * j;
+          ub = 2 * j + 2;
+          va = vb = 2 * j + 2;
+          break;
+        default:
+          ua = 2 * j + 1;
+          ub = 2 * j + 3;
+          va = vb = 2 * j + 3;
+          break;
       }
     }
     const std::uint8_t* yl = y + line * y_stride;
@@ -94,8 +110,9 @@ void dv_411_to_yuy2(const std::uint8_t* y, std::ptrdiff_t y_stride, const std::u
     std::uint8_t* d = dst + line * dst_stride;
     for (int m = 0; m < samples; ++m) {
       const int n = m + 1 < samples ? m + 1 : m;
-      const std::uint8_t out[8] = {yl[4 * m],     u[m], yl[4 * m + 1], v[m],
-                                   yl[4 * m + 2], avg(u[m], u[n]), yl[4 * m + 3], avg(v[m], v[n])};
+      const std::uint8_t out[8] = {yl[4 * m],     u[m],           yl[4 * m + 1],
+                                   v[m],          yl[4 * m + 2],  avg(u[m], u[n]),
+                                   yl[4 * m + 3], avg(v[m], v[n])};
       for (int k = 0; k < 8; ++k) d[8 * m + k] = out[k];
     }
   }
@@ -107,7 +124,9 @@ namespace {
 // the colour differences, which arrive doubled.
 void bgr_pixel(int y, int cb, int cr, std::uint8_t* out) {
   const std::int32_t yt = (y - 16) * 19077 + 8192;
-  const auto to_u8 = [](std::int32_t v) { return dv::detail::clamp_u8(dv::detail::sat16(v >> 14)); };
+  const auto to_u8 = [](std::int32_t v) {
+    return dv::detail::clamp_u8(dv::detail::sat16(v >> 14));
+  };
   out[0] = to_u8(yt + 16525 * cb);
   out[1] = to_u8(yt - 3209 * cb - 6660 * cr);
   out[2] = to_u8(yt + 13075 * cr);

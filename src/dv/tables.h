@@ -33,8 +33,18 @@ inline constexpr std::size_t kDvQuantPatterns = 13;
 
 // Step of each of the four areas, by pattern (IEC 61834-2).
 inline constexpr std::array<std::array<std::uint8_t, 4>, kDvQuantPatterns> dv_quant_area_steps = {{
-    {1, 1, 1, 1}, {1, 1, 1, 2}, {1, 1, 2, 2}, {1, 2, 2, 4}, {2, 2, 2, 2}, {2, 2, 2, 4},
-    {2, 2, 4, 4}, {2, 4, 4, 8}, {4, 4, 8, 8}, {4, 8, 8, 16}, {8, 8, 16, 16}, {8, 16, 16, 32},
+    {1, 1, 1, 1},
+    {1, 1, 1, 2},
+    {1, 1, 2, 2},
+    {1, 2, 2, 4},
+    {2, 2, 2, 2},
+    {2, 2, 2, 4},
+    {2, 2, 4, 4},
+    {2, 4, 4, 8},
+    {4, 4, 8, 8},
+    {4, 8, 8, 16},
+    {8, 8, 16, 16},
+    {8, 16, 16, 32},
     {16, 16, 32, 32},
 }};
 

@@ -38,4 +38,6 @@ constexpr std::uint32_t dv_vlc_lookup_index(std::uint32_t peek16) {
 }
 constexpr std::uint32_t dv_lookup_length(std::uint32_t e) { return e & 31; }
 constexpr std::uint32_t dv_lookup_advance(std::uint32_t e) { return (e >> 5) & 127; }
-constexpr std::int16_t dv_lookup_value(std::uint32_t e) { return static_cast<std::int16_t>(e >> 16); }
+constexpr std::int16_t dv_lookup_value(std::uint32_t e) {
+  return static_cast<std::int16_t>(e >> 16);
+}

@@ -1,3 +1,5 @@
+#include "dv/colour.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -6,7 +8,6 @@
 #include <random>
 #include <vector>
 
-#include "dv/colour.h"
 #include "dv/cpu.h"
 #include "dv/frame_decoder.h"
 #include "dv/frame_workspace.h"
@@ -60,8 +61,8 @@ TEST(DvColourTest, LastPixelTakesItsColourFromItsOwnPair) {
 TEST(DvColourTest, BottomLineComesFirst) {
   std::vector<std::uint8_t> yuy2(2 * 1440, 128);
   for (std::size_t i = 0; i < 1440; i += 2) {
-    yuy2[i] = 16;           // top line black
-    yuy2[1440 + i] = 235;   // bottom line white
+    yuy2[i] = 16;          // top line black
+    yuy2[1440 + i] = 235;  // bottom line white
   }
   std::vector<std::uint8_t> out(2 * 2160);
   dv_yuy2_to_rgb24(yuy2.data(), out.data(), yuy2.data() + yuy2.size(), 1440, 1440);
@@ -73,10 +74,11 @@ TEST(DvColourTest, ChromaRowsOf420FollowTheFieldSiting) {
   struct Row {
     int line, ua, ub, va, vb;
   };
-  const Row rows[] = {{0, 0, 0, 0, 0},         {1, 1, 1, 1, 1},         {2, 0, 0, 0, 2},
-                      {3, 1, 1, 1, 3},         {4, 0, 2, 2, 2},         {5, 1, 3, 3, 3},
-                      {6, 2, 2, 2, 4},         {573, 285, 287, 287, 287}, {574, 286, 286, 286, 286},
-                      {575, 287, 287, 287, 287}};
+  const Row rows[] = {{0, 0, 0, 0, 0},           {1, 1, 1, 1, 1},
+                      {2, 0, 0, 0, 2},           {3, 1, 1, 1, 3},
+                      {4, 0, 2, 2, 2},           {5, 1, 3, 3, 3},
+                      {6, 2, 2, 2, 4},           {573, 285, 287, 287, 287},
+                      {574, 286, 286, 286, 286}, {575, 287, 287, 287, 287}};
   for (const Row& r : rows) {
     const dv::ChromaRows420 c = dv::chroma_rows_420(r.line, 576);
     EXPECT_EQ(c.ua, r.ua) << r.line;
@@ -111,7 +113,7 @@ TEST(DvColourTest, Conversion411InterpolatesAndRepeatsTheLastSample) {
   std::vector<std::uint8_t> yuy2(1440);
   dv_411_to_yuy2(y.data(), 720, cb.data(), 180, cr.data(), 180, yuy2.data(), 1440, 720, 1);
   EXPECT_EQ(yuy2[8 * 10 + 1], 10);
-  EXPECT_EQ(yuy2[8 * 10 + 5], 11);  // (10 + 11 + 1) >> 1
+  EXPECT_EQ(yuy2[8 * 10 + 5], 11);   // (10 + 11 + 1) >> 1
   EXPECT_EQ(yuy2[8 * 10 + 7], 245);  // (245 + 244 + 1) >> 1
   EXPECT_EQ(yuy2[8 * 179 + 5], 179);
   EXPECT_EQ(yuy2[8 * 179 + 7], 76);
@@ -175,14 +177,17 @@ TEST_P(DvConvertTest, LineByLineEqualsYuy2ThenBgr) {
   const dv::PictureFormat f = dv::picture_format(is625);
   auto work = std::make_unique<dv::FrameWorkspace>();
   std::mt19937 rng(is625 ? 1 : 2);
-  for (std::size_t i = 0; i < f.planar_bytes; ++i) work->planar[i] = static_cast<std::uint8_t>(rng());
+  for (std::size_t i = 0; i < f.planar_bytes; ++i)
+    work->planar[i] = static_cast<std::uint8_t>(rng());
   const std::uint8_t* p = work->planar;
   std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(f.height) * 1440);
   const auto cw = static_cast<std::ptrdiff_t>(f.chroma_width);
   if (is625) {
-    dv_420_to_yuy2(p, 720, p + f.cb_offset, cw, p + f.cr_offset, cw, yuy2.data(), 1440, 720, f.height);
+    dv_420_to_yuy2(p, 720, p + f.cb_offset, cw, p + f.cr_offset, cw, yuy2.data(), 1440, 720,
+                   f.height);
   } else {
-    dv_411_to_yuy2(p, 720, p + f.cb_offset, cw, p + f.cr_offset, cw, yuy2.data(), 1440, 720, f.height);
+    dv_411_to_yuy2(p, 720, p + f.cb_offset, cw, p + f.cr_offset, cw, yuy2.data(), 1440, 720,
+                   f.height);
   }
   std::vector<std::uint8_t> want(f.bgr_bytes);
   dv_yuy2_to_rgb24(yuy2.data(), want.data(), yuy2.data() + yuy2.size(), 1440, 1440);

@@ -75,8 +75,9 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
   std::vector<std::uint8_t> planar(f.planar_bytes);
 
   for (std::size_t off = 0; off < frames.size(); off += f.frame_bytes) {
-    std::vector<std::uint8_t> frame(frames.begin() + static_cast<std::ptrdiff_t>(off),
-                                    frames.begin() + static_cast<std::ptrdiff_t>(off + f.frame_bytes));
+    std::vector<std::uint8_t> frame(
+        frames.begin() + static_cast<std::ptrdiff_t>(off),
+        frames.begin() + static_cast<std::ptrdiff_t>(off + f.frame_bytes));
     ASSERT_TRUE(decoder.decode_planar(frame, c.is625, planar));
     pkt->data = frame.data();
     pkt->size = static_cast<int>(frame.size());
@@ -116,13 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{"p625_testsrc2", true, "testsrc2", false},
         EncodeCase{"p625_testsrc2_ildct", true, "testsrc2", true},
         EncodeCase{"p625_mandelbrot", true, "mandelbrot", false},
-        EncodeCase{"p625_mandelbrot_ildct", true, "mandelbrot,tinterlace=mode=interleave_top", true},
+        EncodeCase{"p625_mandelbrot_ildct", true, "mandelbrot,tinterlace=mode=interleave_top",
+                   true},
         EncodeCase{"p625_noise", true, "color=c=gray,noise=alls=100:allf=t+u", false},
         EncodeCase{"p625_noise_ildct", true, "color=c=gray,noise=alls=100:allf=t+u", true},
         EncodeCase{"p525_testsrc2", false, "testsrc2", false},
         EncodeCase{"p525_testsrc2_ildct", false, "testsrc2", true},
         EncodeCase{"p525_mandelbrot", false, "mandelbrot", false},
-        EncodeCase{"p525_mandelbrot_ildct", false, "mandelbrot,tinterlace=mode=interleave_top", true},
+        EncodeCase{"p525_mandelbrot_ildct", false, "mandelbrot,tinterlace=mode=interleave_top",
+                   true},
         EncodeCase{"p525_noise", false, "color=c=gray,noise=alls=100:allf=t+u", false},
         EncodeCase{"p525_noise_ildct", false, "color=c=gray,noise=alls=100:allf=t+u", true}),
     [](const ::testing::TestParamInfo<EncodeCase>& i) { return std::string(i.param.name); });

@@ -38,8 +38,8 @@ TEST_P(DvFixtureTest, MatchesExpectedPictureByteForByte) {
   if (level > dv::detected_simd_level()) GTEST_SKIP() << "no " << dv::simd_level_name(level);
   dv::set_simd_level_cap(level);
   const auto frame = fixture(std::string(f.name) + ".dv");
-  const auto expected =
-      bytes_of(avitest::gunzip_file(avitest::fixture_path(std::string("dv/") + f.name + ".bgr.gz")));
+  const auto expected = bytes_of(
+      avitest::gunzip_file(avitest::fixture_path(std::string("dv/") + f.name + ".bgr.gz")));
   ASSERT_EQ(frame.size(), dv::picture_format(f.is625).frame_bytes);
   ASSERT_EQ(expected.size(), dv::picture_format(f.is625).bgr_bytes);
   std::vector<std::uint8_t> out(expected.size());
@@ -87,7 +87,8 @@ TEST_P(DvDamageTest, DamagedFramesDecodeLikeTheReferenceWithinBounds) {
   if (seed % 3 == 0) {
     for (auto& b : frame) b = static_cast<std::uint8_t>(rng());
   } else {
-    for (int n = 0; n < 2000; ++n) frame[rng() % frame.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+    for (int n = 0; n < 2000; ++n)
+      frame[rng() % frame.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
   }
   const std::vector<std::uint8_t> original = frame;
   constexpr std::size_t kGuard = 64;
@@ -128,7 +129,8 @@ TEST(DvDecoderTest, ReadsTheSystemFromTheHeaderBlock) {
 // dv_decode_frame from several threads at once (g_dv_lock), and lock-free decoders beside it.
 TEST(DvDecoderTest, ThreadsDecodeTheSameBytes) {
   const auto frame = fixture("525-testsrc2.dv");
-  const auto expected = bytes_of(avitest::gunzip_file(avitest::fixture_path("dv/525-testsrc2.bgr.gz")));
+  const auto expected =
+      bytes_of(avitest::gunzip_file(avitest::fixture_path("dv/525-testsrc2.bgr.gz")));
   std::vector<int> ok(4, 0);
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < ok.size(); ++t) {

@@ -1,3 +1,5 @@
+#include "dv/idct.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "dv/cpu.h"
-#include "dv/idct.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ TEST(DvIdctTest, DcOf400Gives51OnLines0And4In248) {
   b[0] = 400;
   dv_idct_248(b.data());
   for (int r = 0; r < 8; ++r) {
-    for (int c = 0; c < 8; ++c) EXPECT_EQ(b[static_cast<std::size_t>(8 * r + c)], r % 4 == 0 ? 51 : 50);
+    for (int c = 0; c < 8; ++c)
+      EXPECT_EQ(b[static_cast<std::size_t>(8 * r + c)], r % 4 == 0 ? 51 : 50);
   }
 }
 
@@ -36,7 +38,8 @@ TEST(DvIdctTest, ZerosStayZeroIn8x8ButBiasReachesLines0And4In248) {
   Block b{};
   dv_idct_248(b.data());
   for (int r = 0; r < 8; ++r) {
-    for (int c = 0; c < 8; ++c) EXPECT_EQ(b[static_cast<std::size_t>(8 * r + c)], r % 4 == 0 ? 1 : 0);
+    for (int c = 0; c < 8; ++c)
+      EXPECT_EQ(b[static_cast<std::size_t>(8 * r + c)], r % 4 == 0 ? 1 : 0);
   }
 }
 
@@ -49,11 +52,20 @@ Block make_block(Fill fill, std::mt19937& rng) {
   const std::int16_t extremes[4] = {-32768, 32767, -32767, 0};
   for (std::size_t i = 0; i < 64; ++i) {
     switch (fill) {
-      case Fill::kRandom: b[i] = static_cast<std::int16_t>(any(rng)); break;
-      case Fill::kSmall: b[i] = static_cast<std::int16_t>(rng() % 4 == 0 ? small(rng) : 0); break;
-      case Fill::kExtreme: b[i] = extremes[pick(rng)]; break;
-      case Fill::kDcOnly: b[i] = i == 0 ? static_cast<std::int16_t>(small(rng) * 14) : 0; break;
-      case Fill::kZero: break;
+      case Fill::kRandom:
+        b[i] = static_cast<std::int16_t>(any(rng));
+        break;
+      case Fill::kSmall:
+        b[i] = static_cast<std::int16_t>(rng() % 4 == 0 ? small(rng) : 0);
+        break;
+      case Fill::kExtreme:
+        b[i] = extremes[pick(rng)];
+        break;
+      case Fill::kDcOnly:
+        b[i] = i == 0 ? static_cast<std::int16_t>(small(rng) * 14) : 0;
+        break;
+      case Fill::kZero:
+        break;
     }
   }
   return b;
@@ -89,12 +101,13 @@ TEST_P(DvIdctMatchTest, SimdEqualsScalar) {
     (kc.field ? ref.put_248 : ref.put_88)(a.data(), want_a.at(), Canvas::kStride);
     (kc.field ? ref.put_248 : ref.put_88)(b.data(), want_b.at(), Canvas::kStride);
     Canvas sse_a;
-    (kc.field ? dv::idct_put_248_sse2 : dv::idct_put_88_sse2)(a.data(), sse_a.at(), Canvas::kStride);
+    (kc.field ? dv::idct_put_248_sse2 : dv::idct_put_88_sse2)(a.data(), sse_a.at(),
+                                                              Canvas::kStride);
     expect_same(want_a, sse_a, "sse2");
     if (dv::detected_simd_level() >= dv::kSimdAvx2) {
       Canvas avx_a, avx_b;
       (kc.field ? dv::idct_put2_248_avx2 : dv::idct_put2_88_avx2)(a.data(), b.data(), avx_a.at(),
-                                                                 avx_b.at(), Canvas::kStride);
+                                                                  avx_b.at(), Canvas::kStride);
       expect_same(want_a, avx_a, "avx2 first block");
       expect_same(want_b, avx_b, "avx2 second block");
     }

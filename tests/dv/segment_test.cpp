@@ -29,7 +29,8 @@ class SegmentBuilder {
   // Block i's header, then its own area's bits from the start; returns the bits written.
   void block(std::size_t i, int dc, int mode, int klass, const std::string& ac) {
     const std::uint32_t h = (static_cast<std::uint32_t>(dc) & 0x1FF) << 3 |
-                            static_cast<std::uint32_t>(mode) << 2 | static_cast<std::uint32_t>(klass);
+                            static_cast<std::uint32_t>(mode) << 2 |
+                            static_cast<std::uint32_t>(klass);
     std::string bits;
     for (int b = 11; b >= 0; --b) bits += ((h >> b) & 1) != 0 ? '1' : '0';
     put(i, 0, bits + ac);
@@ -126,8 +127,10 @@ TEST(DvSegmentTest, EndOfBlockFirstKeepsOnlyTheDc) {
 // Block 3's last code starts in its own area and ends in block 0's free space.
 TEST(DvSegmentTest, CodeSplitAcrossAreasDecodesAsContiguousBits) {
   SegmentBuilder b = flat_segment(0);
-  b.block(3, 0, 0, 0, repeat("000", 33) + "0");   // 99 bits of +16s, then the '0' of "0100"
-  b.put(0, 12 + 4, "100" "0110");                   // the rest of "0100" (+32), end of block
+  b.block(3, 0, 0, 0, repeat("000", 33) + "0");  // 99 bits of +16s, then the '0' of "0100"
+  b.put(0, 12 + 4,
+        "100"
+        "0110");  // the rest of "0100" (+32), end of block
   const auto st = parse_reference(b);
   for (std::size_t k = 1; k <= 33; ++k) ASSERT_EQ(st->coeffs[3][dv_scan_88[k]], 16) << k;
   EXPECT_EQ(st->coeffs[3][dv_scan_88[34]], 32);
@@ -142,7 +145,10 @@ TEST(DvSegmentTest, OverflowWithoutFreeSpaceInTheMacroblockContinuesInPass3) {
   for (std::size_t i = 6; i < 12; ++i) {
     b.block(i, 5, 0, 0, repeat("0100", i % 6 < 4 ? 25 : 17));  // fills the area exactly
   }
-  b.put(0, 16, "01010110" "10001" "0110");  // block 6: -32, end; block 7: -48, end
+  b.put(0, 16,
+        "01010110"
+        "10001"
+        "0110");  // block 6: -32, end; block 7: -48, end
   const auto st = parse_reference(b);
   EXPECT_EQ(st->coeffs[6][dv_scan_88[26]], -32);
   EXPECT_EQ(st->coeffs[7][dv_scan_88[26]], -48);
@@ -154,7 +160,10 @@ TEST(DvSegmentTest, OverflowWithoutFreeSpaceInTheMacroblockContinuesInPass3) {
 TEST(DvSegmentTest, RunPastPosition63EndsTheBlockWithoutStoring) {
   SegmentBuilder b = flat_segment(0);
   // Long runs: 61 zeros (to position 62), then a run of 1 before +16 would reach 64.
-  b.block(0, 0, 0, 0, "1111110111101" "01110" "0110");
+  b.block(0, 0, 0, 0,
+          "1111110111101"
+          "01110"
+          "0110");
   const auto st = parse_reference(b);
   for (std::size_t k = 1; k < 64; ++k) EXPECT_EQ(st->coeffs[0][k], 0);
   EXPECT_EQ(st->block_states[0].node, -1);
@@ -165,7 +174,10 @@ TEST(DvSegmentTest, Escape255WithStep32SaturatesAfterDequantisation) {
   SegmentBuilder b = flat_segment(0);
   b.qno(0, 0);
   // Class 3, QNO 0: pattern 12, step 32 in area 3. Run 41 to position 42, escape at 43.
-  b.block(0, 0, 0, 3, "1111110101001" "1111111111111110" "0110");
+  b.block(0, 0, 0, 3,
+          "1111110101001"
+          "1111111111111110"
+          "0110");
   auto st = parse_reference(b);
   ASSERT_EQ(st->coeffs[0][dv_scan_88[43]], 4080);
   dv_dequantize(st->coeffs[0], dv_quant_steps_88[dv_quant_index[3][0]]);
@@ -176,7 +188,10 @@ TEST(DvSegmentTest, Escape255WithStep32SaturatesAfterDequantisation) {
 TEST(DvSegmentTest, Class3Qno15DoublesEveryAcCoefficient) {
   SegmentBuilder b = flat_segment(0);
   b.qno(0, 15);
-  b.block(0, 0, 0, 3, "000" "001" "0110");
+  b.block(0, 0, 0, 3,
+          "000"
+          "001"
+          "0110");
   auto st = parse_reference(b);
   dv_dequantize(st->coeffs[0], dv_quant_steps_88[dv_quant_index[3][15]]);
   EXPECT_EQ(st->coeffs[0][dv_scan_88[1]], 32);
@@ -185,7 +200,11 @@ TEST(DvSegmentTest, Class3Qno15DoublesEveryAcCoefficient) {
 
 TEST(DvSegmentTest, InvalidCodeEndsTheBlockAndKeepsEarlierCoefficients) {
   SegmentBuilder b = flat_segment(0);
-  b.block(0, 0, 0, 0, "000" "1111111000000010" "000" "0110");
+  b.block(0, 0, 0, 0,
+          "000"
+          "1111111000000010"
+          "000"
+          "0110");
   const auto st = parse_reference(b);
   EXPECT_EQ(st->coeffs[0][dv_scan_88[1]], 16);
   EXPECT_EQ(st->coeffs[0][dv_scan_88[2]], 0);
@@ -199,10 +218,17 @@ std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
   std::vector<std::uint8_t> seg(kDvSegmentBytes);
   for (auto& v : seg) v = static_cast<std::uint8_t>(rng());
   if (!dense) return seg;
-  static const char* const kCodes[] = {"000",          "0101",         "01110",
-                                       "1101100",      "111101011",    "11111010101",
-                                       "111110111101", "1111110100000", "1111111011111110",
-                                       "111110101110", "1111111000000001"};
+  static const char* const kCodes[] = {"000",
+                                       "0101",
+                                       "01110",
+                                       "1101100",
+                                       "111101011",
+                                       "11111010101",
+                                       "111110111101",
+                                       "1111110100000",
+                                       "1111111011111110",
+                                       "111110101110",
+                                       "1111111000000001"};
   SegmentBuilder b;
   for (std::size_t m = 0; m < 5; ++m) b.qno(m, static_cast<int>(rng() % 16));
   for (std::size_t i = 0; i < kDvBlocks; ++i) {

@@ -1,3 +1,5 @@
+#include "dv/tables.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,15 +7,20 @@
 #include <set>
 
 #include "dv/idct.h"
-#include "dv/tables.h"
 
 namespace {
 
 double c(int k) { return std::cos(k * M_PI / 16); }
 
 TEST(DvTablesTest, WeightsRecomputeFromTheWeightingFunction) {
-  const double w[8] = {1,       c(4) / (4 * c(7) * c(2)), c(4) / (2 * c(6)), 1 / (2 * c(5)), 7.0 / 8,
-                       c(4) / c(3), c(4) / c(2),          c(4) / c(1)};
+  const double w[8] = {1,
+                       c(4) / (4 * c(7) * c(2)),
+                       c(4) / (2 * c(6)),
+                       1 / (2 * c(5)),
+                       7.0 / 8,
+                       c(4) / c(3),
+                       c(4) / c(2),
+                       c(4) / c(1)};
   for (int v = 0; v < 8; ++v) {
     for (int h = 0; h < 8; ++h) {
       const auto i = static_cast<std::size_t>(8 * v + h);

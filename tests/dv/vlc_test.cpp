@@ -1,9 +1,9 @@
+#include "dv/vlc.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-
-#include "dv/vlc.h"
 
 namespace {
 
@@ -17,7 +17,8 @@ Walk walk(const std::string& bits) {
   std::uint32_t index = 0;
   int n = 0;
   while (dv_node_kind(dv_vlc_tree[index]) == kDvBranch && n < static_cast<int>(bits.size())) {
-    index = dv_node_child(dv_vlc_tree[index]) + (bits[static_cast<std::size_t>(n)] == '1' ? 1U : 0U);
+    index =
+        dv_node_child(dv_vlc_tree[index]) + (bits[static_cast<std::size_t>(n)] == '1' ? 1U : 0U);
     ++n;
   }
   return {dv_vlc_tree[index], n};
@@ -27,10 +28,18 @@ TEST(DvVlcTreeTest, HasTheStandardsNodeAndLeafCounts) {
   int symbols = 0, invalid = 0, ends = 0, branches = 0;
   for (std::uint32_t node : dv_vlc_tree) {
     switch (dv_node_kind(node)) {
-      case kDvBranch: ++branches; break;
-      case kDvSymbol: ++symbols; break;
-      case kDvEnd: ++ends; break;
-      case kDvInvalid: ++invalid; break;
+      case kDvBranch:
+        ++branches;
+        break;
+      case kDvSymbol:
+        ++symbols;
+        break;
+      case kDvEnd:
+        ++ends;
+        break;
+      case kDvInvalid:
+        ++invalid;
+        break;
     }
   }
   EXPECT_EQ(dv_vlc_tree.size(), 1493U);
@@ -70,24 +79,21 @@ TEST_P(DvVlcCodeTest, DecodesToRunAndValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     StandardExamples, DvVlcCodeTest,
-    ::testing::Values(CodeCase{"000", kDvSymbol, 0, 16}, CodeCase{"001", kDvSymbol, 0, -16},
-                      CodeCase{"0100", kDvSymbol, 0, 32}, CodeCase{"0101", kDvSymbol, 0, -32},
-                      CodeCase{"0110", kDvEnd, 0, 0}, CodeCase{"01110", kDvSymbol, 1, 16},
-                      CodeCase{"10001", kDvSymbol, 0, -48},
-                      CodeCase{"111110101100", kDvSymbol, 2, 0},
-                      CodeCase{"11111001110", kDvSymbol, 0, 0},
-                      CodeCase{"1111101111111", kDvSymbol, 1, -272},
-                      // Long zero run: 1111110 + 6-bit run, valid for runs 6..61.
-                      CodeCase{"1111110000110", kDvSymbol, 6, 0},
-                      CodeCase{"1111110111101", kDvSymbol, 61, 0},
-                      CodeCase{"1111110000101", kDvInvalid, 0, 0},
-                      CodeCase{"1111110111110", kDvInvalid, 0, 0},
-                      // Escape: 1111111 + 8-bit amplitude + sign, valid for 23..255; the sign
-                      // bit belongs to the invalid codes too.
-                      CodeCase{"1111111000101110", kDvSymbol, 0, 368},
-                      CodeCase{"1111111111111111", kDvSymbol, 0, -4080},
-                      CodeCase{"1111111000101100", kDvInvalid, 0, 0},
-                      CodeCase{"1111111000000001", kDvInvalid, 0, 0}));
+    ::testing::Values(
+        CodeCase{"000", kDvSymbol, 0, 16}, CodeCase{"001", kDvSymbol, 0, -16},
+        CodeCase{"0100", kDvSymbol, 0, 32}, CodeCase{"0101", kDvSymbol, 0, -32},
+        CodeCase{"0110", kDvEnd, 0, 0}, CodeCase{"01110", kDvSymbol, 1, 16},
+        CodeCase{"10001", kDvSymbol, 0, -48}, CodeCase{"111110101100", kDvSymbol, 2, 0},
+        CodeCase{"11111001110", kDvSymbol, 0, 0}, CodeCase{"1111101111111", kDvSymbol, 1, -272},
+        // Long zero run: 1111110 + 6-bit run, valid for runs 6..61.
+        CodeCase{"1111110000110", kDvSymbol, 6, 0}, CodeCase{"1111110111101", kDvSymbol, 61, 0},
+        CodeCase{"1111110000101", kDvInvalid, 0, 0}, CodeCase{"1111110111110", kDvInvalid, 0, 0},
+        // Escape: 1111111 + 8-bit amplitude + sign, valid for 23..255; the sign
+        // bit belongs to the invalid codes too.
+        CodeCase{"1111111000101110", kDvSymbol, 0, 368},
+        CodeCase{"1111111111111111", kDvSymbol, 0, -4080},
+        CodeCase{"1111111000101100", kDvInvalid, 0, 0},
+        CodeCase{"1111111000000001", kDvInvalid, 0, 0}));
 
 // The fast decoder's look-up must agree with the tree for every 16 bits it can peek.
 TEST(DvVlcLookupTest, AgreesWithTheTreeForEveryPeek) {
