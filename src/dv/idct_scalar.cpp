@@ -144,22 +144,31 @@ void idct_put_248_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptr
 
 void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride) {
   // With only the DC, every row of the row pass is flat: row 0 carries the DC through q4 = 16384
-  // of set K4, the other rows only their bias. The columns are then all alike.
-  const int* sets = field ? kIdctRowSet248 : kIdctRowSet88;
-  const std::int32_t* biases = field ? kIdctRowBias248 : kIdctRowBias88;
-  std::int16_t block[64] = {};
-  for (int r = 0; r < 8; ++r) {
-    const std::uint32_t acc =
-        mac32(static_cast<std::uint32_t>(biases[r]), kIdctSets[sets[r]][0], r == 0 ? dc : 0);
-    block[8 * r] = sat16(as_int32(acc) >> 11);
-  }
+  // of set K4 with bias 65536; the other rows hold only their biases >> 11. The column pass is
+  // then the same for every column and comes down to these few steps.
+  const std::int16_t v0 = sat16(as_int32(mac32(65536, 16384, dc)) >> 11);
+  std::int16_t rows[8];
   if (field) {
-    column_248(block, 0);
+    // Rows after the row pass: v0, 1, 0, 1, 32, 1, 0, 1.
+    const std::int16_t s0 = wrap_add16(v0, 32);
+    const std::int16_t d0 = wrap_sub16(v0, 32);
+    const auto even_a = static_cast<std::int16_t>(wrap_add16(s0, 2) >> 6);
+    const auto even_b = static_cast<std::int16_t>(wrap_sub16(s0, 2) >> 6);
+    const auto odd = static_cast<std::int16_t>(d0 >> 6);
+    const std::int16_t r[8] = {even_a, odd, even_b, odd, even_a, odd, even_b, odd};
+    std::memcpy(rows, r, sizeof rows);
   } else {
-    column_88(block, 0);
+    // Rows after the row pass: v0, 1, 1, 0, 0, 0, 0, 0.
+    const std::int16_t a0 = sat_add16(v0, 1);
+    const std::int16_t a3 = sat_sub16(v0, 1);
+    const auto mid = static_cast<std::int16_t>(v0 >> 6);
+    const auto low = static_cast<std::int16_t>(a3 >> 6);
+    const std::int16_t r[8] = {static_cast<std::int16_t>(sat_add16(a0, 1) >> 6), mid, mid, low,
+                               low, mid, mid, static_cast<std::int16_t>(sat_sub16(a0, 1) >> 6)};
+    std::memcpy(rows, r, sizeof rows);
   }
   for (int r = 0; r < 8; ++r) {
-    std::memset(dst + r * stride, detail::clamp_u8(block[8 * r] + 128), 8);
+    std::memset(dst + r * stride, detail::clamp_u8(rows[r] + 128), 8);
   }
 }
 
