@@ -168,7 +168,8 @@ void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t 
     std::memcpy(rows, r, sizeof rows);
   }
   for (int r = 0; r < 8; ++r) {
-    std::memset(dst + r * stride, detail::clamp_u8(rows[r] + 128), 8);
+    const std::uint64_t row = 0x0101010101010101ULL * detail::clamp_u8(rows[r] + 128);
+    std::memcpy(dst + r * stride, &row, 8);
   }
 }
 
