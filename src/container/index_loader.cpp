@@ -1,6 +1,7 @@
 #include "container/index_loader.h"
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "container/avi_container.h"
@@ -113,8 +114,10 @@ void AviContainer::walk_idx1(const std::uint8_t* data, std::uint32_t count,
                              std::uint64_t movi_position) {
   VideoStreamRecord* video = selected_video_record();
   AudioStreamRecord* audio = selected_audio_record();
-  const std::int64_t video_stream = video != nullptr ? std::int64_t{video->stream} : -1;
-  const std::int64_t audio_stream = audio != nullptr ? std::int64_t{audio->stream} : -1;
+  // A ckid can decode to -1 ("0/dc"), so "no stream" must be a value no ckid gives.
+  constexpr std::int64_t kNoStream = INT64_MIN;
+  const std::int64_t video_stream = video != nullptr ? std::int64_t{video->stream} : kNoStream;
+  const std::int64_t audio_stream = audio != nullptr ? std::int64_t{audio->stream} : kNoStream;
   const auto total_streams =
       static_cast<std::uint32_t>(stream_table_->video.size() + stream_table_->audio.size());
 

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/vfw.h"
 #include "support/avi_builder.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -142,6 +143,28 @@ TEST(HostileInputTest, GarbageAndBitFlips) {
     }
     exercise(bytes);
   }
+}
+
+// Files the fuzzer found, kept in tests/data and listed in its README.
+class FuzzRegressionTest : public ::testing::TestWithParam<const char*> {};
+TEST_P(FuzzRegressionTest, ProbesCleanly) {
+  const std::string bytes = avitest::read_file(avitest::data_path(GetParam()));
+  ASSERT_FALSE(bytes.empty());
+  exercise(bytes);
+}
+INSTANTIATE_TEST_SUITE_P(Found, FuzzRegressionTest,
+                         ::testing::Values("idx1_negative_stream_without_audio.avi"));
+
+TEST(HostileInputTest, Idx1StreamMinusOneWithoutAudio) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  b.add_chunk(v, 10).add_chunk(v, 10, true, {}, "0/dc").add_chunk(v, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 2u);
+  ASSERT_NE(c.audio_index(), nullptr);
+  EXPECT_TRUE(c.audio_index()->entries.empty());
 }
 
 }  // namespace
