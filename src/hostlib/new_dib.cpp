@@ -5,39 +5,6 @@
 
 #include "platform/sync.h"
 
-namespace hostlib {
-
-DibLayout dib_layout(int width, int height, int bits) {
-  // 16384 on a side keeps every size below 2^31 bytes.
-  DibLayout l;
-  if (width < 1 || height < 1 || width > 16384 || height > 16384) return l;
-  const auto w = static_cast<std::uint32_t>(width);
-  const auto h = static_cast<std::uint32_t>(height);
-  switch (bits) {
-    case 24:
-    case 16: {
-      const std::uint32_t pitch = ((w * static_cast<std::uint32_t>(bits) + 31) >> 3) & ~3u;
-      l.pitch = static_cast<int>(pitch);
-      l.bytes = pitch * h;
-      break;
-    }
-    case 12: {
-      const std::uint32_t pitch = (w + 3) & ~3u;
-      const std::uint32_t rows = (h + 1) / 2;
-      l.pitch = static_cast<int>(pitch);
-      l.chroma_pitch = static_cast<int>(pitch / 2);
-      l.chroma_rows = static_cast<int>(rows);
-      l.bytes = pitch * h + 2 * (pitch / 2) * rows;
-      break;
-    }
-    default:
-      break;
-  }
-  return l;
-}
-
-}  // namespace hostlib
-
 CNewDib::CNewDib()
     : tag(kNewDibTag), image_size(0), memory(nullptr), header(nullptr), direct(1), reserved{} {}
 

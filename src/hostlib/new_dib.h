@@ -1,10 +1,6 @@
 #pragma once
-// The support library's bitmap: a BITMAPINFOHEADER and its pixels, in one of three layouts.
-//
-//   24 bits, BI_RGB: bottom-up rows of blue-green-red, each row padded to 4 bytes.
-//   16 bits, "YUY2": top-down rows of Y0 U Y1 V, each row padded to 4 bytes.
-//   12 bits, "YV12": top-down planes Y, V, U. The luma row stride is the width rounded up to 4;
-//                    each chroma plane has half that stride and (height + 1) / 2 rows.
+// The support library's bitmap: a BITMAPINFOHEADER and its pixels, in one of the three layouts
+// of hostlib/dib_layout.h (YV12, YUY2, bottom-up 24-bit RGB).
 //
 // The fields are public and stand in a fixed order because the module reads and writes them
 // directly (it constructs the object in place and may set the compression after Create).
@@ -13,6 +9,7 @@
 
 #include <cstdint>
 
+#include "hostlib/dib_layout.h"
 #include "platform/win_types.h"
 
 inline constexpr std::uint32_t kNewDibTag = platform::fourcc("BIDN");
@@ -53,14 +50,3 @@ class CNewDib {
  private:
   void release();
 };
-
-namespace hostlib {
-// Geometry of the three layouts; all 0 for an unsupported depth or size.
-struct DibLayout {
-  int pitch = 0;          // bytes per row (luma row for YV12)
-  int chroma_pitch = 0;   // YV12 only
-  int chroma_rows = 0;    // YV12 only
-  std::uint32_t bytes = 0;
-};
-DibLayout dib_layout(int width, int height, int bits);
-}  // namespace hostlib
