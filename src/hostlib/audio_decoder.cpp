@@ -64,6 +64,9 @@ struct AudioDecoder::State {
   std::vector<std::uint8_t> search;
   AVCodecID codec = AV_CODEC_ID_NONE;
   AVCodecID parser_id = AV_CODEC_ID_NONE;
+  // Input since the last decoded frame; a stream that yields no sound in kMaxSearchBytes is not
+  // what it looked like.
+  std::size_t bytes_since_audio = 0;
 
   // After: one parser feeding one decoder.
   ParserSlot parser;
@@ -94,7 +97,6 @@ void count_frames(ParserSlot& slot, const std::uint8_t* data, std::size_t size) 
     const auto step = static_cast<std::size_t>(std::max(used, 0));
     data += step;
     size -= step;
-    if (step == 0) break;
   }
 }
 
@@ -129,9 +131,12 @@ bool AudioDecoder::State::open_decoder() {
   if (c == nullptr || packet == nullptr || frame == nullptr) return false;
   decoder.reset(avcodec_alloc_context3(c));
   if (decoder == nullptr) return false;
-  // The AC-3 decoder's own downmix uses the centre and surround levels of the stream.
   if (codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3) {
+    // The AC-3 decoder's own downmix uses the centre and surround levels of the stream.
     (void)av_opt_set(decoder.get(), "downmix", "stereo", AV_OPT_SEARCH_CHILDREN);
+    // AC-3 frames carry CRCs: a frame that fails them is dropped rather than concealed, which
+    // also lets foreign data that merely looked like AC-3 fail instead of playing as silence.
+    decoder->err_recognition = AV_EF_CRCCHECK | AV_EF_EXPLODE;
   }
   if (avcodec_open2(decoder.get(), c, nullptr) < 0) {
     decoder.reset();
@@ -152,11 +157,15 @@ bool AudioDecoder::State::feed(const std::uint8_t* data, std::size_t size) {
     const int used = av_parser_parse2(parser.parser.get(), parser.context.get(), &out, &out_size,
                                       data, chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     if (out_size > 0) decode_packet(out, out_size);
-    if (used <= 0) break;
-    data += used;
-    size -= static_cast<std::size_t>(used);
+    // A parser may hand out a frame it held without taking new bytes; only a call that does
+    // neither has stalled.
+    if (used <= 0 && out_size <= 0) break;
+    const auto step = static_cast<std::size_t>(std::max(used, 0));
+    data += step;
+    size -= step;
   }
-  return true;
+  bytes_since_audio += size;  // bytes a stalled parser left
+  return bytes_since_audio <= kMaxSearchBytes;
 }
 
 void AudioDecoder::State::decode_packet(const std::uint8_t* data, int size) {
@@ -166,8 +175,10 @@ void AudioDecoder::State::decode_packet(const std::uint8_t* data, int size) {
   const int sent = avcodec_send_packet(decoder.get(), packet.get());
   packet->data = nullptr;
   packet->size = 0;
+  bytes_since_audio += static_cast<std::size_t>(size);
   if (sent < 0 && sent != AVERROR(EAGAIN)) return;  // a damaged frame: skip it
   while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+    bytes_since_audio = 0;
     take_frame();
     av_frame_unref(frame.get());
   }
@@ -217,6 +228,7 @@ int AudioDecoder::re_start(int /*reserved*/) {
   State& s = *state_;
   s.pcm.reset();
   s.failed = false;
+  s.bytes_since_audio = 0;
   if (s.codec == AV_CODEC_ID_NONE) {
     s.search.clear();
     s.mpeg = {};

@@ -12,6 +12,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 namespace hostlib {
@@ -181,6 +182,9 @@ int register_avcodec_driver() {
   static std::once_flag once;
   static int installed = 0;
   std::call_once(once, [] {
+    // The libraries report nothing on their own: libav*'s messages about damaged streams would
+    // otherwise land on the host's standard error.
+    av_log_set_level(AV_LOG_QUIET);
     for (const std::uint32_t tag : avcodec_driver_handlers()) {
       if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc),
                     "libavcodec", ICINSTALL_FUNCTION) != FALSE) {

@@ -38,6 +38,10 @@ bool sane_input(const BITMAPINFOHEADER* in) {
 
 }  // namespace
 
+bool is_dv_type2(std::uint32_t fourcc) {
+  return (fourcc & 0xDFDFDFDFu) == platform::fourcc("DVSD");  // 0xDF folds ASCII letter case
+}
+
 int codec_for_fourcc(std::uint32_t fourcc) {
   const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
   return static_cast<int>(av_codec_get_id(tables, fourcc));
@@ -60,6 +64,8 @@ AvcodecSession::AvcodecSession(std::uint32_t handler) : handler_(handler) {}
 AvcodecSession::~AvcodecSession() { (void)end(); }
 
 int AvcodecSession::codec_for(const BITMAPINFOHEADER& in) const {
+  // DV type-2 belongs to the module's own decoder, whichever handler was opened.
+  if (is_dv_type2(in.biCompression)) return AV_CODEC_ID_NONE;
   int id = codec_for_fourcc(in.biCompression);
   if (id == AV_CODEC_ID_NONE) id = codec_for_fourcc(handler_);
   if (id == AV_CODEC_ID_NONE) return AV_CODEC_ID_NONE;

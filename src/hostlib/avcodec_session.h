@@ -17,6 +17,8 @@ struct SwsContext;
 
 namespace hostlib::detail {
 
+// "dvsd" in any letter case.
+bool is_dv_type2(std::uint32_t fourcc);
 // Codec id of the AVI tag table for a FOURCC (case-insensitive), or 0 (AV_CODEC_ID_NONE).
 int codec_for_fourcc(std::uint32_t fourcc);
 
