@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "hostlib/pcm_resampler.h"
@@ -62,6 +63,7 @@ struct AudioDecoder::State {
   ParserSlot mpeg;
   ParserSlot ac3;
   std::vector<std::uint8_t> search;
+  std::vector<std::uint8_t> padded;  // the current input with the padding parsers read
   AVCodecID codec = AV_CODEC_ID_NONE;
   AVCodecID parser_id = AV_CODEC_ID_NONE;
   // Input since the last decoded frame; a stream that yields no sound in kMaxSearchBytes is not
@@ -123,7 +125,9 @@ bool AudioDecoder::State::detect(const std::uint8_t* data, std::size_t size) {
   if (!open_decoder()) return false;
   std::vector<std::uint8_t> pending;
   pending.swap(search);
-  return feed(pending.data(), pending.size());
+  const std::size_t held = pending.size();
+  pending.resize(held + AV_INPUT_BUFFER_PADDING_SIZE, 0);  // see input()
+  return feed(pending.data(), held);
 }
 
 bool AudioDecoder::State::open_decoder() {
@@ -246,8 +250,13 @@ int AudioDecoder::input(const void* bytes, int count) {
   if (bytes == nullptr || count < 0 || s.failed) return 1;
   if (count == 0) return 0;
   try {
-    const auto* data = static_cast<const std::uint8_t*>(bytes);
+    // libavcodec's parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what
+    // they are given, so they only ever see this zero-padded copy.
     const auto size = static_cast<std::size_t>(count);
+    s.padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(s.padded.data(), bytes, size);
+    std::memset(s.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    const std::uint8_t* data = s.padded.data();
     const bool ok = s.codec == AV_CODEC_ID_NONE ? s.detect(data, size) : s.feed(data, size);
     if (!ok) s.failed = true;
   } catch (...) {  // std::bad_alloc from a buffer: stop decoding rather than throw at the host
