@@ -10,4 +10,6 @@ struct ExitStatus {
   int code = 0;
 };
 
+void add_probe_command(CLI::App& app, ExitStatus& status);  // cli/cmd_probe.cpp
+
 }  // namespace avicli

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)"};
   app.require_subcommand(1);
   avicli::ExitStatus status;
+  avicli::add_probe_command(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
