@@ -207,8 +207,8 @@ std::string wave_format(const WaveFields& f) {
 
 std::string dv_info(unsigned sampling_code, bool fifty_field) {
   std::string s(32, '\0');
-  s[3] = static_cast<char>((sampling_code & 7u) << 3);  // dwDVAAuxSrc, top byte: SMP
-  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);   // dwDVVAuxSrc, third byte: 50/60
+  s[3] = static_cast<char>((sampling_code & 7u) << 3);   // dwDVAAuxSrc, top byte: SMP
+  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);  // dwDVVAuxSrc, third byte: 50/60
   return s;
 }
 
@@ -257,8 +257,8 @@ std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
 
 // --- WAVE and memory files -----------------------------------------------------------------------
 
-std::string wave_file(const WaveFields& format, const std::string& data,
-                      const std::string& between, std::optional<std::uint32_t> declared) {
+std::string wave_file(const WaveFields& format, const std::string& data, const std::string& between,
+                      std::optional<std::uint32_t> declared) {
   RiffWriter w;
   const std::uint64_t riff = w.begin_list("RIFF", "WAVE");
   WaveFields f = format;

@@ -208,8 +208,8 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     const std::uint64_t strl = w.begin_list("LIST", "strl");
     std::string strh = s.strh;
     const std::uint32_t length = lengths_[i].value_or(s.chunk_count);
-    for (int k = 0; k < 4; ++k) strh[32 + static_cast<std::size_t>(k)] =
-        static_cast<char>((length >> (8 * k)) & 0xFF);
+    for (int k = 0; k < 4; ++k)
+      strh[32 + static_cast<std::size_t>(k)] = static_cast<char>((length >> (8 * k)) & 0xFF);
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
     layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
     const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
@@ -283,8 +283,8 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
           const std::string name = "ix" + chunk_id(static_cast<int>(s)).substr(0, 2);
           const std::uint64_t at = w.chunk(name.c_str(), ix);
           layout.ix_headers.push_back(at);
-          super[s].push_back({at, static_cast<std::uint32_t>(ix.size() + 8),
-                              static_cast<std::uint32_t>(n)});
+          super[s].push_back(
+              {at, static_cast<std::uint32_t>(ix.size() + 8), static_cast<std::uint32_t>(n)});
         }
       }
     }
@@ -298,8 +298,7 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
           put_fourcc(idx1, c.id.c_str());
           put_u32(idx1, c.key ? kIdx1KeyFrame : 0);
           const std::uint64_t h = headers[i - first];
-          const std::uint64_t off =
-              index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
+          const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
           put_u32(idx1, static_cast<std::uint32_t>(off));
           put_u32(idx1, c.size);
         }
