@@ -129,6 +129,12 @@ void RiffWriter::patch64(std::uint64_t at_offset, std::uint64_t v) {
   patch32(at_offset + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
+void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
+  }
+}
+
 std::string RiffWriter::str() const {
   std::string out(size_, '\0');
   for (const Piece& p : pieces_) std::memcpy(out.data() + p.offset, p.data.data(), p.data.size());

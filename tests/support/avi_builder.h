@@ -62,6 +62,7 @@ class RiffWriter {
   std::uint64_t size() const { return size_; }
   void patch32(std::uint64_t at, std::uint32_t v);
   void patch64(std::uint64_t at, std::uint64_t v);
+  void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
   std::string str() const;                           // holes as zeros
   bool write_sparse(const std::string& path) const;  // holes left unwritten
@@ -247,7 +248,16 @@ class AviBuilder {
     std::string data;
     std::string id;
   };
+  struct SegmentChunks {  // the chunks of one RIFF segment, as written
+    std::size_t first = 0, next = 0;
+    std::vector<std::uint64_t> headers;
+    std::uint64_t base = 0;  // the segment's "movi" data, base of its standard indexes
+  };
   AviLayout write(RiffWriter& w) const;
+  void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
+                       std::vector<std::vector<SuperIndexEntry>>& super) const;
+  void write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const;
+  static void write_gap(RiffWriter& w, std::uint64_t bytes);
   std::string chunk_id(int stream) const;
   void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
   std::uint32_t ix_count(int stream, std::uint32_t segments) const;
