@@ -3,9 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "cli/commands.h"
 #include "container/avi_file_info.h"
@@ -75,11 +74,16 @@ std::string fourcc_text(std::uint32_t v) {
 
 const char* format_name(int code) {
   switch (code) {
-    case 0: return "PCM";
-    case 2: return "MPEG layer 1/2";
-    case 3: return "MPEG layer 3";
-    case 4: return "AC-3";
-    default: return "?";
+    case 0:
+      return "PCM";
+    case 2:
+      return "MPEG layer 1/2";
+    case 3:
+      return "MPEG layer 3";
+    case 4:
+      return "AC-3";
+    default:
+      return "?";
   }
 }
 
@@ -105,11 +109,10 @@ void print_text(const Json& j) {
                 v["inter_frames"].get<int>() != 0 ? ", inter frames" : ", key frames only");
   }
   for (const Json& a : j["audio"]) {
-    std::printf("audio stream %d: %s, %d ch, %d Hz, %d bit, %d bit/s, %.3f s\n",
-                a["stream"].get<int>(), format_name(a["format"].get<int>()),
-                a["channels"].get<int>(), a["sample_rate"].get<int>(),
-                a["bits_per_sample"].get<int>(), a["bit_rate"].get<int>(),
-                a["length"].get<double>());
+    std::printf(
+        "audio stream %d: %s, %d ch, %d Hz, %d bit, %d bit/s, %.3f s\n", a["stream"].get<int>(),
+        format_name(a["format"].get<int>()), a["channels"].get<int>(), a["sample_rate"].get<int>(),
+        a["bits_per_sample"].get<int>(), a["bit_rate"].get<int>(), a["length"].get<double>());
   }
 }
 

@@ -27,8 +27,10 @@ platform::LRESULT fake_codec(platform::DWORD_PTR, platform::HANDLE, platform::UI
                              platform::LPARAM p1, platform::LPARAM p2) {
   using namespace platform;
   switch (msg) {
-    case DRV_OPEN: return 1;
-    case DRV_CLOSE: return 1;
+    case DRV_OPEN:
+      return 1;
+    case DRV_CLOSE:
+      return 1;
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
       const std::u16string text =
@@ -36,8 +38,10 @@ platform::LRESULT fake_codec(platform::DWORD_PTR, platform::HANDLE, platform::UI
       for (std::size_t i = 0; i < text.size(); ++i) info->szDescription[i] = text[i];
       return static_cast<LRESULT>(sizeof(ICINFO));
     }
-    case ICM_DECOMPRESS_QUERY: return p2 == 0 ? ICERR_OK : ICERR_BADFORMAT;
-    default: return ICERR_UNSUPPORTED;
+    case ICM_DECOMPRESS_QUERY:
+      return p2 == 0 ? ICERR_OK : ICERR_BADFORMAT;
+    default:
+      return ICERR_UNSUPPORTED;
   }
 }
 

@@ -43,8 +43,8 @@ AviContainer::AviContainer(const AviContainer& other) : flags_(0) { *this = othe
 AviContainer& AviContainer::operator=(const AviContainer& other) {
   if (this == &other) return *this;
   if ((flags_ & AVC_OPENED) != 0) close();
-  stream_table_ = other.stream_table_ ? std::make_unique<StreamTable>(*other.stream_table_)
-                                      : nullptr;
+  stream_table_ =
+      other.stream_table_ ? std::make_unique<StreamTable>(*other.stream_table_) : nullptr;
   flags_ = other.flags_;
   chunk_records_ = other.chunk_records_;
   file_name_ = other.file_name_;

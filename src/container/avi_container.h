@@ -32,6 +32,7 @@
 // members below and the public read helpers; the flag bits at 0x10000 and up belong to them.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -43,16 +44,20 @@
 #include "platform/files.h"
 #include "platform/win_types.h"
 
+namespace container::detail {
+struct Idx1Walk;
+}
+
 // Flag word bits.
-inline constexpr std::uint32_t AVC_OPENED = 0x1;        // a name is stored, the file opened
-inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;   // keep handle and indexes between calls
-inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;      // an "iavs" stream (DV type-1)
-inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;      // a stream list holds an OpenDML "indx"
-inline constexpr std::uint32_t AVC_VIDEO_NAME = 0x10;   // video_type_name worked out
-inline constexpr std::uint32_t AVC_AUDIO_NAME = 0x20;   // audio_type_name worked out
-inline constexpr std::uint32_t AVC_HEADERS = 0x40;      // headers parsed, stream table exists
-inline constexpr std::uint32_t AVC_INDEXED = 0x80;      // selected streams indexed
-inline constexpr std::uint32_t AVC_WAVE = 0x100;        // a RIFF WAVE file
+inline constexpr std::uint32_t AVC_OPENED = 0x1;       // a name is stored, the file opened
+inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;  // keep handle and indexes between calls
+inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;     // an "iavs" stream (DV type-1)
+inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;     // a stream list holds an OpenDML "indx"
+inline constexpr std::uint32_t AVC_VIDEO_NAME = 0x10;  // video_type_name worked out
+inline constexpr std::uint32_t AVC_AUDIO_NAME = 0x20;  // audio_type_name worked out
+inline constexpr std::uint32_t AVC_HEADERS = 0x40;     // headers parsed, stream table exists
+inline constexpr std::uint32_t AVC_INDEXED = 0x80;     // selected streams indexed
+inline constexpr std::uint32_t AVC_WAVE = 0x100;       // a RIFF WAVE file
 // Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
 // close() clears them with every other bit.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
@@ -124,11 +129,11 @@ class AviContainer {
 
   // --- Whole file -----------------------------------------------------------------------------
   std::uint32_t flags() const { return flags_; }
-  std::uint64_t file_size();            // parse; 0 otherwise
-  const char* file_name() const;        // nullptr when no name is stored
-  int is_dv_type1();                    // parse; 1 with an "iavs" stream
-  int is_dv();                          // parse; DV type-1, or selected handler "dvsd"/"DVSD"
-  const char* file_type_name();         // "Microsoft ..." file type name; see type_names.h
+  std::uint64_t file_size();      // parse; 0 otherwise
+  const char* file_name() const;  // nullptr when no name is stored
+  int is_dv_type1();              // parse; 1 with an "iavs" stream
+  int is_dv();                    // parse; DV type-1, or selected handler "dvsd"/"DVSD"
+  const char* file_type_name();   // "Microsoft ..." file type name; see type_names.h
   const std::vector<ChunkRecord>& chunk_records() const { return chunk_records_; }
   // First record with both values, or nullptr.
   const ChunkRecord* find_chunk_record(std::uint32_t fourcc, std::int32_t stream) const;
@@ -137,16 +142,16 @@ class AviContainer {
 
   // --- Selected video stream (parse unless noted) ---------------------------------------------
   int video_stream_count();
-  int selected_video_stream_number();           // -1 when none
-  std::uint32_t video_handler_fourcc();         // as naming may have rewritten it
+  int selected_video_stream_number();                // -1 when none
+  std::uint32_t video_handler_fourcc();              // as naming may have rewritten it
   const platform::BITMAPINFOHEADER* video_format();  // points into the record; nullptr if none
-  std::uint32_t frame_count();                  // corrected by an OpenDML index once indexed
+  std::uint32_t frame_count();                       // corrected by an OpenDML index once indexed
   float frame_rate();
-  float video_bit_rate();                       // index; kbit/s
-  int has_inter_frames();                       // index; 1 unless every frame is a key frame
-  std::uint32_t largest_video_chunk();          // no parse started: opened containers only
-  std::uint32_t full_format_flag();             // no parse started: opened containers only
-  const char* video_type_name();                // codec description; nullptr when undecodable
+  float video_bit_rate();               // index; kbit/s
+  int has_inter_frames();               // index; 1 unless every frame is a key frame
+  std::uint32_t largest_video_chunk();  // no parse started: opened containers only
+  std::uint32_t full_format_flag();     // no parse started: opened containers only
+  const char* video_type_name();        // codec description; nullptr when undecodable
   // Writes up to `maximum` stream numbers in record order; returns how many.
   int video_stream_numbers(std::uint32_t* list, int maximum);
   // 1 on success. Needs a parsed file (does not start the parse). Reloads the indexes when they
@@ -157,9 +162,9 @@ class AviContainer {
   int audio_stream_count();
   int selected_audio_stream_number();
   const platform::WAVEFORMATEX* audio_format();
-  float audio_bit_rate();                       // index; kbit/s
-  double audio_length();                        // index; seconds
-  std::uint32_t short_chunk_flag();             // index
+  float audio_bit_rate();            // index; kbit/s
+  double audio_length();             // index; seconds
+  std::uint32_t short_chunk_flag();  // index
   const char* audio_type_name();
   int audio_stream_numbers(std::uint32_t* list, int maximum);
   int select_audio_stream(int stream);
@@ -181,8 +186,7 @@ class AviContainer {
 
   // Writes a NUL-terminated description (at most 127 bytes) of the codec that decompresses
   // `handler` into buffer[128] and returns its length; 0 when no codec describes it.
-  int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format,
-                     char* buffer);
+  int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format, char* buffer);
 
  protected:
   // Opens the file by name for the length of one call when no handle is held, and closes it
@@ -213,7 +217,7 @@ class AviContainer {
 
   // Members, in the order of the original design.
   std::unique_ptr<StreamTable> stream_table_;
-  platform::HANDLE file_ = nullptr;              // nullptr while no handle is held
+  platform::HANDLE file_ = nullptr;  // nullptr while no handle is held
   std::uint32_t flags_ = 0;
   std::vector<ChunkRecord> chunk_records_;
   std::unique_ptr<ChunkIndex> video_index_;
@@ -241,7 +245,10 @@ class AviContainer {
                        bool& have_next);
   void skip_chunk_data(const ChunkHeader& header);
   int find_idx1(ChunkHeader& header);
-  void walk_idx1(const std::uint8_t* data, std::uint32_t count, std::uint64_t movi_position);
+  void prepare_indexes(bool video, bool audio);
+  std::uint64_t read_entries(std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
+                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk);
+  void walk_idx1(const std::uint8_t* data, std::uint32_t count, container::detail::Idx1Walk& walk);
   void finish_index_figures(bool correct_frame_count, bool video_indexed, bool audio_indexed);
   int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
                       std::uint64_t& budget);

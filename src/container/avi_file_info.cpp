@@ -50,14 +50,21 @@ int AviFileInfoImpl::check_audio(AudioInfo& info) {
   if (format == nullptr) return 1;
   std::int32_t code = 0;
   switch (format->wFormatTag) {
-    case platform::WAVE_FORMAT_DOLBY_AC3: code = kAudioFormatAc3; break;
-    case platform::WAVE_FORMAT_MPEGLAYER3: code = kAudioFormatMpeg3; break;
-    case platform::WAVE_FORMAT_MPEG: code = kAudioFormatMpeg12; break;
+    case platform::WAVE_FORMAT_DOLBY_AC3:
+      code = kAudioFormatAc3;
+      break;
+    case platform::WAVE_FORMAT_MPEGLAYER3:
+      code = kAudioFormatMpeg3;
+      break;
+    case platform::WAVE_FORMAT_MPEG:
+      code = kAudioFormatMpeg12;
+      break;
     case platform::WAVE_FORMAT_PCM:
       if (!is_plain_pcm_rate(info.sample_rate)) return 3;
       code = kAudioFormatPcm;
       break;
-    default: return 3;
+    default:
+      return 3;
   }
   info.format = code;
   if ((info.bits_per_sample == 16 || info.bits_per_sample == 8) && code != kAudioFormatMpeg12) {

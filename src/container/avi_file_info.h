@@ -36,8 +36,8 @@ class AviFileInfo {
   const char* get_type_name() const;
   const char* get_file_name() const;
   double get_file_size() const;
-  double get_length() const;      // seconds
-  int get_bit_rate() const;       // kbit/s of the selected video stream
+  double get_length() const;  // seconds
+  int get_bit_rate() const;   // kbit/s of the selected video stream
   const VideoInfo* get_video_info(int& count) const;
   const AudioInfo* get_audio_info(int& count) const;
   char** get_video_type_name() const;  // one per VideoInfo, same order
@@ -45,6 +45,6 @@ class AviFileInfo {
  private:
   void release() noexcept;
 
-  std::int32_t state_ = 0;             // kHoldsResult while a result is held, else 0
-  AviFileInfoImpl* impl_ = nullptr;    // owned (shared by copies) while state_ is kHoldsResult
+  std::int32_t state_ = 0;           // kHoldsResult while a result is held, else 0
+  AviFileInfoImpl* impl_ = nullptr;  // owned (shared by copies) while state_ is kHoldsResult
 };

@@ -77,9 +77,8 @@ DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]) {
     std::int32_t per_10_frames_50;
     std::int32_t per_10_frames_60;
   };
-  static constexpr RateRow kRates[3] = {{48000, 19200, 16016},
-                                        {44100, 17640, 14715},
-                                        {32000, 12800, 10677}};
+  static constexpr RateRow kRates[3] = {
+      {48000, 19200, 16016}, {44100, 17640, 14715}, {32000, 12800, 10677}};
   if (code < 3) {
     out.known_rate = true;
     out.sample_rate = kRates[code].rate;
@@ -247,8 +246,15 @@ void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* 
     read_bytes(bih, std::min(next.size, kBitmapInfoSize));
     r.format = decode_bitmap_info(bih, kBitmapInfoSize);
     switch (r.format.biBitCount) {
-      case 1: case 4: case 8: case 16: case 24: case 32: break;
-      default: r.format.biBitCount = 24;
+      case 1:
+      case 4:
+      case 8:
+      case 16:
+      case 24:
+      case 32:
+        break;
+      default:
+        r.format.biBitCount = 24;
     }
     // A palette, or codec data after the header, must be handed to the codec later.
     if (r.format.biBitCount <= 8 || next.size > kBitmapInfoSize ||
@@ -350,9 +356,8 @@ int AviContainer::parse_wave() {
   if (h.size > got) seek_tracked(h.size - got, SeekOrigin::kCurrent);
   if (read_chunk_header(h, true) != kData) return 0;
   chunk_records_.push_back(ChunkRecord{0, fourcc("WAVE"), h.size, tracked_position_});
-  r.length = r.format.nAvgBytesPerSec != 0
-                 ? static_cast<double>(h.size) / r.format.nAvgBytesPerSec
-                 : 0.0;
+  r.length =
+      r.format.nAvgBytesPerSec != 0 ? static_cast<double>(h.size) / r.format.nAvgBytesPerSec : 0.0;
   flags_ |= AVC_HEADERS | AVC_INDEXED | AVC_WAVE;
   stream_table_->audio.push_back(r);
   return 1;

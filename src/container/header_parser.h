@@ -18,11 +18,11 @@ inline constexpr std::uint32_t kDvInfoSize = 64;
 
 // The "strh" fields the parse uses (missing bytes count as 0).
 struct StreamHeader {
-  std::uint32_t type = 0;     // fccType
-  std::uint32_t handler = 0;  // fccHandler
-  std::uint32_t scale = 0;    // dwScale
-  std::uint32_t rate = 0;     // dwRate
-  std::uint32_t length = 0;   // dwLength
+  std::uint32_t type = 0;         // fccType
+  std::uint32_t handler = 0;      // fccHandler
+  std::uint32_t scale = 0;        // dwScale
+  std::uint32_t rate = 0;         // dwRate
+  std::uint32_t length = 0;       // dwLength
   std::int16_t frame_right = 0;   // rcFrame.right
   std::int16_t frame_bottom = 0;  // rcFrame.bottom
 };
@@ -40,8 +40,8 @@ float audio_kbit_rate(std::uint32_t avg_bytes_per_sec);
 
 // The DV type-1 sound layout that the DVINFO block announces.
 struct DvAudioLayout {
-  std::uint32_t sample_rate = 0;             // 0 for an unknown sampling-frequency code
-  bool known_rate = false;                   // false: samples per 10 frames left unchanged
+  std::uint32_t sample_rate = 0;  // 0 for an unknown sampling-frequency code
+  bool known_rate = false;        // false: samples per 10 frames left unchanged
   std::int32_t samples_per_10_frames = 0;
   bool fifty_field = false;
   std::uint32_t channel2_offset = 0;

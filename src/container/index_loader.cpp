@@ -1,5 +1,6 @@
 #include "container/index_loader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,7 @@ std::uint64_t entries_that_fit(std::uint64_t count, std::uint64_t bytes, std::ui
 }
 
 void reserve_more(ChunkIndex& index, std::uint64_t more) {
+  if (index.figures_only) return;
   const std::uint64_t needed = index.entries.size() + more;
   if (needed <= index.entries.capacity()) return;
   const std::uint64_t doubled = 2 * static_cast<std::uint64_t>(index.entries.capacity());
@@ -81,84 +83,108 @@ int AviContainer::find_idx1(ChunkHeader& h) {
   }
 }
 
+void AviContainer::prepare_indexes(bool video, bool audio) {
+  std::unique_ptr<ChunkIndex>* indexes[2] = {&video_index_, &audio_index_};
+  const bool wanted[2] = {video, audio};
+  for (int k = 0; k < 2; ++k) {
+    std::unique_ptr<ChunkIndex>& index = *indexes[k];
+    if (index) {
+      index->clear();
+    } else if (wanted[k]) {
+      index = std::make_unique<ChunkIndex>();
+      index->figures_only = (flags_ & AVC_KEEP_HANDLE) == 0;
+    }
+  }
+}
+
+std::uint64_t AviContainer::read_entries(
+    std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
+    const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk) {
+  // Batches of about 1 MB: the index is read in few calls, and a large one does not cost a
+  // buffer of its own size (fresh pages are what a one-shot probe pays for most).
+  const std::uint64_t per_batch = std::max<std::uint64_t>(kIndexBatchBytes / entry_size, 1);
+  const std::uint64_t first = count < per_batch ? count : per_batch;
+  auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(first * entry_size + 1);
+  std::uint64_t done = 0;
+  while (done < count) {
+    const std::uint64_t n = count - done < per_batch ? count - done : per_batch;
+    const auto bytes = static_cast<std::uint32_t>(n * entry_size);
+    const std::uint32_t got = read_at(position + done * entry_size, buffer.get(), bytes);
+    const std::uint32_t entries = got / entry_size;
+    done += entries;
+    if (entries == 0 || !walk(buffer.get(), entries) || got < bytes) break;
+  }
+  return done * entry_size;
+}
+
 int AviContainer::load_idx1() {
   const ChunkRecord* movi = find_chunk_record(kMovi, -1);
   if (movi == nullptr || !stream_table_) return 0;
   const std::uint64_t movi_position = movi->position;
   const std::uint32_t movi_size = movi->size;
-  for (auto* index : {&video_index_, &audio_index_}) {
-    if (*index) {
-      (*index)->clear();
-    } else {
-      *index = std::make_unique<ChunkIndex>();
-    }
-  }
+  prepare_indexes(true, true);
   seek_tracked(movi_size, SeekOrigin::kCurrent);
   ChunkHeader h;
   if (find_idx1(h) == 0) return 0;
 
-  // Read in one piece, as much as the file can hold of what the header announces.
+  // As many entries as the header announces and the rest of the file can hold.
   const std::uint64_t file_size = stream_table_->file_size;
-  const std::uint64_t left = tracked_position_ < file_size ? file_size - tracked_position_ : 0;
+  const std::uint64_t start = tracked_position_;
+  const std::uint64_t left = start < file_size ? file_size - start : 0;
   const std::uint64_t count = entries_that_fit(h.size / kIdx1EntrySize, left, kIdx1EntrySize);
-  const auto bytes = static_cast<std::uint32_t>(count * kIdx1EntrySize);
-  auto data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
-  const std::uint32_t got = read_bytes(data.get(), bytes);
-  walk_idx1(data.get(), got / kIdx1EntrySize, movi_position);
+  Idx1Walk walk;
+  walk.movi_position = movi_position;
+  const VideoStreamRecord* video = selected_video_record();
+  const AudioStreamRecord* audio = selected_audio_record();
+  // A ckid can decode to -1 ("0/dc"), so "no stream" must be a value no ckid gives.
+  walk.video_stream = video != nullptr ? std::int64_t{video->stream} : INT64_MIN;
+  walk.audio_stream = audio != nullptr ? std::int64_t{audio->stream} : INT64_MIN;
+  walk.total_streams =
+      static_cast<std::uint32_t>(stream_table_->video.size() + stream_table_->audio.size());
+  // Reserving costs address space, not memory, until the entries are written.
+  if (video != nullptr) reserve_more(*video_index_, count);
+  if (audio != nullptr) reserve_more(*audio_index_, count);
+  read_entries(start, count, kIdx1EntrySize, [&](const std::uint8_t* data, std::uint32_t n) {
+    walk_idx1(data, n, walk);
+    return true;
+  });
   finish_index_figures(false, true, true);
   return 1;
 }
 
 // Appends the entries of the two selected streams, in file order.
-void AviContainer::walk_idx1(const std::uint8_t* data, std::uint32_t count,
-                             std::uint64_t movi_position) {
-  VideoStreamRecord* video = selected_video_record();
+void AviContainer::walk_idx1(const std::uint8_t* data, std::uint32_t count, Idx1Walk& walk) {
   AudioStreamRecord* audio = selected_audio_record();
-  // A ckid can decode to -1 ("0/dc"), so "no stream" must be a value no ckid gives.
-  constexpr std::int64_t kNoStream = INT64_MIN;
-  const std::int64_t video_stream = video != nullptr ? std::int64_t{video->stream} : kNoStream;
-  const std::int64_t audio_stream = audio != nullptr ? std::int64_t{audio->stream} : kNoStream;
-  const auto total_streams =
-      static_cast<std::uint32_t>(stream_table_->video.size() + stream_table_->audio.size());
-
-  // Count first so each index is allocated once, exactly.
-  std::uint64_t video_count = 0, audio_count = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::int64_t s = idx1_stream_number(le32(data + i * kIdx1EntrySize), total_streams);
-    video_count += s == video_stream ? 1 : 0;
-    audio_count += s == audio_stream && s != video_stream ? 1 : 0;
-  }
-  reserve_more(*video_index_, video_count);
-  reserve_more(*audio_index_, audio_count);
-
-  bool base_known = false;
-  std::uint64_t base = 0;
+  ChunkIndex* video_target = video_index_.get();
+  ChunkIndex* audio_target = audio_index_.get();
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint8_t* e = data + std::size_t{i} * kIdx1EntrySize;
-    const std::int64_t s = idx1_stream_number(le32(e), total_streams);
+    const std::int64_t s = idx1_stream_number(le32(e), walk.total_streams);
     ChunkIndex* target = nullptr;
-    if (s == video_stream) {
-      target = video_index_.get();
-    } else if (s == audio_stream) {
-      target = audio_index_.get();
+    if (s == walk.video_stream) {
+      target = video_target;
+    } else if (s == walk.audio_stream) {
+      target = audio_target;
+      const std::uint32_t length = le32(e + 12);
+      if (audio->short_chunk == 0 && length != 0 && length < audio->format.nBlockAlign) {
+        audio->short_chunk = 1;
+      }
     } else {
       continue;
     }
     const std::uint32_t offset = le32(e + 8);
     const std::uint32_t length = le32(e + 12);
-    if (target == audio_index_.get() && audio->short_chunk == 0 && length != 0 &&
-        length < audio->format.nBlockAlign) {
-      audio->short_chunk = 1;
-    }
-    if (!base_known) {
+    if (!walk.base_known) {
       // Offsets are relative to the "movi" FOURCC unless the size word found there disagrees;
       // then they are absolute file offsets of the chunk headers.
-      base_known = true;
-      base = movi_position + 4;
+      walk.base_known = true;
+      walk.base = walk.movi_position + 4;
       std::uint8_t size_word[4] = {};
-      if (read_at(base + offset - 4, size_word, 4) != 4 || le32(size_word) != length) base = 8;
+      if (read_at(walk.base + offset - 4, size_word, 4) != 4 || le32(size_word) != length) {
+        walk.base = 8;
+      }
     }
-    target->append(offset + base, length, le32(e + 4) & kIdx1KeyFrame);
+    target->append(offset + walk.base, length, le32(e + 4) & kIdx1KeyFrame);
   }
 }
 
@@ -167,8 +193,8 @@ void AviContainer::finish_index_figures(bool correct_frame_count, bool video_ind
   VideoStreamRecord* video = selected_video_record();
   if (video != nullptr && video_index_ && video_indexed) {
     const ChunkIndex& index = *video_index_;
-    if (correct_frame_count && index.entries.size() != video->frame_count) {
-      video->frame_count = static_cast<std::uint32_t>(index.entries.size());
+    if (correct_frame_count && index.size() != video->frame_count) {
+      video->frame_count = static_cast<std::uint32_t>(index.size());
     }
     video->bit_rate = video_kbit_rate(index.total_bytes, video->frame_count, video->frame_rate);
     video->largest_chunk = index.largest_chunk;
@@ -178,8 +204,7 @@ void AviContainer::finish_index_figures(bool correct_frame_count, bool video_ind
   // DV type-1 sound has no chunks of its own and keeps the length of its stream header.
   if (audio != nullptr && audio_index_ && audio_indexed && (flags_ & AVC_DV_TYPE1) == 0) {
     const std::uint32_t rate = audio->format.nAvgBytesPerSec;
-    audio->length =
-        rate != 0 ? static_cast<double>(audio_index_->total_bytes) / rate : 0.0;
+    audio->length = rate != 0 ? static_cast<double>(audio_index_->total_bytes) / rate : 0.0;
   }
   if ((flags_ & AVC_KEEP_HANDLE) == 0) {
     video_index_.reset();

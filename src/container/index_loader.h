@@ -9,7 +9,18 @@
 namespace container::detail {
 
 inline constexpr std::uint32_t kIdx1EntrySize = 16;
-inline constexpr std::uint32_t kIdx1KeyFrame = 0x10;  // AVIIF_KEYFRAME
+inline constexpr std::uint32_t kIdx1KeyFrame = 0x10;         // AVIIF_KEYFRAME
+inline constexpr std::uint32_t kIndexBatchBytes = 1u << 20;  // index bytes read per call
+
+// What the idx1 walk carries from one batch of entries to the next.
+struct Idx1Walk {
+  std::uint64_t movi_position = 0;
+  std::int64_t video_stream = 0;
+  std::int64_t audio_stream = 0;
+  std::uint32_t total_streams = 0;
+  bool base_known = false;
+  std::uint64_t base = 0;
+};
 
 // The stream an "idx1" ckid belongs to: with fewer than 6 streams in all the second character
 // is the digit, otherwise the first two are read as hexadecimal. May be negative (no stream).

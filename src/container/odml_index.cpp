@@ -25,6 +25,14 @@ OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize])
 using namespace container;
 using namespace container::detail;
 
+namespace {
+
+void charge(std::uint64_t& budget, std::uint64_t bytes) {
+  budget -= bytes < budget ? bytes : budget;
+}
+
+}  // namespace
+
 int AviContainer::load_odml_index() {
   VideoStreamRecord* video = selected_video_record();
   AudioStreamRecord* audio = selected_audio_record();
@@ -36,15 +44,15 @@ int AviContainer::load_odml_index() {
                        : nullptr;
   if (found_video == nullptr && found_audio == nullptr) return 0;
   const ChunkRecord* records[2] = {found_video, found_audio};
-  std::unique_ptr<ChunkIndex>* indexes[2] = {&video_index_, &audio_index_};
+  ChunkIndex* indexes[2] = {nullptr, nullptr};
+  prepare_indexes(found_video != nullptr, found_audio != nullptr);
+  indexes[0] = video_index_.get();
+  indexes[1] = audio_index_.get();
   int any = 0;
   for (int k = 0; k < 2; ++k) {
-    std::unique_ptr<ChunkIndex>& index = *indexes[k];
-    if (index) index->clear();
     if (records[k] == nullptr) continue;
-    if (!index) index = std::make_unique<ChunkIndex>();
     const ChunkRecord record = *records[k];
-    any |= read_odml_index(record.position, record.size, index.get());
+    any |= read_odml_index(record.position, record.size, indexes[k]);
   }
   if (any == 0) {
     if ((flags_ & AVC_KEEP_HANDLE) == 0) {
@@ -57,8 +65,7 @@ int AviContainer::load_odml_index() {
   return 1;
 }
 
-int AviContainer::read_odml_index(std::uint64_t position, std::uint32_t size,
-                                  ChunkIndex* target) {
+int AviContainer::read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target) {
   // Legitimate indexes occupy distinct bytes of the file, so reading more index bytes than the
   // file holds means the indexes point at each other: the budget ends such a walk.
   std::uint64_t budget = stream_table_ ? stream_table_->file_size : 0;
@@ -73,7 +80,7 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
   if (position > 0) seek_tracked(static_cast<std::int64_t>(position), SeekOrigin::kBegin);
   std::uint8_t raw[kOdmlHeaderSize] = {};
   if (budget < kOdmlHeaderSize || read_bytes(raw, kOdmlHeaderSize) != kOdmlHeaderSize) return 0;
-  budget -= kOdmlHeaderSize;
+  charge(budget, kOdmlHeaderSize);
   const OdmlIndexHeader header = decode_odml_header(raw);
   if (header.entries_in_use <= 0) return 0;
   const std::uint32_t data_size = size > kOdmlHeaderSize ? size - kOdmlHeaderSize : 0;
@@ -83,27 +90,29 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
   // is malformed.
   if (depth > 0) return 0;
 
-  const std::uint64_t left = tracked_position_ < file_size ? file_size - tracked_position_ : 0;
+  const std::uint64_t start = tracked_position_;
+  const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
-  const std::uint64_t count = entries_that_fit(
-      static_cast<std::uint64_t>(header.entries_in_use), room, kSuperEntrySize);
-  const auto bytes = static_cast<std::uint32_t>(count * kSuperEntrySize);
-  auto entries = std::make_unique_for_overwrite<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
-  const std::uint32_t got = read_bytes(entries.get(), bytes);
-  budget -= got;
+  const std::uint64_t count =
+      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, kSuperEntrySize);
   int result = 0;
-  for (std::uint32_t i = 0; i < got / kSuperEntrySize; ++i) {
-    // Out of budget: the entries point at the same indexes again and again. Keep what was read.
-    if (budget < kOdmlHeaderSize) break;
-    const std::uint8_t* e = entries.get() + std::size_t{i} * kSuperEntrySize;
-    const std::uint64_t chunk_offset = le64(e);
-    const std::uint32_t chunk_size = le32(e + 8);
-    // The entry locates the ix## chunk header; its data (and 24-byte header) follow 8 bytes on.
-    result = read_odml_level(chunk_offset + 8, chunk_size >= 8 ? chunk_size - 8 : 0, target,
-                             depth + 1, budget);
-    if (result == 0) break;
-  }
+  // Each batch is paid for as it arrives: the walk below spends from the same budget.
+  read_entries(start, count, kSuperEntrySize, [&](const std::uint8_t* e, std::uint32_t n) {
+    charge(budget, std::uint64_t{n} * kSuperEntrySize);
+    for (std::uint32_t i = 0; i < n; ++i, e += kSuperEntrySize) {
+      // Out of budget: the entries point at the same indexes again and again. Keep what was
+      // read.
+      if (budget < kOdmlHeaderSize) return false;
+      const std::uint64_t chunk_offset = le64(e);
+      const std::uint32_t chunk_size = le32(e + 8);
+      // The entry locates the ix## chunk header; its data (24-byte header first) follows.
+      result = read_odml_level(chunk_offset + 8, chunk_size >= 8 ? chunk_size - 8 : 0, target,
+                               depth + 1, budget);
+      if (result == 0) return false;
+    }
+    return true;
+  });
   return result;
 }
 
@@ -118,31 +127,34 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
   if (longs != 2 && longs != 3 && longs != 6) return 0;
   const std::uint32_t entry_size = longs * 4;
   const std::uint64_t file_size = stream_table_->file_size;
-  const std::uint64_t left = tracked_position_ < file_size ? file_size - tracked_position_ : 0;
+  const std::uint32_t stream = hex_stream_number(header.chunk_id);
+  const bool known_stream = stream_kind(static_cast<std::int32_t>(stream)) != 0;
+  const std::uint64_t start = tracked_position_;
+  const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
-  const std::uint64_t count = entries_that_fit(
-      static_cast<std::uint64_t>(header.entries_in_use), room, entry_size);
-  const auto bytes = static_cast<std::uint32_t>(count * entry_size);
-  auto data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes == 0 ? 1 : bytes);
-  const std::uint32_t got = read_bytes(data.get(), bytes);
-  budget -= got;
-
-  const std::uint32_t stream = hex_stream_number(header.chunk_id);
-  if (stream_kind(static_cast<std::int32_t>(stream)) == 0) return 1;
-  const std::uint32_t n = got / entry_size;
-  reserve_more(*target, n);
-  const std::uint8_t* p = data.get();
-  if (longs == 6) {
-    for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
-      target->append(header.base_offset + le32(p), le32(p + 8), 1);
-    }
-  } else {
-    for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
-      const std::uint32_t size_word = le32(p + 4);
-      target->append(header.base_offset + le32(p), size_word & ~kNotKeyFrame,
-                     (size_word & kNotKeyFrame) == 0 ? 1u : 0u);
-    }
+  const std::uint64_t count =
+      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, entry_size);
+  if (!known_stream) {
+    charge(budget, count * entry_size);  // As if read: its entries belong to no stream.
+    return 1;
   }
+  reserve_more(*target, count);
+  const std::uint64_t base = header.base_offset;
+  read_entries(start, count, entry_size, [&](const std::uint8_t* p, std::uint32_t n) {
+    charge(budget, std::uint64_t{n} * entry_size);
+    if (longs == 6) {
+      for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
+        target->append(base + le32(p), le32(p + 8), 1);
+      }
+    } else {
+      for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
+        const std::uint32_t size_word = le32(p + 4);
+        target->append(base + le32(p), size_word & ~kNotKeyFrame,
+                       (size_word & kNotKeyFrame) == 0 ? 1u : 0u);
+      }
+    }
+    return true;
+  });
   return 1;
 }

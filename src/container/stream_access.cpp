@@ -19,11 +19,16 @@ std::int32_t truncate_to_int(double v) {
 
 std::int32_t audio_format_code(std::uint16_t format_tag) {
   switch (format_tag) {
-    case platform::WAVE_FORMAT_PCM: return kAudioFormatPcm;
-    case platform::WAVE_FORMAT_MPEG: return kAudioFormatMpeg12;
-    case platform::WAVE_FORMAT_MPEGLAYER3: return kAudioFormatMpeg3;
-    case platform::WAVE_FORMAT_DOLBY_AC3: return kAudioFormatAc3;
-    default: return -1;
+    case platform::WAVE_FORMAT_PCM:
+      return kAudioFormatPcm;
+    case platform::WAVE_FORMAT_MPEG:
+      return kAudioFormatMpeg12;
+    case platform::WAVE_FORMAT_MPEGLAYER3:
+      return kAudioFormatMpeg3;
+    case platform::WAVE_FORMAT_DOLBY_AC3:
+      return kAudioFormatAc3;
+    default:
+      return -1;
   }
 }
 

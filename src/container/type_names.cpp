@@ -36,11 +36,16 @@ CodecChoice choose_codec_fourcc(std::uint32_t h, std::uint32_t c) {
 
 const char* audio_type_name_for(std::uint16_t format_tag) {
   switch (format_tag) {
-    case platform::WAVE_FORMAT_PCM: return kPcmName;
-    case platform::WAVE_FORMAT_MPEG: return kMpeg12Name;
-    case platform::WAVE_FORMAT_MPEGLAYER3: return kMpeg3Name;
-    case platform::WAVE_FORMAT_DOLBY_AC3: return kAc3Name;
-    default: return nullptr;
+    case platform::WAVE_FORMAT_PCM:
+      return kPcmName;
+    case platform::WAVE_FORMAT_MPEG:
+      return kMpeg12Name;
+    case platform::WAVE_FORMAT_MPEGLAYER3:
+      return kMpeg3Name;
+    case platform::WAVE_FORMAT_DOLBY_AC3:
+      return kAc3Name;
+    default:
+      return nullptr;
   }
 }
 

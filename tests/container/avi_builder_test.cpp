@@ -57,7 +57,7 @@ TEST(RiffWriterTest, SizesPadsAndHoles) {
   ASSERT_EQ(s.size(), 48u);
   EXPECT_EQ(s.substr(12, 4), "odd ");
   EXPECT_EQ(s[16], 3);
-  EXPECT_EQ(s[23], '\0');  // The pad byte.
+  EXPECT_EQ(s[23], '\0');                             // The pad byte.
   EXPECT_EQ(static_cast<unsigned char>(s[28]), 100);  // The lying size, no pad.
   EXPECT_EQ(s.substr(42, 6), std::string(6, '\0'));
 }

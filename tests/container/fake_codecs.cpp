@@ -34,7 +34,8 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
       }
       return 0;
     }
-    case DRV_CLOSE: return 1;
+    case DRV_CLOSE:
+      return 1;
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
       const std::u16string& d = drivers().at(id - 1).description;
@@ -45,12 +46,13 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
     case ICM_DECOMPRESS_QUERY: {
       const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
       const auto& accepts = drivers().at(id - 1).accepts;
-      return in != nullptr && std::find(accepts.begin(), accepts.end(), in->biCompression) !=
-                                  accepts.end()
+      return in != nullptr &&
+                     std::find(accepts.begin(), accepts.end(), in->biCompression) != accepts.end()
                  ? ICERR_OK
                  : ICERR_BADFORMAT;
     }
-    default: return ICERR_UNSUPPORTED;
+    default:
+      return ICERR_UNSUPPORTED;
   }
 }
 

@@ -38,7 +38,9 @@ INSTANTIATE_TEST_SUITE_P(Rates, FrameRateTest,
 struct VideoParse {
   TestFile file;
   AviContainer c{true};
-  explicit VideoParse(const avitest::VideoStream& v) : file(build(v)) { opened = c.open(file.name()); }
+  explicit VideoParse(const avitest::VideoStream& v) : file(build(v)) {
+    opened = c.open(file.name());
+  }
   static std::string build(const avitest::VideoStream& v) {
     AviBuilder b;
     b.add_frames(b.add_video(v), 2, 10);

@@ -93,8 +93,10 @@ TEST(HostileInputTest, ZeroAndHugeSizesEverywhere) {
   std::vector<std::uint64_t> size_fields = {4, 16, l.avih_data - 4, l.movi_list + 4,
                                             l.idx1_header + 4};
   for (auto p : l.strh_data) size_fields.push_back(p - 4);
-  for (auto p : l.strf_data) if (p != 0) size_fields.push_back(p - 4);
-  for (auto p : l.indx_data) if (p != 0) size_fields.push_back(p - 4);
+  for (auto p : l.strf_data)
+    if (p != 0) size_fields.push_back(p - 4);
+  for (auto p : l.indx_data)
+    if (p != 0) size_fields.push_back(p - 4);
   for (auto p : l.ix_headers) size_fields.push_back(p + 4);
   for (std::uint64_t at : size_fields) {
     for (std::uint32_t value : {0u, 1u, 3u, 0x7FFFFFFFu, 0xFFFFFFF7u, 0xFFFFFFFFu}) {

@@ -32,9 +32,12 @@ INSTANTIATE_TEST_SUITE_P(Ckids, Idx1StreamNumberTest,
                                            CkidCase{"0bdc", 12, 0}, CkidCase{"ZZdc", 12, 0},
                                            CkidCase{"0/dc", 2, -1}, CkidCase{"rec ", 2, 53}));
 
-TEST(ChunkIndexTest, KeyFrameDistance) {
+class ChunkIndexTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ChunkIndexTest, KeyFrameDistanceStoredOrCounted) {
   auto distance = [](std::vector<int> keys, int entries) {
     ChunkIndex index;
+    index.figures_only = GetParam();
     for (int i = 0; i < entries; ++i) {
       bool key = false;
       for (int k : keys) key = key || k == i;
@@ -46,6 +49,39 @@ TEST(ChunkIndexTest, KeyFrameDistance) {
   EXPECT_EQ(distance({0, 12, 24, 30}, 36), 12u);
   EXPECT_EQ(distance({}, 5), 0u);
   EXPECT_EQ(distance({3}, 5), 0u);
+  EXPECT_EQ(distance({2, 3, 9}, 12), 6u);
+}
+INSTANTIATE_TEST_SUITE_P(Modes, ChunkIndexTest, ::testing::Bool());
+
+// The probe counts where players store; both must end with the same stream figures.
+TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
+  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdmlAndIdx1, IndexKind::kOdml}) {
+    AviBuilder b;
+    avitest::VideoStream vs;
+    vs.length = 7;
+    const int v = b.add_video(vs);
+    avitest::AudioStream as = {};
+    as.tag = 0x55;
+    as.block_align = 1152;
+    as.avg_bytes = 16000;
+    as.bits = 0;
+    const int a = b.add_audio(as);
+    for (std::uint32_t i = 0; i < 40; ++i) {
+      b.add_chunk(v, 100 + i * 3, i % 7 == 0 || i == 30).add_chunk(a, i % 5 == 0 ? 1152 : 417);
+    }
+    b.index(kind).chunks_per_segment(30).entries_per_ix(9);
+    TestFile f(b.build().bytes);
+    AviContainer probe(false), player(true);
+    ASSERT_EQ(probe.open(f.name()), 1);
+    ASSERT_EQ(player.open(f.name()), 1);
+    EXPECT_EQ(probe.frame_count(), player.frame_count());
+    EXPECT_EQ(probe.video_bit_rate(), player.video_bit_rate());
+    EXPECT_EQ(probe.largest_video_chunk(), player.largest_video_chunk());
+    EXPECT_EQ(probe.has_inter_frames(), player.has_inter_frames());
+    EXPECT_EQ(probe.audio_length(), player.audio_length());
+    EXPECT_EQ(probe.short_chunk_flag(), player.short_chunk_flag());
+    EXPECT_EQ(player.largest_video_chunk(), 100u + 39 * 3);
+  }
 }
 
 TEST(Idx1LoadTest, RelativeAndAbsoluteOffsetsGiveTheSamePositions) {

@@ -183,7 +183,7 @@ struct BadHeaderCase {
   const char* name;
   std::uint64_t offset;  // from the start of the indx data
   std::uint32_t value;
-  bool super;            // patch the super index (else the standard index)
+  bool super;  // patch the super index (else the standard index)
 };
 class OdmlBadHeaderTest : public ::testing::TestWithParam<BadHeaderCase> {};
 
@@ -197,16 +197,16 @@ TEST_P(OdmlBadHeaderTest, RejectedCleanly) {
   EXPECT_EQ(c.open(f.name()), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, OdmlBadHeaderTest,
-    ::testing::Values(BadHeaderCase{"SuperLongsPerEntry", 0, 0x00000005, true},
-                      BadHeaderCase{"SuperTypeTwo", 0, 0x02000004, true},
-                      BadHeaderCase{"SuperEmpty", 4, 0, true},
-                      BadHeaderCase{"SuperNegativeCount", 4, 0x80000000u, true},
-                      BadHeaderCase{"StandardLongsFour", 0, 0x01000004, false},
-                      BadHeaderCase{"StandardEmpty", 4, 0, false},
-                      BadHeaderCase{"StandardIsSuper", 0, 0x00000004, false}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Headers, OdmlBadHeaderTest,
+                         ::testing::Values(BadHeaderCase{"SuperLongsPerEntry", 0, 0x00000005, true},
+                                           BadHeaderCase{"SuperTypeTwo", 0, 0x02000004, true},
+                                           BadHeaderCase{"SuperEmpty", 4, 0, true},
+                                           BadHeaderCase{"SuperNegativeCount", 4, 0x80000000u,
+                                                         true},
+                                           BadHeaderCase{"StandardLongsFour", 0, 0x01000004, false},
+                                           BadHeaderCase{"StandardEmpty", 4, 0, false},
+                                           BadHeaderCase{"StandardIsSuper", 0, 0x00000004, false}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(OdmlIndexTest, HugeCountReadsOnlyTheChunk) {
   HandMade m = hand_made(10, 1);

@@ -136,9 +136,11 @@ TEST(RealFilesTest, FfmpegOpenDmlAcrossSegments) {
   }
   const std::string path = avitest::temp_path("ffmpeg_odml.avi");
   int code = 0;
-  avitest::run_command("ffmpeg -v error -y -f lavfi -i color=c=black:size=4096x2048:rate=25 "
-                       "-t 5.2 -c:v rawvideo -pix_fmt gray -f avi '" + path + "'",
-                       &code);
+  avitest::run_command(
+      "ffmpeg -v error -y -f lavfi -i color=c=black:size=4096x2048:rate=25 "
+      "-t 5.2 -c:v rawvideo -pix_fmt gray -f avi '" +
+          path + "'",
+      &code);
   ASSERT_EQ(code, 0);
   {
     AviContainer c(true);

@@ -67,15 +67,15 @@ INSTANTIATE_TEST_SUITE_P(
                    false, 0, 10, 0},
         ReaderCase{"ZeroByteKeptWithoutSkip", std::string(1, '\0') + header("strh", 0), false,
                    false, 0, 8, 0},
-        ReaderCase{"ChunkPastEndNotSkipped", header("JUNK", 100) + "xy" + header("strh", 0),
-                   true, true, 0, 8, 0},
-        ReaderCase{"EmptyUnknownChunkStops", header("JUNK", 0) + header("strh", 0), true, false,
-                   0, 8, 0},
+        ReaderCase{"ChunkPastEndNotSkipped", header("JUNK", 100) + "xy" + header("strh", 0), true,
+                   true, 0, 8, 0},
+        ReaderCase{"EmptyUnknownChunkStops", header("JUNK", 0) + header("strh", 0), true, false, 0,
+                   8, 0},
         ReaderCase{"ShortFileGivesZero", std::string("RIF"), true, false, 0, 3, 0},
         ReaderCase{"TruncatedListType", header("LIST", 4) + "hd", true, false, 0, 10, 0},
         ReaderCase{"UnknownChunksSkipped",
-                   header("JUNK", 4) + "abcd" + header("strn", 2) + "ab" + header("idx1", 0),
-                   true, true, fourcc("idx1"), 30, 0}),
+                   header("JUNK", 4) + "abcd" + header("strn", 2) + "ab" + header("idx1", 0), true,
+                   true, fourcc("idx1"), 30, 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SeekTrackedTest, NonPositiveDistanceMovesNothing) {

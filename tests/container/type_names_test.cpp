@@ -38,8 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"MsvcDx50", fourcc("msvc"), fourcc("dx50"), fourcc("divx"), true},
         ChoiceCase{"MsvcDiv3", fourcc("msvc"), fourcc("div3"), fourcc("div3"), true},
         ChoiceCase{"MsvcOther", fourcc("msvc"), fourcc("cram"), fourcc("msvc"), false},
-        ChoiceCase{"NoneRgb", 0, 0, 0, false},
-        ChoiceCase{"NoneRle8", 0, 1, fourcc("rle "), true},
+        ChoiceCase{"NoneRgb", 0, 0, 0, false}, ChoiceCase{"NoneRle8", 0, 1, fourcc("rle "), true},
         ChoiceCase{"NoneRle4", 0, 2, fourcc("rle "), true},
         ChoiceCase{"NoneDx50", 0, fourcc("dx50"), fourcc("divx"), true},
         ChoiceCase{"NoneMjpg", 0, fourcc("mjpg"), fourcc("mjpg"), true},
@@ -191,12 +190,12 @@ TEST(DescribeCodecTest, LongDescriptionTruncatedAndNullBufferRefused) {
 }
 
 TEST(AudioNamingTest, NamesTheFourFormats) {
-  for (auto [tag, want] : std::vector<std::pair<std::uint16_t, const char*>>{
-           {1, "Wave Format PCM"},
-           {0x50, "MPEG Layer-1/2"},
-           {0x55, "MPEG Layer-3"},
-           {0x2000, "Dolby AC-3"},
-           {2, nullptr}}) {
+  for (auto [tag, want] :
+       std::vector<std::pair<std::uint16_t, const char*>>{{1, "Wave Format PCM"},
+                                                          {0x50, "MPEG Layer-1/2"},
+                                                          {0x55, "MPEG Layer-3"},
+                                                          {0x2000, "Dolby AC-3"},
+                                                          {2, nullptr}}) {
     AviBuilder b;
     avitest::AudioStream a;
     a.tag = tag;

@@ -129,6 +129,12 @@ void RiffWriter::patch64(std::uint64_t at_offset, std::uint64_t v) {
   patch32(at_offset + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
+void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
+  }
+}
+
 std::string RiffWriter::str() const {
   std::string out(size_, '\0');
   for (const Piece& p : pieces_) std::memcpy(out.data() + p.offset, p.data.data(), p.data.size());
@@ -207,8 +213,8 @@ std::string wave_format(const WaveFields& f) {
 
 std::string dv_info(unsigned sampling_code, bool fifty_field) {
   std::string s(32, '\0');
-  s[3] = static_cast<char>((sampling_code & 7u) << 3);  // dwDVAAuxSrc, top byte: SMP
-  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);   // dwDVVAuxSrc, third byte: 50/60
+  s[3] = static_cast<char>((sampling_code & 7u) << 3);   // dwDVAAuxSrc, top byte: SMP
+  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);  // dwDVVAuxSrc, third byte: 50/60
   return s;
 }
 
@@ -257,8 +263,8 @@ std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
 
 // --- WAVE and memory files -----------------------------------------------------------------------
 
-std::string wave_file(const WaveFields& format, const std::string& data,
-                      const std::string& between, std::optional<std::uint32_t> declared) {
+std::string wave_file(const WaveFields& format, const std::string& data, const std::string& between,
+                      std::optional<std::uint32_t> declared) {
   RiffWriter w;
   const std::uint64_t riff = w.begin_list("RIFF", "WAVE");
   WaveFields f = format;

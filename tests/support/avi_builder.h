@@ -62,8 +62,9 @@ class RiffWriter {
   std::uint64_t size() const { return size_; }
   void patch32(std::uint64_t at, std::uint32_t v);
   void patch64(std::uint64_t at, std::uint64_t v);
+  void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
-  std::string str() const;                        // holes as zeros
+  std::string str() const;                           // holes as zeros
   bool write_sparse(const std::string& path) const;  // holes left unwritten
 
  private:
@@ -96,7 +97,7 @@ struct BitmapFields {
   std::int32_t width = 4;
   std::int32_t height = 2;
   std::uint16_t bit_count = 24;
-  const char* compression = nullptr;  // nullptr: BI_RGB (0)
+  const char* compression = nullptr;    // nullptr: BI_RGB (0)
   std::uint32_t compression_value = 0;  // used when compression is nullptr
   std::uint32_t bi_size = 40;
 };
@@ -106,8 +107,8 @@ struct WaveFields {
   std::uint16_t tag = 1;
   std::uint16_t channels = 2;
   std::uint32_t sample_rate = 44100;
-  std::uint32_t avg_bytes = 0;     // 0: sample_rate * block_align
-  std::uint16_t block_align = 0;   // 0: channels * bits / 8
+  std::uint32_t avg_bytes = 0;    // 0: sample_rate * block_align
+  std::uint16_t block_align = 0;  // 0: channels * bits / 8
   std::uint16_t bits = 16;
   std::optional<std::uint16_t> cb_size;  // written (18-byte form) when set
 };
@@ -175,22 +176,22 @@ struct DvStream {  // DV type-1: one "iavs" stream
 };
 
 enum class IndexKind {
-  kNone,           // no index at all
-  kIdx1Relative,   // idx1, offsets from the "movi" FOURCC
-  kIdx1Absolute,   // idx1, absolute offsets
-  kOdml,           // indx + ix## (no idx1)
-  kOdmlAndIdx1,    // indx + ix##, and idx1 over the first segment (as most writers do)
+  kNone,          // no index at all
+  kIdx1Relative,  // idx1, offsets from the "movi" FOURCC
+  kIdx1Absolute,  // idx1, absolute offsets
+  kOdml,          // indx + ix## (no idx1)
+  kOdmlAndIdx1,   // indx + ix##, and idx1 over the first segment (as most writers do)
 };
 
 struct AviLayout {
   std::uint64_t avih_data = 0;
-  std::vector<std::uint64_t> strh_data;  // per stream
-  std::vector<std::uint64_t> strf_data;  // per stream, 0 without one
-  std::vector<std::uint64_t> indx_data;  // per stream, 0 without one
-  std::uint64_t movi_list = 0;           // "LIST" header of the first movi
-  std::uint64_t movi_fourcc = 0;         // its "movi" type
-  std::uint64_t idx1_header = 0;         // 0 without idx1
-  std::vector<std::uint64_t> ix_headers; // every ix## chunk header, in file order
+  std::vector<std::uint64_t> strh_data;                    // per stream
+  std::vector<std::uint64_t> strf_data;                    // per stream, 0 without one
+  std::vector<std::uint64_t> indx_data;                    // per stream, 0 without one
+  std::uint64_t movi_list = 0;                             // "LIST" header of the first movi
+  std::uint64_t movi_fourcc = 0;                           // its "movi" type
+  std::uint64_t idx1_header = 0;                           // 0 without idx1
+  std::vector<std::uint64_t> ix_headers;                   // every ix## chunk header, in file order
   std::vector<std::vector<std::uint64_t>> data_positions;  // per stream: each chunk's data
   std::uint64_t file_size = 0;
 };
@@ -215,14 +216,14 @@ class AviBuilder {
   AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
 
   AviBuilder& index(IndexKind kind);
-  AviBuilder& streams_in_main_header(std::uint32_t n);   // dwStreams override
-  AviBuilder& chunks_per_segment(std::uint32_t n);       // OpenDML: RIFF AVIX every n chunks
-  AviBuilder& entries_per_ix(std::uint32_t n);           // OpenDML: ix## size
-  AviBuilder& ix_longs_per_entry(std::uint16_t n);       // 2 (default), 3 or 6
+  AviBuilder& streams_in_main_header(std::uint32_t n);         // dwStreams override
+  AviBuilder& chunks_per_segment(std::uint32_t n);             // OpenDML: RIFF AVIX every n chunks
+  AviBuilder& entries_per_ix(std::uint32_t n);                 // OpenDML: ix## size
+  AviBuilder& ix_longs_per_entry(std::uint16_t n);             // 2 (default), 3 or 6
   AviBuilder& strl_extra(int stream, const std::string& raw);  // raw bytes at the end of a strl
-  AviBuilder& hdrl_extra(const std::string& raw);        // raw bytes after the stream lists
-  AviBuilder& before_movi(const std::string& raw);       // raw bytes between hdrl and movi
-  AviBuilder& after_movi(const std::string& raw);        // raw bytes between movi and idx1
+  AviBuilder& hdrl_extra(const std::string& raw);              // raw bytes after the stream lists
+  AviBuilder& before_movi(const std::string& raw);             // raw bytes between hdrl and movi
+  AviBuilder& after_movi(const std::string& raw);              // raw bytes between movi and idx1
   // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
   // later segments lie beyond 4 GB without costing disk. OpenDML only.
   AviBuilder& gap_after_first_segment(std::uint64_t bytes);
@@ -247,7 +248,16 @@ class AviBuilder {
     std::string data;
     std::string id;
   };
+  struct SegmentChunks {  // the chunks of one RIFF segment, as written
+    std::size_t first = 0, next = 0;
+    std::vector<std::uint64_t> headers;
+    std::uint64_t base = 0;  // the segment's "movi" data, base of its standard indexes
+  };
   AviLayout write(RiffWriter& w) const;
+  void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
+                       std::vector<std::vector<SuperIndexEntry>>& super) const;
+  void write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const;
+  static void write_gap(RiffWriter& w, std::uint64_t bytes);
   std::string chunk_id(int stream) const;
   void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
   std::uint32_t ix_count(int stream, std::uint32_t segments) const;

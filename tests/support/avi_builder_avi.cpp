@@ -208,8 +208,8 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     const std::uint64_t strl = w.begin_list("LIST", "strl");
     std::string strh = s.strh;
     const std::uint32_t length = lengths_[i].value_or(s.chunk_count);
-    for (int k = 0; k < 4; ++k) strh[32 + static_cast<std::size_t>(k)] =
-        static_cast<char>((length >> (8 * k)) & 0xFF);
+    for (int k = 0; k < 4; ++k)
+      strh[32 + static_cast<std::size_t>(k)] = static_cast<char>((length >> (8 * k)) & 0xFF);
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
     layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
     const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
@@ -233,6 +233,61 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
   w.end(hdrl);
 }
 
+// The ix## chunks of one segment, `per_ix_` entries each, stream by stream.
+void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
+                                 std::vector<std::vector<SuperIndexEntry>>& super) const {
+  for (std::size_t s = 0; s < streams_.size(); ++s) {
+    std::vector<std::size_t> mine;
+    for (std::size_t i = seg.first; i < seg.next; ++i) {
+      if (chunks_[i].stream == static_cast<int>(s)) mine.push_back(i);
+    }
+    const std::string id = chunk_id(static_cast<int>(s));
+    for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
+      const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
+      std::vector<StandardIndexEntry> entries;
+      for (std::size_t j = 0; j < n; ++j) {
+        const Chunk& c = chunks_[mine[k + j]];
+        const std::uint64_t data = seg.headers[mine[k + j] - seg.first] + 8;
+        entries.push_back({static_cast<std::uint32_t>(data - seg.base), c.size, c.key});
+      }
+      const std::string ix = odml_standard_index(id.c_str(), seg.base, entries, ix_longs_);
+      const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
+      layout.ix_headers.push_back(at);
+      super[s].push_back(
+          {at, static_cast<std::uint32_t>(ix.size() + 8), static_cast<std::uint32_t>(n)});
+    }
+  }
+}
+
+void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const {
+  std::string idx1;
+  for (std::size_t i = seg.first; i < seg.next; ++i) {
+    const Chunk& c = chunks_[i];
+    put_fourcc(idx1, c.id.c_str());
+    put_u32(idx1, c.key ? kIdx1KeyFrame : 0);
+    const std::uint64_t h = seg.headers[i - seg.first];
+    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
+    put_u32(idx1, static_cast<std::uint32_t>(off));
+    put_u32(idx1, c.size);
+  }
+  layout.idx1_header = w.chunk("idx1", idx1);
+}
+
+// RIFF AVIX segments holding nothing but a JUNK hole each.
+void AviBuilder::write_gap(RiffWriter& w, std::uint64_t bytes) {
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
+    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
+    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    const std::uint64_t junk = w.begin_chunk("JUNK");
+    w.hole(n);
+    w.end(junk);
+    w.end(movi);
+    w.end(riff);
+    left -= n;
+  }
+}
+
 AviLayout AviBuilder::write(RiffWriter& w) const {
   AviLayout layout;
   const bool odml = is_odml(index_);
@@ -248,89 +303,35 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
   write_headers(w, layout, segments);
   w.bytes(before_movi_);
   std::size_t next = 0;
-  for (std::uint32_t seg = 0; seg < segments; ++seg) {
-    if (seg > 0) riff = w.begin_list("RIFF", "AVIX");
+  for (std::uint32_t index = 0; index < segments; ++index) {
+    if (index > 0) riff = w.begin_list("RIFF", "AVIX");
     const std::uint64_t movi = w.begin_list("LIST", "movi");
-    if (seg == 0) {
+    if (index == 0) {
       layout.movi_list = movi;
       layout.movi_fourcc = movi + 8;
     }
-    const std::size_t first = next;
-    std::vector<std::uint64_t> headers;
-    while (next < chunks_.size() && segment_of(next, per_segment) == seg) {
+    SegmentChunks seg;
+    seg.first = next;
+    seg.base = movi + 8;
+    while (next < chunks_.size() && segment_of(next, per_segment) == index) {
       const Chunk& c = chunks_[next++];
       const std::uint64_t h = w.chunk(c.id.c_str(), c.data);
-      headers.push_back(h);
+      seg.headers.push_back(h);
       layout.data_positions[static_cast<std::size_t>(c.stream)].push_back(h + 8);
     }
-    if (odml) {
-      const std::uint64_t base = movi + 8;
-      for (std::size_t s = 0; s < streams_.size(); ++s) {
-        std::vector<std::size_t> mine;
-        for (std::size_t i = first; i < next; ++i) {
-          if (chunks_[i].stream == static_cast<int>(s)) mine.push_back(i);
-        }
-        for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
-          const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
-          std::vector<StandardIndexEntry> entries;
-          for (std::size_t j = 0; j < n; ++j) {
-            const Chunk& c = chunks_[mine[k + j]];
-            const std::uint64_t data = headers[mine[k + j] - first] + 8;
-            entries.push_back({static_cast<std::uint32_t>(data - base), c.size, c.key});
-          }
-          const std::string ix =
-              odml_standard_index(chunk_id(static_cast<int>(s)).c_str(), base, entries, ix_longs_);
-          const std::string name = "ix" + chunk_id(static_cast<int>(s)).substr(0, 2);
-          const std::uint64_t at = w.chunk(name.c_str(), ix);
-          layout.ix_headers.push_back(at);
-          super[s].push_back({at, static_cast<std::uint32_t>(ix.size() + 8),
-                              static_cast<std::uint32_t>(n)});
-        }
-      }
-    }
+    seg.next = next;
+    if (odml) write_ix_chunks(w, seg, layout, super);
     w.end(movi);
-    if (seg == 0) {
+    if (index == 0) {
       w.bytes(after_movi_);
-      if (index_ != IndexKind::kNone && index_ != IndexKind::kOdml) {
-        std::string idx1;
-        for (std::size_t i = first; i < next; ++i) {
-          const Chunk& c = chunks_[i];
-          put_fourcc(idx1, c.id.c_str());
-          put_u32(idx1, c.key ? kIdx1KeyFrame : 0);
-          const std::uint64_t h = headers[i - first];
-          const std::uint64_t off =
-              index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
-          put_u32(idx1, static_cast<std::uint32_t>(off));
-          put_u32(idx1, c.size);
-        }
-        layout.idx1_header = w.chunk("idx1", idx1);
-      }
+      if (index_ != IndexKind::kNone && index_ != IndexKind::kOdml) write_idx1(w, seg, layout);
     }
     w.end(riff);
-    if (seg == 0) {
-      for (std::uint64_t left = gap_ & ~std::uint64_t{1}; left > 0;) {
-        const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
-        const std::uint64_t gap_riff = w.begin_list("RIFF", "AVIX");
-        const std::uint64_t gap_movi = w.begin_list("LIST", "movi");
-        const std::uint64_t junk = w.begin_chunk("JUNK");
-        w.hole(n);
-        w.end(junk);
-        w.end(gap_movi);
-        w.end(gap_riff);
-        left -= n;
-      }
-    }
+    if (index == 0) write_gap(w, gap_);
   }
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     if (layout.indx_data[s] == 0) continue;
-    const std::string indx = odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s]);
-    for (std::size_t k = 0; k + 4 <= indx.size(); k += 4) {
-      std::uint32_t v = 0;
-      for (std::size_t b = 0; b < 4; ++b) {
-        v |= std::uint32_t{static_cast<std::uint8_t>(indx[k + b])} << (8 * b);
-      }
-      w.patch32(layout.indx_data[s] + k, v);
-    }
+    w.patch(layout.indx_data[s], odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s]));
   }
   layout.file_size = w.size();
   return layout;
