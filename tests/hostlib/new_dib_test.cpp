@@ -76,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{3, 2, 16, 8, 16, fourcc("YUY2")},
                       LayoutCase{720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
                       // Odd sizes: luma rows of 8, chroma planes of 4 x 2.
-                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}));
+                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}),
+    [](const auto& p) {
+      return std::to_string(p.param.width) + "x" + std::to_string(p.param.height) + "_" +
+             std::to_string(p.param.bits) + "bits";
+    });
 
 TEST(CNewDibTest, RefusesBadSizesAndDepths) {
   CNewDib d;
