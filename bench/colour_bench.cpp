@@ -22,7 +22,8 @@ constexpr int kHeight = 576;
 void fill(CNewDib& d) {
   std::mt19937 rng(1);
   std::uint8_t* p = d.LockBits();
-  for (std::uint32_t i = 0; i < d.image_bytes(); ++i) p[i] = static_cast<std::uint8_t>(16 + rng() % 220);
+  for (std::uint32_t i = 0; i < d.image_bytes(); ++i)
+    p[i] = static_cast<std::uint8_t>(16 + rng() % 220);
 }
 
 void ours_yv12(benchmark::State& state, hostlib::ColourIsa isa) {

@@ -21,11 +21,10 @@ constexpr std::uint8_t kGuardByte = 0x5A;
 // Chunks per input: a walk of a few GOPs.
 constexpr int kMaxChunks = 64;
 
-const std::uint32_t kFourccs[] = {
-    fourcc("XVID"), fourcc("DX50"), fourcc("DIV3"), fourcc("MP42"), fourcc("MJPG"),
-    fourcc("H264"), fourcc("FMP4"), fourcc("YUY2"), fourcc("WMV2"), fourcc("VP80"),
-    fourcc("HFYU"), fourcc("FFV1"), fourcc("MPG2"), fourcc("CVID"), fourcc("MSVC"),
-    fourcc("tscc")};
+const std::uint32_t kFourccs[] = {fourcc("XVID"), fourcc("DX50"), fourcc("DIV3"), fourcc("MP42"),
+                                  fourcc("MJPG"), fourcc("H264"), fourcc("FMP4"), fourcc("YUY2"),
+                                  fourcc("WMV2"), fourcc("VP80"), fourcc("HFYU"), fourcc("FFV1"),
+                                  fourcc("MPG2"), fourcc("CVID"), fourcc("MSVC"), fourcc("tscc")};
 
 }  // namespace
 
@@ -72,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (st.chunks < 0 || st.picture < -1 || st.queued < 0 || st.queued > 64) std::abort();
     }
     for (int i = 0; i < 8; ++i) {
-      if (ICSendMessage(ic, hostlib::ICM_AVK_DRAIN, reinterpret_cast<DWORD_PTR>(dst.data() + kGuard),
-                        0) != ICERR_OK) {
+      if (ICSendMessage(ic, hostlib::ICM_AVK_DRAIN,
+                        reinterpret_cast<DWORD_PTR>(dst.data() + kGuard), 0) != ICERR_OK) {
         break;
       }
     }

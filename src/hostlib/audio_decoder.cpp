@@ -112,8 +112,10 @@ bool AudioDecoder::State::detect(const std::uint8_t* data, std::size_t size) {
   count_frames(mpeg, data, size);
   count_frames(ac3, data, size);
   ParserSlot* winner = nullptr;
-  if (mpeg.frames >= kFramesToWin && mpeg.frames >= ac3.frames) winner = &mpeg;
-  else if (ac3.frames >= kFramesToWin) winner = &ac3;
+  if (mpeg.frames >= kFramesToWin && mpeg.frames >= ac3.frames)
+    winner = &mpeg;
+  else if (ac3.frames >= kFramesToWin)
+    winner = &ac3;
   if (winner == nullptr) {
     if (search.size() <= kMaxSearchBytes) return true;
     return false;
@@ -147,8 +149,8 @@ bool AudioDecoder::State::open_decoder() {
     return false;
   }
   // The MPEG audio parser covers all three layers and names the layer it saw.
-  parser_id = codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3 ? AV_CODEC_ID_AC3
-                                                                    : AV_CODEC_ID_MP3;
+  parser_id =
+      codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_MP3;
   return parser.open(parser_id);
 }
 
@@ -213,9 +215,18 @@ int AudioDecoder::can_you_decode_this(int ac3, int sample_rate, int channels, in
     return avcodec_find_decoder(AV_CODEC_ID_AC3) != nullptr ? 1 : 0;
   }
   switch (sample_rate) {
-    case 8000: case 11025: case 12000: case 16000: case 22050: case 24000:
-    case 32000: case 44100: case 48000: break;
-    default: return 0;
+    case 8000:
+    case 11025:
+    case 12000:
+    case 16000:
+    case 22050:
+    case 24000:
+    case 32000:
+    case 44100:
+    case 48000:
+      break;
+    default:
+      return 0;
   }
   if (channels < 1 || channels > 2) return 0;
   return avcodec_find_decoder(AV_CODEC_ID_MP3) != nullptr ? 1 : 0;

@@ -52,8 +52,8 @@ bool printable(DWORD v) {
 // are the module's raw path.
 bool reserved_fourcc(DWORD v) {
   const DWORD u = upper(v);
-  return u == fourcc("DVSD") || u == fourcc("DIB ") || u == fourcc("RGB ") ||
-         u == fourcc("RAW ") || u == fourcc("    ");
+  return u == fourcc("DVSD") || u == fourcc("DIB ") || u == fourcc("RGB ") || u == fourcc("RAW ") ||
+         u == fourcc("    ");
 }
 
 std::vector<std::uint32_t> supported_fourccs() {
@@ -113,8 +113,10 @@ LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) 
   auto* in = reinterpret_cast<BITMAPINFOHEADER*>(p1);
   auto* out = reinterpret_cast<BITMAPINFOHEADER*>(p2);
   switch (message) {
-    case ICM_GETINFO: return get_info(s, reinterpret_cast<ICINFO*>(p1), p2);
-    case ICM_DECOMPRESS_QUERY: return s.query(in, out);
+    case ICM_GETINFO:
+      return get_info(s, reinterpret_cast<ICINFO*>(p1), p2);
+    case ICM_DECOMPRESS_QUERY:
+      return s.query(in, out);
     case ICM_DECOMPRESS_GET_FORMAT: {
       if (s.query(in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
       if (out == nullptr) return sizeof(BITMAPINFOHEADER);
@@ -128,12 +130,14 @@ LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) 
       out->biSizeImage = dib_layout(in->biWidth, in->biHeight, 24).bytes;
       return ICERR_OK;
     }
-    case ICM_DECOMPRESS_BEGIN: return s.begin(in, out);
+    case ICM_DECOMPRESS_BEGIN:
+      return s.begin(in, out);
     case ICM_DECOMPRESS: {
       if (p1 == 0 || p2 < static_cast<LPARAM>(sizeof(ICDECOMPRESS))) return ICERR_BADPARAM;
       return s.decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));
     }
-    case ICM_DECOMPRESS_END: return s.end();
+    case ICM_DECOMPRESS_END:
+      return s.end();
     case ICM_AVK_GET_RUN_STATE: {
       auto* state = reinterpret_cast<AvkRunState*>(p1);
       if (state == nullptr || p2 < static_cast<LPARAM>(sizeof(AvkRunState))) {
@@ -142,8 +146,10 @@ LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) 
       s.run_state(*state);
       return ICERR_OK;
     }
-    case ICM_AVK_DRAIN: return s.drain(reinterpret_cast<void*>(p1));
-    default: return ICERR_UNSUPPORTED;
+    case ICM_AVK_DRAIN:
+      return s.drain(reinterpret_cast<void*>(p1));
+    default:
+      return ICERR_UNSUPPORTED;
   }
 }
 
@@ -156,16 +162,18 @@ LRESULT avcodec_driver_proc(DWORD_PTR driver_id, HANDLE, UINT message, LPARAM pa
       case DRV_LOAD:
       case DRV_ENABLE:
       case DRV_DISABLE:
-      case DRV_FREE: return 1;
-      case DRV_OPEN: return open_instance(param2);
+      case DRV_FREE:
+        return 1;
+      case DRV_OPEN:
+        return open_instance(param2);
       case DRV_CLOSE:
         if (driver_id > 1) delete reinterpret_cast<AvcodecSession*>(driver_id);
         return 1;
-      default: break;
+      default:
+        break;
     }
     if (driver_id <= 1) return ICERR_BADHANDLE;
-    return instance_message(*reinterpret_cast<AvcodecSession*>(driver_id), message, param1,
-                            param2);
+    return instance_message(*reinterpret_cast<AvcodecSession*>(driver_id), message, param1, param2);
   } catch (const std::bad_alloc&) {
     return ICERR_MEMORY;
   } catch (...) {
@@ -186,8 +194,8 @@ int register_avcodec_driver() {
     // otherwise land on the host's standard error.
     av_log_set_level(AV_LOG_QUIET);
     for (const std::uint32_t tag : avcodec_driver_handlers()) {
-      if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc),
-                    "libavcodec", ICINSTALL_FUNCTION) != FALSE) {
+      if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc), "libavcodec",
+                    ICINSTALL_FUNCTION) != FALSE) {
         ++installed;
       }
     }

@@ -15,8 +15,9 @@
 // FRAME ACCURACY: WHAT A CALLER MUST DO
 //
 // Frame f of a stream is the f-th picture of a full sequential decode in display order (what
-// libavcodec, and ffmpeg, put out for the whole stream, counting from 0). Chunk f of the AVI
-// index does not always hold it:
+// libavcodec, and ffmpeg, put out for the whole stream, counting from 0), where a chunk of 0
+// bytes (a dropped frame) takes a slot of its own showing the picture before it. So every chunk
+// of the index owns one frame, but chunk f does not always hold frame f:
 //  - a decoder with B-frames (ffmpeg -bf 2, in "unpacked" or DivX-style "packed" layout)
 //    gives its pictures some chunks later than it got them: a caller that feeds chunks k..f
 //    gets an earlier picture;
@@ -40,11 +41,16 @@
 //      c. state.first_picture > f - k: f is a leading picture of k's open GOP; set k to the key
 //         frame before k (none: fail) and go to 1 with a new run.
 //      d. Chunks left: ICDecompress(next chunk, ICDECOMPRESS_NOTKEYFRAME, dst). Chunks of 0
-//         bytes are fed as well (biSizeImage 0): the driver repeats the previous picture for
-//         them, as a dropped frame means. A call returning an error ends the walk (failure).
+//         bytes are fed as well (biSizeImage 0): a dropped frame, which repeats the picture
+//         before it (the run's first picture when none has come out yet, as with the empty
+//         chunks a packed stream starts with). A call returning an error ends the walk.
 //      e. No chunk left: ICSendMessage(hic, ICM_AVK_DRAIN, dst, 0) writes the next picture the
 //         decoder still holds; an error means f is past the last picture (failure). After a
 //         drain only a new run (flags 0) is accepted.
+// What a user sees: every frame equals the sequential decode's, wherever the walk starts.
+// A leading picture of an open GOP costs a walk from the key frame before. A stream whose last
+// pictures libavcodec cannot give (a packed stream's final B-frames) has fewer pictures than
+// chunks: a walk to such a frame fails and the bitmap keeps the frame before.
 // Playing forward costs one ICDecompress per frame once the decoder's delay is filled: the
 // first frame of a run costs (its offset + delay + 1) calls. For streams without B-frames,
 // picture offset == chunks fed - 1, so the walk of one chunk per frame is unchanged.
@@ -68,7 +74,7 @@ inline constexpr int kAvkMaxLookahead = 40;
 
 struct AvkRunState {
   std::uint32_t size = sizeof(AvkRunState);  // set by the caller
-  std::int32_t chunks = 0;          // chunks taken by this run, its key frame included
+  std::int32_t chunks = 0;                   // chunks taken by this run, its key frame included
   std::int32_t picture = -1;        // offset of the picture in the destination; -1: none yet
   std::int32_t first_picture = -1;  // offset of the run's first picture; -1: none came out yet
   std::int32_t delay = 0;           // pictures the decoder currently holds back (reorder depth)

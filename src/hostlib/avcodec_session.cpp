@@ -100,9 +100,14 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
   // One thread: frame threads would add their own delay to every run.
   context_->thread_count = 1;
   context_->thread_type = 0;
+  // A stream whose own headers claim a far larger picture than the AVI header is damaged;
+  // refusing it early keeps a bad chunk from allocating gigabytes.
+  context_->max_pixels = std::max<std::int64_t>(std::int64_t{in->biWidth} * in->biHeight * 4,
+                                                std::int64_t{4096} * 4096);
   context_->opaque = this;
   context_->get_buffer2 = &AvcodecSession::get_buffer;
-  if (in->biSize > sizeof(BITMAPINFOHEADER) && in->biSize - sizeof(BITMAPINFOHEADER) <= kMaxExtradata) {
+  if (in->biSize > sizeof(BITMAPINFOHEADER) &&
+      in->biSize - sizeof(BITMAPINFOHEADER) <= kMaxExtradata) {
     const std::uint32_t n = in->biSize - static_cast<std::uint32_t>(sizeof(BITMAPINFOHEADER));
     auto* extra = static_cast<std::uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
     if (extra == nullptr) {
@@ -282,8 +287,8 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
   if (kind_ == OutputKind::kYuy2) dst_format = AV_PIX_FMT_YUYV422;
   if (frame.width < 1 || frame.height < 1) return false;
   sws_ = sws_getCachedContext(sws_, frame.width, frame.height,
-                              static_cast<AVPixelFormat>(frame.format), width_, height_,
-                              dst_format, SWS_BILINEAR, nullptr, nullptr, nullptr);
+                              static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
+                              SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (sws_ == nullptr) return false;
   const int bits = kind_ == OutputKind::kYv12 ? 12 : kind_ == OutputKind::kYuy2 ? 16 : 24;
   const DibLayout l = dib_layout(width_, height_, bits);

@@ -83,7 +83,7 @@ class AvcodecSession {
   int pending_repeats_ = 0;  // dropped frames waiting for the run's first picture
   int allocations_ = 0;      // pictures the decoder began for the chunk being decoded
   bool drained_ = false;
-  bool used_ = false;        // the decoder has seen data since it was opened or flushed
+  bool used_ = false;  // the decoder has seen data since it was opened or flushed
 };
 
 }  // namespace hostlib::detail

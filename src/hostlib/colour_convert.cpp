@@ -28,8 +28,10 @@ std::atomic<const ColourKernels*>& current() {
 bool colour_isa_supported(ColourIsa isa) {
   switch (isa) {
     case ColourIsa::kScalar:
-    case ColourIsa::kSse2: return true;
-    case ColourIsa::kAvx2: return __builtin_cpu_supports("avx2") != 0;
+    case ColourIsa::kSse2:
+      return true;
+    case ColourIsa::kAvx2:
+      return __builtin_cpu_supports("avx2") != 0;
   }
   return false;
 }
@@ -38,8 +40,9 @@ const ColourKernels& colour_kernels() { return *current().load(std::memory_order
 
 bool set_colour_isa(ColourIsa isa) {
   if (!colour_isa_supported(isa)) return false;
-  const ColourKernels* k = isa == ColourIsa::kAvx2 ? &kAvx2 : isa == ColourIsa::kSse2 ? &kSse2
-                                                                                       : &kScalar;
+  const ColourKernels* k = isa == ColourIsa::kAvx2   ? &kAvx2
+                           : isa == ColourIsa::kSse2 ? &kSse2
+                                                     : &kScalar;
   current().store(k, std::memory_order_relaxed);
   return true;
 }

@@ -52,8 +52,8 @@ inline Bgr16 combine(__m128i yv, const Chroma& c) {
 inline __m128i squeeze4(__m128i p) {
   const __m128i low_dword = _mm_set_epi32(0, -1, 0, -1);
   const __m128i high_dword = _mm_set_epi32(-1, 0, -1, 0);
-  const __m128i w = _mm_or_si128(_mm_and_si128(p, low_dword),
-                                 _mm_srli_epi64(_mm_and_si128(p, high_dword), 8));
+  const __m128i w =
+      _mm_or_si128(_mm_and_si128(p, low_dword), _mm_srli_epi64(_mm_and_si128(p, high_dword), 8));
   const __m128i low_half = _mm_set_epi32(0, 0, -1, -1);
   return _mm_or_si128(_mm_and_si128(w, low_half), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
 }
@@ -68,10 +68,8 @@ inline void store48(std::uint8_t* dst, __m128i b, __m128i g, __m128i r) {
   // Overlapping stores, each fixing the four spare bytes of the one before; the last one is
   // exactly 12 bytes so nothing past the 48 is touched.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), squeeze4(_mm_unpacklo_epi16(bg_lo, r_lo)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12),
-                   squeeze4(_mm_unpackhi_epi16(bg_lo, r_lo)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24),
-                   squeeze4(_mm_unpacklo_epi16(bg_hi, r_hi)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), squeeze4(_mm_unpackhi_epi16(bg_lo, r_lo)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), squeeze4(_mm_unpacklo_epi16(bg_hi, r_hi)));
   const __m128i last = squeeze4(_mm_unpackhi_epi16(bg_hi, r_hi));
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 36), last);
   const int tail = _mm_cvtsi128_si32(_mm_srli_si128(last, 8));

@@ -22,10 +22,12 @@ struct Yv12Rows {
 
 Yv12Rows yv12_row(const CNewDib& dib, const std::uint8_t* base, int row) {
   const hostlib::DibLayout l = hostlib::dib_layout(dib.width(), dib.height(), 12);
-  const std::size_t luma = static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(dib.height());
-  const std::size_t plane = static_cast<std::size_t>(l.chroma_pitch) *
-                            static_cast<std::size_t>(l.chroma_rows);
-  const std::size_t c = static_cast<std::size_t>(row / 2) * static_cast<std::size_t>(l.chroma_pitch);
+  const std::size_t luma =
+      static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(dib.height());
+  const std::size_t plane =
+      static_cast<std::size_t>(l.chroma_pitch) * static_cast<std::size_t>(l.chroma_rows);
+  const std::size_t c =
+      static_cast<std::size_t>(row / 2) * static_cast<std::size_t>(l.chroma_pitch);
   const std::uint8_t* v = base + luma;
   return {base + static_cast<std::size_t>(row) * static_cast<std::size_t>(l.pitch), v + plane + c,
           v + c};
@@ -53,17 +55,17 @@ int YV12_2_RGB(CNewDib& dst, const CNewDib& src) {
   const hostlib::Yuv420RowFn row_fn = hostlib::colour_kernels().yuv420_row;
   for (int y = 0; y < h; ++y) {
     const Yv12Rows r = yv12_row(src, in, y);
-    row_fn(r.y, r.u, r.v, out + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch),
-           w);
+    row_fn(r.y, r.u, r.v,
+           out + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch), w);
   }
   return 1;
 }
 
-int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, int dst_y,
-                 int width, int height, const std::uint8_t* src, int src_pitch, int src_is_yuy2,
+int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, int dst_y, int width,
+                 int height, const std::uint8_t* src, int src_pitch, int src_is_yuy2,
                  int /*reserved1*/, int /*reserved2*/) {
-  if (dst == nullptr || src == nullptr || dst_height < 1 || width < 1 || height < 1 ||
-      dst_x < 0 || dst_y < 0 || dst_pitch < 3 || src_pitch < 2 * width) {
+  if (dst == nullptr || src == nullptr || dst_height < 1 || width < 1 || height < 1 || dst_x < 0 ||
+      dst_y < 0 || dst_pitch < 3 || src_pitch < 2 * width) {
     return 0;
   }
   // The destination row holds dst_pitch / 3 pixels at most; clip the rectangle to it.
@@ -109,7 +111,8 @@ int DibToImage(Image& image, const CNewDib& dib) {
   }
   if (bits == 24 && comp == platform::BI_RGB) {
     for (int y = 0; y < h; ++y) {
-      std::memcpy(image.row(y), in + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch),
+      std::memcpy(image.row(y),
+                  in + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch),
                   static_cast<std::size_t>(w) * 3);
     }
     return 1;

@@ -15,9 +15,9 @@ int YV12_2_RGB(CNewDib& dst, const CNewDib& src);
 // src_is_yuy2 is non-zero, else U Y0 V Y1) into a bottom-up 24-bit bitmap of dst_height rows,
 // placed with its top-left corner at (dst_x, dst_y) counted from the picture's top. Rows and
 // columns falling outside the destination are left out. 1 on success, 0 for bad arguments.
-int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, int dst_y,
-                 int width, int height, const std::uint8_t* src, int src_pitch, int src_is_yuy2,
-                 int reserved1, int reserved2);
+int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, int dst_y, int width,
+                 int height, const std::uint8_t* src, int src_pitch, int src_is_yuy2, int reserved1,
+                 int reserved2);
 
 // Copies the bitmap's picture (YV12, YUY2 or 24-bit RGB) into the image, top row first, resizing
 // the image to the bitmap if they differ. 1 on success, 0 when either is empty or the bitmap's

@@ -10,9 +10,9 @@
 namespace hostlib {
 
 struct DibLayout {
-  int pitch = 0;          // bytes per row (luma row for YV12)
-  int chroma_pitch = 0;   // YV12 only
-  int chroma_rows = 0;    // YV12 only
+  int pitch = 0;         // bytes per row (luma row for YV12)
+  int chroma_pitch = 0;  // YV12 only
+  int chroma_rows = 0;   // YV12 only
   std::uint32_t bytes = 0;
 };
 

@@ -23,8 +23,8 @@ CNewDib& CNewDib::operator=(const CNewDib& other) {
                     header->biHeight == other.header->biHeight &&
                     header->biBitCount == other.header->biBitCount &&
                     image_size == other.image_size;
-  if (!same && Create(other.header->biWidth, other.header->biHeight, other.header->biBitCount,
-                      false) == 0) {
+  if (!same &&
+      Create(other.header->biWidth, other.header->biHeight, other.header->biBitCount, false) == 0) {
     return *this;
   }
   *header = *other.header;
@@ -70,9 +70,9 @@ int CNewDib::Create(int width, int height, int bits, bool movable) {
       p[i + 1] = 128;
     }
   } else {
-    const std::uint32_t luma = bits == 12 ? static_cast<std::uint32_t>(l.pitch) *
-                                                static_cast<std::uint32_t>(height)
-                                          : l.bytes;
+    const std::uint32_t luma =
+        bits == 12 ? static_cast<std::uint32_t>(l.pitch) * static_cast<std::uint32_t>(height)
+                   : l.bytes;
     std::memset(p, bits == 12 ? 16 : 0, luma);
     std::memset(p + luma, 128, l.bytes - luma);
   }

@@ -40,11 +40,11 @@ class CNewDib {
   std::uint32_t image_bytes() const { return image_size; }
 
   // The fixed layout. Every raw pointer here is owned by this object.
-  std::uint32_t tag;                      // "BIDN"
-  std::uint32_t image_size;               // bytes of pixel memory
-  void* memory;                           // pixels, or an HGLOBAL when direct == 0
-  platform::BITMAPINFOHEADER* header;     // null when empty
-  std::int32_t direct;                    // 1: memory is the pixel pointer
+  std::uint32_t tag;                   // "BIDN"
+  std::uint32_t image_size;            // bytes of pixel memory
+  void* memory;                        // pixels, or an HGLOBAL when direct == 0
+  platform::BITMAPINFOHEADER* header;  // null when empty
+  std::int32_t direct;                 // 1: memory is the pixel pointer
   std::uint32_t reserved[3];
 
  private:

@@ -45,16 +45,16 @@ bool PcmResampler::configure(const PcmSource& source, int out_rate, int out_chan
   }
   swr_free(&swr_);
   out_rate_ = 0;
-  if (source.channels < 1 || source.channels > 64 || source.rate < 1000 ||
-      source.rate > 384000 || !valid_pcm_format(out_rate, out_channels)) {
+  if (source.channels < 1 || source.channels > 64 || source.rate < 1000 || source.rate > 384000 ||
+      !valid_pcm_format(out_rate, out_channels)) {
     return false;
   }
   AVChannelLayout in_layout;
   AVChannelLayout out_layout;
   av_channel_layout_default(&in_layout, source.channels);
   av_channel_layout_default(&out_layout, out_channels);
-  const int alloc = swr_alloc_set_opts2(&swr_, &out_layout, AV_SAMPLE_FMT_S16, out_rate,
-                                        &in_layout, static_cast<AVSampleFormat>(source.sample_format),
+  const int alloc = swr_alloc_set_opts2(&swr_, &out_layout, AV_SAMPLE_FMT_S16, out_rate, &in_layout,
+                                        static_cast<AVSampleFormat>(source.sample_format),
                                         source.rate, 0, nullptr);
   av_channel_layout_uninit(&in_layout);
   av_channel_layout_uninit(&out_layout);

@@ -19,8 +19,8 @@ constexpr bool valid_pcm_format(int rate, int channels) {
 }
 
 struct PcmSource {
-  int channels = 0;      // interleaved or planar channel count
-  int sample_format = 0; // an AVSampleFormat
+  int channels = 0;       // interleaved or planar channel count
+  int sample_format = 0;  // an AVSampleFormat
   int rate = 0;
 };
 

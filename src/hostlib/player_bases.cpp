@@ -25,9 +25,7 @@ int VideoPlayer::get_snapshot_image(Image&) { return 0; }
 int VideoPlayer::get_frame_dib_field_mode() const { return 0; }
 int VideoPlayer::set_frame_dib_field_mode(int) { return 0; }
 
-char* VideoPlayer::get_start_timecode(char* buffer) const {
-  return frame_2_timecode(0, buffer, 0);
-}
+char* VideoPlayer::get_start_timecode(char* buffer) const { return frame_2_timecode(0, buffer, 0); }
 
 void VideoPlayer::set_absolute_timecode(int) {}
 

@@ -32,8 +32,8 @@ class VideoPlayer {
   virtual ~VideoPlayer();
   virtual int open(const char* name, int stream) = 0;
   virtual void close() = 0;
-  virtual void update(int reason);                         // nothing to refresh
-  virtual int is_mpeg() const;                             // 0
+  virtual void update(int reason);  // nothing to refresh
+  virtual int is_mpeg() const;      // 0
   virtual int has_audio() const = 0;
   virtual int has_video() const = 0;
   virtual const char* get_file_name() const = 0;
@@ -41,7 +41,7 @@ class VideoPlayer {
   virtual const AudioInfo* get_audio_info() const = 0;
   virtual int get_total_frames() const = 0;
   virtual double get_total_length() const = 0;
-  virtual void set_total_length(double seconds);          // ignored: the stream decides
+  virtual void set_total_length(double seconds);  // ignored: the stream decides
   virtual int get_video_stream_id() const = 0;
   // Writes the current stream number (when there is one and room) and returns the count written.
   virtual int get_video_stream_list(int* streams, int capacity) const;
@@ -52,10 +52,10 @@ class VideoPlayer {
   virtual int get_fast_speed() const = 0;
   virtual int set_reverse(int reverse) = 0;
   virtual int get_reverse() const = 0;
-  virtual int get_preserve_repeated_field() const;         // 0
-  virtual int set_preserve_repeated_field(int preserve);   // 0: not supported
-  virtual int get_pts_jump_fields() const;                 // 0
-  virtual void clear_pts_jump_fields();                    // nothing to clear
+  virtual int get_preserve_repeated_field() const;        // 0
+  virtual int set_preserve_repeated_field(int preserve);  // 0: not supported
+  virtual int get_pts_jump_fields() const;                // 0
+  virtual void clear_pts_jump_fields();                   // nothing to clear
   virtual int forward(int frames) = 0;
   virtual int reverse(int frames) = 0;
   virtual int forward_time(double seconds) = 0;
@@ -66,7 +66,7 @@ class VideoPlayer {
   virtual int exact_reverse_time(double seconds) = 0;
   virtual int seek(int offset, int exact) = 0;
   virtual double seek_time(double seconds, int exact) = 0;
-  virtual int seek_file(double position);                  // 0: no byte-position seeking
+  virtual int seek_file(double position);  // 0: no byte-position seeking
   virtual int is_end() const = 0;
   virtual int is_start() const = 0;
   virtual Image* get_frame() const = 0;
@@ -74,38 +74,38 @@ class VideoPlayer {
   virtual double get_frame_time() const = 0;
   virtual double get_frame_rate() const = 0;
   virtual void set_frame_rate(double rate, int reserved) = 0;
-  virtual int get_snapshot_image(Image& image);            // 0: no snapshot taken
+  virtual int get_snapshot_image(Image& image);  // 0: no snapshot taken
   virtual void* get_frame_dib_header() = 0;
   virtual char* get_frame_dib_data() = 0;
   virtual int get_frame_dib_pitch() = 0;
   virtual int get_frame_dib_depth() = 0;
   virtual int set_frame_dib_depth(int depth) = 0;
-  virtual int get_frame_dib_field_mode() const;            // 0: whole frames
-  virtual int set_frame_dib_field_mode(int mode);          // 0: only whole frames
+  virtual int get_frame_dib_field_mode() const;    // 0: whole frames
+  virtual int set_frame_dib_field_mode(int mode);  // 0: only whole frames
   virtual int timecode_2_frame(const char* timecode) const = 0;
   virtual char* frame_2_timecode(int frame, char* buffer, int mode) const = 0;
   virtual char* get_length_timecode(char* buffer) const = 0;
   // The timecode of the window's first frame, as frame_2_timecode(0, buffer, 0) gives it.
   virtual char* get_start_timecode(char* buffer) const;
-  virtual void set_absolute_timecode(int absolute);        // ignored
-  virtual int set_image_size(IMAGE_SIZE size);             // 1 only for IMAGE_SIZE_FULL
+  virtual void set_absolute_timecode(int absolute);  // ignored
+  virtual int set_image_size(IMAGE_SIZE size);       // 1 only for IMAGE_SIZE_FULL
   virtual IMAGE_SIZE get_image_size();
-  virtual int get_deinterlace_image() const;               // 0
-  virtual int set_deinterlace_image(int deinterlace);      // 0: not supported
+  virtual int get_deinterlace_image() const;           // 0
+  virtual int set_deinterlace_image(int deinterlace);  // 0: not supported
   virtual int trim(int first, int last) = 0;
   virtual int trim_clear() = 0;
   virtual int get_start_frame_offset() const = 0;
   virtual double get_start_frame_time() const = 0;
   virtual int get_end_frame_offset() const = 0;
   virtual double get_end_frame_time() const = 0;
-  virtual int cut(int first, int last);                    // 0: not a cut player
-  virtual int set_cutlist(const CutSegment* segments, int count);  // 0: refused
+  virtual int cut(int first, int last);                                    // 0: not a cut player
+  virtual int set_cutlist(const CutSegment* segments, int count);          // 0: refused
   virtual const CutSegment* get_cutlist(int& count, int first, int last);  // null, count 0
-  virtual int is_cut_player() const;                       // 0
-  virtual void set_cut_player();                           // ignored
-  virtual int get_movie_total_frames() const;              // get_total_frames()
-  virtual int get_movie_offset() const;                    // get_frame_offset()
-  virtual int seek_movie(int offset, int exact);           // seek(offset, exact)
+  virtual int is_cut_player() const;                                       // 0
+  virtual void set_cut_player();                                           // ignored
+  virtual int get_movie_total_frames() const;                              // get_total_frames()
+  virtual int get_movie_offset() const;                                    // get_frame_offset()
+  virtual int seek_movie(int offset, int exact);                           // seek(offset, exact)
 
  protected:
   VideoPlayer();
@@ -135,17 +135,17 @@ class AudioPlayer {
   virtual double get_offset() const = 0;
   virtual double get_length() const = 0;
   virtual const char* get_file_name() const = 0;
-  virtual int get_audio_stream_id() const;                 // get_audio_info()->stream, else -1
+  virtual int get_audio_stream_id() const;  // get_audio_info()->stream, else -1
   virtual int get_audio_stream_list(int* streams, int capacity) const;  // the current one
   virtual int select_audio_stream(int stream) = 0;
   virtual const AudioInfo* get_audio_info() const = 0;
-  virtual int set_ac3_full_channel_mode(int full);        // 0: AC-3 is always mixed to stereo
-  virtual int get_ac3_full_channel_mode() const;           // 0
-  virtual int is_cut_player() const;                       // 0
-  virtual void set_cut_player();                           // ignored
-  virtual int cut(int first, int last);                    // 0: not a cut player
+  virtual int set_ac3_full_channel_mode(int full);  // 0: AC-3 is always mixed to stereo
+  virtual int get_ac3_full_channel_mode() const;    // 0
+  virtual int is_cut_player() const;                // 0
+  virtual void set_cut_player();                    // ignored
+  virtual int cut(int first, int last);             // 0: not a cut player
   virtual const CutSegment* get_cutlist(int& count, int first, int last);  // null, count 0
-  virtual int sync_with_video(double video_time);          // 0: nothing to adjust
+  virtual int sync_with_video(double video_time);                          // 0: nothing to adjust
 
  protected:
   AudioPlayer();

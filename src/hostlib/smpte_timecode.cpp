@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -105,11 +105,17 @@ int SMPTE_TimeCode::set_string(const char* text) {
   if (!parse_fields(text, v, count, semicolon)) return 0;
   Fields f;
   switch (count) {
-    case 4: f = {v[0], static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3])};
-            break;
-    case 3: f = {v[0], static_cast<int>(v[1]), static_cast<int>(v[2]), 0}; break;
-    case 2: f = {0, static_cast<int>(v[0]), static_cast<int>(v[1]), 0}; break;
-    default: return 0;
+    case 4:
+      f = {v[0], static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3])};
+      break;
+    case 3:
+      f = {v[0], static_cast<int>(v[1]), static_cast<int>(v[2]), 0};
+      break;
+    case 2:
+      f = {0, static_cast<int>(v[0]), static_cast<int>(v[1]), 0};
+      break;
+    default:
+      return 0;
   }
   const int nominal = nominal_rate();
   if (f.minutes > 59 || f.seconds > 59 || f.frames >= nominal) return 0;

@@ -31,8 +31,8 @@ class SMPTE_TimeCode {
   // out of range (minutes or seconds above 59, frames at or above the nominal rate), a dropped
   // label, or too many digits.
   int set_string(const char* text);
-  void set_frame(int frame);          // negative frames count as 0
-  void set_second(double seconds);    // rounded to the nearest frame; NaN and negatives give 0
+  void set_frame(int frame);        // negative frames count as 0
+  void set_second(double seconds);  // rounded to the nearest frame; NaN and negatives give 0
   int get_frame() const { return frame_; }
   double get_second() const { return frame_ / rate_; }
   // Writes the timecode in the given mode and returns buffer (null for a null buffer).

@@ -48,7 +48,8 @@ double frequency(const std::vector<std::int16_t>& pcm, int channels, int channel
   const std::size_t to = frames * 3 / 4;
   int crossings = 0;
   for (std::size_t i = from + 1; i < to; ++i) {
-    const auto a = pcm[(i - 1) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
+    const auto a =
+        pcm[(i - 1) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
     const auto b = pcm[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
     if (a < 0 && b >= 0) ++crossings;
   }
@@ -63,18 +64,18 @@ std::vector<std::int16_t> as_samples(const std::string& bytes) {
 
 // What the ffmpeg tool decodes from the same stream, as 16-bit PCM.
 std::vector<std::int16_t> ffmpeg_pcm(const std::string& path, const std::string& options) {
-  const std::string raw = hostlib_test::ffmpeg_file(
-      "pcm.raw", options + " -i '" + path + "' -f s16le");
+  const std::string raw =
+      hostlib_test::ffmpeg_file("pcm.raw", options + " -i '" + path + "' -f s16le");
   return as_samples(avitest::read_file(raw));
 }
 
 struct StreamCase {
   const char* name;
-  std::string file;      // ffmpeg arguments making the stream
-  const char* decode;    // ffmpeg decoding options giving the same PCM
+  std::string file;    // ffmpeg arguments making the stream
+  const char* decode;  // ffmpeg decoding options giving the same PCM
   int rate;
-  int channels;          // what the decoder delivers on its own
-  double hz;             // tone of the first channel
+  int channels;  // what the decoder delivers on its own
+  double hz;     // tone of the first channel
 };
 
 std::ostream& operator<<(std::ostream& os, const StreamCase& c) { return os << c.name; }
@@ -116,8 +117,8 @@ TEST_P(AudioStreamTest, RecognisesTheFormatFromTheBytesAndMatchesFfmpeg) {
 }
 
 TEST_P(AudioStreamTest, DeliversTheFormatAskedFor) {
-  for (const auto& [rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1},
-                                       std::pair{48000, 2}, std::pair{8000, 1}}) {
+  for (const auto& [rate, channels] :
+       {std::pair{44100, 2}, std::pair{22050, 1}, std::pair{48000, 2}, std::pair{8000, 1}}) {
     AudioDecoder d;
     ASSERT_EQ(d.set_output_format(rate, channels), 1);
     const std::vector<std::int16_t> pcm = decode_all(d, bytes_);
@@ -153,21 +154,24 @@ TEST_P(AudioStreamTest, RestartDropsWhatIsHeldAndGoesOnFromNewData) {
 }
 
 const StreamCase kStreams[] = {
-    {"mp3_stereo", tone("sin(2*PI*1000*t)|0.5*sin(2*PI*500*t)", 44100, "stereo") +
-                       "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
+    {"mp3_stereo",
+     tone("sin(2*PI*1000*t)|0.5*sin(2*PI*500*t)", 44100, "stereo") +
+         "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
      "", 44100, 2, 1000.0},
-    {"mp3_mono_22050", tone("sin(2*PI*700*t)", 22050, "mono") +
-                           "-c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3",
+    {"mp3_mono_22050",
+     tone("sin(2*PI*700*t)", 22050, "mono") +
+         "-c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3",
      "", 22050, 1, 700.0},
-    {"mp2_stereo_48000", tone("sin(2*PI*1200*t)|sin(2*PI*300*t)", 48000, "stereo") +
-                             "-c:a mp2 -b:a 192k -f mp2",
-     "", 48000, 2, 1200.0},
-    {"mp2_layer1_lookalike_mono", tone("sin(2*PI*440*t)", 32000, "mono") +
-                                      "-c:a mp2 -b:a 64k -f mp2",
-     "", 32000, 1, 440.0},
-    {"ac3_5_1", tone("sin(2*PI*440*t)|sin(2*PI*550*t)|sin(2*PI*660*t)|0.5*sin(2*PI*110*t)|"
-                     "sin(2*PI*770*t)|sin(2*PI*880*t)", 48000, "5.1") +
-                    "-c:a ac3 -b:a 384k -f ac3",
+    {"mp2_stereo_48000",
+     tone("sin(2*PI*1200*t)|sin(2*PI*300*t)", 48000, "stereo") + "-c:a mp2 -b:a 192k -f mp2", "",
+     48000, 2, 1200.0},
+    {"mp2_layer1_lookalike_mono",
+     tone("sin(2*PI*440*t)", 32000, "mono") + "-c:a mp2 -b:a 64k -f mp2", "", 32000, 1, 440.0},
+    {"ac3_5_1",
+     tone("sin(2*PI*440*t)|sin(2*PI*550*t)|sin(2*PI*660*t)|0.5*sin(2*PI*110*t)|"
+          "sin(2*PI*770*t)|sin(2*PI*880*t)",
+          48000, "5.1") +
+         "-c:a ac3 -b:a 384k -f ac3",
      "-downmix stereo", 48000, 2, 0.0},
 };
 INSTANTIATE_TEST_SUITE_P(FfmpegStreams, AudioStreamTest, ::testing::ValuesIn(kStreams),

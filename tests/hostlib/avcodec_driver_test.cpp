@@ -75,11 +75,9 @@ std::string converted(const std::string& i420, int bits, bool full_range) {
     dplanes[0] = dst + static_cast<std::size_t>(l.pitch) * (kHeight - 1);
     dstrides[0] = -l.pitch;
   }
-  SwsContext* sws = sws_getContext(kWidth, kHeight,
-                                   full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, kWidth,
-                                   kHeight,
-                                   bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422,
-                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(
+      kWidth, kHeight, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, kWidth, kHeight,
+      bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422, SWS_BILINEAR, nullptr, nullptr, nullptr);
   sws_scale(sws, planes, strides, 0, kHeight, dplanes, dstrides);
   sws_freeContext(sws);
   return out;
@@ -119,8 +117,10 @@ class DriverStreamTest : public ::testing::TestWithParam<StreamCase> {
     std::vector<int> repeats(pictures.size(), 0);
     int coded = 0;
     for (const std::string& chunk : video_.chunks) {
-      if (!chunk.empty()) ++coded;
-      else if (coded > 0 && coded <= static_cast<int>(pictures.size())) ++repeats[static_cast<std::size_t>(coded - 1)];
+      if (!chunk.empty())
+        ++coded;
+      else if (coded > 0 && coded <= static_cast<int>(pictures.size()))
+        ++repeats[static_cast<std::size_t>(coded - 1)];
     }
     std::vector<std::string> out;
     for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -181,10 +181,9 @@ TEST_P(DriverStreamTest, AllThreeOutputFormatsCarryTheSamePicture) {
   // The packed forms are converted from the decoder's own samples, not from the studio-range
   // reference, so a full-range stream is compared with its own decoded samples.
   const bool full = GetParam().full_range;
-  const std::string source =
-      full ? expected_slots(hostlib_test::reference_frames(make_stream(GetParam()), kWidth,
-                                                            kHeight, "yuvj420p"))[f]
-           : refs_[f];
+  const std::string source = full ? expected_slots(hostlib_test::reference_frames(
+                                        make_stream(GetParam()), kWidth, kHeight, "yuvj420p"))[f]
+                                  : refs_[f];
   for (const int bits : {16, 24}) {
     BITMAPINFOHEADER out = output_format(bits);
     Codec codec(open_begun(out));
@@ -217,7 +216,8 @@ TEST_P(DriverStreamTest, FeedingOnlyUpToTheTargetMissesItWhenFramesAreReordered)
 const StreamCase kStreams[] = {
     {"mpeg4_xvid_bframes", "-c:v mpeg4 -bf 2 -g 12 -vtag XVID", true, false},
     {"mpeg4_dx50_bframes", "-c:v mpeg4 -bf 2 -g 10 -vtag DX50", true, false},
-    {"mpeg4_divx_closed_gop", "-c:v mpeg4 -bf 2 -g 12 -flags +cgop -sc_threshold 1000000000 -vtag DIVX", true, false},
+    {"mpeg4_divx_closed_gop",
+     "-c:v mpeg4 -bf 2 -g 12 -flags +cgop -sc_threshold 1000000000 -vtag DIVX", true, false},
     {"mpeg4_fmp4_no_bframes", "-c:v mpeg4 -bf 0 -g 12 -vtag FMP4", false, false},
     {"xvid_packed_bframes", "-c:v libxvid -bf 2 -g 12 -vtag XVID", true, false},
     {"h264_bpyramid", "-c:v libx264 -bf 3 -g 12 -vtag H264", true, false},

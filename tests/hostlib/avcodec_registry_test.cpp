@@ -44,8 +44,8 @@ std::string description(HIC ic) {
   ICINFO info;
   if (ICGetInfo(ic, &info, sizeof info) == 0) return {};
   char text[256];
-  if (WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, text, sizeof text, nullptr,
-                          nullptr) == 0) {
+  if (WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, text, sizeof text, nullptr, nullptr) ==
+      0) {
     return {};
   }
   return text;
@@ -63,7 +63,8 @@ TEST_F(AvcodecRegistryTest, RegistrationIsIdempotent) {
   EXPECT_EQ(static_cast<int>(hostlib::avcodec_driver_handlers().size()), first);
 }
 
-class HandlerTest : public AvcodecRegistryTest, public ::testing::WithParamInterface<const char*> {};
+class HandlerTest : public AvcodecRegistryTest,
+                    public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(HandlerTest, OpensAndDescribesItselfReadably) {
   const std::uint32_t handler =
@@ -89,8 +90,9 @@ TEST_F(AvcodecRegistryTest, LeavesTheDvTypeTwoFourccsToTheModule) {
   EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("dvsd"), &dv, nullptr, ICMODE_DECOMPRESS), nullptr);
   for (const std::uint32_t h : hostlib::avcodec_driver_handlers()) {
     std::string name(4, ' ');
-    for (int i = 0; i < 4; ++i) name[static_cast<std::size_t>(i)] = static_cast<char>(
-        std::toupper(static_cast<int>((h >> (8 * i)) & 0xFF)));
+    for (int i = 0; i < 4; ++i)
+      name[static_cast<std::size_t>(i)] =
+          static_cast<char>(std::toupper(static_cast<int>((h >> (8 * i)) & 0xFF)));
     EXPECT_NE(name, "DVSD");
   }
 }
@@ -131,9 +133,9 @@ TEST_F(AvcodecRegistryTest, QueryAcceptsTheThreeOutputsAtTheStreamSizeOnly) {
   BITMAPINFOHEADER yv12_16 = output(12);
   yv12_16.biBitCount = 16;
   const FormatCase cases[] = {
-      {output(12), true, "YV12"},     {output(16), true, "YUY2"},
-      {output(24), true, "RGB24"},    {wrong_size, false, "other size"},
-      {top_down, false, "top-down"},  {rgb32, false, "32 bits"},
+      {output(12), true, "YV12"},          {output(16), true, "YUY2"},
+      {output(24), true, "RGB24"},         {wrong_size, false, "other size"},
+      {top_down, false, "top-down"},       {rgb32, false, "32 bits"},
       {yv12_16, false, "YV12 at 16 bits"},
   };
   HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("XVID"), ICMODE_DECOMPRESS);
@@ -177,8 +179,7 @@ TEST_F(AvcodecRegistryTest, DecompressBeforeBeginOrWithAnotherFormatFails) {
 TEST_F(AvcodecRegistryTest, GarbageChunksGiveErrorsNotCrashes) {
   std::mt19937 rng(1234);
   for (const char* fcc : {"XVID", "H264", "MJPG", "DIV3", "MP42"}) {
-    HIC ic = ICOpen(ICTYPE_VIDEO, make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]),
-                    ICMODE_DECOMPRESS);
+    HIC ic = ICOpen(ICTYPE_VIDEO, make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]), ICMODE_DECOMPRESS);
     ASSERT_NE(ic, nullptr);
     BITMAPINFOHEADER in = input("XVID");
     in.biCompression = make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]);
@@ -201,9 +202,10 @@ TEST_F(AvcodecRegistryTest, GarbageChunksGiveErrorsNotCrashes) {
 }
 
 TEST_F(AvcodecRegistryTest, DroppedFramesRepeatThePictureBeforeThem) {
-  const std::string path = hostlib_test::ffmpeg_file(
-      "mjpeg_drops.avi", "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 12 -c:v mjpeg "
-                         "-pix_fmt yuvj420p -vtag MJPG");
+  const std::string path =
+      hostlib_test::ffmpeg_file("mjpeg_drops.avi",
+                                "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 12 -c:v mjpeg "
+                                "-pix_fmt yuvj420p -vtag MJPG");
   ASSERT_FALSE(path.empty());
   hostlib_test::AviVideo video;
   ASSERT_TRUE(hostlib_test::read_avi_video(path, video));

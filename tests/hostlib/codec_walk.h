@@ -3,6 +3,7 @@
 // libavcodec driver: frame f = the f-th picture in display order, from the right key frame,
 // with the driver's run state deciding how many chunks to feed and when to drain.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>

@@ -63,7 +63,7 @@ TEST_P(ColourMatchTest, PlanarRowsEqualTheScalarReference) {
       Row got(width);
       const std::uint8_t* yp = y.data() + shift;
       hostlib::yuv420_row_scalar(yp, u.data() + shift, v.data() + shift, want.pixels(), width);
-      yuv420()(yp, u.data() + shift, v.data() + shift, got.pixels() , width);
+      yuv420()(yp, u.data() + shift, v.data() + shift, got.pixels(), width);
       ASSERT_EQ(got.bytes, want.bytes) << "width " << width << " shift " << shift;
       ASSERT_TRUE(got.guards_intact());
     }

@@ -30,8 +30,8 @@ std::string make(const std::string& name, const std::string& recipe,
                  const std::function<bool(const std::string&)>& build) {
   const auto path = cached(name, recipe);
   if (std::filesystem::exists(path)) return path.string();
-  const auto tmp = path.parent_path() /
-                   (std::to_string(getpid()) + "-tmp-" + path.filename().string());
+  const auto tmp =
+      path.parent_path() / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
   if (!build(tmp.string())) {
     std::filesystem::remove(tmp);
     return {};
@@ -73,8 +73,8 @@ bool read_avi_video(const std::string& path, AviVideo& out) {
       continue;
     }
     if (size > s.size() - data) break;
-    if (id == le32("strh")) in_video_strl = size >= 8 && s.compare(data, 4, "vids") == 0 &&
-                                            out.format.empty();
+    if (id == le32("strh"))
+      in_video_strl = size >= 8 && s.compare(data, 4, "vids") == 0 && out.format.empty();
     if (id == le32("strh") && in_video_strl) out.handler = le32(s.data() + data + 4);
     if (id == le32("strf") && in_video_strl) out.format = s.substr(data, size);
     if (id == le32("00dc") || id == le32("00db")) out.chunks.push_back(s.substr(data, size));
@@ -96,7 +96,8 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
   const std::string recipe = "ref:" + pixel_format + ":" + path;
   const std::string raw = make("ref.yuv", recipe, [&](const std::string& out) {
     return run("ffmpeg -nostdin -v error -y -i '" + path +
-               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format + " '" + out + "'");
+               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format + " '" +
+               out + "'");
   });
   const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
   const auto frame = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 / 2;

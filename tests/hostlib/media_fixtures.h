@@ -15,8 +15,8 @@ std::string ffmpeg_file(const std::string& name, const std::string& args);
 
 // The video stream of an AVI file as the codec manager sees it.
 struct AviVideo {
-  std::string format;             // strf: BITMAPINFOHEADER and codec data
-  std::uint32_t handler = 0;      // strh fccHandler
+  std::string format;               // strf: BITMAPINFOHEADER and codec data
+  std::uint32_t handler = 0;        // strh fccHandler
   std::vector<std::string> chunks;  // in index order
   std::vector<bool> keys;           // idx1 AVIIF_KEYFRAME per chunk
 };

@@ -24,8 +24,10 @@ TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
   EXPECT_EQ(offset_of(d, &d.tag), static_cast<std::ptrdiff_t>(sizeof(void*)));
   EXPECT_EQ(offset_of(d, &d.image_size), offset_of(d, &d.tag) + 4);
   EXPECT_LT(offset_of(d, &d.image_size), offset_of(d, &d.memory));
-  EXPECT_EQ(offset_of(d, &d.header), offset_of(d, &d.memory) + static_cast<std::ptrdiff_t>(sizeof(void*)));
-  EXPECT_EQ(offset_of(d, &d.direct), offset_of(d, &d.header) + static_cast<std::ptrdiff_t>(sizeof(void*)));
+  EXPECT_EQ(offset_of(d, &d.header),
+            offset_of(d, &d.memory) + static_cast<std::ptrdiff_t>(sizeof(void*)));
+  EXPECT_EQ(offset_of(d, &d.direct),
+            offset_of(d, &d.header) + static_cast<std::ptrdiff_t>(sizeof(void*)));
   EXPECT_EQ(offset_of(d, &d.reserved[0]), offset_of(d, &d.direct) + 4);
   EXPECT_EQ(d.tag, fourcc("BIDN"));
   EXPECT_EQ(d.direct, 1);
@@ -74,13 +76,17 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{3, 2, 16, 8, 16, fourcc("YUY2")},
                       LayoutCase{720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
                       // Odd sizes: luma rows of 8, chroma planes of 4 x 2.
-                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}));
+                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}),
+    [](const auto& p) {
+      return std::to_string(p.param.width) + "x" + std::to_string(p.param.height) + "_" +
+             std::to_string(p.param.bits) + "bits";
+    });
 
 TEST(CNewDibTest, RefusesBadSizesAndDepths) {
   CNewDib d;
-  for (const auto& [w, h, bits] : {std::tuple{0, 10, 24}, std::tuple{10, -1, 24},
-                                   std::tuple{10, 10, 32}, std::tuple{10, 10, 8},
-                                   std::tuple{100000, 10, 24}}) {
+  for (const auto& [w, h, bits] :
+       {std::tuple{0, 10, 24}, std::tuple{10, -1, 24}, std::tuple{10, 10, 32},
+        std::tuple{10, 10, 8}, std::tuple{100000, 10, 24}}) {
     EXPECT_EQ(d.Create(w, h, bits, false), 0);
     EXPECT_EQ(d.header, nullptr);
     EXPECT_EQ(d.LockBits(), nullptr);
@@ -102,7 +108,8 @@ TEST(CNewDibTest, ClearLeavesAReusableEmptyBitmap) {
 TEST(CNewDibTest, AssignmentCopiesThePicture) {
   CNewDib a;
   ASSERT_EQ(a.Create(7, 5, 24, true), 1);
-  for (std::uint32_t i = 0; i < a.image_bytes(); ++i) a.LockBits()[i] = static_cast<std::uint8_t>(i);
+  for (std::uint32_t i = 0; i < a.image_bytes(); ++i)
+    a.LockBits()[i] = static_cast<std::uint8_t>(i);
   CNewDib b;
   ASSERT_EQ(b.Create(2, 2, 12, false), 1);
   b = a;
@@ -125,7 +132,8 @@ TEST(CNewDibTest, AssignmentCopiesThePicture) {
 // A YV12 bitmap with random samples.
 void fill_random(CNewDib& d, unsigned seed) {
   std::mt19937 rng(seed);
-  for (std::uint32_t i = 0; i < d.image_bytes(); ++i) d.LockBits()[i] = static_cast<std::uint8_t>(rng());
+  for (std::uint32_t i = 0; i < d.image_bytes(); ++i)
+    d.LockBits()[i] = static_cast<std::uint8_t>(rng());
 }
 
 TEST(DibConvertTest, Yv12ToRgbIsBottomUpWithTheReferenceColours) {
