@@ -11,5 +11,7 @@ struct ExitStatus {
 };
 
 void add_probe_command(CLI::App& app, ExitStatus& status);  // cli/cmd_probe.cpp
+// avikit dv-decode: raw DV frames to BGR pictures (cli/cmd_dv_decode.cpp).
+void add_dv_decode_command(CLI::App& app, ExitStatus& status);
 
 }  // namespace avicli

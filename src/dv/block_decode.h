@@ -1,0 +1,84 @@
+#pragma once
+// Decoding of one video segment (five compressed macroblocks, 30 blocks) of 25 Mbit/s DV:
+// block headers, AC codes spread over the blocks' areas in the three passes of IEC 61834-2,
+// dequantisation and inverse weighting.
+//
+// The routines named after the decoder's design (dv_parse_segment, dv_decode_block_ac,
+// dv_read_bit, dv_dequantize, dv_weight) are the plain reference: one bit per tree step, one
+// stage after another. The frame decoder uses dv_parse_segment_fast, which yields the same
+// coefficients with multi-bit look-ups and dequantises and weights each coefficient as it is
+// stored.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "dv/tables.h"
+
+inline constexpr std::size_t kDvSegmentBytes = 400;  // five DIF blocks of 80 bytes
+inline constexpr int kDvBlocks = 30;
+
+// One block's area of the segment, in bits from the start of the segment's bytes.
+struct DvBitReader {
+  const std::uint8_t* bytes;  // the segment (padded copy, see DvSegmentState)
+  std::uint32_t pos;
+  std::uint32_t end;
+};
+
+struct DvBlockState {
+  std::int32_t node;      // tree node of a partial code; 0 = root; -1 once the block is finished
+  std::int32_t position;  // scan position of the last coefficient written (0 = the DC)
+};
+
+// The per-segment state. The decoder keeps one for the whole process (under g_dv_lock) and
+// each re-entrant decoder its own.
+struct DvSegmentState {
+  // The segment's bytes, copied so that the fast reader may peek 8 bytes past any bit of it
+  // and the caller's frame stays untouched.
+  alignas(16) std::uint8_t bytes[kDvSegmentBytes + 16];
+  // Block b of macroblock m is block 6m + b. Raster order in the reference; transposed
+  // (8 x column + row) after dv_parse_segment_fast, as the transform kernels take them.
+  alignas(32) std::int16_t coeffs[kDvBlocks][64];
+  DvBitReader readers[kDvBlocks];
+  DvBlockState block_states[kDvBlocks];
+  std::uint32_t qno[5];
+  std::uint32_t block_mode[kDvBlocks];      // 0 = 8x8, 1 = 2-4-8
+  std::uint32_t block_class[kDvBlocks];     // 0..3
+  std::uint16_t block_ac_count[kDvBlocks];  // coefficients stored besides the DC (fast path)
+};
+
+// Copies the segment's 400 bytes into st.bytes and sets the 30 readers to the blocks' areas.
+void dv_init_bit_readers(DvSegmentState& st, const std::uint8_t* segment);
+
+// 0 or 1, or -1 with nothing changed when the reader has no bits left.
+int dv_read_bit(DvBitReader& r);
+
+// Walks the code tree over r's bits, storing the block's coefficients (raster order, values as
+// coded: amplitude x 16). Returns -1 once the block is finished (end of block, invalid code, or
+// a run past position 63), otherwise the node of the partial code at which r ran dry.
+int dv_decode_block_ac(DvBitReader& r, DvBlockState& s, std::int16_t* coeffs, std::uint32_t mode);
+
+// Reference parse: headers, QNOs and the three passes; raster coefficients as coded.
+void dv_parse_segment(DvSegmentState& st, const std::uint8_t* segment);
+// Every cell times its factor, computed in 32 bits and saturated to 16.
+void dv_dequantize(std::int16_t* coeffs, const DvStepTable& steps);
+// Every cell: the upper half of cell x weight, plus 1 with saturation, shifted right by one.
+void dv_weight(std::int16_t* coeffs, const std::array<std::int16_t, 64>& weights);
+// Reference decode of a segment into 30 blocks of samples 0..255 (raster order, int16 cells).
+void dv_decode_segment(DvSegmentState& st, const std::uint8_t* segment);
+
+// Fast parse: same passes and the same coefficients as dv_parse_segment followed by
+// dv_dequantize, the DC scaling and dv_weight, stored transposed. st.coeffs must be all zero
+// on entry (the transform kernels' callers clear what they used).
+void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment);
+
+namespace dv::detail {
+// Coefficient value as stored after dequantisation (step 2^shift) and weighting.
+constexpr std::int16_t dequant_weight(std::int32_t value, std::uint32_t shift,
+                                      std::int16_t weight) {
+  const std::int32_t x = value * (std::int32_t{1} << shift);
+  const std::int32_t sat = x < -32768 ? -32768 : x > 32767 ? 32767 : x;
+  const std::int32_t hi = (sat * weight) >> 16;  // never 32767, so the +1 cannot saturate
+  return static_cast<std::int16_t>((hi + 1) >> 1);
+}
+}  // namespace dv::detail

@@ -1,0 +1,83 @@
+#pragma once
+// The DV frame decoder: a whole compressed 25 Mbit/s DV frame (IEC 61834-2, SMPTE 314M) of the
+// 525/60 or the 625/50 system to a 720-pixel-wide, bottom-up, 24-bit BGR picture.
+//
+// dv_decode_frame is the module's entry point: it decodes under the process-wide g_dv_lock into
+// static work buffers. DvDecoder does the same with buffers of its own and no lock, for callers
+// that decode on several threads at once.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "platform/sync.h"
+
+inline constexpr std::size_t kDvFrameBytes525 = 120000;
+inline constexpr std::size_t kDvFrameBytes625 = 144000;
+
+// Serialises every use of the static work buffers. Initialised during static initialisation,
+// deleted at unload.
+extern platform::CRITICAL_SECTION g_dv_lock;
+
+// frame: a whole compressed frame (144000 bytes when is625 is non-zero, else 120000), not
+// modified. out: 720 x 3 bytes a line, bottom line first, 576 or 480 lines. Returns 1; 0 only
+// when a pointer is null.
+int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625);
+// The two halves of dv_decode_frame; the caller holds g_dv_lock.
+void dv_decode_frame_625(const std::uint8_t* frame, std::uint8_t* out);
+void dv_decode_frame_525(const std::uint8_t* frame, std::uint8_t* out);
+
+namespace dv {
+
+// Sizes of one system's pictures. The planar picture is Y (720 a line), then Cr, then Cb.
+struct PictureFormat {
+  std::size_t frame_bytes;
+  int height;
+  int chroma_width;
+  int chroma_height;
+  std::size_t cr_offset;
+  std::size_t cb_offset;
+  std::size_t planar_bytes;
+  std::size_t bgr_bytes;
+};
+PictureFormat picture_format(bool is625);
+
+// The system a frame says it belongs to: the DSF bit of its first (header) DIF block.
+// Returns false when the first block is not a header block.
+bool read_system_from_header(std::span<const std::uint8_t> frame, bool* is625);
+
+struct FrameWorkspace;
+
+// Re-entrant decoder: each object owns its work buffers (about 640 KB, allocated once).
+class DvDecoder {
+ public:
+  DvDecoder() noexcept;
+  ~DvDecoder();
+  DvDecoder(DvDecoder&&) noexcept;
+  DvDecoder& operator=(DvDecoder&&) noexcept;
+  DvDecoder(const DvDecoder&) = delete;
+  DvDecoder& operator=(const DvDecoder&) = delete;
+
+  // False when the buffers could not be allocated.
+  [[nodiscard]] bool valid() const noexcept { return work_ != nullptr; }
+  // Same bytes as dv_decode_frame. False (and nothing written) when a span is too small.
+  [[nodiscard]] bool decode(std::span<const std::uint8_t> frame, bool is625,
+                            std::span<std::uint8_t> out) noexcept;
+  // Only the planar picture (picture_format(is625).planar_bytes), before the colour stages.
+  [[nodiscard]] bool decode_planar(std::span<const std::uint8_t> frame, bool is625,
+                                   std::span<std::uint8_t> planar) noexcept;
+
+ private:
+  std::unique_ptr<FrameWorkspace> work_;
+};
+
+// The plain reference pipeline, one stage after another as the decoder's design lays them out
+// (bit-by-bit code tree, whole-block dequantisation and weighting, scalar transforms, planar
+// picture in `out`, packed YUY2 picture, BGR). Used to prove the fast path; allocates.
+[[nodiscard]] bool decode_frame_reference(std::span<const std::uint8_t> frame, bool is625,
+                                          std::span<std::uint8_t> out) noexcept;
+[[nodiscard]] bool decode_planar_reference(std::span<const std::uint8_t> frame, bool is625,
+                                           std::span<std::uint8_t> planar) noexcept;
+
+}  // namespace dv

@@ -1,0 +1,128 @@
+// Segment loop of the fast path: parse each video segment, then transform its blocks straight
+// into their places in the planar picture.
+
+#include <cstring>
+
+#include "dv/cpu.h"
+#include "dv/frame_workspace.h"
+#include "dv/idct.h"
+#include "dv/tables.h"
+
+namespace dv {
+namespace {
+
+constexpr std::ptrdiff_t kYStride = 720;
+
+class BlockPutter {
+ public:
+  BlockPutter(DvSegmentState& st, const IdctKernels& k) : st_(st), k_(k) {}
+
+  void put(std::size_t i, std::uint8_t* dst, std::ptrdiff_t stride) const {
+    if (st_.block_ac_count[i] == 0) {
+      idct_put_dc(st_.coeffs[i][0], st_.block_mode[i] != 0, dst, stride);
+      st_.coeffs[i][0] = 0;
+      return;
+    }
+    (st_.block_mode[i] != 0 ? k_.put_248 : k_.put_88)(st_.coeffs[i], dst, stride);
+    clear(i);
+  }
+  // Two blocks with the same stride, at once when the kernels allow.
+  void put2(std::size_t i, std::size_t j, std::uint8_t* di, std::uint8_t* dj,
+            std::ptrdiff_t stride) const {
+    const std::uint32_t mode = st_.block_mode[i];
+    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] &&
+        (st_.block_ac_count[i] | st_.block_ac_count[j]) != 0) {
+      (mode != 0 ? k_.put2_248 : k_.put2_88)(st_.coeffs[i], st_.coeffs[j], di, dj, stride);
+      clear(i);
+      clear(j);
+      return;
+    }
+    put(i, di, stride);
+    put(j, dj, stride);
+  }
+
+ private:
+  // Leaves the block all zero for the next segment.
+  void clear(std::size_t i) const { std::memset(st_.coeffs[i], 0, sizeof st_.coeffs[i]); }
+
+  DvSegmentState& st_;
+  const IdctKernels& k_;
+};
+
+// The macroblock's segment address: sequence s, segment k (IEC 61834-2 DIF block layout:
+// header, subcode and VAUX blocks first, then one audio block before every 15 video blocks).
+const std::uint8_t* segment_at(const std::uint8_t* frame, std::size_t s, std::size_t k) {
+  return frame + 80 * (150 * s + 7 + 5 * k + k / 3);
+}
+
+void place_625(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t* planar) {
+  const std::size_t c = k / 3;
+  const std::size_t r = c % 2 == 0 ? k % 3 : 2 - k % 3;  // inverse of dv_mb_order_625
+  for (std::size_t m = 0; m < 5; ++m) {
+    const std::size_t mb_row = 3 * ((s + dv_sb_row_offset[m]) % 12) + r;
+    const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
+    std::uint8_t* y = planar + 16 * mb_row * kYStride + 16 * mb_col;
+    const std::size_t chroma = 8 * mb_row * 360 + 8 * mb_col;
+    const std::size_t i = 6 * m;
+    bp.put2(i, i + 1, y, y + 8, kYStride);
+    bp.put2(i + 2, i + 3, y + 8 * kYStride, y + 8 * kYStride + 8, kYStride);
+    bp.put2(i + 4, i + 5, planar + 414720 + chroma, planar + 518400 + chroma, 360);
+  }
+}
+
+// A 16 x 16 right-edge macroblock of 525/60: each chroma block covers 4 samples x 16 lines.
+void place_edge_525(const BlockPutter& bp, std::size_t i, std::uint8_t* y, std::uint8_t* cr,
+                    std::uint8_t* cb) {
+  bp.put2(i, i + 1, y, y + 8, kYStride);
+  bp.put2(i + 2, i + 3, y + 8 * kYStride, y + 8 * kYStride + 8, kYStride);
+  std::uint8_t tmp[2][64];
+  bp.put2(i + 4, i + 5, tmp[0], tmp[1], 8);
+  std::uint8_t* dst[2] = {cr, cb};
+  for (std::size_t b = 0; b < 2; ++b) {
+    for (std::size_t row = 0; row < 8; ++row) {
+      std::memcpy(dst[b] + row * 180, tmp[b] + 8 * row, 4);
+      std::memcpy(dst[b] + (row + 8) * 180, tmp[b] + 8 * row + 4, 4);
+    }
+  }
+}
+
+void place_525(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t* planar) {
+  for (std::size_t m = 0; m < 5; ++m) {
+    const std::size_t sb_row = (s + dv_sb_row_offset[m]) % 10;
+    const std::size_t col = dv_sb_column[m];
+    const DvMbPos pos = dv_mb_pos_525[col][k];
+    const std::size_t line = 8 * (pos.y + 6 * sb_row);
+    const std::size_t i = 6 * m;
+    std::uint8_t* cr = planar + 345600 + line * 180;
+    std::uint8_t* cb = planar + 432000 + line * 180;
+    if (col == 4 && k >= 24) {
+      place_edge_525(bp, i, planar + line * kYStride + 704, cr + 176, cb + 176);
+      continue;
+    }
+    std::uint8_t* y = planar + line * kYStride + 32 * std::size_t{pos.x};
+    bp.put2(i, i + 1, y, y + 8, kYStride);
+    bp.put2(i + 2, i + 3, y + 16, y + 24, kYStride);
+    bp.put2(i + 4, i + 5, cr + 8 * std::size_t{pos.x}, cb + 8 * std::size_t{pos.x}, 180);
+  }
+}
+
+}  // namespace
+
+void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work) {
+  const IdctKernels kernels = idct_kernels(active_simd_level());
+  DvSegmentState& st = work.segment;
+  const BlockPutter bp(st, kernels);
+  const std::size_t sequences = is625 ? 12 : 10;
+  for (std::size_t s = 0; s < sequences; ++s) {
+    for (std::size_t k = 0; k < 27; ++k) {
+      dv_parse_segment_fast(st, segment_at(frame, s, k));
+      if (is625) {
+        place_625(bp, s, k, work.planar);
+      } else {
+        place_525(bp, s, k, work.planar);
+      }
+    }
+  }
+}
+
+}  // namespace dv

@@ -1,0 +1,27 @@
+#pragma once
+// Work buffers of one decoder: the segment state and the planar picture, which the decoder
+// keeps apart from the caller's output so that the colour stages can run line by line.
+
+#include <cstdint>
+
+#include "dv/block_decode.h"
+#include "dv/colour.h"
+
+namespace dv {
+
+inline constexpr std::size_t kPlanarBytesMax = 720 * 576 + 2 * 360 * 288;
+
+struct FrameWorkspace {
+  DvSegmentState segment;
+  alignas(64) std::uint8_t planar[kPlanarBytesMax];
+  alignas(32) std::uint8_t line_cb[kPairChromaPadded];
+  alignas(32) std::uint8_t line_cr[kPairChromaPadded];
+};
+
+// Decodes all segments into work.planar (the fast path; coefficients must be zero on entry and
+// are zero again on return).
+void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work);
+// The colour stages from work.planar into the BGR picture.
+void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out);
+
+}  // namespace dv

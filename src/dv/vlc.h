@@ -1,0 +1,43 @@
+#pragma once
+// AC variable-length codes of 25 Mbit/s DV video (IEC 61834-2): the code tree walked one bit at a
+// time (the reference) and the multi-bit look-up table the fast decoder uses.
+
+#include <array>
+#include <cstdint>
+
+// Node kinds of dv_vlc_tree, in bits 31..30 of a node.
+enum DvNodeKind : std::uint32_t {
+  kDvBranch = 0,   // bits 29..16: index of the child for bit 0; the child for bit 1 follows it
+  kDvSymbol = 1,   // bits 29..16: zero run; bits 15..0: value (int16, amplitude x 16, signed)
+  kDvEnd = 2,      // end of block
+  kDvInvalid = 3,  // a code the standard does not allow; ends the block
+};
+
+inline constexpr int kDvVlcTreeNodes = 1493;
+
+constexpr DvNodeKind dv_node_kind(std::uint32_t node) { return DvNodeKind(node >> 30); }
+constexpr std::uint32_t dv_node_child(std::uint32_t node) { return (node >> 16) & 0x3FFF; }
+constexpr std::uint32_t dv_node_run(std::uint32_t node) { return (node >> 16) & 0x3FFF; }
+constexpr std::int16_t dv_node_value(std::uint32_t node) {
+  return static_cast<std::int16_t>(node & 0xFFFF);
+}
+
+// The code tree: root at 0; the sign bit of non-zero amplitudes, the long zero-run code
+// (1111110 + 6-bit run) and the escape code (1111111 + 8-bit amplitude + sign) are part of it.
+extern const std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree;
+
+// Multi-bit look-up. Peek 16 bits p (first bit most significant): codes not starting with 11111
+// are at most 10 bits long and are found at p >> 6; the others at 1024 + (p & 0x7FF).
+// Entry: bits 4..0 code length in bits (sign included), bits 11..5 run + 1 (64 for end of block
+// and invalid codes, so that both push the scan position past 63), bits 31..16 value.
+inline constexpr int kDvVlcLookupSize = 1024 + 2048;
+extern const std::array<std::uint32_t, kDvVlcLookupSize> dv_vlc_lookup;
+
+constexpr std::uint32_t dv_vlc_lookup_index(std::uint32_t peek16) {
+  return peek16 < 0xF800 ? peek16 >> 6 : 1024 + (peek16 & 0x7FF);
+}
+constexpr std::uint32_t dv_lookup_length(std::uint32_t e) { return e & 31; }
+constexpr std::uint32_t dv_lookup_advance(std::uint32_t e) { return (e >> 5) & 127; }
+constexpr std::int16_t dv_lookup_value(std::uint32_t e) {
+  return static_cast<std::int16_t>(e >> 16);
+}

@@ -1,0 +1,57 @@
+// avikit dv-decode, run as a user would: real files on disk, output compared byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "support/test_paths.h"
+
+namespace {
+
+int run(const std::string& args) {
+  const std::string cmd = std::string("'") + AVIKIT_CLI + "' dv-decode " + args + " 2>/dev/null";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string fixture(const std::string& name) { return avitest::fixture_path("dv/" + name); }
+
+TEST(DvDecodeCliTest, DecodesFramesBackToBackWithTheSystemFromTheHeader) {
+  const std::string in = avitest::temp_path("two.dv");
+  {
+    std::ofstream f(in, std::ios::binary);
+    const std::string frame = avitest::read_file(fixture("625-smptebars-scroll-ildct.dv"));
+    f << frame << frame << "xyz";  // trailing bytes that are no whole frame are ignored
+  }
+  const std::string out = avitest::temp_path("two.bgr");
+  ASSERT_EQ(run("'" + in + "' '" + out + "'"), 0);
+  const std::string picture = avitest::gunzip_file(fixture("625-smptebars-scroll-ildct.bgr.gz"));
+  EXPECT_TRUE(avitest::read_file(out) == picture + picture);
+}
+
+TEST(DvDecodeCliTest, SystemOptionOverridesTheHeader) {
+  const std::string out = avitest::temp_path("damaged.bgr");
+  ASSERT_EQ(run("--system 525 '" + fixture("525-testsrc2-damaged.dv") + "' '" + out + "'"), 0);
+  EXPECT_TRUE(avitest::read_file(out) ==
+              avitest::gunzip_file(fixture("525-testsrc2-damaged.bgr.gz")));
+}
+
+TEST(DvDecodeCliTest, FailsCleanlyOnBadInput) {
+  const std::string out = avitest::temp_path("none.bgr");
+  EXPECT_NE(run("'" + avitest::temp_path("missing.dv") + "' '" + out + "'"), 0);
+  const std::string empty = avitest::temp_path("empty.dv");
+  std::ofstream(empty, std::ios::binary).close();
+  EXPECT_NE(run("--system 625 '" + empty + "' '" + out + "'"), 0);
+  EXPECT_NE(run("--system 600 '" + fixture("525-testsrc2.dv") + "' '" + out + "'"), 0);
+  // Not a header block first and no --system: the system cannot be told.
+  const std::string headless = avitest::temp_path("headless.dv");
+  {
+    std::ofstream f(headless, std::ios::binary);
+    f << std::string(120000, '\x90');
+  }
+  EXPECT_NE(run("'" + headless + "' '" + out + "'"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "dv/tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "dv/idct.h"
+
+namespace {
+
+double c(int k) { return std::cos(k * M_PI / 16); }
+
+TEST(DvTablesTest, WeightsRecomputeFromTheWeightingFunction) {
+  const double w[8] = {1,
+                       c(4) / (4 * c(7) * c(2)),
+                       c(4) / (2 * c(6)),
+                       1 / (2 * c(5)),
+                       7.0 / 8,
+                       c(4) / c(3),
+                       c(4) / c(2),
+                       c(4) / c(1)};
+  for (int v = 0; v < 8; ++v) {
+    for (int h = 0; h < 8; ++h) {
+      const auto i = static_cast<std::size_t>(8 * v + h);
+      const int w88 = v + h == 0 ? 32767 : static_cast<int>(std::lround(16384 / (w[v] * w[h])));
+      const int w248 =
+          v + h == 0 ? 32767 : static_cast<int>(std::lround(16384 / (w[2 * (v % 4)] * w[h])));
+      EXPECT_EQ(dv_weights_88[i], w88) << v << "," << h;
+      EXPECT_EQ(dv_weights_248[i], w248) << v << "," << h;
+    }
+  }
+  EXPECT_EQ(dv_weights_88[63], 31521);
+  EXPECT_EQ(dv_weights_248[32], 16384);
+}
+
+TEST(DvTablesTest, TransformConstantsRecomputeFromCosines) {
+  const int rs[4] = {4, 1, 2, 3};
+  const int ks[7] = {4, 2, 6, 1, 3, 5, 7};
+  for (int s = 0; s < 4; ++s) {
+    for (int k = 0; k < 7; ++k) {
+      EXPECT_EQ(dv::kIdctSets[s][k], std::lround(32768 * c(ks[k]) * c(rs[s])));
+    }
+  }
+  EXPECT_EQ(dv::kIdctT1, std::lround(std::tan(M_PI / 16) * 65536));
+  EXPECT_EQ(dv::kIdctT2, std::lround(std::tan(2 * M_PI / 16) * 65536));
+  EXPECT_EQ(dv::kIdctT3, std::lround((std::tan(3 * M_PI / 16) - 1) * 65536));
+  EXPECT_EQ(dv::kIdctC4, std::lround(std::cos(M_PI / 4) * 32768));
+}
+
+TEST(DvTablesTest, ScanOf8x8IsTheZigZag) {
+  // Walk the anti-diagonals, alternating direction.
+  int i = 0;
+  for (int d = 0; d < 15; ++d) {
+    for (int k = 0; k <= d; ++k) {
+      const int row = d % 2 == 0 ? d - k : k;
+      const int col = d - row;
+      if (row > 7 || col > 7) continue;
+      EXPECT_EQ(dv_scan_88[static_cast<std::size_t>(i++)], 8 * row + col) << "scan " << i - 1;
+    }
+  }
+}
+
+TEST(DvTablesTest, ScanOf248PairsSumAndDifferenceRows) {
+  std::set<int> seen(dv_scan_248.begin(), dv_scan_248.end());
+  EXPECT_EQ(seen.size(), 64U);
+  // Each sum-field coefficient is followed by the difference coefficient below it.
+  for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(dv_scan_248[i + 1], dv_scan_248[i] + 32);
+}
+
+TEST(DvTablesTest, StepTablesFollowTheAreasOfTheScan) {
+  for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
+    EXPECT_EQ(dv_quant_steps_88[p][0], 1);
+    EXPECT_EQ(dv_quant_steps_248[p][0], 1);
+  }
+  EXPECT_EQ(dv_quant_steps_88[12][1], 16);   // scan 1, area 0
+  EXPECT_EQ(dv_quant_steps_88[12][63], 32);  // scan 63, area 3
+  EXPECT_EQ(dv_quant_steps_88[3][dv_scan_88[5]], 1);
+  EXPECT_EQ(dv_quant_steps_88[3][dv_scan_88[6]], 2);
+  EXPECT_EQ(dv_quant_steps_248[11][dv_scan_248[43]], 32);
+  EXPECT_EQ(dv_quant_index[3][15], 4);  // class 3, QNO 15: every AC step is 2
+}
+
+TEST(DvTablesTest, MacroblockOrderOf625IsASnake) {
+  const int row0[9] = {0, 5, 6, 11, 12, 17, 18, 23, 24};
+  for (std::size_t col = 0; col < 9; ++col) EXPECT_EQ(dv_mb_order_625[0][col], row0[col]);
+  EXPECT_EQ(dv_mb_order_625[0][1], 5);  // segment 5 lands at row 0, column 1
+}
+
+// Every macroblock slot of a 525/60 superblock row is taken exactly once.
+TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
+  int covered[48][720] = {};
+  for (std::size_t col = 0; col < 5; ++col) {
+    for (std::size_t k = 0; k < 27; ++k) {
+      const DvMbPos p = dv_mb_pos_525[col][k];
+      const bool edge = col == 4 && k >= 24;
+      const int x0 = edge ? 704 : 32 * p.x, y0 = 8 * p.y;
+      const int w = edge ? 16 : 32, h = edge ? 16 : 8;
+      for (int y = y0; y < y0 + h; ++y) {
+        for (int x = x0; x < x0 + w; ++x) {
+          ASSERT_LT(y, 48);
+          ASSERT_LT(x, 720);
+          ++covered[y][x];
+        }
+      }
+    }
+  }
+  for (auto& line : covered) {
+    for (int n : line) ASSERT_EQ(n, 1);
+  }
+}
+
+}  // namespace
