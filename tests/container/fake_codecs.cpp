@@ -58,11 +58,17 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
 
 }  // namespace
 
-FakeCodecs::FakeCodecs() { opened().clear(); }
+// The library installs its real codecs when it loads; a naming test sees only its fakes, and
+// the real ones come back afterwards.
+FakeCodecs::FakeCodecs() : saved_(platform::ic_installed_drivers()) {
+  opened().clear();
+  platform::ic_replace_drivers({});
+}
 
 FakeCodecs::~FakeCodecs() {
   for (const FakeDriver& d : drivers()) ICRemove(ICTYPE_VIDEO, d.handler, 0);
   drivers().clear();
+  platform::ic_replace_drivers(saved_);
 }
 
 FakeCodecs& FakeCodecs::add(const char* handler, const std::u16string& description,

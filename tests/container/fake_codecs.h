@@ -22,6 +22,9 @@ class FakeCodecs {
                   std::vector<std::uint32_t> accepts = {});
   // Handlers the manager opened drivers for, in order.
   static std::vector<std::uint32_t>& opened();
+
+ private:
+  std::vector<platform::IcDriver> saved_;
 };
 
 }  // namespace avitest
