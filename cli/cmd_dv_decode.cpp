@@ -95,7 +95,7 @@ int run_dv_decode(const DvDecodeOptions& o) {
 
 }  // namespace
 
-void register_dv_decode(CLI::App& app, ExitStatus& status) {
+void add_dv_decode_command(CLI::App& app, ExitStatus& status) {
   auto opts = std::make_shared<DvDecodeOptions>();
   CLI::App* cmd = app.add_subcommand(
       "dv-decode", "Decode raw DV frames into bottom-up 24-bit BGR pictures (720 wide)");

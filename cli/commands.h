@@ -10,7 +10,8 @@ struct ExitStatus {
   int code = 0;
 };
 
+void add_probe_command(CLI::App& app, ExitStatus& status);  // cli/cmd_probe.cpp
 // avikit dv-decode: raw DV frames to BGR pictures (cli/cmd_dv_decode.cpp).
-void register_dv_decode(CLI::App& app, ExitStatus& status);
+void add_dv_decode_command(CLI::App& app, ExitStatus& status);
 
 }  // namespace avicli

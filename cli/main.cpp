@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
   CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)"};
   app.require_subcommand(1);
   avicli::ExitStatus status;
-  avicli::register_dv_decode(app, status);
+  avicli::add_probe_command(app, status);
+  avicli::add_dv_decode_command(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds with warnings as errors and runs the whole test suite.
+# Installs the dependencies, builds with warnings as errors and runs the whole test suite: once in
+# an optimised build, once more under the address and undefined-behaviour sanitizers.
+# AVI_TEST_PRESETS="release" limits the run to the listed presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)"
-ctest --preset release -j"$(nproc)"
+jobs=$(nproc)
+for preset in ${AVI_TEST_PRESETS:-release asan}; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done

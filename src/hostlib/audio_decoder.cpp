@@ -1,10 +1,207 @@
 #include "hostlib/audio_decoder.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "hostlib/pcm_resampler.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
 }
 
-struct AudioDecoder::State {};
+namespace {
+
+// Undetected input kept for the format search; a stream that shows no audio frame in this much
+// data is not MPEG audio or AC-3.
+constexpr std::size_t kMaxSearchBytes = std::size_t{1} << 20;
+// A parser has to deliver this many frames before its format wins: one lucky sync word in
+// foreign data must not decide.
+constexpr int kFramesToWin = 2;
+
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct ParserDeleter {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
+
+// One parser with the codec context it reports into.
+struct ParserSlot {
+  ParserPtr parser;
+  CodecContextPtr context;
+  int frames = 0;
+
+  [[nodiscard]] bool open(AVCodecID id) {
+    parser.reset(av_parser_init(id));
+    context.reset(avcodec_alloc_context3(nullptr));
+    frames = 0;
+    return parser != nullptr && context != nullptr;
+  }
+};
+
+}  // namespace
+
+struct AudioDecoder::State {
+  int want_rate = 0;
+  int want_channels = 0;
+  int out_rate = 0;
+  int out_channels = 0;
+  bool failed = false;
+
+  // Before the format is known: both parsers race over the same bytes, which are kept.
+  ParserSlot mpeg;
+  ParserSlot ac3;
+  std::vector<std::uint8_t> search;
+  std::vector<std::uint8_t> padded;  // the current input with the padding parsers read
+  AVCodecID codec = AV_CODEC_ID_NONE;
+  AVCodecID parser_id = AV_CODEC_ID_NONE;
+  // Input since the last decoded frame; a stream that yields no sound in kMaxSearchBytes is not
+  // what it looked like.
+  std::size_t bytes_since_audio = 0;
+
+  // After: one parser feeding one decoder.
+  ParserSlot parser;
+  CodecContextPtr decoder;
+  std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
+  std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
+  hostlib::PcmResampler pcm;
+
+  [[nodiscard]] bool detect(const std::uint8_t* data, std::size_t size);
+  [[nodiscard]] bool open_decoder();
+  [[nodiscard]] bool feed(const std::uint8_t* data, std::size_t size);
+  void decode_packet(const std::uint8_t* data, int size);
+  void take_frame();
+};
+
+namespace {
+
+// Runs bytes through a parser and counts the frames it cuts out.
+void count_frames(ParserSlot& slot, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    std::uint8_t* out = nullptr;
+    int out_size = 0;
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX / 2));
+    const int used = av_parser_parse2(slot.parser.get(), slot.context.get(), &out, &out_size, data,
+                                      chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (out_size > 0) ++slot.frames;
+    if (used <= 0 && out_size <= 0) break;  // the parser wants no more of this data
+    const auto step = static_cast<std::size_t>(std::max(used, 0));
+    data += step;
+    size -= step;
+  }
+}
+
+}  // namespace
+
+bool AudioDecoder::State::detect(const std::uint8_t* data, std::size_t size) {
+  if (mpeg.parser == nullptr && (!mpeg.open(AV_CODEC_ID_MP3) || !ac3.open(AV_CODEC_ID_AC3))) {
+    return false;
+  }
+  search.insert(search.end(), data, data + size);
+  count_frames(mpeg, data, size);
+  count_frames(ac3, data, size);
+  ParserSlot* winner = nullptr;
+  if (mpeg.frames >= kFramesToWin && mpeg.frames >= ac3.frames)
+    winner = &mpeg;
+  else if (ac3.frames >= kFramesToWin)
+    winner = &ac3;
+  if (winner == nullptr) {
+    if (search.size() <= kMaxSearchBytes) return true;
+    return false;
+  }
+  codec = winner->context->codec_id;
+  if (codec == AV_CODEC_ID_NONE) codec = winner == &mpeg ? AV_CODEC_ID_MP3 : AV_CODEC_ID_AC3;
+  mpeg = {};
+  ac3 = {};
+  if (!open_decoder()) return false;
+  std::vector<std::uint8_t> pending;
+  pending.swap(search);
+  const std::size_t held = pending.size();
+  pending.resize(held + AV_INPUT_BUFFER_PADDING_SIZE, 0);  // see input()
+  return feed(pending.data(), held);
+}
+
+bool AudioDecoder::State::open_decoder() {
+  const AVCodec* c = avcodec_find_decoder(codec);
+  if (c == nullptr || packet == nullptr || frame == nullptr) return false;
+  decoder.reset(avcodec_alloc_context3(c));
+  if (decoder == nullptr) return false;
+  if (codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3) {
+    // The AC-3 decoder's own downmix uses the centre and surround levels of the stream.
+    (void)av_opt_set(decoder.get(), "downmix", "stereo", AV_OPT_SEARCH_CHILDREN);
+    // AC-3 frames carry CRCs: a frame that fails them is dropped rather than concealed, which
+    // also lets foreign data that merely looked like AC-3 fail instead of playing as silence.
+    decoder->err_recognition = AV_EF_CRCCHECK | AV_EF_EXPLODE;
+  }
+  if (avcodec_open2(decoder.get(), c, nullptr) < 0) {
+    decoder.reset();
+    return false;
+  }
+  // The MPEG audio parser covers all three layers and names the layer it saw.
+  parser_id =
+      codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_MP3;
+  return parser.open(parser_id);
+}
+
+bool AudioDecoder::State::feed(const std::uint8_t* data, std::size_t size) {
+  // Every loop consumes input or ends; a parser that makes no progress stops the walk.
+  while (size > 0) {
+    std::uint8_t* out = nullptr;
+    int out_size = 0;
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX / 2));
+    const int used = av_parser_parse2(parser.parser.get(), parser.context.get(), &out, &out_size,
+                                      data, chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (out_size > 0) decode_packet(out, out_size);
+    // A parser may hand out a frame it held without taking new bytes; only a call that does
+    // neither has stalled.
+    if (used <= 0 && out_size <= 0) break;
+    const auto step = static_cast<std::size_t>(std::max(used, 0));
+    data += step;
+    size -= step;
+  }
+  bytes_since_audio += size;  // bytes a stalled parser left
+  return bytes_since_audio <= kMaxSearchBytes;
+}
+
+void AudioDecoder::State::decode_packet(const std::uint8_t* data, int size) {
+  // The parser hands out a pointer into its own buffer, which is padded as decoders require.
+  packet->data = const_cast<std::uint8_t*>(data);
+  packet->size = size;
+  const int sent = avcodec_send_packet(decoder.get(), packet.get());
+  packet->data = nullptr;
+  packet->size = 0;
+  bytes_since_audio += static_cast<std::size_t>(size);
+  if (sent < 0 && sent != AVERROR(EAGAIN)) return;  // a damaged frame: skip it
+  while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+    bytes_since_audio = 0;
+    take_frame();
+    av_frame_unref(frame.get());
+  }
+}
+
+void AudioDecoder::State::take_frame() {
+  const int channels = frame->ch_layout.nb_channels;
+  const bool wanted = hostlib::valid_pcm_format(want_rate, want_channels);
+  const int rate = wanted ? want_rate : frame->sample_rate;
+  const int out = wanted ? want_channels : (channels == 1 ? 1 : 2);
+  if (!hostlib::valid_pcm_format(rate, out)) return;
+  const hostlib::PcmSource source{channels, frame->format, frame->sample_rate};
+  if (pcm.push(source, frame->extended_data, frame->nb_samples, rate, out)) {
+    out_rate = rate;
+    out_channels = out;
+  }
+}
 
 AudioDecoder::AudioDecoder() : state_(std::make_unique<State>()) {}
 AudioDecoder::~AudioDecoder() = default;
@@ -18,10 +215,84 @@ int AudioDecoder::can_you_decode_this(int ac3, int sample_rate, int channels, in
     return avcodec_find_decoder(AV_CODEC_ID_AC3) != nullptr ? 1 : 0;
   }
   switch (sample_rate) {
-    case 8000: case 11025: case 12000: case 16000: case 22050: case 24000:
-    case 32000: case 44100: case 48000: break;
-    default: return 0;
+    case 8000:
+    case 11025:
+    case 12000:
+    case 16000:
+    case 22050:
+    case 24000:
+    case 32000:
+    case 44100:
+    case 48000:
+      break;
+    default:
+      return 0;
   }
   if (channels < 1 || channels > 2) return 0;
   return avcodec_find_decoder(AV_CODEC_ID_MP3) != nullptr ? 1 : 0;
+}
+
+int AudioDecoder::set_output_format(int sample_rate, int channels) {
+  if (!hostlib::valid_pcm_format(sample_rate, channels)) return 0;
+  state_->want_rate = sample_rate;
+  state_->want_channels = channels;
+  return 1;
+}
+
+int AudioDecoder::re_start(int /*reserved*/) {
+  State& s = *state_;
+  s.pcm.reset();
+  s.failed = false;
+  s.bytes_since_audio = 0;
+  if (s.codec == AV_CODEC_ID_NONE) {
+    s.search.clear();
+    s.mpeg = {};
+    s.ac3 = {};
+    return 1;
+  }
+  if (s.decoder != nullptr) avcodec_flush_buffers(s.decoder.get());
+  // A fresh parser forgets the partial frame it held from before the seek.
+  if (!s.parser.open(s.parser_id)) s.failed = true;
+  return 1;
+}
+
+int AudioDecoder::input(const void* bytes, int count) {
+  State& s = *state_;
+  if (bytes == nullptr || count < 0 || s.failed) return 1;
+  if (count == 0) return 0;
+  try {
+    // libavcodec's parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what
+    // they are given, so they only ever see this zero-padded copy.
+    const auto size = static_cast<std::size_t>(count);
+    s.padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(s.padded.data(), bytes, size);
+    std::memset(s.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    const std::uint8_t* data = s.padded.data();
+    const bool ok = s.codec == AV_CODEC_ID_NONE ? s.detect(data, size) : s.feed(data, size);
+    if (!ok) s.failed = true;
+  } catch (...) {  // std::bad_alloc from a buffer: stop decoding rather than throw at the host
+    s.failed = true;
+  }
+  return s.failed ? 1 : 0;
+}
+
+int AudioDecoder::get_output_total() const {
+  const std::size_t bytes = state_->pcm.queued() * sizeof(std::int16_t);
+  return static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
+}
+
+int AudioDecoder::output(std::int16_t* pcm, int count) {
+  if (pcm == nullptr || count <= 0) return 0;
+  return static_cast<int>(state_->pcm.pop(pcm, static_cast<std::size_t>(count)));
+}
+
+void AudioDecoder::get_output_format(int& sample_rate, int& channels) const {
+  const State& s = *state_;
+  if (hostlib::valid_pcm_format(s.want_rate, s.want_channels)) {
+    sample_rate = s.want_rate;
+    channels = s.want_channels;
+    return;
+  }
+  sample_rate = s.out_rate;
+  channels = s.out_channels;
 }

@@ -1,6 +1,17 @@
 #pragma once
 // The host's compressed-audio decoder: raw MPEG audio (layers 1-3) or AC-3 bytes in, interleaved
-// 16-bit PCM out. The format is recognised from the data itself.
+// 16-bit PCM out. The format is recognised from the data itself (libavcodec's parsers), then the
+// frames are decoded by libavcodec.
+//
+// What comes out:
+// - after set_output_format(rate, channels) with 8000 <= rate <= 48000 and 1 or 2 channels:
+//   exactly that format, whatever the stream holds (libswresample converts; mono is copied to
+//   both sides at full level, stereo to mono is the average);
+// - before that, or after an out-of-range request: the stream's own rate, mono for mono streams
+//   and stereo for everything else.
+// AC-3 with more than two channels is always mixed down to stereo, by the AC-3 decoder's own
+// downmix (which honours the mix levels the stream carries). get_output_format reports the
+// format actually delivered.
 
 #include <cstdint>
 #include <memory>
@@ -14,6 +25,23 @@ class AudioDecoder {
 
   // Non-zero when a stream of this kind can be decoded (ac3: 1 for AC-3, 0 for MPEG audio).
   int can_you_decode_this(int ac3, int sample_rate, int channels, int reserved);
+
+  // Chooses the PCM format delivered from the next decoded frame on; 1 when taken, 0 when out
+  // of range (the previous choice stays).
+  int set_output_format(int sample_rate, int channels);
+  // Forgets buffered input, decoded PCM and decoder history: the next input starts afresh (after
+  // a seek). The recognised format is kept. Returns 1.
+  int re_start(int reserved);
+  // Takes `count` raw stream bytes. 0 when accepted (also when they only held damaged frames,
+  // which are skipped); non-zero when decoding cannot go on: null data, a negative count, no
+  // MPEG audio or AC-3 found in the first 1 MiB, or no memory.
+  int input(const void* bytes, int count);
+  // Decoded PCM held, in bytes (2 per sample).
+  int get_output_total() const;
+  // Writes at most `count` interleaved samples; returns how many were written.
+  int output(std::int16_t* pcm, int count);
+  // The format output() delivers; 0, 0 before anything is known.
+  void get_output_format(int& sample_rate, int& channels) const;
 
  private:
   struct State;

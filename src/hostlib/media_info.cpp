@@ -12,7 +12,8 @@ VideoInfo::VideoInfo()
       height(0),
       reserved2{},
       stream(-1),
-      length(0.0) {}
+      length(0.0),
+      reserved3{} {}
 
 AudioInfo::AudioInfo()
     : kind(0),
@@ -27,4 +28,5 @@ AudioInfo::AudioInfo()
       reserved1(0),
       length(0.0),
       reserved2(0),
-      source_channels(0) {}
+      source_channels(0),
+      reserved3{} {}

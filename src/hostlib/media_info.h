@@ -18,6 +18,7 @@ struct VideoInfo {
   std::int32_t reserved2[4];     // 36
   std::int32_t stream;           // 52
   double length;                 // 56: seconds
+  std::int32_t reserved3[4];     // 64: room the host keeps for itself
 };
 static_assert(offsetof(VideoInfo, inter_frames) == 8);
 static_assert(offsetof(VideoInfo, bit_rate) == 12);
@@ -26,7 +27,7 @@ static_assert(offsetof(VideoInfo, width) == 28);
 static_assert(offsetof(VideoInfo, height) == 32);
 static_assert(offsetof(VideoInfo, stream) == 52);
 static_assert(offsetof(VideoInfo, length) == 56);
-static_assert(sizeof(VideoInfo) == 64);
+static_assert(sizeof(VideoInfo) == 80);
 
 // Format codes of AudioInfo::format.
 inline constexpr std::int32_t kAudioFormatPcm = 0;
@@ -49,6 +50,7 @@ struct AudioInfo {
   double length;                 // 40: seconds
   std::int32_t reserved2;        // 48
   std::int32_t source_channels;  // 52: channels as stored (AC-3 only)
+  std::int32_t reserved3[4];     // 56: room the host keeps for itself
 };
 static_assert(offsetof(AudioInfo, format) == 4);
 static_assert(offsetof(AudioInfo, channels) == 8);
@@ -59,4 +61,4 @@ static_assert(offsetof(AudioInfo, block_bytes) == 28);
 static_assert(offsetof(AudioInfo, stream) == 32);
 static_assert(offsetof(AudioInfo, length) == 40);
 static_assert(offsetof(AudioInfo, source_channels) == 52);
-static_assert(sizeof(AudioInfo) == 56);
+static_assert(sizeof(AudioInfo) == 72);

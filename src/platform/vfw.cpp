@@ -170,4 +170,17 @@ LRESULT ICClose(HIC ic) {
 
 int ic_open_instances() { return g_open_instances.load(); }
 
+std::vector<IcDriver> ic_installed_drivers() {
+  std::lock_guard<std::mutex> lock(registry_mutex());
+  std::vector<IcDriver> out;
+  for (const Driver& d : registry()) out.push_back({d.fcc_type, d.fcc_handler, d.proc});
+  return out;
+}
+
+void ic_replace_drivers(std::vector<IcDriver> drivers) {
+  std::lock_guard<std::mutex> lock(registry_mutex());
+  registry().clear();
+  for (const IcDriver& d : drivers) registry().push_back({d.fcc_type, d.fcc_handler, d.proc});
+}
+
 }  // namespace platform

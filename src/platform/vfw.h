@@ -3,6 +3,8 @@
 // each a driver procedure installed with ICInstall(..., ICINSTALL_FUNCTION), and the entry points
 // that open, query, describe and drive them. Message numbers and structures are the Windows ones.
 
+#include <vector>
+
 #include "platform/win_types.h"
 
 namespace platform {
@@ -122,5 +124,15 @@ inline LRESULT ICDecompressEnd(HIC ic) { return ICSendMessage(ic, ICM_DECOMPRESS
 
 // Our own: codec instances currently open, for leak checks in tests.
 int ic_open_instances();
+
+// Our own, for tests that need a codec manager with exactly the drivers they install: the
+// drivers installed now, and a way to put a saved set back.
+struct IcDriver {
+  DWORD fcc_type = 0;
+  DWORD fcc_handler = 0;
+  DRIVERPROC proc = nullptr;
+};
+std::vector<IcDriver> ic_installed_drivers();
+void ic_replace_drivers(std::vector<IcDriver> drivers);
 
 }  // namespace platform

@@ -106,3 +106,19 @@ TEST_F(VfwTest, NullHandlesAreRejected) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VfwRegistryTest, SavedDriversComeBackAfterAnEmptyManager) {
+  const auto saved = platform::ic_installed_drivers();
+  platform::ic_replace_drivers({});
+  EXPECT_TRUE(platform::ic_installed_drivers().empty());
+  platform::ic_replace_drivers({{platform::ICTYPE_VIDEO, platform::fourcc("fake"), &fake_proc}});
+  platform::HIC ic = platform::ICOpen(platform::ICTYPE_VIDEO, platform::fourcc("FAKE"), 2);
+  EXPECT_NE(ic, nullptr);
+  platform::ICClose(ic);
+  platform::ic_replace_drivers(saved);
+  EXPECT_EQ(platform::ic_installed_drivers().size(), saved.size());
+}
+
+}  // namespace

@@ -16,6 +16,8 @@ std::string fixture_path(const std::string& name) {
   return std::string(AVI_SHARED_FIXTURES_DIR) + "/" + name;
 }
 
+std::string media_path(const std::string& name) { return std::string(AVI_MEDIA_DIR) + "/" + name; }
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,0 +1,259 @@
+#pragma once
+// AviContainer: the module's in-memory view of one RIFF file (AVI 1.0, OpenDML, DV type-1 or
+// type-2 AVI, or plain RIFF WAVE).
+//
+// How to use it
+//   AviContainer c(/*keep_handle=*/true);
+//   if (c.open("clip.avi")) {            // 1 on success: RIFF form checked, headers parsed,
+//     c.frame_count();                   // the selected streams indexed
+//     const ChunkIndex* vi = c.video_index();   // only with keep_handle (see below)
+//   }
+//
+// Laziness. Every accessor first runs parse_headers() and, where it reports index figures,
+// load_index(); both return at once when their work is done. An accessor whose work fails
+// answers a neutral value (0, -1 for "no stream", nullptr, 0.0) and never reports an error.
+//
+// Keep handle. With keep_handle false (the probe) the file handle is closed after every call
+// that needed it and reopened by name on demand, and the chunk indexes are dropped right after
+// loading: only the figures in the stream records (bit rate, largest chunk, key-frame distance,
+// audio length, corrected frame count) remain. With keep_handle true (the players) the handle
+// and both chunk indexes stay until close().
+//
+// Selection. After a parse the first video and the first audio stream are selected. Selecting
+// another stream drops that kind's type name and both chunk indexes (they hold only the two
+// selected streams) and loads them again when they had been loaded.
+//
+// Positions are 64-bit everywhere; OpenDML files over 4 GB are indexed through their absolute
+// 64-bit offsets. Every size read from the file is treated as hostile.
+//
+// Threads: no lock; one thread at a time.
+//
+// Derived classes (the video pipeline's SharedAviFile) reach the file through the protected
+// members below and the public read helpers; the flag bits at 0x10000 and up belong to them.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "container/chunk_index.h"
+#include "container/stream_table.h"
+#include "hostlib/media_info.h"
+#include "platform/files.h"
+#include "platform/win_types.h"
+
+namespace container::detail {
+struct Idx1Walk;
+}
+
+// Flag word bits.
+inline constexpr std::uint32_t AVC_OPENED = 0x1;       // a name is stored, the file opened
+inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;  // keep handle and indexes between calls
+inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;     // an "iavs" stream (DV type-1)
+inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;     // a stream list holds an OpenDML "indx"
+inline constexpr std::uint32_t AVC_VIDEO_NAME = 0x10;  // video_type_name worked out
+inline constexpr std::uint32_t AVC_AUDIO_NAME = 0x20;  // audio_type_name worked out
+inline constexpr std::uint32_t AVC_HEADERS = 0x40;     // headers parsed, stream table exists
+inline constexpr std::uint32_t AVC_INDEXED = 0x80;     // selected streams indexed
+inline constexpr std::uint32_t AVC_WAVE = 0x100;       // a RIFF WAVE file
+// Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
+// close() clears them with every other bit.
+inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
+inline constexpr std::uint32_t AVC_DECODER_READY = 0x40000;  // decoder prepared for an output
+
+// A chunk that must be found again.
+//   "avih"  stream -1  the main header (appended by open)
+//   "strf"  stream s   a video format to be read again in full, and every "iavs" format
+//   "indx"  stream s   an OpenDML super index
+//   "send"  stream -1  size 0, where the body scan starts (after the last stream list)
+//   "movi"  stream -1  movi list size less 4, first byte after the list type "movi"
+//   "WAVE"  stream 0   the "data" chunk of a WAVE file: size and start of the samples
+struct ChunkRecord {
+  std::int32_t stream = -1;
+  std::uint32_t fourcc = 0;
+  std::uint32_t size = 0;      // as read from the chunk header unless said otherwise above
+  std::uint64_t position = 0;  // file offset of the chunk's data
+};
+
+// What read_chunk_header delivers.
+struct ChunkHeader {
+  std::uint32_t id = 0;         // FOURCC
+  std::uint32_t size = 0;       // size field; the caller reads or skips the data itself
+  std::uint32_t list_type = 0;  // form or list type after "RIFF" / "LIST", else 0
+};
+
+enum class SeekOrigin { kBegin, kCurrent };
+
+class AviContainer {
+ public:
+  // Everything empty; flags = AVC_KEEP_HANDLE when keep_handle, else 0.
+  explicit AviContainer(bool keep_handle);
+  virtual ~AviContainer();
+  // Copies tables, records, names, indexes and flags, never the handle: the copy reopens the
+  // file by name when it needs it, and its tracked position is 0 until its first absolute seek.
+  AviContainer(const AviContainer& other);
+  AviContainer& operator=(const AviContainer& other);
+
+  // --- Life cycle -----------------------------------------------------------------------------
+  // 1 on success, 0 on failure. A file that cannot be opened at all changes nothing; any other
+  // failure leaves the container closed. Opening an open container closes it first, which also
+  // clears AVC_KEEP_HANDLE.
+  int open(const char* name);
+  // Back to the empty state: indexes, table, handle, records, names freed; every flag cleared.
+  void close();
+
+  // --- The staged work (each returns at once when already done) -------------------------------
+  int parse_headers();  // 1 when the stream table exists
+  int load_index();     // 1 when the selected streams are indexed (or their figures computed)
+
+  // --- File access: the one chunk header reader and the tracked position ----------------------
+  // Returns the id of the chunk whose header it delivers, or 0 (end of file, an unusable header,
+  // or a chunk it may not skip). Recognised ids ("data", "fmt ", "idx1", "ISFT", "strh", "strf",
+  // "avih", "indx") stop with the file at the chunk's data; "RIFF" and "LIST" stop at their first
+  // sub-chunk with list_type filled. Other chunks are skipped when may_skip (never past the end
+  // of the file once its size is known), else 0. With may_skip, up to two stray bytes before a
+  // header (the pad byte after an odd-sized chunk) are absorbed.
+  std::uint32_t read_chunk_header(ChunkHeader& header, bool may_skip);
+  // Moves the file pointer and the tracked position together. A distance of 0 or less moves
+  // nothing, whatever the origin.
+  void seek_tracked(std::int64_t distance, SeekOrigin origin);
+  // Reads at the file pointer; returns the bytes read (short at end of file, 0 without a handle)
+  // and advances the tracked position by them.
+  std::uint32_t read_bytes(void* buffer, std::uint32_t count);
+  // Positions the file at an absolute offset (0 included) and reads there, as read_bytes.
+  std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
+  std::uint64_t tracked_position() const { return tracked_position_; }
+  platform::HANDLE handle() const { return file_; }
+
+  // --- Whole file -----------------------------------------------------------------------------
+  std::uint32_t flags() const { return flags_; }
+  std::uint64_t file_size();      // parse; 0 otherwise
+  const char* file_name() const;  // nullptr when no name is stored
+  int is_dv_type1();              // parse; 1 with an "iavs" stream
+  int is_dv();                    // parse; DV type-1, or selected handler "dvsd"/"DVSD"
+  const char* file_type_name();   // "Microsoft ..." file type name; see type_names.h
+  const std::vector<ChunkRecord>& chunk_records() const { return chunk_records_; }
+  // First record with both values, or nullptr.
+  const ChunkRecord* find_chunk_record(std::uint32_t fourcc, std::int32_t stream) const;
+  // 0x760000 | position in the video list, else 0x610000 | position in the audio list, else 0.
+  std::uint32_t stream_kind(std::int32_t stream);
+
+  // --- Selected video stream (parse unless noted) ---------------------------------------------
+  int video_stream_count();
+  int selected_video_stream_number();                // -1 when none
+  std::uint32_t video_handler_fourcc();              // as naming may have rewritten it
+  const platform::BITMAPINFOHEADER* video_format();  // points into the record; nullptr if none
+  std::uint32_t frame_count();                       // corrected by an OpenDML index once indexed
+  float frame_rate();
+  float video_bit_rate();               // index; kbit/s
+  int has_inter_frames();               // index; 1 unless every frame is a key frame
+  std::uint32_t largest_video_chunk();  // no parse started: opened containers only
+  std::uint32_t full_format_flag();     // no parse started: opened containers only
+  const char* video_type_name();        // codec description; nullptr when undecodable
+  // Writes up to `maximum` stream numbers in record order; returns how many.
+  int video_stream_numbers(std::uint32_t* list, int maximum);
+  // 1 on success. Needs a parsed file (does not start the parse). Reloads the indexes when they
+  // were loaded, and then returns the load's result.
+  int select_video_stream(int stream);
+
+  // --- Selected audio stream ------------------------------------------------------------------
+  int audio_stream_count();
+  int selected_audio_stream_number();
+  const platform::WAVEFORMATEX* audio_format();
+  float audio_bit_rate();            // index; kbit/s
+  double audio_length();             // index; seconds
+  std::uint32_t short_chunk_flag();  // index
+  const char* audio_type_name();
+  int audio_stream_numbers(std::uint32_t* list, int maximum);
+  int select_audio_stream(int stream);
+
+  // --- Descriptions for the host library (select the stream first) ----------------------------
+  void describe_video_stream(VideoInfo& info);
+  void describe_audio_stream(AudioInfo& info);
+
+  // --- Chunk indexes of the selected streams (keep_handle containers, after load_index) -------
+  const ChunkIndex* video_index() const { return video_index_.get(); }
+  const ChunkIndex* audio_index() const { return audio_index_.get(); }
+
+  // --- DV type-1 audio layout -----------------------------------------------------------------
+  // Byte offset inside one DV frame of the first channel's 16-bit sample i (1944 entries for the
+  // 50-field system, 1620 for 60-field); the second channel lies dv_channel2_offset() further.
+  const std::vector<std::uint32_t>& dv_audio_offsets() const { return dv_audio_offsets_; }
+  std::int32_t dv_samples_per_10_frames() const { return dv_samples_per_10_frames_; }
+  std::uint32_t dv_channel2_offset() const { return dv_channel2_offset_; }
+
+  // Writes a NUL-terminated description (at most 127 bytes) of the codec that decompresses
+  // `handler` into buffer[128] and returns its length; 0 when no codec describes it.
+  int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format, char* buffer);
+
+ protected:
+  // Opens the file by name for the length of one call when no handle is held, and closes it
+  // again afterwards unless AVC_KEEP_HANDLE is set. ok() is false when the reopen failed.
+  class FileLease {
+   public:
+    explicit FileLease(AviContainer& owner);
+    ~FileLease();
+    FileLease(const FileLease&) = delete;
+    FileLease& operator=(const FileLease&) = delete;
+    bool ok() const { return owner_.file_ != nullptr; }
+
+   private:
+    AviContainer& owner_;
+    bool opened_ = false;
+  };
+
+  // The steps of load_index, reachable for derived classes and tests.
+  int load_idx1();
+  int load_odml_index();
+  // Reads the OpenDML index whose data (24-byte header first) starts at `position` and holds
+  // `size` bytes into `target`; follows a super index one level down. 1 or 0.
+  int read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target);
+
+  VideoStreamRecord* selected_video_record();  // nullptr without a table or a video stream
+  AudioStreamRecord* selected_audio_record();
+  void close_handle();
+
+  // Members, in the order of the original design.
+  std::unique_ptr<StreamTable> stream_table_;
+  platform::HANDLE file_ = nullptr;  // nullptr while no handle is held
+  std::uint32_t flags_ = 0;
+  std::vector<ChunkRecord> chunk_records_;
+  std::unique_ptr<ChunkIndex> video_index_;
+  std::unique_ptr<ChunkIndex> audio_index_;
+  std::vector<std::uint32_t> dv_audio_offsets_;
+  std::int32_t dv_samples_per_10_frames_ = 0;
+  std::uint32_t dv_channel2_offset_ = 0;
+  std::string file_name_;
+  std::string video_type_name_;
+  std::string audio_type_name_;
+  std::uint64_t tracked_position_ = 0;
+
+ private:
+  friend class FileLease;
+  bool reopen_handle();
+  std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip);
+  int open_riff();
+  int parse_wave();
+  int parse_stream_lists(std::uint32_t stream_count, ChunkHeader& in_hand, bool& have_header);
+  int parse_stream_header(std::uint32_t stream, ChunkHeader& header, bool& have_header);
+  void parse_video_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
+                          bool& have_next);
+  void parse_audio_stream(std::uint32_t stream, ChunkHeader& next, bool& have_next);
+  void parse_dv_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
+                       bool& have_next);
+  void skip_chunk_data(const ChunkHeader& header);
+  int find_idx1(ChunkHeader& header);
+  void prepare_indexes(bool video, bool audio);
+  std::uint64_t read_entries(std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
+                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk);
+  void walk_idx1(const std::uint8_t* data, std::uint32_t count, container::detail::Idx1Walk& walk);
+  void finish_index_figures(bool correct_frame_count, bool video_indexed, bool audio_indexed);
+  int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
+                      std::uint64_t& budget);
+  int read_odml_chunks(const std::uint8_t* header, std::uint32_t size, ChunkIndex* target,
+                       std::uint64_t& budget);
+  void name_video_stream();
+  void name_audio_stream();
+};

@@ -1,0 +1,234 @@
+#include "container/avi_file_info.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "container/avi_container.h"
+#include "container/fourccs.h"
+#include "hostlib/audio_decoder.h"
+
+namespace {
+
+constexpr std::int32_t kHoldsResult = 2;
+constexpr int kMaxStreamsPerKind = 32;
+
+constexpr std::uint32_t kStatusNoVideo = 11;
+constexpr std::uint32_t kStatusNoAudio = 12;
+constexpr std::uint32_t kStatusShortMp3 = 13;
+
+// The PCM rates the module plays without a converter in front of the host.
+bool is_plain_pcm_rate(std::int32_t rate) {
+  return rate == 11025 || rate == 22050 || rate == 32000 || rate == 44100 || rate == 48000;
+}
+
+}  // namespace
+
+class AviFileInfoImpl {
+ public:
+  AviFileInfoImpl() : container(false) {}
+  virtual ~AviFileInfoImpl() = default;
+  AviFileInfoImpl(const AviFileInfoImpl&) = delete;
+  AviFileInfoImpl& operator=(const AviFileInfoImpl&) = delete;
+
+  int probe(const char* name, std::uint32_t* status);
+  int check_audio(AudioInfo& info);
+
+  std::vector<AudioInfo> audio;
+  std::vector<VideoInfo> video;
+  std::vector<std::string> video_names;
+  std::vector<char*> video_name_pointers;  // what get_video_type_name hands out
+  AviContainer container;
+  int users = 1;  // AviFileInfo copies sharing this result
+};
+
+// 0 when the selected audio stream can be decoded; `info` is filled either way.
+int AviFileInfoImpl::check_audio(AudioInfo& info) {
+  if (container.short_chunk_flag() != 0) return 1;
+  container.describe_audio_stream(info);
+  const platform::WAVEFORMATEX* format = container.audio_format();
+  if (format == nullptr) return 1;
+  std::int32_t code = 0;
+  switch (format->wFormatTag) {
+    case platform::WAVE_FORMAT_DOLBY_AC3:
+      code = kAudioFormatAc3;
+      break;
+    case platform::WAVE_FORMAT_MPEGLAYER3:
+      code = kAudioFormatMpeg3;
+      break;
+    case platform::WAVE_FORMAT_MPEG:
+      code = kAudioFormatMpeg12;
+      break;
+    case platform::WAVE_FORMAT_PCM:
+      if (!is_plain_pcm_rate(info.sample_rate)) return 3;
+      code = kAudioFormatPcm;
+      break;
+    default:
+      return 3;
+  }
+  info.format = code;
+  if ((info.bits_per_sample == 16 || info.bits_per_sample == 8) && code != kAudioFormatMpeg12) {
+    return 0;
+  }
+  AudioDecoder decoder;
+  const int ac3 = code == kAudioFormatAc3 ? 1 : 0;
+  return decoder.can_you_decode_this(ac3, info.sample_rate, info.channels, 0) != 0 ? 0 : 2;
+}
+
+int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
+  if (container.open(name) == 0) return 1;
+  const int video_count = container.video_stream_count();
+  const int audio_count = container.audio_stream_count();
+  std::uint32_t video_streams[kMaxStreamsPerKind] = {};
+  std::uint32_t audio_streams[kMaxStreamsPerKind] = {};
+  const int listed_video = container.video_stream_numbers(video_streams, kMaxStreamsPerKind);
+  const int listed_audio = container.audio_stream_numbers(audio_streams, kMaxStreamsPerKind);
+
+  std::uint32_t first_handler = 0;
+  for (int i = 0; i < listed_video; ++i) {
+    if (container.select_video_stream(static_cast<int>(video_streams[i])) == 0) continue;
+    if (i == 0) {
+      first_handler =
+          container.is_dv_type1() != 0 ? container::kIavs : container.video_handler_fourcc();
+    }
+    const char* type_name = container.video_type_name();
+    if (type_name == nullptr) continue;
+    video_names.emplace_back(type_name);
+    VideoInfo info;
+    container.describe_video_stream(info);
+    video.push_back(info);
+  }
+  if (status != nullptr && video_count > 0 && video.empty()) {
+    status[0] = kStatusNoVideo;
+    status[1] = first_handler;
+  }
+
+  std::uint32_t first_tag = 0;
+  bool short_mp3 = false;
+  for (int i = 0; i < listed_audio; ++i) {
+    if (container.select_audio_stream(static_cast<int>(audio_streams[i])) == 0) continue;
+    const platform::WAVEFORMATEX* format = container.audio_format();
+    if (i == 0 && format != nullptr) {
+      first_tag = format->wFormatTag;
+      if (container.short_chunk_flag() != 0 && first_tag == platform::WAVE_FORMAT_MPEGLAYER3) {
+        short_mp3 = true;
+        continue;
+      }
+    }
+    if (container.short_chunk_flag() != 0) continue;
+    AudioInfo info;
+    if (check_audio(info) != 0) continue;
+    info.stream = static_cast<std::int32_t>(audio_streams[i]);
+    audio.push_back(info);
+  }
+  if (status != nullptr && status[0] == 0 && audio_count > 0 && audio.empty()) {
+    status[0] = short_mp3 ? kStatusShortMp3 : kStatusNoAudio;
+    status[1] = first_tag;
+  }
+
+  video.shrink_to_fit();
+  audio.shrink_to_fit();
+  for (std::string& s : video_names) video_name_pointers.push_back(s.data());
+  if (!video.empty() || !audio.empty()) return 0;
+  container.close();
+  return status != nullptr && status[0] != 0 ? static_cast<int>(status[0]) : 1;
+}
+
+AviFileInfo::AviFileInfo() = default;
+
+AviFileInfo::AviFileInfo(const AviFileInfo& other) : state_(other.state_), impl_(other.impl_) {
+  if (state_ == kHoldsResult && impl_ != nullptr) ++impl_->users;
+}
+
+AviFileInfo& AviFileInfo::operator=(const AviFileInfo& other) {
+  if (this == &other) return *this;
+  if (other.state_ == kHoldsResult && other.impl_ != nullptr) ++other.impl_->users;
+  release();
+  state_ = other.state_;
+  impl_ = other.impl_;
+  return *this;
+}
+
+AviFileInfo::~AviFileInfo() { release(); }
+
+void AviFileInfo::release() noexcept {
+  // Copies share the result by pointer; the last one to let go deletes it (the new is in open).
+  if (state_ == kHoldsResult && impl_ != nullptr && --impl_->users == 0) delete impl_;
+  impl_ = nullptr;
+  state_ = 0;
+}
+
+int AviFileInfo::open(const char* name, std::uint32_t* status) {
+  release();
+  try {
+    impl_ = new AviFileInfoImpl();  // Owned until release(), which deletes it.
+    state_ = kHoldsResult;
+    const int result = impl_->probe(name, status);
+    if (result != 0) release();
+    return result;
+  } catch (...) {
+    release();
+    return 1;
+  }
+}
+
+const char* AviFileInfo::get_type_name() const {
+  if (state_ != kHoldsResult) return nullptr;
+  try {
+    return impl_->container.file_type_name();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+const char* AviFileInfo::get_file_name() const {
+  return state_ == kHoldsResult ? impl_->container.file_name() : nullptr;
+}
+
+double AviFileInfo::get_file_size() const {
+  if (state_ != kHoldsResult) return 0.0;
+  try {
+    return static_cast<double>(impl_->container.file_size());
+  } catch (...) {
+    return 0.0;
+  }
+}
+
+double AviFileInfo::get_length() const {
+  if (state_ != kHoldsResult) return 0.0;
+  try {
+    AviContainer& c = impl_->container;
+    if (impl_->video.empty()) return c.audio_length();
+    const double rate = c.frame_rate();
+    return rate > 0.0 ? c.frame_count() / rate : 0.0;
+  } catch (...) {
+    return 0.0;
+  }
+}
+
+int AviFileInfo::get_bit_rate() const {
+  if (state_ != kHoldsResult) return 0;
+  try {
+    const float kbits = impl_->container.video_bit_rate();
+    return kbits >= 0.0f && kbits < 2147483647.0f ? static_cast<int>(kbits) : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+const VideoInfo* AviFileInfo::get_video_info(int& count) const {
+  if (state_ != kHoldsResult) return nullptr;
+  count = static_cast<int>(impl_->video.size());
+  return impl_->video.data();
+}
+
+const AudioInfo* AviFileInfo::get_audio_info(int& count) const {
+  if (state_ != kHoldsResult) return nullptr;
+  count = static_cast<int>(impl_->audio.size());
+  return impl_->audio.data();
+}
+
+char** AviFileInfo::get_video_type_name() const {
+  if (state_ != kHoldsResult || impl_->video_name_pointers.empty()) return nullptr;
+  return impl_->video_name_pointers.data();
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Where every chunk of one stream lies. Entry n of a video index is frame n.
+
+#include <cstdint>
+#include <vector>
+
+struct IndexEntry {
+  std::uint64_t position = 0;  // file offset of the chunk's data (after its 8-byte header)
+  std::uint32_t size = 0;      // bytes of data
+  std::uint32_t key = 0;       // non-zero for a key frame (0x10 from idx1, 1 from OpenDML)
+};
+
+struct ChunkIndex {
+  std::vector<IndexEntry> entries;
+  std::vector<std::uint32_t> key_frames;  // positions in `entries` of key frames, ascending
+  std::uint64_t total_bytes = 0;          // sum of the entry sizes
+  std::uint32_t largest_chunk = 0;        // largest entry size
+
+  // A container that drops its indexes right after loading (the probe) only needs the
+  // figures, so its indexes count entries instead of storing them: a million-entry index then
+  // costs no memory. Such an index never leaves the container.
+  bool figures_only = false;
+
+  void clear();
+  void append(std::uint64_t position, std::uint32_t size, std::uint32_t key) {
+    if (size > largest_chunk) largest_chunk = size;
+    total_bytes += size;
+    if (figures_only) {
+      count_entry(key != 0);
+      return;
+    }
+    if (key != 0) key_frames.push_back(static_cast<std::uint32_t>(entries.size()));
+    entries.push_back(IndexEntry{position, size, key});
+  }
+  // Number of entries, stored or counted.
+  std::uint64_t size() const { return figures_only ? counted_ : entries.size(); }
+  // 0 without key frames, 1 when every entry is one, else the widest gap between consecutive
+  // key frames (0 when there is only one).
+  std::uint32_t key_frame_distance() const;
+
+ private:
+  void count_entry(bool key);
+  std::uint64_t counted_ = 0;
+  std::uint64_t keys_counted_ = 0;
+  std::uint64_t last_key_ = 0;
+  std::uint32_t widest_key_gap_ = 0;
+};

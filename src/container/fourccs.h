@@ -1,0 +1,77 @@
+#pragma once
+// FOURCC values the container compares against, and the byte-wise case rules for them.
+
+#include <cctype>
+#include <cstdint>
+
+#include "platform/win_types.h"
+
+namespace container {
+
+using platform::fourcc;
+
+inline constexpr std::uint32_t kRiff = fourcc("RIFF");
+inline constexpr std::uint32_t kList = fourcc("LIST");
+inline constexpr std::uint32_t kAviForm = fourcc("AVI ");
+inline constexpr std::uint32_t kWaveForm = fourcc("WAVE");
+inline constexpr std::uint32_t kHdrl = fourcc("hdrl");
+inline constexpr std::uint32_t kAvih = fourcc("avih");
+inline constexpr std::uint32_t kStrl = fourcc("strl");
+inline constexpr std::uint32_t kStrh = fourcc("strh");
+inline constexpr std::uint32_t kStrf = fourcc("strf");
+inline constexpr std::uint32_t kIndx = fourcc("indx");
+inline constexpr std::uint32_t kMovi = fourcc("movi");
+inline constexpr std::uint32_t kIdx1 = fourcc("idx1");
+inline constexpr std::uint32_t kInfo = fourcc("INFO");
+inline constexpr std::uint32_t kIsft = fourcc("ISFT");
+inline constexpr std::uint32_t kFmt = fourcc("fmt ");
+inline constexpr std::uint32_t kData = fourcc("data");
+inline constexpr std::uint32_t kSend = fourcc("send");
+inline constexpr std::uint32_t kVids = fourcc("vids");
+inline constexpr std::uint32_t kAuds = fourcc("auds");
+inline constexpr std::uint32_t kIavs = fourcc("iavs");
+inline constexpr std::uint32_t kDvsdLower = fourcc("dvsd");
+inline constexpr std::uint32_t kDvsdUpper = fourcc("DVSD");
+
+// Byte k of a FOURCC value (0 = the first character in the file).
+constexpr std::uint8_t fourcc_byte(std::uint32_t v, int k) {
+  return static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+// ASCII-only case mapping, byte by byte; other bytes stay as they are.
+constexpr std::uint32_t lower_fourcc(std::uint32_t v) {
+  std::uint32_t out = 0;
+  for (int k = 0; k < 4; ++k) {
+    std::uint8_t b = fourcc_byte(v, k);
+    if (b >= 'A' && b <= 'Z') b = static_cast<std::uint8_t>(b + ('a' - 'A'));
+    out |= std::uint32_t{b} << (8 * k);
+  }
+  return out;
+}
+constexpr std::uint32_t upper_fourcc(std::uint32_t v) {
+  std::uint32_t out = 0;
+  for (int k = 0; k < 4; ++k) {
+    std::uint8_t b = fourcc_byte(v, k);
+    if (b >= 'a' && b <= 'z') b = static_cast<std::uint8_t>(b - ('a' - 'A'));
+    out |= std::uint32_t{b} << (8 * k);
+  }
+  return out;
+}
+
+// The handler values that mean "no codec, the pixels are stored as they are"; compared exactly.
+constexpr bool is_uncompressed_fourcc(std::uint32_t v) {
+  return v == 0 || v == fourcc("    ") || v == fourcc("dib ") || v == fourcc("DIB ");
+}
+
+// The two characters of a chunk id read as a hexadecimal stream number ("0B" is 11). Characters
+// other than 0-9 and A-F count as 0, as the AVI writers of old did.
+constexpr std::uint32_t hex_stream_number(std::uint32_t chunk_id) {
+  auto digit = [](std::uint8_t c) -> std::uint32_t {
+    if (c >= '0' && c <= '9') return std::uint32_t{c} - '0';
+    if (c >= 'A' && c <= 'F') return std::uint32_t{c} - 'A' + 10;
+    return 0;
+  };
+  return digit(fourcc_byte(chunk_id, 0)) * 16 + digit(fourcc_byte(chunk_id, 1));
+}
+
+}  // namespace container

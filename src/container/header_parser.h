@@ -1,0 +1,52 @@
+#pragma once
+// Decoding of the AVI header structures ("avih", "strh", "strf", DVINFO) and of the DV type-1
+// audio layout. AviContainer::parse_headers and the WAVE parse drive these over the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace container::detail {
+
+inline constexpr std::uint32_t kMainHeaderSize = 56;    // "avih"
+inline constexpr std::uint32_t kStreamHeaderSize = 56;  // "strh", as far as it is read
+inline constexpr std::uint32_t kBitmapInfoSize = 40;
+inline constexpr std::uint32_t kWaveFormatSize = 18;
+inline constexpr std::uint32_t kDvInfoSize = 64;
+
+// The "strh" fields the parse uses (missing bytes count as 0).
+struct StreamHeader {
+  std::uint32_t type = 0;         // fccType
+  std::uint32_t handler = 0;      // fccHandler
+  std::uint32_t scale = 0;        // dwScale
+  std::uint32_t rate = 0;         // dwRate
+  std::uint32_t length = 0;       // dwLength
+  std::int16_t frame_right = 0;   // rcFrame.right
+  std::int16_t frame_bottom = 0;  // rcFrame.bottom
+};
+
+StreamHeader decode_stream_header(const std::uint8_t* data, std::size_t size);
+platform::BITMAPINFOHEADER decode_bitmap_info(const std::uint8_t* data, std::size_t size);
+platform::WAVEFORMATEX decode_wave_format(const std::uint8_t* data, std::size_t size);
+
+// dwRate / dwScale in single precision; 0 when dwScale is 0. With `limit_to_60`, rates above
+// 60 frames per second are reported as 60.
+float stream_frame_rate(std::uint32_t rate, std::uint32_t scale, bool limit_to_60);
+
+// kbit/s from nAvgBytesPerSec: the bit count taken as 32-bit unsigned, times 0.001f.
+float audio_kbit_rate(std::uint32_t avg_bytes_per_sec);
+
+// The DV type-1 sound layout that the DVINFO block announces.
+struct DvAudioLayout {
+  std::uint32_t sample_rate = 0;  // 0 for an unknown sampling-frequency code
+  bool known_rate = false;        // false: samples per 10 frames left unchanged
+  std::int32_t samples_per_10_frames = 0;
+  bool fifty_field = false;
+  std::uint32_t channel2_offset = 0;
+  std::vector<std::uint32_t> offsets;
+};
+DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]);
+
+}  // namespace container::detail

@@ -1,0 +1,160 @@
+#include "container/odml_index.h"
+
+#include <memory>
+
+#include "container/avi_container.h"
+#include "container/byte_cursor.h"
+#include "container/fourccs.h"
+#include "container/index_loader.h"
+
+namespace container::detail {
+
+OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize]) {
+  OdmlIndexHeader h;
+  h.longs_per_entry = le16(bytes);
+  h.sub_type = bytes[2];
+  h.type = bytes[3];
+  h.entries_in_use = static_cast<std::int32_t>(le32(bytes + 4));
+  h.chunk_id = le32(bytes + 8);
+  h.base_offset = le64(bytes + 12);
+  return h;
+}
+
+}  // namespace container::detail
+
+using namespace container;
+using namespace container::detail;
+
+namespace {
+
+void charge(std::uint64_t& budget, std::uint64_t bytes) {
+  budget -= bytes < budget ? bytes : budget;
+}
+
+}  // namespace
+
+int AviContainer::load_odml_index() {
+  VideoStreamRecord* video = selected_video_record();
+  AudioStreamRecord* audio = selected_audio_record();
+  const ChunkRecord* found_video =
+      video != nullptr ? find_chunk_record(kIndx, static_cast<std::int32_t>(video->stream))
+                       : nullptr;
+  const ChunkRecord* found_audio =
+      audio != nullptr ? find_chunk_record(kIndx, static_cast<std::int32_t>(audio->stream))
+                       : nullptr;
+  if (found_video == nullptr && found_audio == nullptr) return 0;
+  const ChunkRecord* records[2] = {found_video, found_audio};
+  ChunkIndex* indexes[2] = {nullptr, nullptr};
+  prepare_indexes(found_video != nullptr, found_audio != nullptr);
+  indexes[0] = video_index_.get();
+  indexes[1] = audio_index_.get();
+  int any = 0;
+  for (int k = 0; k < 2; ++k) {
+    if (records[k] == nullptr) continue;
+    const ChunkRecord record = *records[k];
+    any |= read_odml_index(record.position, record.size, indexes[k]);
+  }
+  if (any == 0) {
+    if ((flags_ & AVC_KEEP_HANDLE) == 0) {
+      video_index_.reset();
+      audio_index_.reset();
+    }
+    return 0;
+  }
+  finish_index_figures(true, found_video != nullptr, found_audio != nullptr);
+  return 1;
+}
+
+int AviContainer::read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target) {
+  // Legitimate indexes occupy distinct bytes of the file, so reading more index bytes than the
+  // file holds means the indexes point at each other: the budget ends such a walk.
+  std::uint64_t budget = stream_table_ ? stream_table_->file_size : 0;
+  return read_odml_level(position, size, target, 0, budget);
+}
+
+int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target,
+                                  int depth, std::uint64_t& budget) {
+  if (target == nullptr || !stream_table_) return 0;
+  const std::uint64_t file_size = stream_table_->file_size;
+  if (position >= file_size || position > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+  if (position > 0) seek_tracked(static_cast<std::int64_t>(position), SeekOrigin::kBegin);
+  std::uint8_t raw[kOdmlHeaderSize] = {};
+  if (budget < kOdmlHeaderSize || read_bytes(raw, kOdmlHeaderSize) != kOdmlHeaderSize) return 0;
+  charge(budget, kOdmlHeaderSize);
+  const OdmlIndexHeader header = decode_odml_header(raw);
+  if (header.entries_in_use <= 0) return 0;
+  const std::uint32_t data_size = size > kOdmlHeaderSize ? size - kOdmlHeaderSize : 0;
+  if (header.type == kIndexOfChunks) return read_odml_chunks(raw, data_size, target, budget);
+  if (header.type != kIndexOfIndexes || header.longs_per_entry != 4) return 0;
+  // OpenDML has two levels: a super index that points at another super index (itself, say)
+  // is malformed.
+  if (depth > 0) return 0;
+
+  const std::uint64_t start = tracked_position_;
+  const std::uint64_t left = start < file_size ? file_size - start : 0;
+  std::uint64_t room = data_size < left ? data_size : left;
+  room = room < budget ? room : budget;
+  const std::uint64_t count =
+      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, kSuperEntrySize);
+  int result = 0;
+  // Each batch is paid for as it arrives: the walk below spends from the same budget.
+  read_entries(start, count, kSuperEntrySize, [&](const std::uint8_t* e, std::uint32_t n) {
+    charge(budget, std::uint64_t{n} * kSuperEntrySize);
+    for (std::uint32_t i = 0; i < n; ++i, e += kSuperEntrySize) {
+      // Out of budget: the entries point at the same indexes again and again. Keep what was
+      // read.
+      if (budget < kOdmlHeaderSize) return false;
+      const std::uint64_t chunk_offset = le64(e);
+      const std::uint32_t chunk_size = le32(e + 8);
+      // The entry locates the ix## chunk header; its data (24-byte header first) follows.
+      result = read_odml_level(chunk_offset + 8, chunk_size >= 8 ? chunk_size - 8 : 0, target,
+                               depth + 1, budget);
+      if (result == 0) return false;
+    }
+    return true;
+  });
+  return result;
+}
+
+// A standard index, its header already read: entries up to nEntriesInUse, never past the data of
+// the chunk, go to `target` when the chunk id names a stream of the file.
+int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_size,
+                                   ChunkIndex* target, std::uint64_t& budget) {
+  std::uint8_t header_bytes[kOdmlHeaderSize];
+  for (std::uint32_t i = 0; i < kOdmlHeaderSize; ++i) header_bytes[i] = raw[i];
+  const OdmlIndexHeader header = decode_odml_header(header_bytes);
+  const std::uint32_t longs = header.longs_per_entry;
+  if (longs != 2 && longs != 3 && longs != 6) return 0;
+  const std::uint32_t entry_size = longs * 4;
+  const std::uint64_t file_size = stream_table_->file_size;
+  const std::uint32_t stream = hex_stream_number(header.chunk_id);
+  const bool known_stream = stream_kind(static_cast<std::int32_t>(stream)) != 0;
+  const std::uint64_t start = tracked_position_;
+  const std::uint64_t left = start < file_size ? file_size - start : 0;
+  std::uint64_t room = data_size < left ? data_size : left;
+  room = room < budget ? room : budget;
+  const std::uint64_t count =
+      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, entry_size);
+  if (!known_stream) {
+    charge(budget, count * entry_size);  // As if read: its entries belong to no stream.
+    return 1;
+  }
+  reserve_more(*target, count);
+  const std::uint64_t base = header.base_offset;
+  read_entries(start, count, entry_size, [&](const std::uint8_t* p, std::uint32_t n) {
+    charge(budget, std::uint64_t{n} * entry_size);
+    if (longs == 6) {
+      for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
+        target->append(base + le32(p), le32(p + 8), 1);
+      }
+    } else {
+      for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
+        const std::uint32_t size_word = le32(p + 4);
+        target->append(base + le32(p), size_word & ~kNotKeyFrame,
+                       (size_word & kNotKeyFrame) == 0 ? 1u : 0u);
+      }
+    }
+    return true;
+  });
+  return 1;
+}

@@ -1,0 +1,211 @@
+#include "hostlib/avcodec_driver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "hostlib/avcodec_session.h"
+#include "hostlib/dib_layout.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+namespace hostlib {
+namespace {
+
+using namespace platform;
+using detail::AvcodecSession;
+
+// Compat: libavformat publishes its AVI tag table only as an opaque pointer, yet the table is
+// an array of {codec id, FOURCC} pairs ended by AV_CODEC_ID_NONE, a layout it has kept since
+// the table exists. Each entry read this way is checked against av_codec_get_id below.
+struct TagEntry {
+  AVCodecID id;
+  unsigned int tag;
+};
+// The table has a few hundred entries; this bound stops a walk that lost its terminator.
+constexpr int kMaxTagEntries = 4096;
+
+DWORD upper(DWORD v) {
+  DWORD out = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(v >> (8 * i));
+    out |= static_cast<DWORD>(std::toupper(b)) << (8 * i);
+  }
+  return out;
+}
+
+bool printable(DWORD v) {
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(v >> (8 * i));
+    if (b < 0x20 || b > 0x7E) return false;
+  }
+  return true;
+}
+
+// FOURCCs left to others: DV type-2 goes to the module's own decoder; the uncompressed RGB names
+// are the module's raw path.
+bool reserved_fourcc(DWORD v) {
+  const DWORD u = upper(v);
+  return u == fourcc("DVSD") || u == fourcc("DIB ") || u == fourcc("RGB ") || u == fourcc("RAW ") ||
+         u == fourcc("    ");
+}
+
+std::vector<std::uint32_t> supported_fourccs() {
+  std::vector<std::uint32_t> out;
+  const AVCodecTag* table = avformat_get_riff_video_tags();
+  const AVCodecTag* const tables[] = {table, nullptr};
+  const auto* entry = reinterpret_cast<const TagEntry*>(table);
+  for (int i = 0; i < kMaxTagEntries && entry[i].id != AV_CODEC_ID_NONE; ++i) {
+    const DWORD tag = entry[i].tag;
+    if (!printable(tag) || reserved_fourcc(tag)) continue;
+    if (av_codec_get_id(tables, tag) == AV_CODEC_ID_NONE) continue;
+    if (avcodec_find_decoder(entry[i].id) == nullptr) continue;
+    const bool seen = std::any_of(out.begin(), out.end(),
+                                  [&](std::uint32_t t) { return upper(t) == upper(tag); });
+    if (!seen) out.push_back(tag);
+  }
+  return out;
+}
+
+void copy_wide(const std::string& text, WCHAR* out, std::size_t capacity) {
+  const std::size_t n = std::min(text.size(), capacity - 1);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(text[i]);
+  out[n] = 0;
+}
+
+LRESULT get_info(const AvcodecSession& session, ICINFO* info, LPARAM size) {
+  if (info == nullptr || size < static_cast<LPARAM>(sizeof(ICINFO))) return 0;
+  const auto id = static_cast<AVCodecID>(detail::codec_for_fourcc(session.handler()));
+  const AVCodec* codec = avcodec_find_decoder(id);
+  info->dwSize = sizeof(ICINFO);
+  info->fccType = ICTYPE_VIDEO;
+  info->fccHandler = session.handler();
+  info->dwFlags = 0;
+  info->dwVersion = LIBAVCODEC_VERSION_INT;
+  info->dwVersionICM = 0x0104;
+  const std::string name = codec != nullptr ? codec->name : "avcodec";
+  const std::string long_name =
+      codec != nullptr && codec->long_name != nullptr ? codec->long_name : name;
+  copy_wide(name, info->szName, std::size(info->szName));
+  copy_wide("libavcodec " + long_name, info->szDescription, std::size(info->szDescription));
+  copy_wide("avcodec", info->szDriver, std::size(info->szDriver));
+  return sizeof(ICINFO);
+}
+
+LRESULT open_instance(LPARAM param2) {
+  const auto* open = reinterpret_cast<const ICOPEN*>(param2);
+  if (open == nullptr) return 1;  // the driver itself, opened without an instance
+  if (open->fccType != ICTYPE_VIDEO && open->fccType != 0) return 0;
+  if (open->dwFlags == ICMODE_COMPRESS) return 0;  // a decompressor only
+  if (reserved_fourcc(open->fccHandler)) return 0;
+  // Owned by the codec manager's instance until DRV_CLOSE.
+  auto* session = new (std::nothrow) AvcodecSession(open->fccHandler);
+  return reinterpret_cast<LRESULT>(session);
+}
+
+LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) {
+  auto* in = reinterpret_cast<BITMAPINFOHEADER*>(p1);
+  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(p2);
+  switch (message) {
+    case ICM_GETINFO:
+      return get_info(s, reinterpret_cast<ICINFO*>(p1), p2);
+    case ICM_DECOMPRESS_QUERY:
+      return s.query(in, out);
+    case ICM_DECOMPRESS_GET_FORMAT: {
+      if (s.query(in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
+      if (out == nullptr) return sizeof(BITMAPINFOHEADER);
+      *out = BITMAPINFOHEADER{};
+      out->biSize = sizeof(BITMAPINFOHEADER);
+      out->biWidth = in->biWidth;
+      out->biHeight = in->biHeight;
+      out->biPlanes = 1;
+      out->biBitCount = 24;
+      out->biCompression = BI_RGB;
+      out->biSizeImage = dib_layout(in->biWidth, in->biHeight, 24).bytes;
+      return ICERR_OK;
+    }
+    case ICM_DECOMPRESS_BEGIN:
+      return s.begin(in, out);
+    case ICM_DECOMPRESS: {
+      if (p1 == 0 || p2 < static_cast<LPARAM>(sizeof(ICDECOMPRESS))) return ICERR_BADPARAM;
+      return s.decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));
+    }
+    case ICM_DECOMPRESS_END:
+      return s.end();
+    case ICM_AVK_GET_RUN_STATE: {
+      auto* state = reinterpret_cast<AvkRunState*>(p1);
+      if (state == nullptr || p2 < static_cast<LPARAM>(sizeof(AvkRunState))) {
+        return ICERR_BADPARAM;
+      }
+      s.run_state(*state);
+      return ICERR_OK;
+    }
+    case ICM_AVK_DRAIN:
+      return s.drain(reinterpret_cast<void*>(p1));
+    default:
+      return ICERR_UNSUPPORTED;
+  }
+}
+
+}  // namespace
+
+LRESULT avcodec_driver_proc(DWORD_PTR driver_id, HANDLE, UINT message, LPARAM param1,
+                            LPARAM param2) {
+  try {
+    switch (message) {
+      case DRV_LOAD:
+      case DRV_ENABLE:
+      case DRV_DISABLE:
+      case DRV_FREE:
+        return 1;
+      case DRV_OPEN:
+        return open_instance(param2);
+      case DRV_CLOSE:
+        if (driver_id > 1) delete reinterpret_cast<AvcodecSession*>(driver_id);
+        return 1;
+      default:
+        break;
+    }
+    if (driver_id <= 1) return ICERR_BADHANDLE;
+    return instance_message(*reinterpret_cast<AvcodecSession*>(driver_id), message, param1, param2);
+  } catch (const std::bad_alloc&) {
+    return ICERR_MEMORY;
+  } catch (...) {
+    return ICERR_INTERNAL;
+  }
+}
+
+std::vector<std::uint32_t> avcodec_driver_handlers() {
+  static const std::vector<std::uint32_t> handlers = supported_fourccs();
+  return handlers;
+}
+
+int register_avcodec_driver() {
+  static std::once_flag once;
+  static int installed = 0;
+  std::call_once(once, [] {
+    // The libraries report nothing on their own: libav*'s messages about damaged streams would
+    // otherwise land on the host's standard error.
+    av_log_set_level(AV_LOG_QUIET);
+    for (const std::uint32_t tag : avcodec_driver_handlers()) {
+      if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc), "libavcodec",
+                    ICINSTALL_FUNCTION) != FALSE) {
+        ++installed;
+      }
+    }
+  });
+  return installed;
+}
+
+namespace {
+// The codecs are there as soon as the library is loaded, as installed codecs are on Windows.
+const int g_registered_at_load = register_avcodec_driver();
+}  // namespace
+
+}  // namespace hostlib

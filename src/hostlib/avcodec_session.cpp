@@ -1,0 +1,323 @@
+#include "hostlib/avcodec_session.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hostlib/dib_layout.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace hostlib::detail {
+namespace {
+
+using platform::BITMAPINFOHEADER;
+using platform::ICERR_BADFORMAT;
+using platform::ICERR_BADPARAM;
+using platform::ICERR_BADSIZE;
+using platform::ICERR_ERROR;
+using platform::ICERR_MEMORY;
+using platform::ICERR_OK;
+using platform::LRESULT;
+
+constexpr int kMaxSide = 16384;
+// Codec data behind the BITMAPINFOHEADER; real streams carry a few hundred bytes at most.
+constexpr std::uint32_t kMaxExtradata = 1u << 20;
+// A chunk larger than this is not one video frame of an AVI file.
+constexpr std::uint32_t kMaxChunk = 64u << 20;
+// Pictures waiting in the queue; more means the caller never asks for them.
+constexpr std::size_t kMaxQueue = 64;
+
+bool sane_input(const BITMAPINFOHEADER* in) {
+  return in != nullptr && in->biWidth >= 1 && in->biWidth <= kMaxSide && in->biHeight >= 1 &&
+         in->biHeight <= kMaxSide;
+}
+
+}  // namespace
+
+bool is_dv_type2(std::uint32_t fourcc) {
+  return (fourcc & 0xDFDFDFDFu) == platform::fourcc("DVSD");  // 0xDF folds ASCII letter case
+}
+
+int codec_for_fourcc(std::uint32_t fourcc) {
+  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+  return static_cast<int>(av_codec_get_id(tables, fourcc));
+}
+
+OutputKind output_kind(const BITMAPINFOHEADER& out, int width, int height) {
+  if (out.biWidth != width || out.biHeight != height) return OutputKind::kNone;
+  if (out.biCompression == platform::fourcc("YV12") && out.biBitCount == 12) {
+    return OutputKind::kYv12;
+  }
+  if (out.biCompression == platform::fourcc("YUY2") && out.biBitCount == 16) {
+    return OutputKind::kYuy2;
+  }
+  if (out.biCompression == platform::BI_RGB && out.biBitCount == 24) return OutputKind::kRgb24;
+  return OutputKind::kNone;
+}
+
+AvcodecSession::AvcodecSession(std::uint32_t handler) : handler_(handler) {}
+
+AvcodecSession::~AvcodecSession() { (void)end(); }
+
+int AvcodecSession::codec_for(const BITMAPINFOHEADER& in) const {
+  // DV type-2 belongs to the module's own decoder, whichever handler was opened.
+  if (is_dv_type2(in.biCompression)) return AV_CODEC_ID_NONE;
+  int id = codec_for_fourcc(in.biCompression);
+  if (id == AV_CODEC_ID_NONE) id = codec_for_fourcc(handler_);
+  if (id == AV_CODEC_ID_NONE) return AV_CODEC_ID_NONE;
+  return avcodec_find_decoder(static_cast<AVCodecID>(id)) != nullptr ? id : AV_CODEC_ID_NONE;
+}
+
+LRESULT AvcodecSession::query(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const {
+  if (!sane_input(in) || codec_for(*in) == AV_CODEC_ID_NONE) return ICERR_BADFORMAT;
+  if (out != nullptr && output_kind(*out, in->biWidth, in->biHeight) == OutputKind::kNone) {
+    return ICERR_BADFORMAT;
+  }
+  return ICERR_OK;
+}
+
+LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
+  if (out == nullptr || query(in, out) != ICERR_OK) return ICERR_BADFORMAT;
+  (void)end();
+  const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(codec_for(*in)));
+  context_ = avcodec_alloc_context3(codec);
+  packet_ = av_packet_alloc();
+  frame_ = av_frame_alloc();
+  if (context_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
+    (void)end();
+    return ICERR_MEMORY;
+  }
+  context_->width = in->biWidth;
+  context_->height = in->biHeight;
+  context_->coded_width = in->biWidth;
+  context_->coded_height = in->biHeight;
+  context_->codec_tag = in->biCompression;
+  context_->bits_per_coded_sample = in->biBitCount;
+  // One thread: frame threads would add their own delay to every run.
+  context_->thread_count = 1;
+  context_->thread_type = 0;
+  // A stream whose own headers claim a far larger picture than the AVI header is damaged;
+  // refusing it early keeps a bad chunk from allocating gigabytes.
+  context_->max_pixels = std::max<std::int64_t>(std::int64_t{in->biWidth} * in->biHeight * 4,
+                                                std::int64_t{4096} * 4096);
+  context_->opaque = this;
+  context_->get_buffer2 = &AvcodecSession::get_buffer;
+  if (in->biSize > sizeof(BITMAPINFOHEADER) &&
+      in->biSize - sizeof(BITMAPINFOHEADER) <= kMaxExtradata) {
+    const std::uint32_t n = in->biSize - static_cast<std::uint32_t>(sizeof(BITMAPINFOHEADER));
+    auto* extra = static_cast<std::uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (extra == nullptr) {
+      (void)end();
+      return ICERR_MEMORY;
+    }
+    std::memcpy(extra, reinterpret_cast<const std::uint8_t*>(in) + sizeof(BITMAPINFOHEADER), n);
+    context_->extradata = extra;
+    context_->extradata_size = static_cast<int>(n);
+  }
+  if (avcodec_open2(context_, codec, nullptr) < 0) {
+    (void)end();
+    return ICERR_BADFORMAT;
+  }
+  kind_ = output_kind(*out, in->biWidth, in->biHeight);
+  width_ = in->biWidth;
+  height_ = in->biHeight;
+  start_run();
+  return ICERR_OK;
+}
+
+LRESULT AvcodecSession::end() {
+  clear_queue();
+  av_frame_free(&last_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  avcodec_free_context(&context_);
+  av_packet_free(&packet_);
+  av_frame_free(&frame_);
+  kind_ = OutputKind::kNone;
+  return ICERR_OK;
+}
+
+void AvcodecSession::clear_queue() {
+  for (Picture& p : queue_) av_frame_free(&p.frame);
+  queue_.clear();
+}
+
+void AvcodecSession::start_run() {
+  if (used_) avcodec_flush_buffers(context_);
+  used_ = false;
+  clear_queue();
+  av_frame_free(&last_);
+  chunks_ = 0;
+  picture_ = -1;
+  first_picture_ = -1;
+  next_offset_ = 0;
+  skipped_ = 0;
+  pending_repeats_ = 0;
+  drained_ = false;
+}
+
+int AvcodecSession::get_buffer(AVCodecContext* context, AVFrame* frame, int flags) {
+  // Counting the pictures the decoder begins tells a chunk it skipped (an open-GOP B-frame
+  // without its reference) from one it holds back.
+  ++static_cast<AvcodecSession*>(context->opaque)->allocations_;
+  return avcodec_default_get_buffer2(context, frame, flags);
+}
+
+bool AvcodecSession::send(AVPacket* packet) {
+  used_ = true;
+  int ret = avcodec_send_packet(context_, packet);
+  if (ret == AVERROR(EAGAIN)) {
+    receive();
+    ret = avcodec_send_packet(context_, packet);
+  }
+  return ret >= 0 || ret == AVERROR_EOF;
+}
+
+void AvcodecSession::receive() {
+  while (avcodec_receive_frame(context_, frame_) == 0) {
+    if (queue_.size() >= kMaxQueue) {
+      av_frame_unref(frame_);
+      continue;
+    }
+    AVFrame* copy = av_frame_clone(frame_);
+    av_frame_unref(frame_);
+    if (copy == nullptr) continue;
+    const bool first = first_picture_ < 0;
+    if (first) {
+      first_picture_ = skipped_;
+      next_offset_ = skipped_;
+    }
+    ++received_;
+    av_frame_free(&last_);
+    last_ = av_frame_clone(copy);
+    queue_.push_back({copy, next_offset_++});
+    // Dropped frames met before any picture came out repeat the run's first picture.
+    for (; first && pending_repeats_ > 0; --pending_repeats_) (void)queue_repeat();
+  }
+}
+
+void AvcodecSession::count_chunk(bool had_picture, bool picture_came_out) {
+  // Until the first picture comes out, a chunk that began no picture is one the decoder dropped
+  // (an open-GOP leading B-frame): its display slot lies before the key frame's picture.
+  if (!had_picture && !picture_came_out && first_picture_ < 0) ++skipped_;
+  ++chunks_;
+}
+
+bool AvcodecSession::queue_repeat() {
+  // A chunk of 0 bytes is a dropped frame: it shows the picture before it again. Before the
+  // run's first picture has come out, that picture is the one to repeat once it comes.
+  if (last_ == nullptr) {
+    ++pending_repeats_;
+    return true;
+  }
+  if (queue_.size() >= kMaxQueue) return false;
+  AVFrame* copy = av_frame_clone(last_);
+  if (copy == nullptr) return false;
+  queue_.push_back({copy, next_offset_++});
+  return true;
+}
+
+LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
+  if (context_ == nullptr) return ICERR_ERROR;
+  if (d.lpbiInput == nullptr || d.lpbiOutput == nullptr || d.lpOutput == nullptr ||
+      output_kind(*d.lpbiOutput, width_, height_) != kind_) {
+    return ICERR_BADFORMAT;
+  }
+  if ((d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0) {
+    start_run();
+  } else if (drained_) {
+    return ICERR_ERROR;
+  }
+  const std::uint32_t size = d.lpbiInput->biSizeImage;
+  if (size > kMaxChunk) return ICERR_BADSIZE;
+  if (size > 0 && d.lpInput == nullptr) return ICERR_BADPARAM;
+  bool ok = true;
+  bool had_picture = false;
+  const int received = received_;
+  allocations_ = 0;
+  if (size == 0) {
+    had_picture = queue_repeat();
+  } else {
+    chunk_.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    std::memcpy(chunk_.data(), d.lpInput, size);
+    packet_->data = chunk_.data();
+    packet_->size = static_cast<int>(size);
+    packet_->pts = chunks_;
+    packet_->dts = chunks_;
+    packet_->flags = (d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0 ? AV_PKT_FLAG_KEY : 0;
+    ok = send(packet_);
+    packet_->data = nullptr;
+    packet_->size = 0;
+    receive();
+    had_picture = allocations_ > 0;
+  }
+  count_chunk(had_picture, received_ != received);
+  const LRESULT delivered = deliver(d.lpOutput);
+  return ok ? delivered : ICERR_BADFORMAT;
+}
+
+LRESULT AvcodecSession::drain(void* dst) {
+  if (context_ == nullptr || dst == nullptr) return ICERR_BADPARAM;
+  if (!drained_) {
+    drained_ = true;
+    if (used_ && send(nullptr)) receive();
+  }
+  if (queue_.empty()) return ICERR_ERROR;
+  return deliver(dst);
+}
+
+LRESULT AvcodecSession::deliver(void* dst) {
+  if (queue_.empty()) return ICERR_OK;
+  Picture p = queue_.front();
+  queue_.pop_front();
+  const bool written = write_picture(*p.frame, dst);
+  av_frame_free(&p.frame);
+  if (!written) return ICERR_BADFORMAT;
+  picture_ = p.offset;
+  return ICERR_OK;
+}
+
+bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
+  AVPixelFormat dst_format = AV_PIX_FMT_BGR24;
+  if (kind_ == OutputKind::kYv12) dst_format = AV_PIX_FMT_YUV420P;
+  if (kind_ == OutputKind::kYuy2) dst_format = AV_PIX_FMT_YUYV422;
+  if (frame.width < 1 || frame.height < 1) return false;
+  sws_ = sws_getCachedContext(sws_, frame.width, frame.height,
+                              static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
+                              SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (sws_ == nullptr) return false;
+  const int bits = kind_ == OutputKind::kYv12 ? 12 : kind_ == OutputKind::kYuy2 ? 16 : 24;
+  const DibLayout l = dib_layout(width_, height_, bits);
+  auto* base = static_cast<std::uint8_t*>(dst);
+  std::uint8_t* planes[4] = {base, nullptr, nullptr, nullptr};
+  int strides[4] = {l.pitch, 0, 0, 0};
+  if (kind_ == OutputKind::kYv12) {
+    // YV12 stores V before U; libswscale's planar order is Y, U, V.
+    const std::size_t luma = static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(height_);
+    const std::size_t chroma =
+        static_cast<std::size_t>(l.chroma_pitch) * static_cast<std::size_t>(l.chroma_rows);
+    planes[1] = base + luma + chroma;
+    planes[2] = base + luma;
+    strides[1] = strides[2] = l.chroma_pitch;
+  } else if (kind_ == OutputKind::kRgb24) {
+    // Bottom-up: start at the last row and step backwards.
+    planes[0] = base + static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(height_ - 1);
+    strides[0] = -l.pitch;
+  }
+  return sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, planes, strides) > 0;
+}
+
+void AvcodecSession::run_state(AvkRunState& state) const {
+  state.chunks = chunks_;
+  state.picture = picture_;
+  state.first_picture = first_picture_;
+  state.delay = context_ != nullptr ? context_->has_b_frames : 0;
+  state.queued = static_cast<int>(queue_.size());
+  state.drained = drained_ ? 1 : 0;
+}
+
+}  // namespace hostlib::detail

@@ -1,0 +1,89 @@
+#pragma once
+// One open instance of the libavcodec driver: the decoder begun for one input and output
+// format, and the numbering of the pictures of the current run (see avcodec_driver.h).
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "hostlib/avcodec_driver.h"
+#include "platform/vfw.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace hostlib::detail {
+
+// "dvsd" in any letter case.
+bool is_dv_type2(std::uint32_t fourcc);
+// Codec id of the AVI tag table for a FOURCC (case-insensitive), or 0 (AV_CODEC_ID_NONE).
+int codec_for_fourcc(std::uint32_t fourcc);
+
+enum class OutputKind { kNone, kYv12, kYuy2, kRgb24 };
+// The output kind a header asks for at the given size, or kNone.
+OutputKind output_kind(const platform::BITMAPINFOHEADER& out, int width, int height);
+
+class AvcodecSession {
+ public:
+  explicit AvcodecSession(std::uint32_t handler);
+  ~AvcodecSession();
+  AvcodecSession(const AvcodecSession&) = delete;
+  AvcodecSession& operator=(const AvcodecSession&) = delete;
+
+  std::uint32_t handler() const { return handler_; }
+  // ICERR_OK when this input (and output, if given) can be decoded.
+  platform::LRESULT query(const platform::BITMAPINFOHEADER* in,
+                          const platform::BITMAPINFOHEADER* out) const;
+  platform::LRESULT begin(const platform::BITMAPINFOHEADER* in,
+                          const platform::BITMAPINFOHEADER* out);
+  platform::LRESULT decompress(const platform::ICDECOMPRESS& d);
+  platform::LRESULT drain(void* dst);
+  platform::LRESULT end();
+  void run_state(AvkRunState& state) const;
+
+ private:
+  struct Picture {
+    AVFrame* frame;  // a reference of our own, freed when the picture leaves the queue
+    int offset;
+  };
+
+  int codec_for(const platform::BITMAPINFOHEADER& in) const;
+  void start_run();
+  [[nodiscard]] bool send(AVPacket* packet);
+  void receive();
+  void count_chunk(bool had_picture, bool picture_came_out);
+  [[nodiscard]] bool queue_repeat();
+  platform::LRESULT deliver(void* dst);
+  [[nodiscard]] bool write_picture(const AVFrame& frame, void* dst);
+  void clear_queue();
+  static int get_buffer(AVCodecContext* context, AVFrame* frame, int flags);
+
+  std::uint32_t handler_;
+  AVCodecContext* context_ = nullptr;  // owned: avcodec_free_context in end()
+  AVPacket* packet_ = nullptr;         // owned
+  AVFrame* frame_ = nullptr;           // owned
+  SwsContext* sws_ = nullptr;          // owned
+  std::vector<std::uint8_t> chunk_;    // the chunk with libavcodec's zero padding
+  OutputKind kind_ = OutputKind::kNone;
+  int width_ = 0;
+  int height_ = 0;
+
+  // The run.
+  std::deque<Picture> queue_;
+  AVFrame* last_ = nullptr;  // owned reference to the newest picture decoded, for repeats
+  int chunks_ = 0;
+  int picture_ = -1;
+  int first_picture_ = -1;
+  int next_offset_ = 0;
+  int skipped_ = 0;          // chunks without a picture before the first picture came out
+  int received_ = 0;         // pictures taken from the decoder, ever
+  int pending_repeats_ = 0;  // dropped frames waiting for the run's first picture
+  int allocations_ = 0;      // pictures the decoder began for the chunk being decoded
+  bool drained_ = false;
+  bool used_ = false;  // the decoder has seen data since it was opened or flushed
+};
+
+}  // namespace hostlib::detail

@@ -1,0 +1,28 @@
+#include "video/media_reader.h"
+
+#include <strings.h>
+
+MediaReader::~MediaReader() {
+  if (file_ != nullptr) release_shared_file(file_, mode_);
+  file_ = nullptr;
+  frame_.clear();
+}
+
+bool MediaReader::open(const char* name, int mode) {
+  audio_position_ = 0;
+  audio_cursor_entry_ = 0;
+  audio_cursor_offset_ = 0;
+  if (name == nullptr) return false;
+  if (file_ != nullptr) {
+    const char* held = file_->file_name();
+    if (held != nullptr && ::strcasecmp(held, name) == 0) {
+      mode_ = mode;
+      return true;
+    }
+    release_shared_file(file_, mode_);
+    file_ = nullptr;
+  }
+  file_ = acquire_shared_file(name, mode);
+  mode_ = mode;
+  return file_ != nullptr;
+}

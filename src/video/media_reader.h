@@ -1,0 +1,65 @@
+#pragma once
+// MediaReader: one player's link to its shared file. A video player's reader holds the frame
+// bitmap that frames are decoded into and the current frame; an audio player's reader holds the
+// byte position in the audio stream. Readers move between shared files only through open, the
+// stream selections and decoder preparation, each of which keeps the registry's counts balanced.
+
+#include <cstdint>
+
+#include "hostlib/new_dib.h"
+#include "platform/win_types.h"
+#include "video/shared_avi_file.h"
+#include "video/shared_file_registry.h"
+
+class MediaReader {
+ public:
+  MediaReader() = default;
+  virtual ~MediaReader();
+  MediaReader(const MediaReader&) = delete;
+  MediaReader& operator=(const MediaReader&) = delete;
+
+  // Joins or opens the shared file for `name` in `mode` (USE_VIDEO or USE_AUDIO). Re-opening the
+  // name already held (any letter case) keeps the file and the counts. True when a file is held.
+  bool open(const char* name, int mode);
+
+  SharedAviFile* file() const { return file_; }
+  int mode() const { return mode_; }
+  CNewDib& frame() { return frame_; }
+  const CNewDib& frame() const { return frame_; }
+  std::uint32_t position() const { return position_; }
+  void set_position(std::uint32_t p) { position_ = p; }
+  std::int64_t audio_position() const { return audio_position_; }
+
+  // --- Video (video/decoder_setup.cpp, video/navigation.cpp) ----------------------------------
+  // Chooses the frame bitmap's format and prepares the decoder; non-zero on success.
+  int prepare_output(int stream, int decode_now);
+  std::int32_t step_forward(std::int32_t n, int exact);
+  std::int32_t step_backward(std::int32_t n, int exact);
+  std::uint32_t seek_frame(std::uint32_t frame, int exact);
+
+  // --- Audio (audio/audio_reader.cpp) ---------------------------------------------------------
+  int select_audio(int stream);
+  const platform::WAVEFORMATEX* audio_format();
+  double audio_length();
+  int audio_stream_id();
+  const char* file_name() const;
+  std::uint64_t file_size();
+  std::uint32_t read_audio(std::uint8_t* buffer, std::uint32_t count);
+  double seek_audio(double seconds);
+  int audio_at_end();
+
+ protected:
+  SharedAviFile* file_ = nullptr;  // counted in the registry, not owned
+  int mode_ = 3;                   // neither USE_VIDEO nor USE_AUDIO before the first open
+  CNewDib frame_;
+  std::uint32_t position_ = 0;
+  std::int64_t audio_position_ = 0;
+  // Where the audio position stands in the stream's chunk index (entry, bytes before it), so
+  // that reading on does not walk the index from its start; see audio/audio_reader.cpp.
+  std::uint64_t audio_cursor_entry_ = 0;
+  std::uint64_t audio_cursor_offset_ = 0;
+};
+
+// The two kinds of reader add nothing; they only say whose reader it is.
+class VideoMediaReader : public MediaReader {};
+class AudioMediaReader : public MediaReader {};

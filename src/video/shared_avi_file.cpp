@@ -1,0 +1,33 @@
+#include "video/shared_avi_file.h"
+
+SharedAviFile::SharedAviFile() : AviContainer(true) {}
+
+SharedAviFile::~SharedAviFile() { reset_decoder(); }
+
+int SharedAviFile::open_shared(const char* name) {
+  clear_dv_audio_cache();
+  return open(name);
+}
+
+bool SharedAviFile::has_playable_stream() {
+  return video_type_name() != nullptr || audio_type_name() != nullptr;
+}
+
+void SharedAviFile::reset_decoder() {
+  if (decoder_ != nullptr) {
+    if ((flags_ & AVC_DECOMPRESSING) != 0) {
+      platform::ICDecompressEnd(decoder_);
+      flags_ &= ~AVC_DECOMPRESSING;
+    }
+    platform::ICClose(decoder_);
+    decoder_ = nullptr;
+  }
+  flags_ &= ~(AVC_DECODER_READY | AVC_DECOMPRESSING);
+  last_decoded_ = kNone;
+  run_key_ = kNone;
+  driver_numbers_pictures_ = false;
+  frame_buffer_.clear();
+  input_format_.clear();
+  output_format_.clear();
+  clear_dv_audio_cache();
+}

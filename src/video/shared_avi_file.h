@@ -1,0 +1,83 @@
+#pragma once
+// SharedAviFile: one open AVI or WAVE file shared by the players of one thread (see
+// video/shared_file_registry.h). It is an AviContainer that keeps its handle and indexes open,
+// plus the state the players share through it: the video decoder (one codec session, one
+// decoding run) and the DV audio cache.
+//
+// Who uses what
+//   - decoder selection (video/decoder_setup.cpp): open_decoder, reset_decoder and the decoder
+//     members; the flags AVC_DECOMPRESSING and AVC_DECODER_READY of the container's flag word;
+//   - frame decoding (video/frame_decoder.cpp): decode_frame, find_run_key and the run members;
+//   - navigation (video/navigation.cpp): next_key_frame;
+//   - audio reading (audio/dv_audio.cpp): dv_audio_group and the DV audio members.
+// All readers that share a file share its decoding run and its DV audio cache.
+//
+// Threads: a SharedAviFile is used only by the thread that created it; it has no lock.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "container/avi_container.h"
+#include "platform/vfw.h"
+
+// The sound of ten DV frames, as the audio reader hands it out.
+struct DvAudioSlot {
+  static constexpr std::uint32_t kRawFrames = 19590;  // stereo frames before the stretch
+  static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
+  std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
+  std::array<std::int16_t, 2 * kEvenFrames> even{};
+  std::uint32_t raw_count = 0;
+};
+
+class SharedAviFile : public AviContainer {
+ public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // "no frame" for the run members
+  static constexpr int kDvSlots = 4;
+
+  SharedAviFile();  // always keeps its handle and indexes
+  ~SharedAviFile() override;
+  SharedAviFile(const SharedAviFile&) = delete;
+  SharedAviFile& operator=(const SharedAviFile&) = delete;
+
+  // Opens by name (AviContainer::open) and empties the DV audio cache. 1 or 0.
+  int open_shared(const char* name);
+  // True when the file has a nameable video or audio stream: a file with neither is of no use
+  // to a player.
+  bool has_playable_stream();
+
+  // --- Video decoder (decoder selection, frame decoding) --------------------------------------
+  // Prepares the decoder for `output` (may be null: then only an already prepared decoder
+  // counts). `prime` is the pixel pointer of a bitmap in that format to decode frame 0 into, or
+  // null. True when AVC_DECODER_READY is set on return.
+  bool open_decoder(const platform::BITMAPINFOHEADER* output, std::uint8_t* prime);
+  // Ends and closes the codec, forgets the run and the prepared formats, empties the DV audio
+  // cache. The frame buffer keeps its storage.
+  void reset_decoder();
+  // Puts frame f into `destination` (a bitmap in the prepared output format). 1 or 0.
+  int decode_frame(std::uint32_t frame, std::uint8_t* destination);
+  // The key frame from which the codec must start to reach `frame`.
+  std::uint32_t find_run_key(std::uint32_t frame);
+  // The key frame a key-frame step from K lands on, or -1.
+  std::int32_t next_key_frame(std::int32_t key, bool forward);
+
+  platform::HIC decoder_ = nullptr;
+  std::vector<std::uint8_t> frame_buffer_;          // one compressed chunk
+  std::uint32_t last_decoded_ = kNone;              // frame the decoder last produced
+  std::uint32_t run_key_ = kNone;                   // key frame the current run started at
+  std::vector<std::uint8_t> input_format_;          // BITMAPINFOHEADER + codec data; empty: none
+  std::vector<std::uint8_t> output_format_;         // 44 bytes holding the output header; empty
+  // The driver's own decoding run, when it numbers pictures itself (hostlib/avcodec_driver.h).
+  bool driver_numbers_pictures_ = false;
+
+  // --- DV audio cache (audio reading) ---------------------------------------------------------
+  // The slot holding group g (the sound of DV frames 10g..10g+9), filled on demand; null on a
+  // read error.
+  const DvAudioSlot* dv_audio_group(std::uint32_t group);
+  void clear_dv_audio_cache() { dv_group_tags_.fill(-1); }
+
+  std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
+  std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
+  std::vector<std::uint8_t> dv_audio_frame_;        // one DV frame read for its sound
+};

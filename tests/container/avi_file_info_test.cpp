@@ -1,0 +1,237 @@
+#include "container/avi_file_info.h"
+
+#include <gtest/gtest.h>
+
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "fake_codecs.h"
+#include "platform/files.h"
+#include "support/avi_builder.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::FakeCodecs;
+using avitest::TestFile;
+using container::fourcc;
+
+avitest::AudioStream vbr_mp3() {
+  avitest::AudioStream a;
+  a.tag = 0x55;
+  a.channels = 2;
+  a.sample_rate = 44100;
+  a.bits = 0;
+  a.block_align = 1152;
+  a.avg_bytes = 16000;
+  return a;
+}
+
+avitest::VideoStream mpeg4() {
+  avitest::VideoStream v;
+  v.handler = "FMP4";
+  v.compression = "FMP4";
+  return v;
+}
+
+struct Probe {
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  int result = -1;
+  explicit Probe(const TestFile& f) { result = info.open(f.name(), status); }
+};
+
+TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
+  FakeCodecs no_codecs;
+  AviBuilder b;
+  b.add_frames(b.add_dv({}), 25, 100);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  ASSERT_EQ(p.result, 0);
+  EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 1");
+  int nv = -1, na = -1;
+  const VideoInfo* v = p.info.get_video_info(nv);
+  const AudioInfo* a = p.info.get_audio_info(na);
+  ASSERT_EQ(nv, 1);
+  ASSERT_EQ(na, 1);
+  EXPECT_EQ(v[0].width, 720);
+  EXPECT_EQ(v[0].height, 576);
+  EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
+  EXPECT_EQ(a[0].format, kAudioFormatPcm);
+  EXPECT_EQ(a[0].channels, 2);
+  EXPECT_EQ(a[0].sample_rate, 48000);
+  EXPECT_EQ(a[0].stream, 1);
+  EXPECT_DOUBLE_EQ(p.info.get_length(), 1.0);
+  EXPECT_EQ(p.status[0], 0u);
+}
+
+TEST(AviFileInfoTest, UndecodableVideoWithPcmOpensWithStatus11) {
+  FakeCodecs no_codecs;
+  AviBuilder b;
+  const int v = b.add_video(mpeg4());
+  const int a = b.add_audio({});
+  for (int i = 0; i < 25; ++i) b.add_chunk(v, 500).add_chunk(a, 7056);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.status[0], 11u);
+  EXPECT_EQ(p.status[1], fourcc("FMP4"));
+  int nv = -1, na = -1;
+  p.info.get_video_info(nv);
+  p.info.get_audio_info(na);
+  EXPECT_EQ(nv, 0);
+  EXPECT_EQ(na, 1);
+  EXPECT_DOUBLE_EQ(p.info.get_length(), 25 * 7056 / 176400.0);  // The audio length.
+  EXPECT_STREQ(p.info.get_type_name(), "Microsoft Audio/Video Interleaved File");
+  EXPECT_EQ(p.info.get_file_size(), static_cast<double>(b.build().bytes.size()));
+  EXPECT_STREQ(p.info.get_file_name(), f.name());
+}
+
+TEST(AviFileInfoTest, ShortMp3WithUndecodableVideoReportsTheVideo) {
+  FakeCodecs no_codecs;
+  AviBuilder b;
+  const int v = b.add_video(mpeg4());
+  const int a = b.add_audio(vbr_mp3());
+  for (int i = 0; i < 5; ++i) b.add_chunk(v, 500).add_chunk(a, 417);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  EXPECT_EQ(p.result, 11);
+  EXPECT_EQ(p.status[0], 11u);
+  EXPECT_EQ(p.info.get_type_name(), nullptr);
+  int n = 7;
+  EXPECT_EQ(p.info.get_video_info(n), nullptr);
+  EXPECT_EQ(n, 7);  // Untouched without a result.
+}
+
+TEST(AviFileInfoTest, ShortMp3WithDecodableVideoCarriesStatus13) {
+  FakeCodecs codecs;
+  codecs.add("fmp4", u"MPEG-4 decoder");
+  AviBuilder b;
+  const int v = b.add_video(mpeg4());
+  const int a = b.add_audio(vbr_mp3());
+  for (int i = 0; i < 5; ++i) b.add_chunk(v, 500, i == 0).add_chunk(a, 417);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.status[0], 13u);
+  EXPECT_EQ(p.status[1], 0x55u);
+  int nv = 0;
+  const VideoInfo* video = p.info.get_video_info(nv);
+  ASSERT_EQ(nv, 1);
+  EXPECT_EQ(video[0].inter_frames, 1);
+  EXPECT_STREQ(p.info.get_video_type_name()[0], "MPEG-4 decoder");
+  EXPECT_DOUBLE_EQ(p.info.get_length(), 5 / 25.0);
+  EXPECT_EQ(p.info.get_bit_rate(), static_cast<int>(2500 * 8 / 200.0));
+}
+
+struct AudioCase {
+  const char* name;
+  std::uint16_t tag, channels, bits;
+  std::uint32_t rate;
+  bool decodable;
+  std::int32_t format;
+};
+class AudioDecodabilityTest : public ::testing::TestWithParam<AudioCase> {};
+
+TEST_P(AudioDecodabilityTest, FollowsFormatRateAndDecoder) {
+  const AudioCase& c = GetParam();
+  AviBuilder b;
+  avitest::AudioStream as;
+  as.tag = c.tag;
+  as.channels = c.channels;
+  as.bits = c.bits;
+  as.sample_rate = c.rate;
+  as.block_align = 1;
+  as.avg_bytes = 8000;
+  b.add_chunks(b.add_audio(as), 3, 1000);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  EXPECT_EQ(p.result, c.decodable ? 0 : 12);
+  EXPECT_EQ(p.status[0], c.decodable ? 0u : 12u);
+  if (!c.decodable) {
+    EXPECT_EQ(p.status[1], c.tag);
+    return;
+  }
+  int n = 0;
+  const AudioInfo* a = p.info.get_audio_info(n);
+  ASSERT_EQ(n, 1);
+  EXPECT_EQ(a[0].format, c.format);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioDecodabilityTest,
+    ::testing::Values(AudioCase{"Pcm44100", 1, 2, 16, 44100, true, kAudioFormatPcm},
+                      AudioCase{"Pcm8Bit11025", 1, 1, 8, 11025, true, kAudioFormatPcm},
+                      AudioCase{"Pcm96000", 1, 2, 16, 96000, false, 0},
+                      AudioCase{"Mp3", 0x55, 2, 0, 44100, true, kAudioFormatMpeg3},
+                      AudioCase{"Mp2AskedOfDecoder", 0x50, 2, 0, 48000, true, kAudioFormatMpeg12},
+                      AudioCase{"Mp2BadRate", 0x50, 2, 0, 96000, false, 0},
+                      AudioCase{"Ac3FiveOne", 0x2000, 6, 0, 48000, true, kAudioFormatAc3},
+                      AudioCase{"Adpcm", 2, 2, 4, 44100, false, 0}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(AviFileInfoTest, OnlyTheFirst32VideoStreamsAreExamined) {
+  FakeCodecs codecs;
+  codecs.add("fmp4", u"MPEG-4 decoder");
+  AviBuilder b;
+  for (int i = 0; i < 40; ++i) b.add_video(mpeg4());
+  b.add_frames(0, 2, 10);
+  TestFile f(b.build().bytes);
+  Probe p(f);
+  ASSERT_EQ(p.result, 0);
+  int nv = 0;
+  const VideoInfo* v = p.info.get_video_info(nv);
+  ASSERT_EQ(nv, 32);
+  EXPECT_EQ(v[31].stream, 31);
+}
+
+TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
+  AviBuilder b;
+  b.add_chunks(b.add_audio({}), 3, 1000);
+  TestFile good(b.build().bytes);
+  TestFile bad(std::string("RIFF\x04\0\0\0JUNK", 12));
+  AviFileInfo info;
+  ASSERT_EQ(info.open(good.name(), nullptr), 0);
+  EXPECT_EQ(info.open(bad.name(), nullptr), 1);
+  EXPECT_EQ(info.get_type_name(), nullptr);
+  EXPECT_EQ(info.get_file_name(), nullptr);
+  EXPECT_EQ(info.get_length(), 0.0);
+  EXPECT_EQ(info.get_file_size(), 0.0);
+  EXPECT_EQ(info.get_bit_rate(), 0);
+  EXPECT_EQ(info.get_video_type_name(), nullptr);
+  EXPECT_EQ(info.open(nullptr, nullptr), 1);
+  EXPECT_EQ(platform::open_file_handles(), 0);
+}
+
+TEST(AviFileInfoTest, NoDecodableStreamWithoutStatusArrayGivesOne) {
+  FakeCodecs no_codecs;
+  AviBuilder b;
+  b.add_frames(b.add_video(mpeg4()), 3, 10);
+  TestFile f(b.build().bytes);
+  AviFileInfo info;
+  EXPECT_EQ(info.open(f.name(), nullptr), 1);
+}
+
+TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {
+  AviBuilder b;
+  b.add_chunks(b.add_audio({}), 3, 1000);
+  TestFile f(b.build().bytes);
+  auto original = std::make_unique<AviFileInfo>();
+  ASSERT_EQ(original->open(f.name(), nullptr), 0);
+  AviFileInfo copy(*original);
+  AviFileInfo assigned;
+  assigned = copy;
+  AviFileInfo& alias = assigned;
+  assigned = alias;
+  original.reset();
+  EXPECT_STREQ(copy.get_file_name(), f.name());
+  int n = 0;
+  EXPECT_NE(assigned.get_audio_info(n), nullptr);
+  EXPECT_EQ(n, 1);
+  // Reopening one copy leaves the others on the old result.
+  TestFile other(avitest::wave_file({}, std::string(400, '\0')));
+  ASSERT_EQ(copy.open(other.name(), nullptr), 0);
+  EXPECT_STREQ(assigned.get_file_name(), f.name());
+  EXPECT_STREQ(copy.get_file_name(), other.name());
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+#include "container/header_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "container/avi_container.h"
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "support/avi_builder.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::TestFile;
+using container::fourcc;
+using container::detail::stream_frame_rate;
+
+struct RateCase {
+  std::uint32_t rate, scale;
+  bool limit;
+  float want;
+};
+class FrameRateTest : public ::testing::TestWithParam<RateCase> {};
+TEST_P(FrameRateTest, SinglePrecisionQuotient) {
+  const RateCase& c = GetParam();
+  EXPECT_EQ(stream_frame_rate(c.rate, c.scale, c.limit), c.want);
+}
+INSTANTIATE_TEST_SUITE_P(Rates, FrameRateTest,
+                         ::testing::Values(RateCase{30000, 1001, true, 30000.0f / 1001.0f},
+                                           RateCase{120, 1, true, 60.0f},
+                                           RateCase{120, 1, false, 120.0f},
+                                           RateCase{25, 1, true, 25.0f},
+                                           RateCase{25, 0, true, 0.0f},
+                                           RateCase{0, 0, false, 0.0f}));
+
+// Opens a one-stream file whose video format is given, returns the container.
+struct VideoParse {
+  TestFile file;
+  AviContainer c{true};
+  explicit VideoParse(const avitest::VideoStream& v) : file(build(v)) {
+    opened = c.open(file.name());
+  }
+  static std::string build(const avitest::VideoStream& v) {
+    AviBuilder b;
+    b.add_frames(b.add_video(v), 2, 10);
+    return b.build().bytes;
+  }
+  int opened = 0;
+};
+
+TEST(VideoFormatParseTest, OddBitCountBecomes24) {
+  avitest::VideoStream v;
+  v.bit_count = 12;
+  VideoParse p(v);
+  ASSERT_EQ(p.opened, 1);
+  EXPECT_EQ(p.c.video_format()->biBitCount, 24);
+  EXPECT_EQ(p.c.full_format_flag(), 0u);
+  EXPECT_EQ(p.c.find_chunk_record(fourcc("strf"), 0), nullptr);
+}
+
+TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
+  for (int variant = 0; variant < 3; ++variant) {
+    avitest::VideoStream v;
+    if (variant == 0) v.bit_count = 8;
+    if (variant == 1) v.strf_extra = std::string(6, '\x01');
+    if (variant == 2) {
+      avitest::BitmapFields b;
+      b.bi_size = 44;
+      v.strf = avitest::bitmap_info(b);
+    }
+    VideoParse p(v);
+    ASSERT_EQ(p.opened, 1) << variant;
+    EXPECT_EQ(p.c.full_format_flag(), 1u) << variant;
+    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
+    ASSERT_NE(r, nullptr) << variant;
+    EXPECT_EQ(r->size, variant == 1 ? 46u : 40u);
+    EXPECT_EQ(p.c.video_format()->biSize, 40u);
+  }
+}
+
+TEST(VideoFormatParseTest, ShortFormatParsesOnFromItsEnd) {
+  avitest::VideoStream v;
+  v.strf = avitest::bitmap_info({}).substr(0, 12);  // Width and height only.
+  AviBuilder b;
+  const int vs = b.add_video(v);
+  b.add_audio({});
+  b.add_frames(vs, 2, 10).add_chunks(1, 2, 100);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_format()->biWidth, 4);
+  EXPECT_EQ(c.video_format()->biBitCount, 24);  // Missing, so 0, so 24.
+  EXPECT_EQ(c.audio_stream_count(), 1);         // The next stream list was still found.
+}
+
+struct DvCase {
+  std::uint32_t rate, scale;
+  unsigned code;
+  bool fifty;
+  std::int32_t height;
+  std::int32_t samples_per_10;
+  std::uint32_t sample_rate;
+  std::size_t offsets;
+  std::uint32_t channel2;
+};
+class DvType1ParseTest : public ::testing::TestWithParam<DvCase> {};
+
+TEST_P(DvType1ParseTest, SynthesisesPictureAndSoundLayout) {
+  const DvCase& c = GetParam();
+  AviBuilder b;
+  avitest::DvStream d;
+  d.rate = c.rate;
+  d.scale = c.scale;
+  d.sampling_code = c.code;
+  d.fifty_field = c.fifty;
+  b.add_frames(b.add_dv(d), 10, 16);
+  TestFile f(b.build().bytes);
+  AviContainer con(true);
+  ASSERT_EQ(con.open(f.name()), 1);
+  EXPECT_EQ(con.is_dv_type1(), 1);
+  EXPECT_EQ(con.video_format()->biWidth, 720);
+  EXPECT_EQ(con.video_format()->biHeight, c.height);
+  EXPECT_EQ(con.video_format()->biCompression, fourcc("dvsd"));
+  EXPECT_EQ(con.full_format_flag(), 1u);
+  EXPECT_NE(con.find_chunk_record(fourcc("strf"), 0), nullptr);
+  EXPECT_EQ(con.selected_audio_stream_number(), 1);  // One above the "iavs" stream.
+  EXPECT_EQ(con.audio_format()->nSamplesPerSec, c.sample_rate);
+  EXPECT_EQ(con.audio_format()->nChannels, 2);
+  EXPECT_EQ(con.dv_samples_per_10_frames(), c.samples_per_10);
+  EXPECT_EQ(con.dv_channel2_offset(), c.channel2);
+  ASSERT_EQ(con.dv_audio_offsets().size(), c.offsets);
+  EXPECT_EQ(con.dv_audio_offsets()[0], 488u);
+  // Every sample of both channels lands on its own even byte inside one DV frame.
+  const std::uint32_t frame_bytes = c.fifty ? 144000 : 120000;
+  std::set<std::uint32_t> seen;
+  for (std::uint32_t o : con.dv_audio_offsets()) {
+    EXPECT_EQ(o % 2, 0u);
+    EXPECT_LT(o + c.channel2 + 1, frame_bytes);
+    seen.insert(o);
+  }
+  EXPECT_EQ(seen.size(), c.offsets);
+  // Length from the stream header, not from any chunk: 10 frames.
+  EXPECT_DOUBLE_EQ(con.audio_length(), 10.0 * c.scale / c.rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, DvType1ParseTest,
+    ::testing::Values(DvCase{25, 1, 0, true, 576, 19200, 48000, 1944, 72000},
+                      DvCase{30000, 1001, 0, false, 480, 16016, 48000, 1620, 60000},
+                      DvCase{30000, 1001, 2, false, 480, 10677, 32000, 1620, 60000},
+                      DvCase{25, 1, 1, true, 576, 17640, 44100, 1944, 72000},
+                      DvCase{25, 1, 5, true, 576, 0, 0, 1944, 72000}));
+
+TEST(DvType1ParseTest, SecondOffsetFollowsTheShuffle) {
+  std::uint8_t dvinfo[container::detail::kDvInfoSize] = {};
+  dvinfo[18] = 0x20;
+  const auto layout = container::detail::dv_audio_layout(dvinfo);
+  // Sample 1 of the 50-field system: block 0, DIF block 3 of the sequence, sequence 2.
+  EXPECT_EQ(layout.offsets[1], 2u * (640 * 3 + 6000 * 2) + 488);
+  EXPECT_EQ(layout.offsets[54], 2u * (1 + 6000 * ((18 + 0) % 6)) + 488);
+}
+
+TEST(StreamListParseTest, IndxAfterStrhSetsFlagAndSendMarkFollowsIt) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 3, 10);
+  b.index(avitest::IndexKind::kOdml);
+  const auto avi = b.build();
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_NE(c.flags() & AVC_HAS_INDX, 0u);
+  const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
+  ASSERT_NE(indx, nullptr);
+  EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
+  const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
+  ASSERT_NE(send, nullptr);
+  EXPECT_EQ(send->position, indx->position + indx->size);
+}
+
+TEST(StreamListParseTest, SendMarkStepsBackOverTheHeaderInHand) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 3, 10);
+  const auto avi = b.build();
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.find_chunk_record(fourcc("send"), -1)->position, avi.layout.movi_list);
+}
+
+TEST(StreamListParseTest, FewerListsThanAnnouncedKeepsThoseFound) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 3, 10);
+  b.streams_in_main_header(0xFFFFFFFFu);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_stream_count(), 1);
+  EXPECT_EQ(c.frame_count(), 3u);
+}
+
+TEST(StreamListParseTest, FortyStreamsAllRecorded) {
+  AviBuilder b;
+  for (int i = 0; i < 40; ++i) b.add_video({});
+  b.add_frames(39, 2, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_stream_count(), 40);
+  ASSERT_EQ(c.select_video_stream(39), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc": hexadecimal with 40 streams.
+}
+
+TEST(StreamListParseTest, ListWithoutFormatKeepsTheNextChunk) {
+  avitest::VideoStream no_format;
+  no_format.write_strf = false;
+  avitest::AudioStream no_audio_format;
+  no_audio_format.write_strf = false;
+  AviBuilder b;
+  const int v = b.add_video(no_format);
+  b.add_audio(no_audio_format);
+  b.add_frames(v, 2, 10);
+  b.index(avitest::IndexKind::kOdml);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);  // Indexed through the "indx" right after the "strh".
+  EXPECT_EQ(c.video_format()->biWidth, 0);
+  EXPECT_NE(c.find_chunk_record(fourcc("indx"), 0), nullptr);
+  EXPECT_EQ(c.frame_count(), 2u);
+  EXPECT_EQ(c.audio_stream_count(), 1);  // The next list was not lost either.
+  EXPECT_EQ(c.audio_format()->wFormatTag, 0);
+}
+
+TEST(StreamListParseTest, OtherStreamTypesAddNoRecord) {
+  AviBuilder b;
+  b.add_stream("txts", "hello");
+  b.add_frames(b.add_video({}), 2, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_stream_count(), 1);
+  EXPECT_EQ(c.audio_stream_count(), 0);
+  EXPECT_EQ(c.selected_video_stream_number(), 1);
+}
+
+TEST(StreamListParseTest, EmptyStreamHeaderOrShortMainHeaderFails) {
+  for (int variant = 0; variant < 2; ++variant) {
+    AviBuilder b;
+    b.add_frames(b.add_video({}), 2, 10);
+    auto avi = b.build();
+    if (variant == 0) avitest::patch_u32(avi.bytes, avi.layout.strh_data[0] - 4, 0);
+    if (variant == 1) avitest::patch_u32(avi.bytes, avi.layout.avih_data - 4, 52);
+    TestFile f(avi.bytes);
+    AviContainer c(true);
+    EXPECT_EQ(c.open(f.name()), 0) << variant;
+    EXPECT_EQ(c.flags(), 0u);
+  }
+}
+
+TEST(WaveParseTest, SkipsUnknownChunksBeforeData) {
+  avitest::WaveFields w;
+  w.sample_rate = 8000;
+  w.channels = 1;
+  std::string between;
+  avitest::put_fourcc(between, "fact");
+  avitest::put_u32(between, 3);
+  between += std::string("abc") + '\0';
+  TestFile f(avitest::wave_file(w, std::string(16000, '\0'), between));
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_NE(c.flags() & AVC_WAVE, 0u);
+  EXPECT_EQ(c.audio_stream_count(), 1);
+  EXPECT_DOUBLE_EQ(c.audio_length(), 1.0);
+  const ChunkRecord& data = c.chunk_records().front();
+  EXPECT_EQ(data.fourcc, fourcc("WAVE"));
+  EXPECT_EQ(data.size, 16000u);
+  EXPECT_EQ(c.video_stream_count(), 0);
+}
+
+TEST(WaveParseTest, ListBeforeDataFails) {
+  std::string between;
+  avitest::put_fourcc(between, "LIST");
+  avitest::put_u32(between, 4);
+  avitest::put_fourcc(between, "INFO");
+  TestFile f(avitest::wave_file({}, std::string(400, '\0'), between));
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f.name()), 0);
+}
+
+TEST(WaveParseTest, ZeroByteRateGivesZeroLength) {
+  avitest::WaveFields w;
+  w.avg_bytes = 0;
+  w.block_align = 0;
+  w.bits = 0;
+  TestFile f(avitest::wave_file(w, std::string(100, '\0')));
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.audio_length(), 0.0);
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// Damaged and hostile files: every one must give a clean result, release every handle and
+// codec, and leave the accessors answering.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "container/avi_container.h"
+#include "container/avi_file_info.h"
+#include "container_peek.h"
+#include "platform/files.h"
+#include "platform/vfw.h"
+#include "support/avi_builder.h"
+#include "support/test_paths.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::IndexKind;
+using avitest::TestFile;
+
+void exercise(const std::string& bytes) {
+  TestFile f(bytes);
+  {
+    AviFileInfo info;
+    std::uint32_t status[2] = {0, 0};
+    const int r = info.open(f.name(), status);
+    EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
+    int n = 0;
+    info.get_video_info(n);
+    info.get_audio_info(n);
+    EXPECT_GE(info.get_length(), 0.0);
+    info.get_type_name();
+    info.get_bit_rate();
+  }
+  {
+    AviContainer c(true);
+    if (c.open(f.name()) == 1) {
+      std::uint32_t numbers[32];
+      const int nv = c.video_stream_numbers(numbers, 32);
+      for (int i = 0; i < nv; ++i) {
+        c.select_video_stream(static_cast<int>(numbers[i]));
+        VideoInfo v;
+        c.describe_video_stream(v);
+        c.video_type_name();
+        if (const ChunkIndex* index = c.video_index()) {
+          EXPECT_LE(index->entries.size(), c.file_size());
+          EXPECT_LE(index->key_frames.size(), index->entries.size());
+        }
+      }
+      const int na = c.audio_stream_numbers(numbers, 32);
+      for (int i = 0; i < na; ++i) {
+        c.select_audio_stream(static_cast<int>(numbers[i]));
+        AudioInfo a;
+        c.describe_audio_stream(a);
+        c.audio_type_name();
+      }
+      c.file_type_name();
+    }
+  }
+  EXPECT_EQ(platform::open_file_handles(), 0);
+  EXPECT_EQ(platform::ic_open_instances(), 0);
+}
+
+avitest::BuiltAvi sample(IndexKind kind) {
+  AviBuilder b;
+  avitest::VideoStream v;
+  v.bit_count = 8;
+  v.strf_extra = std::string(1024, '\x7f');
+  const int vs = b.add_video(v);
+  const int as = b.add_audio({});
+  b.add_dv({});
+  for (int i = 0; i < 6; ++i) b.add_chunk(vs, 7 + static_cast<std::uint32_t>(i), i % 3 == 0);
+  b.add_chunk(as, 33).add_chunk(2, 12);
+  b.index(kind).chunks_per_segment(4).entries_per_ix(2);
+  return b.build();
+}
+
+TEST(HostileInputTest, EveryTruncationIsClean) {
+  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdmlAndIdx1}) {
+    const std::string full = sample(kind).bytes;
+    for (std::size_t n = 0; n < full.size(); n += (n < 2400 ? 1 : 7)) {
+      exercise(full.substr(0, n));
+    }
+  }
+  const std::string wave = avitest::wave_file({}, std::string(64, '\x11'));
+  for (std::size_t n = 0; n <= wave.size(); ++n) exercise(wave.substr(0, n));
+}
+
+TEST(HostileInputTest, ZeroAndHugeSizesEverywhere) {
+  const auto avi = sample(IndexKind::kOdmlAndIdx1);
+  const auto& l = avi.layout;
+  std::vector<std::uint64_t> size_fields = {4, 16, l.avih_data - 4, l.movi_list + 4,
+                                            l.idx1_header + 4};
+  for (auto p : l.strh_data) size_fields.push_back(p - 4);
+  for (auto p : l.strf_data)
+    if (p != 0) size_fields.push_back(p - 4);
+  for (auto p : l.indx_data)
+    if (p != 0) size_fields.push_back(p - 4);
+  for (auto p : l.ix_headers) size_fields.push_back(p + 4);
+  for (std::uint64_t at : size_fields) {
+    for (std::uint32_t value : {0u, 1u, 3u, 0x7FFFFFFFu, 0xFFFFFFF7u, 0xFFFFFFFFu}) {
+      std::string bytes = avi.bytes;
+      avitest::patch_u32(bytes, at, value);
+      exercise(bytes);
+    }
+  }
+}
+
+TEST(HostileInputTest, IndexFieldsOutOfRange) {
+  const auto avi = sample(IndexKind::kOdml);
+  for (std::uint64_t indx : avi.layout.indx_data) {
+    if (indx == 0) continue;
+    for (std::uint64_t off : {4u, 24u, 32u}) {
+      for (std::uint64_t value :
+           {std::uint64_t{0}, indx - 8, indx, ~std::uint64_t{0}, std::uint64_t{1} << 62}) {
+        std::string bytes = avi.bytes;
+        avitest::patch_u64(bytes, indx + off, value);
+        exercise(bytes);
+      }
+    }
+  }
+  for (std::uint64_t ix : avi.layout.ix_headers) {
+    for (std::uint64_t off : {8u, 12u, 16u, 20u, 32u, 36u}) {
+      std::string bytes = avi.bytes;
+      avitest::patch_u64(bytes, ix + off, ~std::uint64_t{0});
+      exercise(bytes);
+    }
+  }
+}
+
+TEST(HostileInputTest, GarbageAndBitFlips) {
+  std::mt19937 rng(20240601);
+  for (int i = 0; i < 200; ++i) {
+    std::string junk(rng() % 600, '\0');
+    for (char& ch : junk) ch = static_cast<char>(rng());
+    if (i % 2 == 0 && junk.size() >= 12) junk.replace(0, 12, std::string("RIFF\0\0\0\0AVI ", 12));
+    exercise(junk);
+  }
+  const std::string base = sample(IndexKind::kOdmlAndIdx1).bytes;
+  for (int i = 0; i < 1500; ++i) {
+    std::string bytes = base;
+    for (int k = 0; k < 1 + i % 4; ++k) {
+      bytes[rng() % bytes.size()] ^= static_cast<char>(1u << (rng() % 8));
+    }
+    exercise(bytes);
+  }
+}
+
+// Files the fuzzer found, kept in tests/data and listed in its README.
+class FuzzRegressionTest : public ::testing::TestWithParam<const char*> {};
+TEST_P(FuzzRegressionTest, ProbesCleanly) {
+  const std::string bytes = avitest::read_file(avitest::data_path(GetParam()));
+  ASSERT_FALSE(bytes.empty());
+  exercise(bytes);
+}
+INSTANTIATE_TEST_SUITE_P(Found, FuzzRegressionTest,
+                         ::testing::Values("idx1_negative_stream_without_audio.avi"));
+
+TEST(HostileInputTest, Idx1StreamMinusOneWithoutAudio) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  b.add_chunk(v, 10).add_chunk(v, 10, true, {}, "0/dc").add_chunk(v, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 2u);
+  ASSERT_NE(c.audio_index(), nullptr);
+  EXPECT_TRUE(c.audio_index()->entries.empty());
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+#include "container/index_loader.h"
+
+#include <gtest/gtest.h>
+
+#include "container/avi_container.h"
+#include "container/chunk_index.h"
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "support/avi_builder.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::IndexKind;
+using avitest::TestFile;
+using container::fourcc;
+
+struct CkidCase {
+  const char* ckid;
+  std::uint32_t streams;
+  std::int64_t want;
+};
+class Idx1StreamNumberTest : public ::testing::TestWithParam<CkidCase> {};
+TEST_P(Idx1StreamNumberTest, DecimalDigitBelowSixStreamsElseHex) {
+  const CkidCase& c = GetParam();
+  EXPECT_EQ(container::detail::idx1_stream_number(avitest::fourcc_value(c.ckid), c.streams),
+            c.want);
+}
+INSTANTIATE_TEST_SUITE_P(Ckids, Idx1StreamNumberTest,
+                         ::testing::Values(CkidCase{"01wb", 2, 1}, CkidCase{"00dc", 2, 0},
+                                           CkidCase{"0Bdc", 12, 11}, CkidCase{"10dc", 12, 16},
+                                           CkidCase{"0bdc", 12, 0}, CkidCase{"ZZdc", 12, 0},
+                                           CkidCase{"0/dc", 2, -1}, CkidCase{"rec ", 2, 53}));
+
+class ChunkIndexTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ChunkIndexTest, KeyFrameDistanceStoredOrCounted) {
+  auto distance = [](std::vector<int> keys, int entries) {
+    ChunkIndex index;
+    index.figures_only = GetParam();
+    for (int i = 0; i < entries; ++i) {
+      bool key = false;
+      for (int k : keys) key = key || k == i;
+      index.append(static_cast<std::uint64_t>(i) * 100, 10, key ? 0x10 : 0);
+    }
+    return index.key_frame_distance();
+  };
+  EXPECT_EQ(distance({0, 1, 2, 3}, 4), 1u);
+  EXPECT_EQ(distance({0, 12, 24, 30}, 36), 12u);
+  EXPECT_EQ(distance({}, 5), 0u);
+  EXPECT_EQ(distance({3}, 5), 0u);
+  EXPECT_EQ(distance({2, 3, 9}, 12), 6u);
+}
+INSTANTIATE_TEST_SUITE_P(Modes, ChunkIndexTest, ::testing::Bool());
+
+// The probe counts where players store; both must end with the same stream figures.
+TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
+  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdmlAndIdx1, IndexKind::kOdml}) {
+    AviBuilder b;
+    avitest::VideoStream vs;
+    vs.length = 7;
+    const int v = b.add_video(vs);
+    avitest::AudioStream as = {};
+    as.tag = 0x55;
+    as.block_align = 1152;
+    as.avg_bytes = 16000;
+    as.bits = 0;
+    const int a = b.add_audio(as);
+    for (std::uint32_t i = 0; i < 40; ++i) {
+      b.add_chunk(v, 100 + i * 3, i % 7 == 0 || i == 30).add_chunk(a, i % 5 == 0 ? 1152 : 417);
+    }
+    b.index(kind).chunks_per_segment(30).entries_per_ix(9);
+    TestFile f(b.build().bytes);
+    AviContainer probe(false), player(true);
+    ASSERT_EQ(probe.open(f.name()), 1);
+    ASSERT_EQ(player.open(f.name()), 1);
+    EXPECT_EQ(probe.frame_count(), player.frame_count());
+    EXPECT_EQ(probe.video_bit_rate(), player.video_bit_rate());
+    EXPECT_EQ(probe.largest_video_chunk(), player.largest_video_chunk());
+    EXPECT_EQ(probe.has_inter_frames(), player.has_inter_frames());
+    EXPECT_EQ(probe.audio_length(), player.audio_length());
+    EXPECT_EQ(probe.short_chunk_flag(), player.short_chunk_flag());
+    EXPECT_EQ(player.largest_video_chunk(), 100u + 39 * 3);
+  }
+}
+
+TEST(Idx1LoadTest, RelativeAndAbsoluteOffsetsGiveTheSamePositions) {
+  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kIdx1Absolute}) {
+    AviBuilder b;
+    const int v = b.add_video({});
+    const int a = b.add_audio({});
+    for (std::uint32_t i = 0; i < 5; ++i) b.add_chunk(v, 24 + i).add_chunk(a, 101 + i);
+    b.index(kind);
+    const auto avi = b.build();
+    TestFile f(avi.bytes);
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1);
+    ASSERT_EQ(c.video_index()->entries.size(), 5u);
+    ASSERT_EQ(c.audio_index()->entries.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+      EXPECT_EQ(c.video_index()->entries[i].position, avi.layout.data_positions[0][i]);
+      EXPECT_EQ(c.video_index()->entries[i].size, 24 + i);
+      EXPECT_EQ(c.audio_index()->entries[i].position, avi.layout.data_positions[1][i]);
+    }
+    EXPECT_EQ(c.audio_index()->total_bytes, 101u + 102 + 103 + 104 + 105);
+    EXPECT_EQ(c.video_index()->largest_chunk, 28u);
+  }
+}
+
+TEST(Idx1LoadTest, FiguresOfTheSelectedStreams) {
+  AviBuilder b;
+  avitest::VideoStream vs;
+  vs.handler = "FMP4";
+  vs.compression = "FMP4";
+  const int v = b.add_video(vs);
+  avitest::AudioStream as;
+  as.sample_rate = 8000;
+  as.channels = 1;
+  const int a = b.add_audio(as);
+  for (int i = 0; i < 50; ++i) {
+    b.add_chunk(v, 1000 + static_cast<std::uint32_t>(i), i % 10 == 0).add_chunk(a, 640);
+  }
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  const double bytes = 50 * 1000 + 49 * 50 / 2.0;
+  EXPECT_FLOAT_EQ(c.video_bit_rate(), static_cast<float>(bytes * 8 / 2000.0));  // 50 at 25/s
+  EXPECT_EQ(c.largest_video_chunk(), 1049u);
+  EXPECT_EQ(c.has_inter_frames(), 1);
+  EXPECT_DOUBLE_EQ(c.audio_length(), 50 * 640 / 16000.0);
+  EXPECT_EQ(c.short_chunk_flag(), 0u);
+  EXPECT_EQ(c.video_index(), nullptr);  // Probe containers keep only the figures.
+}
+
+TEST(Idx1LoadTest, ShortChunkFlagFromChunksBelowBlockAlign) {
+  for (std::uint16_t align : {std::uint16_t{1152}, std::uint16_t{4}}) {
+    AviBuilder b;
+    avitest::AudioStream as;
+    as.tag = 0x55;
+    as.block_align = align;
+    as.avg_bytes = 16000;
+    as.bits = 0;
+    const int a = b.add_audio(as);
+    b.add_chunks(a, 3, align == 4 ? 19200 : 417);
+    TestFile f(b.build().bytes);
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_EQ(c.short_chunk_flag(), align == 1152 ? 1u : 0u);
+  }
+}
+
+TEST(Idx1LoadTest, MissingIndexOrMoviFailsTheOpen) {
+  AviBuilder no_index;
+  no_index.add_frames(no_index.add_video({}), 2, 10);
+  no_index.index(IndexKind::kNone);
+  TestFile f1(no_index.build().bytes);
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f1.name()), 0);
+
+  avitest::RiffWriter w;
+  const auto riff = w.begin_list("RIFF", "AVI ");
+  const auto hdrl = w.begin_list("LIST", "hdrl");
+  w.chunk("avih", std::string(56, '\0'));
+  w.end(hdrl);
+  w.chunk("idx1", std::string(16, '\0'));
+  w.end(riff);
+  TestFile f2(w.str());
+  EXPECT_EQ(c.open(f2.name()), 0);
+}
+
+TEST(Idx1LoadTest, InfoListSkippedOtherListsEntered) {
+  avitest::RiffWriter info;
+  const auto list = info.begin_list("LIST", "INFO");
+  info.chunk("ISFT", "avikit");
+  info.end(list);
+  avitest::RiffWriter rec;
+  const auto outer = rec.begin_list("LIST", "wrap");
+  rec.chunk("JUNK", "xyz");
+  rec.end(outer);
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 4, 10);
+  b.before_movi(info.str() + rec.str());
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.frame_count(), 4u);
+  EXPECT_EQ(c.video_index()->entries.size(), 4u);
+}
+
+TEST(Idx1LoadTest, EntriesOfUnknownStreamsIgnored) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  b.add_chunk(v, 10).add_chunk(v, 10, true, {}, "07dc").add_chunk(v, 10, true, {}, "JUNK");
+  b.add_chunk(v, 12);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  ASSERT_EQ(c.video_index()->entries.size(), 2u);
+  EXPECT_EQ(c.video_index()->entries[1].size, 12u);
+}
+
+TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  const int a1 = b.add_audio({});
+  const int a2 = b.add_audio({});
+  for (int i = 0; i < 3; ++i) b.add_chunk(v, 10).add_chunk(a1, 100).add_chunk(a2, 200);
+  b.add_chunk(a2, 200);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.selected_video_stream_number(), 0);
+  EXPECT_EQ(c.selected_audio_stream_number(), 1);
+  EXPECT_EQ(c.audio_index()->entries.size(), 3u);
+  ASSERT_EQ(c.select_audio_stream(2), 1);
+  EXPECT_EQ(c.audio_index()->entries.size(), 4u);
+  EXPECT_EQ(c.audio_index()->total_bytes, 800u);
+  EXPECT_EQ(c.video_index()->entries.size(), 3u);
+  EXPECT_EQ(c.select_audio_stream(0), 0);
+  EXPECT_EQ(c.selected_audio_stream_number(), 2);
+  // One "movi" record however often the index is rebuilt.
+  int movi = 0;
+  for (const ChunkRecord& r : c.chunk_records()) movi += r.fourcc == fourcc("movi") ? 1 : 0;
+  EXPECT_EQ(movi, 1);
+}
+
+TEST(Idx1LoadTest, DvType1KeepsItsStreamHeaderLength) {
+  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdml}) {
+    AviBuilder b;
+    avitest::DvStream d;
+    d.length = 50;  // 2 seconds, whatever the chunks say
+    b.add_frames(b.add_dv(d), 10, 16);
+    b.index(kind);
+    TestFile f(b.build().bytes);
+    AviContainer c(false);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_DOUBLE_EQ(c.audio_length(), 2.0);
+    EXPECT_EQ(c.frame_count(), kind == IndexKind::kOdml ? 10u : 50u);
+  }
+}
+
+TEST(Idx1LoadTest, IndexPointingPastTheEndIsKeptButHarmless) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  b.add_frames(v, 3, 10);
+  b.index(IndexKind::kIdx1Absolute);
+  auto avi = b.build();
+  // Entry 1's offset far beyond the end of the file.
+  avitest::patch_u32(avi.bytes, avi.layout.idx1_header + 8 + 16 + 8, 0xFFFFFF00u);
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  ASSERT_EQ(c.video_index()->entries.size(), 3u);
+  EXPECT_EQ(c.video_index()->entries[1].position, 0xFFFFFF08u);
+  char buf[10];
+  EXPECT_EQ(c.read_at(c.video_index()->entries[1].position, buf, 10), 0u);
+}
+
+TEST(Idx1LoadTest, IndexLongerThanTheFileReadsWhatIsThere) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 3, 10);
+  auto avi = b.build();
+  avitest::patch_u32(avi.bytes, avi.layout.idx1_header + 4, 0xFFFFFFF0u);
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 3u);
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+#include "container/odml_index.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "container/avi_container.h"
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "support/avi_builder.h"
+#include "support/test_paths.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::IndexKind;
+using avitest::TestFile;
+using container::fourcc;
+
+void expect_positions(const ChunkIndex& index, const std::vector<std::uint64_t>& want) {
+  ASSERT_EQ(index.entries.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(index.entries[i].position, want[i]) << "entry " << i;
+  }
+}
+
+TEST(OdmlIndexTest, SegmentsAndStandardIndexesInOrder) {
+  AviBuilder b;
+  avitest::VideoStream vs;
+  vs.length = 8;  // Counts the first RIFF segment only, as OpenDML writers do.
+  const int v = b.add_video(vs);
+  const int a = b.add_audio({});
+  for (int i = 0; i < 30; ++i) b.add_chunk(v, 20, i % 5 == 0).add_chunk(a, 400);
+  b.index(IndexKind::kOdmlAndIdx1).chunks_per_segment(16).entries_per_ix(3);
+  const auto avi = b.build();
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.frame_count(), 30u);  // Corrected from the index.
+  expect_positions(*c.video_index(), avi.layout.data_positions[0]);
+  expect_positions(*c.audio_index(), avi.layout.data_positions[1]);
+  EXPECT_EQ(c.video_index()->key_frames, (std::vector<std::uint32_t>{0, 5, 10, 15, 20, 25}));
+  EXPECT_EQ(c.video_index()->entries[0].key, 1u);
+  EXPECT_EQ(c.video_index()->entries[1].key, 0u);
+  EXPECT_EQ(c.video_index()->entries[1].size, 20u);  // Bit 31 is the flag, not the size.
+  EXPECT_EQ(c.has_inter_frames(), 1);
+  EXPECT_DOUBLE_EQ(c.audio_length(), 30 * 400 / 176400.0);
+}
+
+TEST(OdmlIndexTest, ThreeAndSixLongEntries) {
+  for (std::uint16_t longs : {std::uint16_t{3}, std::uint16_t{6}}) {
+    AviBuilder b;
+    const int v = b.add_video({});
+    b.add_frames(v, 7, 30, 3);
+    b.index(IndexKind::kOdml).ix_longs_per_entry(longs).entries_per_ix(4);
+    const auto avi = b.build();
+    TestFile f(avi.bytes);
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1) << longs;
+    expect_positions(*c.video_index(), avi.layout.data_positions[0]);
+    // Six-long entries carry no key flag: every chunk counts as a key frame.
+    EXPECT_EQ(c.video_index()->key_frames.size(), longs == 6 ? 7u : 3u);
+    EXPECT_EQ(c.has_inter_frames(), longs == 6 ? 0 : 1);
+  }
+}
+
+TEST(OdmlIndexTest, PositionsBeyondFourGigabytes) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  b.add_frames(v, 40, 16, 4);
+  b.index(IndexKind::kOdml).chunks_per_segment(20).entries_per_ix(8);
+  b.gap_after_first_segment(std::uint64_t{5} << 30);  // Sparse: no disk for the gap.
+  const std::string path = avitest::temp_path("odml_over_4gb.avi");
+  const auto layout = b.write_file(path);
+  ASSERT_TRUE(layout.has_value());
+  ASSERT_GT(layout->data_positions[0].back(), std::uint64_t{1} << 32);
+  {
+    AviContainer c(true);
+    ASSERT_EQ(c.open(path.c_str()), 1);
+    EXPECT_GT(c.file_size(), std::uint64_t{5} << 30);
+    expect_positions(*c.video_index(), layout->data_positions[0]);
+    // The chunk header really sits 8 bytes before the last entry's data.
+    char id[4] = {};
+    ASSERT_EQ(c.read_at(c.video_index()->entries.back().position - 8, id, 4), 4u);
+    EXPECT_EQ(std::string(id, 4), "00db");
+  }
+  std::remove(path.c_str());
+}
+
+// A hand-made file: one video stream whose "indx" is given, with `chunks` data chunks of 2
+// bytes in "movi" followed by one ix00 over all of them.
+struct HandMade {
+  std::string bytes;
+  std::uint64_t indx_data = 0;
+  std::uint64_t ix_header = 0;
+  std::uint32_t ix_size = 0;
+};
+
+HandMade hand_made(std::uint32_t chunks, std::uint32_t super_entries) {
+  avitest::RiffWriter w;
+  HandMade out;
+  const auto riff = w.begin_list("RIFF", "AVI ");
+  const auto hdrl = w.begin_list("LIST", "hdrl");
+  std::string avih(56, '\0');
+  avitest::patch_u32(avih, 24, 1);
+  w.chunk("avih", avih);
+  const auto strl = w.begin_list("LIST", "strl");
+  avitest::StreamHeaderFields sh;
+  sh.length = chunks;
+  w.chunk("strh", avitest::stream_header(sh));
+  w.chunk("strf", avitest::bitmap_info({}));
+  std::vector<avitest::SuperIndexEntry> placeholders(super_entries);
+  out.indx_data = w.chunk("indx", avitest::odml_super_index("00db", placeholders)) + 8;
+  w.end(strl);
+  w.end(hdrl);
+  const auto movi = w.begin_list("LIST", "movi");
+  std::vector<avitest::StandardIndexEntry> entries;
+  for (std::uint32_t i = 0; i < chunks; ++i) {
+    const std::uint64_t at = w.chunk("00db", "ab");
+    entries.push_back({static_cast<std::uint32_t>(at + 8 - (movi + 8)), 2, true});
+  }
+  const std::string ix = avitest::odml_standard_index("00db", movi + 8, entries);
+  out.ix_header = w.chunk("ix00", ix);
+  out.ix_size = static_cast<std::uint32_t>(ix.size() + 8);
+  w.end(movi);
+  w.end(riff);
+  out.bytes = w.str();
+  for (std::uint32_t i = 0; i < super_entries; ++i) {
+    avitest::patch_u64(out.bytes, out.indx_data + 24 + 16 * i, out.ix_header);
+    avitest::patch_u32(out.bytes, out.indx_data + 24 + 16 * i + 8, out.ix_size);
+  }
+  return out;
+}
+
+TEST(OdmlIndexTest, HandMadeFileIndexes) {
+  const HandMade m = hand_made(10, 1);
+  TestFile f(m.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 10u);
+}
+
+TEST(OdmlIndexTest, SuperIndexPointingAtItselfEnds) {
+  HandMade m = hand_made(10, 2);
+  avitest::patch_u64(m.bytes, m.indx_data + 24, m.indx_data - 8);
+  TestFile f(m.bytes);
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f.name()), 0);  // The only stream's index cannot be read.
+  EXPECT_EQ(c.flags(), 0u);
+}
+
+TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  const int a = b.add_audio({});
+  for (int i = 0; i < 12; ++i) b.add_chunk(v, 10).add_chunk(a, 40);
+  b.index(IndexKind::kOdml).entries_per_ix(4);
+  auto avi = b.build();
+  // The video super index's second entry points back at the super index itself.
+  avitest::patch_u64(avi.bytes, avi.layout.indx_data[0] + 24 + 16, avi.layout.indx_data[0] - 8);
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);  // The audio stream still indexes.
+  EXPECT_EQ(c.video_index()->entries.size(), 4u);
+  EXPECT_EQ(c.frame_count(), 4u);
+  EXPECT_EQ(c.audio_index()->entries.size(), 12u);
+}
+
+TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {
+  // Every one of 5000 super index entries names the same 1000-entry standard index: reading
+  // them all would cost 5000 times the file. The walk stops once it has read a file's worth.
+  const HandMade m = hand_made(1000, 5000);
+  TestFile f(m.bytes);
+  avitest::ContainerPeek c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  const std::size_t n = c.video_index()->entries.size();
+  EXPECT_GE(n, 1000u);
+  EXPECT_LE(n, m.bytes.size() / 8);
+  EXPECT_EQ(c.frame_count(), n);
+}
+
+struct BadHeaderCase {
+  const char* name;
+  std::uint64_t offset;  // from the start of the indx data
+  std::uint32_t value;
+  bool super;  // patch the super index (else the standard index)
+};
+class OdmlBadHeaderTest : public ::testing::TestWithParam<BadHeaderCase> {};
+
+TEST_P(OdmlBadHeaderTest, RejectedCleanly) {
+  const BadHeaderCase& p = GetParam();
+  HandMade m = hand_made(10, 1);
+  const std::uint64_t base = p.super ? m.indx_data : m.ix_header + 8;
+  avitest::patch_u32(m.bytes, base + p.offset, p.value);
+  TestFile f(m.bytes);
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f.name()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, OdmlBadHeaderTest,
+                         ::testing::Values(BadHeaderCase{"SuperLongsPerEntry", 0, 0x00000005, true},
+                                           BadHeaderCase{"SuperTypeTwo", 0, 0x02000004, true},
+                                           BadHeaderCase{"SuperEmpty", 4, 0, true},
+                                           BadHeaderCase{"SuperNegativeCount", 4, 0x80000000u,
+                                                         true},
+                                           BadHeaderCase{"StandardLongsFour", 0, 0x01000004, false},
+                                           BadHeaderCase{"StandardEmpty", 4, 0, false},
+                                           BadHeaderCase{"StandardIsSuper", 0, 0x00000004, false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(OdmlIndexTest, HugeCountReadsOnlyTheChunk) {
+  HandMade m = hand_made(10, 1);
+  avitest::patch_u32(m.bytes, m.ix_header + 8 + 4, 0x7FFFFFFF);
+  TestFile f(m.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 10u);
+}
+
+TEST(OdmlIndexTest, StandardIndexOfUnknownStreamAddsNothing) {
+  HandMade m = hand_made(10, 1);
+  avitest::patch_u32(m.bytes, m.ix_header + 8 + 8, avitest::fourcc_value("07db"));
+  TestFile f(m.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.video_index()->entries.size(), 0u);
+  EXPECT_EQ(c.frame_count(), 0u);
+}
+
+TEST(OdmlIndexTest, ReadOdmlIndexWithoutTargetFails) {
+  const HandMade m = hand_made(4, 1);
+  TestFile f(m.bytes);
+  avitest::ContainerPeek c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.read_odml_index(m.indx_data, 40, nullptr), 0);
+  ChunkIndex target;
+  EXPECT_EQ(c.read_odml_index(m.ix_header + 8, m.ix_size - 8, &target), 1);
+  EXPECT_EQ(target.entries.size(), 4u);
+  EXPECT_EQ(c.read_odml_index(std::uint64_t{1} << 40, 100, &target), 0);
+}
+
+}  // namespace

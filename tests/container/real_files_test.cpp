@@ -1,0 +1,166 @@
+// Files written by ffmpeg (tests/data, scripts/make-test-data.sh), checked against what
+// ffprobe reads from the same bytes.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "container/avi_container.h"
+#include "container/avi_file_info.h"
+#include "container/fourccs.h"
+#include "fake_codecs.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+
+namespace {
+
+using avitest::data_path;
+using avitest::FakeCodecs;
+using container::fourcc;
+
+// ffprobe's packet count of one stream (-count_packets reads the whole file).
+int ffprobe_packets(const std::string& path, int stream) {
+  const std::string out = avitest::run_command(
+      "ffprobe -v error -count_packets -select_streams " + std::to_string(stream) +
+      " -show_entries stream=nb_read_packets -of csv=p=0 '" + path + "'");
+  return out.empty() ? -1 : std::stoi(out);
+}
+
+TEST(RealFilesTest, Mpeg4WithPcm) {
+  const std::string path = data_path("mpeg4_pcm.avi");
+  AviContainer c(true);
+  ASSERT_EQ(c.open(path.c_str()), 1);
+  EXPECT_EQ(c.frame_count(), 12u);
+  EXPECT_EQ(c.video_format()->biWidth, 64);
+  EXPECT_EQ(c.video_format()->biHeight, 48);
+  EXPECT_EQ(c.frame_rate(), 25.0f);
+  EXPECT_EQ(c.video_handler_fourcc(), fourcc("FMP4"));
+  EXPECT_EQ(c.video_index()->key_frames, (std::vector<std::uint32_t>{0, 6}));
+  EXPECT_EQ(c.has_inter_frames(), 1);
+  EXPECT_DOUBLE_EQ(c.audio_length(), 0.48);
+  EXPECT_EQ(c.flags() & AVC_HAS_INDX, 0u);  // ffmpeg writes OpenDML indexes past 1 GB only.
+  if (avitest::have_tool("ffprobe")) {
+    EXPECT_EQ(static_cast<int>(c.video_index()->entries.size()), ffprobe_packets(path, 0));
+  }
+
+  FakeCodecs codecs;
+  codecs.add("fmp4", u"MPEG-4 part 2");
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  ASSERT_EQ(info.open(path.c_str(), status), 0);
+  EXPECT_EQ(status[0], 0u);
+  int nv = 0, na = 0;
+  const VideoInfo* v = info.get_video_info(nv);
+  const AudioInfo* a = info.get_audio_info(na);
+  ASSERT_EQ(nv, 1);
+  ASSERT_EQ(na, 1);
+  EXPECT_EQ(v[0].width, 64);
+  EXPECT_DOUBLE_EQ(v[0].length, 0.48);
+  EXPECT_EQ(a[0].sample_rate, 22050);
+  EXPECT_EQ(a[0].channels, 1);
+  EXPECT_EQ(a[0].stream, 1);
+}
+
+TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
+  const std::string path = data_path("mjpeg_mp3.avi");
+  AviContainer c(true);
+  ASSERT_EQ(c.open(path.c_str()), 1);
+  // Every JPEG frame is a key frame, but ffmpeg indexed a dropped frame as an empty chunk
+  // without the key flag, so the stream counts as having inter frames.
+  const ChunkIndex* index = c.video_index();
+  ASSERT_EQ(index->entries.size(), 6u);
+  EXPECT_EQ(index->key_frames.size(), 5u);
+  for (std::size_t i = 0; i < index->entries.size(); ++i) {
+    EXPECT_EQ(index->entries[i].key == 0, index->entries[i].size == 0) << i;
+  }
+  EXPECT_EQ(c.has_inter_frames(), 1);
+  EXPECT_EQ(c.audio_format()->wFormatTag, 0x55);
+  EXPECT_EQ(c.audio_format()->nBlockAlign, 1152);
+  EXPECT_EQ(c.short_chunk_flag(), 1u);  // 104-byte chunks against a 1152 block.
+  EXPECT_STREQ(c.audio_type_name(), "MPEG Layer-3");
+  if (avitest::have_tool("ffprobe")) {
+    EXPECT_EQ(static_cast<int>(c.audio_index()->entries.size()), ffprobe_packets(path, 1));
+  }
+  FakeCodecs codecs;
+  codecs.add("mjpg", u"Motion JPEG");
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  ASSERT_EQ(info.open(path.c_str(), status), 0);
+  EXPECT_EQ(status[0], 13u);
+  EXPECT_EQ(status[1], 0x55u);
+}
+
+TEST(RealFilesTest, Mpeg4WithAc3) {
+  const std::string path = data_path("mpeg4_ac3.avi");
+  AviContainer c(false);
+  ASSERT_EQ(c.open(path.c_str()), 1);
+  EXPECT_STREQ(c.audio_type_name(), "Dolby AC-3");
+  EXPECT_EQ(c.audio_format()->nChannels, 2);
+  EXPECT_EQ(c.short_chunk_flag(), 1u);  // ffmpeg's nBlockAlign is 3840, its chunks 384 bytes.
+  EXPECT_NEAR(c.audio_length(), 0.416, 0.05);
+}
+
+TEST(RealFilesTest, DvType2) {
+  const std::string path = avitest::temp_path("dv_type2.avi");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << avitest::gunzip_file(data_path("dv_type2.avi.gz"));
+  }
+  FakeCodecs no_codecs;
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  ASSERT_EQ(info.open(path.c_str(), status), 0);
+  EXPECT_EQ(status[0], 0u);
+  EXPECT_STREQ(info.get_type_name(), "Microsoft DV-Type 2");
+  int nv = 0, na = 0;
+  const VideoInfo* v = info.get_video_info(nv);
+  const AudioInfo* a = info.get_audio_info(na);
+  ASSERT_EQ(nv, 1);
+  ASSERT_EQ(na, 1);
+  EXPECT_STREQ(info.get_video_type_name()[0], "DV Video");
+  EXPECT_EQ(v[0].width, 720);
+  EXPECT_EQ(v[0].height, 480);
+  EXPECT_NEAR(v[0].frame_rate, 29.97, 0.001);
+  EXPECT_EQ(v[0].inter_frames, 0);
+  EXPECT_EQ(a[0].sample_rate, 48000);
+  EXPECT_EQ(a[0].channels, 2);
+  std::remove(path.c_str());
+}
+
+// ffmpeg starts a RIFF AVIX segment, and so writes "indx" and ix## indexes, after 1 GB. One
+// such file is made here (1.05 GB of raw grey frames, briefly on disk) and indexed.
+TEST(RealFilesTest, FfmpegOpenDmlAcrossSegments) {
+  if (!avitest::have_tool("ffmpeg") || !avitest::have_tool("ffprobe")) {
+    GTEST_SKIP() << "ffmpeg not installed";
+  }
+  const std::string path = avitest::temp_path("ffmpeg_odml.avi");
+  int code = 0;
+  avitest::run_command(
+      "ffmpeg -v error -y -f lavfi -i color=c=black:size=4096x2048:rate=25 "
+      "-t 5.2 -c:v rawvideo -pix_fmt gray -f avi '" +
+          path + "'",
+      &code);
+  ASSERT_EQ(code, 0);
+  {
+    AviContainer c(true);
+    ASSERT_EQ(c.open(path.c_str()), 1);
+    EXPECT_NE(c.flags() & AVC_HAS_INDX, 0u);
+    const ChunkIndex* index = c.video_index();
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(static_cast<int>(index->entries.size()), ffprobe_packets(path, 0));
+    EXPECT_EQ(c.frame_count(), index->entries.size());
+    EXPECT_GT(index->entries.back().position, std::uint64_t{1} << 30);
+    // Each entry's data follows a "00d?" header of its size.
+    for (std::size_t i : {std::size_t{0}, index->entries.size() - 1}) {
+      std::uint8_t h[8] = {};
+      ASSERT_EQ(c.read_at(index->entries[i].position - 8, h, 8), 8u);
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 3), "00d");
+      EXPECT_EQ(h[4] | h[5] << 8 | h[6] << 16 | h[7] << 24,
+                static_cast<int>(index->entries[i].size));
+    }
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "container/avi_container.h"
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "platform/files.h"
+#include "support/avi_builder.h"
+
+namespace {
+
+using avitest::ContainerPeek;
+using avitest::TestFile;
+using container::fourcc;
+
+std::string header(const char* id, std::uint32_t size) {
+  std::string s;
+  avitest::put_fourcc(s, id);
+  avitest::put_u32(s, size);
+  return s;
+}
+
+struct ReaderCase {
+  const char* name;
+  std::string bytes;
+  bool may_skip;
+  bool know_size;
+  std::uint32_t want_id;
+  std::uint64_t want_position;
+  std::uint32_t want_list_type;
+};
+
+class ReadChunkHeaderTest : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(ReadChunkHeaderTest, DeliversHeaderAndPosition) {
+  const ReaderCase& c = GetParam();
+  TestFile f(c.bytes);
+  ContainerPeek reader;
+  ASSERT_TRUE(reader.attach(f.name()));
+  if (c.know_size) reader.know_file_size(c.bytes.size());
+  ChunkHeader h;
+  EXPECT_EQ(reader.read_chunk_header(h, c.may_skip), c.want_id);
+  EXPECT_EQ(reader.tracked_position(), c.want_position);
+  if (c.want_id != 0) {
+    EXPECT_EQ(h.id, c.want_id);
+    EXPECT_EQ(h.list_type, c.want_list_type);
+  }
+}
+
+const std::string kOddJunkThenList =
+    header("JUNK", 3) + std::string("abc") + std::string(1, '\0') + header("LIST", 4) + "movi";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadChunkHeaderTest,
+    ::testing::Values(
+        ReaderCase{"ListCarriesType", header("LIST", 4) + "hdrl", true, false, fourcc("LIST"), 12,
+                   fourcc("hdrl")},
+        ReaderCase{"StrhStopsAtData", header("strh", 56) + std::string(56, 'x'), true, false,
+                   fourcc("strh"), 8, 0},
+        ReaderCase{"OddChunkPadAbsorbedWithSkip", kOddJunkThenList, true, false, fourcc("LIST"),
+                   12 + 12, fourcc("movi")},
+        ReaderCase{"OddChunkNotSkippedWithoutSkip", kOddJunkThenList, false, false, 0, 8, 0},
+        ReaderCase{"OneStrayZeroByte", std::string(1, '\0') + header("strh", 0), true, false,
+                   fourcc("strh"), 9, 0},
+        ReaderCase{"TwoStrayZeroBytes", std::string(2, '\0') + header("strh", 0), true, false,
+                   fourcc("strh"), 10, 0},
+        ReaderCase{"ThreeStrayZeroBytesGiveUp", std::string(3, '\0') + header("strh", 0), true,
+                   false, 0, 10, 0},
+        ReaderCase{"ZeroByteKeptWithoutSkip", std::string(1, '\0') + header("strh", 0), false,
+                   false, 0, 8, 0},
+        ReaderCase{"ChunkPastEndNotSkipped", header("JUNK", 100) + "xy" + header("strh", 0), true,
+                   true, 0, 8, 0},
+        ReaderCase{"EmptyUnknownChunkStops", header("JUNK", 0) + header("strh", 0), true, false, 0,
+                   8, 0},
+        ReaderCase{"ShortFileGivesZero", std::string("RIF"), true, false, 0, 3, 0},
+        ReaderCase{"TruncatedListType", header("LIST", 4) + "hd", true, false, 0, 10, 0},
+        ReaderCase{"UnknownChunksSkipped",
+                   header("JUNK", 4) + "abcd" + header("strn", 2) + "ab" + header("idx1", 0), true,
+                   true, fourcc("idx1"), 30, 0}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(SeekTrackedTest, NonPositiveDistanceMovesNothing) {
+  TestFile f(std::string(64, 'a'));
+  ContainerPeek reader;
+  ASSERT_TRUE(reader.attach(f.name()));
+  char b[4];
+  ASSERT_EQ(reader.read_bytes(b, 4), 4u);
+  reader.seek_tracked(0, SeekOrigin::kBegin);
+  EXPECT_EQ(reader.tracked_position(), 4u);
+  reader.seek_tracked(-2, SeekOrigin::kCurrent);
+  EXPECT_EQ(reader.tracked_position(), 4u);
+  reader.seek_tracked(10, SeekOrigin::kCurrent);
+  EXPECT_EQ(reader.tracked_position(), 14u);
+  reader.seek_tracked(3, SeekOrigin::kBegin);
+  EXPECT_EQ(reader.tracked_position(), 3u);
+  // The file pointer moved with the tracked position.
+  EXPECT_EQ(reader.read_bytes(b, 4), 4u);
+  EXPECT_EQ(reader.tracked_position(), 7u);
+}
+
+TEST(SeekTrackedTest, ReadAtReachesOffsetZeroAndBeyondFourGigabytes) {
+  std::string bytes = "0123456789";
+  TestFile f(bytes);
+  ContainerPeek reader;
+  ASSERT_TRUE(reader.attach(f.name()));
+  char b[3] = {};
+  reader.seek_tracked(5, SeekOrigin::kBegin);
+  ASSERT_EQ(reader.read_at(0, b, 3), 3u);
+  EXPECT_EQ(std::string(b, 3), "012");
+  EXPECT_EQ(reader.read_at(std::uint64_t{5} << 32, b, 3), 0u);  // Past the end: nothing read.
+  EXPECT_EQ(reader.tracked_position(), std::uint64_t{5} << 32);
+}
+
+avitest::BuiltAvi small_avi() {
+  avitest::AviBuilder b;
+  const int v = b.add_video({});
+  b.add_frames(v, 3, 24);
+  return b.build();
+}
+
+TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
+  TestFile f(small_avi().bytes);
+  const int before = platform::open_file_handles();
+  {
+    AviContainer probe(false);
+    ASSERT_EQ(probe.open(f.name()), 1);
+    EXPECT_EQ(platform::open_file_handles(), before);
+    EXPECT_EQ(probe.flags() & (AVC_OPENED | AVC_HEADERS | AVC_INDEXED),
+              AVC_OPENED | AVC_HEADERS | AVC_INDEXED);
+    EXPECT_EQ(probe.video_index(), nullptr);  // Figures only.
+    EXPECT_STREQ(probe.file_name(), f.name());
+  }
+  {
+    AviContainer player(true);
+    ASSERT_EQ(player.open(f.name()), 1);
+    EXPECT_EQ(platform::open_file_handles(), before + 1);
+    ASSERT_NE(player.video_index(), nullptr);
+    EXPECT_EQ(player.video_index()->entries.size(), 3u);
+    player.close();
+    EXPECT_EQ(platform::open_file_handles(), before);
+    EXPECT_EQ(player.flags(), 0u);
+    EXPECT_EQ(player.file_name(), nullptr);
+  }
+}
+
+TEST(AviContainerOpenTest, ReopeningAnOpenContainerClearsKeepHandle) {
+  TestFile f(small_avi().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
+  EXPECT_EQ(c.handle(), nullptr);
+}
+
+TEST(AviContainerOpenTest, UnopenableFileChangesNothing) {
+  TestFile f(small_avi().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.open("/no/such/file.avi"), 0);
+  EXPECT_EQ(c.open(nullptr), 0);
+  EXPECT_STREQ(c.file_name(), f.name());
+  EXPECT_EQ(c.frame_count(), 3u);
+}
+
+TEST(AviContainerOpenTest, OtherChunkBeforeHeaderListFails) {
+  avitest::RiffWriter w;
+  const auto riff = w.begin_list("RIFF", "AVI ");
+  w.chunk("JUNK", "abcd");
+  const auto hdrl = w.begin_list("LIST", "hdrl");
+  w.chunk("avih", std::string(56, '\0'));
+  w.end(hdrl);
+  w.end(riff);
+  TestFile f(w.str());
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f.name()), 0);
+  EXPECT_EQ(c.flags(), 0u);  // A failed open ends closed, keep-handle included.
+  EXPECT_EQ(platform::open_file_handles(), 0);
+}
+
+TEST(AviContainerCopyTest, CopyReopensByNameAndKeepsTables) {
+  TestFile f(small_avi().bytes);
+  AviContainer source(true);
+  ASSERT_EQ(source.open(f.name()), 1);
+  AviContainer copy(false);
+  copy = source;
+  EXPECT_EQ(copy.handle(), nullptr);
+  EXPECT_EQ(copy.tracked_position(), 0u);
+  EXPECT_EQ(copy.flags(), source.flags());
+  ASSERT_NE(copy.video_index(), nullptr);
+  EXPECT_NE(copy.video_index(), source.video_index());
+  EXPECT_EQ(copy.video_index()->entries.size(), 3u);
+  EXPECT_EQ(copy.frame_count(), 3u);
+  AviContainer& alias = copy;
+  copy = alias;  // Self-assignment is harmless.
+  EXPECT_EQ(copy.frame_count(), 3u);
+  // Reading through the copy reopens the file by its name.
+  AviContainer second(copy);
+  char b[4] = {};
+  EXPECT_EQ(second.read_at(0, b, 4), 0u);  // No handle held, and read_at does not open one.
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+#include "container/stream_access.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "container/avi_container.h"
+#include "container/fourccs.h"
+#include "container_peek.h"
+#include "support/avi_builder.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::TestFile;
+using container::fourcc;
+
+TEST(StreamAccessTest, NeutralAnswersWithoutAFile) {
+  AviContainer c(false);
+  EXPECT_EQ(c.file_size(), 0u);
+  EXPECT_EQ(c.file_name(), nullptr);
+  EXPECT_EQ(c.is_dv(), 0);
+  EXPECT_EQ(c.video_stream_count(), 0);
+  EXPECT_EQ(c.selected_video_stream_number(), -1);
+  EXPECT_EQ(c.video_handler_fourcc(), 0u);
+  EXPECT_EQ(c.video_format(), nullptr);
+  EXPECT_EQ(c.frame_count(), 0u);
+  EXPECT_EQ(c.frame_rate(), 0.0f);
+  EXPECT_EQ(c.video_bit_rate(), 0.0f);
+  EXPECT_EQ(c.has_inter_frames(), 0);
+  EXPECT_EQ(c.largest_video_chunk(), 0u);
+  EXPECT_EQ(c.full_format_flag(), 0u);
+  EXPECT_EQ(c.selected_audio_stream_number(), -1);
+  EXPECT_EQ(c.audio_format(), nullptr);
+  EXPECT_EQ(c.audio_length(), 0.0);
+  EXPECT_EQ(c.short_chunk_flag(), 0u);
+  EXPECT_EQ(c.video_type_name(), nullptr);
+  EXPECT_EQ(c.audio_type_name(), nullptr);
+  EXPECT_EQ(c.select_video_stream(0), 0);
+  EXPECT_EQ(c.select_audio_stream(0), 0);
+  EXPECT_EQ(c.stream_kind(0), 0u);
+  std::uint32_t list[4];
+  EXPECT_EQ(c.video_stream_numbers(list, 4), 0);
+}
+
+TEST(StreamAccessTest, StreamKindAndNumbers) {
+  AviBuilder b;
+  const int a = b.add_audio({});
+  const int v0 = b.add_video({});
+  const int v1 = b.add_video({});
+  b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_chunks(a, 2, 100);
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.stream_kind(0), 0x610000u);
+  EXPECT_EQ(c.stream_kind(1), 0x760000u);
+  EXPECT_EQ(c.stream_kind(2), 0x760001u);
+  EXPECT_EQ(c.stream_kind(3), 0u);
+  EXPECT_EQ(c.stream_kind(-1), 0u);
+  std::uint32_t list[4] = {};
+  EXPECT_EQ(c.video_stream_numbers(list, 4), 2);
+  EXPECT_EQ(list[0], 1u);
+  EXPECT_EQ(list[1], 2u);
+  EXPECT_EQ(c.video_stream_numbers(list, 1), 1);
+  EXPECT_EQ(c.video_stream_numbers(nullptr, 4), 0);
+  EXPECT_EQ(c.audio_stream_numbers(list, 4), 1);
+  EXPECT_EQ(list[0], 0u);
+  EXPECT_EQ(c.select_video_stream(2), 1);
+  EXPECT_EQ(c.selected_video_stream_number(), 2);
+  EXPECT_EQ(c.select_video_stream(0), 0);  // An audio stream.
+  EXPECT_EQ(c.select_video_stream(-1), 0);
+  EXPECT_EQ(c.selected_video_stream_number(), 2);
+}
+
+TEST(StreamAccessTest, FortyVideoStreamsListAtMostTheMaximum) {
+  AviBuilder b;
+  for (int i = 0; i < 40; ++i) b.add_video({});
+  b.add_frames(0, 1, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  std::uint32_t list[32];
+  EXPECT_EQ(c.video_stream_numbers(list, 32), 32);
+  EXPECT_EQ(list[31], 31u);
+}
+
+TEST(StreamAccessTest, DvType1SoundIsTheStreamAbove) {
+  AviBuilder b;
+  b.add_frames(b.add_dv({}), 3, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  std::uint32_t list[4] = {};
+  ASSERT_EQ(c.audio_stream_numbers(list, 4), 1);
+  EXPECT_EQ(list[0], 1u);
+  EXPECT_EQ(c.stream_kind(1), 0x610000u);
+  EXPECT_EQ(c.is_dv(), 1);
+}
+
+TEST(StreamAccessTest, SelectionRequiresParsedHeadersAndClearsNameAndIndex) {
+  AviBuilder b;
+  const int v0 = b.add_video({});
+  const int v1 = b.add_video({});
+  b.add_frames(v0, 2, 10).add_frames(v1, 5, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  ASSERT_NE(c.video_type_name(), nullptr);
+  EXPECT_NE(c.flags() & AVC_VIDEO_NAME, 0u);
+  ASSERT_EQ(c.select_video_stream(1), 1);
+  EXPECT_EQ(c.flags() & AVC_VIDEO_NAME, 0u);
+  EXPECT_NE(c.flags() & AVC_INDEXED, 0u);  // Reloaded: it had been loaded.
+  EXPECT_EQ(c.video_index()->entries.size(), 5u);
+  EXPECT_EQ(c.select_video_stream(1), 1);  // Already selected: nothing changes.
+}
+
+TEST(StreamAccessTest, DescribesVideoForTheHost) {
+  AviBuilder b;
+  avitest::VideoStream vs;
+  vs.width = 320;
+  vs.height = 240;
+  vs.rate = 30000;
+  vs.scale = 1001;
+  const int v = b.add_video(vs);
+  b.add_frames(v, 30, 1001, 10);
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  VideoInfo info;
+  c.describe_video_stream(info);
+  EXPECT_EQ(info.kind, 10);
+  EXPECT_EQ(info.width, 320);
+  EXPECT_EQ(info.height, 240);
+  EXPECT_EQ(info.inter_frames, 1);
+  EXPECT_EQ(info.stream, 0);
+  EXPECT_DOUBLE_EQ(info.frame_rate, static_cast<double>(30000.0f / 1001.0f));
+  EXPECT_NEAR(info.length, 1.001, 1e-6);
+  EXPECT_NEAR(info.bit_rate, 30 * 1001 * 8 / 1.001, 2.0);
+  EXPECT_EQ(info.reserved1, 0);  // Fields not named keep the constructor's values.
+}
+
+TEST(StreamAccessTest, DescribesAudioForTheHost) {
+  AviBuilder b;
+  avitest::AudioStream as;
+  as.tag = 0x2000;
+  as.channels = 6;
+  as.sample_rate = 48000;
+  as.bits = 0;
+  as.avg_bytes = 56000;
+  as.block_align = 1;
+  b.add_chunks(b.add_audio(as), 4, 1792);
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  AudioInfo info;
+  c.describe_audio_stream(info);
+  EXPECT_EQ(info.kind, 16);
+  EXPECT_EQ(info.format, kAudioFormatAc3);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_EQ(info.source_channels, 6);
+  EXPECT_EQ(info.sample_rate, 48000);
+  EXPECT_EQ(info.bit_rate, 448000);
+  EXPECT_EQ(info.bits_per_sample, 16);
+  EXPECT_EQ(info.block_bytes, 2304);
+  EXPECT_EQ(info.stream, 0);
+  EXPECT_DOUBLE_EQ(info.length, 4 * 1792 / 56000.0);
+}
+
+TEST(StreamAccessTest, PcmBitRateGoesThroughSinglePrecision) {
+  AviBuilder b;
+  b.add_chunks(b.add_audio({}), 2, 1764);  // 44100 Hz stereo 16-bit: 1411.2 kbit/s
+  TestFile f(b.build().bytes);
+  AviContainer c(false);
+  ASSERT_EQ(c.open(f.name()), 1);
+  AudioInfo info;
+  c.describe_audio_stream(info);
+  // 1411200 * 0.001f rounds up to 1411.20007f; a double 0.001 would give 1411.19995f and so
+  // one bit per second less.
+  EXPECT_FLOAT_EQ(c.audio_bit_rate(), 1411.2f);
+  EXPECT_EQ(info.bit_rate, 1411200);
+}
+
+TEST(StreamAccessTest, TruncateToIntNeverOverflows) {
+  using container::detail::truncate_to_int;
+  EXPECT_EQ(truncate_to_int(1.9), 1);
+  EXPECT_EQ(truncate_to_int(-1.9), -1);
+  EXPECT_EQ(truncate_to_int(std::nan("")), 0);
+  EXPECT_EQ(truncate_to_int(1e300), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(truncate_to_int(-std::numeric_limits<double>::infinity()),
+            std::numeric_limits<std::int32_t>::min());
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+#include "hostlib/audio_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hostlib/media_fixtures.h"
+#include "hostlib/sample_rate_convertor.h"
+#include "support/test_paths.h"
+
+namespace {
+
+// The audio player reads compressed audio 18432 bytes at a time.
+constexpr std::size_t kReadSize = 18432;
+
+std::string make(const std::string& name, const std::string& args) {
+  return hostlib_test::ffmpeg_file(name, args);
+}
+
+std::string tone(const char* expr, int rate, const char* layout) {
+  return std::string("-f lavfi -i \"aevalsrc=") + expr + ":s=" + std::to_string(rate) +
+         ":d=2:c=" + layout + "\" ";
+}
+
+// Decodes a whole stream the way the audio player does and returns the PCM.
+std::vector<std::int16_t> decode_all(AudioDecoder& d, const std::string& bytes) {
+  std::vector<std::int16_t> pcm;
+  std::vector<std::int16_t> block(4096);
+  for (std::size_t pos = 0; pos < bytes.size(); pos += kReadSize) {
+    const std::size_t n = std::min(kReadSize, bytes.size() - pos);
+    EXPECT_EQ(d.input(bytes.data() + pos, static_cast<int>(n)), 0);
+    while (d.get_output_total() > 0) {
+      const int got = d.output(block.data(), static_cast<int>(block.size()));
+      pcm.insert(pcm.end(), block.begin(), block.begin() + got);
+    }
+  }
+  return pcm;
+}
+
+// Frequency of one channel from its rising zero crossings, over the middle of the signal.
+double frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate) {
+  const std::size_t frames = pcm.size() / static_cast<std::size_t>(channels);
+  const std::size_t from = frames / 4;
+  const std::size_t to = frames * 3 / 4;
+  int crossings = 0;
+  for (std::size_t i = from + 1; i < to; ++i) {
+    const auto a =
+        pcm[(i - 1) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
+    const auto b = pcm[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel)];
+    if (a < 0 && b >= 0) ++crossings;
+  }
+  return crossings * static_cast<double>(rate) / static_cast<double>(to - from);
+}
+
+std::vector<std::int16_t> as_samples(const std::string& bytes) {
+  std::vector<std::int16_t> out(bytes.size() / 2);
+  std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  return out;
+}
+
+// What the ffmpeg tool decodes from the same stream, as 16-bit PCM.
+std::vector<std::int16_t> ffmpeg_pcm(const std::string& path, const std::string& options) {
+  const std::string raw =
+      hostlib_test::ffmpeg_file("pcm.raw", options + " -i '" + path + "' -f s16le");
+  return as_samples(avitest::read_file(raw));
+}
+
+struct StreamCase {
+  const char* name;
+  std::string file;    // ffmpeg arguments making the stream
+  const char* decode;  // ffmpeg decoding options giving the same PCM
+  int rate;
+  int channels;  // what the decoder delivers on its own
+  double hz;     // tone of the first channel
+};
+
+std::ostream& operator<<(std::ostream& os, const StreamCase& c) { return os << c.name; }
+
+class AudioStreamTest : public ::testing::TestWithParam<StreamCase> {
+ protected:
+  void SetUp() override {
+    path_ = make(std::string(GetParam().name) + "." + extension(), GetParam().file);
+    ASSERT_FALSE(path_.empty());
+    bytes_ = avitest::read_file(path_);
+    ASSERT_GT(bytes_.size(), 1000u);
+  }
+  std::string extension() const {
+    const std::string n = GetParam().name;
+    return n.rfind("ac3", 0) == 0 ? "ac3" : n.rfind("mp2", 0) == 0 ? "mp2" : "mp3";
+  }
+  std::string path_;
+  std::string bytes_;
+};
+
+TEST_P(AudioStreamTest, RecognisesTheFormatFromTheBytesAndMatchesFfmpeg) {
+  AudioDecoder d;
+  const std::vector<std::int16_t> pcm = decode_all(d, bytes_);
+  int rate = 0;
+  int channels = 0;
+  d.get_output_format(rate, channels);
+  EXPECT_EQ(rate, GetParam().rate);
+  EXPECT_EQ(channels, GetParam().channels);
+  const std::vector<std::int16_t> want = ffmpeg_pcm(path_, GetParam().decode);
+  ASSERT_FALSE(want.empty());
+  // Every sample the ffmpeg tool gives, bit for bit (it may have decoded a final partial
+  // frame that the decoder still holds).
+  ASSERT_GE(pcm.size() + 2 * 1152 * static_cast<std::size_t>(channels), want.size());
+  const std::size_t n = std::min(pcm.size(), want.size());
+  EXPECT_TRUE(std::equal(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(n), want.begin()));
+  if (GetParam().hz > 0) {
+    EXPECT_NEAR(frequency(pcm, channels, 0, rate), GetParam().hz, GetParam().hz * 0.02);
+  }
+}
+
+TEST_P(AudioStreamTest, DeliversTheFormatAskedFor) {
+  for (const auto& [rate, channels] :
+       {std::pair{44100, 2}, std::pair{22050, 1}, std::pair{48000, 2}, std::pair{8000, 1}}) {
+    AudioDecoder d;
+    ASSERT_EQ(d.set_output_format(rate, channels), 1);
+    const std::vector<std::int16_t> pcm = decode_all(d, bytes_);
+    int r = 0;
+    int c = 0;
+    d.get_output_format(r, c);
+    EXPECT_EQ(r, rate);
+    EXPECT_EQ(c, channels);
+    // Two seconds of sound, give or take the frames the codec holds back.
+    const double seconds = static_cast<double>(pcm.size()) / channels / rate;
+    EXPECT_NEAR(seconds, 2.0, 0.1) << rate << "/" << channels;
+    if (GetParam().hz > 0) {
+      EXPECT_NEAR(frequency(pcm, channels, 0, rate), GetParam().hz, GetParam().hz * 0.02)
+          << rate << "/" << channels;
+    }
+    if (channels == 2 && GetParam().channels == 1) {
+      // Mono on two speakers: the same samples on both sides.
+      for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) ASSERT_EQ(pcm[i], pcm[i + 1]);
+    }
+  }
+}
+
+TEST_P(AudioStreamTest, RestartDropsWhatIsHeldAndGoesOnFromNewData) {
+  AudioDecoder d;
+  ASSERT_EQ(d.input(bytes_.data(), static_cast<int>(std::min(bytes_.size(), kReadSize))), 0);
+  ASSERT_GT(d.get_output_total(), 0);
+  EXPECT_EQ(d.re_start(0), 1);
+  EXPECT_EQ(d.get_output_total(), 0);
+  // A seek lands anywhere, usually inside a frame.
+  const std::size_t middle = bytes_.size() / 2 + 7;
+  ASSERT_EQ(d.input(bytes_.data() + middle, static_cast<int>(bytes_.size() - middle)), 0);
+  EXPECT_GT(d.get_output_total(), 0);
+}
+
+const StreamCase kStreams[] = {
+    {"mp3_stereo",
+     tone("sin(2*PI*1000*t)|0.5*sin(2*PI*500*t)", 44100, "stereo") +
+         "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
+     "", 44100, 2, 1000.0},
+    {"mp3_mono_22050",
+     tone("sin(2*PI*700*t)", 22050, "mono") +
+         "-c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3",
+     "", 22050, 1, 700.0},
+    {"mp2_stereo_48000",
+     tone("sin(2*PI*1200*t)|sin(2*PI*300*t)", 48000, "stereo") + "-c:a mp2 -b:a 192k -f mp2", "",
+     48000, 2, 1200.0},
+    {"mp2_layer1_lookalike_mono",
+     tone("sin(2*PI*440*t)", 32000, "mono") + "-c:a mp2 -b:a 64k -f mp2", "", 32000, 1, 440.0},
+    {"ac3_5_1",
+     tone("sin(2*PI*440*t)|sin(2*PI*550*t)|sin(2*PI*660*t)|0.5*sin(2*PI*110*t)|"
+          "sin(2*PI*770*t)|sin(2*PI*880*t)",
+          48000, "5.1") +
+         "-c:a ac3 -b:a 384k -f ac3",
+     "-downmix stereo", 48000, 2, 0.0},
+};
+INSTANTIATE_TEST_SUITE_P(FfmpegStreams, AudioStreamTest, ::testing::ValuesIn(kStreams),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(AudioDecoderTest, GarbageIsRefusedWithoutCrashing) {
+  std::mt19937 rng(99);
+  AudioDecoder d;
+  std::string junk(kReadSize, '\0');
+  int refused = 0;
+  for (int i = 0; i < 200 && refused == 0; ++i) {
+    for (char& c : junk) c = static_cast<char>(rng());
+    refused = d.input(junk.data(), static_cast<int>(junk.size()));
+  }
+  EXPECT_NE(refused, 0);  // after about 1 MiB with no audio frame in it
+  EXPECT_EQ(d.get_output_total(), 0);
+  EXPECT_NE(d.input(nullptr, 10), 0);
+  EXPECT_NE(d.input(junk.data(), -1), 0);
+  std::int16_t pcm[16];
+  EXPECT_EQ(d.output(pcm, 16), 0);
+}
+
+TEST(AudioDecoderTest, FuzzFindingsRunClean) {
+  // Inputs of audio_decoder_fuzzer: byte 0 the output format, byte 1 the piece size, then the
+  // stream. Run under the asan preset these would show the reads past the input.
+  for (const char* name : {"audio_parser_reads_past_input.bin"}) {
+    const std::string input = avitest::read_file(avitest::data_path(name));
+    ASSERT_GT(input.size(), 2u) << name;
+    static const int kRates[] = {0, 8000, 22050, 44100, 48000, 11025, 32000, 96000};
+    const auto head = static_cast<unsigned char>(input[0]);
+    const std::size_t piece = 64 + std::size_t{static_cast<unsigned char>(input[1])} * 73;
+    AudioDecoder d;
+    if (kRates[head & 7] != 0) (void)d.set_output_format(kRates[head & 7], (head >> 3) & 3);
+    std::vector<std::int16_t> pcm(4608);
+    for (std::size_t pos = 2; pos < input.size(); pos += piece) {
+      const std::size_t n = std::min(piece, input.size() - pos);
+      if (d.input(input.data() + pos, static_cast<int>(n)) != 0) break;
+      EXPECT_LE(d.output(pcm.data(), static_cast<int>(pcm.size())), 4608);
+    }
+  }
+}
+
+TEST(AudioDecoderTest, RefusesOutputFormatsOutOfRange) {
+  AudioDecoder d;
+  EXPECT_EQ(d.set_output_format(96000, 2), 0);
+  EXPECT_EQ(d.set_output_format(44100, 3), 0);
+  EXPECT_EQ(d.set_output_format(7999, 1), 0);
+  int rate = -1;
+  int channels = -1;
+  d.get_output_format(rate, channels);
+  EXPECT_EQ(rate, 0);
+  EXPECT_EQ(channels, 0);
+}
+
+TEST(AudioDecoderTest, AnswersTheProbe) {
+  AudioDecoder d;
+  EXPECT_NE(d.can_you_decode_this(1, 48000, 6, 0), 0);
+  EXPECT_EQ(d.can_you_decode_this(1, 22050, 2, 0), 0);
+  EXPECT_NE(d.can_you_decode_this(0, 22050, 1, 0), 0);
+  EXPECT_EQ(d.can_you_decode_this(0, 44100, 6, 0), 0);
+}
+
+// The converter on PCM written by the ffmpeg tool.
+TEST(AudioSampleRateConvertorTest, ConvertsPcmToTheOutputFormat) {
+  const std::string wav = hostlib_test::ffmpeg_file(
+      "tone_22050_mono.wav", tone("0.8*sin(2*PI*1000*t)", 22050, "mono") + "-c:a pcm_s16le");
+  const std::string bytes = avitest::read_file(wav);
+  ASSERT_GT(bytes.size(), 44u);
+  const std::vector<std::int16_t> in = as_samples(bytes.substr(44));
+  AudioSampleRateConvertor c(44100, 2);
+  std::vector<std::int16_t> out;
+  std::vector<std::int16_t> block(2304);
+  for (std::size_t pos = 0; pos < in.size(); pos += 1152) {
+    const int n = static_cast<int>(std::min<std::size_t>(1152, in.size() - pos));
+    ASSERT_EQ(c.input(in.data() + pos, n, 22050, 1), 1);
+    while (c.get_output_total() >= 2304) {
+      ASSERT_EQ(c.output(block.data(), 2304), 2304);
+      out.insert(out.end(), block.begin(), block.end());
+    }
+  }
+  EXPECT_NEAR(static_cast<double>(out.size()) / 2 / 44100, 2.0, 0.05);
+  EXPECT_NEAR(frequency(out, 2, 0, 44100), 1000.0, 20.0);
+  EXPECT_NEAR(frequency(out, 2, 1, 44100), 1000.0, 20.0);
+  // Full level on both sides: a mono recording is as loud on two speakers.
+  const auto peak = *std::max_element(out.begin(), out.end());
+  EXPECT_GT(peak, 0.75 * 32767);
+}
+
+TEST(AudioSampleRateConvertorTest, RestartDropsBufferedSamplesAndOutputPadsWithSilence) {
+  AudioSampleRateConvertor c(44100, 2);
+  std::vector<std::int16_t> in(4800, 1000);
+  ASSERT_EQ(c.input(in.data(), static_cast<int>(in.size()), 48000, 2), 1);
+  EXPECT_GT(c.get_output_total(), 0);
+  c.restart();
+  EXPECT_EQ(c.get_output_total(), 0);
+  std::vector<std::int16_t> out(100, 7);
+  EXPECT_EQ(c.output(out.data(), 100), 0);
+  EXPECT_EQ(out, std::vector<std::int16_t>(100, 0));
+  EXPECT_EQ(c.input(in.data(), 10, 96000, 2), 0);
+  EXPECT_EQ(c.input(in.data(), 10, 44100, 0), 0);
+  EXPECT_EQ(c.set_output_format(50000, 2), 0);
+  // Same format in and out passes the samples through unchanged.
+  AudioSampleRateConvertor same(48000, 2);
+  ASSERT_EQ(same.input(in.data(), static_cast<int>(in.size()), 48000, 2), 1);
+  std::vector<std::int16_t> through(in.size());
+  EXPECT_EQ(same.output(through.data(), static_cast<int>(through.size())),
+            static_cast<int>(in.size()));
+  EXPECT_EQ(through, in);
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// The libavcodec driver as the codec manager's users see it: which FOURCCs it answers, what it
+// says about itself, which formats it takes, and how it meets bad input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+#include <string>
+
+#include "hostlib/avcodec_driver.h"
+#include "hostlib/codec_walk.h"
+#include "hostlib/dib_layout.h"
+#include "hostlib/media_fixtures.h"
+#include "platform/strings.h"
+#include "platform/vfw.h"
+
+namespace {
+
+using namespace platform;
+
+BITMAPINFOHEADER input(const char (&fcc)[5], int width = 176, int height = 144) {
+  BITMAPINFOHEADER h;
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = 24;
+  h.biCompression = fourcc(fcc);
+  return h;
+}
+
+BITMAPINFOHEADER output(int bits, int width = 176, int height = 144) {
+  BITMAPINFOHEADER h;
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<WORD>(bits);
+  h.biCompression = bits == 12 ? fourcc("YV12") : bits == 16 ? fourcc("YUY2") : BI_RGB;
+  return h;
+}
+
+std::string description(HIC ic) {
+  ICINFO info;
+  if (ICGetInfo(ic, &info, sizeof info) == 0) return {};
+  char text[256];
+  if (WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, text, sizeof text, nullptr, nullptr) ==
+      0) {
+    return {};
+  }
+  return text;
+}
+
+class AvcodecRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GT(hostlib::register_avcodec_driver(), 20); }
+  void TearDown() override { EXPECT_EQ(ic_open_instances(), 0); }
+};
+
+TEST_F(AvcodecRegistryTest, RegistrationIsIdempotent) {
+  const int first = hostlib::register_avcodec_driver();
+  EXPECT_EQ(hostlib::register_avcodec_driver(), first);
+  EXPECT_EQ(static_cast<int>(hostlib::avcodec_driver_handlers().size()), first);
+}
+
+class HandlerTest : public AvcodecRegistryTest,
+                    public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(HandlerTest, OpensAndDescribesItselfReadably) {
+  const std::uint32_t handler =
+      make_fourcc(GetParam()[0], GetParam()[1], GetParam()[2], GetParam()[3]);
+  HIC ic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr) << GetParam();
+  const std::string text = description(ic);
+  EXPECT_EQ(text.rfind("libavcodec ", 0), 0u) << text;
+  EXPECT_GT(text.size(), std::string("libavcodec ").size() + 2) << text;
+  EXPECT_EQ(text.find("DV"), std::string::npos) << text;
+  ICClose(ic);
+}
+
+INSTANTIATE_TEST_SUITE_P(AviTags, HandlerTest,
+                         ::testing::Values("XVID", "xvid", "DIVX", "DX50", "FMP4", "MP4V", "3IV2",
+                                           "DIV3", "MP43", "MP42", "MJPG", "H264", "X264", "avc1",
+                                           "YUY2", "UYVY", "I420"));
+
+TEST_F(AvcodecRegistryTest, LeavesTheDvTypeTwoFourccsToTheModule) {
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("dvsd"), ICMODE_DECOMPRESS), nullptr);
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("DVSD"), ICMODE_DECOMPRESS), nullptr);
+  BITMAPINFOHEADER dv = input("dvsd", 720, 576);
+  EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("dvsd"), &dv, nullptr, ICMODE_DECOMPRESS), nullptr);
+  for (const std::uint32_t h : hostlib::avcodec_driver_handlers()) {
+    std::string name(4, ' ');
+    for (int i = 0; i < 4; ++i)
+      name[static_cast<std::size_t>(i)] =
+          static_cast<char>(std::toupper(static_cast<int>((h >> (8 * i)) & 0xFF)));
+    EXPECT_NE(name, "DVSD");
+  }
+}
+
+TEST_F(AvcodecRegistryTest, DescriptionsOfNonDvCodecsNeverSayDv) {
+  for (const std::uint32_t h : hostlib::avcodec_driver_handlers()) {
+    HIC ic = ICOpen(ICTYPE_VIDEO, h, ICMODE_DECOMPRESS);
+    ASSERT_NE(ic, nullptr);
+    const std::string text = description(ic);
+    EXPECT_FALSE(text.empty());
+    const bool dv_codec = text.find("Digital Video") != std::string::npos;
+    EXPECT_TRUE(dv_codec || text.find("DV") == std::string::npos) << text;
+    ICClose(ic);
+  }
+}
+
+TEST_F(AvcodecRegistryTest, LocateFindsADecoderForTheCompressionOfTheInput) {
+  // A handler nobody registered, with a compression the driver knows.
+  BITMAPINFOHEADER in = input("DX50");
+  HIC ic = ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  ICClose(ic);
+}
+
+struct FormatCase {
+  BITMAPINFOHEADER out;
+  bool accepted;
+  const char* what;
+};
+
+TEST_F(AvcodecRegistryTest, QueryAcceptsTheThreeOutputsAtTheStreamSizeOnly) {
+  BITMAPINFOHEADER in = input("XVID");
+  BITMAPINFOHEADER wrong_size = output(24, 352, 288);
+  BITMAPINFOHEADER top_down = output(24);
+  top_down.biHeight = -144;
+  BITMAPINFOHEADER rgb32 = output(24);
+  rgb32.biBitCount = 32;
+  BITMAPINFOHEADER yv12_16 = output(12);
+  yv12_16.biBitCount = 16;
+  const FormatCase cases[] = {
+      {output(12), true, "YV12"},          {output(16), true, "YUY2"},
+      {output(24), true, "RGB24"},         {wrong_size, false, "other size"},
+      {top_down, false, "top-down"},       {rgb32, false, "32 bits"},
+      {yv12_16, false, "YV12 at 16 bits"},
+  };
+  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("XVID"), ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  for (const FormatCase& c : cases) {
+    BITMAPINFOHEADER out = c.out;
+    EXPECT_EQ(ICDecompressQuery(ic, &in, &out) == ICERR_OK, c.accepted) << c.what;
+    EXPECT_EQ(ICDecompressBegin(ic, &in, &out) == ICERR_OK, c.accepted) << c.what;
+  }
+  BITMAPINFOHEADER unknown = input("QQQQ");
+  BITMAPINFOHEADER out = output(24);
+  HIC other = ICOpen(ICTYPE_VIDEO, fourcc("MJPG"), ICMODE_DECOMPRESS);
+  ASSERT_NE(other, nullptr);
+  // An unknown compression falls back to the handler the instance was opened for.
+  EXPECT_EQ(ICDecompressQuery(other, &unknown, &out), ICERR_OK);
+  BITMAPINFOHEADER huge = input("XVID", 20000, 20000);
+  EXPECT_NE(ICDecompressQuery(ic, &huge, nullptr), ICERR_OK);
+  EXPECT_NE(ICDecompressQuery(ic, nullptr, nullptr), ICERR_OK);
+  ICClose(other);
+  ICClose(ic);
+}
+
+TEST_F(AvcodecRegistryTest, DecompressBeforeBeginOrWithAnotherFormatFails) {
+  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("XVID"), ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  BITMAPINFOHEADER in = input("XVID");
+  BITMAPINFOHEADER out = output(24);
+  std::string data(100, '\0');
+  std::string dst(hostlib::dib_layout(176, 144, 24).bytes, '\0');
+  in.biSizeImage = 100;
+  EXPECT_NE(ICDecompress(ic, 0, &in, data.data(), &out, dst.data()), 0u);
+  ASSERT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK);
+  BITMAPINFOHEADER other = output(12);
+  EXPECT_NE(ICDecompress(ic, 0, &in, data.data(), &other, dst.data()), 0u);
+  EXPECT_NE(ICDecompress(ic, 0, &in, nullptr, &out, dst.data()), 0u);
+  EXPECT_NE(ICSendMessage(ic, hostlib::ICM_AVK_GET_RUN_STATE, 0, 0), ICERR_OK);
+  EXPECT_EQ(ICDecompressEnd(ic), ICERR_OK);
+  ICClose(ic);
+}
+
+TEST_F(AvcodecRegistryTest, GarbageChunksGiveErrorsNotCrashes) {
+  std::mt19937 rng(1234);
+  for (const char* fcc : {"XVID", "H264", "MJPG", "DIV3", "MP42"}) {
+    HIC ic = ICOpen(ICTYPE_VIDEO, make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]), ICMODE_DECOMPRESS);
+    ASSERT_NE(ic, nullptr);
+    BITMAPINFOHEADER in = input("XVID");
+    in.biCompression = make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]);
+    BITMAPINFOHEADER out = output(12);
+    ASSERT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK) << fcc;
+    std::string dst(hostlib::dib_layout(176, 144, 12).bytes + 64, '\x7F');
+    for (int i = 0; i < 200; ++i) {
+      std::string chunk(rng() % 3000, '\0');
+      for (char& c : chunk) c = static_cast<char>(rng());
+      in.biSizeImage = static_cast<DWORD>(chunk.size());
+      (void)ICDecompress(ic, i % 10 == 0 ? 0 : ICDECOMPRESS_NOTKEYFRAME, &in, chunk.data(), &out,
+                         dst.data());
+    }
+    (void)ICSendMessage(ic, hostlib::ICM_AVK_DRAIN, reinterpret_cast<DWORD_PTR>(dst.data()), 0);
+    // Nothing is written past the picture.
+    EXPECT_EQ(dst.substr(dst.size() - 64), std::string(64, '\x7F')) << fcc;
+    ICDecompressEnd(ic);
+    ICClose(ic);
+  }
+}
+
+TEST_F(AvcodecRegistryTest, DroppedFramesRepeatThePictureBeforeThem) {
+  const std::string path =
+      hostlib_test::ffmpeg_file("mjpeg_drops.avi",
+                                "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 12 -c:v mjpeg "
+                                "-pix_fmt yuvj420p -vtag MJPG");
+  ASSERT_FALSE(path.empty());
+  hostlib_test::AviVideo video;
+  ASSERT_TRUE(hostlib_test::read_avi_video(path, video));
+  const auto pictures = hostlib_test::reference_frames(path, 176, 144);
+  ASSERT_EQ(pictures.size(), 12u);
+  // Make frames 4 and 5 drops: a capture that lost two frames.
+  video.chunks.insert(video.chunks.begin() + 4, 2, std::string());
+  video.keys.insert(video.keys.begin() + 4, 2, false);
+  HIC ic = ICOpen(ICTYPE_VIDEO, video.handler, ICMODE_DECOMPRESS);
+  ASSERT_NE(ic, nullptr);
+  BITMAPINFOHEADER out = output(12);
+  std::string format = video.format;
+  ASSERT_EQ(ICDecompressBegin(ic, reinterpret_cast<BITMAPINFOHEADER*>(format.data()), &out),
+            ICERR_OK);
+  std::string dst(hostlib::dib_layout(176, 144, 12).bytes, '\0');
+  hostlib_test::CodecWalk walk(ic, video, &out, dst.data());
+  const int luma = 176 * 144;
+  for (int f = 0; f < 14; ++f) {
+    const int picture = f < 4 ? f : f < 6 ? 3 : f - 2;
+    ASSERT_TRUE(walk.decode(f)) << f;
+    EXPECT_EQ(dst.compare(0, luma, pictures[static_cast<std::size_t>(picture)], 0, luma), 0) << f;
+  }
+  ICDecompressEnd(ic);
+  ICClose(ic);
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include "hostlib/colour_convert.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using hostlib::ColourIsa;
+
+constexpr std::size_t kGuard = 48;
+constexpr std::uint8_t kGuardByte = 0xA5;
+
+struct IsaCase {
+  ColourIsa isa;
+  const char* name;
+};
+
+class ColourMatchTest : public ::testing::TestWithParam<IsaCase> {
+ protected:
+  void SetUp() override {
+    if (!hostlib::colour_isa_supported(GetParam().isa)) GTEST_SKIP() << "no " << GetParam().name;
+  }
+  hostlib::Yuv420RowFn yuv420() const {
+    return GetParam().isa == ColourIsa::kAvx2 ? &hostlib::yuv420_row_avx2
+                                              : &hostlib::yuv420_row_sse2;
+  }
+  hostlib::Packed422RowFn packed() const {
+    return GetParam().isa == ColourIsa::kAvx2 ? &hostlib::packed422_row_avx2
+                                              : &hostlib::packed422_row_sse2;
+  }
+};
+
+// Output rows with guard bytes on both sides, which must stay untouched.
+struct Row {
+  explicit Row(int width) : bytes(static_cast<std::size_t>(width) * 3 + 2 * kGuard, kGuardByte) {}
+  std::uint8_t* pixels() { return bytes.data() + kGuard; }
+  bool guards_intact() const {
+    for (std::size_t i = 0; i < kGuard; ++i) {
+      if (bytes[i] != kGuardByte || bytes[bytes.size() - 1 - i] != kGuardByte) return false;
+    }
+    return true;
+  }
+  std::vector<std::uint8_t> bytes;
+};
+
+TEST_P(ColourMatchTest, PlanarRowsEqualTheScalarReference) {
+  std::mt19937 rng(7);
+  // Widths around every vector length, odd ones, and a full PAL row; source pointers shifted to
+  // every alignment.
+  for (const int width : {1, 2, 3, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 97, 719, 720}) {
+    for (int shift = 0; shift < 4; ++shift) {
+      std::vector<std::uint8_t> y(static_cast<std::size_t>(width) + 64);
+      std::vector<std::uint8_t> u(static_cast<std::size_t>(width) / 2 + 64);
+      std::vector<std::uint8_t> v(u.size());
+      for (auto* plane : {&y, &u, &v}) {
+        for (auto& b : *plane) b = static_cast<std::uint8_t>(rng());
+      }
+      Row want(width);
+      Row got(width);
+      const std::uint8_t* yp = y.data() + shift;
+      hostlib::yuv420_row_scalar(yp, u.data() + shift, v.data() + shift, want.pixels(), width);
+      yuv420()(yp, u.data() + shift, v.data() + shift, got.pixels(), width);
+      ASSERT_EQ(got.bytes, want.bytes) << "width " << width << " shift " << shift;
+      ASSERT_TRUE(got.guards_intact());
+    }
+  }
+}
+
+TEST_P(ColourMatchTest, PackedRowsEqualTheScalarReference) {
+  std::mt19937 rng(11);
+  for (const bool yuy2 : {true, false}) {
+    for (const int width : {1, 2, 5, 16, 17, 31, 32, 33, 64, 65, 719, 720}) {
+      for (int shift = 0; shift < 3; ++shift) {
+        std::vector<std::uint8_t> src(static_cast<std::size_t>(width + 1) * 2 + 64);
+        for (auto& b : src) b = static_cast<std::uint8_t>(rng());
+        Row want(width);
+        Row got(width);
+        hostlib::packed422_row_scalar(src.data() + shift, want.pixels(), width, yuy2);
+        packed()(src.data() + shift, got.pixels(), width, yuy2);
+        ASSERT_EQ(got.bytes, want.bytes) << "width " << width << " yuy2 " << yuy2;
+        ASSERT_TRUE(got.guards_intact());
+      }
+    }
+  }
+}
+
+TEST_P(ColourMatchTest, ExtremeSamplesSaturateAlike) {
+  // Every corner of the 8-bit cube, where the 16-bit sums saturate, in one long row.
+  std::vector<std::uint8_t> y;
+  std::vector<std::uint8_t> u;
+  std::vector<std::uint8_t> v;
+  const std::uint8_t levels[] = {0, 1, 15, 16, 127, 128, 235, 240, 254, 255};
+  for (const std::uint8_t a : levels) {
+    for (const std::uint8_t b : levels) {
+      for (const std::uint8_t c : levels) {
+        y.insert(y.end(), {a, a});
+        u.push_back(b);
+        v.push_back(c);
+      }
+    }
+  }
+  const int width = static_cast<int>(y.size());
+  Row want(width);
+  Row got(width);
+  hostlib::yuv420_row_scalar(y.data(), u.data(), v.data(), want.pixels(), width);
+  yuv420()(y.data(), u.data(), v.data(), got.pixels(), width);
+  EXPECT_EQ(got.bytes, want.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simd, ColourMatchTest,
+                         ::testing::Values(IsaCase{ColourIsa::kSse2, "sse2"},
+                                           IsaCase{ColourIsa::kAvx2, "avx2"}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ColourConvertTest, ScalarFollowsBt601StudioRange) {
+  // Within one step of the real-valued BT.601 formulas over the whole legal range.
+  int worst = 0;
+  for (int y = 16; y <= 235; y += 3) {
+    for (int u = 16; u <= 240; u += 4) {
+      for (int v = 16; v <= 240; v += 4) {
+        std::uint8_t bgr[3];
+        hostlib::yuv_pixel_scalar(y, u, v, bgr);
+        const double yy = 1.164383 * (y - 16);
+        const double want[3] = {yy + 2.017232 * (u - 128),
+                                yy - 0.391762 * (u - 128) - 0.812968 * (v - 128),
+                                yy + 1.596027 * (v - 128)};
+        for (int i = 0; i < 3; ++i) {
+          const int w = static_cast<int>(std::lround(std::clamp(want[i], 0.0, 255.0)));
+          worst = std::max(worst, std::abs(w - bgr[i]));
+        }
+      }
+    }
+  }
+  EXPECT_LE(worst, 1);
+  std::uint8_t bgr[3];
+  hostlib::yuv_pixel_scalar(16, 128, 128, bgr);
+  EXPECT_EQ((std::vector<int>{bgr[0], bgr[1], bgr[2]}), (std::vector<int>{0, 0, 0}));
+  hostlib::yuv_pixel_scalar(235, 128, 128, bgr);
+  EXPECT_EQ((std::vector<int>{bgr[0], bgr[1], bgr[2]}), (std::vector<int>{255, 255, 255}));
+}
+
+TEST(ColourConvertTest, ForcingAnInstructionSetIsHonoured) {
+  const ColourIsa before = hostlib::colour_kernels().isa;
+  ASSERT_TRUE(hostlib::set_colour_isa(ColourIsa::kScalar));
+  EXPECT_EQ(hostlib::colour_kernels().yuv420_row, &hostlib::yuv420_row_scalar);
+  ASSERT_TRUE(hostlib::set_colour_isa(before));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "hostlib/media_fixtures.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "support/test_paths.h"
+
+namespace hostlib_test {
+namespace {
+
+std::filesystem::path cache_dir() {
+  auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// The cache key carries the command, so a changed recipe makes a new file.
+std::filesystem::path cached(const std::string& name, const std::string& recipe) {
+  const auto h = std::hash<std::string>{}(recipe);
+  return cache_dir() / (std::to_string(h) + "-" + name);
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// Writes to a private name and renames, so parallel test processes never see half a file.
+std::string make(const std::string& name, const std::string& recipe,
+                 const std::function<bool(const std::string&)>& build) {
+  const auto path = cached(name, recipe);
+  if (std::filesystem::exists(path)) return path.string();
+  const auto tmp =
+      path.parent_path() / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
+  if (!build(tmp.string())) {
+    std::filesystem::remove(tmp);
+    return {};
+  }
+  std::filesystem::rename(tmp, path);
+  return path.string();
+}
+
+struct Cursor {
+  const std::string& s;
+  std::size_t pos;
+  bool has(std::size_t n) const { return pos <= s.size() && n <= s.size() - pos; }
+  std::uint32_t u32(std::size_t at) const { return le32(s.data() + at); }
+};
+
+}  // namespace
+
+std::string ffmpeg_file(const std::string& name, const std::string& args) {
+  return make(name, args, [&](const std::string& out) {
+    // The extension of the private name must stay the one that picks the format.
+    return run("ffmpeg -nostdin -v error -y " + args + " '" + out + "'");
+  });
+}
+
+bool read_avi_video(const std::string& path, AviVideo& out) {
+  const std::string s = avitest::read_file(path);
+  out = AviVideo{};
+  if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "AVI ") != 0) return false;
+  std::vector<std::uint32_t> order;  // chunk ids of the movi list, for idx1 matching
+  bool in_video_strl = false;
+  // Walk every chunk; LISTs are entered (their 4-byte type skipped), other chunks stepped over.
+  for (Cursor c{s, 12}; c.has(8);) {
+    const std::uint32_t id = c.u32(c.pos);
+    const std::uint32_t size = c.u32(c.pos + 4);
+    const std::size_t data = c.pos + 8;
+    if (id == le32("LIST")) {
+      if (!c.has(12)) break;
+      c.pos += 12;
+      continue;
+    }
+    if (size > s.size() - data) break;
+    if (id == le32("strh"))
+      in_video_strl = size >= 8 && s.compare(data, 4, "vids") == 0 && out.format.empty();
+    if (id == le32("strh") && in_video_strl) out.handler = le32(s.data() + data + 4);
+    if (id == le32("strf") && in_video_strl) out.format = s.substr(data, size);
+    if (id == le32("00dc") || id == le32("00db")) out.chunks.push_back(s.substr(data, size));
+    if (id == le32("idx1")) {
+      for (std::size_t e = data; e + 16 <= data + size; e += 16) {
+        const std::uint32_t ck = le32(s.data() + e);
+        if (ck == le32("00dc") || ck == le32("00db")) {
+          out.keys.push_back((le32(s.data() + e + 4) & 0x10) != 0);
+        }
+      }
+    }
+    c.pos = data + size + (size & 1);
+  }
+  return !out.format.empty() && !out.chunks.empty() && out.keys.size() == out.chunks.size();
+}
+
+std::vector<std::string> reference_frames(const std::string& path, int width, int height,
+                                          const std::string& pixel_format) {
+  const std::string recipe = "ref:" + pixel_format + ":" + path;
+  const std::string raw = make("ref.yuv", recipe, [&](const std::string& out) {
+    return run("ffmpeg -nostdin -v error -y -i '" + path +
+               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format + " '" +
+               out + "'");
+  });
+  const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
+  const auto frame = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3 / 2;
+  std::vector<std::string> frames;
+  for (std::size_t p = 0; frame > 0 && p + frame <= bytes.size(); p += frame) {
+    frames.push_back(bytes.substr(p, frame));
+  }
+  return frames;
+}
+
+}  // namespace hostlib_test

@@ -1,0 +1,38 @@
+#pragma once
+// Media made by the ffmpeg command-line tool at test time, cached under the temp folder so that
+// the test processes of one run make each file once, and a small reader for the video chunks of
+// the AVI files it writes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hostlib_test {
+
+// Runs `ffmpeg -v error -y <args> <file>` once and returns the file's path; empty on failure.
+// The name must carry the extension that picks the output format.
+std::string ffmpeg_file(const std::string& name, const std::string& args);
+
+// The video stream of an AVI file as the codec manager sees it.
+struct AviVideo {
+  std::string format;               // strf: BITMAPINFOHEADER and codec data
+  std::uint32_t handler = 0;        // strh fccHandler
+  std::vector<std::string> chunks;  // in index order
+  std::vector<bool> keys;           // idx1 AVIIF_KEYFRAME per chunk
+};
+bool read_avi_video(const std::string& path, AviVideo& out);
+
+// Raw frames of a file's first video stream as the ffmpeg tool decodes it, in display order,
+// every picture once (no frame-rate filling): width x height 4:2:0 frames back to back, in
+// `pixel_format` (yuv420p, or yuvj420p to keep a full-range decoder's own samples).
+std::vector<std::string> reference_frames(const std::string& path, int width, int height,
+                                          const std::string& pixel_format = "yuv420p");
+
+constexpr std::uint32_t le32(const char* p) {
+  return std::uint32_t{static_cast<std::uint8_t>(p[0])} |
+         std::uint32_t{static_cast<std::uint8_t>(p[1])} << 8 |
+         std::uint32_t{static_cast<std::uint8_t>(p[2])} << 16 |
+         std::uint32_t{static_cast<std::uint8_t>(p[3])} << 24;
+}
+
+}  // namespace hostlib_test

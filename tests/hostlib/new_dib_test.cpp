@@ -1,0 +1,223 @@
+#include "hostlib/new_dib.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "hostlib/colour_convert.h"
+#include "hostlib/dib_convert.h"
+#include "hostlib/image.h"
+#include "platform/sync.h"
+
+namespace {
+
+using platform::fourcc;
+
+std::ptrdiff_t offset_of(const CNewDib& d, const void* field) {
+  return static_cast<const char*>(field) - reinterpret_cast<const char*>(&d);
+}
+
+TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
+  CNewDib d;
+  // After the table of virtual methods: tag, word, memory, header, direct flag, three words.
+  EXPECT_EQ(offset_of(d, &d.tag), static_cast<std::ptrdiff_t>(sizeof(void*)));
+  EXPECT_EQ(offset_of(d, &d.image_size), offset_of(d, &d.tag) + 4);
+  EXPECT_LT(offset_of(d, &d.image_size), offset_of(d, &d.memory));
+  EXPECT_EQ(offset_of(d, &d.header),
+            offset_of(d, &d.memory) + static_cast<std::ptrdiff_t>(sizeof(void*)));
+  EXPECT_EQ(offset_of(d, &d.direct),
+            offset_of(d, &d.header) + static_cast<std::ptrdiff_t>(sizeof(void*)));
+  EXPECT_EQ(offset_of(d, &d.reserved[0]), offset_of(d, &d.direct) + 4);
+  EXPECT_EQ(d.tag, fourcc("BIDN"));
+  EXPECT_EQ(d.direct, 1);
+  EXPECT_EQ(d.memory, nullptr);
+  EXPECT_EQ(d.header, nullptr);
+  EXPECT_EQ(d.LockBits(), nullptr);
+  EXPECT_EQ(d.GetPitch(), 0);
+}
+
+struct LayoutCase {
+  int width, height, bits;
+  int pitch;
+  std::uint32_t bytes;
+  std::uint32_t compression;
+};
+
+class CNewDibLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(CNewDibLayoutTest, CreateSizesRowsLikeADib) {
+  const LayoutCase c = GetParam();
+  for (const bool movable : {false, true}) {
+    CNewDib d;
+    ASSERT_EQ(d.Create(c.width, c.height, c.bits, movable), 1);
+    EXPECT_EQ(d.GetPitch(), c.pitch);
+    EXPECT_EQ(d.image_bytes(), c.bytes);
+    EXPECT_EQ(d.header->biSizeImage, c.bytes);
+    EXPECT_EQ(d.header->biCompression, c.compression);
+    EXPECT_EQ(d.header->biBitCount, c.bits);
+    EXPECT_EQ(d.direct, movable ? 0 : 1);
+    std::uint8_t* p = d.LockBits();
+    ASSERT_NE(p, nullptr);
+    if (movable) {
+      // The module reaches the pixels of a movable bitmap itself with GlobalLock.
+      EXPECT_EQ(platform::GlobalLock(d.memory), p);
+      EXPECT_EQ(platform::GlobalSize(d.memory), c.bytes);
+    }
+    std::memset(p, 0x11, c.bytes);  // the whole picture is writable
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, CNewDibLayoutTest,
+    ::testing::Values(LayoutCase{720, 576, 24, 2160, 2160 * 576, 0},
+                      LayoutCase{5, 3, 24, 16, 48, 0},
+                      LayoutCase{720, 576, 16, 1440, 1440 * 576, fourcc("YUY2")},
+                      LayoutCase{3, 2, 16, 8, 16, fourcc("YUY2")},
+                      LayoutCase{720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
+                      // Odd sizes: luma rows of 8, chroma planes of 4 x 2.
+                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}),
+    [](const auto& p) {
+      return std::to_string(p.param.width) + "x" + std::to_string(p.param.height) + "_" +
+             std::to_string(p.param.bits) + "bits";
+    });
+
+TEST(CNewDibTest, RefusesBadSizesAndDepths) {
+  CNewDib d;
+  for (const auto& [w, h, bits] :
+       {std::tuple{0, 10, 24}, std::tuple{10, -1, 24}, std::tuple{10, 10, 32},
+        std::tuple{10, 10, 8}, std::tuple{100000, 10, 24}}) {
+    EXPECT_EQ(d.Create(w, h, bits, false), 0);
+    EXPECT_EQ(d.header, nullptr);
+    EXPECT_EQ(d.LockBits(), nullptr);
+  }
+}
+
+TEST(CNewDibTest, ClearLeavesAReusableEmptyBitmap) {
+  CNewDib d;
+  ASSERT_EQ(d.Create(16, 16, 24, true), 1);
+  d.clear();
+  EXPECT_EQ(d.header, nullptr);
+  EXPECT_EQ(d.memory, nullptr);
+  EXPECT_EQ(d.direct, 1);
+  EXPECT_EQ(d.tag, fourcc("BIDN"));
+  ASSERT_EQ(d.Create(8, 8, 16, false), 1);
+  EXPECT_EQ(d.GetPitch(), 16);
+}
+
+TEST(CNewDibTest, AssignmentCopiesThePicture) {
+  CNewDib a;
+  ASSERT_EQ(a.Create(7, 5, 24, true), 1);
+  for (std::uint32_t i = 0; i < a.image_bytes(); ++i)
+    a.LockBits()[i] = static_cast<std::uint8_t>(i);
+  CNewDib b;
+  ASSERT_EQ(b.Create(2, 2, 12, false), 1);
+  b = a;
+  ASSERT_NE(b.header, nullptr);
+  EXPECT_NE(b.LockBits(), a.LockBits());
+  EXPECT_EQ(b.width(), 7);
+  EXPECT_EQ(b.header->biBitCount, 24);
+  EXPECT_EQ(std::memcmp(b.LockBits(), a.LockBits(), a.image_bytes()), 0);
+  a.LockBits()[0] = 0xFF;  // a copy, not a share
+  EXPECT_EQ(b.LockBits()[0], 0);
+  b = b;
+  EXPECT_EQ(b.width(), 7);
+  CNewDib empty;
+  b = empty;
+  EXPECT_EQ(b.header, nullptr);
+  const CNewDib c(a);
+  EXPECT_EQ(std::memcmp(c.LockBits(), a.LockBits(), a.image_bytes()), 0);
+}
+
+// A YV12 bitmap with random samples.
+void fill_random(CNewDib& d, unsigned seed) {
+  std::mt19937 rng(seed);
+  for (std::uint32_t i = 0; i < d.image_bytes(); ++i)
+    d.LockBits()[i] = static_cast<std::uint8_t>(rng());
+}
+
+TEST(DibConvertTest, Yv12ToRgbIsBottomUpWithTheReferenceColours) {
+  const int w = 37;
+  const int h = 9;
+  CNewDib src;
+  ASSERT_EQ(src.Create(w, h, 12, false), 1);
+  fill_random(src, 3);
+  CNewDib dst;  // not created yet: made to measure
+  ASSERT_EQ(YV12_2_RGB(dst, src), 1);
+  ASSERT_EQ(dst.header->biBitCount, 24);
+  const std::uint8_t* in = src.LockBits();
+  const int pitch = src.GetPitch();
+  const std::uint8_t* v_plane = in + pitch * h;
+  const std::uint8_t* u_plane = v_plane + (pitch / 2) * ((h + 1) / 2);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t want[3];
+      const int c = (y / 2) * (pitch / 2) + x / 2;
+      hostlib::yuv_pixel_scalar(in[y * pitch + x], u_plane[c], v_plane[c], want);
+      const std::uint8_t* got = dst.LockBits() + (h - 1 - y) * dst.GetPitch() + 3 * x;
+      ASSERT_EQ(std::memcmp(got, want, 3), 0) << x << "," << y;
+    }
+  }
+  CNewDib rgb;
+  ASSERT_EQ(rgb.Create(4, 4, 24, false), 1);
+  EXPECT_EQ(YV12_2_RGB(dst, rgb), 0);  // not a YV12 source
+}
+
+TEST(DibConvertTest, PackedToRgbPlacesAndClipsTheRectangle) {
+  const int w = 6;
+  const int h = 4;
+  std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(w * 2 * h));
+  for (std::size_t i = 0; i < yuy2.size(); ++i) yuy2[i] = static_cast<std::uint8_t>(16 + 7 * i);
+  CNewDib dst;
+  ASSERT_EQ(dst.Create(8, 5, 24, false), 1);
+  std::uint8_t* out = dst.LockBits();
+  const int pitch = dst.GetPitch();
+  // Placed at (1, 2): rows 2 and 3 of the picture get the first two source rows, the rest of
+  // the rectangle falls outside.
+  ASSERT_EQ(YUY2_2_Rgb24(out, 5, pitch, 1, 2, w, h, yuy2.data(), w * 2, 1, 0, 0), 1);
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      std::uint8_t want[3] = {0, 0, 0};
+      const int sy = y - 2;
+      const int sx = x - 1;
+      if (sy >= 0 && sy < 3 && sx >= 0 && sx < w) {
+        const std::uint8_t* pair = yuy2.data() + sy * w * 2 + (sx / 2) * 4;
+        hostlib::yuv_pixel_scalar(pair[(sx % 2) * 2], pair[1], pair[3], want);
+      }
+      const std::uint8_t* got = out + (5 - 1 - y) * pitch + 3 * x;
+      ASSERT_EQ(std::memcmp(got, want, 3), 0) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(YUY2_2_Rgb24(nullptr, 5, pitch, 0, 0, w, h, yuy2.data(), w * 2, 1, 0, 0), 0);
+  EXPECT_EQ(YUY2_2_Rgb24(out, 5, pitch, 0, 0, w, h, yuy2.data(), w, 1, 0, 0), 0);  // short rows
+}
+
+TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
+  const int w = 9;
+  const int h = 4;
+  CNewDib yv12;
+  ASSERT_EQ(yv12.Create(w, h, 12, false), 1);
+  fill_random(yv12, 5);
+  CNewDib rgb;
+  ASSERT_EQ(YV12_2_RGB(rgb, yv12), 1);
+  Image from_yv12(w, h, 1, 0);
+  ASSERT_EQ(DibToImage(from_yv12, yv12), 1);
+  Image from_rgb(1, 1, 1, 0);  // resized to the bitmap
+  ASSERT_EQ(DibToImage(from_rgb, rgb), 1);
+  ASSERT_EQ(from_rgb.width(), w);
+  for (int y = 0; y < h; ++y) {
+    EXPECT_EQ(std::memcmp(from_rgb.row(y), from_yv12.row(y), w * 3), 0) << y;
+  }
+  CNewDib yuy2;
+  ASSERT_EQ(yuy2.Create(w, h, 16, true), 1);
+  fill_random(yuy2, 6);
+  Image from_yuy2(w, h, 1, 0);
+  ASSERT_EQ(DibToImage(from_yuy2, yuy2), 1);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 3);
+  hostlib::packed422_row_scalar(yuy2.LockBits() + yuy2.GetPitch(), row.data(), w, true);
+  EXPECT_EQ(std::memcmp(from_yuy2.row(1), row.data(), row.size()), 0);
+  CNewDib empty;
+  EXPECT_EQ(DibToImage(from_yuy2, empty), 0);
+}
+
+}  // namespace

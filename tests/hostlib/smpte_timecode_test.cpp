@@ -1,0 +1,149 @@
+#include "hostlib/smpte_timecode.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+std::string text(SMPTE_TimeCode& tc, int mode) {
+  char buffer[kTimecodeBufferSize];
+  return tc.get_string(buffer, mode);
+}
+
+struct RateCase {
+  double rate;
+  bool drop;
+};
+
+std::ostream& operator<<(std::ostream& os, const RateCase& c) {
+  return os << c.rate << (c.drop ? " DF" : " NDF");
+}
+
+class TimecodeRoundTripTest : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
+  const RateCase c = GetParam();
+  SMPTE_TimeCode out;
+  ASSERT_EQ(out.set_frame_rate(c.rate), 1);
+  out.set_drop_frame_flag(c.drop ? 1 : 0);
+  const int nominal = static_cast<int>(std::lround(c.rate));
+  // The first minutes frame by frame (every minute mark and every drop), then ten-minute and
+  // hour marks and some large numbers.
+  std::vector<int> frames;
+  for (int f = 0; f < nominal * 60 * 11 + 5; ++f) frames.push_back(f);
+  for (int f : {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000}) {
+    frames.push_back(f);
+  }
+  std::string previous;
+  for (const int f : frames) {
+    out.set_frame(f);
+    const std::string s = text(out, 0);
+    ASSERT_NE(s, previous) << "frame " << f << " repeats a label";
+    previous = s;
+    SMPTE_TimeCode in;
+    in.set_frame_rate(c.rate);
+    in.set_drop_frame_flag(c.drop ? 1 : 0);
+    ASSERT_EQ(in.set_string(s.c_str()), 1) << s;
+    ASSERT_EQ(in.get_frame(), f) << s;
+  }
+}
+
+std::vector<RateCase> all_rates() {
+  std::vector<RateCase> rates;
+  for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), false});
+  for (double r :
+       {23.976, 24000.0 / 1001, 12.5, 7.5, 29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) {
+    rates.push_back({r, false});
+  }
+  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, true});
+  return rates;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRate, TimecodeRoundTripTest, ::testing::ValuesIn(all_rates()));
+
+TEST(SmpteTimeCodeTest, DropFrameSkipsTheFirstLabelsOfMostMinutes) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(30000.0 / 1001);
+  tc.set_drop_frame_flag(1);
+  tc.set_frame(1799);
+  EXPECT_EQ(text(tc, 0), "00:00:59;29");
+  tc.set_frame(1800);
+  EXPECT_EQ(text(tc, 0), "00:01:00;02");
+  tc.set_frame(17982);  // ten minutes keep their labels
+  EXPECT_EQ(text(tc, 0), "00:10:00;00");
+  tc.set_frame(107892);  // one hour of 29.97 fps
+  EXPECT_EQ(text(tc, 0), "01:00:00;00");
+  // 59.94 drops four labels.
+  tc.set_frame_rate(60000.0 / 1001);
+  tc.set_frame(3600);
+  EXPECT_EQ(text(tc, 0), "00:01:00;04");
+  // A dropped label is not a timecode.
+  EXPECT_EQ(tc.set_string("00:01:00;02"), 0);
+  EXPECT_EQ(tc.get_frame(), 3600);
+}
+
+TEST(SmpteTimeCodeTest, DropFrameFlagOnlyCountsAtNtscRates) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(25.0);
+  tc.set_drop_frame_flag(1);
+  tc.set_frame(1500);
+  EXPECT_EQ(text(tc, 0), "00:01:00:00");
+}
+
+TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameWhenParsing) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(29.97);
+  ASSERT_EQ(tc.set_string("00:01:00;02"), 1);
+  EXPECT_EQ(tc.get_frame(), 1800);
+  EXPECT_EQ(tc.get_drop_frame_flag(), 1);
+  SMPTE_TimeCode ndf;
+  ndf.set_frame_rate(29.97);
+  ASSERT_EQ(ndf.set_string("00:01:00:02"), 1);
+  EXPECT_EQ(ndf.get_frame(), 1802);
+}
+
+TEST(SmpteTimeCodeTest, ShortFormLeavesOutFramesAndLeadingHours) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(25.0);
+  tc.set_second(0.0);
+  EXPECT_EQ(text(tc, 1), "0:00");
+  tc.set_second(83.99);  // rounds to frame 2100 = 84 s
+  EXPECT_EQ(text(tc, 1), "1:24");
+  tc.set_second(3600.0 * 2 + 61);
+  EXPECT_EQ(text(tc, 1), "2:01:01");
+  EXPECT_EQ(text(tc, 0), "02:01:01:00");
+  ASSERT_EQ(tc.set_string("1:24"), 1);
+  EXPECT_EQ(tc.get_frame(), 2100);
+  ASSERT_EQ(tc.set_string("2:01:01"), 1);
+  EXPECT_EQ(tc.get_frame(), (7200 + 61) * 25);
+}
+
+TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecode) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(25.0);
+  tc.set_frame(42);
+  for (const char* bad : {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5",
+                          "-1:00:00:00", "00::00:00", "00:00:00:00x", "9999999999:00:00:00"}) {
+    EXPECT_EQ(tc.set_string(bad), 0) << bad;
+    EXPECT_EQ(tc.get_frame(), 42) << bad;
+  }
+  EXPECT_EQ(tc.set_string(nullptr), 0);
+  EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
+}
+
+TEST(SmpteTimeCodeTest, RatesOutsideFiveToSixtyAreRefused) {
+  SMPTE_TimeCode tc;
+  EXPECT_EQ(tc.set_frame_rate(4.99), 0);
+  EXPECT_EQ(tc.set_frame_rate(60.01), 0);
+  EXPECT_EQ(tc.set_frame_rate(std::nan("")), 0);
+  EXPECT_EQ(tc.get_frame_rate(), 25.0);
+  EXPECT_EQ(tc.set_frame_rate(60.0), 1);
+  tc.set_frame(-5);
+  EXPECT_EQ(tc.get_frame(), 0);
+  tc.set_second(-1.0);
+  EXPECT_EQ(tc.get_frame(), 0);
+}
+
+}  // namespace

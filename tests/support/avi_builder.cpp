@@ -1,0 +1,284 @@
+#include "support/avi_builder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/files.h"
+
+namespace avitest {
+
+void put_u16(std::string& s, std::uint16_t v) {
+  s.push_back(static_cast<char>(v & 0xFF));
+  s.push_back(static_cast<char>(v >> 8));
+}
+void put_u32(std::string& s, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void put_u64(std::string& s, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void put_fourcc(std::string& s, const char* four) {
+  for (int i = 0; i < 4; ++i) s.push_back(four != nullptr ? four[i] : '\0');
+}
+void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) {
+  for (std::uint64_t i = 0; i < 4 && at + i < s.size(); ++i) {
+    s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  }
+}
+void patch_u64(std::string& s, std::uint64_t at, std::uint64_t v) {
+  patch_u32(s, at, static_cast<std::uint32_t>(v));
+  patch_u32(s, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+std::uint32_t fourcc_value(const char* four) {
+  if (four == nullptr) return 0;
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<std::uint8_t>(four[i])} << (8 * i);
+  return v;
+}
+
+// --- RiffWriter ----------------------------------------------------------------------------------
+
+RiffWriter::Piece& RiffWriter::tail() {
+  if (pieces_.empty() || pieces_.back().offset + pieces_.back().data.size() != size_) {
+    pieces_.push_back(Piece{size_, {}});
+  }
+  return pieces_.back();
+}
+
+std::uint8_t* RiffWriter::at(std::uint64_t offset) {
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), offset,
+                             [](std::uint64_t o, const Piece& p) { return o < p.offset; });
+  assert(it != pieces_.begin());
+  Piece& p = *(it - 1);
+  assert(offset - p.offset < p.data.size());
+  return reinterpret_cast<std::uint8_t*>(p.data.data()) + (offset - p.offset);
+}
+
+RiffWriter& RiffWriter::bytes(const std::string& data) {
+  tail().data += data;
+  size_ += data.size();
+  return *this;
+}
+RiffWriter& RiffWriter::zeros(std::uint64_t n) {
+  tail().data.append(n, '\0');
+  size_ += n;
+  return *this;
+}
+RiffWriter& RiffWriter::u16(std::uint16_t v) {
+  std::string s;
+  put_u16(s, v);
+  return bytes(s);
+}
+RiffWriter& RiffWriter::u32(std::uint32_t v) {
+  std::string s;
+  put_u32(s, v);
+  return bytes(s);
+}
+RiffWriter& RiffWriter::u64(std::uint64_t v) {
+  std::string s;
+  put_u64(s, v);
+  return bytes(s);
+}
+RiffWriter& RiffWriter::fourcc(const char* four) {
+  std::string s;
+  put_fourcc(s, four);
+  return bytes(s);
+}
+RiffWriter& RiffWriter::hole(std::uint64_t n) {
+  size_ += n;
+  return *this;
+}
+
+std::uint64_t RiffWriter::begin_chunk(const char* id) {
+  const std::uint64_t mark = size_;
+  fourcc(id).u32(0);
+  return mark;
+}
+std::uint64_t RiffWriter::begin_list(const char* id, const char* type) {
+  const std::uint64_t mark = begin_chunk(id);
+  fourcc(type);
+  return mark;
+}
+std::uint32_t RiffWriter::end(std::uint64_t mark, bool pad) {
+  const auto written = static_cast<std::uint32_t>(size_ - mark - 8);
+  patch32(mark + 4, written);
+  if (pad && (written & 1) != 0) zeros(1);
+  return written;
+}
+std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pad,
+                                std::optional<std::uint32_t> declared) {
+  const std::uint64_t mark = begin_chunk(id);
+  bytes(data);
+  const std::uint32_t written = end(mark, pad && !declared);
+  if (declared) patch32(mark + 4, *declared);
+  (void)written;
+  return mark;
+}
+
+void RiffWriter::patch32(std::uint64_t at_offset, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) *at(at_offset + static_cast<unsigned>(i)) = (v >> (8 * i)) & 0xFF;
+}
+void RiffWriter::patch64(std::uint64_t at_offset, std::uint64_t v) {
+  patch32(at_offset, static_cast<std::uint32_t>(v));
+  patch32(at_offset + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
+  }
+}
+
+std::string RiffWriter::str() const {
+  std::string out(size_, '\0');
+  for (const Piece& p : pieces_) std::memcpy(out.data() + p.offset, p.data.data(), p.data.size());
+  return out;
+}
+
+bool RiffWriter::write_sparse(const std::string& path) const {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, static_cast<off_t>(size_)) == 0;
+  for (const Piece& p : pieces_) {
+    std::uint64_t done = 0;
+    while (ok && done < p.data.size()) {
+      const ssize_t n = ::pwrite(fd, p.data.data() + done, p.data.size() - done,
+                                 static_cast<off_t>(p.offset + done));
+      ok = n > 0;
+      if (ok) done += static_cast<std::uint64_t>(n);
+    }
+  }
+  return ::close(fd) == 0 && ok;
+}
+
+// --- Payloads ------------------------------------------------------------------------------------
+
+std::string stream_header(const StreamHeaderFields& f) {
+  std::string s;
+  put_fourcc(s, f.type);
+  put_fourcc(s, f.handler);
+  put_u32(s, 0);  // dwFlags
+  put_u32(s, 0);  // wPriority, wLanguage
+  put_u32(s, 0);  // dwInitialFrames
+  put_u32(s, f.scale);
+  put_u32(s, f.rate);
+  put_u32(s, 0);  // dwStart
+  put_u32(s, f.length);
+  put_u32(s, f.suggested_buffer);
+  put_u32(s, 0xFFFFFFFFu);  // dwQuality
+  put_u32(s, f.sample_size);
+  put_u16(s, 0);
+  put_u16(s, 0);
+  put_u16(s, static_cast<std::uint16_t>(f.frame_right));
+  put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
+  return s;
+}
+
+std::string bitmap_info(const BitmapFields& f) {
+  std::string s;
+  put_u32(s, f.bi_size);
+  put_u32(s, static_cast<std::uint32_t>(f.width));
+  put_u32(s, static_cast<std::uint32_t>(f.height));
+  put_u16(s, 1);
+  put_u16(s, f.bit_count);
+  put_u32(s, f.compression != nullptr ? fourcc_value(f.compression) : f.compression_value);
+  const std::uint32_t stride = ((static_cast<std::uint32_t>(f.width) * f.bit_count + 31) / 32) * 4;
+  put_u32(s, stride * static_cast<std::uint32_t>(f.height < 0 ? -f.height : f.height));
+  put_u32(s, 0);
+  put_u32(s, 0);
+  put_u32(s, 0);
+  put_u32(s, 0);
+  return s;
+}
+
+std::string wave_format(const WaveFields& f) {
+  const std::uint16_t align =
+      f.block_align != 0 ? f.block_align : static_cast<std::uint16_t>(f.channels * f.bits / 8);
+  std::string s;
+  put_u16(s, f.tag);
+  put_u16(s, f.channels);
+  put_u32(s, f.sample_rate);
+  put_u32(s, f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align);
+  put_u16(s, align);
+  put_u16(s, f.bits);
+  if (f.cb_size) put_u16(s, *f.cb_size);
+  return s;
+}
+
+std::string dv_info(unsigned sampling_code, bool fifty_field) {
+  std::string s(32, '\0');
+  s[3] = static_cast<char>((sampling_code & 7u) << 3);   // dwDVAAuxSrc, top byte: SMP
+  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);  // dwDVVAuxSrc, third byte: 50/60
+  return s;
+}
+
+std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
+                             std::uint32_t room) {
+  std::string s;
+  put_u16(s, 4);
+  s.push_back(0);
+  s.push_back(0);  // AVI_INDEX_OF_INDEXES
+  put_u32(s, static_cast<std::uint32_t>(entries.size()));
+  put_fourcc(s, chunk_id);
+  s.append(12, '\0');
+  for (const SuperIndexEntry& e : entries) {
+    put_u64(s, e.offset);
+    put_u32(s, e.size);
+    put_u32(s, e.duration);
+  }
+  if (room > entries.size()) s.append(16 * (room - entries.size()), '\0');
+  return s;
+}
+
+std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
+                                const std::vector<StandardIndexEntry>& entries,
+                                std::uint16_t longs_per_entry) {
+  std::string s;
+  put_u16(s, longs_per_entry);
+  s.push_back(0);
+  s.push_back(1);  // AVI_INDEX_OF_CHUNKS
+  put_u32(s, static_cast<std::uint32_t>(entries.size()));
+  put_fourcc(s, chunk_id);
+  put_u64(s, base);
+  put_u32(s, 0);
+  for (const StandardIndexEntry& e : entries) {
+    put_u32(s, e.offset);
+    if (longs_per_entry == 6) {
+      put_u32(s, 0);
+      put_u32(s, e.size);
+      s.append(12, '\0');
+    } else {
+      put_u32(s, e.size | (e.key ? 0u : 0x80000000u));
+      if (longs_per_entry == 3) put_u32(s, 0);
+    }
+  }
+  return s;
+}
+
+// --- WAVE and memory files -----------------------------------------------------------------------
+
+std::string wave_file(const WaveFields& format, const std::string& data, const std::string& between,
+                      std::optional<std::uint32_t> declared) {
+  RiffWriter w;
+  const std::uint64_t riff = w.begin_list("RIFF", "WAVE");
+  WaveFields f = format;
+  if (!f.cb_size) f.cb_size = 0;
+  w.chunk("fmt ", wave_format(f));
+  w.bytes(between);
+  w.chunk("data", data, true, declared);
+  w.end(riff);
+  return w.str();
+}
+
+MemoryFile::MemoryFile(std::string name, std::string bytes) : name_(std::move(name)) {
+  platform::register_memory_file(name_, std::make_shared<const std::string>(std::move(bytes)));
+}
+MemoryFile::~MemoryFile() { platform::unregister_memory_file(name_); }
+
+}  // namespace avitest

@@ -1,0 +1,298 @@
+#pragma once
+// Builds RIFF AVI and WAVE files in memory (or sparse on disk) for tests, fuzz seeds and
+// benchmarks.
+//
+// Two levels:
+//   RiffWriter  bytes, chunks and lists with their sizes patched on close, odd sizes with or
+//               without pad bytes, lying size fields, and holes (sparse regions never stored).
+//   AviBuilder  a whole AVI file from stream descriptions and chunk lists: idx1 (offsets
+//               relative to "movi" or absolute), OpenDML "indx" super indexes with ix##
+//               standard indexes, RIFF AVIX segments, extra chunks anywhere in the header.
+//
+//   avitest::AviBuilder b;
+//   int v = b.add_video({.handler = "DIB ", .width = 4, .height = 2});
+//   int a = b.add_audio({.sample_rate = 22050, .channels = 1});
+//   b.add_frames(v, 10, 24, /*key_every=*/1).add_chunks(a, 10, 882);
+//   avitest::BuiltAvi avi = b.build();       // avi.bytes, avi.layout.data_positions, ...
+//   avitest::MemoryFile f("clip.avi", avi.bytes);   // CreateFileA("clip.avi") opens the bytes
+//
+// Hostile inputs are made by patching the bytes of a built file at the positions the layout
+// reports (patch_u32 / patch_u64 below), or with the raw hooks (extra header chunks, lying
+// sizes, truncation).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace avitest {
+
+// --- Little-endian helpers over std::string ------------------------------------------------------
+void put_u16(std::string& s, std::uint16_t v);
+void put_u32(std::string& s, std::uint32_t v);
+void put_u64(std::string& s, std::uint64_t v);
+void put_fourcc(std::string& s, const char* four);  // exactly 4 characters
+void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v);
+void patch_u64(std::string& s, std::uint64_t at, std::uint64_t v);
+std::uint32_t fourcc_value(const char* four);
+
+// --- RiffWriter ----------------------------------------------------------------------------------
+class RiffWriter {
+ public:
+  RiffWriter& bytes(const std::string& data);
+  RiffWriter& zeros(std::uint64_t n);
+  RiffWriter& u16(std::uint16_t v);
+  RiffWriter& u32(std::uint32_t v);
+  RiffWriter& u64(std::uint64_t v);
+  RiffWriter& fourcc(const char* four);
+  // A region that is part of the file but never stored: written as a hole by write_sparse,
+  // as zeros by str().
+  RiffWriter& hole(std::uint64_t n);
+
+  // Opens a chunk or a "RIFF"/"LIST" (id + size placeholder [+ type]); returns its mark.
+  std::uint64_t begin_chunk(const char* id);
+  std::uint64_t begin_list(const char* id, const char* type);
+  // Patches the size to what was written since the header and, for an odd size, appends the
+  // pad byte unless `pad` is false. Returns the size written.
+  std::uint32_t end(std::uint64_t mark, bool pad = true);
+  // A whole chunk; `declared` overrides the size field (the bytes written stay `data`).
+  std::uint64_t chunk(const char* id, const std::string& data, bool pad = true,
+                      std::optional<std::uint32_t> declared = std::nullopt);
+
+  std::uint64_t size() const { return size_; }
+  void patch32(std::uint64_t at, std::uint32_t v);
+  void patch64(std::uint64_t at, std::uint64_t v);
+  void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
+
+  std::string str() const;                           // holes as zeros
+  bool write_sparse(const std::string& path) const;  // holes left unwritten
+
+ private:
+  struct Piece {
+    std::uint64_t offset = 0;
+    std::string data;
+  };
+  Piece& tail();
+  std::uint8_t* at(std::uint64_t offset);
+
+  std::vector<Piece> pieces_;
+  std::uint64_t size_ = 0;
+};
+
+// --- Payload builders ----------------------------------------------------------------------------
+struct StreamHeaderFields {
+  const char* type = "vids";
+  const char* handler = "DIB ";  // nullptr writes 0
+  std::uint32_t scale = 1;
+  std::uint32_t rate = 25;
+  std::uint32_t length = 0;
+  std::uint32_t suggested_buffer = 0;
+  std::uint32_t sample_size = 0;
+  std::int16_t frame_right = 0;
+  std::int16_t frame_bottom = 0;
+};
+std::string stream_header(const StreamHeaderFields& f);  // 56 bytes
+
+struct BitmapFields {
+  std::int32_t width = 4;
+  std::int32_t height = 2;
+  std::uint16_t bit_count = 24;
+  const char* compression = nullptr;    // nullptr: BI_RGB (0)
+  std::uint32_t compression_value = 0;  // used when compression is nullptr
+  std::uint32_t bi_size = 40;
+};
+std::string bitmap_info(const BitmapFields& f);  // 40 bytes
+
+struct WaveFields {
+  std::uint16_t tag = 1;
+  std::uint16_t channels = 2;
+  std::uint32_t sample_rate = 44100;
+  std::uint32_t avg_bytes = 0;    // 0: sample_rate * block_align
+  std::uint16_t block_align = 0;  // 0: channels * bits / 8
+  std::uint16_t bits = 16;
+  std::optional<std::uint16_t> cb_size;  // written (18-byte form) when set
+};
+std::string wave_format(const WaveFields& f);  // 16 or 18 bytes
+
+// DVINFO (32 bytes) with the audio sampling-frequency code and the 50-field flag set.
+std::string dv_info(unsigned sampling_code, bool fifty_field);
+
+// OpenDML index payloads (the data of an "indx" or ix## chunk).
+struct SuperIndexEntry {
+  std::uint64_t offset = 0;  // absolute offset of the ix## chunk header
+  std::uint32_t size = 0;    // that chunk's size including its 8-byte header
+  std::uint32_t duration = 0;
+};
+// `room` entries are reserved (at least the entries given), as writers preallocate them.
+std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
+                             std::uint32_t room = 0);
+struct StandardIndexEntry {
+  std::uint32_t offset = 0;  // from the base offset to the chunk's data
+  std::uint32_t size = 0;
+  bool key = true;
+};
+// wLongsPerEntry 2 or 3 (offset, size with bit 31 for non-key frames [, 0]) or 6 (offset, 0,
+// size, 0, 0, 0).
+std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
+                                const std::vector<StandardIndexEntry>& entries,
+                                std::uint16_t longs_per_entry = 2);
+
+// --- AviBuilder ----------------------------------------------------------------------------------
+struct VideoStream {
+  const char* handler = "DIB ";       // strh fccHandler (nullptr: 0)
+  const char* compression = nullptr;  // biCompression (nullptr: BI_RGB)
+  std::int32_t width = 4;
+  std::int32_t height = 2;
+  std::uint16_t bit_count = 24;
+  std::uint32_t rate = 25;
+  std::uint32_t scale = 1;
+  std::optional<std::uint32_t> length;  // strh dwLength; default: chunks of the stream
+  std::string strf_extra;               // bytes after the 40-byte header (palette, codec data)
+  std::optional<std::string> strf;      // replaces the whole "strf" payload
+  bool write_strf = true;
+};
+
+struct AudioStream {
+  std::uint16_t tag = 1;
+  std::uint16_t channels = 2;
+  std::uint32_t sample_rate = 44100;
+  std::uint16_t bits = 16;
+  std::uint32_t avg_bytes = 0;    // 0: computed for PCM
+  std::uint16_t block_align = 0;  // 0: computed for PCM
+  std::optional<std::string> strf;
+  bool write_strf = true;
+};
+
+struct DvStream {  // DV type-1: one "iavs" stream
+  const char* handler = "dvsd";
+  std::uint32_t rate = 25;
+  std::uint32_t scale = 1;
+  std::optional<std::uint32_t> length;
+  std::int16_t width = 0;  // rcFrame; 0 leaves it empty
+  std::int16_t height = 0;
+  unsigned sampling_code = 0;
+  bool fifty_field = true;
+  bool write_strf = true;
+};
+
+enum class IndexKind {
+  kNone,          // no index at all
+  kIdx1Relative,  // idx1, offsets from the "movi" FOURCC
+  kIdx1Absolute,  // idx1, absolute offsets
+  kOdml,          // indx + ix## (no idx1)
+  kOdmlAndIdx1,   // indx + ix##, and idx1 over the first segment (as most writers do)
+};
+
+struct AviLayout {
+  std::uint64_t avih_data = 0;
+  std::vector<std::uint64_t> strh_data;                    // per stream
+  std::vector<std::uint64_t> strf_data;                    // per stream, 0 without one
+  std::vector<std::uint64_t> indx_data;                    // per stream, 0 without one
+  std::uint64_t movi_list = 0;                             // "LIST" header of the first movi
+  std::uint64_t movi_fourcc = 0;                           // its "movi" type
+  std::uint64_t idx1_header = 0;                           // 0 without idx1
+  std::vector<std::uint64_t> ix_headers;                   // every ix## chunk header, in file order
+  std::vector<std::vector<std::uint64_t>> data_positions;  // per stream: each chunk's data
+  std::uint64_t file_size = 0;
+};
+
+struct BuiltAvi {
+  std::string bytes;
+  AviLayout layout;
+};
+
+class AviBuilder {
+ public:
+  int add_video(const VideoStream& v);
+  int add_audio(const AudioStream& a);
+  int add_dv(const DvStream& d);
+  int add_stream(const char* type, const std::string& strf);  // any other fccType
+
+  // Chunks of a stream, appended in interleave order as called. Data is zero-filled unless
+  // given; the id defaults to "NNdc"/"NNdb"/"NNwb"/"NN__" with NN the stream in hexadecimal.
+  AviBuilder& add_chunk(int stream, std::uint32_t size, bool key = true, std::string data = {},
+                        const char* id = nullptr);
+  AviBuilder& add_frames(int stream, int count, std::uint32_t size, int key_every = 1);
+  AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
+
+  AviBuilder& index(IndexKind kind);
+  AviBuilder& streams_in_main_header(std::uint32_t n);         // dwStreams override
+  AviBuilder& chunks_per_segment(std::uint32_t n);             // OpenDML: RIFF AVIX every n chunks
+  AviBuilder& entries_per_ix(std::uint32_t n);                 // OpenDML: ix## size
+  AviBuilder& ix_longs_per_entry(std::uint16_t n);             // 2 (default), 3 or 6
+  AviBuilder& strl_extra(int stream, const std::string& raw);  // raw bytes at the end of a strl
+  AviBuilder& hdrl_extra(const std::string& raw);              // raw bytes after the stream lists
+  AviBuilder& before_movi(const std::string& raw);             // raw bytes between hdrl and movi
+  AviBuilder& after_movi(const std::string& raw);              // raw bytes between movi and idx1
+  // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
+  // later segments lie beyond 4 GB without costing disk. OpenDML only.
+  AviBuilder& gap_after_first_segment(std::uint64_t bytes);
+
+  BuiltAvi build() const;
+  // Writes the file sparsely (gaps as holes); returns the layout, or nullopt on I/O failure.
+  std::optional<AviLayout> write_file(const std::string& path) const;
+
+ private:
+  struct Stream {
+    std::string type;
+    std::string strh;
+    std::optional<std::string> strf;
+    std::string extra;
+    std::string chunk_suffix;
+    std::uint32_t chunk_count = 0;
+  };
+  struct Chunk {
+    int stream = 0;
+    std::uint32_t size = 0;
+    bool key = true;
+    std::string data;
+    std::string id;
+  };
+  struct SegmentChunks {  // the chunks of one RIFF segment, as written
+    std::size_t first = 0, next = 0;
+    std::vector<std::uint64_t> headers;
+    std::uint64_t base = 0;  // the segment's "movi" data, base of its standard indexes
+  };
+  AviLayout write(RiffWriter& w) const;
+  void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
+                       std::vector<std::vector<SuperIndexEntry>>& super) const;
+  void write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const;
+  static void write_gap(RiffWriter& w, std::uint64_t bytes);
+  std::string chunk_id(int stream) const;
+  void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
+  std::uint32_t ix_count(int stream, std::uint32_t segments) const;
+
+  std::vector<Stream> streams_;
+  std::vector<std::optional<std::uint32_t>> lengths_;
+  std::vector<Chunk> chunks_;
+  IndexKind index_ = IndexKind::kIdx1Relative;
+  std::optional<std::uint32_t> main_streams_;
+  std::uint32_t per_segment_ = 0;  // 0: one segment
+  std::uint32_t per_ix_ = 1024;
+  std::uint16_t ix_longs_ = 2;
+  std::string hdrl_extra_, before_movi_, after_movi_;
+  std::uint64_t gap_ = 0;
+};
+
+// --- WAVE ----------------------------------------------------------------------------------------
+// "RIFF" "WAVE" with "fmt " (18-byte form unless the fields say otherwise), `between` raw bytes,
+// then "data" holding `data` (its declared size can lie).
+std::string wave_file(const WaveFields& format, const std::string& data,
+                      const std::string& between = {},
+                      std::optional<std::uint32_t> declared_data_size = std::nullopt);
+
+// --- In-memory files -----------------------------------------------------------------------------
+// Registers bytes under a name so CreateFileA opens them; unregisters on destruction.
+class MemoryFile {
+ public:
+  MemoryFile(std::string name, std::string bytes);
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  const char* name() const { return name_.c_str(); }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace avitest

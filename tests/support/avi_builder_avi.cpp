@@ -1,0 +1,355 @@
+// AviBuilder: whole AVI files (AVI 1.0 and OpenDML) from stream descriptions and chunk lists.
+
+#include <algorithm>
+
+#include "support/avi_builder.h"
+
+namespace avitest {
+namespace {
+
+constexpr std::uint32_t kAvifHasIndex = 0x10;
+constexpr std::uint32_t kAvifIsInterleaved = 0x100;
+constexpr std::uint32_t kIdx1KeyFrame = 0x10;
+constexpr std::uint32_t kMaxGapSegment = 0xF0000000u;
+
+std::string handler_bytes(const char* four) {
+  return four != nullptr ? std::string(four, 4) : std::string(4, '\0');
+}
+
+bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdmlAndIdx1; }
+
+std::string strh_bytes(const char* type, const std::string& handler, std::uint32_t scale,
+                       std::uint32_t rate, std::uint32_t length, std::int16_t right = 0,
+                       std::int16_t bottom = 0) {
+  StreamHeaderFields f;
+  f.type = type;
+  f.handler = handler.c_str();
+  f.scale = scale;
+  f.rate = rate;
+  f.length = length;
+  f.frame_right = right;
+  f.frame_bottom = bottom;
+  return stream_header(f);
+}
+
+}  // namespace
+
+int AviBuilder::add_video(const VideoStream& v) {
+  Stream s;
+  s.type = "vids";
+  s.strh = strh_bytes("vids", handler_bytes(v.handler), v.scale, v.rate, 0);
+  if (v.write_strf) {
+    BitmapFields b;
+    b.width = v.width;
+    b.height = v.height;
+    b.bit_count = v.bit_count;
+    b.compression = v.compression;
+    s.strf = v.strf ? *v.strf : bitmap_info(b) + v.strf_extra;
+  }
+  const std::string h = handler_bytes(v.handler);
+  const bool raw = v.compression == nullptr &&
+                   (h == std::string(4, '\0') || h == "DIB " || h == "dib " || h == "    ");
+  s.chunk_suffix = raw ? "db" : "dc";
+  streams_.push_back(s);
+  lengths_.push_back(v.length);
+  return static_cast<int>(streams_.size() - 1);
+}
+
+int AviBuilder::add_audio(const AudioStream& a) {
+  Stream s;
+  s.type = "auds";
+  WaveFields w;
+  w.tag = a.tag;
+  w.channels = a.channels;
+  w.sample_rate = a.sample_rate;
+  w.bits = a.bits;
+  w.avg_bytes = a.avg_bytes;
+  w.block_align = a.block_align;
+  w.cb_size = 0;
+  const std::uint16_t align =
+      a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8);
+  s.strh = strh_bytes("auds", std::string(4, '\0'), align == 0 ? 1 : align,
+                      a.sample_rate * (align == 0 ? 1 : align), 0);
+  if (a.write_strf) s.strf = a.strf ? *a.strf : wave_format(w);
+  s.chunk_suffix = "wb";
+  streams_.push_back(s);
+  lengths_.push_back(std::nullopt);
+  return static_cast<int>(streams_.size() - 1);
+}
+
+int AviBuilder::add_dv(const DvStream& d) {
+  Stream s;
+  s.type = "iavs";
+  s.strh = strh_bytes("iavs", handler_bytes(d.handler), d.scale, d.rate, 0, d.width, d.height);
+  if (d.write_strf) s.strf = dv_info(d.sampling_code, d.fifty_field);
+  s.chunk_suffix = "__";
+  streams_.push_back(s);
+  lengths_.push_back(d.length);
+  return static_cast<int>(streams_.size() - 1);
+}
+
+int AviBuilder::add_stream(const char* type, const std::string& strf) {
+  Stream s;
+  s.type = std::string(type, 4);
+  s.strh = strh_bytes(s.type.c_str(), std::string(4, '\0'), 1, 1, 0);
+  s.strf = strf;
+  s.chunk_suffix = "xx";
+  streams_.push_back(s);
+  lengths_.push_back(std::nullopt);
+  return static_cast<int>(streams_.size() - 1);
+}
+
+AviBuilder& AviBuilder::add_chunk(int stream, std::uint32_t size, bool key, std::string data,
+                                  const char* id) {
+  Chunk c;
+  c.stream = stream;
+  c.size = size;
+  c.key = key;
+  c.data = std::move(data);
+  c.data.resize(size, '\0');
+  c.id = id != nullptr ? std::string(id, 4) : chunk_id(stream);
+  chunks_.push_back(std::move(c));
+  ++streams_.at(static_cast<std::size_t>(stream)).chunk_count;
+  return *this;
+}
+
+AviBuilder& AviBuilder::add_frames(int stream, int count, std::uint32_t size, int key_every) {
+  for (int i = 0; i < count; ++i) add_chunk(stream, size, key_every > 0 && i % key_every == 0);
+  return *this;
+}
+
+AviBuilder& AviBuilder::add_chunks(int stream, int count, std::uint32_t size) {
+  return add_frames(stream, count, size, 1);
+}
+
+AviBuilder& AviBuilder::index(IndexKind kind) {
+  index_ = kind;
+  return *this;
+}
+AviBuilder& AviBuilder::streams_in_main_header(std::uint32_t n) {
+  main_streams_ = n;
+  return *this;
+}
+AviBuilder& AviBuilder::chunks_per_segment(std::uint32_t n) {
+  per_segment_ = n;
+  return *this;
+}
+AviBuilder& AviBuilder::entries_per_ix(std::uint32_t n) {
+  per_ix_ = std::max<std::uint32_t>(n, 1);
+  return *this;
+}
+AviBuilder& AviBuilder::ix_longs_per_entry(std::uint16_t n) {
+  ix_longs_ = n;
+  return *this;
+}
+AviBuilder& AviBuilder::strl_extra(int stream, const std::string& raw) {
+  streams_.at(static_cast<std::size_t>(stream)).extra += raw;
+  return *this;
+}
+AviBuilder& AviBuilder::hdrl_extra(const std::string& raw) {
+  hdrl_extra_ += raw;
+  return *this;
+}
+AviBuilder& AviBuilder::before_movi(const std::string& raw) {
+  before_movi_ += raw;
+  return *this;
+}
+AviBuilder& AviBuilder::after_movi(const std::string& raw) {
+  after_movi_ += raw;
+  return *this;
+}
+AviBuilder& AviBuilder::gap_after_first_segment(std::uint64_t bytes) {
+  gap_ = bytes;
+  return *this;
+}
+
+std::string AviBuilder::chunk_id(int stream) const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string id;
+  id.push_back(kHex[(stream >> 4) & 0xF]);
+  id.push_back(kHex[stream & 0xF]);
+  id += streams_.at(static_cast<std::size_t>(stream)).chunk_suffix;
+  return id;
+}
+
+namespace {
+std::uint32_t segment_of(std::size_t chunk, std::uint32_t per_segment) {
+  return per_segment == 0 ? 0 : static_cast<std::uint32_t>(chunk / per_segment);
+}
+}  // namespace
+
+std::uint32_t AviBuilder::ix_count(int stream, std::uint32_t segments) const {
+  std::vector<std::uint32_t> per_seg(segments, 0);
+  for (std::size_t i = 0; i < chunks_.size(); ++i) {
+    if (chunks_[i].stream == stream) ++per_seg[segment_of(i, per_segment_)];
+  }
+  std::uint32_t n = 0;
+  for (std::uint32_t c : per_seg) n += (c + per_ix_ - 1) / per_ix_;
+  return n;
+}
+
+void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const {
+  const std::uint64_t hdrl = w.begin_list("LIST", "hdrl");
+  std::string avih;
+  put_u32(avih, 40000);  // dwMicroSecPerFrame
+  put_u32(avih, 0);
+  put_u32(avih, 0);
+  put_u32(avih, index_ == IndexKind::kNone ? 0 : kAvifHasIndex | kAvifIsInterleaved);
+  put_u32(avih, streams_.empty() ? 0 : streams_[0].chunk_count);
+  put_u32(avih, 0);
+  put_u32(avih, main_streams_.value_or(static_cast<std::uint32_t>(streams_.size())));
+  put_u32(avih, 0);
+  put_u32(avih, 0);
+  put_u32(avih, 0);
+  avih.append(16, '\0');
+  layout.avih_data = w.chunk("avih", avih) + 8;
+  for (std::size_t i = 0; i < streams_.size(); ++i) {
+    const Stream& s = streams_[i];
+    const std::uint64_t strl = w.begin_list("LIST", "strl");
+    std::string strh = s.strh;
+    const std::uint32_t length = lengths_[i].value_or(s.chunk_count);
+    for (int k = 0; k < 4; ++k)
+      strh[32 + static_cast<std::size_t>(k)] = static_cast<char>((length >> (8 * k)) & 0xFF);
+    layout.strh_data.push_back(w.chunk("strh", strh) + 8);
+    layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
+    const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
+    if (is_odml(index_) && ix > 0) {
+      layout.indx_data.push_back(w.chunk("indx", std::string(24 + 16 * ix, '\0')) + 8);
+    } else {
+      layout.indx_data.push_back(0);
+    }
+    w.bytes(s.extra);
+    w.end(strl);
+  }
+  w.bytes(hdrl_extra_);
+  if (is_odml(index_)) {
+    const std::uint64_t odml = w.begin_list("LIST", "odml");
+    std::string dmlh;
+    put_u32(dmlh, streams_.empty() ? 0 : streams_[0].chunk_count);
+    dmlh.append(244, '\0');
+    w.chunk("dmlh", dmlh);
+    w.end(odml);
+  }
+  w.end(hdrl);
+}
+
+// The ix## chunks of one segment, `per_ix_` entries each, stream by stream.
+void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
+                                 std::vector<std::vector<SuperIndexEntry>>& super) const {
+  for (std::size_t s = 0; s < streams_.size(); ++s) {
+    std::vector<std::size_t> mine;
+    for (std::size_t i = seg.first; i < seg.next; ++i) {
+      if (chunks_[i].stream == static_cast<int>(s)) mine.push_back(i);
+    }
+    const std::string id = chunk_id(static_cast<int>(s));
+    for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
+      const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
+      std::vector<StandardIndexEntry> entries;
+      for (std::size_t j = 0; j < n; ++j) {
+        const Chunk& c = chunks_[mine[k + j]];
+        const std::uint64_t data = seg.headers[mine[k + j] - seg.first] + 8;
+        entries.push_back({static_cast<std::uint32_t>(data - seg.base), c.size, c.key});
+      }
+      const std::string ix = odml_standard_index(id.c_str(), seg.base, entries, ix_longs_);
+      const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
+      layout.ix_headers.push_back(at);
+      super[s].push_back(
+          {at, static_cast<std::uint32_t>(ix.size() + 8), static_cast<std::uint32_t>(n)});
+    }
+  }
+}
+
+void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const {
+  std::string idx1;
+  for (std::size_t i = seg.first; i < seg.next; ++i) {
+    const Chunk& c = chunks_[i];
+    put_fourcc(idx1, c.id.c_str());
+    put_u32(idx1, c.key ? kIdx1KeyFrame : 0);
+    const std::uint64_t h = seg.headers[i - seg.first];
+    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
+    put_u32(idx1, static_cast<std::uint32_t>(off));
+    put_u32(idx1, c.size);
+  }
+  layout.idx1_header = w.chunk("idx1", idx1);
+}
+
+// RIFF AVIX segments holding nothing but a JUNK hole each.
+void AviBuilder::write_gap(RiffWriter& w, std::uint64_t bytes) {
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
+    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
+    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    const std::uint64_t junk = w.begin_chunk("JUNK");
+    w.hole(n);
+    w.end(junk);
+    w.end(movi);
+    w.end(riff);
+    left -= n;
+  }
+}
+
+AviLayout AviBuilder::write(RiffWriter& w) const {
+  AviLayout layout;
+  const bool odml = is_odml(index_);
+  const std::uint32_t per_segment = odml ? per_segment_ : 0;
+  const std::uint32_t segments =
+      chunks_.empty() || per_segment == 0
+          ? 1
+          : static_cast<std::uint32_t>((chunks_.size() + per_segment - 1) / per_segment);
+  layout.data_positions.resize(streams_.size());
+  std::vector<std::vector<SuperIndexEntry>> super(streams_.size());  // per stream
+
+  std::uint64_t riff = w.begin_list("RIFF", "AVI ");
+  write_headers(w, layout, segments);
+  w.bytes(before_movi_);
+  std::size_t next = 0;
+  for (std::uint32_t index = 0; index < segments; ++index) {
+    if (index > 0) riff = w.begin_list("RIFF", "AVIX");
+    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    if (index == 0) {
+      layout.movi_list = movi;
+      layout.movi_fourcc = movi + 8;
+    }
+    SegmentChunks seg;
+    seg.first = next;
+    seg.base = movi + 8;
+    while (next < chunks_.size() && segment_of(next, per_segment) == index) {
+      const Chunk& c = chunks_[next++];
+      const std::uint64_t h = w.chunk(c.id.c_str(), c.data);
+      seg.headers.push_back(h);
+      layout.data_positions[static_cast<std::size_t>(c.stream)].push_back(h + 8);
+    }
+    seg.next = next;
+    if (odml) write_ix_chunks(w, seg, layout, super);
+    w.end(movi);
+    if (index == 0) {
+      w.bytes(after_movi_);
+      if (index_ != IndexKind::kNone && index_ != IndexKind::kOdml) write_idx1(w, seg, layout);
+    }
+    w.end(riff);
+    if (index == 0) write_gap(w, gap_);
+  }
+  for (std::size_t s = 0; s < streams_.size(); ++s) {
+    if (layout.indx_data[s] == 0) continue;
+    w.patch(layout.indx_data[s], odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s]));
+  }
+  layout.file_size = w.size();
+  return layout;
+}
+
+BuiltAvi AviBuilder::build() const {
+  RiffWriter w;
+  BuiltAvi out;
+  out.layout = write(w);
+  out.bytes = w.str();
+  return out;
+}
+
+std::optional<AviLayout> AviBuilder::write_file(const std::string& path) const {
+  RiffWriter w;
+  AviLayout layout = write(w);
+  if (!w.write_sparse(path)) return std::nullopt;
+  return layout;
+}
+
+}  // namespace avitest

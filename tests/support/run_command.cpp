@@ -1,0 +1,31 @@
+#include "support/run_command.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace avitest {
+
+std::string run_command(const std::string& command, int* exit_code) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (exit_code != nullptr) *exit_code = -1;
+    return {};
+  }
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int status = pclose(pipe);
+  if (exit_code != nullptr) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+bool have_tool(const std::string& tool) {
+  int code = 0;
+  run_command("command -v " + tool + " >/dev/null 2>&1", &code);
+  return code == 0;
+}
+
+}  // namespace avitest

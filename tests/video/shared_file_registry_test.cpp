@@ -1,0 +1,184 @@
+#include "video/shared_file_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/avi_builder.h"
+#include "video/media_reader.h"
+
+namespace {
+
+// Two uncompressed video streams (0, 1) and a PCM sound stream (2), ten frames each.
+std::string two_video_one_audio() {
+  avitest::AviBuilder b;
+  avitest::VideoStream small;
+  avitest::VideoStream large;
+  large.width = 8;
+  large.height = 4;
+  avitest::AudioStream mono;
+  mono.channels = 1;
+  mono.sample_rate = 22050;
+  const int v0 = b.add_video(small);
+  const int v1 = b.add_video(large);
+  const int a = b.add_audio(mono);
+  b.add_frames(v0, 10, 24).add_frames(v1, 10, 96).add_chunks(a, 10, 882);
+  return b.build().bytes;
+}
+
+class SharedFileRegistryTest : public ::testing::Test {
+ protected:
+  avitest::MemoryFile clip_{"mem://registry/clip.avi", two_video_one_audio()};
+  const char* name() const { return clip_.name(); }
+  void TearDown() override { EXPECT_EQ(shared_file_count(), 0) << "a test leaked a file"; }
+
+  static SharedFileEntry entry_of(const SharedAviFile* f) {
+    SharedFileEntry e;
+    EXPECT_TRUE(shared_file_entry(f, &e));
+    return e;
+  }
+};
+
+TEST_F(SharedFileRegistryTest, SameNameSameThreadSharesOneCountedFile) {
+  SharedAviFile* a = acquire_shared_file(name(), USE_VIDEO);
+  ASSERT_NE(a, nullptr);
+  SharedAviFile* b = acquire_shared_file(name(), USE_VIDEO);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(entry_of(a).video_users, 2);
+  release_shared_file(a, USE_VIDEO);
+  EXPECT_EQ(shared_file_count(), 1);
+  release_shared_file(b, USE_VIDEO);
+  EXPECT_EQ(shared_file_count(), 0);
+}
+
+TEST_F(SharedFileRegistryTest, VideoAndAudioPlayersShareAndLetterCaseDoesNotMatter) {
+  avitest::MemoryFile upper("MEM://REGISTRY/CLIP.AVI", two_video_one_audio());
+  SharedAviFile* v = acquire_shared_file(name(), USE_VIDEO);
+  SharedAviFile* a = acquire_shared_file("MEM://REGISTRY/CLIP.AVI", USE_AUDIO);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v, a);
+  const SharedFileEntry e = entry_of(v);
+  EXPECT_EQ(e.video_users, 1);
+  EXPECT_EQ(e.audio_users, 1);
+  EXPECT_EQ(e.name, name());  // the first opener's spelling
+  release_shared_file(v, USE_VIDEO);
+  release_shared_file(a, USE_AUDIO);
+}
+
+TEST_F(SharedFileRegistryTest, OtherThreadsGetFilesOfTheirOwn) {
+  SharedAviFile* mine = acquire_shared_file(name(), USE_VIDEO);
+  SharedAviFile* theirs = nullptr;
+  std::thread([&] {
+    theirs = acquire_shared_file(name(), USE_VIDEO);
+    EXPECT_NE(theirs, nullptr);
+    EXPECT_EQ(shared_file_count(), 2);
+    release_shared_file(theirs, USE_VIDEO);
+  }).join();
+  EXPECT_NE(mine, theirs);
+  release_shared_file(mine, USE_VIDEO);
+}
+
+TEST_F(SharedFileRegistryTest, SelectingWhileSharedSplitsAndAloneSelectsInPlace) {
+  SharedAviFile* first = acquire_shared_file(name(), USE_VIDEO);
+  SharedAviFile* second = acquire_shared_file(name(), USE_VIDEO);
+  ASSERT_EQ(first, second);
+  // The recorded stream is the first one: selecting it keeps the reader on the shared file.
+  EXPECT_EQ(select_video_on_shared(second, 0, USE_VIDEO), first);
+  // -1 differs from the recorded 0, so the second reader is split off at once.
+  SharedAviFile* split = select_video_on_shared(second, -1, USE_VIDEO);
+  ASSERT_NE(split, first);
+  EXPECT_TRUE(entry_of(split).name.empty());
+  EXPECT_EQ(entry_of(first).video_users, 1);
+  // Alone on its file now: stream 1 is selected in place and the output marked unprepared.
+  EXPECT_EQ(select_video_on_shared(split, 1, USE_VIDEO), split);
+  EXPECT_EQ(entry_of(split).video_stream, 1);
+  EXPECT_EQ(entry_of(split).output_format, kOutputNotPrepared);
+  EXPECT_EQ(split->selected_video_stream_number(), 1);
+  // A named entry watching stream 1 would not be joined by a new video reader; the split
+  // entry has no name, so a new reader joins the first file.
+  SharedAviFile* third = acquire_shared_file(name(), USE_VIDEO);
+  EXPECT_EQ(third, first);
+  release_shared_file(first, USE_VIDEO);
+  release_shared_file(third, USE_VIDEO);
+  release_shared_file(split, USE_VIDEO);
+}
+
+TEST_F(SharedFileRegistryTest, VideoReaderDoesNotJoinAFileWatchingAnotherStream) {
+  SharedAviFile* first = acquire_shared_file(name(), USE_VIDEO);
+  ASSERT_EQ(select_video_on_shared(first, 1, USE_VIDEO), first);
+  SharedAviFile* second = acquire_shared_file(name(), USE_VIDEO);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(shared_file_count(), 2);
+  // An audio reader has no such condition: it joins the first entry.
+  SharedAviFile* audio = acquire_shared_file(name(), USE_AUDIO);
+  EXPECT_EQ(audio, first);
+  release_shared_file(first, USE_VIDEO);
+  release_shared_file(second, USE_VIDEO);
+  release_shared_file(audio, USE_AUDIO);
+}
+
+TEST_F(SharedFileRegistryTest, AudioSplitTakesTheReadersVideoUserAlong) {
+  SharedAviFile* v = acquire_shared_file(name(), USE_VIDEO);
+  SharedAviFile* a = acquire_shared_file(name(), USE_AUDIO);
+  SharedAviFile* a2 = acquire_shared_file(name(), USE_AUDIO);
+  ASSERT_EQ(v, a);
+  ASSERT_EQ(a, a2);
+  // The entry was made by a video reader, so it records no audio stream (-1): an audio reader
+  // keeping the file's choice stays, one naming a stream is split off.
+  EXPECT_EQ(select_audio_on_shared(a2, -1, USE_AUDIO), a2);
+  SharedAviFile* moved = select_audio_on_shared(a2, 2, USE_AUDIO);
+  ASSERT_NE(moved, v);
+  EXPECT_EQ(entry_of(moved).audio_users, 1);
+  EXPECT_EQ(entry_of(moved).video_users, 0);
+  EXPECT_EQ(entry_of(v).audio_users, 1);
+  release_shared_file(v, USE_VIDEO);
+  release_shared_file(a, USE_AUDIO);
+  release_shared_file(moved, USE_AUDIO);
+}
+
+TEST_F(SharedFileRegistryTest, UnusableFilesAreNeverRegistered) {
+  avitest::MemoryFile garbage("mem://registry/garbage.avi", std::string(100, 'x'));
+  avitest::AviBuilder b;
+  b.add_stream("txts", std::string(8, '\0'));  // a file with no video and no sound
+  b.add_chunks(0, 2, 4);
+  avitest::MemoryFile text_only("mem://registry/text.avi", b.build().bytes);
+  EXPECT_EQ(acquire_shared_file("mem://registry/missing.avi", USE_VIDEO), nullptr);
+  EXPECT_EQ(acquire_shared_file(garbage.name(), USE_AUDIO), nullptr);
+  EXPECT_EQ(acquire_shared_file(text_only.name(), USE_VIDEO), nullptr);
+  EXPECT_EQ(acquire_shared_file(nullptr, USE_VIDEO), nullptr);
+  release_shared_file(nullptr, USE_VIDEO);
+}
+
+TEST_F(SharedFileRegistryTest, ReaderReopeningItsNameKeepsFileAndCounts) {
+  {
+    VideoMediaReader reader;
+    ASSERT_TRUE(reader.open(name(), USE_VIDEO));
+    SharedAviFile* held = reader.file();
+    ASSERT_TRUE(reader.open("MEM://registry/CLIP.avi", USE_VIDEO));
+    EXPECT_EQ(reader.file(), held);
+    EXPECT_EQ(entry_of(held).video_users, 1);
+    EXPECT_FALSE(reader.open("mem://registry/none.avi", USE_VIDEO));
+    EXPECT_EQ(reader.file(), nullptr);
+    EXPECT_EQ(shared_file_count(), 0);
+    ASSERT_TRUE(reader.open(name(), USE_VIDEO));
+  }
+  // The reader's destructor released the file.
+}
+
+TEST_F(SharedFileRegistryTest, ManyThreadsOpenAndCloseAtOnce) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < 50; ++i) {
+        VideoMediaReader v;
+        AudioMediaReader a;
+        ASSERT_TRUE(v.open(name(), USE_VIDEO));
+        ASSERT_TRUE(a.open(name(), USE_AUDIO));
+        EXPECT_EQ(v.file(), a.file());
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+}
+
+}  // namespace
