@@ -28,16 +28,19 @@ extern const std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree;
 
 // Multi-bit look-up. Peek 16 bits p (first bit most significant): codes not starting with 11111
 // are at most 10 bits long and are found at p >> 6; the others at 1024 + (p & 0x7FF).
-// Entry: bits 4..0 code length in bits (sign included), bits 11..5 run + 1 (64 for end of block
-// and invalid codes, so that both push the scan position past 63), bits 31..16 value.
+struct DvLookupEntry {
+  std::uint8_t length;     // code bits, sign included
+  std::uint8_t advance;    // run + 1; see below
+  std::int16_t amplitude;  // signed; the coefficient value as coded is 16 times this
+};
+// End of block and invalid codes advance by 64, so that they push the scan position past 63 like
+// a run past the block's end. Escapes with an amplitude of 64 or more add kDvLookupBig to their
+// advance: only they can saturate in dequantisation, and the fast path treats them apart.
+inline constexpr std::uint8_t kDvLookupEnd = 64;
+inline constexpr std::uint8_t kDvLookupBig = 128;
 inline constexpr int kDvVlcLookupSize = 1024 + 2048;
-extern const std::array<std::uint32_t, kDvVlcLookupSize> dv_vlc_lookup;
+extern const std::array<DvLookupEntry, kDvVlcLookupSize> dv_vlc_lookup;
 
 constexpr std::uint32_t dv_vlc_lookup_index(std::uint32_t peek16) {
-  return peek16 < 0xF800 ? peek16 >> 6 : 1024 + (peek16 & 0x7FF);
-}
-constexpr std::uint32_t dv_lookup_length(std::uint32_t e) { return e & 31; }
-constexpr std::uint32_t dv_lookup_advance(std::uint32_t e) { return (e >> 5) & 127; }
-constexpr std::int16_t dv_lookup_value(std::uint32_t e) {
-  return static_cast<std::int16_t>(e >> 16);
+  return peek16 < 0xF800 ? peek16 >> 6 : peek16 - (0xF800 - 1024);
 }

@@ -71,13 +71,18 @@ std::unique_ptr<DvSegmentState> parse_reference(const SegmentBuilder& b) {
   return st;
 }
 
-// The fast parse's coefficients back in raster order.
+// The fast parse's coded amplitudes, weighted with the kernels' factors, back in raster order.
 std::array<std::array<std::int16_t, 64>, kDvBlocks> parse_fast(const std::uint8_t* seg) {
   auto st = std::make_unique<DvSegmentState>();
   dv_parse_segment_fast(*st, seg);
   std::array<std::array<std::int16_t, 64>, kDvBlocks> out{};
   for (std::size_t i = 0; i < kDvBlocks; ++i) {
-    for (std::size_t r = 0; r < 64; ++r) out[i][r] = st->coeffs[i][(r % 8) * 8 + r / 8];
+    const dv::BlockFactors& f =
+        dv::block_factors(st->block_mode[i], dv_quant_index[st->block_class[i]][st->qno[i / 6]]);
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      out[i][cell % 8 * 8 + cell / 8] =
+          dv::dequant_cell(st->coeffs[i][cell], f.step4[cell], f.weight[cell]);
+    }
   }
   return out;
 }
