@@ -36,6 +36,10 @@ struct DvSegmentState {
   // The segment's bytes, copied so that the fast reader may peek 8 bytes past any bit of it
   // and the caller's frame stays untouched.
   alignas(16) std::uint8_t bytes[kDvSegmentBytes + 16];
+  // Fast path: the free space of the areas laid end to end for passes 2 (one 128-byte slot a
+  // macroblock) and 3.
+  alignas(16) std::uint8_t streams[5 * 128 + 16];
+  alignas(16) std::uint8_t stream3[kDvSegmentBytes + 16];
   // Block b of macroblock m is block 6m + b. Raster order in the reference; after
   // dv_parse_segment_fast the coded amplitudes (the DC as coded), transposed (8 x column + row)
   // as the transform kernels take them.

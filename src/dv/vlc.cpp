@@ -211,23 +211,24 @@ consteval DvLookupEntry lookup_entry(std::uint32_t p, std::uint32_t max_len) {
     node = kTree[dv_node_child(node) + bit];
     ++len;
   }
-  if (dv_node_kind(node) != kDvSymbol) {
-    return {static_cast<std::uint8_t>(len), kDvLookupEnd, 0};  // ends the block
-  }
+  if (dv_node_kind(node) != kDvSymbol) return len << 16 | kDvLookupEnd;  // ends the block
   const int value = dv_node_value(node);
   if (value % 16 != 0) throw "value is not a multiple of 16";
   const int amplitude = value / 16;
-  const bool big = amplitude >= 64 || amplitude <= -64;
-  return {static_cast<std::uint8_t>(len),
-          static_cast<std::uint8_t>(dv_node_run(node) + 1 + (big ? kDvLookupBig : 0)),
-          static_cast<std::int16_t>(amplitude)};
+  const std::uint32_t advance = dv_node_run(node) + 1;
+  if (amplitude >= 64 || amplitude <= -64) {
+    if (advance != 1 || len != 16) throw "big amplitude outside an escape";
+    return len << 16 | (advance + kDvLookupBig);
+  }
+  if (advance >= kDvLookupEnd) throw "run does not fit the advance field";
+  return static_cast<std::uint32_t>(amplitude & 0xFF) << 24 | len << 16 | advance;
 }
 
 consteval std::array<DvLookupEntry, kDvVlcLookupSize> make_lookup() {
   std::array<DvLookupEntry, kDvVlcLookupSize> t{};
   for (std::uint32_t i = 0; i < 1024; ++i) {
     // Prefix 11111 is never looked up here; the codes below it are at most 10 bits long.
-    t[i] = i >= 0x3E0 ? DvLookupEntry{} : lookup_entry(i << 6, 10);
+    t[i] = i >= 0x3E0 ? 0 : lookup_entry(i << 6, 10);
   }
   for (std::uint32_t i = 0; i < 2048; ++i) t[1024 + i] = lookup_entry(0xF800 | i, 16);
   return t;

@@ -259,6 +259,29 @@ TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
   }
 }
 
+// What the frame decoder relies on besides the coefficients: a block reported at position 0
+// holds only its DC (it takes the DC-only shortcut), and every block with an amplitude of 64 or
+// more is flagged (it is weighted exactly before the vector kernels).
+TEST_P(DvSegmentMatchTest, FastParseReportsDcOnlyAndSaturatingBlocks) {
+  std::mt19937 rng(GetParam() ? 21 : 22);
+  auto st = std::make_unique<DvSegmentState>();
+  for (int n = 0; n < 3000; ++n) {
+    const auto seg = random_segment(rng, GetParam());
+    std::memset(st->coeffs, 0, sizeof st->coeffs);
+    dv_parse_segment_fast(*st, seg.data());
+    for (std::size_t i = 0; i < kDvBlocks; ++i) {
+      bool any_ac = false;
+      bool big = false;
+      for (std::size_t c = 1; c < 64; ++c) {
+        any_ac |= st->coeffs[i][c] != 0;
+        big |= st->coeffs[i][c] >= 64 || st->coeffs[i][c] <= -64;
+      }
+      ASSERT_TRUE(st->block_states[i].position != 0 || !any_ac) << n << " block " << i;
+      ASSERT_TRUE(!big || st->block_big[i] == 1) << n << " block " << i;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(UniformAndDense, DvSegmentMatchTest, ::testing::Values(false, true));
 
 }  // namespace
