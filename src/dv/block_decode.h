@@ -52,6 +52,7 @@ struct DvSegmentState {
   // Fast path: 1 when the block holds an amplitude of 64 or more, which may saturate in
   // dequantisation (see dv/idct.h).
   std::uint8_t block_big[kDvBlocks];
+  std::uint8_t block_pattern[kDvBlocks];  // fast path: step pattern of each block
 };
 
 // Copies the segment's 400 bytes into st.bytes and sets the 30 readers to the blocks' areas.

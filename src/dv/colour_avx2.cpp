@@ -74,6 +74,7 @@ void bgr_line_avx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uin
     const __m256i b = _mm256_packus_epi16(b0, b1), g = _mm256_packus_epi16(g0, g1);
     const __m256i r = _mm256_packus_epi16(r0, r1);
     __m256i o[3];
+#pragma GCC unroll 8
     for (int c = 0; c < 3; ++c) {
       o[c] = _mm256_or_si256(
           _mm256_or_si256(_mm256_shuffle_epi8(b, mask(c, 0)), _mm256_shuffle_epi8(g, mask(c, 1))),

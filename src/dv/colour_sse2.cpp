@@ -68,6 +68,12 @@ inline __m128i pack_bgr4(__m128i px) {
 void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n) {
   int i = 0;
   for (; i + 16 <= n; i += 16) storeu(out + i, _mm_avg_epu8(loadu(a + i), loadu(b + i)));
+  if (i < n && n >= 16) {
+    // The last vector overlaps the one before rather than going byte by byte.
+    i = n - 16;
+    storeu(out + i, _mm_avg_epu8(loadu(a + i), loadu(b + i)));
+    i = n;
+  }
   for (; i < n; ++i) out[i] = static_cast<std::uint8_t>((a[i] + b[i] + 1) >> 1);
   out[n] = out[n - 1];
 }
@@ -110,7 +116,8 @@ void bgr_pairs_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::ui
     const __m128i px[4] = {_mm_unpacklo_epi16(bg0, rz0), _mm_unpackhi_epi16(bg0, rz0),
                            _mm_unpacklo_epi16(bg1, rz1), _mm_unpackhi_epi16(bg1, rz1)};
     std::uint8_t* o = out + 6 * p;
-    // 16-byte stores overlap the next group; the line's last group stores exactly 12 bytes.
+// 16-byte stores overlap the next group; the line's last group stores exactly 12 bytes.
+#pragma GCC unroll 8
     for (int k = 0; k < 3; ++k) storeu(o + 12 * k, pack_bgr4(px[k]));
     const __m128i end4 = pack_bgr4(px[3]);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 36), end4);

@@ -36,9 +36,6 @@ constexpr FactorSet make_set(const std::array<std::uint8_t, 64>& scan,
   return t;
 }
 
-constexpr std::array<FactorSet, 2> kFactors = {make_set(dv_scan_88, dv_weights_88),
-                                               make_set(dv_scan_248, dv_weights_248)};
-
 // step4 = 1 and weight 32767 give (4x x 32767 + 65536) >> 17, which is x for |x| <= 16384.
 constexpr BlockFactors make_identity() {
   BlockFactors f{};
@@ -52,14 +49,18 @@ constexpr BlockFactors kIdentity = make_identity();
 
 }  // namespace
 
-const BlockFactors& block_factors(std::uint32_t mode, std::size_t pattern) {
-  return kFactors[mode & 1][pattern];
-}
+namespace detail {
+constexpr std::array<FactorSet, 2> kFactorTable = {make_set(dv_scan_88, dv_weights_88),
+                                                   make_set(dv_scan_248, dv_weights_248)};
+}  // namespace detail
 
 const BlockFactors& identity_factors() { return kIdentity; }
 
 void dequant_block_exact(std::int16_t* coeffs, const BlockFactors& f) {
-  for (std::size_t i = 0; i < 64; ++i) coeffs[i] = dequant_cell(coeffs[i], f.step4[i], f.weight[i]);
+  // Most cells are zero, and zero stays zero.
+  for (std::size_t i = 0; i < 64; ++i) {
+    if (coeffs[i] != 0) coeffs[i] = dequant_cell(coeffs[i], f.step4[i], f.weight[i]);
+  }
 }
 
 }  // namespace dv

@@ -41,8 +41,7 @@ class BlockPutter {
 
  private:
   const BlockFactors& factors(std::size_t i) const {
-    const BlockFactors& f =
-        block_factors(st_.block_mode[i], dv_quant_index[st_.block_class[i]][st_.qno[i / 6]]);
+    const BlockFactors& f = block_factors(st_.block_mode[i], st_.block_pattern[i]);
     if (st_.block_big[i] == 0) return f;
     // Rare: an amplitude that may saturate. Weight the block exactly here instead.
     dequant_block_exact(st_.coeffs[i], f);

@@ -8,8 +8,11 @@
 // dequantise and weight them, run the same integer steps, add 128, clamp to 0..255 and store
 // eight rows of eight bytes.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "dv/tables.h"
 
 void dv_idct_8x8(std::int16_t* block);
 void dv_idct_248(std::int16_t* block);
@@ -43,8 +46,14 @@ struct BlockFactors {
   alignas(32) std::int16_t step4[64];
   alignas(32) std::int16_t weight[64];
 };
+namespace detail {
+// [mode][pattern], built from dv/tables.h in dv/dequant.cpp.
+extern const std::array<std::array<BlockFactors, kDvQuantPatterns>, 2> kFactorTable;
+}  // namespace detail
 // Factors of step pattern `pattern` (0..12) in mode `mode` (0 = 8x8, 1 = 2-4-8).
-const BlockFactors& block_factors(std::uint32_t mode, std::size_t pattern);
+inline const BlockFactors& block_factors(std::uint32_t mode, std::size_t pattern) {
+  return detail::kFactorTable[mode & 1][pattern];
+}
 // Factors that pass weighted coefficients (-8192..8191) through unchanged, for blocks whose
 // coefficients were weighted beforehand by dequant_block_exact.
 const BlockFactors& identity_factors();

@@ -32,6 +32,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   const __m256i o1 = _mm256_madd_epi16(p26, both(k.o1[h]));
   const __m256i a[4] = {_mm256_add_epi32(e0, o0), _mm256_add_epi32(e1, o1),
                         _mm256_sub_epi32(e1, o1), _mm256_sub_epi32(e0, o0)};
+#pragma GCC unroll 8
   for (int j = 0; j < 4; ++j) {
     const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(p13, both(k.b13[j][h])),
                                        _mm256_madd_epi16(p57, both(k.b57[j][h])));
@@ -76,6 +77,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
                                             const BlockFactors& f0, std::int16_t* c1,
                                             const BlockFactors& f1, __m256i* x) {
   __m256i c[8];
+#pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) c[i] = dequantise(c0, f0, c1, f1, i);
   __m256i lo[8];
   __m256i hi[8];
@@ -83,6 +85,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
            _mm256_unpacklo_epi16(c[1], c[3]), _mm256_unpacklo_epi16(c[5], c[7]), lo);
   row_half(k, 1, _mm256_unpackhi_epi16(c[0], c[4]), _mm256_unpackhi_epi16(c[2], c[6]),
            _mm256_unpackhi_epi16(c[1], c[3]), _mm256_unpackhi_epi16(c[5], c[7]), hi);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; ++j) x[j] = _mm256_packs_epi32(lo[j], hi[j]);
   transpose8(x);
 }
@@ -145,6 +148,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
 [[gnu::always_inline]] inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
                                           std::ptrdiff_t stride) {
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r += 2) {
     const __m256i b = _mm256_xor_si256(_mm256_packs_epi16(x[r], x[r + 1]), flip);
     const __m128i lo = _mm256_castsi256_si128(b);

@@ -160,8 +160,9 @@ constexpr std::array<std::uint8_t, 8> dc_rows(std::int16_t dc, bool field) {
     const std::int16_t a3 = sat_sub16(v0, 1);
     const auto mid = static_cast<std::int16_t>(v0 >> 6);
     const auto low = static_cast<std::int16_t>(a3 >> 6);
-    const std::int16_t r[8] = {static_cast<std::int16_t>(sat_add16(a0, 1) >> 6), mid, mid, low,
-                               low, mid, mid, static_cast<std::int16_t>(sat_sub16(a0, 1) >> 6)};
+    const std::int16_t r[8] = {
+        static_cast<std::int16_t>(sat_add16(a0, 1) >> 6), mid, mid, low, low, mid, mid,
+        static_cast<std::int16_t>(sat_sub16(a0, 1) >> 6)};
     for (int i = 0; i < 8; ++i) rows[i] = r[i];
   }
   std::array<std::uint8_t, 8> out{};

@@ -26,6 +26,7 @@ inline __m128i ld32(const std::int32_t* p) {
   const __m128i o1 = _mm_madd_epi16(p26, ld(k.o1[h]));
   const __m128i a[4] = {_mm_add_epi32(e0, o0), _mm_add_epi32(e1, o1), _mm_sub_epi32(e1, o1),
                         _mm_sub_epi32(e0, o0)};
+#pragma GCC unroll 8
   for (int j = 0; j < 4; ++j) {
     const __m128i b =
         _mm_add_epi32(_mm_madd_epi16(p13, ld(k.b13[j][h])), _mm_madd_epi16(p57, ld(k.b57[j][h])));
@@ -78,6 +79,7 @@ inline __m128i ld32(const std::int32_t* p) {
            _mm_unpacklo_epi16(c5, c7), lo);
   row_half(k, 1, _mm_unpackhi_epi16(c0, c4), _mm_unpackhi_epi16(c2, c6), _mm_unpackhi_epi16(c1, c3),
            _mm_unpackhi_epi16(c5, c7), hi);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; ++j) x[j] = _mm_packs_epi32(lo[j], hi[j]);  // output column j, by row
   transpose8(x);
 }
@@ -139,6 +141,7 @@ inline __m128i ld32(const std::int32_t* p) {
 [[gnu::always_inline]] inline void put8(const __m128i* x, std::uint8_t* dst,
                                         std::ptrdiff_t stride) {
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r += 2) {
     const __m128i b = _mm_xor_si128(_mm_packs_epi16(x[r], x[r + 1]), flip);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * stride), b);

@@ -592,6 +592,7 @@ void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment) {
       st.coeffs[i][0] = static_cast<std::int16_t>(dc9 >= 256 ? dc9 - 512 : dc9);
       st.block_mode[i] = (h >> 2) & 1;
       st.block_class[i] = h & 3;
+      st.block_pattern[i] = dv_quant_index[h & 3][st.qno[m]];
       st.block_big[i] = 0;
       // Blocks whose first code is the end of block (0110) are done without a lane.
       const bool empty = (st.bytes[area + 1] & 15) == 6;
