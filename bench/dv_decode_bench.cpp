@@ -210,10 +210,11 @@ void BM_Idct(benchmark::State& state, bool field, dv::SimdLevel level) {
 
 void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
   std::mt19937 rng(3);
-  std::vector<std::uint8_t> y(720), cb(dv::kPairChromaPadded), cr(dv::kPairChromaPadded), out(2160);
+  std::vector<std::uint8_t> y(720), out(2160);
+  std::vector<std::int8_t> cb(dv::kDoubledChromaPadded), cr(dv::kDoubledChromaPadded);
   for (auto& v : y) v = static_cast<std::uint8_t>(rng());
-  for (auto& v : cb) v = static_cast<std::uint8_t>(rng());
-  for (auto& v : cr) v = static_cast<std::uint8_t>(rng());
+  for (auto& v : cb) v = static_cast<std::int8_t>(rng());
+  for (auto& v : cr) v = static_cast<std::int8_t>(rng());
   const dv::ColourKernels k = dv::colour_kernels(level);
   for (auto _ : state) {
     k.bgr_line(y.data(), cb.data(), cr.data(), out.data());
@@ -223,7 +224,8 @@ void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
 }
 
 void BM_Chroma411(benchmark::State& state, dv::SimdLevel level) {
-  std::vector<std::uint8_t> src(180, 77), out(dv::kPairChromaPadded);
+  std::vector<std::uint8_t> src(180, 77);
+  std::vector<std::int8_t> out(dv::kDoubledChromaPadded);
   const dv::ColourKernels k = dv::colour_kernels(level);
   for (auto _ : state) {
     k.chroma_411(src.data(), out.data());
