@@ -119,16 +119,16 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
   const IdctKernels kernels = idct_kernels(active_simd_level());
   DvFastSegments& st = work.segments;
   const BlockPutter bp(st, kernels);
-  // Segments in the order of the frame, kDvFastSegments at a time (324 and 270 divide evenly).
+  // Segments in the order of the frame, kDvFastSegments at a time.
   const std::size_t total = (is625 ? 12 : 10) * 27;
-  static_assert(324 % kDvFastSegments == 0 && 270 % kDvFastSegments == 0);
   for (std::size_t n = 0; n < total; n += kDvFastSegments) {
+    const std::size_t count = total - n < kDvFastSegments ? total - n : kDvFastSegments;
     const std::uint8_t* segments[kDvFastSegments];
-    for (std::size_t j = 0; j < kDvFastSegments; ++j) {
+    for (std::size_t j = 0; j < count; ++j) {
       segments[j] = segment_at(frame, (n + j) / 27, (n + j) % 27);
     }
-    dv_parse_segments_fast(st, segments, kDvFastSegments);
-    for (std::size_t j = 0; j < kDvFastSegments; ++j) {
+    dv_parse_segments_fast(st, segments, count);
+    for (std::size_t j = 0; j < count; ++j) {
       if (is625) {
         place_625(bp, kDvBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
       } else {

@@ -7,15 +7,14 @@
 // Passes 2 and 3 read the free space of the areas strictly in reader order, and a block that
 // does not finish drains every reader it touches. So each is the decoding of one plain
 // bitstream: the leftover bits of the group's areas laid end to end (one stream per macroblock
-// for pass 2, one for the segment in pass 3), which the group's unfinished blocks consume in
-// order, each up to its end of block. Copying those bits together costs far less than stopping
-// at every boundary between areas.
+// for pass 2, one per segment in pass 3), which the group's unfinished blocks consume in order,
+// each up to its end of block. Copying those bits together costs far less than stopping at
+// every boundary between areas.
 //
-// All passes run on one engine of "lanes". A lane decodes one block from one reader (an area or
-// a stream) until the block ends or the code at hand runs past the reader's end; a policy then
-// says what the lane does next. Several lanes step together because their chains of look-ups
-// are independent: pass 1 lanes work on different blocks, pass 2 lanes on different
-// macroblocks.
+// Decoding runs in "lanes": a lane decodes one block from one reader (an area or a stream) until
+// the block ends or the code at hand runs past the reader's end. Several lanes step together
+// because their chains of look-ups are independent: blocks in pass 1, macroblocks in pass 2,
+// segments in pass 3 (which is why several segments are parsed at once).
 
 #include "dv/segment_fast.h"
 
@@ -26,17 +25,16 @@
 
 namespace {
 
-// Scan position to the transposed raster cell (8 x column + row) the kernels take: mode 0 at
-// 0..63, mode 1 at 256..319, so that a lane's packed state (below) indexes it directly.
-constexpr std::array<std::uint8_t, 512> make_cells() {
-  std::array<std::uint8_t, 512> t{};
+// Scan position to the transposed raster cell (8 x column + row) the kernels take, per mode.
+constexpr std::array<std::array<std::uint8_t, 64>, 2> make_cells() {
+  std::array<std::array<std::uint8_t, 64>, 2> t{};
   for (std::size_t i = 0; i < 64; ++i) {
-    t[i] = static_cast<std::uint8_t>(dv_scan_88[i] % 8 * 8 + dv_scan_88[i] / 8);
-    t[256 + i] = static_cast<std::uint8_t>(dv_scan_248[i] % 8 * 8 + dv_scan_248[i] / 8);
+    t[0][i] = static_cast<std::uint8_t>(dv_scan_88[i] % 8 * 8 + dv_scan_88[i] / 8);
+    t[1][i] = static_cast<std::uint8_t>(dv_scan_248[i] % 8 * 8 + dv_scan_248[i] / 8);
   }
   return t;
 }
-constexpr std::array<std::uint8_t, 512> kCells = make_cells();
+constexpr std::array<std::array<std::uint8_t, 64>, 2> kCells = make_cells();
 
 // Byte offset of each block's area in its DIF block, and the area's length in bits.
 constexpr std::uint32_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
@@ -61,275 +59,68 @@ constexpr std::int32_t pending_node(std::uint32_t bits, std::uint32_t len) {
   return kPending | static_cast<std::int32_t>(len << 16 | bits);
 }
 
-// One block being decoded from one reader's area, unpacked.
-struct Lane {
-  std::uint32_t pos;   // next bit of the segment
-  std::uint32_t end;   // end of the reader's bits, or of the stretch the packed state can hold
-  std::uint32_t zpos;  // scan position of the last coefficient stored
-  std::uint32_t mode;
-  std::size_t block;
-  std::size_t reader;
-};
-
-// The hot loop keeps a lane in one word, laid out so that a look-up entry (dv/vlc.h) adds onto
-// it: bits 7..0 scan position, bit 8 mode (so bits 8..0 index kCells), bits 23..16 the bit
-// position as pos - end - 1 + 128, whose bit 23 says the last code ran past `end`; bits 31..24
-// collect the entries' amplitudes and mean nothing. A lane's `end` is at most kStretch bits
-// ahead and codes are at most 16 bits, so neither field carries into the next; bits 7..6 are set
-// once the position reaches 64.
+// The hot loops keep a lane's position in one word laid out so that a look-up entry (dv/vlc.h)
+// adds onto it as it is: bits 7..0 the scan position, bits 23..8 the bit position as
+// pos - end - 1 + 32768, whose bit 23 says the last code ran past `end`; bits 31..24 collect the
+// entries' amplitudes and mean nothing. Readers hold at most a few thousand bits and codes at
+// most 16, so neither field carries into the next; bits 7..6 are set once the scan position
+// reaches 64.
 constexpr std::uint32_t kAttention = 0x008000C0;
-constexpr std::uint32_t kPosBias = 128;
-constexpr std::uint32_t kStretch = 112;
+constexpr std::uint32_t kPosBias = 32768;
 
-inline std::uint32_t packed(const Lane& l) {
-  return l.zpos | l.mode << 8 | (l.pos - l.end - 1 + kPosBias) << 16;
+constexpr std::uint32_t packed(std::uint32_t pos, std::uint32_t end, std::uint32_t zpos) {
+  return zpos | (pos - end - 1 + kPosBias) << 8;
 }
-// pos = field + base, base = end + 1 - 128.
-inline std::uint32_t packed_base(const Lane& l) { return l.end + 1 - kPosBias; }
+// pos = field + base, base = end + 1 - 32768.
+constexpr std::uint32_t packed_base(std::uint32_t end) { return end + 1 - kPosBias; }
 inline std::uint32_t packed_pos(std::uint32_t s, std::uint32_t base) {
-  return ((s >> 16) & 0xFF) + base;
+  return ((s >> 8) & 0xFFFF) + base;
+}
+inline std::uint32_t packed_end(std::uint32_t base) { return base + kPosBias - 1; }
+
+// Stores a lane's coefficient: amplitude of entry e at scan position s & 0xFF (below 64).
+inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t s,
+                  DvLookupEntry e) {
+  coeffs[cells[s & 0xFF]] = dv_lookup_amplitude(e);
 }
 
-// What settling a lane's code led to: it goes on (kMoved: from a new end of stretch), or its
-// block finished, or its reader ran dry.
-enum class Step { kGoesOn, kMoved, kFinished, kDry };
-
-// What all policies share: the segment state, the reader table of the pass (the 30 areas, or
-// the streams), the hand-over of blocks and readers, and which blocks are unfinished and which
-// readers have bits left.
-class Segment {
+// Blocks of the parse that have not met their end: one word a segment, bit b for block b.
+class OpenBlocks {
  public:
-  explicit Segment(DvFastSegments& st) : st_(st) {}
-
-  DvFastSegments& state() const { return st_; }
-  const std::uint8_t* bytes() const { return readers_[0].bytes; }
-  std::uint64_t open() const { return open_; }
-  std::uint64_t with_bits() const { return with_bits_; }
-
-  void set_open(std::uint64_t open) { open_ = open; }
-  void use_readers(DvBitReader* readers, std::size_t count) {
-    readers_ = readers;
-    with_bits_ = 0;
-    for (std::size_t j = 0; j < count; ++j) {
-      with_bits_ |= std::uint64_t{readers[j].pos < readers[j].end} << j;
-    }
+  bool any() const {
+    std::uint32_t all = 0;
+    for (std::uint32_t w : bits_) all |= w;
+    return all != 0;
   }
-
-  Lane lane(std::size_t block, std::size_t reader) const {
-    const DvBitReader& r = readers_[reader];
-    return Lane{r.pos,
-                r.end - r.pos > kStretch ? r.pos + kStretch : r.end,
-                static_cast<std::uint32_t>(st_.block_states[block].position),
-                st_.block_mode[block],
-                block,
-                reader};
-  }
-
-  // The lane's last code (entry e, already counted in pos and zpos) ran past the lane's end,
-  // ended the block, or is a big escape. Settles it as the reference would.
-  Step settle(Lane& l, DvLookupEntry e) {
-    const std::uint32_t len = dv_lookup_length(e);
-    DvBlockState& s = st_.block_states[l.block];
-    const DvBitReader& r = readers_[l.reader];
-    if (l.pos > l.end) {
-      l.pos -= len;
-      l.zpos -= dv_lookup_advance(e);
-      if (l.end < r.end) {
-        // Only the end of the lane's stretch: read on from the code.
-        l.end = r.end - l.pos > kStretch ? l.pos + kStretch : r.end;
-        return Step::kMoved;
-      }
-      // The code runs past the reader: its first bits wait for the next one.
-      const std::uint32_t left = l.end - l.pos;
-      const auto bits =
-          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(r.bytes, l.pos) >> (64 - left));
-      s = DvBlockState{left == 0 ? 0 : pending_node(bits, left), static_cast<std::int32_t>(l.zpos)};
-      dry(l.reader);
-      return Step::kDry;
-    }
-    if (dv_lookup_big(e)) {
-      l.zpos -= kDvLookupBig;
-      st_.block_big[l.block] = 1;
-      if (l.zpos < 64) {
-        const auto code = static_cast<std::uint32_t>(peek64(r.bytes, l.pos - len) >> 48);
-        st_.coeffs[l.block][cell(l.mode, l.zpos)] = dv_escape_amplitude(code);
-        return Step::kGoesOn;
-      }
-      e -= kDvLookupBig;
-    }
-    s = DvBlockState{-1, static_cast<std::int32_t>(l.zpos - dv_lookup_advance(e))};
-    finish(l.block, l.reader, l.pos);
-    return Step::kFinished;
-  }
-
-  // Completes block i's pending code with reader j's bits.
-  Step finish_pending(std::size_t i, std::size_t j) {
-    DvBlockState& s = st_.block_states[i];
-    DvBitReader& r = readers_[j];
-    const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
-    const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
-    const std::uint32_t left = r.end - r.pos;
-    const std::uint64_t next = peek64(r.bytes, r.pos);
-    const auto code =
-        static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
-    DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(code)];
-    const std::uint32_t need = dv_lookup_length(e) - len;
-    if (need > left) {
-      // Still short: the whole reader joins the pending bits.
-      const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
-      s.node = pending_node(bits << left | more, len + left);
-      dry(j);
-      return Step::kDry;
-    }
-    std::int16_t amplitude = dv_lookup_amplitude(e);
-    if (dv_lookup_big(e)) {
-      st_.block_big[i] = 1;
-      amplitude = dv_escape_amplitude(code);
-      e -= kDvLookupBig;
-    }
-    const auto zpos = static_cast<std::uint32_t>(s.position) + dv_lookup_advance(e);
-    if (zpos >= 64) {
-      s.node = -1;
-      finish(i, j, r.pos + need);
-      return Step::kFinished;
-    }
-    st_.coeffs[i][cell(st_.block_mode[i], zpos)] = amplitude;
-    s = DvBlockState{0, static_cast<std::int32_t>(zpos)};
-    r.pos += need;
-    if (r.pos == r.end) dry(j);
-    return Step::kGoesOn;
+  bool segment_open(std::size_t j) const { return bits_[j] != 0; }
+  bool macroblock_open(std::size_t g) const { return (bits_[g / 5] >> (6 * (g % 5)) & 63) != 0; }
+  void set(std::size_t i) { bits_[i / kDvBlocks] |= 1U << (i % kDvBlocks); }
+  void clear(std::size_t i) { bits_[i / kDvBlocks] &= ~(1U << (i % kDvBlocks)); }
+  // The first open block in [i, last), or last; [i, last) lies within one segment.
+  std::size_t first(std::size_t i, std::size_t last) const {
+    if (i >= last) return last;
+    const std::size_t j = i / kDvBlocks;
+    const std::uint32_t from = bits_[j] >> (i % kDvBlocks);
+    if (from == 0) return last;
+    const std::size_t found = i + static_cast<std::size_t>(__builtin_ctz(from));
+    return found < last ? found : last;
   }
 
  private:
-  static std::size_t cell(std::uint32_t mode, std::uint32_t zpos) {
-    return kCells[mode << 8 | zpos];
-  }
-  void dry(std::size_t j) {
-    readers_[j].pos = readers_[j].end;
-    with_bits_ &= ~(std::uint64_t{1} << j);
-  }
-  void finish(std::size_t i, std::size_t j, std::uint32_t pos) {
-    open_ &= ~(std::uint64_t{1} << i);
-    readers_[j].pos = pos;
-    if (pos == readers_[j].end) with_bits_ &= ~(std::uint64_t{1} << j);
-  }
-
-  DvFastSegments& st_;
-  DvBitReader* readers_ = nullptr;
-  std::uint64_t open_ = 0;
-  std::uint64_t with_bits_ = 0;
+  std::uint32_t bits_[kDvFastSegments] = {};
 };
 
-// Steps N lanes two codes each per peek of their bits, settling the rare codes that need it,
-// until the policy runs out of work for one of them. Each lane's state is one packed word and a
-// window of its next bits; every loop over the lanes is unrolled so that all of it stays in
-// registers. Each code is looked at on its own: a branch taken only when that lane's code needs
-// settling mispredicts far less than one asking whether any lane's does.
-template <std::size_t N, class Policy>
-void step_lanes(Lane* lanes, Policy& policy) {
-  DvFastSegments& st = policy.segment().state();
-  const std::uint8_t* bytes = policy.segment().bytes();
-  const std::uint8_t* cells = kCells.data();
-  std::uint32_t s[N], base[N];
-  std::int16_t* coeffs[N];
-  std::uint64_t w[N];
-  DvLookupEntry e[N];
-#pragma GCC unroll 4
-  for (std::size_t k = 0; k < N; ++k) {
-    s[k] = packed(lanes[k]);
-    base[k] = packed_base(lanes[k]);
-    coeffs[k] = st.coeffs[lanes[k].block];
-  }
-  // Stores each lane's last code, or settles it; false once the policy has no more work for a
-  // lane (every lane's code is settled all the same).
-  auto settle_all = [&]() __attribute__((always_inline)) {
-    bool busy = true;
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) {
-      if ((s[k] & kAttention) == 0) [[likely]] {
-        coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e[k]);
-        continue;
-      }
-      Lane& l = lanes[k];
-      l.pos = packed_pos(s[k], base[k]);
-      l.zpos = s[k] & 0xFF;
-      const Step step = policy.segment().settle(l, e[k]);
-      if (step == Step::kGoesOn) {
-        s[k] -= kDvLookupBig;
-      } else if (step == Step::kMoved || policy.next(l, step)) {
-        s[k] = packed(l);
-        base[k] = packed_base(l);
-        coeffs[k] = st.coeffs[l.block];
-        w[k] = peek64(bytes, l.pos);
-      } else {
-        busy = false;
-      }
-    }
-    return busy;
-  };
-  for (bool busy = true; busy;) {
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) {
-      w[k] = peek64(bytes, packed_pos(s[k], base[k]));
-      e[k] = lookup(w[k]);
-      s[k] += e[k];
-      w[k] <<= dv_lookup_length(e[k]);
-    }
-    busy = settle_all();
-    if (!busy) break;
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) {
-      e[k] = lookup(w[k]);
-      s[k] += e[k];
-    }
-    busy = settle_all();
-  }
-  // Every lane's last code is settled; hand the positions back.
-#pragma GCC unroll 4
-  for (std::size_t k = 0; k < N; ++k) {
-    lanes[k].pos = packed_pos(s[k], base[k]);
-    lanes[k].zpos = s[k] & 0xFF;
-  }
-}
-
-// Runs up to three lanes until the policy has no work left.
-template <class Policy>
-void run_lanes(Policy& policy) {
-  Lane lanes[3];
-  std::size_t n = 0;
-  while (n < 3 && policy.start(lanes[n])) ++n;
-  while (n > 0) {
-    if (n == 3) {
-      step_lanes<3>(lanes, policy);
-    } else if (n == 2) {
-      step_lanes<2>(lanes, policy);
-    } else {
-      step_lanes<1>(lanes, policy);
-    }
-    std::size_t kept = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      if (lanes[k].block < kDvFastBlocks) lanes[kept++] = lanes[k];
-    }
-    n = kept;
-  }
-}
-
-// Lanes of pass 1. Measured: 4 beat 3 by a few percent on detailed pictures, 2 fall behind.
-constexpr std::size_t kPass1Lanes = 4;
-
 // Pass 1: each block with its own area, in any order (the areas are disjoint). Every block ends
-// here or runs out of area, so pass 1 has its own engine in which those two events cost little:
-// a lane decodes two codes per peek and looks at them only then.
+// here or runs out of area, so pass 1 has its own engine in which those two events cost little.
 class OwnAreas {
  public:
-  OwnAreas(DvFastSegments& st, const std::uint8_t* blocks, std::size_t count, std::uint64_t open)
-      : st_(st), blocks_(blocks), count_(count), open_(open) {}
+  OwnAreas(DvFastSegments& st, OpenBlocks& open, const std::uint8_t* blocks, std::size_t count)
+      : st_(st), open_(open), blocks_(blocks), count_(count) {}
 
-  // Decodes every queued block; returns which blocks are still unfinished.
-  std::uint64_t run() {
-    Regs lanes[4];
+  void run() {
+    Regs lanes[kLanes];
     std::size_t n = 0;
-    while (n < kPass1Lanes && next(lanes[n])) ++n;
+    while (n < kLanes && next(lanes[n])) ++n;
     while (n > 0) {
       if (n == 4) {
         step<4>(lanes);
@@ -346,13 +137,14 @@ class OwnAreas {
       }
       n = kept;
     }
-    return open_;
   }
 
  private:
-  // A lane: packed state (see Lane), base of its bit position, block.
+  // Measured: 4 lanes beat 3 by a few percent on detailed pictures, 2 fall behind.
+  static constexpr std::size_t kLanes = 4;
+
   struct Regs {
-    std::uint32_t s;
+    std::uint32_t s;  // packed position
     std::uint32_t base;
     std::size_t block;
   };
@@ -366,8 +158,7 @@ class OwnAreas {
     }
     const std::size_t i = blocks_[next_++];
     const DvBitReader& a = st_.readers[i];
-    r = Regs{st_.block_mode[i] << 8 | (a.pos - a.end - 1 + kPosBias) << 16, a.end + 1 - kPosBias,
-             i};
+    r = Regs{packed(a.pos, a.end, 0), packed_base(a.end), i};
     return true;
   }
 
@@ -375,7 +166,7 @@ class OwnAreas {
   // escape.
   Event settle(Regs& r, DvLookupEntry e) {
     std::uint32_t pos = packed_pos(r.s, r.base);
-    const std::uint32_t end = r.base + kPosBias - 1;
+    const std::uint32_t end = packed_end(r.base);
     if ((r.s & 0x800000) != 0) {
       // The code runs past the area: its first bits wait for pass 2.
       r.s -= e;
@@ -394,13 +185,14 @@ class OwnAreas {
       st_.block_big[r.block] = 1;
       if ((r.s & 0xC0) == 0) {
         const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
-        st_.coeffs[r.block][kCells[r.s & 0x1FF]] = dv_escape_amplitude(code);
+        st_.coeffs[r.block][kCells[st_.block_mode[r.block]][r.s & 0xFF]] =
+            dv_escape_amplitude(code);
         return Event::kGoesOn;
       }
     }
     st_.block_states[r.block] = DvBlockState{-1, static_cast<std::int32_t>((r.s - e) & 0xFF)};
     st_.readers[r.block].pos = pos;
-    open_ &= ~(std::uint64_t{1} << r.block);
+    open_.clear(r.block);
     return next(r) ? Event::kNextBlock : Event::kIdle;
   }
 
@@ -410,14 +202,15 @@ class OwnAreas {
   template <std::size_t N>
   void step(Regs* lanes) {
     const std::uint8_t* bytes = st_.bytes;
-    const std::uint8_t* cells = kCells.data();
     std::uint32_t s[N], base[N];
     std::int16_t* coeffs[N];
+    const std::uint8_t* cells[N];
 #pragma GCC unroll 4
     for (std::size_t k = 0; k < N; ++k) {
       s[k] = lanes[k].s;
       base[k] = lanes[k].base;
       coeffs[k] = st_.coeffs[lanes[k].block];
+      cells[k] = kCells[st_.block_mode[lanes[k].block]].data();
     }
     for (bool busy = true; busy;) {
       DvLookupEntry e1[N], e2[N];
@@ -434,9 +227,9 @@ class OwnAreas {
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
         if ((s1[k] & kAttention) == 0) [[likely]] {
-          coeffs[k][cells[s1[k] & 0x1FF]] = dv_lookup_amplitude(e1[k]);
+          store(coeffs[k], cells[k], s1[k], e1[k]);
           if ((s[k] & kAttention) == 0) [[likely]] {
-            coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e2[k]);
+            store(coeffs[k], cells[k], s[k], e2[k]);
             continue;
           }
         }
@@ -450,7 +243,7 @@ class OwnAreas {
           if (ev == Event::kGoesOn) {
             r.s += e2[k];
             if ((r.s & kAttention) == 0) {
-              coeffs[k][cells[r.s & 0x1FF]] = dv_lookup_amplitude(e2[k]);
+              store(coeffs[k], cells[k], r.s, e2[k]);
             } else {
               ev = settle(r, e2[k]);
             }
@@ -465,6 +258,7 @@ class OwnAreas {
           busy = false;  // the other lanes' codes are settled before leaving
         } else {
           coeffs[k] = st_.coeffs[r.block];
+          cells[k] = kCells[st_.block_mode[r.block]].data();
         }
       }
     }
@@ -476,10 +270,10 @@ class OwnAreas {
   }
 
   DvFastSegments& st_;
+  OpenBlocks& open_;
   const std::uint8_t* blocks_;
   std::size_t count_;
   std::size_t next_ = 0;
-  std::uint64_t open_;
 };
 
 // Passes 2 and 3: group g holds blocks g x Span .. g x Span + Span - 1 (a macroblock or a
@@ -488,46 +282,231 @@ class OwnAreas {
 template <std::size_t Span>
 class Streams {
  public:
-  explicit Streams(Segment& seg) : seg_(seg) {}
+  Streams(DvFastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
+      : st_(st), open_(open), streams_(streams), groups_(groups) {}
 
-  Segment& segment() const { return seg_; }
-  bool start(Lane& l) { return start_group(l); }
-
-  bool next(Lane& l, Step step) {
-    if (step == Step::kFinished && resume(l, l.block + 1, l.reader)) return true;
-    return start_group(l);
+  void run() {
+    Lane lanes[kLanes];
+    std::size_t n = 0;
+    while (n < kLanes && start_group(lanes[n])) ++n;
+    while (n > 0) {
+      if (n == 4) {
+        step<4>(lanes);
+      } else if (n == 3) {
+        step<3>(lanes);
+      } else if (n == 2) {
+        step<2>(lanes);
+      } else {
+        step<1>(lanes);
+      }
+      std::size_t kept = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (lanes[k].block < kDvFastBlocks) lanes[kept++] = lanes[k];
+      }
+      n = kept;
+    }
   }
 
  private:
+  static constexpr std::size_t kLanes = 4;
+
+  // One block decoded from one stream. s is packed (see kAttention).
+  struct Lane {
+    std::uint32_t s;
+    std::uint32_t base;
+    std::size_t block;
+    std::size_t group;
+  };
+  enum class Step { kGoesOn, kFinished, kDry };
+
+  const std::uint8_t* cells_of(std::size_t i) const { return kCells[st_.block_mode[i]].data(); }
+
+  void load(Lane& l, std::size_t i, std::size_t g) const {
+    const DvBitReader& r = streams_[g];
+    l = Lane{packed(r.pos, r.end, static_cast<std::uint32_t>(st_.block_states[i].position)),
+             packed_base(r.end), i, g};
+  }
+
   // Takes the next group with work left; false (and the lane idle) when none is left.
   bool start_group(Lane& l) {
-    while (group_ * Span < kDvFastBlocks) {
-      const std::size_t g = group_++;
+    while (next_group_ < groups_) {
+      const std::size_t g = next_group_++;
       if (resume(l, g * Span, g)) return true;
     }
     l.block = kDvFastBlocks;
     return false;
   }
 
-  // The first unfinished block of the group from i on goes on with stream g, completing its
+  // The first unfinished block of group g from i on goes on with the stream, completing its
   // pending code first. False when the group has no such block or the stream is used up.
   bool resume(Lane& l, std::size_t i, std::size_t g) {
-    const std::uint64_t group = ((std::uint64_t{1} << Span) - 1) << (g * Span);
+    const std::size_t last = g * Span + Span;
+    DvBitReader& r = streams_[g];
     for (;;) {
-      const std::uint64_t blocks = seg_.open() & group & (~std::uint64_t{0} << i);
-      if (blocks == 0 || (seg_.with_bits() >> g & 1) == 0) return false;
-      i = static_cast<std::size_t>(__builtin_ctzll(blocks));
-      if (seg_.state().block_states[i].node > 0) {
-        seg_.finish_pending(i, g);
-        continue;  // whichever way it went, the masks say where to go on
+      i = open_.first(i, last);
+      if (i == last || r.pos >= r.end) return false;
+      if (st_.block_states[i].node > 0) {
+        // Finished: on to the next block; still short: the stream is dry; completed: the
+        // block goes on if bits are left.
+        if (finish_pending(i, r) == Step::kFinished) ++i;
+        continue;
       }
-      l = seg_.lane(i, g);
+      load(l, i, g);
       return true;
     }
   }
 
-  Segment& seg_;
-  std::size_t group_ = 0;
+  // Completes block i's pending code with the stream's bits.
+  Step finish_pending(std::size_t i, DvBitReader& r) {
+    DvBlockState& s = st_.block_states[i];
+    const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
+    const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
+    const std::uint32_t left = r.end - r.pos;
+    const std::uint64_t next = peek64(r.bytes, r.pos);
+    const auto code =
+        static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
+    DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(code)];
+    const std::uint32_t need = dv_lookup_length(e) - len;
+    if (need > left) {
+      // Still short: the whole stream joins the pending bits.
+      const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
+      s.node = pending_node(bits << left | more, len + left);
+      r.pos = r.end;
+      return Step::kDry;
+    }
+    r.pos += need;
+    std::int16_t amplitude = dv_lookup_amplitude(e);
+    if (dv_lookup_big(e)) {
+      st_.block_big[i] = 1;
+      amplitude = dv_escape_amplitude(code);
+      e -= kDvLookupBig;
+    }
+    const auto zpos = static_cast<std::uint32_t>(s.position) + dv_lookup_advance(e);
+    if (zpos >= 64) {
+      s.node = -1;
+      open_.clear(i);
+      return Step::kFinished;
+    }
+    st_.coeffs[i][cells_of(i)[zpos]] = amplitude;
+    s = DvBlockState{0, static_cast<std::int32_t>(zpos)};
+    return Step::kGoesOn;
+  }
+
+  // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is a
+  // big escape. Settles it as the reference would.
+  Step settle(Lane& l, DvLookupEntry e) {
+    DvBlockState& s = st_.block_states[l.block];
+    DvBitReader& r = streams_[l.group];
+    std::uint32_t pos = packed_pos(l.s, l.base);
+    if ((l.s & 0x800000) != 0) {
+      // The code runs past the stream: its first bits wait for pass 3.
+      l.s -= e;
+      pos -= dv_lookup_length(e);
+      const std::uint32_t left = r.end - pos;
+      const auto bits =
+          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(r.bytes, pos) >> (64 - left));
+      s = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
+                       static_cast<std::int32_t>(l.s & 0xFF)};
+      r.pos = r.end;
+      return Step::kDry;
+    }
+    if (dv_lookup_big(e)) {
+      l.s -= kDvLookupBig;
+      e -= kDvLookupBig;
+      st_.block_big[l.block] = 1;
+      if ((l.s & 0xC0) == 0) {
+        const auto code = static_cast<std::uint32_t>(peek64(r.bytes, pos - 16) >> 48);
+        st_.coeffs[l.block][cells_of(l.block)[l.s & 0xFF]] = dv_escape_amplitude(code);
+        return Step::kGoesOn;
+      }
+    }
+    s = DvBlockState{-1, static_cast<std::int32_t>((l.s - e) & 0xFF)};
+    r.pos = pos;
+    open_.clear(l.block);
+    return Step::kFinished;
+  }
+
+  // The lane's block finished or its stream ran dry: its next block, or another group.
+  bool next(Lane& l, Step step) {
+    if (step == Step::kFinished && resume(l, l.block + 1, l.group)) return true;
+    return start_group(l);
+  }
+
+  // Steps N lanes two codes each per peek, settling the rare codes that need it, until one of
+  // them has no work left.
+  template <std::size_t N>
+  void step(Lane* lanes) {
+    const std::uint8_t* bytes = streams_[0].bytes;
+    std::uint32_t s[N], base[N];
+    std::int16_t* coeffs[N];
+    const std::uint8_t* cells[N];
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      s[k] = lanes[k].s;
+      base[k] = lanes[k].base;
+      coeffs[k] = st_.coeffs[lanes[k].block];
+      cells[k] = cells_of(lanes[k].block);
+    }
+    for (bool busy = true; busy;) {
+      DvLookupEntry e1[N], e2[N];
+      std::uint32_t s1[N];
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        std::uint64_t w = peek64(bytes, packed_pos(s[k], base[k]));
+        e1[k] = lookup(w);
+        s1[k] = s[k] + e1[k];
+        w <<= dv_lookup_length(e1[k]);
+        e2[k] = lookup(w);
+        s[k] = s1[k] + e2[k];
+      }
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        if ((s1[k] & kAttention) == 0) [[likely]] {
+          store(coeffs[k], cells[k], s1[k], e1[k]);
+          if ((s[k] & kAttention) == 0) [[likely]] {
+            store(coeffs[k], cells[k], s[k], e2[k]);
+            continue;
+          }
+        }
+        Lane& l = lanes[k];
+        l.base = base[k];
+        Step st;
+        if ((s1[k] & kAttention) != 0) {
+          l.s = s1[k];
+          st = settle(l, e1[k]);
+          if (st == Step::kGoesOn) {
+            l.s += e2[k];
+            if ((l.s & kAttention) == 0) {
+              store(coeffs[k], cells[k], l.s, e2[k]);
+            } else {
+              st = settle(l, e2[k]);
+            }
+          }
+        } else {
+          l.s = s[k];
+          st = settle(l, e2[k]);
+        }
+        if (st != Step::kGoesOn && !next(l, st)) busy = false;
+        s[k] = l.s;
+        base[k] = l.base;
+        if (l.block < kDvFastBlocks) {
+          coeffs[k] = st_.coeffs[l.block];
+          cells[k] = cells_of(l.block);
+        }
+      }
+    }
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      lanes[k].s = s[k];
+      lanes[k].base = base[k];
+    }
+  }
+
+  DvFastSegments& st_;
+  OpenBlocks& open_;
+  DvBitReader* streams_;
+  std::size_t groups_;
+  std::size_t next_group_ = 0;
 };
 
 // Writes a stream of bits, first bit most significant. The bits not yet in whole bytes stay in
@@ -576,10 +555,9 @@ constexpr std::uint32_t kStreamSlot = 8 * 128;
 constexpr std::uint32_t kStream3Slot = 8 * 512;
 
 // Block headers and the first look at each block: queues for pass 1 the blocks whose first
-// code is not the end of block, and returns them as a mask.
-std::uint64_t read_headers(DvFastSegments& st, std::size_t segments, std::uint8_t* queue,
-                           std::size_t* count) {
-  std::uint64_t open = 0;
+// code is not the end of block, and marks them open.
+std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint8_t* queue,
+                         OpenBlocks& open) {
   std::size_t n = 0;
   for (std::uint32_t j = 0; j < segments; ++j) {
     for (std::uint32_t m = 0; m < 5; ++m) {
@@ -602,12 +580,11 @@ std::uint64_t read_headers(DvFastSegments& st, std::size_t segments, std::uint8_
         st.block_states[i] = DvBlockState{empty ? -1 : 0, 0};
         queue[n] = static_cast<std::uint8_t>(i);
         n += empty ? 0 : 1;
-        open |= std::uint64_t{!empty} << i;
+        if (!empty) open.set(i);
       }
     }
   }
-  *count = n;
-  return open;
+  return n;
 }
 
 }  // namespace
@@ -619,33 +596,28 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
     std::memcpy(copy, segments[j], kDvSegmentBytes);
     std::memset(copy + kDvSegmentBytes, 0, kDvFastStride - kDvSegmentBytes);
   }
+  OpenBlocks open;
   std::uint8_t pass1[kDvFastBlocks];
-  std::size_t queued = 0;
-  std::uint64_t open = read_headers(st, count, pass1, &queued);
-  OwnAreas own(st, pass1, queued, open);
-  open = own.run();
-  if (open == 0) return;
-  Segment seg(st);
-  seg.set_open(open);
+  const std::size_t queued = read_headers(st, count, pass1, open);
+  OwnAreas(st, open, pass1, queued).run();
+  if (!open.any()) return;
 
   // Pass 2, for the macroblocks with unfinished blocks.
-  constexpr std::size_t kMacroblocks = kDvFastSegments * 5;
-  DvBitReader streams[kMacroblocks];
-  for (std::uint32_t g = 0; g < kMacroblocks; ++g) {
+  const std::size_t macroblocks = 5 * count;
+  DvBitReader streams[5 * kDvFastSegments];
+  for (std::uint32_t g = 0; g < macroblocks; ++g) {
     BitWriter out(st.streams, kStreamSlot * g);
-    if ((open >> (6 * g) & 63) != 0) gather(st, 6 * g, 6 * g + 6, out);
+    if (open.macroblock_open(g)) gather(st, 6 * g, 6 * g + 6, out);
     streams[g] = DvBitReader{st.streams, kStreamSlot * g, out.end()};
   }
-  seg.use_readers(streams, kMacroblocks);
-  Streams<6> macroblocks(seg);
-  run_lanes(macroblocks);
-  if (seg.open() == 0) return;
+  Streams<6>(st, open, streams, macroblocks).run();
+  if (!open.any()) return;
 
   // Pass 3: what every macroblock of a segment left, in order.
   DvBitReader wholes[kDvFastSegments];
-  for (std::uint32_t j = 0; j < kDvFastSegments; ++j) {
+  for (std::uint32_t j = 0; j < count; ++j) {
     BitWriter out(st.stream3, kStream3Slot * j);
-    if ((seg.open() >> (30 * j) & ((std::uint64_t{1} << 30) - 1)) != 0) {
+    if (open.segment_open(j)) {
       for (std::uint32_t g = 5 * j; g < 5 * j + 5; ++g) {
         const DvBitReader& r = streams[g];
         if (r.end != kStreamSlot * g) {
@@ -657,7 +629,5 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
     }
     wholes[j] = DvBitReader{st.stream3, kStream3Slot * j, out.end()};
   }
-  seg.use_readers(wholes, kDvFastSegments);
-  Streams<kDvBlocks> segment_pass(seg);
-  run_lanes(segment_pass);
+  Streams<kDvBlocks>(st, open, wholes, count).run();
 }

@@ -13,7 +13,7 @@
 
 #include "dv/block_decode.h"
 
-inline constexpr std::size_t kDvFastSegments = 2;
+inline constexpr std::size_t kDvFastSegments = 4;
 inline constexpr std::size_t kDvFastBlocks = kDvFastSegments * kDvBlocks;
 // Each segment's copy: its 400 bytes and room for the fast reader to peek 8 bytes past any bit.
 inline constexpr std::size_t kDvFastStride = kDvSegmentBytes + 16;

@@ -211,17 +211,17 @@ consteval DvLookupEntry lookup_entry(std::uint32_t p, std::uint32_t max_len) {
     node = kTree[dv_node_child(node) + bit];
     ++len;
   }
-  if (dv_node_kind(node) != kDvSymbol) return len << 16 | kDvLookupEnd;  // ends the block
+  if (dv_node_kind(node) != kDvSymbol) return len << 8 | kDvLookupEnd;  // ends the block
   const int value = dv_node_value(node);
   if (value % 16 != 0) throw "value is not a multiple of 16";
   const int amplitude = value / 16;
   const std::uint32_t advance = dv_node_run(node) + 1;
   if (amplitude >= 64 || amplitude <= -64) {
     if (advance != 1 || len != 16) throw "big amplitude outside an escape";
-    return len << 16 | (advance + kDvLookupBig);
+    return len << 8 | (advance + kDvLookupBig);
   }
   if (advance >= kDvLookupEnd) throw "run does not fit the advance field";
-  return static_cast<std::uint32_t>(amplitude & 0xFF) << 24 | len << 16 | advance;
+  return static_cast<std::uint32_t>(amplitude & 0xFF) << 24 | len << 8 | advance;
 }
 
 consteval std::array<DvLookupEntry, kDvVlcLookupSize> make_lookup() {

@@ -30,7 +30,7 @@ extern const std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree;
 // are at most 10 bits long and are found at p >> 6; the others at 1024 + (p & 0x7FF).
 //
 // An entry is one word laid out so that the fast decoder can add it to its lane state as it is:
-// bits 7..0 the advance of the scan position (run + 1), bits 20..16 the code length (sign
+// bits 7..0 the advance of the scan position (run + 1), bits 12..8 the code length (sign
 // included), bits 31..24 the signed amplitude (the coefficient value as coded is 16 times it).
 // End of block and invalid codes advance by 64, so that they push the scan position past 63 like
 // a run past the block's end. Escapes with an amplitude of 64 or more advance by
@@ -45,7 +45,7 @@ extern const std::array<DvLookupEntry, kDvVlcLookupSize> dv_vlc_lookup;
 constexpr std::uint32_t dv_vlc_lookup_index(std::uint32_t peek16) {
   return peek16 < 0xF800 ? peek16 >> 6 : peek16 - (0xF800 - 1024);
 }
-constexpr std::uint32_t dv_lookup_length(DvLookupEntry e) { return (e >> 16) & 31; }
+constexpr std::uint32_t dv_lookup_length(DvLookupEntry e) { return (e >> 8) & 31; }
 constexpr std::uint32_t dv_lookup_advance(DvLookupEntry e) { return e & 0xFF; }
 constexpr bool dv_lookup_big(DvLookupEntry e) { return dv_lookup_advance(e) > kDvLookupEnd; }
 constexpr std::int16_t dv_lookup_amplitude(DvLookupEntry e) {

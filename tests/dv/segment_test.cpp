@@ -271,13 +271,18 @@ TEST_P(DvSegmentMatchTest, SegmentsParsedTogetherEqualEachAlone) {
   std::mt19937 rng(GetParam() ? 31 : 32);
   auto st = std::make_unique<DvFastSegments>();
   for (int n = 0; n < 1000; ++n) {
-    const auto a = random_segment(rng, GetParam());
-    const auto b = random_segment(rng, rng() % 2 == 0);
-    const std::uint8_t* both[2] = {a.data(), b.data()};
+    std::vector<std::uint8_t> segs[kDvFastSegments];
+    const std::uint8_t* ptrs[kDvFastSegments];
+    const std::size_t count = 1 + rng() % kDvFastSegments;
+    for (std::size_t j = 0; j < count; ++j) {
+      segs[j] = random_segment(rng, j == 0 ? GetParam() : rng() % 2 == 0);
+      ptrs[j] = segs[j].data();
+    }
     std::memset(st->coeffs, 0, sizeof st->coeffs);
-    dv_parse_segments_fast(*st, both, 2);
-    ASSERT_EQ(weighted_fast(*st, 0), weighted_reference(a.data())) << "segment " << n;
-    ASSERT_EQ(weighted_fast(*st, 1), weighted_reference(b.data())) << "segment " << n;
+    dv_parse_segments_fast(*st, ptrs, count);
+    for (std::size_t j = 0; j < count; ++j) {
+      ASSERT_EQ(weighted_fast(*st, j), weighted_reference(ptrs[j])) << n << " segment " << j;
+    }
   }
 }
 
