@@ -19,21 +19,28 @@ class BlockPutter {
   BlockPutter(DvFastSegments& st, const IdctKernels& k) : st_(st), k_(k) {}
 
   void put(std::size_t i, std::uint8_t* dst, std::ptrdiff_t stride) const {
-    if (st_.block_states[i].position == 0) {
+    const std::int32_t last = st_.block_states[i].position;
+    if (last == 0) {
       idct_put_dc_coded(st_.coeffs[i][0], st_.block_mode[i] != 0, dst, stride);
       st_.coeffs[i][0] = 0;
       return;
     }
-    (st_.block_mode[i] != 0 ? k_.put_248 : k_.put_88)(st_.coeffs[i], factors(i), dst, stride);
+    const IdctPutFn kernel = st_.block_mode[i] != 0         ? k_.put_248
+                             : last <= kIdctLowLastPosition ? k_.put_88_low
+                                                            : k_.put_88;
+    kernel(st_.coeffs[i], factors(i), dst, stride);
   }
   // Two blocks with the same stride, at once when the kernels allow.
   void put2(std::size_t i, std::size_t j, std::uint8_t* di, std::uint8_t* dj,
             std::ptrdiff_t stride) const {
     const std::uint32_t mode = st_.block_mode[i];
-    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] && st_.block_states[i].position != 0 &&
-        st_.block_states[j].position != 0) {
-      (mode != 0 ? k_.put2_248 : k_.put2_88)(st_.coeffs[i], factors(i), st_.coeffs[j], factors(j),
-                                             di, dj, stride);
+    const std::int32_t last_i = st_.block_states[i].position;
+    const std::int32_t last_j = st_.block_states[j].position;
+    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] && last_i != 0 && last_j != 0) {
+      const bool low =
+          mode == 0 && last_i <= kIdctLowLastPosition && last_j <= kIdctLowLastPosition;
+      const IdctPut2Fn kernel = low ? k_.put2_88_low : mode != 0 ? k_.put2_248 : k_.put2_88;
+      kernel(st_.coeffs[i], factors(i), st_.coeffs[j], factors(j), di, dj, stride);
       return;
     }
     put(i, di, stride);

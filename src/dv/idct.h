@@ -90,6 +90,17 @@ void idct_put_248_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t
 void idct_put2_88_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
                        const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
                        std::ptrdiff_t stride);
+// Kernels for 8x8-mode blocks whose coefficients all lie in raster rows 0..3 and columns 0..3
+// (the block's last coefficient at scan position 9 at most): the same bytes as the full ones,
+// without the work on what is zero. The scalar level uses idct_put_88_scalar.
+void idct_put_88_low_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                          std::ptrdiff_t stride);
+void idct_put2_88_low_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                           const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                           std::ptrdiff_t stride);
+// The last scan position of the 8x8 mode that stays within rows 0..3 and columns 0..3.
+inline constexpr int kIdctLowLastPosition = 9;
+
 void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
                         const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
                         std::ptrdiff_t stride);
@@ -101,8 +112,10 @@ void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrd
 struct IdctKernels {
   IdctPutFn put_88;
   IdctPutFn put_248;
+  IdctPutFn put_88_low;
   IdctPut2Fn put2_88;  // null when the instruction set has no two-block kernel
   IdctPut2Fn put2_248;
+  IdctPut2Fn put2_88_low;
 };
 
 // The kernels for an instruction set level (see dv/cpu.h).

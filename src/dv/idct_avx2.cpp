@@ -162,7 +162,81 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   }
 }
 
+// The low kernel (see idct_sse2.cpp): columns 0..3 and rows 0..3 of both blocks hold everything.
+[[gnu::always_inline]] inline void row_pass_low(std::int16_t* c0, const BlockFactors& f0,
+                                                std::int16_t* c1, const BlockFactors& f1,
+                                                __m256i* x) {
+  const RowConstants& k = detail::kRows88;
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i d0 = dequantise(c0, f0, c1, f1, 0), d1 = dequantise(c0, f0, c1, f1, 1);
+  const __m256i d2 = dequantise(c0, f0, c1, f1, 2), d3 = dequantise(c0, f0, c1, f1, 3);
+  const __m256i p04 = _mm256_unpacklo_epi16(d0, zero), p26 = _mm256_unpacklo_epi16(d2, zero);
+  const __m256i p13 = _mm256_unpacklo_epi16(d1, d3);
+  const __m256i bias = both32(k.bias[0]);
+  const __m256i e0 = _mm256_add_epi32(_mm256_madd_epi16(p04, both(k.e0[0])), bias);
+  const __m256i e1 = _mm256_add_epi32(_mm256_madd_epi16(p04, both(k.e1[0])), bias);
+  const __m256i o0 = _mm256_madd_epi16(p26, both(k.o0[0]));
+  const __m256i o1 = _mm256_madd_epi16(p26, both(k.o1[0]));
+  const __m256i a[4] = {_mm256_add_epi32(e0, o0), _mm256_add_epi32(e1, o1),
+                        _mm256_sub_epi32(e1, o1), _mm256_sub_epi32(e0, o0)};
+  __m256i y[8];
+#pragma GCC unroll 8
+  for (int j = 0; j < 4; ++j) {
+    const __m256i b = _mm256_madd_epi16(p13, both(k.b13[j][0]));
+    y[j] = _mm256_srai_epi32(_mm256_add_epi32(a[j], b), 11);
+    y[7 - j] = _mm256_srai_epi32(_mm256_sub_epi32(a[j], b), 11);
+  }
+  const __m256i q01 = _mm256_packs_epi32(y[0], y[1]), q23 = _mm256_packs_epi32(y[2], y[3]);
+  const __m256i q45 = _mm256_packs_epi32(y[4], y[5]), q67 = _mm256_packs_epi32(y[6], y[7]);
+  const __m256i a02 = _mm256_unpacklo_epi16(q01, q23), a13 = _mm256_unpackhi_epi16(q01, q23);
+  const __m256i a46 = _mm256_unpacklo_epi16(q45, q67), a57 = _mm256_unpackhi_epi16(q45, q67);
+  const __m256i r01 = _mm256_unpacklo_epi16(a02, a13), r23 = _mm256_unpackhi_epi16(a02, a13);
+  const __m256i r45 = _mm256_unpacklo_epi16(a46, a57), r67 = _mm256_unpackhi_epi16(a46, a57);
+  x[0] = _mm256_unpacklo_epi64(r01, r45);
+  x[1] = _mm256_unpackhi_epi64(r01, r45);
+  x[2] = _mm256_unpacklo_epi64(r23, r67);
+  x[3] = _mm256_unpackhi_epi64(r23, r67);
+}
+
+// The 8x8 column pass with rows 4..7 zero.
+[[gnu::always_inline]] inline void column_88_low(__m256i* x) {
+  const __m256i t1c = _mm256_set1_epi16(kIdctT1), t2c = _mm256_set1_epi16(kIdctT2);
+  const __m256i t3c = _mm256_set1_epi16(kIdctT3), c4c = _mm256_set1_epi16(kIdctC4);
+  const __m256i t1 = x[1];
+  const __m256i t2 = _mm256_mulhi_epi16(x[1], t1c);
+  const __m256i t3 = _mm256_adds_epi16(_mm256_mulhi_epi16(x[3], t3c), x[3]);
+  const __m256i t4 = x[3];
+  const __m256i b0 = _mm256_adds_epi16(t1, t4);
+  const __m256i b3 = _mm256_subs_epi16(t2, t3);
+  const __m256i u = _mm256_subs_epi16(t1, t4);
+  const __m256i w = _mm256_adds_epi16(t2, t3);
+  __m256i b1 = _mm256_mulhi_epi16(_mm256_adds_epi16(u, w), c4c);
+  b1 = _mm256_adds_epi16(b1, b1);
+  __m256i b2 = _mm256_mulhi_epi16(_mm256_subs_epi16(u, w), c4c);
+  b2 = _mm256_adds_epi16(b2, b2);
+  const __m256i f1 = _mm256_mulhi_epi16(x[2], t2c);
+  const __m256i a0 = _mm256_adds_epi16(x[0], x[2]), a3 = _mm256_subs_epi16(x[0], x[2]);
+  const __m256i a1 = _mm256_adds_epi16(x[0], f1), a2 = _mm256_subs_epi16(x[0], f1);
+  x[0] = _mm256_srai_epi16(_mm256_adds_epi16(a0, b0), 6);
+  x[7] = _mm256_srai_epi16(_mm256_subs_epi16(a0, b0), 6);
+  x[1] = _mm256_srai_epi16(_mm256_adds_epi16(a1, b1), 6);
+  x[6] = _mm256_srai_epi16(_mm256_subs_epi16(a1, b1), 6);
+  x[2] = _mm256_srai_epi16(_mm256_adds_epi16(a2, b2), 6);
+  x[5] = _mm256_srai_epi16(_mm256_subs_epi16(a2, b2), 6);
+  x[3] = _mm256_srai_epi16(_mm256_adds_epi16(a3, b3), 6);
+  x[4] = _mm256_srai_epi16(_mm256_subs_epi16(a3, b3), 6);
+}
+
 }  // namespace
+
+void idct_put2_88_low_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                           const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                           std::ptrdiff_t stride) {
+  __m256i x[8];
+  row_pass_low(coeffs0, f0, coeffs1, f1, x);
+  column_88_low(x);
+  put8x2(x, dst0, dst1, stride);
+}
 
 void idct_put2_88_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
                        const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,

@@ -149,7 +149,84 @@ inline __m128i ld32(const std::int32_t* p) {
   }
 }
 
+// The low kernel: columns 0..3 (registers 0..3) and rows 0..3 (lanes 0..3) hold everything.
+// Rows 4..7 leave the row pass as their biases >> 11, which is 0 in the 8x8 mode, so only the low
+// half of the row pass runs; the (x5, x7) products and the column pass's x4..x7 terms are 0, and
+// a saturating add of 0 changes nothing.
+[[gnu::always_inline]] inline void row_pass_low(std::int16_t* coeffs, const BlockFactors& f,
+                                                __m128i* x) {
+  const RowConstants& k = detail::kRows88;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i c0 = dequantise(coeffs, f, 0), c1 = dequantise(coeffs, f, 1);
+  const __m128i c2 = dequantise(coeffs, f, 2), c3 = dequantise(coeffs, f, 3);
+  const __m128i p04 = _mm_unpacklo_epi16(c0, zero), p26 = _mm_unpacklo_epi16(c2, zero);
+  const __m128i p13 = _mm_unpacklo_epi16(c1, c3);
+  const __m128i bias = ld32(k.bias[0]);
+  const __m128i e0 = _mm_add_epi32(_mm_madd_epi16(p04, ld(k.e0[0])), bias);
+  const __m128i e1 = _mm_add_epi32(_mm_madd_epi16(p04, ld(k.e1[0])), bias);
+  const __m128i o0 = _mm_madd_epi16(p26, ld(k.o0[0]));
+  const __m128i o1 = _mm_madd_epi16(p26, ld(k.o1[0]));
+  const __m128i a[4] = {_mm_add_epi32(e0, o0), _mm_add_epi32(e1, o1), _mm_sub_epi32(e1, o1),
+                        _mm_sub_epi32(e0, o0)};
+  __m128i y[8];  // output column j, rows 0..3, as int32
+#pragma GCC unroll 8
+  for (int j = 0; j < 4; ++j) {
+    const __m128i b = _mm_madd_epi16(p13, ld(k.b13[j][0]));
+    y[j] = _mm_srai_epi32(_mm_add_epi32(a[j], b), 11);
+    y[7 - j] = _mm_srai_epi32(_mm_sub_epi32(a[j], b), 11);
+  }
+  // Columns two by two (rows 0..3 of column j, then of column j + 1), then rows 0..3 of the
+  // result one per register.
+  const __m128i q01 = _mm_packs_epi32(y[0], y[1]), q23 = _mm_packs_epi32(y[2], y[3]);
+  const __m128i q45 = _mm_packs_epi32(y[4], y[5]), q67 = _mm_packs_epi32(y[6], y[7]);
+  const __m128i a02 = _mm_unpacklo_epi16(q01, q23), a13 = _mm_unpackhi_epi16(q01, q23);
+  const __m128i a46 = _mm_unpacklo_epi16(q45, q67), a57 = _mm_unpackhi_epi16(q45, q67);
+  const __m128i r01 = _mm_unpacklo_epi16(a02, a13), r23 = _mm_unpackhi_epi16(a02, a13);
+  const __m128i r45 = _mm_unpacklo_epi16(a46, a57), r67 = _mm_unpackhi_epi16(a46, a57);
+  x[0] = _mm_unpacklo_epi64(r01, r45);
+  x[1] = _mm_unpackhi_epi64(r01, r45);
+  x[2] = _mm_unpacklo_epi64(r23, r67);
+  x[3] = _mm_unpackhi_epi64(r23, r67);
+}
+
+// The 8x8 column pass with rows 4..7 zero.
+[[gnu::always_inline]] inline void column_88_low(__m128i* x) {
+  const __m128i t1c = _mm_set1_epi16(kIdctT1), t2c = _mm_set1_epi16(kIdctT2);
+  const __m128i t3c = _mm_set1_epi16(kIdctT3), c4c = _mm_set1_epi16(kIdctC4);
+  const __m128i t1 = x[1];
+  const __m128i t2 = _mm_mulhi_epi16(x[1], t1c);
+  const __m128i t3 = _mm_adds_epi16(_mm_mulhi_epi16(x[3], t3c), x[3]);
+  const __m128i t4 = x[3];
+  const __m128i b0 = _mm_adds_epi16(t1, t4);
+  const __m128i b3 = _mm_subs_epi16(t2, t3);
+  const __m128i u = _mm_subs_epi16(t1, t4);
+  const __m128i w = _mm_adds_epi16(t2, t3);
+  __m128i b1 = _mm_mulhi_epi16(_mm_adds_epi16(u, w), c4c);
+  b1 = _mm_adds_epi16(b1, b1);
+  __m128i b2 = _mm_mulhi_epi16(_mm_subs_epi16(u, w), c4c);
+  b2 = _mm_adds_epi16(b2, b2);
+  const __m128i f1 = _mm_mulhi_epi16(x[2], t2c);
+  const __m128i a0 = _mm_adds_epi16(x[0], x[2]), a3 = _mm_subs_epi16(x[0], x[2]);
+  const __m128i a1 = _mm_adds_epi16(x[0], f1), a2 = _mm_subs_epi16(x[0], f1);
+  x[0] = _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6);
+  x[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
+  x[1] = _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6);
+  x[6] = _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6);
+  x[2] = _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6);
+  x[5] = _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6);
+  x[3] = _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6);
+  x[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
+}
+
 }  // namespace
+
+void idct_put_88_low_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                          std::ptrdiff_t stride) {
+  __m128i x[8];
+  row_pass_low(coeffs, f, x);
+  column_88_low(x);
+  put8(x, dst, stride);
+}
 
 void idct_put_88_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
                       std::ptrdiff_t stride) {

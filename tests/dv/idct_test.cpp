@@ -155,6 +155,55 @@ TEST_P(DvIdctMatchTest, SimdEqualsScalar) {
   }
 }
 
+// The low kernels (8x8 mode, everything in rows 0..3 and columns 0..3) against the scalar kernel.
+class DvIdctLowTest : public ::testing::TestWithParam<Fill> {};
+
+TEST_P(DvIdctLowTest, LowKernelsEqualTheFullScalarKernel) {
+  std::mt19937 rng(static_cast<unsigned>(GetParam()) * 17 + 5);
+  const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
+  for (int n = 0; n < 600; ++n) {
+    Input a = make_input(GetParam(), false, rng);
+    Input b = make_input(GetParam(), false, rng);
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      if (cell / 8 >= 4 || cell % 8 >= 4) a.coeffs[cell] = b.coeffs[cell] = 0;  // column, row
+    }
+    Canvas want_a, want_b, got_a, got_b;
+    Input work = a;
+    ref.put_88(work.coeffs.data(), *a.factors, want_a.at(), Canvas::kStride);
+    work = b;
+    ref.put_88(work.coeffs.data(), *b.factors, want_b.at(), Canvas::kStride);
+    work = a;
+    dv::idct_put_88_low_sse2(work.coeffs.data(), *a.factors, got_a.at(), Canvas::kStride);
+    expect_same(want_a, got_a, "sse2 low");
+    expect_cleared(work.coeffs, "sse2 low");
+    if (dv::detected_simd_level() >= dv::kSimdAvx2) {
+      Canvas avx_a, avx_b;
+      Input wa = a, wb = b;
+      dv::idct_put2_88_low_avx2(wa.coeffs.data(), *a.factors, wb.coeffs.data(), *b.factors,
+                                avx_a.at(), avx_b.at(), Canvas::kStride);
+      expect_same(want_a, avx_a, "avx2 low first block");
+      expect_same(want_b, avx_b, "avx2 low second block");
+      expect_cleared(wa.coeffs, "avx2 low first block");
+      expect_cleared(wb.coeffs, "avx2 low second block");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LowBlocks, DvIdctLowTest,
+                         ::testing::Values(Fill::kRandom, Fill::kSmall, Fill::kExtreme,
+                                           Fill::kDcOnly, Fill::kWeighted, Fill::kSaturated));
+
+// Scan positions up to 9 of the 8x8 mode stay within rows 0..3 and columns 0..3; position 10
+// does not.
+TEST(DvIdctLowTest, LowBlocksAreTheFirstTenScanPositions) {
+  for (int i = 0; i <= dv::kIdctLowLastPosition; ++i) {
+    EXPECT_LT(dv_scan_88[static_cast<std::size_t>(i)] / 8, 4) << i;
+    EXPECT_LT(dv_scan_88[static_cast<std::size_t>(i)] % 8, 4) << i;
+  }
+  const int next = dv_scan_88[dv::kIdctLowLastPosition + 1];
+  EXPECT_TRUE(next / 8 >= 4 || next % 8 >= 4);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Blocks8x8And248, DvIdctMatchTest,
     ::testing::Values(KernelCase{Fill::kRandom, false}, KernelCase{Fill::kRandom, true},
