@@ -52,7 +52,7 @@ class BlockPutter {
     const BlockFactors& f = block_factors(st_.block_mode[i], st_.block_pattern[i]);
     if (st_.block_big[i] == 0) return f;
     // Rare: an amplitude that may saturate. Weight the block exactly here instead.
-    dequant_block_exact(st_.coeffs[i], f);
+    k_.dequant_exact(st_.coeffs[i], f);
     return identity_factors();
   }
 

@@ -65,8 +65,10 @@ constexpr std::int16_t dequant_cell(std::int16_t raw, std::int16_t step4, std::i
   return static_cast<std::int16_t>((((sat * weight) >> 16) + 1) >> 1);
 }
 // Whole block in place, saturation included: what the kernels need before identity_factors()
-// when a block holds an amplitude of 64 or more.
+// when a block holds an amplitude of 64 or more. The scalar reference and its SSE2 twin.
 void dequant_block_exact(std::int16_t* coeffs, const BlockFactors& f);
+void dequant_block_exact_sse2(std::int16_t* coeffs, const BlockFactors& f);
+using DequantFn = void (*)(std::int16_t* coeffs, const BlockFactors& f);
 
 // The put kernels. coeffs: 64 coded amplitudes, transposed, left all zero on return. The vector
 // kernels equal the scalar one when every raw x step4 lies in -8192..8191, which holds for coded
@@ -116,6 +118,7 @@ struct IdctKernels {
   IdctPut2Fn put2_88;  // null when the instruction set has no two-block kernel
   IdctPut2Fn put2_248;
   IdctPut2Fn put2_88_low;
+  DequantFn dequant_exact;
 };
 
 // The kernels for an instruction set level (see dv/cpu.h).

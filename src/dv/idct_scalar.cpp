@@ -221,13 +221,15 @@ void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrd
 
 IdctKernels idct_kernels(int level) {
   if (level >= kSimdAvx2) {
-    return {idct_put_88_sse2,  idct_put_248_sse2,  idct_put_88_low_sse2,
-            idct_put2_88_avx2, idct_put2_248_avx2, idct_put2_88_low_avx2};
+    return {idct_put_88_sse2,   idct_put_248_sse2,     idct_put_88_low_sse2,    idct_put2_88_avx2,
+            idct_put2_248_avx2, idct_put2_88_low_avx2, dequant_block_exact_sse2};
   }
   if (level >= kSimdSse2) {
-    return {idct_put_88_sse2, idct_put_248_sse2, idct_put_88_low_sse2, nullptr, nullptr, nullptr};
+    return {idct_put_88_sse2, idct_put_248_sse2, idct_put_88_low_sse2,    nullptr,
+            nullptr,          nullptr,           dequant_block_exact_sse2};
   }
-  return {idct_put_88_scalar, idct_put_248_scalar, idct_put_88_scalar, nullptr, nullptr, nullptr};
+  return {idct_put_88_scalar, idct_put_248_scalar, idct_put_88_scalar, nullptr, nullptr, nullptr,
+          dequant_block_exact};
 }
 
 }  // namespace dv

@@ -220,6 +220,21 @@ inline __m128i ld32(const std::int32_t* p) {
 
 }  // namespace
 
+void dequant_block_exact_sse2(std::int16_t* coeffs, const BlockFactors& f) {
+  const __m128i one = _mm_set1_epi16(1);
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; ++k) {
+    // raw x step4 fits 16 bits (255 x 128); four times it saturates like the reference's
+    // 32-bit product clamped to 16 bits, by doubling twice with saturation.
+    __m128i p = _mm_mullo_epi16(ld(coeffs + 8 * k), ld(f.step4 + 8 * k));
+    p = _mm_adds_epi16(p, p);
+    p = _mm_adds_epi16(p, p);
+    const __m128i hi = _mm_mulhi_epi16(p, ld(f.weight + 8 * k));
+    _mm_store_si128(reinterpret_cast<__m128i*>(coeffs + 8 * k),
+                    _mm_srai_epi16(_mm_add_epi16(hi, one), 1));
+  }
+}
+
 void idct_put_88_low_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
                           std::ptrdiff_t stride) {
   __m128i x[8];

@@ -257,6 +257,25 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
   }
 }
 
+// The exact weighting of blocks with big amplitudes: SSE2 against the scalar reference, every
+// amplitude (saturating ones included) against every factor table.
+TEST(DvDequantTest, ExactWeightingSimdEqualsScalar) {
+  for (std::uint32_t mode = 0; mode < 2; ++mode) {
+    for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
+      for (int amp = -255; amp <= 255; amp += 3) {
+        alignas(32) Block want{};
+        for (std::size_t i = 0; i < 64; ++i) {
+          want[i] = static_cast<std::int16_t>(i % 3 == 0 ? amp : i % 3 == 1 ? -amp / 2 : amp / 5);
+        }
+        alignas(32) Block got = want;
+        dv::dequant_block_exact(want.data(), dv::block_factors(mode, p));
+        dv::dequant_block_exact_sse2(got.data(), dv::block_factors(mode, p));
+        ASSERT_EQ(want, got) << "mode " << mode << " pattern " << p << " amp " << amp;
+      }
+    }
+  }
+}
+
 TEST(DvDequantTest, IdentityFactorsPassWeightedCoefficientsThrough) {
   const dv::BlockFactors& id = dv::identity_factors();
   for (int x = -8192; x <= 8191; ++x) {
