@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds with warnings as errors and runs the whole test suite: once in
-# an optimised build, once more under the address and undefined-behaviour sanitizers.
+# an optimised build, once more under the address and undefined-behaviour sanitizers. Then checks
+# the installed package: the release build installed into a scratch prefix, and programs built
+# against it alone (scripts/check-package.sh).
 # AVI_TEST_PRESETS="release" limits the run to the listed presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,3 +14,5 @@ for preset in ${AVI_TEST_PRESETS:-release asan}; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+echo "== package"
+bash scripts/check-package.sh
