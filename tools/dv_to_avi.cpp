@@ -250,10 +250,15 @@ int run(const std::string& in_path, const std::string& out_path) {
   }
   File out(std::fopen(out_path.c_str(), "wb"));
   if (!out) return fail("cannot create " + out_path);
-  if (!write_all(out.get(), file_head(l, info))) return fail("cannot write " + out_path);
-  if (copy_frames(in.get(), out.get(), l, frame) != 0) return 1;
-  if (!write_all(out.get(), idx1(l))) return fail("cannot write " + out_path);
-  if (std::fclose(out.release()) != 0) return fail("cannot write " + out_path);
+  // A half-written file would look like a short sample: none is left behind.
+  const bool ok = write_all(out.get(), file_head(l, info)) &&
+                  copy_frames(in.get(), out.get(), l, frame) == 0 &&
+                  write_all(out.get(), idx1(l)) && std::fclose(out.release()) == 0;
+  if (!ok) {
+    out.reset();
+    std::remove(out_path.c_str());
+    return fail("no file written to " + out_path);
+  }
   if (in_bytes % frame_bytes != 0) {
     std::fprintf(stderr, "dv_to_avi: ignored %ju trailing bytes (not a whole frame)\n",
                  static_cast<std::uintmax_t>(in_bytes % frame_bytes));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -158,12 +159,15 @@ TEST_P(DvToAviTest, RefusesWhatIsNotDv) {
   std::string bytes = frames_.substr(0, 150000);
   bytes[0] = '\x7F';  // the first block is no longer a header block
   std::ofstream(junk, std::ios::binary) << bytes;
+  std::filesystem::remove(avi_);
   EXPECT_EQ(wrap(junk), 1);
-  // A stray block in a later frame stops the wrap as well.
+  EXPECT_FALSE(std::filesystem::exists(avi_));
+  // A stray block in a later frame stops the wrap as well, and the part written is removed.
   std::string later = frames_;
   later[GetParam().fifty_field ? 144000 : 120000] = '\x7F';
   std::ofstream(junk, std::ios::binary) << later;
   EXPECT_EQ(wrap(junk), 1);
+  EXPECT_FALSE(std::filesystem::exists(avi_));
 }
 
 INSTANTIATE_TEST_SUITE_P(
