@@ -7,7 +7,11 @@
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)"};
+  CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)",
+               "avikit"};
+  app.footer(
+      "Run 'avikit COMMAND --help' for a command's arguments; docs/cli.md has each "
+      "command's exact contract.");
   app.require_subcommand(1);
   avicli::ExitStatus status;
   avicli::add_probe_command(app, status);
