@@ -19,6 +19,8 @@ ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 440 44100)" -t 4 \
    -c:v mpeg4 -vtag XVID -g 12 -bf 0 -q:v 4 -c:a pcm_s16le -ac 2 mpeg4_xvid_gop12.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
    -c:v mpeg4 -vtag DX50 -g 250 -bf 2 -q:v 4 mpeg4_dx50_gop250_bf2.avi
+ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
+   -c:v mpeg4 -vtag XVID -g 250 -bf 0 -q:v 4 mpeg4_xvid_gop250.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v mpeg4 -vtag DIVX -g 12 -bf 2 -q:v 4 \
    mpeg4_divx_gop12_bf2.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 1000 44100)" -t 2 \
