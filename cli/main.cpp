@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   avicli::ExitStatus status;
   avicli::add_probe_command(app, status);
   avicli::add_dv_decode_command(app, status);
+  avicli::add_audio_command(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
