@@ -45,8 +45,9 @@ void mix_to_stereo(const std::int16_t* in, std::size_t frames, int channels,
       side[0] += s[c] * mix_weight(c, 0);
       side[1] += s[c] * mix_weight(c, 1);
     }
-    out[2 * f] = static_cast<std::int16_t>(std::lround(side[0] * norm));
-    out[2 * f + 1] = static_cast<std::int16_t>(std::lround(side[1] * norm));
+    out[2 * f] = static_cast<std::int16_t>(std::lround(std::clamp(side[0] * norm, -32768.0, 32767.0)));
+    out[2 * f + 1] =
+        static_cast<std::int16_t>(std::lround(std::clamp(side[1] * norm, -32768.0, 32767.0)));
   }
 }
 
