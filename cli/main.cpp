@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   avicli::add_probe_command(app, status);
   avicli::add_dv_decode_command(app, status);
   avicli::add_frames_command(app, status);
+  avicli::add_audio_command(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

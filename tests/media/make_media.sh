@@ -59,5 +59,8 @@ ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 22050)" -t 3 -c:v
 ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
    -c:a pcm_s16le -ac 2 pcm16_stereo_44100.avi
 ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 sine_22050_mono.wav
+# The same without the "LIST" of tags ffmpeg puts before "data" (a WAVE file the player opens).
+ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 -fflags +bitexact -map_metadata -1 \
+   sine_22050_mono_plain.wav
 
 echo "$stamp" > .complete
