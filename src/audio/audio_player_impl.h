@@ -117,9 +117,9 @@ class AviAudioPlayerImpl {
   std::int32_t shift_ = 0;
   std::int32_t opened_ = 0;
 
-  platform::WAVEFORMATEX format_{};     // the selected stream's, as described
-  bool playable_ = false;                // a format the pipeline can turn into sound
-  std::vector<std::uint8_t> raw_;        // stream bytes before conversion to 16 bits
-  std::vector<std::int16_t> stream_;     // stream-format samples on their way to the converter
-  std::vector<std::int16_t> adapted_;    // the same, brought into the converter's range
+  platform::WAVEFORMATEX format_{};    // the selected stream's, as described
+  bool playable_ = false;              // a format the pipeline can turn into sound
+  std::vector<std::uint8_t> raw_;      // stream bytes before conversion to 16 bits
+  std::vector<std::int16_t> stream_;   // stream-format samples on their way to the converter
+  std::vector<std::int16_t> adapted_;  // the same, brought into the converter's range
 };

@@ -7,12 +7,13 @@
 // are ever played; the player turns that stretch into silence and starts the stream at 0 when
 // its clock gets there (audio/audio_player_impl.cpp).
 
+#include "audio/audio_reader.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-#include "audio/audio_reader.h"
 #include "audio/stream_format.h"
 #include "video/media_reader.h"
 
@@ -139,8 +140,8 @@ std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* 
     const std::uint64_t o = s % n;
     if (g > last_group || g > UINT32_MAX) break;
     // Never past the stream's length: the tail of the last group is not sound of this stream.
-    const std::uint64_t k = std::min({(count - delivered) / std::uint64_t{kStereoFrameBytes},
-                                      n - o, end_frame - std::min(end_frame, s)});
+    const std::uint64_t k = std::min({(count - delivered) / std::uint64_t{kStereoFrameBytes}, n - o,
+                                      end_frame - std::min(end_frame, s)});
     if (k == 0) break;
     const DvAudioSlot* slot = file.dv_audio_group(static_cast<std::uint32_t>(g));
     if (slot == nullptr) break;

@@ -17,7 +17,8 @@ AviAudioPlayer::AviAudioPlayer() {
   impl_ = new (std::nothrow) AviAudioPlayerImpl();
 }
 
-AviAudioPlayer::AviAudioPlayer(const AviAudioPlayer& other) : AudioPlayer(other), impl_(other.impl_) {
+AviAudioPlayer::AviAudioPlayer(const AviAudioPlayer& other)
+    : AudioPlayer(other), impl_(other.impl_) {
   if (impl_ != nullptr) ++impl_->users;
 }
 

@@ -10,7 +10,8 @@
 //   }
 //
 // A thin shell: every method forwards to an AviAudioPlayerImpl (audio/audio_player_impl.h) and
-// catches everything; without one (its allocation failed) each gives the fixed answer noted.
+// catches everything; without one (its allocation failed) each gives the fixed answer noted
+// after the "|" beside it.
 // The virtual operations follow the host's AudioPlayer (hostlib/player_bases.h) in its order.
 // Copies share one implementation, counted, and freed when the last copy lets go; a copy drives
 // the same stream as its original.
@@ -28,23 +29,23 @@ class AviAudioPlayer : public AudioPlayer {
   AviAudioPlayer& operator=(const AviAudioPlayer& other);
   ~AviAudioPlayer() override;
 
-  using AudioPlayer::open;  // open(name, stream) stays the base's
-  int open(const char* name) override;                             // 0 ok, 1 failure | 1
-  void close() override;                                           // | nothing
-  void set_volume(double left, double right) override;             // | nothing
-  const SoundFrame* get_next_sound() override;                     // | null
-  double seek(double seconds) override;                            // | 0.0
-  int set_shift(int milliseconds) override;                        // | 0
-  void set_pcm_output(int sample_rate, int channels) override;     // | nothing
-  int get_pcm_output_sample_rate() const override;                 // | 44100
-  int get_pcm_output_channels() const override;                    // | 2
-  int has_audio() const override;                                  // | 0
-  int is_end() const override;                                     // | 1
-  double get_offset() const override;                              // | 0.0
-  double get_length() const override;                              // | 0.0
-  const char* get_file_name() const override;                      // | null
-  int select_audio_stream(int stream) override;                    // | 0
-  const AudioInfo* get_audio_info() const override;                // | null
+  using AudioPlayer::open;                              // open(name, stream) stays the base's
+  int open(const char* name) override;                  // 0 ok, 1 failure | 1
+  void close() override;                                // | nothing
+  void set_volume(double left, double right) override;  // | nothing
+  const SoundFrame* get_next_sound() override;          // | null
+  double seek(double seconds) override;                 // | 0.0
+  int set_shift(int milliseconds) override;             // | 0
+  void set_pcm_output(int sample_rate, int channels) override;  // | nothing
+  int get_pcm_output_sample_rate() const override;              // | 44100
+  int get_pcm_output_channels() const override;                 // | 2
+  int has_audio() const override;                               // | 0
+  int is_end() const override;                                  // | 1
+  double get_offset() const override;                           // | 0.0
+  double get_length() const override;                           // | 0.0
+  const char* get_file_name() const override;                   // | null
+  int select_audio_stream(int stream) override;                 // | 0
+  const AudioInfo* get_audio_info() const override;             // | null
 
   // Not virtual.
   const AudioInfo* get_audio_info_list(int& count) const;  // count 0, null | null

@@ -15,8 +15,8 @@ namespace {
 
 // 12-bit non-linear to 16-bit (IEC 61834-2): segment t = code / 256 is shifted left and offset.
 constexpr std::array<std::uint8_t, 16> kShift = {0, 0, 1, 2, 3, 4, 5, 6, 6, 5, 4, 3, 2, 1, 0, 0};
-constexpr std::array<std::int32_t, 16> kOffset = {0,      0,      -512,   -2048,  -6144,  -16384,
-                                                  24576,  -32768, -32704, -24544, 16400,  -26616,
+constexpr std::array<std::int32_t, 16> kOffset = {0,      0,      -512,   -2048,  -6144, -16384,
+                                                  24576,  -32768, -32704, -24544, 16400, -26616,
                                                   -14332, -7678,  -4095,  -4095};
 
 // Minimum samples per frame (50-field, 60-field) for 48, 44.1 and 32 kHz (IEC 61834-4 AAUX).
@@ -44,7 +44,8 @@ DvFrameSound dv_frame_sound(const std::uint8_t* frame) {
 std::int16_t dv_expand_12bit(std::uint32_t code) {
   const std::uint32_t v = code & 0xFFF;
   const std::uint32_t t = v >> 8;
-  const auto wide = static_cast<std::uint32_t>(static_cast<std::int32_t>(v << kShift[t]) + kOffset[t]);
+  const auto wide =
+      static_cast<std::uint32_t>(static_cast<std::int32_t>(v << kShift[t]) + kOffset[t]);
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(wide & 0xFFFF));
 }
 
@@ -87,8 +88,7 @@ void dv_stretch(const std::int16_t* raw, std::uint32_t count, std::int16_t* even
   even[0] = raw[0];
   even[1] = raw[1];
   if (target == 1) return;  // nothing between the ends to spread over
-  const auto step =
-      static_cast<std::uint32_t>((std::uint64_t{count - 1} << 16) / (target - 1));
+  const auto step = static_cast<std::uint32_t>((std::uint64_t{count - 1} << 16) / (target - 1));
   // Signed, so a very short raw run (fewer than a third of the target) cannot wrap the
   // position round to the far end of the buffer; it then holds at the first frame.
   std::int64_t p = std::int64_t{step} + step / 2 - 32768;
@@ -148,9 +148,9 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
     // A damaged frame may declare up to 63 extra samples, more than the layout places; only
     // the samples the layout has are taken.
     const std::uint32_t n =
-        sound.known ? std::min<std::uint32_t>(sound.samples,
-                                              static_cast<std::uint32_t>(offsets.size()))
-                    : per_group / kFramesPerGroup;
+        sound.known
+            ? std::min<std::uint32_t>(sound.samples, static_cast<std::uint32_t>(offsets.size()))
+            : per_group / kFramesPerGroup;
     if (raw + n >= DvAudioSlot::kRawFrames) break;
     std::int16_t* out = slot.raw.data() + std::size_t{raw} * 2;
     if (sound.known) {

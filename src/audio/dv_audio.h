@@ -11,7 +11,7 @@
 namespace audio::detail {
 
 // Byte offsets inside a DV frame of the fields the audio reader uses.
-inline constexpr std::size_t kDvFiftyFieldByte = 12246;  // bit 5: 625/50 system
+inline constexpr std::size_t kDvFiftyFieldByte = 12246;   // bit 5: 625/50 system
 inline constexpr std::size_t kDvAudioSourceByte = 12484;  // bits 0-5: samples beyond the minimum
 inline constexpr std::size_t kDvAudioCodesByte = 12487;   // bits 3-5 frequency, 0-2 quantisation
 

@@ -45,7 +45,8 @@ void mix_to_stereo(const std::int16_t* in, std::size_t frames, int channels,
       side[0] += s[c] * mix_weight(c, 0);
       side[1] += s[c] * mix_weight(c, 1);
     }
-    out[2 * f] = static_cast<std::int16_t>(std::lround(std::clamp(side[0] * norm, -32768.0, 32767.0)));
+    out[2 * f] =
+        static_cast<std::int16_t>(std::lround(std::clamp(side[0] * norm, -32768.0, 32767.0)));
     out[2 * f + 1] =
         static_cast<std::int16_t>(std::lround(std::clamp(side[1] * norm, -32768.0, 32767.0)));
   }
@@ -92,7 +93,8 @@ void pcm_to_16(const std::uint8_t* in, std::size_t count, std::uint32_t sample_b
       return;
     case 2:
       for (std::size_t i = 0; i < count; ++i) {
-        out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(in[2 * i] | in[2 * i + 1] << 8));
+        out[i] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(in[2 * i] | in[2 * i + 1] << 8));
       }
       return;
     default: {

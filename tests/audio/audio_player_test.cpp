@@ -1,14 +1,13 @@
 // AviAudioPlayer on files built in memory: the shell's answers, blocks, formats, volume, seek,
 // shift, the end, stream selection, and the rules of our own for the cases left open.
 
-#include "audio/avi_audio_player.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 
 #include "audio/audio_test_support.h"
+#include "audio/avi_audio_player.h"
 #include "hostlib/media_info.h"
 #include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
@@ -187,10 +186,16 @@ INSTANTIATE_TEST_SUITE_P(
         DepthCase{"eight_bits", 8, 1, std::string("\x80\xff\x00\x81", 4), {0, 32512, -32768, 256}},
         // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
         DepthCase{"four_bits", 4, 1, std::string("\x80\xf0\x00\x90", 4), {0, 28672, -32768, 4096}},
-        DepthCase{"twenty_four_bits", 24, 3, std::string("\x11\x34\x12\x00\x00\x80", 6),
+        DepthCase{"twenty_four_bits",
+                  24,
+                  3,
+                  std::string("\x11\x34\x12\x00\x00\x80", 6),
                   {0x1234, -32768}},
-        DepthCase{"twenty_four_in_thirty_two", 24, 4,
-                  std::string("\x00\x11\x34\x12\x00\x00\x00\x80", 8), {0x1234, -32768}}),
+        DepthCase{"twenty_four_in_thirty_two",
+                  24,
+                  4,
+                  std::string("\x00\x11\x34\x12\x00\x00\x00\x80", 8),
+                  {0x1234, -32768}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AudioPlayerTest, DepthsBeyond32BitsPlaySilenceForTheirLength) {
@@ -228,7 +233,8 @@ TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
   p.set_volume(0.5, 4.0);  // mono without conversion: the left factor
   const SoundFrame* block = p.get_next_sound();
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 1152; ++i) ASSERT_EQ(block->get_pcm()[i], data[static_cast<std::size_t>(i)] / 2);
+  for (int i = 0; i < 1152; ++i)
+    ASSERT_EQ(block->get_pcm()[i], data[static_cast<std::size_t>(i)] / 2);
   // Mono to stereo through the converter: both sides take the left factor.
   p.set_pcm_output(8000, 2);
   const SoundFrame* stereo = p.get_next_sound();
@@ -265,9 +271,9 @@ class AudioClockTest : public AudioPlayerTest {
                                      data_.begin() + static_cast<std::ptrdiff_t>(frame + n));
   }
   static std::vector<std::int16_t> samples(const SoundFrame* f) {
-    return f == nullptr ? std::vector<std::int16_t>()
-                        : std::vector<std::int16_t>(f->get_pcm(),
-                                                    f->get_pcm() + f->get_sample_count());
+    return f == nullptr
+               ? std::vector<std::int16_t>()
+               : std::vector<std::int16_t>(f->get_pcm(), f->get_pcm() + f->get_sample_count());
   }
 };
 
@@ -372,10 +378,10 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   const RateCase& c = GetParam();
   const auto frames = static_cast<std::size_t>(c.rate) * 2;  // two seconds
   const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate, 440.0);
-  MemoryFile f("mem://player/odd.avi",
-               pcm_avi(le16_bytes(data),
-                       pcm(static_cast<std::uint16_t>(c.channels), static_cast<std::uint32_t>(c.rate)),
-                       40000));
+  MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data),
+                                               pcm(static_cast<std::uint16_t>(c.channels),
+                                                   static_cast<std::uint32_t>(c.rate)),
+                                               40000));
   AviAudioPlayer p;
   ASSERT_EQ(p.open(f.name()), 0);
   EXPECT_EQ(p.get_pcm_output_sample_rate(), c.want_rate);
@@ -388,15 +394,14 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   EXPECT_NEAR(audiotest::peak_frequency(all, c.want_channels, 0, c.want_rate), 440.0, 2.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, OddRateTest,
-    ::testing::Values(RateCase{"khz96_stereo", 96000, 2, 48000, 2},
-                      RateCase{"khz192_mono", 192000, 1, 48000, 1},
-                      RateCase{"hz4000_mono", 4000, 1, 8000, 1},
-                      RateCase{"hz50000_stereo", 50000, 2, 48000, 2},
-                      RateCase{"hz11025_stereo", 11025, 2, 11025, 2},
-                      RateCase{"hz7000_three_channels", 7000, 3, 8000, 2}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rates, OddRateTest,
+                         ::testing::Values(RateCase{"khz96_stereo", 96000, 2, 48000, 2},
+                                           RateCase{"khz192_mono", 192000, 1, 48000, 1},
+                                           RateCase{"hz4000_mono", 4000, 1, 8000, 1},
+                                           RateCase{"hz50000_stereo", 50000, 2, 48000, 2},
+                                           RateCase{"hz11025_stereo", 11025, 2, 11025, 2},
+                                           RateCase{"hz7000_three_channels", 7000, 3, 8000, 2}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // --- Streams, copies, descriptions ---------------------------------------------------------------
 

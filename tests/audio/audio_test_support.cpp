@@ -82,8 +82,8 @@ std::vector<std::int16_t> as_samples(const std::string& bytes) {
 
 std::vector<std::int16_t> ffmpeg_s16(const std::string& file, const std::string& output_args,
                                      const std::string& input_args) {
-  const std::string command = "ffmpeg -nostdin -v error " + input_args + " -i '" + file +
-                              "' -vn " + output_args + " -f s16le - 2>/dev/null";
+  const std::string command = "ffmpeg -nostdin -v error " + input_args + " -i '" + file + "' -vn " +
+                              output_args + " -f s16le - 2>/dev/null";
   int code = -1;
   const std::string out = avitest::run_command(command, &code);
   if (code != 0) return {};
@@ -137,9 +137,9 @@ double peak_frequency(const std::vector<std::int16_t>& pcm, int channels, int ch
   std::vector<std::complex<double>> a(n);
   for (std::size_t i = 0; i < n; ++i) {
     const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                              static_cast<double>(n - 1));
-    const std::size_t at = (from + i) * static_cast<std::size_t>(channels) +
-                           static_cast<std::size_t>(channel);
+                                             static_cast<double>(n - 1));
+    const std::size_t at =
+        (from + i) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel);
     a[i] = pcm[at] * hann;
   }
   fft(a);

@@ -16,9 +16,9 @@
 
 namespace {
 
-using audiotest::DvSound;
 using audiotest::dv_frame;
 using audiotest::dv_type1_avi;
+using audiotest::DvSound;
 
 // Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
 // themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half
@@ -26,9 +26,9 @@ using audiotest::dv_type1_avi;
 TEST(DvAudioTest, TwelveBitCodesExpandSegmentBySegment) {
   for (std::uint32_t v = 0; v < 2048; ++v) {
     const std::uint32_t t = v / 256;
-    const std::int32_t want = t < 2 ? static_cast<std::int32_t>(v)
-                                    : (1 << (t + 7)) + static_cast<std::int32_t>(v % 256) *
-                                                           (1 << (t - 1));
+    const std::int32_t want =
+        t < 2 ? static_cast<std::int32_t>(v)
+              : (1 << (t + 7)) + static_cast<std::int32_t>(v % 256) * (1 << (t - 1));
     ASSERT_EQ(audio::detail::dv_expand_12bit(v), want) << v;
     ASSERT_EQ(audio::detail::dv_expand_12bit(4095 - v), -want) << v;
   }
@@ -76,7 +76,7 @@ TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
 
 TEST(DvAudioTest, StretchCornerCasesStayInside) {
   const std::vector<std::int16_t> raw = ramp(100, 300);
-  EXPECT_EQ(stretch(raw, 100), raw);                          // same count: a copy
+  EXPECT_EQ(stretch(raw, 100), raw);  // same count: a copy
   EXPECT_EQ(stretch(raw, 1), std::vector<std::int16_t>(raw.begin(), raw.begin() + 2));
   EXPECT_EQ(stretch({}, 5), std::vector<std::int16_t>(10, 0));  // nothing raw: silence
   const std::vector<std::int16_t> one = {7, -7};
@@ -294,21 +294,31 @@ TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
 
 // --- Real DV frames ------------------------------------------------------------------------------
 
-TEST(DvRealSoundTest, TypeOneSoundOfA625FileEqualsFfmpegsDecodeOfTheSameFrames) {
-  const std::string dv = avitest::read_file(avitest::media_path("dv_625_48k.dv"));
-  ASSERT_GE(dv.size(), audiotest::kDvFrame625 * 10);
+struct RealDv {
+  const char* file;
+  bool fifty_field;
+  std::uint32_t frame_bytes;
+};
+std::ostream& operator<<(std::ostream& os, const RealDv& c) { return os << c.file; }
+
+class DvRealSoundTest : public ::testing::TestWithParam<RealDv> {};
+
+TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
+  const RealDv& c = GetParam();
+  const std::string dv = avitest::read_file(avitest::media_path(c.file));
+  ASSERT_GE(dv.size(), std::size_t{c.frame_bytes} * 10);
   std::vector<std::string> frames;
-  for (std::size_t at = 0; at + audiotest::kDvFrame625 <= dv.size(); at += audiotest::kDvFrame625) {
-    frames.push_back(dv.substr(at, audiotest::kDvFrame625));
+  for (std::size_t at = 0; at + c.frame_bytes <= dv.size(); at += c.frame_bytes) {
+    frames.push_back(dv.substr(at, c.frame_bytes));
   }
-  DvReader r(dv_type1_avi(frames));
+  DvReader r(dv_type1_avi(frames, c.fifty_field));
   ASSERT_TRUE(r.ok);
   std::vector<std::int16_t> ours;
   for (std::vector<std::int16_t> b = r.read(1152); !b.empty(); b = r.read(1152)) {
     ours.insert(ours.end(), b.begin(), b.end());
   }
   const std::vector<std::int16_t> want =
-      audiotest::ffmpeg_s16(avitest::media_path("dv_625_48k.dv"), "", "-f dv");
+      audiotest::ffmpeg_s16(avitest::media_path(c.file), "", "-f dv");
   ASSERT_FALSE(want.empty());
   EXPECT_EQ(ours.size(), want.size());
   EXPECT_TRUE(ours == want) << "first difference at sample "
@@ -316,5 +326,10 @@ TEST(DvRealSoundTest, TypeOneSoundOfA625FileEqualsFfmpegsDecodeOfTheSameFrames) 
                                        .first -
                                    ours.begin();
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, DvRealSoundTest,
+                         ::testing::Values(RealDv{"dv_625_48k.dv", true, audiotest::kDvFrame625},
+                                           RealDv{"dv_525_48k.dv", false,
+                                                  audiotest::kDvFrame525}));
 
 }  // namespace

@@ -1,3 +1,6 @@
+// Sample steps of the player (8-bit and wider PCM are checked end to end in
+// audio_player_test.cpp) and the rule for extensible headers.
+
 #include "audio/pcm_convert.h"
 
 #include <gtest/gtest.h>
@@ -8,33 +11,6 @@
 #include "audio/stream_format.h"
 
 namespace {
-
-TEST(PcmConvertTest, EightBitSamplesWidenAroundTheirMiddle) {
-  const std::uint8_t in[] = {128, 255, 0, 129, 127};
-  std::int16_t out[5];
-  audio::pcm_to_16(in, 5, 1, out);
-  EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(out[1], 32512);
-  EXPECT_EQ(out[2], -32768);
-  EXPECT_EQ(out[3], 256);
-  EXPECT_EQ(out[4], -256);
-}
-
-TEST(PcmConvertTest, WiderSamplesKeepTheirTopSixteenBits) {
-  const std::uint8_t s16[] = {0x34, 0x12, 0xFF, 0xFF};
-  const std::uint8_t s24[] = {0x99, 0x34, 0x12, 0x00, 0x00, 0x80};
-  const std::uint8_t s32[] = {0x01, 0x02, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x7F};
-  std::int16_t out[2];
-  audio::pcm_to_16(s16, 2, 2, out);
-  EXPECT_EQ(out[0], 0x1234);
-  EXPECT_EQ(out[1], -1);
-  audio::pcm_to_16(s24, 2, 3, out);
-  EXPECT_EQ(out[0], 0x1234);
-  EXPECT_EQ(out[1], -32768);
-  audio::pcm_to_16(s32, 2, 4, out);
-  EXPECT_EQ(out[0], 0x1234);
-  EXPECT_EQ(out[1], 32767);
-}
 
 struct VolumeCase {
   const char* name;
@@ -50,8 +26,7 @@ class VolumeTest : public ::testing::TestWithParam<VolumeCase> {};
 
 TEST_P(VolumeTest, ScalesTruncatesAndHoldsToThe16BitRange) {
   std::vector<std::int16_t> s = GetParam().in;
-  audio::apply_volume(s.data(), s.size(), GetParam().channels, GetParam().left,
-                      GetParam().right);
+  audio::apply_volume(s.data(), s.size(), GetParam().channels, GetParam().left, GetParam().right);
   EXPECT_EQ(s, GetParam().want);
 }
 
@@ -60,11 +35,15 @@ INSTANTIATE_TEST_SUITE_P(
     Factors, VolumeTest,
     ::testing::Values(
         VolumeCase{"near_unity_is_unity", 2, 1.00005, 0.99995, {1001, -1001}, {1001, -1001}},
-        VolumeCase{"double_is_held_to_32767", 2, 2.0, 2.0, {20000, -20000, 7, -7},
+        VolumeCase{"double_is_held_to_32767",
+                   2,
+                   2.0,
+                   2.0,
+                   {20000, -20000, 7, -7},
                    {32767, -32767, 14, -14}},
         VolumeCase{"sides_apart", 2, 0.5, 1.0, {-3, -3, 3, 3}, {-1, -3, 1, 3}},
-        VolumeCase{"inverted_never_gives_minus_32768", 2, -1.0, -1.0, {-32768, 32767},
-                   {32767, -32767}},
+        VolumeCase{
+            "inverted_never_gives_minus_32768", 2, -1.0, -1.0, {-32768, 32767}, {32767, -32767}},
         VolumeCase{"mono_takes_the_left_factor", 1, 0.5, 4.0, {100, 200, -300}, {50, 100, -150}},
         VolumeCase{"other_counts_are_left_alone", 3, 0.0, 0.0, {1, 2, 3}, {1, 2, 3}},
         VolumeCase{"not_a_number_is_silence", 2, kNan, 1.0, {500, 500}, {0, 500}}),
@@ -81,8 +60,8 @@ TEST(AdaptForConverterTest, TwentyTwoKilohertzIsSentAsFortyFourWithEveryFrameTwi
   for (int rate : {11025, 11024}) {
     const audio::ConverterInput q = audio::adapt_for_converter(stereo, 2, 2, rate, out);
     EXPECT_EQ(q.rate, 44100);
-    EXPECT_EQ(out, (std::vector<std::int16_t>{1, -1, 1, -1, 1, -1, 1, -1, 2, -2, 2, -2, 2, -2,
-                                              2, -2}));
+    EXPECT_EQ(out,
+              (std::vector<std::int16_t>{1, -1, 1, -1, 1, -1, 1, -1, 2, -2, 2, -2, 2, -2, 2, -2}));
   }
 }
 
@@ -113,7 +92,7 @@ TEST(AdaptForConverterTest, RatesOutsideTheConvertersRangeAreBroughtIntoIt) {
 
 TEST(AdaptForConverterTest, MoreThanTwoChannelsAreMixedToStereoWithoutClipping) {
   // RIFF order: front left, front right, centre, low frequency, back left, back right.
-  const std::int16_t six[] = {1000, -1000, 2000, 30000, 500, -500,
+  const std::int16_t six[] = {1000,  -1000, 2000,  30000, 500,   -500,
                               32767, 32767, 32767, 32767, 32767, 32767};
   std::vector<std::int16_t> out;
   const audio::ConverterInput c = audio::adapt_for_converter(six, 2, 6, 48000, out);
@@ -125,26 +104,6 @@ TEST(AdaptForConverterTest, MoreThanTwoChannelsAreMixedToStereoWithoutClipping) 
   EXPECT_EQ(out[1], std::lround((-1000 + 2000 * std::sqrt(0.5) - 500) / norm));
   EXPECT_EQ(out[2], 32767);  // full scale everywhere stays full scale, no wrap
   EXPECT_EQ(out[3], 32767);
-}
-
-TEST(StreamFormatTest, PcmLayoutTakesWholeBytesAndWiderContainers) {
-  auto layout = [](std::uint16_t channels, std::uint16_t bits, std::uint16_t align) {
-    platform::WAVEFORMATEX f;
-    f.wFormatTag = 1;
-    f.nChannels = channels;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = align;
-    return audio::pcm_layout(f).sample_bytes;
-  };
-  EXPECT_EQ(layout(2, 4, 2), 1u);   // below 8 bits: still a byte
-  EXPECT_EQ(layout(1, 8, 1), 1u);
-  EXPECT_EQ(layout(2, 12, 4), 2u);
-  EXPECT_EQ(layout(2, 24, 6), 3u);
-  EXPECT_EQ(layout(2, 24, 8), 4u);  // 24 bits in 4-byte containers
-  EXPECT_EQ(layout(2, 0, 4), 2u);   // 0 bits counts as 16
-  EXPECT_EQ(layout(2, 40, 10), 0u);
-  EXPECT_EQ(layout(0, 16, 4), 0u);
-  EXPECT_EQ(layout(65, 16, 130), 0u);
 }
 
 TEST(StreamFormatTest, ExtensibleHeadersAreToldByRateOrSyncWord) {

@@ -158,8 +158,7 @@ class ResampleTest : public ::testing::TestWithParam<ResampleCase> {};
 TEST_P(ResampleTest, ASineKeepsItsFrequencyLevelAndLength) {
   const ResampleCase& c = GetParam();
   const std::vector<std::int16_t> out = play(c.file, c.rate, c.channels);
-  EXPECT_NEAR(static_cast<double>(out.size()) / c.channels / c.rate, c.seconds,
-              1152.0 / c.rate);
+  EXPECT_NEAR(static_cast<double>(out.size()) / c.channels / c.rate, c.seconds, 1152.0 / c.rate);
   for (int ch = 0; ch < c.channels; ++ch) {
     EXPECT_NEAR(audiotest::peak_frequency(out, c.channels, ch, c.rate), 440.0, 0.5) << ch;
   }
@@ -173,12 +172,11 @@ TEST_P(ResampleTest, ASineKeepsItsFrequencyLevelAndLength) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, ResampleTest,
-    ::testing::Values(ResampleCase{"sine_22050_mono_plain.wav", 44100, 2, 2.0},
-                      ResampleCase{"pcm8_mono_22050.avi", 44100, 2, 3.0},
-                      ResampleCase{"pcm16_stereo_44100.avi", 48000, 2, 3.0},
-                      ResampleCase{"mp3_cbr.avi", 48000, 2, 3.03}));
+INSTANTIATE_TEST_SUITE_P(Rates, ResampleTest,
+                         ::testing::Values(ResampleCase{"sine_22050_mono_plain.wav", 44100, 2, 2.0},
+                                           ResampleCase{"pcm8_mono_22050.avi", 44100, 2, 3.0},
+                                           ResampleCase{"pcm16_stereo_44100.avi", 48000, 2, 3.0},
+                                           ResampleCase{"mp3_cbr.avi", 48000, 2, 3.03}));
 
 // --- avikit audio --------------------------------------------------------------------------------
 
