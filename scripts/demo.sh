@@ -18,5 +18,5 @@ $avikit probe "$sample"
 # $avikit sheet "$sample" -o out/sheet.png
 
 # The sample's sound as a WAVE file, through the audio player:
-# echo "== avikit audio $sample -o out/sound.wav"
-# $avikit audio "$sample" -o out/sound.wav
+echo "== avikit audio $sample -o out/sound.wav"
+$avikit audio "$sample" -o out/sound.wav
