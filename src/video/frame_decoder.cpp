@@ -273,7 +273,9 @@ int SharedAviFile::play_run_to(std::uint32_t frame, std::uint32_t key, bool* lea
 }
 
 // The walk for a driver that numbers its pictures (hostlib/avcodec_driver.h): frame f is the
-// f-th picture in display order, even with B-frames and open GOPs.
+// f-th picture in display order, even with B-frames and open GOPs. A stream can have fewer
+// pictures than chunks (libavcodec cannot give the last B-frames of a packed stream): a walk to
+// such a frame fails, and the bitmap keeps the picture it held.
 int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination) {
   const ChunkIndex& index = *video_index();
   if (destination != run_destination_) {

@@ -26,6 +26,11 @@ ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v mpeg4 -vtag DIVX -g 12 -bf 2 -q
 ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 1000 44100)" -t 2 \
    -c:v mjpeg -q:v 5 -c:a libmp3lame -b:a 128k mjpeg_mp3.avi
 encoders=$(ffmpeg -hide_banner -encoders 2>/dev/null)
+if grep -q libxvid <<<"$encoders"; then
+  # Packed B-frames (DivX style): the last pictures of the stream cannot be decoded.
+  ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libxvid -bf 2 -g 12 -vtag XVID \
+     xvid_packed_bf2.avi
+fi
 if grep -q libx264 <<<"$encoders"; then
   ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libx264 -preset veryfast -g 25 -bf 2 \
      -pix_fmt yuv420p h264_bf2.avi

@@ -41,6 +41,9 @@ struct MediaCase {
   Reference reference;
   int random_seeks;  // 0: every frame, in a shuffled order
   bool dv625 = true;
+  // Last frames without a picture (a packed stream's final B-frames): a seek there fails and
+  // leaves whatever the bitmap held, so they are not compared.
+  int undecodable_tail = 0;
 };
 
 std::ostream& operator<<(std::ostream& os, const MediaCase& c) { return os << c.name; }
@@ -165,6 +168,8 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
     if (c.reference == Reference::kYv12) options_set(254, 2);
     if (std::strlen(c.file) > 0) {
       path_ = avitest::media_path(c.file);
+      // Made only when ffmpeg has the encoder (libx264, libxvid).
+      if (!std::filesystem::exists(path_)) GTEST_SKIP() << c.file << " was not made";
     } else {
       dv_ = dv_frames(avitest::media_path(c.dv625 ? "dv_625_48k.dv" : "dv_525_48k.dv"), c.dv625);
       ASSERT_FALSE(dv_.empty());
@@ -253,7 +258,7 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
 TEST_P(FrameAccuracyTest, RandomSeekEqualsSequentialPlayback) {
   const Frames seq = play_sequentially();
   ASSERT_GT(seq.rgb.size(), 10u);
-  const int n = static_cast<int>(seq.rgb.size());
+  const int n = static_cast<int>(seq.rgb.size()) - GetParam().undecodable_tail;
   std::vector<int> order;
   std::mt19937 rng(1234);
   if (GetParam().random_seeks == 0) {
@@ -291,6 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
         MediaCase{"Mpeg4Gop12BFrames", "mpeg4_divx_gop12_bf2.avi", Reference::kYv12, 0},
         MediaCase{"Mpeg4Gop250", "mpeg4_xvid_gop250.avi", Reference::kYv12, 40},
         MediaCase{"Mpeg4Gop250BFrames", "mpeg4_dx50_gop250_bf2.avi", Reference::kYv12, 40},
+        MediaCase{"XvidPackedBFrames", "xvid_packed_bf2.avi", Reference::kYv12, 0, true, 2},
         MediaCase{"Mpeg4Gop12Yuy2", "mpeg4_xvid_gop12.avi", Reference::kYuy2, 30},
         MediaCase{"H264BFrames", "h264_bf2.avi", Reference::kRgb, 0},
         MediaCase{"Mjpeg", "mjpeg_mp3.avi", Reference::kRgbFullRange, 0},
