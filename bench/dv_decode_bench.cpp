@@ -172,12 +172,12 @@ void BM_Ffmpeg(benchmark::State& state, std::size_t index) {
 // ---- stages: scalar reference against the vector kernels ----
 
 std::vector<std::int16_t> random_coeffs(std::size_t blocks) {
-  // Weighted coefficients as the decoder produces them: a DC and a few AC values.
+  // Coded amplitudes as the decoder stores them: a DC and a few AC values.
   std::mt19937 rng(7);
   std::vector<std::int16_t> c(blocks * 64);
-  std::uniform_int_distribution<int> amp(-300, 300);
+  std::uniform_int_distribution<int> dc(-256, 255), amp(-20, 20);
   for (std::size_t b = 0; b < blocks; ++b) {
-    c[64 * b] = static_cast<std::int16_t>(amp(rng) * 4);
+    c[64 * b] = static_cast<std::int16_t>(dc(rng));
     for (int k = 0; k < 10; ++k)
       c[64 * b + static_cast<std::size_t>(rng() % 64)] = static_cast<std::int16_t>(amp(rng));
   }
@@ -188,18 +188,20 @@ void BM_Idct(benchmark::State& state, bool field, dv::SimdLevel level) {
   constexpr std::size_t kBlocks = 64;
   alignas(32) static std::int16_t coeffs[kBlocks][64];
   const auto src = random_coeffs(kBlocks);
-  std::memcpy(coeffs, src.data(), sizeof coeffs);
   std::vector<std::uint8_t> dst(kBlocks * 64);
   const dv::IdctKernels k = dv::idct_kernels(level);
+  const dv::BlockFactors& f = dv::block_factors(field ? 1 : 0, 6);
   for (auto _ : state) {
+    // The kernels clear their input, as the decoder needs.
+    std::memcpy(coeffs, src.data(), sizeof coeffs);
     if (k.put2_88 != nullptr) {
       for (std::size_t b = 0; b < kBlocks; b += 2) {
-        (field ? k.put2_248 : k.put2_88)(coeffs[b], coeffs[b + 1], &dst[64 * b], &dst[64 * b + 64],
-                                         8);
+        (field ? k.put2_248 : k.put2_88)(coeffs[b], f, coeffs[b + 1], f, &dst[64 * b],
+                                         &dst[64 * b + 64], 8);
       }
     } else {
       for (std::size_t b = 0; b < kBlocks; ++b)
-        (field ? k.put_248 : k.put_88)(coeffs[b], &dst[64 * b], 8);
+        (field ? k.put_248 : k.put_88)(coeffs[b], f, &dst[64 * b], 8);
     }
     benchmark::DoNotOptimize(dst.data());
   }
@@ -208,10 +210,11 @@ void BM_Idct(benchmark::State& state, bool field, dv::SimdLevel level) {
 
 void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
   std::mt19937 rng(3);
-  std::vector<std::uint8_t> y(720), cb(dv::kPairChromaPadded), cr(dv::kPairChromaPadded), out(2160);
+  std::vector<std::uint8_t> y(720), out(2160);
+  std::vector<std::int8_t> cb(dv::kDoubledChromaPadded), cr(dv::kDoubledChromaPadded);
   for (auto& v : y) v = static_cast<std::uint8_t>(rng());
-  for (auto& v : cb) v = static_cast<std::uint8_t>(rng());
-  for (auto& v : cr) v = static_cast<std::uint8_t>(rng());
+  for (auto& v : cb) v = static_cast<std::int8_t>(rng());
+  for (auto& v : cr) v = static_cast<std::int8_t>(rng());
   const dv::ColourKernels k = dv::colour_kernels(level);
   for (auto _ : state) {
     k.bgr_line(y.data(), cb.data(), cr.data(), out.data());
@@ -221,7 +224,8 @@ void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
 }
 
 void BM_Chroma411(benchmark::State& state, dv::SimdLevel level) {
-  std::vector<std::uint8_t> src(180, 77), out(dv::kPairChromaPadded);
+  std::vector<std::uint8_t> src(180, 77);
+  std::vector<std::int8_t> out(dv::kDoubledChromaPadded);
   const dv::ColourKernels k = dv::colour_kernels(level);
   for (auto _ : state) {
     k.chroma_411(src.data(), out.data());

@@ -1,9 +1,13 @@
 #pragma once
 // Line kernels of the frame decoder's colour stage. They give exactly the bytes of
 // dv_420_to_yuy2 / dv_411_to_yuy2 followed by dv_yuy2_to_rgb24, one picture line at a time and
-// without the packed YUY2 picture in between: each line's colour differences are first brought
-// to one sample per pixel pair ("pair chroma", 360 samples plus a copy of the last one), then
-// converted together with the line's luma.
+// without the packed YUY2 picture in between.
+//
+// Each line's colour differences are first brought to "doubled chroma": the sample of pixel
+// pair p, minus 128 as a signed byte, at bytes 2p and 2p + 1, and a copy of the last one at
+// byte 720. Pixel x's colour-difference input to the RGB stage (twice the difference from 128:
+// the pair's own sample for a left pixel, its own plus the next pair's for a right one, the last
+// pair's own again at the line's end) is then d[x] + d[x + 1] for every x alike.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,34 +16,41 @@ namespace dv {
 
 inline constexpr int kDvWidth = 720;
 inline constexpr int kPairChroma = kDvWidth / 2;
-inline constexpr int kPairChromaPadded = kPairChroma + 16;  // room for the copy and wide loads
+inline constexpr int kDoubledChroma = kDvWidth + 1;
+inline constexpr int kDoubledChromaPadded = kDvWidth + 32;  // room for the kernels' wide loads
 
-// out[i] = (a[i] + b[i] + 1) >> 1 for i < n, then out[n] = out[n - 1]. a may equal b.
-using ChromaAvgFn = void (*)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out,
-                             int n);
-// 4:1:1 row of 180 samples to pair chroma: out[2m] = s[m], out[2m + 1] = avg(s[m], s[m + 1])
-// (s[180] taken as s[179]), then out[360] = out[359].
-using Chroma411Fn = void (*)(const std::uint8_t* src, std::uint8_t* out);
-// 720 luma samples and pair chroma (361 each) to 720 BGR pixels.
-using BgrLineFn = void (*)(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+// 4:2:0: doubled chroma of the average (a[i] + b[i] + 1) >> 1 of two rows of 360 samples; a may
+// equal b.
+using ChromaAvgFn = void (*)(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
+// 4:1:1: doubled chroma of a row of 180 samples s, whose pair samples are s[m] (pair 2m) and
+// the average of s[m] and s[m + 1] (pair 2m + 1; s[180] taken as s[179]).
+using Chroma411Fn = void (*)(const std::uint8_t* src, std::int8_t* out);
+// 720 luma samples and doubled chroma to 720 BGR pixels.
+using BgrLineFn = void (*)(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                            std::uint8_t* out);
 
-void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
-void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
-void chroma_411_scalar(const std::uint8_t* src, std::uint8_t* out);
-void chroma_411_sse2(const std::uint8_t* src, std::uint8_t* out);
-void bgr_line_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
+void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
+void chroma_411_scalar(const std::uint8_t* src, std::int8_t* out);
+void chroma_411_sse2(const std::uint8_t* src, std::int8_t* out);
+void bgr_line_scalar(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                      std::uint8_t* out);
-void bgr_line_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+void bgr_line_sse2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out);
-void bgr_line_avx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out);
 
-namespace detail {
-// Pairs [first, last) of a line (a multiple of 8 of them), for the wider kernels' tails.
-void bgr_pairs_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                    std::uint8_t* out, int first, int last);
-}  // namespace detail
+// The RGB stage's integers (ITU-R BT.601, studio range, 14-bit fixed point): 255/219 on Y - 16,
+// 1.596, -0.392 and -0.813 and 2.017 on the colour differences, which arrive doubled.
+inline constexpr std::int32_t kLumaFactor = 19077;
+inline constexpr std::int32_t kLumaRound = 8192;
+inline constexpr std::int32_t kCbToBlue = 16525;
+inline constexpr std::int32_t kCbToGreen = -3209;
+inline constexpr std::int32_t kCrToGreen = -6660;
+inline constexpr std::int32_t kCrToRed = 13075;
+// (Y - 16) x 19077 + 8192 as one multiply-add pair: Y x 19077 + (-16) x 18565.
+inline constexpr std::int16_t kLumaOffsetFactor = 18565;
+static_assert(-16 * kLumaOffsetFactor == -16 * kLumaFactor + kLumaRound);
 
 struct ColourKernels {
   ChromaAvgFn chroma_avg;

@@ -11,6 +11,9 @@ std::uint8_t avg(std::uint8_t a, std::uint8_t b) {
 
 std::uint8_t channel(std::int32_t v) { return detail::clamp_u8(detail::sat16(v >> 14)); }
 
+// A chroma sample as the difference from 128, in a signed byte.
+std::int8_t centred(std::uint8_t c) { return static_cast<std::int8_t>(c - 128); }
+
 }  // namespace
 
 ChromaRows420 chroma_rows_420(int line, int height) {
@@ -32,33 +35,31 @@ ChromaRows420 chroma_rows_420(int line, int height) {
   }
 }
 
-void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n) {
-  for (int i = 0; i < n; ++i) out[i] = avg(a[i], b[i]);
-  out[n] = out[n - 1];
+void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out) {
+  for (int i = 0; i < kPairChroma; ++i) out[2 * i] = out[2 * i + 1] = centred(avg(a[i], b[i]));
+  out[kDvWidth] = out[kDvWidth - 1];
 }
 
-void chroma_411_scalar(const std::uint8_t* src, std::uint8_t* out) {
+void chroma_411_scalar(const std::uint8_t* src, std::int8_t* out) {
   constexpr int kSamples = kPairChroma / 2;
   for (int m = 0; m < kSamples; ++m) {
-    out[2 * m] = src[m];
-    out[2 * m + 1] = avg(src[m], src[m + 1 < kSamples ? m + 1 : m]);
+    const std::int8_t own = centred(src[m]);
+    const std::int8_t between = centred(avg(src[m], src[m + 1 < kSamples ? m + 1 : m]));
+    out[4 * m] = out[4 * m + 1] = own;
+    out[4 * m + 2] = out[4 * m + 3] = between;
   }
-  out[kPairChroma] = out[kPairChroma - 1];
+  out[kDvWidth] = out[kDvWidth - 1];
 }
 
-void bgr_line_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+void bgr_line_scalar(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                      std::uint8_t* out) {
-  for (int p = 0; p < kPairChroma; ++p) {
-    // The right pixel's colour differences are the sum of this pair's and the next one's.
-    const int cbs[2] = {2 * cb[p] - 256, cb[p] + cb[p + 1] - 256};
-    const int crs[2] = {2 * cr[p] - 256, cr[p] + cr[p + 1] - 256};
-    for (int k = 0; k < 2; ++k) {
-      const std::int32_t yt = (y[2 * p + k] - 16) * 19077 + 8192;
-      std::uint8_t* o = out + 6 * p + 3 * k;
-      o[0] = channel(yt + 16525 * cbs[k]);
-      o[1] = channel(yt - 3209 * cbs[k] - 6660 * crs[k]);
-      o[2] = channel(yt + 13075 * crs[k]);
-    }
+  for (int x = 0; x < kDvWidth; ++x) {
+    const int b = cb[x] + cb[x + 1];
+    const int r = cr[x] + cr[x + 1];
+    const std::int32_t yt = (y[x] - 16) * kLumaFactor + kLumaRound;
+    out[3 * x] = channel(yt + kCbToBlue * b);
+    out[3 * x + 1] = channel(yt + kCbToGreen * b + kCrToGreen * r);
+    out[3 * x + 2] = channel(yt + kCrToRed * r);
   }
 }
 

@@ -74,8 +74,8 @@ void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out) {
   for (int line = 0; line < f.height; ++line) {
     if (is625) {
       const ChromaRows420 rows = chroma_rows_420(line, f.height);
-      k.chroma_avg(cb + rows.ua * cw, cb + rows.ub * cw, work.line_cb, kPairChroma);
-      k.chroma_avg(cr + rows.va * cw, cr + rows.vb * cw, work.line_cr, kPairChroma);
+      k.chroma_avg(cb + rows.ua * cw, cb + rows.ub * cw, work.line_cb);
+      k.chroma_avg(cr + rows.va * cw, cr + rows.vb * cw, work.line_cr);
     } else {
       k.chroma_411(cb + line * cw, work.line_cb);
       k.chroma_411(cr + line * cw, work.line_cr);

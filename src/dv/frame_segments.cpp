@@ -18,23 +18,21 @@ class BlockPutter {
   BlockPutter(DvSegmentState& st, const IdctKernels& k) : st_(st), k_(k) {}
 
   void put(std::size_t i, std::uint8_t* dst, std::ptrdiff_t stride) const {
-    if (st_.block_ac_count[i] == 0) {
-      idct_put_dc(st_.coeffs[i][0], st_.block_mode[i] != 0, dst, stride);
+    if (st_.block_states[i].position == 0) {
+      idct_put_dc_coded(st_.coeffs[i][0], st_.block_mode[i] != 0, dst, stride);
       st_.coeffs[i][0] = 0;
       return;
     }
-    (st_.block_mode[i] != 0 ? k_.put_248 : k_.put_88)(st_.coeffs[i], dst, stride);
-    clear(i);
+    (st_.block_mode[i] != 0 ? k_.put_248 : k_.put_88)(st_.coeffs[i], factors(i), dst, stride);
   }
   // Two blocks with the same stride, at once when the kernels allow.
   void put2(std::size_t i, std::size_t j, std::uint8_t* di, std::uint8_t* dj,
             std::ptrdiff_t stride) const {
     const std::uint32_t mode = st_.block_mode[i];
-    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] &&
-        (st_.block_ac_count[i] | st_.block_ac_count[j]) != 0) {
-      (mode != 0 ? k_.put2_248 : k_.put2_88)(st_.coeffs[i], st_.coeffs[j], di, dj, stride);
-      clear(i);
-      clear(j);
+    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] && st_.block_states[i].position != 0 &&
+        st_.block_states[j].position != 0) {
+      (mode != 0 ? k_.put2_248 : k_.put2_88)(st_.coeffs[i], factors(i), st_.coeffs[j], factors(j),
+                                             di, dj, stride);
       return;
     }
     put(i, di, stride);
@@ -42,8 +40,13 @@ class BlockPutter {
   }
 
  private:
-  // Leaves the block all zero for the next segment.
-  void clear(std::size_t i) const { std::memset(st_.coeffs[i], 0, sizeof st_.coeffs[i]); }
+  const BlockFactors& factors(std::size_t i) const {
+    const BlockFactors& f = block_factors(st_.block_mode[i], st_.block_pattern[i]);
+    if (st_.block_big[i] == 0) return f;
+    // Rare: an amplitude that may saturate. Weight the block exactly here instead.
+    dequant_block_exact(st_.coeffs[i], f);
+    return identity_factors();
+  }
 
   DvSegmentState& st_;
   const IdctKernels& k_;

@@ -14,8 +14,8 @@ inline constexpr std::size_t kPlanarBytesMax = 720 * 576 + 2 * 360 * 288;
 struct FrameWorkspace {
   DvSegmentState segment;
   alignas(64) std::uint8_t planar[kPlanarBytesMax];
-  alignas(32) std::uint8_t line_cb[kPairChromaPadded];
-  alignas(32) std::uint8_t line_cr[kPairChromaPadded];
+  alignas(32) std::int8_t line_cb[kDoubledChromaPadded];
+  alignas(32) std::int8_t line_cr[kDoubledChromaPadded];
 };
 
 // Decodes all segments into work.planar (the fast path; coefficients must be zero on entry and

@@ -3,12 +3,16 @@
 // Intel application note AP-922 (32-bit multiply-accumulate rows, 16-bit high-half columns).
 //
 // dv_idct_8x8 and dv_idct_248 are the plain reference, in place on 64 int16 in raster order.
-// The decoder itself uses the "put" kernels: they take the coefficients transposed (cell
-// 8 x column + row, which the block decoder writes for free through its scan tables), run the
-// same integer steps, add 128, clamp to 0..255 and store eight rows of eight bytes.
+// The decoder itself uses the "put" kernels: they take the coded amplitudes transposed (cell
+// 8 x column + row, which the block decoder writes for free through its scan tables),
+// dequantise and weight them, run the same integer steps, add 128, clamp to 0..255 and store
+// eight rows of eight bytes.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "dv/tables.h"
 
 void dv_idct_8x8(std::int16_t* block);
 void dv_idct_248(std::int16_t* block);
@@ -34,24 +38,65 @@ inline constexpr std::int16_t kIdctT2 = 27146;
 inline constexpr std::int16_t kIdctT3 = -21746;
 inline constexpr std::int16_t kIdctC4 = 23170;
 
-// coeffs: 64 int16, transposed. dst: 8 rows of 8 bytes, `stride` bytes apart.
-using IdctPutFn = void (*)(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
+// Dequantisation and inverse weighting of one block as the put kernels apply them, cell by
+// cell in the coefficients' transposed order. step4 is four times the quantisation step (4 for
+// the DC), weight the inverse weight. A cell holding the coded amplitude a (the DC as coded)
+// becomes the reference's weighted coefficient: (mulhi(sat16(16 a x step), weight) + 1) >> 1.
+struct BlockFactors {
+  alignas(32) std::int16_t step4[64];
+  alignas(32) std::int16_t weight[64];
+};
+namespace detail {
+// [mode][pattern], built from dv/tables.h in dv/dequant.cpp.
+extern const std::array<std::array<BlockFactors, kDvQuantPatterns>, 2> kFactorTable;
+}  // namespace detail
+// Factors of step pattern `pattern` (0..12) in mode `mode` (0 = 8x8, 1 = 2-4-8).
+inline const BlockFactors& block_factors(std::uint32_t mode, std::size_t pattern) {
+  return detail::kFactorTable[mode & 1][pattern];
+}
+// Factors that pass weighted coefficients (-8192..8191) through unchanged, for blocks whose
+// coefficients were weighted beforehand by dequant_block_exact.
+const BlockFactors& identity_factors();
+
+// The factors' formula for one cell, with the reference's saturation.
+constexpr std::int16_t dequant_cell(std::int16_t raw, std::int16_t step4, std::int16_t weight) {
+  const std::int32_t p = std::int32_t{raw} * step4 * 4;
+  const std::int32_t sat = p < -32768 ? -32768 : p > 32767 ? 32767 : p;
+  return static_cast<std::int16_t>((((sat * weight) >> 16) + 1) >> 1);
+}
+// Whole block in place, saturation included: what the kernels need before identity_factors()
+// when a block holds an amplitude of 64 or more.
+void dequant_block_exact(std::int16_t* coeffs, const BlockFactors& f);
+
+// The put kernels. coeffs: 64 coded amplitudes, transposed, left all zero on return. The vector
+// kernels equal the scalar one when every raw x step4 lies in -8192..8191, which holds for coded
+// amplitudes up to 63 and for identity_factors(); they skip the saturation the reference needs
+// only beyond that. dst: 8 rows of 8 bytes, `stride` bytes apart.
+using IdctPutFn = void (*)(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                           std::ptrdiff_t stride);
 // Two blocks of the same mode at once (the wide kernels); both use `stride`.
-using IdctPut2Fn = void (*)(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
-                            std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride);
+using IdctPut2Fn = void (*)(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                            const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                            std::ptrdiff_t stride);
 
-void idct_put_88_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
-void idct_put_248_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
-void idct_put_88_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
-void idct_put_248_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride);
-void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1, std::uint8_t* dst0,
-                       std::uint8_t* dst1, std::ptrdiff_t stride);
-void idct_put2_248_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
-                        std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride);
+void idct_put_88_scalar(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                        std::ptrdiff_t stride);
+void idct_put_248_scalar(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                         std::ptrdiff_t stride);
+void idct_put_88_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                      std::ptrdiff_t stride);
+void idct_put_248_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                       std::ptrdiff_t stride);
+void idct_put2_88_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                       const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                       std::ptrdiff_t stride);
+void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                        const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                        std::ptrdiff_t stride);
 
-// A block whose only coefficient is the DC (already weighted): the same bytes as the put
-// kernels give, without the row pass.
-void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride);
+// A block whose only coefficient is the DC as coded (-256..255): the same bytes as the put
+// kernels give, from a table of the 512 possible pictures.
+void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride);
 
 struct IdctKernels {
   IdctPutFn put_88;

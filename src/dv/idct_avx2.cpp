@@ -32,6 +32,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   const __m256i o1 = _mm256_madd_epi16(p26, both(k.o1[h]));
   const __m256i a[4] = {_mm256_add_epi32(e0, o0), _mm256_add_epi32(e1, o1),
                         _mm256_sub_epi32(e1, o1), _mm256_sub_epi32(e0, o0)};
+#pragma GCC unroll 8
   for (int j = 0; j < 4; ++j) {
     const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(p13, both(k.b13[j][h])),
                                        _mm256_madd_epi16(p57, both(k.b57[j][h])));
@@ -59,16 +60,32 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* c0,
-                                            const std::int16_t* c1, __m256i* x) {
+// Coded amplitudes of column k of both blocks to weighted coefficients; clears the inputs.
+// (raw x step4 x weight + 16384) >> 15 is the SSE2 kernel's ((4 raw step4 x weight) >> 16 + 1) >> 1
+// in one rounding multiply.
+[[gnu::always_inline]] inline __m256i dequantise(std::int16_t* c0, const BlockFactors& f0,
+                                                 std::int16_t* c1, const BlockFactors& f1, int k) {
+  const __m256i raw = pair(c0 + 8 * k, c1 + 8 * k);
+  const __m128i zero = _mm_setzero_si128();
+  _mm_store_si128(reinterpret_cast<__m128i*>(c0 + 8 * k), zero);
+  _mm_store_si128(reinterpret_cast<__m128i*>(c1 + 8 * k), zero);
+  const __m256i p = _mm256_mullo_epi16(raw, pair(f0.step4 + 8 * k, f1.step4 + 8 * k));
+  return _mm256_mulhrs_epi16(p, pair(f0.weight + 8 * k, f1.weight + 8 * k));
+}
+
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, std::int16_t* c0,
+                                            const BlockFactors& f0, std::int16_t* c1,
+                                            const BlockFactors& f1, __m256i* x) {
   __m256i c[8];
-  for (int i = 0; i < 8; ++i) c[i] = pair(c0 + 8 * i, c1 + 8 * i);
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) c[i] = dequantise(c0, f0, c1, f1, i);
   __m256i lo[8];
   __m256i hi[8];
   row_half(k, 0, _mm256_unpacklo_epi16(c[0], c[4]), _mm256_unpacklo_epi16(c[2], c[6]),
            _mm256_unpacklo_epi16(c[1], c[3]), _mm256_unpacklo_epi16(c[5], c[7]), lo);
   row_half(k, 1, _mm256_unpackhi_epi16(c[0], c[4]), _mm256_unpackhi_epi16(c[2], c[6]),
            _mm256_unpackhi_epi16(c[1], c[3]), _mm256_unpackhi_epi16(c[5], c[7]), hi);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; ++j) x[j] = _mm256_packs_epi32(lo[j], hi[j]);
   transpose8(x);
 }
@@ -131,6 +148,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
 [[gnu::always_inline]] inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
                                           std::ptrdiff_t stride) {
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r += 2) {
     const __m256i b = _mm256_xor_si256(_mm256_packs_epi16(x[r], x[r + 1]), flip);
     const __m128i lo = _mm256_castsi256_si128(b);
@@ -146,18 +164,20 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
 
 }  // namespace
 
-void idct_put2_88_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1, std::uint8_t* dst0,
-                       std::uint8_t* dst1, std::ptrdiff_t stride) {
+void idct_put2_88_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                       const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                       std::ptrdiff_t stride) {
   __m256i x[8];
-  row_pass(detail::kRows88, coeffs0, coeffs1, x);
+  row_pass(detail::kRows88, coeffs0, f0, coeffs1, f1, x);
   column_88(x);
   put8x2(x, dst0, dst1, stride);
 }
 
-void idct_put2_248_avx2(const std::int16_t* coeffs0, const std::int16_t* coeffs1,
-                        std::uint8_t* dst0, std::uint8_t* dst1, std::ptrdiff_t stride) {
+void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int16_t* coeffs1,
+                        const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
+                        std::ptrdiff_t stride) {
   __m256i x[8];
-  row_pass(detail::kRows248, coeffs0, coeffs1, x);
+  row_pass(detail::kRows248, coeffs0, f0, coeffs1, f1, x);
   column_248(x);
   put8x2(x, dst0, dst1, stride);
 }

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstring>
 
 #include "dv/cpu.h"
@@ -127,40 +128,95 @@ void dv_idct_248(std::int16_t* block) {
 }
 
 namespace dv {
+namespace {
 
-void idct_put_88_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride) {
+// Weighted coefficients of a put kernel's input, still transposed; clears the input.
+void dequantise(std::int16_t* coeffs, const BlockFactors& f, std::int16_t* out) {
+  for (std::size_t i = 0; i < 64; ++i) {
+    out[i] = dequant_cell(coeffs[i], f.step4[i], f.weight[i]);
+    coeffs[i] = 0;
+  }
+}
+
+// Rows (0..255) of a block whose only coefficient is the weighted DC: every row of the row pass
+// is flat. Row 0 carries the DC through q4 = 16384 of set K4 with bias 65536; the other rows hold
+// only their biases >> 11. The column pass is then the same for every column and comes down to
+// these few steps.
+constexpr std::array<std::uint8_t, 8> dc_rows(std::int16_t dc, bool field) {
+  const std::int16_t v0 = sat16(as_int32(mac32(65536, 16384, dc)) >> 11);
+  std::int16_t rows[8] = {};
+  if (field) {
+    // Rows after the row pass: v0, 1, 0, 1, 32, 1, 0, 1.
+    const std::int16_t s0 = wrap_add16(v0, 32);
+    const std::int16_t d0 = wrap_sub16(v0, 32);
+    const auto even_a = static_cast<std::int16_t>(wrap_add16(s0, 2) >> 6);
+    const auto even_b = static_cast<std::int16_t>(wrap_sub16(s0, 2) >> 6);
+    const auto odd = static_cast<std::int16_t>(d0 >> 6);
+    const std::int16_t r[8] = {even_a, odd, even_b, odd, even_a, odd, even_b, odd};
+    for (int i = 0; i < 8; ++i) rows[i] = r[i];
+  } else {
+    // Rows after the row pass: v0, 1, 1, 0, 0, 0, 0, 0.
+    const std::int16_t a0 = sat_add16(v0, 1);
+    const std::int16_t a3 = sat_sub16(v0, 1);
+    const auto mid = static_cast<std::int16_t>(v0 >> 6);
+    const auto low = static_cast<std::int16_t>(a3 >> 6);
+    const std::int16_t r[8] = {
+        static_cast<std::int16_t>(sat_add16(a0, 1) >> 6), mid, mid, low, low, mid, mid,
+        static_cast<std::int16_t>(sat_sub16(a0, 1) >> 6)};
+    for (int i = 0; i < 8; ++i) rows[i] = r[i];
+  }
+  std::array<std::uint8_t, 8> out{};
+  for (std::size_t r = 0; r < 8; ++r) out[r] = detail::clamp_u8(rows[r] + 128);
+  return out;
+}
+
+void put_flat_rows(const std::array<std::uint8_t, 8>& rows, std::uint8_t* dst,
+                   std::ptrdiff_t stride) {
+  for (std::size_t r = 0; r < 8; ++r) {
+    const std::uint64_t row = 0x0101010101010101ULL * rows[r];
+    std::memcpy(dst + static_cast<std::ptrdiff_t>(r) * stride, &row, 8);
+  }
+}
+
+// The pictures of every coded DC (-256..255), weighted as the kernels weight the DC (step 1,
+// weight 32767), in both modes.
+using DcTable = std::array<std::array<std::array<std::uint8_t, 8>, 512>, 2>;
+constexpr DcTable make_dc_table() {
+  DcTable t{};
+  for (std::size_t field = 0; field < 2; ++field) {
+    for (int dc = -256; dc < 256; ++dc) {
+      t[field][static_cast<std::size_t>(dc + 256)] =
+          dc_rows(dequant_cell(static_cast<std::int16_t>(dc), 4, 32767), field != 0);
+    }
+  }
+  return t;
+}
+constexpr DcTable kDcTable = make_dc_table();
+
+}  // namespace
+
+void idct_put_88_scalar(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                        std::ptrdiff_t stride) {
+  std::int16_t weighted[64];
   std::int16_t block[64];
-  transpose(coeffs, block);
+  dequantise(coeffs, f, weighted);
+  transpose(weighted, block);
   dv_idct_8x8(block);
   put_rows(block, dst, stride);
 }
 
-void idct_put_248_scalar(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride) {
+void idct_put_248_scalar(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                         std::ptrdiff_t stride) {
+  std::int16_t weighted[64];
   std::int16_t block[64];
-  transpose(coeffs, block);
+  dequantise(coeffs, f, weighted);
+  transpose(weighted, block);
   dv_idct_248(block);
   put_rows(block, dst, stride);
 }
 
-void idct_put_dc(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride) {
-  // With only the DC, every row of the row pass is flat: row 0 carries the DC through q4 = 16384
-  // of set K4, the other rows only their bias. The columns are then all alike.
-  const int* sets = field ? kIdctRowSet248 : kIdctRowSet88;
-  const std::int32_t* biases = field ? kIdctRowBias248 : kIdctRowBias88;
-  std::int16_t block[64] = {};
-  for (int r = 0; r < 8; ++r) {
-    const std::uint32_t acc =
-        mac32(static_cast<std::uint32_t>(biases[r]), kIdctSets[sets[r]][0], r == 0 ? dc : 0);
-    block[8 * r] = sat16(as_int32(acc) >> 11);
-  }
-  if (field) {
-    column_248(block, 0);
-  } else {
-    column_88(block, 0);
-  }
-  for (int r = 0; r < 8; ++r) {
-    std::memset(dst + r * stride, detail::clamp_u8(block[8 * r] + 128), 8);
-  }
+void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride) {
+  put_flat_rows(kDcTable[field ? 1 : 0][static_cast<std::size_t>((dc + 256) & 511)], dst, stride);
 }
 
 IdctKernels idct_kernels(int level) {

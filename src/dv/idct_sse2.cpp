@@ -26,6 +26,7 @@ inline __m128i ld32(const std::int32_t* p) {
   const __m128i o1 = _mm_madd_epi16(p26, ld(k.o1[h]));
   const __m128i a[4] = {_mm_add_epi32(e0, o0), _mm_add_epi32(e1, o1), _mm_sub_epi32(e1, o1),
                         _mm_sub_epi32(e0, o0)};
+#pragma GCC unroll 8
   for (int j = 0; j < 4; ++j) {
     const __m128i b =
         _mm_add_epi32(_mm_madd_epi16(p13, ld(k.b13[j][h])), _mm_madd_epi16(p57, ld(k.b57[j][h])));
@@ -53,18 +54,32 @@ inline __m128i ld32(const std::int32_t* p) {
   r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
+// Coded amplitudes of column k (transposed input) to weighted coefficients; clears the input.
+// Within the kernels' contract raw x step4 fits in -8192..8191, so the 16-bit products and the
+// doubling shift cannot overflow and the reference's saturation never applies.
+[[gnu::always_inline]] inline __m128i dequantise(std::int16_t* coeffs, const BlockFactors& f,
+                                                 int k) {
+  const __m128i raw = ld(coeffs + 8 * k);
+  _mm_store_si128(reinterpret_cast<__m128i*>(coeffs + 8 * k), _mm_setzero_si128());
+  const __m128i p = _mm_slli_epi16(_mm_mullo_epi16(raw, ld(f.step4 + 8 * k)), 2);
+  const __m128i hi = _mm_mulhi_epi16(p, ld(f.weight + 8 * k));
+  return _mm_srai_epi16(_mm_add_epi16(hi, _mm_set1_epi16(1)), 1);
+}
+
 // Row pass on transposed coefficients; leaves row r of the result in x[r] (one column a lane).
-[[gnu::always_inline]] inline void row_pass(const RowConstants& k, const std::int16_t* coeffs,
-                                            __m128i* x) {
-  const __m128i c0 = ld(coeffs), c1 = ld(coeffs + 8), c2 = ld(coeffs + 16), c3 = ld(coeffs + 24);
-  const __m128i c4 = ld(coeffs + 32), c5 = ld(coeffs + 40), c6 = ld(coeffs + 48),
-                c7 = ld(coeffs + 56);
+[[gnu::always_inline]] inline void row_pass(const RowConstants& k, std::int16_t* coeffs,
+                                            const BlockFactors& f, __m128i* x) {
+  const __m128i c0 = dequantise(coeffs, f, 0), c1 = dequantise(coeffs, f, 1);
+  const __m128i c2 = dequantise(coeffs, f, 2), c3 = dequantise(coeffs, f, 3);
+  const __m128i c4 = dequantise(coeffs, f, 4), c5 = dequantise(coeffs, f, 5);
+  const __m128i c6 = dequantise(coeffs, f, 6), c7 = dequantise(coeffs, f, 7);
   __m128i lo[8];
   __m128i hi[8];
   row_half(k, 0, _mm_unpacklo_epi16(c0, c4), _mm_unpacklo_epi16(c2, c6), _mm_unpacklo_epi16(c1, c3),
            _mm_unpacklo_epi16(c5, c7), lo);
   row_half(k, 1, _mm_unpackhi_epi16(c0, c4), _mm_unpackhi_epi16(c2, c6), _mm_unpackhi_epi16(c1, c3),
            _mm_unpackhi_epi16(c5, c7), hi);
+#pragma GCC unroll 8
   for (int j = 0; j < 8; ++j) x[j] = _mm_packs_epi32(lo[j], hi[j]);  // output column j, by row
   transpose8(x);
 }
@@ -126,6 +141,7 @@ inline __m128i ld32(const std::int32_t* p) {
 [[gnu::always_inline]] inline void put8(const __m128i* x, std::uint8_t* dst,
                                         std::ptrdiff_t stride) {
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r += 2) {
     const __m128i b = _mm_xor_si128(_mm_packs_epi16(x[r], x[r + 1]), flip);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * stride), b);
@@ -135,16 +151,18 @@ inline __m128i ld32(const std::int32_t* p) {
 
 }  // namespace
 
-void idct_put_88_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride) {
+void idct_put_88_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                      std::ptrdiff_t stride) {
   __m128i x[8];
-  row_pass(detail::kRows88, coeffs, x);
+  row_pass(detail::kRows88, coeffs, f, x);
   column_88(x);
   put8(x, dst, stride);
 }
 
-void idct_put_248_sse2(const std::int16_t* coeffs, std::uint8_t* dst, std::ptrdiff_t stride) {
+void idct_put_248_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t* dst,
+                       std::ptrdiff_t stride) {
   __m128i x[8];
-  row_pass(detail::kRows248, coeffs, x);
+  row_pass(detail::kRows248, coeffs, f, x);
   column_248(x);
   put8(x, dst, stride);
 }

@@ -1,9 +1,23 @@
 // The fast segment parse: the same passes as dv_parse_segment, but each code is found with one
-// look-up of 16 peeked bits, and each coefficient is dequantised, weighted and stored
-// transposed as it is decoded. Only a code that runs across the end of a reader's area is
-// walked bit by bit through the tree, exactly as the reference does.
+// look-up of 16 peeked bits and only its coded amplitude is stored (transposed); the transform
+// kernels dequantise and weight whole blocks. A code that runs across the end of the bits at
+// hand is completed bit-exactly through its pending bits, as the reference does through its
+// tree node.
+//
+// Passes 2 and 3 read the free space of the areas strictly in reader order, and a block that
+// does not finish drains every reader it touches. So each is the decoding of one plain
+// bitstream: the leftover bits of the group's areas laid end to end (one stream per macroblock
+// for pass 2, one for the segment in pass 3), which the group's unfinished blocks consume in
+// order, each up to its end of block. Copying those bits together costs far less than stopping
+// at every boundary between areas.
+//
+// All passes run on one engine of "lanes". A lane decodes one block from one reader (an area or
+// a stream) until the block ends or the code at hand runs past the reader's end; a policy then
+// says what the lane does next. Several lanes step together because their chains of look-ups
+// are independent: pass 1 lanes work on different blocks, pass 2 lanes on different
+// macroblocks.
 
-#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "dv/block_decode.h"
@@ -11,40 +25,21 @@
 
 namespace {
 
-// What storing the coefficient of a scan position needs: its cell in the transposed block,
-// the log2 of its step, and its weight.
-struct CoefSlot {
-  std::uint8_t cell;
-  std::uint8_t shift;
-  std::int16_t weight;
-};
-using SlotTable = std::array<CoefSlot, 64>;
-
-constexpr std::uint8_t log2_step(int step) {
-  std::uint8_t s = 0;
-  while ((1 << s) < step) ++s;
-  return s;
-}
-
-constexpr std::array<SlotTable, kDvQuantPatterns> make_slots(
-    const std::array<std::uint8_t, 64>& scan, const std::array<std::int16_t, 64>& weights) {
-  std::array<SlotTable, kDvQuantPatterns> t{};
-  for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
-    for (std::size_t i = 0; i < 64; ++i) {
-      const std::uint8_t raster = scan[i];
-      const auto cell = static_cast<std::uint8_t>((raster % 8) * 8 + raster / 8);
-      const int step = i == 0 ? 1
-                              : dv_quant_area_steps[p][static_cast<std::size_t>(
-                                    dv_quant_area(static_cast<int>(i)))];
-      t[p][i] = CoefSlot{cell, log2_step(step), weights[raster]};
-    }
+// Scan position to the transposed raster cell (8 x column + row) the kernels take: mode 0 at
+// 0..63, mode 1 at 256..319, so that a lane's packed state (below) indexes it directly.
+constexpr std::array<std::uint8_t, 512> make_cells() {
+  std::array<std::uint8_t, 512> t{};
+  for (std::size_t i = 0; i < 64; ++i) {
+    t[i] = static_cast<std::uint8_t>(dv_scan_88[i] % 8 * 8 + dv_scan_88[i] / 8);
+    t[256 + i] = static_cast<std::uint8_t>(dv_scan_248[i] % 8 * 8 + dv_scan_248[i] / 8);
   }
   return t;
 }
+constexpr std::array<std::uint8_t, 512> kCells = make_cells();
 
-constexpr std::array<SlotTable, kDvQuantPatterns> kSlots88 = make_slots(dv_scan_88, dv_weights_88);
-constexpr std::array<SlotTable, kDvQuantPatterns> kSlots248 =
-    make_slots(dv_scan_248, dv_weights_248);
+// Byte offset of each block's area in its DIF block, and the area's length in bits.
+constexpr std::uint32_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
+constexpr std::uint32_t kAreaBits[6] = {112, 112, 112, 112, 80, 80};
 
 // 64 bits from bit `pos` on, first bit most significant; at least 57 of them are real.
 inline std::uint64_t peek64(const std::uint8_t* bytes, std::uint32_t pos) {
@@ -53,11 +48,9 @@ inline std::uint64_t peek64(const std::uint8_t* bytes, std::uint32_t pos) {
   return __builtin_bswap64(w) << (pos & 7);
 }
 
-struct FastBlock {
-  std::int16_t* coeffs;
-  const CoefSlot* slots;
-  std::uint16_t* count;
-};
+inline DvLookupEntry lookup(std::uint64_t bits) {
+  return dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))];
+}
 
 // A partial code is carried as its bits rather than as a tree node: block state node =
 // kPending | length << 16 | bits, with 1..15 bits. Completing it is then one look-up of the
@@ -67,279 +60,583 @@ constexpr std::int32_t pending_node(std::uint32_t bits, std::uint32_t len) {
   return kPending | static_cast<std::int32_t>(len << 16 | bits);
 }
 
-inline void store(const FastBlock& blk, std::uint32_t e, std::int32_t zpos) {
-  const CoefSlot& slot = blk.slots[zpos];
-  blk.coeffs[slot.cell] = dv::detail::dequant_weight(dv_lookup_value(e), slot.shift, slot.weight);
+// One block being decoded from one reader's area, unpacked.
+struct Lane {
+  std::uint32_t pos;   // next bit of the segment
+  std::uint32_t end;   // end of the reader's bits, or of the stretch the packed state can hold
+  std::uint32_t zpos;  // scan position of the last coefficient stored
+  std::uint32_t mode;
+  std::size_t block;
+  std::size_t reader;
+};
+
+// The hot loop keeps a lane in one word, laid out so that a look-up entry (dv/vlc.h) adds onto
+// it: bits 7..0 scan position, bit 8 mode (so bits 8..0 index kCells), bits 23..16 the bit
+// position as pos - end - 1 + 128, whose bit 23 says the last code ran past `end`; bits 31..24
+// collect the entries' amplitudes and mean nothing. A lane's `end` is at most kStretch bits
+// ahead and codes are at most 16 bits, so neither field carries into the next; bits 7..6 are set
+// once the position reaches 64.
+constexpr std::uint32_t kAttention = 0x008000C0;
+constexpr std::uint32_t kPosBias = 128;
+constexpr std::uint32_t kStretch = 112;
+
+inline std::uint32_t packed(const Lane& l) {
+  return l.zpos | l.mode << 8 | (l.pos - l.end - 1 + kPosBias) << 16;
+}
+// pos = field + base, base = end + 1 - 128.
+inline std::uint32_t packed_base(const Lane& l) { return l.end + 1 - kPosBias; }
+inline std::uint32_t packed_pos(std::uint32_t s, std::uint32_t base) {
+  return ((s >> 16) & 0xFF) + base;
 }
 
-// Completes a pending code with r's bits. Returns -1 when the block finished, 0 when the code
-// is complete and the block goes on, or the (positive) node when r ran dry first.
-int finish_pending(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
-  const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
-  const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
-  const std::uint32_t left = r.end - r.pos;
-  const std::uint64_t next = peek64(r.bytes, r.pos);
-  const auto window = static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len)));
-  const std::uint32_t e = dv_vlc_lookup[dv_vlc_lookup_index(window & 0xFFFF)];
-  const std::uint32_t need = dv_lookup_length(e) - len;
-  if (need > left) {
-    // Still short: the whole reader joins the pending bits.
-    const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
-    s.node = pending_node(bits << left | more, len + left);
-    r.pos = r.end;
-    return s.node;
-  }
-  r.pos += need;
-  s.position += static_cast<std::int32_t>(dv_lookup_advance(e));
-  if (s.position >= 64) {
-    s.node = -1;
-    return -1;
-  }
-  store(blk, e, s.position);
-  ++*blk.count;
-  s.node = 0;
-  return 0;
-}
+// What settling a lane's code led to: it goes on (kMoved: from a new end of stretch), or its
+// block finished, or its reader ran dry.
+enum class Step { kGoesOn, kMoved, kFinished, kDry };
 
-// Decodes block codes from r until the block finishes or r runs dry.
-int decode_block_fast(DvBitReader& r, DvBlockState& s, const FastBlock& blk) {
-  if (s.node < 0) return -1;
-  if (r.pos >= r.end) return s.node;
-  if (s.node > 0 && finish_pending(r, s, blk) != 0) return s.node;
-  const std::uint8_t* bytes = r.bytes;
-  std::uint32_t pos = r.pos;
-  const std::uint32_t end = r.end;
-  std::int32_t zpos = s.position;
-  std::uint32_t count = 0;
-  for (;;) {
-    // One peek serves three codes (at most 48 of its 57 sure bits).
-    std::uint64_t cache = peek64(bytes, pos);
-    for (int n = 0; n < 3; ++n) {
-      const std::uint32_t e =
-          dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(cache >> 48))];
-      const std::uint32_t len = dv_lookup_length(e);
-      if (len > end - pos) {
-        // The code runs past the area: its first bits wait for the next reader.
-        const std::uint32_t left = end - pos;
-        s.node =
-            left == 0 ? 0 : pending_node(static_cast<std::uint32_t>(cache >> (64 - left)), left);
-        s.position = zpos;
-        r.pos = end;
-        *blk.count = static_cast<std::uint16_t>(*blk.count + count);
-        return s.node;
-      }
-      pos += len;
-      cache <<= len;
-      zpos += static_cast<std::int32_t>(dv_lookup_advance(e));
-      if (zpos >= 64) {
-        r.pos = pos;
-        s.node = -1;
-        *blk.count = static_cast<std::uint16_t>(*blk.count + count);
-        return -1;
-      }
-      store(blk, e, zpos);
-      ++count;
-    }
-  }
-}
-
-// Pass 1 on N lanes at once. In pass 1 each block reads only its own area, so the blocks'
-// codes form independent chains of look-ups; stepping N of them together lets the processor
-// overlap the chains. A lane decodes two codes a step from one 64-bit peek and checks only
-// afterwards whether they stayed inside the area and whether the block ended; such a step is
-// then settled code by code, exactly as the single decoder would have taken it.
-template <std::size_t N>
-class Pass1Lanes {
+// What all policies share: the segment state, the reader table of the pass (the 30 areas, or
+// the streams), the hand-over of blocks and readers, and which blocks are unfinished and which
+// readers have bits left.
+class Segment {
  public:
-  Pass1Lanes(DvSegmentState& st, const FastBlock* blocks) : st_(st), blocks_(blocks) {}
+  explicit Segment(DvSegmentState& st) : st_(st) {}
 
-  void run() {
-    bool none_left = false;
-    for (std::size_t k = 0; k < N; ++k) none_left |= !load(k);
-    while (!none_left) {
-      // The hot loop works on local copies, which the compiler keeps in registers.
-      std::uint32_t pos[N], end[N];
-      std::int32_t zpos[N];
-      const CoefSlot* slots[N];
-      std::int16_t* coeffs[N];
-#pragma GCC unroll 4
-      for (std::size_t k = 0; k < N; ++k) {
-        pos[k] = lane_[k].pos;
-        end[k] = lane_[k].end;
-        zpos[k] = lane_[k].zpos;
-        slots[k] = blocks_[lane_[k].block].slots;
-        coeffs[k] = blocks_[lane_[k].block].coeffs;
-      }
-      std::uint32_t e1[N], e2[N];
-      std::uint32_t count = 0;
-      for (;;) {
-        bool attention = false;
-#pragma GCC unroll 4
-        for (std::size_t k = 0; k < N; ++k) {
-          std::uint64_t c = peek64(st_.bytes, pos[k]);
-          e1[k] = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(c >> 48))];
-          const std::uint32_t len1 = dv_lookup_length(e1[k]);
-          c <<= len1;
-          e2[k] = dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(c >> 48))];
-          pos[k] += len1 + dv_lookup_length(e2[k]);
-          zpos[k] += static_cast<std::int32_t>(dv_lookup_advance(e1[k]) + dv_lookup_advance(e2[k]));
-          attention |= (zpos[k] >= 64) | (pos[k] > end[k]);
-        }
-        if (attention) break;
-#pragma GCC unroll 4
-        for (std::size_t k = 0; k < N; ++k) {
-          const std::int32_t z1 = zpos[k] - static_cast<std::int32_t>(dv_lookup_advance(e2[k]));
-          const CoefSlot& s1 = slots[k][z1];
-          coeffs[k][s1.cell] =
-              dv::detail::dequant_weight(dv_lookup_value(e1[k]), s1.shift, s1.weight);
-          const CoefSlot& s2 = slots[k][zpos[k]];
-          coeffs[k][s2.cell] =
-              dv::detail::dequant_weight(dv_lookup_value(e2[k]), s2.shift, s2.weight);
-        }
-        count += 2;
-      }
-      // Every lane's step is settled before any lane may stop.
-      for (std::size_t k = 0; k < N; ++k) {
-        lane_[k].count += count;
-        none_left |= !settle(k, pos[k], zpos[k], e1[k], e2[k]);
-      }
+  DvSegmentState& state() const { return st_; }
+  const std::uint8_t* bytes() const { return readers_[0].bytes; }
+  std::uint32_t open() const { return open_; }
+  std::uint32_t with_bits() const { return with_bits_; }
+
+  void set_open(std::uint32_t open) { open_ = open; }
+  void use_readers(DvBitReader* readers, std::size_t count) {
+    readers_ = readers;
+    with_bits_ = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      with_bits_ |= std::uint32_t{readers[j].pos < readers[j].end} << j;
     }
-    for (std::size_t k = 0; k < N; ++k) {
-      if (lane_[k].block != kNone) release(k, false);
+  }
+
+  Lane lane(std::size_t block, std::size_t reader) const {
+    const DvBitReader& r = readers_[reader];
+    return Lane{r.pos,
+                r.end - r.pos > kStretch ? r.pos + kStretch : r.end,
+                static_cast<std::uint32_t>(st_.block_states[block].position),
+                st_.block_mode[block],
+                block,
+                reader};
+  }
+
+  // The lane's last code (entry e, already counted in pos and zpos) ran past the lane's end,
+  // ended the block, or is a big escape. Settles it as the reference would.
+  Step settle(Lane& l, DvLookupEntry e) {
+    const std::uint32_t len = dv_lookup_length(e);
+    DvBlockState& s = st_.block_states[l.block];
+    const DvBitReader& r = readers_[l.reader];
+    if (l.pos > l.end) {
+      l.pos -= len;
+      l.zpos -= dv_lookup_advance(e);
+      if (l.end < r.end) {
+        // Only the end of the lane's stretch: read on from the code.
+        l.end = r.end - l.pos > kStretch ? l.pos + kStretch : r.end;
+        return Step::kMoved;
+      }
+      // The code runs past the reader: its first bits wait for the next one.
+      const std::uint32_t left = l.end - l.pos;
+      const auto bits =
+          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(r.bytes, l.pos) >> (64 - left));
+      s = DvBlockState{left == 0 ? 0 : pending_node(bits, left), static_cast<std::int32_t>(l.zpos)};
+      dry(l.reader);
+      return Step::kDry;
     }
+    if (dv_lookup_big(e)) {
+      l.zpos -= kDvLookupBig;
+      st_.block_big[l.block] = 1;
+      if (l.zpos < 64) {
+        const auto code = static_cast<std::uint32_t>(peek64(r.bytes, l.pos - len) >> 48);
+        st_.coeffs[l.block][cell(l.mode, l.zpos)] = dv_escape_amplitude(code);
+        return Step::kGoesOn;
+      }
+      e -= kDvLookupBig;
+    }
+    s = DvBlockState{-1, static_cast<std::int32_t>(l.zpos - dv_lookup_advance(e))};
+    finish(l.block, l.reader, l.pos);
+    return Step::kFinished;
+  }
+
+  // Completes block i's pending code with reader j's bits.
+  Step finish_pending(std::size_t i, std::size_t j) {
+    DvBlockState& s = st_.block_states[i];
+    DvBitReader& r = readers_[j];
+    const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
+    const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
+    const std::uint32_t left = r.end - r.pos;
+    const std::uint64_t next = peek64(r.bytes, r.pos);
+    const auto code =
+        static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
+    DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(code)];
+    const std::uint32_t need = dv_lookup_length(e) - len;
+    if (need > left) {
+      // Still short: the whole reader joins the pending bits.
+      const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
+      s.node = pending_node(bits << left | more, len + left);
+      dry(j);
+      return Step::kDry;
+    }
+    std::int16_t amplitude = dv_lookup_amplitude(e);
+    if (dv_lookup_big(e)) {
+      st_.block_big[i] = 1;
+      amplitude = dv_escape_amplitude(code);
+      e -= kDvLookupBig;
+    }
+    const auto zpos = static_cast<std::uint32_t>(s.position) + dv_lookup_advance(e);
+    if (zpos >= 64) {
+      s.node = -1;
+      finish(i, j, r.pos + need);
+      return Step::kFinished;
+    }
+    st_.coeffs[i][cell(st_.block_mode[i], zpos)] = amplitude;
+    s = DvBlockState{0, static_cast<std::int32_t>(zpos)};
+    r.pos += need;
+    if (r.pos == r.end) dry(j);
+    return Step::kGoesOn;
   }
 
  private:
-  struct Lane {
-    std::size_t block;
-    std::uint32_t pos;  // where the lane's next step starts
-    std::uint32_t end;
-    std::int32_t zpos;
-    std::uint32_t count;
-  };
-
-  // Takes the next block of the segment; false when none is left.
-  bool load(std::size_t k) {
-    Lane& l = lane_[k];
-    if (next_ >= kDvBlocks) {
-      l.block = kNone;
-      return false;
-    }
-    const std::size_t i = next_++;
-    l = Lane{i, st_.readers[i].pos, st_.readers[i].end, 0, 0};
-    return true;
+  static std::size_t cell(std::uint32_t mode, std::uint32_t zpos) {
+    return kCells[mode << 8 | zpos];
+  }
+  void dry(std::size_t j) {
+    readers_[j].pos = readers_[j].end;
+    with_bits_ &= ~(1U << j);
+  }
+  void finish(std::size_t i, std::size_t j, std::uint32_t pos) {
+    open_ &= ~(1U << i);
+    readers_[j].pos = pos;
+    if (pos == readers_[j].end) with_bits_ &= ~(1U << j);
   }
 
-  // Hands the lane's block back to its reader and state; an unfinished block goes on singly
-  // to the end of its area.
-  void release(std::size_t k, bool finished) {
-    Lane& l = lane_[k];
-    const std::size_t i = l.block;
-    st_.readers[i].pos = l.pos;
-    st_.block_states[i] = DvBlockState{finished ? -1 : 0, l.zpos};
-    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + l.count);
-    if (!finished) decode_block_fast(st_.readers[i], st_.block_states[i], blocks_[i]);
-  }
-
-  // Settles lane k's last step (which ended at pos2 with scan position z2): commits its codes
-  // as far as the area and the block allow, parking the first bits of a code that runs past
-  // the area. A lane whose block is done takes the next one; false when none is left.
-  bool settle(std::size_t k, std::uint32_t pos2, std::int32_t z2, std::uint32_t e1,
-              std::uint32_t e2) {
-    Lane& l = lane_[k];
-    const std::uint32_t pos0 = pos2 - dv_lookup_length(e1) - dv_lookup_length(e2);
-    const std::uint32_t pos1 = pos0 + dv_lookup_length(e1);
-    const std::int32_t z1 = z2 - static_cast<std::int32_t>(dv_lookup_advance(e2));
-    if (pos1 > l.end) return park(k, pos0, z1 - static_cast<std::int32_t>(dv_lookup_advance(e1)));
-    if (z1 >= 64) return done(k, pos1);
-    store(blocks_[l.block], e1, z1);
-    ++l.count;
-    if (pos2 > l.end) return park(k, pos1, z1);
-    if (z2 >= 64) return done(k, pos2);
-    store(blocks_[l.block], e2, z2);
-    ++l.count;
-    l.pos = pos2;
-    l.zpos = z2;
-    return true;
-  }
-
-  // The block finished with the code that ends at pos.
-  bool done(std::size_t k, std::uint32_t pos) {
-    lane_[k].pos = pos;
-    release(k, true);
-    return load(k);
-  }
-
-  // The code at pos runs past the area's end: the reader is dry and the bits up to the end
-  // wait for the next reader.
-  bool park(std::size_t k, std::uint32_t pos, std::int32_t zpos) {
-    Lane& l = lane_[k];
-    const std::size_t i = l.block;
-    const std::uint32_t left = l.end - pos;
-    const std::uint64_t c = peek64(st_.bytes, pos);
-    st_.readers[i].pos = l.end;
-    st_.block_states[i] = DvBlockState{
-        left == 0 ? 0 : pending_node(static_cast<std::uint32_t>(c >> (64 - left)), left), zpos};
-    *blocks_[i].count = static_cast<std::uint16_t>(*blocks_[i].count + l.count);
-    return load(k);
-  }
-
-  static constexpr std::size_t kNone = ~std::size_t{0};
   DvSegmentState& st_;
-  const FastBlock* blocks_;
-  std::size_t next_ = 0;
-  Lane lane_[N] = {};
+  DvBitReader* readers_ = nullptr;
+  std::uint32_t open_ = 0;
+  std::uint32_t with_bits_ = 0;
 };
 
-// Passes 2 and 3 over blocks [first, last): the unfinished blocks, in order, take up the bits
-// left in the readers of those blocks, in order. A block that does not finish drains every
-// reader it touches, so readers before j are dry and skipping them changes nothing.
-void redistribute(DvSegmentState& st, const FastBlock* blocks, std::size_t first,
-                  std::size_t last) {
-  std::size_t j = first;
-  for (std::size_t i = first; i < last; ++i) {
-    if (st.block_states[i].node < 0) continue;
-    for (;;) {
-      while (j < last && st.readers[j].pos >= st.readers[j].end) ++j;
-      if (j == last) return;
-      if (decode_block_fast(st.readers[j], st.block_states[i], blocks[i]) < 0) break;
+// Steps N lanes two codes each per peek of their bits, settling the rare codes that need it,
+// until the policy runs out of work for one of them. Each lane's state is one packed word and a
+// window of its next bits; every loop over the lanes is unrolled so that all of it stays in
+// registers.
+template <std::size_t N, class Policy>
+void step_lanes(Lane* lanes, Policy& policy) {
+  DvSegmentState& st = policy.segment().state();
+  const std::uint8_t* bytes = policy.segment().bytes();
+  const std::uint8_t* cells = kCells.data();
+  std::uint32_t s[N], base[N];
+  std::int16_t* coeffs[N];
+  std::uint64_t w[N];
+  DvLookupEntry e[N];
+#pragma GCC unroll 4
+  for (std::size_t k = 0; k < N; ++k) {
+    s[k] = packed(lanes[k]);
+    base[k] = packed_base(lanes[k]);
+    coeffs[k] = st.coeffs[lanes[k].block];
+  }
+  // Stores each lane's last code, or settles it; false once the policy has no more work for a
+  // lane.
+  auto settle_all = [&]() __attribute__((always_inline)) {
+    bool busy = true;
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      if ((s[k] & kAttention) == 0) {
+        coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e[k]);
+        continue;
+      }
+      Lane& l = lanes[k];
+      l.pos = packed_pos(s[k], base[k]);
+      l.zpos = s[k] & 0xFF;
+      const Step step = policy.segment().settle(l, e[k]);
+      if (step == Step::kGoesOn) {
+        s[k] -= kDvLookupBig;
+      } else if (step == Step::kMoved || policy.next(l, step)) {
+        s[k] = packed(l);
+        base[k] = packed_base(l);
+        coeffs[k] = st.coeffs[l.block];
+        w[k] = peek64(bytes, l.pos);
+      } else {
+        busy = false;
+      }
+    }
+    return busy;
+  };
+  for (;;) {
+    std::uint32_t any = 0;
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      w[k] = peek64(bytes, packed_pos(s[k], base[k]));
+      e[k] = lookup(w[k]);
+      s[k] += e[k];
+      w[k] <<= dv_lookup_length(e[k]);
+      any |= s[k];
+    }
+    if ((any & kAttention) != 0) [[unlikely]] {
+      if (!settle_all()) break;
+    } else {
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e[k]);
+      }
+    }
+    any = 0;
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      e[k] = lookup(w[k]);
+      s[k] += e[k];
+      any |= s[k];
+    }
+    if ((any & kAttention) != 0) [[unlikely]] {
+      if (!settle_all()) break;
+    } else {
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e[k]);
+      }
     }
   }
+  // Every lane's last code is settled; hand the positions back.
+#pragma GCC unroll 4
+  for (std::size_t k = 0; k < N; ++k) {
+    lanes[k].pos = packed_pos(s[k], base[k]);
+    lanes[k].zpos = s[k] & 0xFF;
+  }
 }
+
+// Runs up to three lanes until the policy has no work left.
+template <class Policy>
+void run_lanes(Policy& policy) {
+  Lane lanes[3];
+  std::size_t n = 0;
+  while (n < 3 && policy.start(lanes[n])) ++n;
+  while (n > 0) {
+    if (n == 3) {
+      step_lanes<3>(lanes, policy);
+    } else if (n == 2) {
+      step_lanes<2>(lanes, policy);
+    } else {
+      step_lanes<1>(lanes, policy);
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (lanes[k].block < kDvBlocks) lanes[kept++] = lanes[k];
+    }
+    n = kept;
+  }
+}
+
+// Pass 1: each block with its own area, in any order (the areas are disjoint). Every block ends
+// here or runs out of area, so pass 1 has its own engine in which those two events cost little:
+// a lane decodes two codes per peek and looks at them only then.
+class OwnAreas {
+ public:
+  OwnAreas(DvSegmentState& st, const std::uint8_t* blocks, std::size_t count, std::uint32_t open)
+      : st_(st), blocks_(blocks), count_(count), open_(open) {}
+
+  // Decodes every queued block; returns which blocks are still unfinished.
+  std::uint32_t run() {
+    Regs lanes[3];
+    std::size_t n = 0;
+    while (n < 3 && next(lanes[n])) ++n;
+    while (n > 0) {
+      if (n == 3) {
+        step<3>(lanes);
+      } else if (n == 2) {
+        step<2>(lanes);
+      } else {
+        step<1>(lanes);
+      }
+      std::size_t kept = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (lanes[k].block < kDvBlocks) lanes[kept++] = lanes[k];
+      }
+      n = kept;
+    }
+    return open_;
+  }
+
+ private:
+  // A lane: packed state (see Lane), base of its bit position, block.
+  struct Regs {
+    std::uint32_t s;
+    std::uint32_t base;
+    std::size_t block;
+  };
+  enum class Event { kGoesOn, kNextBlock, kIdle };
+
+  // Gives the lane the next queued block; false (and the lane idle) when none is left.
+  bool next(Regs& r) {
+    if (next_ == count_) {
+      r.block = kDvBlocks;
+      return false;
+    }
+    const std::size_t i = blocks_[next_++];
+    const DvBitReader& a = st_.readers[i];
+    r = Regs{st_.block_mode[i] << 8 | (a.pos - a.end - 1 + kPosBias) << 16, a.end + 1 - kPosBias,
+             i};
+    return true;
+  }
+
+  // The lane's code with entry e (counted in r.s) ended its block, ran past its area or is a big
+  // escape.
+  Event settle(Regs& r, DvLookupEntry e) {
+    std::uint32_t pos = packed_pos(r.s, r.base);
+    const std::uint32_t end = r.base + kPosBias - 1;
+    if ((r.s & 0x800000) != 0) {
+      // The code runs past the area: its first bits wait for pass 2.
+      r.s -= e;
+      pos -= dv_lookup_length(e);
+      const std::uint32_t left = end - pos;
+      const auto bits =
+          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
+      st_.block_states[r.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
+                                               static_cast<std::int32_t>(r.s & 0xFF)};
+      st_.readers[r.block].pos = end;
+      return next(r) ? Event::kNextBlock : Event::kIdle;
+    }
+    if (dv_lookup_big(e)) {
+      r.s -= kDvLookupBig;
+      e -= kDvLookupBig;
+      st_.block_big[r.block] = 1;
+      if ((r.s & 0xC0) == 0) {
+        const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
+        st_.coeffs[r.block][kCells[r.s & 0x1FF]] = dv_escape_amplitude(code);
+        return Event::kGoesOn;
+      }
+    }
+    st_.block_states[r.block] = DvBlockState{-1, static_cast<std::int32_t>((r.s - e) & 0xFF)};
+    st_.readers[r.block].pos = pos;
+    open_ &= ~(1U << r.block);
+    return next(r) ? Event::kNextBlock : Event::kIdle;
+  }
+
+  // Steps N lanes until one of them has no block left.
+  template <std::size_t N>
+  void step(Regs* lanes) {
+    const std::uint8_t* bytes = st_.bytes;
+    const std::uint8_t* cells = kCells.data();
+    std::uint32_t s[N], base[N];
+    std::int16_t* coeffs[N];
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      s[k] = lanes[k].s;
+      base[k] = lanes[k].base;
+      coeffs[k] = st_.coeffs[lanes[k].block];
+    }
+    bool busy = true;
+    while (busy) {
+      DvLookupEntry e1[N], e2[N];
+      std::uint32_t s1[N];
+      std::uint32_t any = 0;
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        std::uint64_t w = peek64(bytes, packed_pos(s[k], base[k]));
+        e1[k] = lookup(w);
+        s1[k] = s[k] + e1[k];
+        w <<= dv_lookup_length(e1[k]);
+        e2[k] = lookup(w);
+        s[k] = s1[k] + e2[k];
+        any |= s[k];
+      }
+      if ((any & kAttention) == 0) [[likely]] {
+#pragma GCC unroll 4
+        for (std::size_t k = 0; k < N; ++k) {
+          coeffs[k][cells[s1[k] & 0x1FF]] = dv_lookup_amplitude(e1[k]);
+          coeffs[k][cells[s[k] & 0x1FF]] = dv_lookup_amplitude(e2[k]);
+        }
+        continue;
+      }
+      // Some lane needs attention: settle each lane's two codes in order. A code after one that
+      // ended the lane's block is dropped; the lane's next block starts afresh.
+#pragma GCC unroll 4
+      for (std::size_t k = 0; k < N; ++k) {
+        Regs& r = lanes[k];
+        r.s = s1[k];
+        r.base = base[k];
+        Event ev = Event::kGoesOn;
+        if ((r.s & kAttention) == 0) {
+          coeffs[k][cells[r.s & 0x1FF]] = dv_lookup_amplitude(e1[k]);
+        } else {
+          ev = settle(r, e1[k]);
+        }
+        if (ev == Event::kGoesOn) {
+          r.s += e2[k];
+          if ((r.s & kAttention) == 0) {
+            coeffs[k][cells[r.s & 0x1FF]] = dv_lookup_amplitude(e2[k]);
+          } else {
+            ev = settle(r, e2[k]);
+          }
+        }
+        busy &= ev != Event::kIdle;
+        s[k] = r.s;
+        base[k] = r.base;
+        coeffs[k] = st_.coeffs[r.block < kDvBlocks ? r.block : 0];
+      }
+    }
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) {
+      lanes[k].s = s[k];
+      lanes[k].base = base[k];
+    }
+  }
+
+  DvSegmentState& st_;
+  const std::uint8_t* blocks_;
+  std::size_t count_;
+  std::size_t next_ = 0;
+  std::uint32_t open_;
+};
+
+// Passes 2 and 3: group g holds blocks g x Span .. g x Span + Span - 1 and reads stream g; its
+// unfinished blocks, in order, take up the stream up to their ends of block.
+template <std::size_t Span>
+class Streams {
+ public:
+  explicit Streams(Segment& seg) : seg_(seg) {}
+
+  Segment& segment() const { return seg_; }
+  bool start(Lane& l) { return start_group(l); }
+
+  bool next(Lane& l, Step step) {
+    if (step == Step::kFinished && resume(l, l.block + 1, l.reader)) return true;
+    return start_group(l);
+  }
+
+ private:
+  // Takes the next group with work left; false (and the lane idle) when none is left.
+  bool start_group(Lane& l) {
+    while (group_ * Span < kDvBlocks) {
+      const std::size_t g = group_++;
+      if (resume(l, g * Span, g)) return true;
+    }
+    l.block = kDvBlocks;
+    return false;
+  }
+
+  // The first unfinished block of the group from i on goes on with stream g, completing its
+  // pending code first. False when the group has no such block or the stream is used up.
+  bool resume(Lane& l, std::size_t i, std::size_t g) {
+    const std::uint32_t group = ((1U << Span) - 1) << (g * Span);
+    for (;;) {
+      const std::uint32_t blocks = seg_.open() & group & (~0U << i);
+      if (blocks == 0 || (seg_.with_bits() >> g & 1) == 0) return false;
+      i = static_cast<std::size_t>(__builtin_ctz(blocks));
+      if (seg_.state().block_states[i].node > 0) {
+        seg_.finish_pending(i, g);
+        continue;  // whichever way it went, the masks say where to go on
+      }
+      l = seg_.lane(i, g);
+      return true;
+    }
+  }
+
+  Segment& seg_;
+  std::size_t group_ = 0;
+};
+
+// Appends bits [pos, pos + n) of src (first bit most significant) to dst at bit dpos, and
+// returns the new end. dst needs 8 bytes of room past the end; bits after it are cleared.
+std::uint32_t append_bits(std::uint8_t* dst, std::uint32_t dpos, const std::uint8_t* src,
+                          std::uint32_t pos, std::uint32_t n) {
+  while (n > 0) {
+    const std::uint32_t take = n < 56 ? n : 56;
+    const std::uint64_t v = peek64(src, pos) >> (64 - take);
+    const std::uint32_t off = dpos & 7;
+    std::uint64_t word;
+    std::memcpy(&word, dst + (dpos >> 3), 8);
+    word = off == 0 ? 0 : __builtin_bswap64(word) & ~0ULL << (64 - off);
+    word = __builtin_bswap64(word | v << (64 - take - off));
+    std::memcpy(dst + (dpos >> 3), &word, 8);
+    pos += take;
+    dpos += take;
+    n -= take;
+  }
+  return dpos;
+}
+
+// Lays the leftover bits of areas [first, last) end to end into stream r (at r.pos); r.end
+// becomes the stream's end.
+void gather(const DvSegmentState& st, std::size_t first, std::size_t last, DvBitReader& r,
+            std::uint8_t* buffer) {
+  std::uint32_t end = r.pos;
+  for (std::size_t j = first; j < last; ++j) {
+    end = append_bits(buffer, end, st.bytes, st.readers[j].pos,
+                      st.readers[j].end - st.readers[j].pos);
+  }
+  r = DvBitReader{buffer, r.pos, end};
+}
+
+// Bit offset of macroblock m's pass 2 stream in DvSegmentState::streams.
+constexpr std::uint32_t kStreamSlot = 8 * 128;
 
 }  // namespace
 
 void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment) {
-  dv_init_bit_readers(st, segment);
-  FastBlock blocks[kDvBlocks];
-  for (std::size_t m = 0; m < 5; ++m) {
-    const std::uint32_t qno = st.bytes[80 * m + 3] & 15U;
-    st.qno[m] = qno;
-    for (std::size_t i = 6 * m; i < 6 * m + 6; ++i) {
-      DvBitReader& r = st.readers[i];
-      const std::uint8_t* p = r.bytes + (r.pos >> 3);
-      const std::uint32_t h = std::uint32_t{p[0]} << 4 | std::uint32_t{p[1]} >> 4;
-      r.pos += 12;
+  std::memcpy(st.bytes, segment, kDvSegmentBytes);
+  std::memset(st.bytes + kDvSegmentBytes, 0, sizeof st.bytes - kDvSegmentBytes);
+  std::uint8_t pass1[kDvBlocks];
+  std::size_t count = 0;
+  std::uint32_t open = 0;
+  for (std::uint32_t m = 0; m < 5; ++m) {
+    st.qno[m] = st.bytes[80 * m + 3] & 15U;
+    for (std::uint32_t b = 0; b < 6; ++b) {
+      const std::size_t i = 6 * m + b;
+      const std::uint32_t area = 80 * m + kAreaOffset[b];
+      const std::uint32_t h =
+          std::uint32_t{st.bytes[area]} << 4 | std::uint32_t{st.bytes[area + 1]} >> 4;
       const auto dc9 = static_cast<std::int32_t>(h >> 3);
-      const std::uint32_t mode = (h >> 2) & 1;
-      st.block_mode[i] = mode;
+      st.coeffs[i][0] = static_cast<std::int16_t>(dc9 >= 256 ? dc9 - 512 : dc9);
+      st.block_mode[i] = (h >> 2) & 1;
       st.block_class[i] = h & 3;
-      st.block_states[i] = DvBlockState{0, 0};
-      st.block_ac_count[i] = 0;
-      // The DC: step 1, scaled by 16 to the AC values' scale, then weighted.
-      st.coeffs[i][0] = dv::detail::dequant_weight((dc9 >= 256 ? dc9 - 512 : dc9) * 16, 0, 32767);
-      const std::size_t pattern = dv_quant_index[h & 3][qno];
-      blocks[i] = FastBlock{st.coeffs[i], (mode != 0 ? kSlots248 : kSlots88)[pattern].data(),
-                            &st.block_ac_count[i]};
+      st.block_pattern[i] = dv_quant_index[h & 3][st.qno[m]];
+      st.block_big[i] = 0;
+      // Blocks whose first code is the end of block (0110) are done without a lane.
+      const bool empty = (st.bytes[area + 1] & 15) == 6;
+      st.readers[i] =
+          DvBitReader{st.bytes, 8 * area + 12 + (empty ? 4U : 0U), 8 * area + kAreaBits[b]};
+      st.block_states[i] = DvBlockState{empty ? -1 : 0, 0};
+      pass1[count] = static_cast<std::uint8_t>(i);
+      count += empty ? 0 : 1;
+      open |= std::uint32_t{!empty} << i;
     }
   }
-  // Pass 1 reads only each block's own area, so the order of the blocks does not matter here
-  // and the passes 2 of earlier macroblocks need not come first.
-  Pass1Lanes<3>(st, blocks).run();
-  for (std::size_t m = 0; m < 5; ++m) {
-    // Pass 2. Readers before j are dry: the blocks that used them did not finish there.
-    redistribute(st, blocks, 6 * m, 6 * m + 6);
+  OwnAreas own(st, pass1, count, open);
+  open = own.run();
+  if (open == 0) return;
+  Segment seg(st);
+  seg.set_open(open);
+
+  // Pass 2, for the macroblocks with unfinished blocks.
+  DvBitReader streams[5];
+  for (std::uint32_t m = 0; m < 5; ++m) {
+    streams[m] = DvBitReader{st.streams, kStreamSlot * m, kStreamSlot * m};
+    if ((seg.open() >> (6 * m) & 63) != 0) gather(st, 6 * m, 6 * m + 6, streams[m], st.streams);
   }
-  // Pass 3.
-  redistribute(st, blocks, 0, kDvBlocks);
+  seg.use_readers(streams, 5);
+  Streams<6> macroblocks(seg);
+  run_lanes(macroblocks);
+  if (seg.open() == 0) return;
+
+  // Pass 3: what every macroblock left, in order.
+  DvBitReader whole{st.stream3, 0, 0};
+  std::uint32_t end = 0;
+  for (std::uint32_t m = 0; m < 5; ++m) {
+    const DvBitReader& r = streams[m];
+    if (r.end != kStreamSlot * m) {
+      end = append_bits(st.stream3, end, st.streams, r.pos, r.end - r.pos);
+    } else {
+      for (std::size_t j = 6 * m; j < 6 * m + 6; ++j) {
+        end = append_bits(st.stream3, end, st.bytes, st.readers[j].pos,
+                          st.readers[j].end - st.readers[j].pos);
+      }
+    }
+  }
+  whole.end = end;
+  seg.use_readers(&whole, 1);
+  Streams<kDvBlocks> segment_pass(seg);
+  run_lanes(segment_pass);
 }

@@ -202,7 +202,7 @@ consteval std::array<std::uint32_t, kDvVlcTreeNodes> make_tree() {
 constexpr std::array<std::uint32_t, kDvVlcTreeNodes> kTree = make_tree();
 
 // Walks the tree over the 16 bits of p, first bit most significant.
-consteval std::uint32_t lookup_entry(std::uint32_t p, std::uint32_t max_len) {
+consteval DvLookupEntry lookup_entry(std::uint32_t p, std::uint32_t max_len) {
   std::uint32_t node = kTree[0];
   std::uint32_t len = 0;
   while (dv_node_kind(node) == kDvBranch) {
@@ -211,17 +211,21 @@ consteval std::uint32_t lookup_entry(std::uint32_t p, std::uint32_t max_len) {
     node = kTree[dv_node_child(node) + bit];
     ++len;
   }
-  std::uint32_t advance = 64;  // End of block and invalid codes end the block.
-  std::uint32_t value = 0;
-  if (dv_node_kind(node) == kDvSymbol) {
-    advance = dv_node_run(node) + 1;
-    value = node & 0xFFFF;
+  if (dv_node_kind(node) != kDvSymbol) return len << 16 | kDvLookupEnd;  // ends the block
+  const int value = dv_node_value(node);
+  if (value % 16 != 0) throw "value is not a multiple of 16";
+  const int amplitude = value / 16;
+  const std::uint32_t advance = dv_node_run(node) + 1;
+  if (amplitude >= 64 || amplitude <= -64) {
+    if (advance != 1 || len != 16) throw "big amplitude outside an escape";
+    return len << 16 | (advance + kDvLookupBig);
   }
-  return value << 16 | advance << 5 | len;
+  if (advance >= kDvLookupEnd) throw "run does not fit the advance field";
+  return static_cast<std::uint32_t>(amplitude & 0xFF) << 24 | len << 16 | advance;
 }
 
-consteval std::array<std::uint32_t, kDvVlcLookupSize> make_lookup() {
-  std::array<std::uint32_t, kDvVlcLookupSize> t{};
+consteval std::array<DvLookupEntry, kDvVlcLookupSize> make_lookup() {
+  std::array<DvLookupEntry, kDvVlcLookupSize> t{};
   for (std::uint32_t i = 0; i < 1024; ++i) {
     // Prefix 11111 is never looked up here; the codes below it are at most 10 bits long.
     t[i] = i >= 0x3E0 ? 0 : lookup_entry(i << 6, 10);
@@ -233,4 +237,4 @@ consteval std::array<std::uint32_t, kDvVlcLookupSize> make_lookup() {
 }  // namespace
 
 constexpr std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree = kTree;
-constexpr std::array<std::uint32_t, kDvVlcLookupSize> dv_vlc_lookup = make_lookup();
+constexpr std::array<DvLookupEntry, kDvVlcLookupSize> dv_vlc_lookup = make_lookup();

@@ -28,16 +28,31 @@ extern const std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree;
 
 // Multi-bit look-up. Peek 16 bits p (first bit most significant): codes not starting with 11111
 // are at most 10 bits long and are found at p >> 6; the others at 1024 + (p & 0x7FF).
-// Entry: bits 4..0 code length in bits (sign included), bits 11..5 run + 1 (64 for end of block
-// and invalid codes, so that both push the scan position past 63), bits 31..16 value.
+//
+// An entry is one word laid out so that the fast decoder can add it to its lane state as it is:
+// bits 7..0 the advance of the scan position (run + 1), bits 20..16 the code length (sign
+// included), bits 31..24 the signed amplitude (the coefficient value as coded is 16 times it).
+// End of block and invalid codes advance by 64, so that they push the scan position past 63 like
+// a run past the block's end. Escapes with an amplitude of 64 or more advance by
+// 1 + kDvLookupBig and leave the amplitude field 0: only they can saturate in dequantisation,
+// so the fast path takes them apart and reads their amplitude from the code bits.
+using DvLookupEntry = std::uint32_t;
+inline constexpr std::uint32_t kDvLookupEnd = 64;
+inline constexpr std::uint32_t kDvLookupBig = 64;
 inline constexpr int kDvVlcLookupSize = 1024 + 2048;
-extern const std::array<std::uint32_t, kDvVlcLookupSize> dv_vlc_lookup;
+extern const std::array<DvLookupEntry, kDvVlcLookupSize> dv_vlc_lookup;
 
 constexpr std::uint32_t dv_vlc_lookup_index(std::uint32_t peek16) {
-  return peek16 < 0xF800 ? peek16 >> 6 : 1024 + (peek16 & 0x7FF);
+  return peek16 < 0xF800 ? peek16 >> 6 : peek16 - (0xF800 - 1024);
 }
-constexpr std::uint32_t dv_lookup_length(std::uint32_t e) { return e & 31; }
-constexpr std::uint32_t dv_lookup_advance(std::uint32_t e) { return (e >> 5) & 127; }
-constexpr std::int16_t dv_lookup_value(std::uint32_t e) {
-  return static_cast<std::int16_t>(e >> 16);
+constexpr std::uint32_t dv_lookup_length(DvLookupEntry e) { return (e >> 16) & 31; }
+constexpr std::uint32_t dv_lookup_advance(DvLookupEntry e) { return e & 0xFF; }
+constexpr bool dv_lookup_big(DvLookupEntry e) { return dv_lookup_advance(e) > kDvLookupEnd; }
+constexpr std::int16_t dv_lookup_amplitude(DvLookupEntry e) {
+  return static_cast<std::int16_t>(static_cast<std::int8_t>(e >> 24));
+}
+// The amplitude of a big escape from its 16 code bits (1111111, amplitude, sign).
+constexpr std::int16_t dv_escape_amplitude(std::uint32_t code16) {
+  const auto a = static_cast<std::int16_t>((code16 >> 1) & 0xFF);
+  return (code16 & 1) != 0 ? static_cast<std::int16_t>(-a) : a;
 }

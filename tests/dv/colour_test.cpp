@@ -149,24 +149,40 @@ TEST(DvColourMatchTest, LineKernelsEqualScalar) {
         if (mode == 1) return rng() % 2 != 0 ? 255 : 0;
         return static_cast<std::uint8_t>(n);
       };
-      std::vector<std::uint8_t> y(720), a(361), b(361), s(180);
+      std::vector<std::uint8_t> y(720), a(360), b(360), s(180);
       for (auto& v : y) v = sample();
       for (auto& v : a) v = sample();
       for (auto& v : b) v = sample();
       for (auto& v : s) v = sample();
-      std::vector<std::uint8_t> want(2160 + 64, 0x5A), got(2160 + 64, 0x5A);
-      std::vector<std::uint8_t> ca(dv::kPairChromaPadded + 8, 0x5A), cb(ca), wa(ca), wb(ca);
-      ref.chroma_avg(a.data(), b.data(), wa.data(), 360);
-      k.chroma_avg(a.data(), b.data(), ca.data(), 360);
+      // Guard bytes after the 721 doubled samples, and around the 2160 bytes of a line.
+      std::vector<std::int8_t> wa(dv::kDoubledChromaPadded + 8, 0x5A), ca(wa), wb(wa), cb(wa);
+      ref.chroma_avg(a.data(), b.data(), wa.data());
+      k.chroma_avg(a.data(), b.data(), ca.data());
       ASSERT_EQ(wa, ca) << "chroma_avg level " << level;
+      ASSERT_EQ(wa[dv::kDoubledChroma], 0x5A);
       ref.chroma_411(s.data(), wb.data());
       k.chroma_411(s.data(), cb.data());
       ASSERT_EQ(wb, cb) << "chroma_411 level " << level;
+      ASSERT_EQ(wb[dv::kDoubledChroma], 0x5A);
+      std::vector<std::uint8_t> want(2160 + 64, 0x5A), got(2160 + 64, 0x5A);
       ref.bgr_line(y.data(), wa.data(), wb.data(), want.data() + 32);
       k.bgr_line(y.data(), wa.data(), wb.data(), got.data() + 32);
       ASSERT_EQ(want, got) << "bgr_line level " << level << " case " << n;
     }
   }
+}
+
+// Doubled chroma: each pair's sample (minus 128) for both of its pixels, then the last again.
+TEST(DvColourMatchTest, DoubledChromaRepeatsEachPairAndTheLastSample) {
+  std::vector<std::uint8_t> s(180);
+  for (std::size_t m = 0; m < 180; ++m) s[m] = static_cast<std::uint8_t>(m);
+  std::vector<std::int8_t> d(dv::kDoubledChromaPadded);
+  dv::chroma_411_scalar(s.data(), d.data());
+  EXPECT_EQ(d[40], 10 - 128);
+  EXPECT_EQ(d[41], 10 - 128);
+  EXPECT_EQ(d[42], 11 - 128);  // (10 + 11 + 1) >> 1
+  EXPECT_EQ(d[719], 179 - 128);
+  EXPECT_EQ(d[720], 179 - 128);
 }
 
 class DvConvertTest : public ::testing::TestWithParam<bool> {};

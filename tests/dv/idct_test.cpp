@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
+#include "dv/block_decode.h"
 #include "dv/cpu.h"
+#include "dv/tables.h"
 
 namespace {
 
@@ -43,32 +46,57 @@ TEST(DvIdctTest, ZerosStayZeroIn8x8ButBiasReachesLines0And4In248) {
   }
 }
 
-// Kinds of input blocks for the kernel comparisons.
-enum class Fill { kRandom, kSmall, kExtreme, kDcOnly, kZero };
+// Kinds of input blocks for the kernel comparisons. The put kernels take coded amplitudes and
+// the factors of a step pattern, or weighted coefficients and the identity factors.
+enum class Fill {
+  kRandom,     // every cell an amplitude up to 63, the largest the fast path hands them
+  kSmall,      // a few small amplitudes
+  kExtreme,    // +-63 everywhere with the largest steps
+  kDcOnly,     // coded DC only
+  kZero,       // nothing at all
+  kWeighted,   // weighted coefficients over their whole range, identity factors
+  kSaturated,  // weighted extremes that saturate the row and 8x8 column passes
+};
 
-Block make_block(Fill fill, std::mt19937& rng) {
-  Block b{};
-  std::uniform_int_distribution<int> any(-32768, 32767), small(-600, 600), pick(0, 3);
-  const std::int16_t extremes[4] = {-32768, 32767, -32767, 0};
+struct Input {
+  alignas(32) Block coeffs{};
+  const dv::BlockFactors* factors = nullptr;
+};
+
+Input make_input(Fill fill, bool field, std::mt19937& rng) {
+  Input in;
+  const auto pattern = static_cast<std::size_t>(rng() % 13);
+  in.factors = &dv::block_factors(field ? 1 : 0, fill == Fill::kExtreme ? 12 : pattern);
+  std::uniform_int_distribution<int> amp(-63, 63), dc(-256, 255), weighted(-8192, 8191), pick(0, 3);
+  const std::int16_t extremes[4] = {-8192, 8191, 7880, 0};
   for (std::size_t i = 0; i < 64; ++i) {
+    int v = 0;
     switch (fill) {
       case Fill::kRandom:
-        b[i] = static_cast<std::int16_t>(any(rng));
+        v = i == 0 ? dc(rng) : amp(rng);
         break;
       case Fill::kSmall:
-        b[i] = static_cast<std::int16_t>(rng() % 4 == 0 ? small(rng) : 0);
+        v = rng() % 5 == 0 ? amp(rng) / 8 : 0;
         break;
       case Fill::kExtreme:
-        b[i] = extremes[pick(rng)];
+        v = i == 0 ? (rng() % 2 == 0 ? -256 : 255) : (rng() % 2 == 0 ? -63 : 63);
         break;
       case Fill::kDcOnly:
-        b[i] = i == 0 ? static_cast<std::int16_t>(small(rng) * 14) : 0;
+        v = i == 0 ? dc(rng) : 0;
         break;
       case Fill::kZero:
         break;
+      case Fill::kWeighted:
+        v = weighted(rng);
+        break;
+      case Fill::kSaturated:
+        v = extremes[pick(rng)];
+        break;
     }
+    in.coeffs[i] = static_cast<std::int16_t>(v);
   }
-  return b;
+  if (fill == Fill::kWeighted || fill == Fill::kSaturated) in.factors = &dv::identity_factors();
+  return in;
 }
 
 struct KernelCase {
@@ -90,31 +118,39 @@ void expect_same(const Canvas& want, const Canvas& got, const char* what) {
   ASSERT_EQ(want.bytes, got.bytes) << what;
 }
 
+void expect_cleared(const Block& b, const char* what) { ASSERT_EQ(b, Block{}) << what; }
+
 TEST_P(DvIdctMatchTest, SimdEqualsScalar) {
   const KernelCase kc = GetParam();
   std::mt19937 rng(static_cast<unsigned>(kc.fill) * 31 + (kc.field ? 7 : 3));
   const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
   for (int n = 0; n < 400; ++n) {
-    alignas(32) Block a = make_block(kc.fill, rng);
-    alignas(32) Block b = make_block(kc.fill, rng);
+    const Input a = make_input(kc.fill, kc.field, rng);
+    const Input b = make_input(kc.fill, kc.field, rng);
     Canvas want_a, want_b;
-    (kc.field ? ref.put_248 : ref.put_88)(a.data(), want_a.at(), Canvas::kStride);
-    (kc.field ? ref.put_248 : ref.put_88)(b.data(), want_b.at(), Canvas::kStride);
+    Input work = a;
+    (kc.field ? ref.put_248 : ref.put_88)(work.coeffs.data(), *a.factors, want_a.at(),
+                                          Canvas::kStride);
+    expect_cleared(work.coeffs, "scalar");
+    work = b;
+    (kc.field ? ref.put_248 : ref.put_88)(work.coeffs.data(), *b.factors, want_b.at(),
+                                          Canvas::kStride);
     Canvas sse_a;
-    (kc.field ? dv::idct_put_248_sse2 : dv::idct_put_88_sse2)(a.data(), sse_a.at(),
-                                                              Canvas::kStride);
+    work = a;
+    (kc.field ? dv::idct_put_248_sse2 : dv::idct_put_88_sse2)(work.coeffs.data(), *a.factors,
+                                                              sse_a.at(), Canvas::kStride);
     expect_same(want_a, sse_a, "sse2");
+    expect_cleared(work.coeffs, "sse2");
     if (dv::detected_simd_level() >= dv::kSimdAvx2) {
       Canvas avx_a, avx_b;
-      (kc.field ? dv::idct_put2_248_avx2 : dv::idct_put2_88_avx2)(a.data(), b.data(), avx_a.at(),
-                                                                  avx_b.at(), Canvas::kStride);
+      Input wa = a, wb = b;
+      (kc.field ? dv::idct_put2_248_avx2 : dv::idct_put2_88_avx2)(
+          wa.coeffs.data(), *a.factors, wb.coeffs.data(), *b.factors, avx_a.at(), avx_b.at(),
+          Canvas::kStride);
       expect_same(want_a, avx_a, "avx2 first block");
       expect_same(want_b, avx_b, "avx2 second block");
-    }
-    if (kc.fill == Fill::kDcOnly || kc.fill == Fill::kZero) {
-      Canvas dc;
-      dv::idct_put_dc(a[0], kc.field, dc.at(), Canvas::kStride);
-      expect_same(want_a, dc, "dc only");
+      expect_cleared(wa.coeffs, "avx2 first block");
+      expect_cleared(wb.coeffs, "avx2 second block");
     }
   }
 }
@@ -125,19 +161,58 @@ INSTANTIATE_TEST_SUITE_P(
                       KernelCase{Fill::kSmall, false}, KernelCase{Fill::kSmall, true},
                       KernelCase{Fill::kExtreme, false}, KernelCase{Fill::kExtreme, true},
                       KernelCase{Fill::kDcOnly, false}, KernelCase{Fill::kDcOnly, true},
-                      KernelCase{Fill::kZero, false}, KernelCase{Fill::kZero, true}));
+                      KernelCase{Fill::kZero, false}, KernelCase{Fill::kZero, true},
+                      KernelCase{Fill::kWeighted, false}, KernelCase{Fill::kWeighted, true},
+                      KernelCase{Fill::kSaturated, false}, KernelCase{Fill::kSaturated, true}));
 
-// Every DC the decoder can produce (the weighted DC lies within -8192..8191), on both modes.
-TEST(DvIdctDcTest, DcShortcutMatchesTheFullTransformForEveryDc) {
+// Every coded DC, on both modes: the table of DC-only pictures against the full transform.
+TEST(DvIdctDcTest, DcTableMatchesTheFullTransformForEveryCodedDc) {
   const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
-  for (int field = 0; field < 2; ++field) {
-    for (int dc = -8300; dc <= 8300; ++dc) {
+  for (std::uint32_t field = 0; field < 2; ++field) {
+    for (int dc = -256; dc <= 255; ++dc) {
       alignas(32) Block b{};
       b[0] = static_cast<std::int16_t>(dc);
       std::uint8_t want[64], got[64];
-      (field != 0 ? ref.put_248 : ref.put_88)(b.data(), want, 8);
-      dv::idct_put_dc(b[0], field != 0, got, 8);
+      (field != 0 ? ref.put_248 : ref.put_88)(b.data(), dv::block_factors(field, 5), want, 8);
+      dv::idct_put_dc_coded(static_cast<std::int16_t>(dc), field != 0, got, 8);
       ASSERT_TRUE(std::equal(want, want + 64, got)) << "dc " << dc << " field " << field;
+    }
+  }
+}
+
+// The kernels' factors against the reference's own steps (dv_dequantize, the DC times 16,
+// dv_weight) for every pattern, mode and amplitude, saturating escapes included.
+TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
+  for (std::uint32_t mode = 0; mode < 2; ++mode) {
+    for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
+      const dv::BlockFactors& f = dv::block_factors(mode, p);
+      for (int amp = -255; amp <= 255; ++amp) {
+        Block raster{};
+        for (std::size_t r = 1; r < 64; ++r) raster[r] = static_cast<std::int16_t>(amp * 16);
+        raster[0] = static_cast<std::int16_t>(amp);  // the DC as coded
+        dv_dequantize(raster.data(), mode != 0 ? dv_quant_steps_248[p] : dv_quant_steps_88[p]);
+        raster[0] = static_cast<std::int16_t>(raster[0] * 16);
+        dv_weight(raster.data(), mode != 0 ? dv_weights_248 : dv_weights_88);
+        for (std::size_t cell = 0; cell < 64; ++cell) {
+          const std::size_t r = cell % 8 * 8 + cell / 8;
+          ASSERT_EQ(dv::dequant_cell(static_cast<std::int16_t>(amp), f.step4[cell], f.weight[cell]),
+                    raster[r])
+              << "mode " << mode << " pattern " << p << " amp " << amp << " cell " << cell;
+          // The vector kernels' contract: amplitudes up to 63 never saturate.
+          if (amp >= -63 && amp <= 63 && cell != 0) {
+            ASSERT_LE(std::abs(amp * f.step4[cell]), 8191);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(DvDequantTest, IdentityFactorsPassWeightedCoefficientsThrough) {
+  const dv::BlockFactors& id = dv::identity_factors();
+  for (int x = -8192; x <= 8191; ++x) {
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      ASSERT_EQ(dv::dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
     }
   }
 }

@@ -71,13 +71,18 @@ std::unique_ptr<DvSegmentState> parse_reference(const SegmentBuilder& b) {
   return st;
 }
 
-// The fast parse's coefficients back in raster order.
+// The fast parse's coded amplitudes, weighted with the kernels' factors, back in raster order.
 std::array<std::array<std::int16_t, 64>, kDvBlocks> parse_fast(const std::uint8_t* seg) {
   auto st = std::make_unique<DvSegmentState>();
   dv_parse_segment_fast(*st, seg);
   std::array<std::array<std::int16_t, 64>, kDvBlocks> out{};
   for (std::size_t i = 0; i < kDvBlocks; ++i) {
-    for (std::size_t r = 0; r < 64; ++r) out[i][r] = st->coeffs[i][(r % 8) * 8 + r / 8];
+    const dv::BlockFactors& f =
+        dv::block_factors(st->block_mode[i], dv_quant_index[st->block_class[i]][st->qno[i / 6]]);
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      out[i][cell % 8 * 8 + cell / 8] =
+          dv::dequant_cell(st->coeffs[i][cell], f.step4[cell], f.weight[cell]);
+    }
   }
   return out;
 }
@@ -251,6 +256,29 @@ TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
   for (int n = 0; n < 3000; ++n) {
     const auto seg = random_segment(rng, GetParam());
     ASSERT_EQ(parse_fast(seg.data()), weighted_reference(seg.data())) << "segment " << n;
+  }
+}
+
+// What the frame decoder relies on besides the coefficients: a block reported at position 0
+// holds only its DC (it takes the DC-only shortcut), and every block with an amplitude of 64 or
+// more is flagged (it is weighted exactly before the vector kernels).
+TEST_P(DvSegmentMatchTest, FastParseReportsDcOnlyAndSaturatingBlocks) {
+  std::mt19937 rng(GetParam() ? 21 : 22);
+  auto st = std::make_unique<DvSegmentState>();
+  for (int n = 0; n < 3000; ++n) {
+    const auto seg = random_segment(rng, GetParam());
+    std::memset(st->coeffs, 0, sizeof st->coeffs);
+    dv_parse_segment_fast(*st, seg.data());
+    for (std::size_t i = 0; i < kDvBlocks; ++i) {
+      bool any_ac = false;
+      bool big = false;
+      for (std::size_t c = 1; c < 64; ++c) {
+        any_ac |= st->coeffs[i][c] != 0;
+        big |= st->coeffs[i][c] >= 64 || st->coeffs[i][c] <= -64;
+      }
+      ASSERT_TRUE(st->block_states[i].position != 0 || !any_ac) << n << " block " << i;
+      ASSERT_TRUE(!big || st->block_big[i] == 1) << n << " block " << i;
+    }
   }
 }
 

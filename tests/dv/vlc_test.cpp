@@ -105,13 +105,16 @@ TEST(DvVlcLookupTest, AgreesWithTheTreeForEveryPeek) {
       ++len;
     }
     const std::uint32_t leaf = dv_vlc_tree[index];
-    const std::uint32_t e = dv_vlc_lookup[dv_vlc_lookup_index(p)];
+    const DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(p)];
     ASSERT_EQ(dv_lookup_length(e), len) << p;
     if (dv_node_kind(leaf) == kDvSymbol) {
-      ASSERT_EQ(dv_lookup_advance(e), dv_node_run(leaf) + 1) << p;
-      ASSERT_EQ(dv_lookup_value(e), dv_node_value(leaf)) << p;
+      const int value = dv_node_value(leaf);
+      const bool big = value >= 64 * 16 || value <= -64 * 16;
+      ASSERT_EQ(dv_lookup_big(e), big) << p;
+      ASSERT_EQ(dv_lookup_advance(e), dv_node_run(leaf) + 1 + (big ? kDvLookupBig : 0U)) << p;
+      ASSERT_EQ((big ? dv_escape_amplitude(p) : dv_lookup_amplitude(e)) * 16, value) << p;
     } else {
-      ASSERT_GE(dv_lookup_advance(e), 64U) << p;  // ends the block like a run past 63
+      ASSERT_EQ(dv_lookup_advance(e), kDvLookupEnd) << p;  // ends the block like a run past 63
     }
   }
 }
