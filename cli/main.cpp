@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
   avicli::add_dv_decode_command(app, status);
   avicli::add_frames_command(app, status);
   avicli::add_audio_command(app, status);
+  avicli::add_sheet_command(app, status);
+  avicli::add_play_command(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

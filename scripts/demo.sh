@@ -14,8 +14,8 @@ echo "== avikit probe $sample"
 $avikit probe "$sample"
 
 # A contact sheet of the sample's frames, each with its timecode:
-# echo "== avikit sheet $sample -o out/sheet.png"
-# $avikit sheet "$sample" -o out/sheet.png
+echo "== avikit sheet $sample -o out/sheet.png"
+$avikit sheet "$sample" -o out/sheet.png
 
 # The sample's sound as a WAVE file, through the audio player:
 echo "== avikit audio $sample -o out/sound.wav"

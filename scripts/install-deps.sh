@@ -6,6 +6,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev
   clang libclang-rt-14-dev
+  libsdl2-dev xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do
