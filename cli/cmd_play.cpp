@@ -72,7 +72,9 @@ class SoundOut {
 
   bool open(AudioPlayer& audio);
   bool active() const { return device_ != 0; }
-  double played() const;  // seconds of sound played since the last restart()
+  // Seconds of sound played since the last restart(); once the sound has run out, the wall
+  // clock carries on from there so a video longer than its sound still plays to the end.
+  double played();
   void restart(AudioPlayer& audio, double seconds);
   void pause(bool paused) { SDL_PauseAudioDevice(device_, paused ? 1 : 0); }
   void feed(AudioPlayer& audio);
@@ -82,6 +84,8 @@ class SoundOut {
   bool subsystem_ = false;
   int bytes_per_second_ = 0;
   std::uint64_t queued_ = 0;
+  bool source_ended_ = false;
+  Uint64 drained_ticks_ = 0;  // when the last queued sample was played, 0 while playing
 };
 
 bool SoundOut::open(AudioPlayer& audio) {
@@ -100,15 +104,20 @@ bool SoundOut::open(AudioPlayer& audio) {
   return device_ != 0 && bytes_per_second_ > 0;
 }
 
-double SoundOut::played() const {
+double SoundOut::played() {
   const std::uint64_t waiting = SDL_GetQueuedAudioSize(device_);
   const std::uint64_t done = queued_ > waiting ? queued_ - waiting : 0;
-  return static_cast<double>(done) / bytes_per_second_;
+  const double seconds = static_cast<double>(done) / bytes_per_second_;
+  if (!source_ended_ || waiting != 0) return seconds;
+  if (drained_ticks_ == 0) drained_ticks_ = SDL_GetTicks64();
+  return seconds + static_cast<double>(SDL_GetTicks64() - drained_ticks_) / 1000.0;
 }
 
 void SoundOut::restart(AudioPlayer& audio, double seconds) {
   SDL_ClearQueuedAudio(device_);
   queued_ = 0;
+  source_ended_ = false;
+  drained_ticks_ = 0;
   audio.seek(seconds);
 }
 
@@ -116,9 +125,11 @@ void SoundOut::feed(AudioPlayer& audio) {
   // A quarter second ahead: enough to ride out a slow decode, little enough to answer keys.
   const auto ahead = static_cast<Uint32>(bytes_per_second_ / 4);
   for (int guard = 0; guard < 64 && SDL_GetQueuedAudioSize(device_) < ahead; ++guard) {
-    if (audio.is_end() != 0) return;
-    const SoundFrame* frame = audio.get_next_sound();
-    if (frame == nullptr || frame->get_sample_count() <= 0) return;
+    const SoundFrame* frame = audio.is_end() != 0 ? nullptr : audio.get_next_sound();
+    if (frame == nullptr || frame->get_sample_count() <= 0) {
+      source_ended_ = true;
+      return;
+    }
     const auto bytes = static_cast<Uint32>(frame->get_sample_count()) * 2u;
     if (SDL_QueueAudio(device_, frame->get_pcm(), bytes) != 0) return;
     queued_ += bytes;

@@ -28,10 +28,15 @@ std::vector<std::uint8_t> read_rgb(const std::string& path, int* width, int* hei
 }
 
 struct PlayCase {
+  const char* file;
   const char* keys;
   int frames;       // --frames: pictures shown before quitting
   int want_offset;  // -1: any, as long as playback moved
 };
+
+constexpr const char* kSound = "mpeg4_xvid_gop12.avi";  // 100 frames with sound
+// No sound: the wall clock paces the video.
+constexpr const char* kSilent = "mpeg4_divx_gop12_bf2.avi";
 
 class PlayCliTest : public ::testing::TestWithParam<PlayCase> {
  protected:
@@ -42,7 +47,7 @@ class PlayCliTest : public ::testing::TestWithParam<PlayCase> {
 
 TEST_P(PlayCliTest, ShowsTheFrameThePlayerReports) {
   const PlayCase& c = GetParam();
-  const std::string clip = avitest::media_path("mpeg4_xvid_gop12.avi");  // 100 frames, sound
+  const std::string clip = avitest::media_path(c.file);
   const std::string shot = avitest::temp_path("play_shot.png");
   const std::string want = avitest::temp_path("play_want%d.png");
   std::filesystem::remove(shot);
@@ -77,12 +82,13 @@ TEST_P(PlayCliTest, ShowsTheFrameThePlayerReports) {
   std::filesystem::remove(want0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, PlayCliTest,
-                         ::testing::Values(PlayCase{"space,right,right,right", 5, 3},
-                                           // End 99, Left 98, Down 73, Home 0, Up 25, Right 26.
-                                           PlayCase{"space,end,left,down,home,up,right", 8, 26},
-                                           PlayCase{"right,left,left", 4,
-                                                    0},  // stepping pauses; never before 0
-                                           PlayCase{"", 6, -1}));
+INSTANTIATE_TEST_SUITE_P(
+    Keys, PlayCliTest,
+    ::testing::Values(PlayCase{kSound, "space,right,right,right", 5, 3},
+                      // End 99, Left 98, Down 73, Home 0, Up 25, Right 26.
+                      PlayCase{kSound, "space,end,left,down,home,up,right", 8, 26},
+                      PlayCase{kSound, "right,left,left", 4, 0},  // stepping pauses; never before 0
+                      PlayCase{kSound, "end", 3, 99},  // playing into the end pauses there
+                      PlayCase{kSound, "", 6, -1}, PlayCase{kSilent, "", 6, -1}));
 
 }  // namespace
