@@ -34,6 +34,7 @@ extern "C" {
 #include "dv/cpu.h"
 #include "dv/frame_decoder.h"
 #include "dv/idct.h"
+#include "dv/segment_fast.h"
 
 namespace {
 
@@ -241,20 +242,26 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
     state.SkipWithError("no sample");
     return;
   }
-  auto st = std::make_unique<DvSegmentState>();
-  const std::size_t sequences = s.is625 ? 12 : 10;
+  auto ref = std::make_unique<DvSegmentState>();
+  auto st = std::make_unique<DvFastSegments>();
+  const std::size_t total = (s.is625 ? 12 : 10) * 27;
+  const std::uint8_t* f = s.frames[0].data();
+  auto segment = [&](std::size_t n) {
+    return f + 80 * (150 * (n / 27) + 7 + 5 * (n % 27) + n % 27 / 3);
+  };
   for (auto _ : state) {
-    const std::uint8_t* f = s.frames[0].data();
-    for (std::size_t q = 0; q < sequences; ++q) {
-      for (std::size_t k = 0; k < 27; ++k) {
-        const std::uint8_t* seg = f + 80 * (150 * q + 7 + 5 * k + k / 3);
-        if (fast) {
-          std::memset(st->coeffs, 0, sizeof st->coeffs);
-          dv_parse_segment_fast(*st, seg);
-        } else {
-          dv_parse_segment(*st, seg);
-        }
+    if (fast) {
+      for (std::size_t n = 0; n < total; n += kDvFastSegments) {
+        const std::uint8_t* segs[kDvFastSegments];
+        for (std::size_t j = 0; j < kDvFastSegments; ++j) segs[j] = segment(n + j);
+        std::memset(st->coeffs, 0, sizeof st->coeffs);
+        dv_parse_segments_fast(*st, segs, kDvFastSegments);
         benchmark::DoNotOptimize(st->coeffs);
+      }
+    } else {
+      for (std::size_t n = 0; n < total; ++n) {
+        dv_parse_segment(*ref, segment(n));
+        benchmark::DoNotOptimize(ref->coeffs);
       }
     }
   }

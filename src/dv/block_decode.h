@@ -5,9 +5,7 @@
 //
 // The routines named after the decoder's design (dv_parse_segment, dv_decode_block_ac,
 // dv_read_bit, dv_dequantize, dv_weight) are the plain reference: one bit per tree step, one
-// stage after another. The frame decoder uses dv_parse_segment_fast, which finds the same
-// coefficients with multi-bit look-ups and leaves their dequantisation and weighting to the
-// transform kernels (dv/idct.h).
+// stage after another. The frame decoder uses dv_parse_segments_fast (dv/segment_fast.h).
 
 #include <array>
 #include <cstddef>
@@ -20,7 +18,7 @@ inline constexpr int kDvBlocks = 30;
 
 // One block's area of the segment, in bits from the start of the segment's bytes.
 struct DvBitReader {
-  const std::uint8_t* bytes;  // the segment (padded copy, see DvSegmentState)
+  const std::uint8_t* bytes;  // the bits read, first bit most significant
   std::uint32_t pos;
   std::uint32_t end;
 };
@@ -30,29 +28,17 @@ struct DvBlockState {
   std::int32_t position;  // scan position of the last coefficient written (0 = the DC)
 };
 
-// The per-segment state. The decoder keeps one for the whole process (under g_dv_lock) and
-// each re-entrant decoder its own.
+// The per-segment state of the reference.
 struct DvSegmentState {
-  // The segment's bytes, copied so that the fast reader may peek 8 bytes past any bit of it
-  // and the caller's frame stays untouched.
+  // The segment's bytes, copied so that the caller's frame stays untouched.
   alignas(16) std::uint8_t bytes[kDvSegmentBytes + 16];
-  // Fast path: the free space of the areas laid end to end for passes 2 (one 128-byte slot a
-  // macroblock) and 3.
-  alignas(16) std::uint8_t streams[5 * 128 + 16];
-  alignas(16) std::uint8_t stream3[kDvSegmentBytes + 16];
-  // Block b of macroblock m is block 6m + b. Raster order in the reference; after
-  // dv_parse_segment_fast the coded amplitudes (the DC as coded), transposed (8 x column + row)
-  // as the transform kernels take them.
+  // Block b of macroblock m is block 6m + b, in raster order.
   alignas(32) std::int16_t coeffs[kDvBlocks][64];
   DvBitReader readers[kDvBlocks];
   DvBlockState block_states[kDvBlocks];
   std::uint32_t qno[5];
   std::uint32_t block_mode[kDvBlocks];   // 0 = 8x8, 1 = 2-4-8
   std::uint32_t block_class[kDvBlocks];  // 0..3
-  // Fast path: 1 when the block holds an amplitude of 64 or more, which may saturate in
-  // dequantisation (see dv/idct.h).
-  std::uint8_t block_big[kDvBlocks];
-  std::uint8_t block_pattern[kDvBlocks];  // fast path: step pattern of each block
 };
 
 // Copies the segment's 400 bytes into st.bytes and sets the 30 readers to the blocks' areas.
@@ -74,10 +60,3 @@ void dv_dequantize(std::int16_t* coeffs, const DvStepTable& steps);
 void dv_weight(std::int16_t* coeffs, const std::array<std::int16_t, 64>& weights);
 // Reference decode of a segment into 30 blocks of samples 0..255 (raster order, int16 cells).
 void dv_decode_segment(DvSegmentState& st, const std::uint8_t* segment);
-
-// Fast parse: the same passes as dv_parse_segment; st.coeffs receives the coded amplitudes
-// (coefficient values / 16, the DC as coded) transposed, which dv::block_factors turns into
-// dv_parse_segment's coefficients after dequantisation and weighting. st.coeffs must be all
-// zero on entry (the transform kernels clear what they used). Each block state's position is
-// the scan position of the last coefficient stored: 0 for a block with only its DC.
-void dv_parse_segment_fast(DvSegmentState& st, const std::uint8_t* segment);

@@ -6,6 +6,7 @@
 #include "dv/cpu.h"
 #include "dv/frame_workspace.h"
 #include "dv/idct.h"
+#include "dv/segment_fast.h"
 #include "dv/tables.h"
 
 namespace dv {
@@ -15,7 +16,7 @@ constexpr std::ptrdiff_t kYStride = 720;
 
 class BlockPutter {
  public:
-  BlockPutter(DvSegmentState& st, const IdctKernels& k) : st_(st), k_(k) {}
+  BlockPutter(DvFastSegments& st, const IdctKernels& k) : st_(st), k_(k) {}
 
   void put(std::size_t i, std::uint8_t* dst, std::ptrdiff_t stride) const {
     if (st_.block_states[i].position == 0) {
@@ -48,7 +49,7 @@ class BlockPutter {
     return identity_factors();
   }
 
-  DvSegmentState& st_;
+  DvFastSegments& st_;
   const IdctKernels& k_;
 };
 
@@ -58,7 +59,9 @@ const std::uint8_t* segment_at(const std::uint8_t* frame, std::size_t s, std::si
   return frame + 80 * (150 * s + 7 + 5 * k + k / 3);
 }
 
-void place_625(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t* planar) {
+// Places the five macroblocks of segment k of sequence s, whose blocks start at block `first`.
+void place_625(const BlockPutter& bp, std::size_t first, std::size_t s, std::size_t k,
+               std::uint8_t* planar) {
   const std::size_t c = k / 3;
   const std::size_t r = c % 2 == 0 ? k % 3 : 2 - k % 3;  // inverse of dv_mb_order_625
   for (std::size_t m = 0; m < 5; ++m) {
@@ -66,7 +69,7 @@ void place_625(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t
     const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
     std::uint8_t* y = planar + 16 * mb_row * kYStride + 16 * mb_col;
     const std::size_t chroma = 8 * mb_row * 360 + 8 * mb_col;
-    const std::size_t i = 6 * m;
+    const std::size_t i = first + 6 * m;
     bp.put2(i, i + 1, y, y + 8, kYStride);
     bp.put2(i + 2, i + 3, y + 8 * kYStride, y + 8 * kYStride + 8, kYStride);
     bp.put2(i + 4, i + 5, planar + 414720 + chroma, planar + 518400 + chroma, 360);
@@ -89,13 +92,14 @@ void place_edge_525(const BlockPutter& bp, std::size_t i, std::uint8_t* y, std::
   }
 }
 
-void place_525(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t* planar) {
+void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::size_t k,
+               std::uint8_t* planar) {
   for (std::size_t m = 0; m < 5; ++m) {
     const std::size_t sb_row = (s + dv_sb_row_offset[m]) % 10;
     const std::size_t col = dv_sb_column[m];
     const DvMbPos pos = dv_mb_pos_525[col][k];
     const std::size_t line = 8 * (pos.y + 6 * sb_row);
-    const std::size_t i = 6 * m;
+    const std::size_t i = first + 6 * m;
     std::uint8_t* cr = planar + 345600 + line * 180;
     std::uint8_t* cb = planar + 432000 + line * 180;
     if (col == 4 && k >= 24) {
@@ -113,16 +117,22 @@ void place_525(const BlockPutter& bp, std::size_t s, std::size_t k, std::uint8_t
 
 void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work) {
   const IdctKernels kernels = idct_kernels(active_simd_level());
-  DvSegmentState& st = work.segment;
+  DvFastSegments& st = work.segments;
   const BlockPutter bp(st, kernels);
-  const std::size_t sequences = is625 ? 12 : 10;
-  for (std::size_t s = 0; s < sequences; ++s) {
-    for (std::size_t k = 0; k < 27; ++k) {
-      dv_parse_segment_fast(st, segment_at(frame, s, k));
+  // Segments in the order of the frame, kDvFastSegments at a time (324 and 270 divide evenly).
+  const std::size_t total = (is625 ? 12 : 10) * 27;
+  static_assert(324 % kDvFastSegments == 0 && 270 % kDvFastSegments == 0);
+  for (std::size_t n = 0; n < total; n += kDvFastSegments) {
+    const std::uint8_t* segments[kDvFastSegments];
+    for (std::size_t j = 0; j < kDvFastSegments; ++j) {
+      segments[j] = segment_at(frame, (n + j) / 27, (n + j) % 27);
+    }
+    dv_parse_segments_fast(st, segments, kDvFastSegments);
+    for (std::size_t j = 0; j < kDvFastSegments; ++j) {
       if (is625) {
-        place_625(bp, s, k, work.planar);
+        place_625(bp, kDvBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
       } else {
-        place_525(bp, s, k, work.planar);
+        place_525(bp, kDvBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
       }
     }
   }

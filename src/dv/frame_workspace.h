@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
-#include "dv/block_decode.h"
 #include "dv/colour.h"
+#include "dv/segment_fast.h"
 
 namespace dv {
 
 inline constexpr std::size_t kPlanarBytesMax = 720 * 576 + 2 * 360 * 288;
 
 struct FrameWorkspace {
-  DvSegmentState segment;
+  DvFastSegments segments;
   alignas(64) std::uint8_t planar[kPlanarBytesMax];
   alignas(32) std::int8_t line_cb[kDoubledChromaPadded];
   alignas(32) std::int8_t line_cr[kDoubledChromaPadded];

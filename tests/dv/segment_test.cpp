@@ -11,6 +11,7 @@
 #include "dv/block_decode.h"
 #include "dv/cpu.h"
 #include "dv/idct.h"
+#include "dv/segment_fast.h"
 #include "dv/tables.h"
 
 namespace {
@@ -71,27 +72,33 @@ std::unique_ptr<DvSegmentState> parse_reference(const SegmentBuilder& b) {
   return st;
 }
 
-// The fast parse's coded amplitudes, weighted with the kernels' factors, back in raster order.
-std::array<std::array<std::int16_t, 64>, kDvBlocks> parse_fast(const std::uint8_t* seg) {
-  auto st = std::make_unique<DvSegmentState>();
-  dv_parse_segment_fast(*st, seg);
-  std::array<std::array<std::int16_t, 64>, kDvBlocks> out{};
-  for (std::size_t i = 0; i < kDvBlocks; ++i) {
-    const dv::BlockFactors& f =
-        dv::block_factors(st->block_mode[i], dv_quant_index[st->block_class[i]][st->qno[i / 6]]);
+using Weighted = std::array<std::array<std::int16_t, 64>, kDvBlocks>;
+
+// Segment j's blocks after the fast parse, weighted with the kernels' factors, in raster order.
+Weighted weighted_fast(const DvFastSegments& st, std::size_t j) {
+  Weighted out{};
+  for (std::size_t b = 0; b < kDvBlocks; ++b) {
+    const std::size_t i = kDvBlocks * j + b;
+    const dv::BlockFactors& f = dv::block_factors(st.block_mode[i], st.block_pattern[i]);
     for (std::size_t cell = 0; cell < 64; ++cell) {
-      out[i][cell % 8 * 8 + cell / 8] =
-          dv::dequant_cell(st->coeffs[i][cell], f.step4[cell], f.weight[cell]);
+      out[b][cell % 8 * 8 + cell / 8] =
+          dv::dequant_cell(st.coeffs[i][cell], f.step4[cell], f.weight[cell]);
     }
   }
   return out;
 }
 
+Weighted parse_fast(const std::uint8_t* seg) {
+  auto st = std::make_unique<DvFastSegments>();
+  dv_parse_segments_fast(*st, &seg, 1);
+  return weighted_fast(*st, 0);
+}
+
 // The reference's coefficients after dequantisation, DC scaling and weighting.
-std::array<std::array<std::int16_t, 64>, kDvBlocks> weighted_reference(const std::uint8_t* seg) {
+Weighted weighted_reference(const std::uint8_t* seg) {
   auto st = std::make_unique<DvSegmentState>();
   dv_parse_segment(*st, seg);
-  std::array<std::array<std::int16_t, 64>, kDvBlocks> out{};
+  Weighted out{};
   for (std::size_t i = 0; i < kDvBlocks; ++i) {
     std::int16_t* c = st->coeffs[i];
     const bool field = st->block_mode[i] != 0;
@@ -259,16 +266,32 @@ TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
   }
 }
 
+// Segments parsed together decode as if each were alone: each uses only its own areas.
+TEST_P(DvSegmentMatchTest, SegmentsParsedTogetherEqualEachAlone) {
+  std::mt19937 rng(GetParam() ? 31 : 32);
+  auto st = std::make_unique<DvFastSegments>();
+  for (int n = 0; n < 1000; ++n) {
+    const auto a = random_segment(rng, GetParam());
+    const auto b = random_segment(rng, rng() % 2 == 0);
+    const std::uint8_t* both[2] = {a.data(), b.data()};
+    std::memset(st->coeffs, 0, sizeof st->coeffs);
+    dv_parse_segments_fast(*st, both, 2);
+    ASSERT_EQ(weighted_fast(*st, 0), weighted_reference(a.data())) << "segment " << n;
+    ASSERT_EQ(weighted_fast(*st, 1), weighted_reference(b.data())) << "segment " << n;
+  }
+}
+
 // What the frame decoder relies on besides the coefficients: a block reported at position 0
 // holds only its DC (it takes the DC-only shortcut), and every block with an amplitude of 64 or
 // more is flagged (it is weighted exactly before the vector kernels).
 TEST_P(DvSegmentMatchTest, FastParseReportsDcOnlyAndSaturatingBlocks) {
   std::mt19937 rng(GetParam() ? 21 : 22);
-  auto st = std::make_unique<DvSegmentState>();
+  auto st = std::make_unique<DvFastSegments>();
   for (int n = 0; n < 3000; ++n) {
     const auto seg = random_segment(rng, GetParam());
+    const std::uint8_t* p = seg.data();
     std::memset(st->coeffs, 0, sizeof st->coeffs);
-    dv_parse_segment_fast(*st, seg.data());
+    dv_parse_segments_fast(*st, &p, 1);
     for (std::size_t i = 0; i < kDvBlocks; ++i) {
       bool any_ac = false;
       bool big = false;

@@ -1,0 +1,43 @@
+#pragma once
+// The frame decoder's segment parse: the same passes and coefficients as dv_parse_segment
+// (dv/block_decode.h), found with multi-bit look-ups, for several segments at once. Segments are
+// independent, so their chains of look-ups can run side by side where one segment alone would
+// leave the processor waiting on a single chain (pass 3 above all).
+//
+// The coefficients are left as coded amplitudes (coefficient values / 16, the DC as coded),
+// transposed (8 x column + row); dv::block_factors turns them into dv_parse_segment's
+// coefficients after dequantisation and weighting, inside the transform kernels (dv/idct.h).
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dv/block_decode.h"
+
+inline constexpr std::size_t kDvFastSegments = 2;
+inline constexpr std::size_t kDvFastBlocks = kDvFastSegments * kDvBlocks;
+// Each segment's copy: its 400 bytes and room for the fast reader to peek 8 bytes past any bit.
+inline constexpr std::size_t kDvFastStride = kDvSegmentBytes + 16;
+
+struct DvFastSegments {
+  alignas(16) std::uint8_t bytes[kDvFastSegments * kDvFastStride];
+  // The free space of the areas laid end to end: for pass 2 one 128-byte slot a macroblock, for
+  // pass 3 one 512-byte slot a segment.
+  alignas(16) std::uint8_t streams[kDvFastSegments * 5 * 128 + 16];
+  alignas(16) std::uint8_t stream3[kDvFastSegments * 512 + 16];
+  // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
+  // kernels clear what they used.
+  alignas(32) std::int16_t coeffs[kDvFastBlocks][64];
+  DvBitReader readers[kDvFastBlocks];
+  // A block's position is the scan position of the last coefficient stored: 0 when it holds
+  // only its DC.
+  DvBlockState block_states[kDvFastBlocks];
+  std::uint8_t block_mode[kDvFastBlocks];
+  std::uint8_t block_pattern[kDvFastBlocks];  // step pattern (class and QNO)
+  // 1 when the block holds an amplitude of 64 or more, which may saturate in dequantisation.
+  std::uint8_t block_big[kDvFastBlocks];
+};
+
+// Parses `count` (1..kDvFastSegments) segments, segments[j] being the first of the five DIF
+// blocks of segment j. Not modified.
+void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segments,
+                            std::size_t count);
