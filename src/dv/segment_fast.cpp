@@ -366,7 +366,7 @@ class OwnAreas {
     }
     const std::size_t i = blocks_[next_++];
     const DvBitReader& a = st_.readers[i];
-    r = Regs{st_.block_mode[i] << 8 | (a.pos - a.end - 1 + kPosBias) << 16, a.end + 1 - kPosBias,
+    r = Regs{std::uint32_t{st_.block_mode[i]} << 8 | (a.pos - a.end - 1 + kPosBias) << 16, a.end + 1 - kPosBias,
              i};
     return true;
   }
