@@ -13,5 +13,10 @@ struct ExitStatus {
 void add_probe_command(CLI::App& app, ExitStatus& status);  // cli/cmd_probe.cpp
 // avikit dv-decode: raw DV frames to BGR pictures (cli/cmd_dv_decode.cpp).
 void add_dv_decode_command(CLI::App& app, ExitStatus& status);
+void add_frames_command(CLI::App& app, ExitStatus& status);  // avikit frames (cli/cmd_frames.cpp)
+void add_audio_command(CLI::App& app, ExitStatus& status);   // cli/cmd_audio.cpp
+void add_sheet_command(CLI::App& app, ExitStatus& status);   // cli/cmd_sheet.cpp
+// avikit play: cli/cmd_play.cpp with SDL2, else cli/cmd_play_unavailable.cpp.
+void add_play_command(CLI::App& app, ExitStatus& status);
 
 }  // namespace avicli

@@ -120,9 +120,9 @@ bool format_frame_path(const std::string& pattern, int number, std::string* out)
   while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9') ++i;
   if (i >= pattern.size() || pattern[i] != 'd') return false;
   if (pattern.find('%', i + 1) != std::string::npos) return false;
-  const std::string spec = pattern.substr(pct, i - pct + 1);
+  const std::string conversion = pattern.substr(pct, i - pct + 1);
   char buf[64];
-  const int n = std::snprintf(buf, sizeof buf, spec.c_str(), number);
+  const int n = std::snprintf(buf, sizeof buf, conversion.c_str(), number);
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return false;
   *out = pattern.substr(0, pct) + buf + pattern.substr(i + 1);
   return true;

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds with warnings as errors and runs the whole test suite: once in
-# an optimised build, once more under the address and undefined-behaviour sanitizers.
+# an optimised build, once more under the address and undefined-behaviour sanitizers, and the
+# tests that exercise threads a third time under the thread sanitizer. Then checks the installed
+# package: the release build installed into a scratch prefix, and programs built against it alone
+# (scripts/check-package.sh).
 # AVI_TEST_PRESETS="release" limits the run to the listed presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
-for preset in ${AVI_TEST_PRESETS:-release asan}; do
+for preset in ${AVI_TEST_PRESETS:-release asan tsan}; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset" -j"$jobs"
+  if [ "$preset" = tsan ]; then
+    ctest --preset "$preset" -j"$jobs" -R 'Thread'
+  else
+    ctest --preset "$preset" -j"$jobs"
+  fi
 done
+echo "== package"
+bash scripts/check-package.sh

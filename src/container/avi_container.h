@@ -28,8 +28,13 @@
 //
 // Threads: no lock; one thread at a time.
 //
-// Derived classes (the video pipeline's SharedAviFile) reach the file through the protected
-// members below and the public read helpers; the flag bits at 0x10000 and up belong to them.
+// Derived classes (the video pipeline's SharedAviFile). Construct with keep_handle true and
+// call open() once: opening an open container closes it first, and close() clears every flag,
+// AVC_KEEP_HANDLE included, so a second open() would drop the handle and the indexes between
+// calls. Reading a chunk: read_at(entry.position, buffer, entry.size) with an IndexEntry of
+// video_index() / audio_index(); it seeks through the tracked position. The flag bits from
+// 0x10000 up (AVC_DECOMPRESSING, AVC_DECODER_READY) are the derived class's to set in flags_.
+// The protected members are documented where they are declared.
 
 #include <cstdint>
 #include <functional>
@@ -215,23 +220,24 @@ class AviContainer {
   AudioStreamRecord* selected_audio_record();
   void close_handle();
 
-  // Members, in the order of the original design.
-  std::unique_ptr<StreamTable> stream_table_;
-  platform::HANDLE file_ = nullptr;  // nullptr while no handle is held
-  std::uint32_t flags_ = 0;
-  std::vector<ChunkRecord> chunk_records_;
-  std::unique_ptr<ChunkIndex> video_index_;
-  std::unique_ptr<ChunkIndex> audio_index_;
-  std::vector<std::uint32_t> dv_audio_offsets_;
+  // State. Derived classes may read all of it; they write only the flag bits they own (and
+  // move the file only through seek_tracked / read_bytes / read_at, which keep
+  // tracked_position_ true).
+  std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
+  platform::HANDLE file_ = nullptr;              // null while no handle is held
+  std::uint32_t flags_ = 0;                      // AVC_* bits
+  std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
+  std::unique_ptr<ChunkIndex> video_index_;      // selected video stream; null when not loaded
+  std::unique_ptr<ChunkIndex> audio_index_;      // selected audio stream; null when not loaded
+  std::vector<std::uint32_t> dv_audio_offsets_;  // see dv_audio_offsets()
   std::int32_t dv_samples_per_10_frames_ = 0;
   std::uint32_t dv_channel2_offset_ = 0;
-  std::string file_name_;
-  std::string video_type_name_;
+  std::string file_name_;        // as given to open(); empty when closed
+  std::string video_type_name_;  // empty until worked out, or when undecodable
   std::string audio_type_name_;
-  std::uint64_t tracked_position_ = 0;
+  std::uint64_t tracked_position_ = 0;  // where the file pointer stands
 
  private:
-  friend class FileLease;
   bool reopen_handle();
   std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip);
   int open_riff();

@@ -1,8 +1,270 @@
-// Decoder selection: not built yet. Every preparation fails, so players open but decode nothing.
+// Decoder selection: the format of a reader's frame bitmap (YV12, YUY2 or 24-bit RGB, tried in
+// that order) and a decoder prepared for exactly that format: a Video for Windows codec, the
+// uncompressed path or the built-in DV decoder.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "container/fourccs.h"
+#include "dv/frame_decoder.h"
+#include "hostlib/avcodec_driver.h"
+#include "hostlib/options.h"
 #include "video/media_reader.h"
 
-bool SharedAviFile::open_decoder(const platform::BITMAPINFOHEADER*, std::uint8_t*) {
-  return (flags_ & AVC_DECODER_READY) != 0;
+namespace {
+
+using platform::BITMAPINFOHEADER;
+using platform::fourcc;
+
+constexpr std::uint32_t kOptYuvOutput = 254;
+constexpr std::uint32_t kOptYuvOutputYv12 = 2;
+
+// Compressions whose codecs are asked for YUV output, compared upper-cased.
+constexpr std::array<std::uint32_t, 11> kYuvOutputFourccs = {
+    fourcc("DIV3"), fourcc("DIV4"), fourcc("DIVX"), fourcc("DX50"), fourcc("XVID"), fourcc("3IV2"),
+    fourcc("3IVX"), fourcc("WMV3"), fourcc("VP31"), fourcc("VP60"), fourcc("BLZ0")};
+
+constexpr std::size_t kHeaderBytes = sizeof(BITMAPINFOHEADER);
+constexpr std::size_t kInputFormatBytes = 44;
+constexpr std::size_t kOutputFormatBytes = 44;
+// More than any codec's private data (the libavcodec driver takes up to 1 MB of it); a "strf"
+// claiming more is damaged, and its size must not decide an allocation.
+constexpr std::uint64_t kMaxInputFormatBytes = kHeaderBytes + (std::uint64_t{1} << 20);
+
+std::uint32_t upper_fourcc(std::uint32_t v) {
+  std::uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(container::fourcc_byte(v, i));
+    out |= static_cast<std::uint32_t>(std::toupper(b)) << (8 * i);
+  }
+  return out;
 }
 
-int MediaReader::prepare_output(int, int) { return 0; }
+// The fixed uncompressed and DV values are compared as they stand, not upper-cased.
+bool is_raw_handler(std::uint32_t h) {
+  return h == 0 || h == fourcc("    ") || h == fourcc("dib ") || h == fourcc("DIB ");
+}
+
+bool wants_yuv_output(std::uint32_t compression) {
+  const std::uint32_t c = upper_fourcc(compression);
+  return std::find(kYuvOutputFourccs.begin(), kYuvOutputFourccs.end(), c) !=
+         kYuvOutputFourccs.end();
+}
+
+void put_le32(std::vector<std::uint8_t>& block, std::size_t at, std::uint32_t v) {
+  for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t get_le32(const std::vector<std::uint8_t>& block, std::size_t at) {
+  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 |
+         std::uint32_t{block[at + 2]} << 16 | std::uint32_t{block[at + 3]} << 24;
+}
+
+std::uint16_t bit_count(const std::vector<std::uint8_t>& block) {
+  constexpr std::size_t at = offsetof(BITMAPINFOHEADER, biBitCount);
+  return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
+}
+
+// The codec manager's calls take the block as the header it starts with: that is the Video for
+// Windows contract (the codec reads biSize bytes from it).
+BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
+  return reinterpret_cast<BITMAPINFOHEADER*>(block.data());
+}
+
+// DV is tested first: a DV type-1 stream is DV whatever handler its header carries.
+SharedAviFile::VideoPath classify(SharedAviFile& file) {
+  const std::uint32_t handler = file.video_handler_fourcc();
+  if ((file.flags() & AVC_DV_TYPE1) != 0 || handler == container::kDvsdLower ||
+      handler == container::kDvsdUpper) {
+    return SharedAviFile::VideoPath::kDv;
+  }
+  return is_raw_handler(handler) ? SharedAviFile::VideoPath::kRaw
+                                 : SharedAviFile::VideoPath::kCodec;
+}
+
+}  // namespace
+
+bool SharedAviFile::build_input_format(VideoPath path) {
+  const BITMAPINFOHEADER* stream = video_format();
+  const ChunkRecord* strf =
+      full_format_flag() != 0 ? find_chunk_record(container::kStrf, selected_video_stream_number())
+                              : nullptr;
+  std::uint64_t size = kInputFormatBytes;
+  if (strf != nullptr && strf->size > kInputFormatBytes) {
+    size = std::min<std::uint64_t>({strf->size, kMaxInputFormatBytes,
+                                    std::max<std::uint64_t>(file_size(), kInputFormatBytes)});
+  }
+  const bool type1 = (flags_ & AVC_DV_TYPE1) != 0;
+  if (type1) size *= 2;
+  try {
+    input_format_.assign(static_cast<std::size_t>(size), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (strf != nullptr && type1) {
+    std::memcpy(input_format_.data(), stream, kHeaderBytes);
+    read_at(strf->position, input_format_.data() + kHeaderBytes,
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size - kHeaderBytes)));
+  } else if (strf != nullptr) {
+    read_at(strf->position, input_format_.data(),
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size)));
+  } else {
+    std::memcpy(input_format_.data(), stream, kHeaderBytes);
+  }
+  if (path == VideoPath::kRaw) {
+    // The bitmap was sized from the parsed header; the pixels must be read by the same one. The
+    // colour table after it stays as the file has it.
+    std::memcpy(input_format_.data(), stream, kHeaderBytes);
+  }
+  // A codec reads biSize bytes of the block, as Windows codecs do: never more than it holds.
+  const std::uint32_t declared = get_le32(input_format_, 0);
+  put_le32(input_format_, 0,
+           static_cast<std::uint32_t>(std::clamp<std::uint64_t>(declared, kHeaderBytes, size)));
+  return true;
+}
+
+bool SharedAviFile::size_frame_buffer(VideoPath path) {
+  // A chunk cannot be larger than the file, whatever the index says.
+  const std::uint64_t largest = std::min<std::uint64_t>(largest_video_chunk(), file_size());
+  std::uint64_t bytes = (largest + 255) & ~std::uint64_t{255};
+  // The DV decoder reads a whole frame of the larger system, whatever the chunk held.
+  if (path == VideoPath::kDv) bytes = std::max<std::uint64_t>(bytes, kDvFrameBytes625);
+  try {
+    frame_buffer_.resize(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool SharedAviFile::find_codec() {
+  using namespace platform;
+  const std::uint32_t handler = video_handler_fourcc();
+  const std::uint32_t compression = video_format()->biCompression;
+  decoder_ = ICOpen(ICTYPE_VIDEO, handler, ICMODE_DECOMPRESS);
+  if (decoder_ == nullptr && handler != compression) {
+    decoder_ = ICOpen(ICTYPE_VIDEO, compression, ICMODE_DECOMPRESS);
+    if (decoder_ == nullptr) {
+      decoder_ = ICLocate(ICTYPE_VIDEO, handler, as_header(input_format_), nullptr,
+                          static_cast<WORD>(ICMODE_DECOMPRESS));
+    }
+    if (decoder_ == nullptr) {
+      decoder_ = ICLocate(ICTYPE_VIDEO, compression, as_header(input_format_), nullptr,
+                          static_cast<WORD>(ICMODE_DECOMPRESS));
+    }
+  }
+  return decoder_ != nullptr;
+}
+
+bool SharedAviFile::begin_codec(VideoPath path, const BITMAPINFOHEADER* output) {
+  // Without a codec only DV goes on: the built-in decoder stands in.
+  if (!find_codec()) return path == VideoPath::kDv;
+  BITMAPINFOHEADER out = *output;  // the codec manager takes a mutable header
+  const bool begun =
+      platform::ICDecompressBegin(decoder_, as_header(input_format_), &out) == platform::ICERR_OK;
+  if (begun) {
+    // A driver that numbers its pictures says so by answering for its run.
+    hostlib::AvkRunState st;
+    driver_numbers_pictures_ = platform::ICSendMessage(decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
+                                                       reinterpret_cast<platform::DWORD_PTR>(&st),
+                                                       sizeof st) == platform::ICERR_OK;
+  }
+  // Compat: a DV codec that refuses the output stays attached and is used all the same.
+  return begun || path == VideoPath::kDv;
+}
+
+bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* prime) {
+  if (output != nullptr && output_format_.size() >= kHeaderBytes) {
+    BITMAPINFOHEADER saved;
+    std::memcpy(&saved, output_format_.data(), kHeaderBytes);
+    if (saved.biBitCount != output->biBitCount || saved.biCompression != output->biCompression) {
+      reset_decoder();
+    }
+  }
+  if ((flags_ & AVC_DECODER_READY) != 0) return true;
+  if (output == nullptr) return false;
+  load_index();
+  const BITMAPINFOHEADER* stream = video_format();
+  if (stream == nullptr) return false;
+  const bool named = video_type_name() != nullptr;  // naming settles the handler
+  const VideoPath path = classify(*this);
+  if (path == VideoPath::kRaw && output->biCompression != platform::BI_RGB) return false;
+  if (path != VideoPath::kRaw && !named) return false;
+  bool ready = build_input_format(path);
+  if (ready && path == VideoPath::kRaw) {
+    if (bit_count(input_format_) != output->biBitCount || stream->biHeight < 0) {
+      ready = size_frame_buffer(path);
+    } else {
+      put_le32(input_format_, offsetof(BITMAPINFOHEADER, biCompression), output->biCompression);
+    }
+  } else if (ready) {
+    put_le32(input_format_, offsetof(BITMAPINFOHEADER, biCompression), stream->biCompression);
+    ready = begin_codec(path, output) && size_frame_buffer(path);
+    if (ready) flags_ |= AVC_DECOMPRESSING;
+  }
+  if (!ready) {
+    reset_decoder();
+    return false;
+  }
+  flags_ |= AVC_DECODER_READY;
+  path_ = path;
+  output_format_.assign(kOutputFormatBytes, 0);
+  std::memcpy(output_format_.data(), output, kHeaderBytes);
+  if (prime != nullptr) {
+    if (frame_count() != 0 && last_decoded_ != 0) decode_frame(0, prime);
+    last_decoded_ = kNone;  // the next request decodes again
+  }
+  return true;
+}
+
+// --- The reader's side: choosing the bitmap format --------------------------------------------
+
+bool MediaReader::prepare_bitmap(int bits, bool prime) {
+  const platform::BITMAPINFOHEADER* format = file_->video_format();
+  int height = format != nullptr ? format->biHeight : 0;
+  // An uncompressed top-down stream (ffmpeg writes them) still fills a bottom-up bitmap.
+  if (height < 0 && height != INT32_MIN && classify(*file_) == SharedAviFile::VideoPath::kRaw) {
+    height = -height;
+  }
+  // The old bitmap goes away; a new one may land at its address.
+  file_->forget_destination(frame_.LockBits());
+  frame_.Create(format != nullptr ? format->biWidth : 0, height, bits, false);
+  if (frame_.header == nullptr) return false;
+  std::uint8_t* pixels = frame_.LockBits();
+  if (bits == 12) {
+    frame_.header->biCompression = fourcc("YV12");
+    // The plane after the luma starts neutral, as codecs that fill only the luma expect.
+    const std::uint64_t luma = static_cast<std::uint64_t>(frame_.GetPitch()) *
+                               static_cast<std::uint64_t>(frame_.header->biHeight);
+    const std::uint64_t chroma = std::min<std::uint64_t>(luma / 4, frame_.image_bytes() - luma);
+    std::memset(pixels + luma, 128, static_cast<std::size_t>(chroma));
+  } else {
+    frame_.header->biCompression = bits == 16 ? fourcc("YUY2") : platform::BI_RGB;
+  }
+  bool ok = false;
+  file_ = prepare_decoder(file_, mode_, frame_.header, prime ? pixels : nullptr, &ok);
+  return ok;
+}
+
+int MediaReader::prepare_output(int stream, int decode_now) {
+  if (file_ == nullptr) return 0;
+  const int before = file_->selected_video_stream_number();
+  file_ = select_video_on_shared(file_, stream, mode_);
+  if (file_->selected_video_stream_number() == before && frame_.header != nullptr) return 1;
+  file_->video_type_name();  // naming settles the handler and compression compared below
+  const bool prime = upper_fourcc(file_->video_handler_fourcc()) == fourcc("XVID");
+  const platform::BITMAPINFOHEADER* format = file_->video_format();
+  bool ok = false;
+  if (format != nullptr && wants_yuv_output(format->biCompression)) {
+    if (OptionsGet(kOptYuvOutput, 0, 0) == kOptYuvOutputYv12) {
+      ok = prepare_bitmap(12, prime) || prepare_bitmap(16, prime);
+    } else {
+      ok = prepare_bitmap(16, prime);
+    }
+  }
+  if (!ok) ok = prepare_bitmap(24, prime);
+  if (ok && decode_now != 0) file_->decode_frame(position_, frame_.LockBits());
+  return ok ? 1 : 0;
+}

@@ -3,7 +3,12 @@
 #include <strings.h>
 
 MediaReader::~MediaReader() {
-  if (file_ != nullptr) release_shared_file(file_, mode_);
+  if (file_ != nullptr) {
+    // The file may outlive this reader (others share it): its run must not take a later
+    // bitmap at this address for this one.
+    file_->forget_destination(frame_.LockBits());
+    release_shared_file(file_, mode_);
+  }
   file_ = nullptr;
   frame_.clear();
 }

@@ -49,6 +49,12 @@ class MediaReader {
   int audio_at_end();
 
  protected:
+  // Creates the frame bitmap at `bits` (12 YV12, 16 YUY2, 24 RGB) and prepares the file's decoder
+  // for it; true on success.
+  bool prepare_bitmap(int bits, bool prime);
+  // Where a key-frame step aimed at `target` lands (see video/navigation.cpp).
+  std::uint32_t key_step_target(std::int64_t target, bool forward);
+
   SharedAviFile* file_ = nullptr;  // counted in the registry, not owned
   int mode_ = 3;                   // neither USE_VIDEO nor USE_AUDIO before the first open
   CNewDib frame_;

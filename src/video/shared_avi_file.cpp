@@ -26,6 +26,9 @@ void SharedAviFile::reset_decoder() {
   last_decoded_ = kNone;
   run_key_ = kNone;
   driver_numbers_pictures_ = false;
+  path_ = VideoPath::kNone;
+  run_destination_ = nullptr;
+  next_chunk_ = 0;
   frame_buffer_.clear();
   input_format_.clear();
   output_format_.clear();

@@ -20,11 +20,17 @@
 #include <vector>
 
 #include "container/avi_container.h"
+#include "platform/sync.h"
 #include "platform/vfw.h"
+
+// Serialises reading and decoding a DV chunk with the built-in decoder across the process; taken
+// before the decoder's own g_dv_lock, never after it. Created by the first DV decode, deleted
+// when the module is unloaded.
+extern platform::CRITICAL_SECTION g_dv_frame_lock;
 
 // The sound of ten DV frames, as the audio reader hands it out.
 struct DvAudioSlot {
-  static constexpr std::uint32_t kRawFrames = 19590;  // stereo frames before the stretch
+  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
   static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
   std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
   std::array<std::int16_t, 2 * kEvenFrames> even{};
@@ -48,6 +54,9 @@ class SharedAviFile : public AviContainer {
   bool has_playable_stream();
 
   // --- Video decoder (decoder selection, frame decoding) --------------------------------------
+  // How the selected video stream is decoded, fixed when the decoder is prepared.
+  enum class VideoPath { kNone, kRaw, kDv, kCodec };
+
   // Prepares the decoder for `output` (may be null: then only an already prepared decoder
   // counts). `prime` is the pixel pointer of a bitmap in that format to decode frame 0 into, or
   // null. True when AVC_DECODER_READY is set on return.
@@ -61,16 +70,45 @@ class SharedAviFile : public AviContainer {
   std::uint32_t find_run_key(std::uint32_t frame);
   // The key frame a key-frame step from K lands on, or -1.
   std::int32_t next_key_frame(std::int32_t key, bool forward);
+  // The key frame nearest to `target` (ties go to the later one); `target` itself when it is a
+  // key frame or the stream flags none. `target` must be a frame of the index.
+  std::uint32_t nearest_key_frame(std::uint32_t target);
+  // Entries in the selected video stream's index (0 without one).
+  std::uint32_t indexed_frames() const;
+  // A bitmap that readers of this file decoded into is going away: a later bitmap at the same
+  // address must not be taken for one that already holds the run's last picture.
+  void forget_destination(const std::uint8_t* destination);
 
   platform::HIC decoder_ = nullptr;
-  std::vector<std::uint8_t> frame_buffer_;          // one compressed chunk
-  std::uint32_t last_decoded_ = kNone;              // frame the decoder last produced
-  std::uint32_t run_key_ = kNone;                   // key frame the current run started at
-  std::vector<std::uint8_t> input_format_;          // BITMAPINFOHEADER + codec data; empty: none
-  std::vector<std::uint8_t> output_format_;         // 44 bytes holding the output header; empty
+  std::vector<std::uint8_t> frame_buffer_;   // one compressed chunk
+  std::uint32_t last_decoded_ = kNone;       // frame the decoder last produced
+  std::uint32_t run_key_ = kNone;            // key frame the current run started at
+  std::vector<std::uint8_t> input_format_;   // BITMAPINFOHEADER + codec data; empty: none
+  std::vector<std::uint8_t> output_format_;  // 44 bytes holding the output header; empty
   // The driver's own decoding run, when it numbers pictures itself (hostlib/avcodec_driver.h).
   bool driver_numbers_pictures_ = false;
+  VideoPath path_ = VideoPath::kNone;
+  // The bitmap the run's pictures went into. Readers sharing the file share the run but not
+  // their bitmaps, so "frame f was decoded last" only means "this bitmap holds f" for this one.
+  std::uint8_t* run_destination_ = nullptr;
+  std::uint32_t next_chunk_ = 0;  // the next chunk the driver's run takes (numbering drivers)
 
+ private:
+  std::uint32_t shown_frame(std::uint32_t frame) const;
+  std::uint32_t read_chunk(std::uint32_t frame, std::uint8_t* buffer, std::uint64_t capacity);
+  std::uint64_t destination_bytes() const;
+  int decode_raw(std::uint32_t frame, std::uint8_t* destination);
+  int decode_dv(std::uint32_t frame, std::uint8_t* destination);
+  int codec_walk(std::uint32_t frame, std::uint8_t* destination);
+  int numbered_walk(std::uint32_t frame, std::uint8_t* destination);
+  int play_run_to(std::uint32_t frame, std::uint32_t key, bool* leading);
+  bool feed_chunk(std::uint32_t chunk, bool key);
+  bool build_input_format(VideoPath path);
+  bool size_frame_buffer(VideoPath path);
+  bool find_codec();
+  bool begin_codec(VideoPath path, const platform::BITMAPINFOHEADER* output);
+
+ public:
   // --- DV audio cache (audio reading) ---------------------------------------------------------
   // The slot holding group g (the sound of DV frames 10g..10g+9), filled on demand; null on a
   // read error.
@@ -79,5 +117,5 @@ class SharedAviFile : public AviContainer {
 
   std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
   std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
-  std::vector<std::uint8_t> dv_audio_frame_;        // one DV frame read for its sound
+  std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
 };

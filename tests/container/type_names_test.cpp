@@ -17,35 +17,6 @@ using avitest::AviBuilder;
 using avitest::FakeCodecs;
 using avitest::TestFile;
 using container::fourcc;
-using container::detail::choose_codec_fourcc;
-
-struct ChoiceCase {
-  const char* name;
-  std::uint32_t handler, compression;
-  std::uint32_t want;
-  bool rewrite;
-};
-class CodecChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
-TEST_P(CodecChoiceTest, PicksTheFourccToDescribe) {
-  const ChoiceCase& c = GetParam();
-  const auto choice = choose_codec_fourcc(c.handler, c.compression);
-  EXPECT_EQ(choice.fourcc, c.want);
-  EXPECT_EQ(choice.rewrite_handler, c.rewrite);
-}
-INSTANTIATE_TEST_SUITE_P(
-    Table, CodecChoiceTest,
-    ::testing::Values(
-        ChoiceCase{"MsvcDx50", fourcc("msvc"), fourcc("dx50"), fourcc("divx"), true},
-        ChoiceCase{"MsvcDiv3", fourcc("msvc"), fourcc("div3"), fourcc("div3"), true},
-        ChoiceCase{"MsvcOther", fourcc("msvc"), fourcc("cram"), fourcc("msvc"), false},
-        ChoiceCase{"NoneRgb", 0, 0, 0, false}, ChoiceCase{"NoneRle8", 0, 1, fourcc("rle "), true},
-        ChoiceCase{"NoneRle4", 0, 2, fourcc("rle "), true},
-        ChoiceCase{"NoneDx50", 0, fourcc("dx50"), fourcc("divx"), true},
-        ChoiceCase{"NoneMjpg", 0, fourcc("mjpg"), fourcc("mjpg"), true},
-        ChoiceCase{"Dx50Dx50", fourcc("dx50"), fourcc("dx50"), fourcc("divx"), true},
-        ChoiceCase{"Dx50Other", fourcc("dx50"), fourcc("xvid"), fourcc("dx50"), false},
-        ChoiceCase{"Plain", fourcc("mjpg"), fourcc("mjpg"), fourcc("mjpg"), false}),
-    [](const auto& test) { return std::string(test.param.name); });
 
 // One video stream with the given handler and compression, opened with keep-handle.
 struct Named {

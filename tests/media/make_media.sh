@@ -19,11 +19,18 @@ ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 440 44100)" -t 4 \
    -c:v mpeg4 -vtag XVID -g 12 -bf 0 -q:v 4 -c:a pcm_s16le -ac 2 mpeg4_xvid_gop12.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
    -c:v mpeg4 -vtag DX50 -g 250 -bf 2 -q:v 4 mpeg4_dx50_gop250_bf2.avi
+ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
+   -c:v mpeg4 -vtag XVID -g 250 -bf 0 -q:v 4 mpeg4_xvid_gop250.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v mpeg4 -vtag DIVX -g 12 -bf 2 -q:v 4 \
    mpeg4_divx_gop12_bf2.avi
 ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 1000 44100)" -t 2 \
    -c:v mjpeg -q:v 5 -c:a libmp3lame -b:a 128k mjpeg_mp3.avi
 encoders=$(ffmpeg -hide_banner -encoders 2>/dev/null)
+if grep -q libxvid <<<"$encoders"; then
+  # Packed B-frames (DivX style): the last pictures of the stream cannot be decoded.
+  ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libxvid -bf 2 -g 12 -vtag XVID \
+     xvid_packed_bf2.avi
+fi
 if grep -q libx264 <<<"$encoders"; then
   ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libx264 -preset veryfast -g 25 -bf 2 \
      -pix_fmt yuv420p h264_bf2.avi
@@ -57,5 +64,8 @@ ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 22050)" -t 3 -c:v
 ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
    -c:a pcm_s16le -ac 2 pcm16_stereo_44100.avi
 ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 sine_22050_mono.wav
+# The same without the "LIST" of tags ffmpeg puts before "data" (a WAVE file the player opens).
+ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 -fflags +bitexact -map_metadata -1 \
+   sine_22050_mono_plain.wav
 
 echo "$stamp" > .complete

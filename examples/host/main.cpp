@@ -1,0 +1,159 @@
+// avikit_host FILE: a small host program built against an installed avikit.
+//
+// It does with a file what a media application does: probe it with AviFileInfo and list its
+// streams, step through frames with AviVideoPlayer and pull sound with AviAudioPlayer. The
+// players are driven only through the host library's VideoPlayer and AudioPlayer interfaces,
+// as a host drives every media type; only their construction names the AVI classes.
+//
+// Build with CMake (CMakeLists.txt here) or with pkg-config:
+//   c++ -std=c++20 main.cpp $(pkg-config --cflags --libs avikit) -o avikit_host
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "container/avi_file_info.h"
+#include "hostlib/player_bases.h"
+#include "hostlib/smpte_timecode.h"
+#include "hostlib/sound_frame.h"
+#include "platform/win_types.h"
+
+// PLAYERS: an avikit installed with its players has these headers; the sections marked PLAYERS
+// in main() then construct them. Without them the example probes only.
+#if __has_include("video/avi_video_player.h")
+#include "video/avi_video_player.h"
+#define HOST_HAS_VIDEO_PLAYER 1
+#endif
+#if __has_include("audio/avi_audio_player.h")
+#include "audio/avi_audio_player.h"
+#define HOST_HAS_AUDIO_PLAYER 1
+#endif
+
+namespace {
+
+const char* audio_format_name(int format) {
+  switch (format) {
+    case kAudioFormatPcm:
+      return "PCM";
+    case kAudioFormatMpeg12:
+      return "MPEG layer 1/2";
+    case kAudioFormatMpeg3:
+      return "MPEG layer 3";
+    case kAudioFormatAc3:
+      return "AC-3";
+    default:
+      return "?";
+  }
+}
+
+// What the file is and which of its streams the module can decode.
+bool probe(const char* file) {
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};  // why a kind of stream cannot be decoded (11, 12, 13)
+  if (info.open(file, status) != 0) {
+    std::printf("%s: not a file avikit can play (status %u)\n", file, status[0]);
+    return false;
+  }
+  std::printf("%s: %s, %.0f bytes, %.3f s\n", file, info.get_type_name(), info.get_file_size(),
+              info.get_length());
+  int count = 0;
+  const VideoInfo* video = info.get_video_info(count);
+  char** codecs = info.get_video_type_name();
+  for (int i = 0; i < count; ++i) {
+    std::printf("  video stream %d: %s, %dx%d, %.3f frames/s, %.3f s\n", video[i].stream, codecs[i],
+                video[i].width, video[i].height, video[i].frame_rate, video[i].length);
+  }
+  const AudioInfo* audio = info.get_audio_info(count);
+  for (int i = 0; i < count; ++i) {
+    std::printf("  audio stream %d: %s, %d channels, %d Hz, %d bits, %.3f s\n", audio[i].stream,
+                audio_format_name(audio[i].format), audio[i].channels, audio[i].sample_rate,
+                audio[i].bits_per_sample, audio[i].length);
+  }
+  if (status[0] != 0) std::printf("  (status %u: some streams cannot be decoded)\n", status[0]);
+  return true;
+}
+
+// FNV-1a: a short fingerprint to compare a frame with the same frame fetched another way.
+std::uint32_t fingerprint(const std::uint8_t* p, std::size_t n) {
+  std::uint32_t h = 2166136261u;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
+  return h;
+}
+
+// Steps through the first frames and fetches each as the bottom-up 24-bit bitmap.
+[[maybe_unused]] bool step_frames(VideoPlayer& player, const char* file, int frames) {
+  if (player.open(file, -1) != 0) {  // open: 0 is success
+    std::printf("video: cannot open %s\n", file);
+    return false;
+  }
+  std::printf("video: %d frames at %.3f frames/s\n", player.get_total_frames(),
+              player.get_frame_rate());
+  player.seek(0, 1);
+  for (int k = 0; k < frames && player.is_end() == 0; ++k) {
+    const auto* header =
+        static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+    const char* pixels = player.get_frame_dib_data();
+    if (header == nullptr || pixels == nullptr) break;
+    const auto bytes = static_cast<std::size_t>(player.get_frame_dib_pitch()) *
+                       static_cast<std::size_t>(std::abs(header->biHeight));
+    char timecode[kTimecodeBufferSize];
+    std::printf("  frame %d  %s  %dx%d  fingerprint %08x\n", player.get_frame_offset(),
+                player.frame_2_timecode(player.get_frame_offset(), timecode, 0), header->biWidth,
+                header->biHeight,
+                fingerprint(reinterpret_cast<const std::uint8_t*>(pixels), bytes));
+    if (player.forward(1) == 0) break;  // 0: refused at the end of the window
+  }
+  player.close();
+  return true;
+}
+
+// Pulls blocks of 16-bit PCM, at the stream's own rate and channel count, for up to `seconds`.
+[[maybe_unused]] bool pull_sound(AudioPlayer& player, const char* file, double seconds) {
+  if (player.open(file) != 0) {  // open: 0 is success
+    std::printf("audio: cannot open %s\n", file);
+    return false;
+  }
+  std::printf("audio: %d Hz, %d channels, %.3f s\n", player.get_pcm_output_sample_rate(),
+              player.get_pcm_output_channels(), player.get_length());
+  int blocks = 0;
+  std::int64_t samples = 0;
+  int peak = 0;
+  while (player.is_end() == 0 && player.get_offset() < seconds) {
+    const SoundFrame* block = player.get_next_sound();
+    if (block == nullptr) break;
+    for (int i = 0; i < block->get_sample_count(); ++i) {
+      peak = std::max(peak, std::abs(int{block->get_pcm()[i]}));
+    }
+    samples += block->get_sample_count();
+    ++blocks;
+  }
+  std::printf("  %d blocks, %lld samples, peak %d, now at %.3f s\n", blocks,
+              static_cast<long long>(samples), peak, player.get_offset());
+  player.close();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: avikit_host FILE\n");
+    return 2;
+  }
+  const char* file = argv[1];
+  bool ok = probe(file);
+#ifdef HOST_HAS_VIDEO_PLAYER
+  {  // PLAYERS: the video player, stepping through the first five frames.
+    AviVideoPlayer video;
+    ok = step_frames(video, file, 5) && ok;
+  }
+#endif
+#ifdef HOST_HAS_AUDIO_PLAYER
+  {  // PLAYERS: the audio player, pulling the first second of sound.
+    AviAudioPlayer audio;
+    ok = pull_sound(audio, file, 1.0) && ok;
+  }
+#endif
+  return ok ? 0 : 1;
+}

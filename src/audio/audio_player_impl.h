@@ -1,0 +1,125 @@
+#pragma once
+// AviAudioPlayerImpl: the object behind the exported AviAudioPlayer. It turns the selected audio
+// stream of its reader's file into blocks of 1152 sample frames of 16-bit PCM at the output rate
+// and channel count: 16-bit PCM passes unchanged, other PCM depths are brought to 16 bits, MPEG
+// audio and AC-3 go through the host's AudioDecoder, and the host's AudioSampleRateConvertor
+// brings the sound to the output format when the stream's differs. It keeps the stream clock
+// (seconds, shift included) that the host reads back.
+//
+// Rules of our own, where the original design left a case open (each one is tested in
+// tests/audio/audio_player_test.cpp):
+//   - A negative stream time (from a negative shift) is silence until the clock reaches the
+//     stream's start, and then the stream's sound, from the sample the clock has reached.
+//   - A stream whose own format the converter does not take (more than two channels, a rate
+//     outside 8000 to 48000 Hz) plays in a format within those limits (see choose_output), so
+//     that blocks always hold samples and the clock always advances.
+//   - Every PCM rate the player can convert is selected and reported like any other.
+//   - A file that opens but has no audio stream fails the open.
+//   - After a failed open there is no reader: get_next_sound gives null.
+//   - Copies of the exported player share one object, counted in `users`.
+//
+// Threads: one thread drives a player; no locks are taken.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hostlib/audio_decoder.h"
+#include "hostlib/media_info.h"
+#include "hostlib/sample_rate_convertor.h"
+#include "hostlib/sound_frame.h"
+#include "platform/win_types.h"
+#include "video/media_reader.h"
+
+class AviAudioPlayerImpl {
+ public:
+  static constexpr int kBlockFrames = 1152;
+  static constexpr std::uint32_t kCompressedRead = 18432;  // bytes handed to the decoder at once
+
+  AviAudioPlayerImpl();
+  virtual ~AviAudioPlayerImpl();
+  AviAudioPlayerImpl(const AviAudioPlayerImpl&) = delete;
+  AviAudioPlayerImpl& operator=(const AviAudioPlayerImpl&) = delete;
+
+  // 0 on success, 1 on failure (the file cannot be opened, or it has no audio stream).
+  int open(const char* name);
+  void close();
+
+  // Selects a stream (-1: the file's current one) and describes it; the stream number selected,
+  // or -1 without a reader.
+  int select_stream(int stream);
+  // Output format; ignored unless 8000 <= rate <= 48000 and 1 <= channels <= 2.
+  void set_output(int rate, int channels);
+  // The next block, or null without an open stream.
+  const SoundFrame* next_block();
+
+  double seek(double seconds);
+  int set_shift(int milliseconds);
+  void set_volume(double left, double right) {
+    left_volume_ = left;
+    right_volume_ = right;
+  }
+
+  int output_rate() const;
+  int output_channels() const;
+  int has_audio() const { return opened_; }
+  int is_end() const { return clock_ < length_ ? 0 : 1; }
+  double offset() const { return clock_ - shift_ * 0.001; }
+  double length() const { return length_; }
+  const char* file_name() const;
+  const AudioInfo* audio_info() const { return info_.stream < 0 ? nullptr : &info_; }
+  // The list of stream descriptions is never built: count 0, null.
+  const AudioInfo* audio_info_list(int& count) const {
+    count = info_count_;
+    return info_list_;
+  }
+  double file_size() const;
+  const MediaReader* reader() const { return reader_.get(); }
+
+  // Copies of the exported player that share this object (the shell counts them).
+  std::int32_t users = 1;
+
+ private:
+  struct Format {
+    int rate = 0;
+    int channels = 0;
+  };
+
+  void describe_stream();
+  std::uint16_t resolved_tag();
+  Format choose_output() const;
+  bool stream_matches_output() const;
+  void restart_pipeline();
+  int leading_silence_frames() const;
+  void produce(std::int16_t* out, int count);
+  void produce_converted(std::int16_t* out, int count);
+  void fill_block(std::int16_t* out, int count);
+  void fill_decoded(std::int16_t* out, int count);
+  void fill_pcm(std::int16_t* out, int count);
+  int stream_samples_per_fill() const;
+
+  // Members in the order of the original design, then our own.
+  double length_ = 0.0;
+  double clock_ = 0.0;
+  AudioInfo info_;
+  AudioInfo* info_list_ = nullptr;  // never built: the exported list is always empty
+  std::int32_t info_count_ = 0;
+  std::unique_ptr<AudioMediaReader> reader_;
+  SoundFrame frame_{44100, 2};
+  const SoundFrame* last_frame_ = nullptr;
+  int out_rate_ = 0;
+  int out_channels_ = 0;
+  std::vector<std::int16_t> pcm_;  // one block (the original's 4 x block-samples bytes)
+  std::unique_ptr<AudioSampleRateConvertor> converter_;
+  double left_volume_ = 1.0;
+  double right_volume_ = 1.0;
+  std::unique_ptr<AudioDecoder> decoder_;
+  std::int32_t shift_ = 0;
+  std::int32_t opened_ = 0;
+
+  platform::WAVEFORMATEX format_{};    // the selected stream's, as described
+  bool playable_ = false;              // a format the pipeline can turn into sound
+  std::vector<std::uint8_t> raw_;      // stream bytes before conversion to 16 bits
+  std::vector<std::int16_t> stream_;   // stream-format samples on their way to the converter
+  std::vector<std::int16_t> adapted_;  // the same, brought into the converter's range
+};

@@ -1,0 +1,107 @@
+#include "audio/stream_format.h"
+
+#include <cmath>
+
+namespace audio {
+namespace {
+
+constexpr std::uint32_t kMaxSampleBytes = 4;
+// More channels than any speaker layout names is a damaged header, not sound to mix.
+constexpr std::uint32_t kMaxChannels = 64;
+// MPEG-1 layers 2 and 3 carry 1152 sample frames per audio frame, layer 1 384, and the
+// MPEG-2 and 2.5 extensions of layer 3 (rates below 32 kHz) 576 (ISO/IEC 11172-3, 13818-3).
+constexpr std::uint32_t kMpegFrame = 1152;
+constexpr std::uint32_t kMpegLowRateLayer3Frame = 576;
+constexpr std::uint32_t kMpegLayer1Frame = 384;
+constexpr std::uint32_t kAc3Frame = 1536;  // six blocks of 256 (ATSC A/52)
+
+}  // namespace
+
+PcmLayout pcm_layout(const platform::WAVEFORMATEX& format) {
+  PcmLayout layout;
+  layout.channels = format.nChannels;
+  const std::uint32_t bits = format.wBitsPerSample == 0 ? 16u : format.wBitsPerSample;
+  if (layout.channels == 0 || layout.channels > kMaxChannels || bits > 8 * kMaxSampleBytes) {
+    return layout;
+  }
+  std::uint32_t bytes = (bits + 7) / 8;
+  // A container wider than the bits (24 valid bits in 4 bytes) shows in the block alignment.
+  const std::uint32_t align = format.nBlockAlign;
+  if (align % layout.channels == 0) {
+    const std::uint32_t container = align / layout.channels;
+    if (container > bytes && container <= kMaxSampleBytes) bytes = container;
+  }
+  layout.sample_bytes = bytes;
+  return layout;
+}
+
+bool is_decoded_tag(std::uint16_t tag) {
+  return tag == platform::WAVE_FORMAT_MPEG || tag == platform::WAVE_FORMAT_MPEGLAYER3 ||
+         tag == platform::WAVE_FORMAT_DOLBY_AC3;
+}
+
+std::uint16_t resolve_format_tag(const platform::WAVEFORMATEX& format, const std::uint8_t* head,
+                                 std::size_t size) {
+  if (format.wFormatTag != kWaveFormatExtensible) return format.wFormatTag;
+  const std::uint64_t pcm_rate = std::uint64_t{format.nSamplesPerSec} * format.nBlockAlign;
+  if (format.nBlockAlign != 0 && pcm_rate == format.nAvgBytesPerSec) {
+    return platform::WAVE_FORMAT_PCM;
+  }
+  if (head == nullptr || size < 2) return format.wFormatTag;
+  if (head[0] == 0x0B && head[1] == 0x77) return platform::WAVE_FORMAT_DOLBY_AC3;  // A/52 sync
+  if (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0) {
+    // MPEG audio frame header (ISO/IEC 11172-3): layer bits 01 are layer 3.
+    const int layer_bits = (head[1] >> 1) & 3;
+    if (layer_bits == 1) return platform::WAVE_FORMAT_MPEGLAYER3;
+    if (layer_bits != 0) return platform::WAVE_FORMAT_MPEG;
+  }
+  return format.wFormatTag;
+}
+
+std::uint32_t frames_per_chunk(const platform::WAVEFORMATEX& format) {
+  if (format.wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3) return kAc3Frame;
+  // Writers of variable bit-rate MPEG audio put the frame's sample count in nBlockAlign.
+  const std::uint32_t align = format.nBlockAlign;
+  if (align == kMpegFrame || align == kMpegLowRateLayer3Frame || align == kMpegLayer1Frame) {
+    return align;
+  }
+  if (format.wFormatTag == platform::WAVE_FORMAT_MPEGLAYER3 && format.nSamplesPerSec < 32000) {
+    return kMpegLowRateLayer3Frame;
+  }
+  return kMpegFrame;
+}
+
+StreamTiming stream_timing(const platform::WAVEFORMATEX& format, double stated_length,
+                           std::uint64_t data_bytes, std::uint64_t chunks) {
+  StreamTiming t;
+  if (format.nAvgBytesPerSec != 0) {
+    t.bytes_per_second = format.nAvgBytesPerSec;
+    t.length = std::isfinite(stated_length) ? stated_length : 0.0;
+    return t;
+  }
+  const auto bytes = static_cast<double>(data_bytes);
+  if (is_decoded_tag(format.wFormatTag)) {
+    if (format.nSamplesPerSec == 0 || chunks == 0 || data_bytes == 0) return t;
+    t.length = static_cast<double>(chunks) * frames_per_chunk(format) / format.nSamplesPerSec;
+    t.bytes_per_second = bytes / t.length;
+    return t;
+  }
+  const PcmLayout layout = pcm_layout(format);
+  t.bytes_per_second = static_cast<double>(format.nSamplesPerSec) * layout.frame_bytes();
+  if (t.bytes_per_second > 0.0) {
+    t.length = bytes / t.bytes_per_second;
+  } else {
+    t.length = std::isfinite(stated_length) ? stated_length : 0.0;
+  }
+  return t;
+}
+
+std::int64_t truncate_position(double bytes) {
+  if (std::isnan(bytes)) return 0;
+  constexpr double kLimit = 9.2e18;  // just inside the 64-bit range
+  if (bytes >= kLimit) return static_cast<std::int64_t>(kLimit);
+  if (bytes <= -kLimit) return -static_cast<std::int64_t>(kLimit);
+  return static_cast<std::int64_t>(bytes);
+}
+
+}  // namespace audio

@@ -1,0 +1,61 @@
+#pragma once
+// What the audio pipeline makes of a stream's WAVEFORMATEX: how PCM samples are stored, which
+// streams go through the host's decoder, and the byte rate and length that the clock, the seek
+// and the end test work with when the header's own figures cannot be used.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win_types.h"
+
+namespace audio {
+
+// How the samples of a PCM stream lie in the file.
+struct PcmLayout {
+  std::uint32_t sample_bytes = 0;  // bytes of one sample of one channel (1 to 4); 0: unplayable
+  std::uint32_t channels = 0;
+  std::uint32_t frame_bytes() const { return sample_bytes * channels; }
+};
+
+// Samples are stored left-justified in whole bytes (RIFF WAVE): 1 to 8 bits take one unsigned
+// byte, 9 to 16 two bytes, and so on up to 32 bits. A block alignment that names a wider
+// container (24 bits in 4 bytes) is followed. 0 bits counts as 16, as the probe has it; more
+// than 32 bits, no channel or more than 64 is unplayable (sample_bytes 0).
+PcmLayout pcm_layout(const platform::WAVEFORMATEX& format);
+
+// MPEG audio layers 1 to 3 and AC-3: the streams the host's AudioDecoder turns into PCM.
+bool is_decoded_tag(std::uint16_t tag);
+
+// WAVE_FORMAT_EXTENSIBLE names the real format in a GUID after the 18 bytes of WAVEFORMATEX that
+// the header parse keeps (ffmpeg writes AC-3 5.1 that way). The format is told instead from what
+// is left: PCM has a byte rate of exactly rate x block alignment; otherwise `head`, the first
+// bytes of the stream, shows an AC-3 or MPEG audio sync word. Returns the tag to play the stream
+// by: WAVE_FORMAT_PCM, WAVE_FORMAT_DOLBY_AC3, WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEG, or the
+// header's own tag when it is not extensible or nothing matched.
+inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
+std::uint16_t resolve_format_tag(const platform::WAVEFORMATEX& format, const std::uint8_t* head,
+                                 std::size_t size);
+
+// Sample frames in one compressed frame of a stream whose chunks hold one frame each (how
+// variable bit-rate MPEG audio and AC-3 are stored in AVI).
+std::uint32_t frames_per_chunk(const platform::WAVEFORMATEX& format);
+
+struct StreamTiming {
+  double bytes_per_second = 0.0;  // 0: the stream cannot be positioned
+  double length = 0.0;            // seconds
+};
+
+// The byte rate and length of a stream holding `data_bytes` bytes in `chunks` chunks.
+// `stated_length` is what the container worked out from nAvgBytesPerSec (or, for DV type-1,
+// from the stream header). A header with nAvgBytesPerSec 0 (variable bit-rate MP3 as ffmpeg
+// writes it) would give an endless or zero length and a stream that is at its end before it
+// starts; the rate is then derived from the chunks (one compressed frame each) or, for PCM,
+// from the sample layout.
+StreamTiming stream_timing(const platform::WAVEFORMATEX& format, double stated_length,
+                           std::uint64_t data_bytes, std::uint64_t chunks);
+
+// Converts a byte count given as a double (a rate times a time) to a position, truncating
+// toward zero; NaN gives 0 and values beyond the 64-bit range saturate.
+std::int64_t truncate_position(double bytes);
+
+}  // namespace audio

@@ -1,0 +1,239 @@
+// The exported shell: each operation forwards to the implementation and turns its absence, or
+// anything thrown below (an allocation failure above all), into the operation's fixed answer.
+#include "video/avi_video_player.h"
+
+#include <cstring>
+
+#include "video/avi_video_player_impl.h"
+
+namespace {
+
+// Runs f on the implementation; `none` without one or when anything is thrown.
+template <class R, class F>
+R call(AviVideoPlayerImpl* impl, R none, F&& f) noexcept {
+  if (impl == nullptr) return none;
+  try {
+    return f(*impl);
+  } catch (...) {
+    return none;
+  }
+}
+
+template <class F>
+void call_void(AviVideoPlayerImpl* impl, F&& f) noexcept {
+  if (impl == nullptr) return;
+  try {
+    f(*impl);
+  } catch (...) {
+  }
+}
+
+char* copy_text(char* buffer, const char* text) {
+  if (buffer != nullptr) std::memcpy(buffer, text, std::strlen(text) + 1);
+  return buffer;
+}
+
+}  // namespace
+
+// The exported layout holds one raw owning pointer, shared by the copies of a player: the
+// implementation counts them, and the last handle to go deletes it (release()). Sharing keeps
+// what the host expects of a copy (the same player) without deleting anything twice.
+AviVideoPlayer::AviVideoPlayer() : impl_(nullptr) {
+  try {
+    impl_ = new AviVideoPlayerImpl;
+  } catch (...) {
+    impl_ = nullptr;  // every operation answers its no-implementation value
+  }
+}
+
+AviVideoPlayer::AviVideoPlayer(const AviVideoPlayer& other)
+    : VideoPlayer(other), impl_(other.impl_) {
+  if (impl_ != nullptr) impl_->users().fetch_add(1, std::memory_order_relaxed);
+}
+
+AviVideoPlayer& AviVideoPlayer::operator=(const AviVideoPlayer& other) {
+  if (this == &other || impl_ == other.impl_) {
+    VideoPlayer::operator=(other);
+    return *this;
+  }
+  if (other.impl_ != nullptr) other.impl_->users().fetch_add(1, std::memory_order_relaxed);
+  release();
+  VideoPlayer::operator=(other);
+  impl_ = other.impl_;
+  return *this;
+}
+
+AviVideoPlayer::~AviVideoPlayer() { release(); }
+
+void AviVideoPlayer::release() noexcept {
+  if (impl_ != nullptr && impl_->users().fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete impl_;  // its destructor closes the player
+  }
+  impl_ = nullptr;
+}
+
+int AviVideoPlayer::open(const char* name, int stream) {
+  return call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.open(name, stream); });
+}
+void AviVideoPlayer::close() {
+  call_void(impl_, [](AviVideoPlayerImpl& p) { p.close(); });
+}
+int AviVideoPlayer::has_audio() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.has_audio(); });
+}
+int AviVideoPlayer::has_video() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.has_video(); });
+}
+const char* AviVideoPlayer::get_file_name() const {
+  return call(impl_, static_cast<const char*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_file_name(); });
+}
+const VideoInfo* AviVideoPlayer::get_video_info() const {
+  return call(impl_, static_cast<const VideoInfo*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_video_info(); });
+}
+const AudioInfo* AviVideoPlayer::get_audio_info() const {
+  return call(impl_, static_cast<const AudioInfo*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_audio_info(); });
+}
+int AviVideoPlayer::get_total_frames() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_total_frames(); });
+}
+double AviVideoPlayer::get_total_length() const {
+  return call(impl_, 0.0, [](AviVideoPlayerImpl& p) { return p.get_total_length(); });
+}
+int AviVideoPlayer::get_video_stream_id() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_video_stream_id(); });
+}
+int AviVideoPlayer::select_video_stream(int stream) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.select_video_stream(stream); });
+}
+int AviVideoPlayer::set_speed(int speed) {
+  return call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.set_speed(speed); });
+}
+int AviVideoPlayer::get_speed() const {
+  return call(impl_, 1, [](AviVideoPlayerImpl& p) { return p.get_speed(); });
+}
+int AviVideoPlayer::set_fast_speed(int speed) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.set_fast_speed(speed); });
+}
+int AviVideoPlayer::get_fast_speed() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_fast_speed(); });
+}
+int AviVideoPlayer::set_reverse(int reverse) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.set_reverse(reverse); });
+}
+int AviVideoPlayer::get_reverse() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_reverse(); });
+}
+int AviVideoPlayer::forward(int frames) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.forward(frames); });
+}
+int AviVideoPlayer::reverse(int frames) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.reverse(frames); });
+}
+int AviVideoPlayer::forward_time(double seconds) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.forward_time(seconds); });
+}
+int AviVideoPlayer::reverse_time(double seconds) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.reverse_time(seconds); });
+}
+// Exactness follows the fast-speed setting alone, so the exact moves are the plain ones.
+int AviVideoPlayer::exact_forward(int frames) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.forward(frames); });
+}
+int AviVideoPlayer::exact_reverse(int frames) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.reverse(frames); });
+}
+int AviVideoPlayer::exact_forward_time(double seconds) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.forward_time(seconds); });
+}
+int AviVideoPlayer::exact_reverse_time(double seconds) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.reverse_time(seconds); });
+}
+int AviVideoPlayer::seek(int offset, int exact) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.seek(offset, exact); });
+}
+double AviVideoPlayer::seek_time(double seconds, int exact) {
+  return call(impl_, 0.0, [&](AviVideoPlayerImpl& p) { return p.seek_time(seconds, exact); });
+}
+int AviVideoPlayer::is_end() const {
+  return call(impl_, 1, [](AviVideoPlayerImpl& p) { return p.is_end(); });
+}
+int AviVideoPlayer::is_start() const {
+  return call(impl_, 1, [](AviVideoPlayerImpl& p) { return p.is_start(); });
+}
+Image* AviVideoPlayer::get_frame() const {
+  return call(impl_, static_cast<Image*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_frame(); });
+}
+int AviVideoPlayer::get_frame_offset() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_frame_offset(); });
+}
+double AviVideoPlayer::get_frame_time() const {
+  return call(impl_, 0.0, [](AviVideoPlayerImpl& p) { return p.get_frame_time(); });
+}
+double AviVideoPlayer::get_frame_rate() const {
+  return call(impl_, kDefaultFrameRate, [](AviVideoPlayerImpl& p) { return p.get_frame_rate(); });
+}
+void AviVideoPlayer::set_frame_rate(double rate, int) {
+  call_void(impl_, [&](AviVideoPlayerImpl& p) { p.set_frame_rate(rate); });
+}
+void* AviVideoPlayer::get_frame_dib_header() {
+  return call(impl_, static_cast<void*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_frame_dib_header(); });
+}
+char* AviVideoPlayer::get_frame_dib_data() {
+  return call(impl_, static_cast<char*>(nullptr),
+              [](AviVideoPlayerImpl& p) { return p.get_frame_dib_data(); });
+}
+int AviVideoPlayer::get_frame_dib_pitch() {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_frame_dib_pitch(); });
+}
+// The output bitmap is always 24 bits; a request for another depth is accepted and ignored.
+int AviVideoPlayer::get_frame_dib_depth() { return 24; }
+int AviVideoPlayer::set_frame_dib_depth(int) { return 24; }
+int AviVideoPlayer::timecode_2_frame(const char* timecode) const {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.timecode_2_frame(timecode); });
+}
+char* AviVideoPlayer::frame_2_timecode(int frame, char* buffer, int mode) const {
+  if (impl_ == nullptr) return copy_text(buffer, mode != 0 ? "0:00" : "00:00:00:00");
+  return call(impl_, static_cast<char*>(nullptr),
+              [&](AviVideoPlayerImpl& p) { return p.frame_2_timecode(frame, buffer, mode); });
+}
+char* AviVideoPlayer::get_length_timecode(char* buffer) const {
+  if (impl_ == nullptr) return copy_text(buffer, "0:00");
+  return call(impl_, static_cast<char*>(nullptr),
+              [&](AviVideoPlayerImpl& p) { return p.get_length_timecode(buffer); });
+}
+int AviVideoPlayer::trim(int first, int last) {
+  return call(impl_, 0, [&](AviVideoPlayerImpl& p) { return p.trim(first, last); });
+}
+int AviVideoPlayer::trim_clear() {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.trim_clear(); });
+}
+int AviVideoPlayer::get_start_frame_offset() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_start_frame_offset(); });
+}
+double AviVideoPlayer::get_start_frame_time() const {
+  return call(impl_, 0.0, [](AviVideoPlayerImpl& p) { return p.get_start_frame_time(); });
+}
+int AviVideoPlayer::get_end_frame_offset() const {
+  return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.get_end_frame_offset(); });
+}
+double AviVideoPlayer::get_end_frame_time() const {
+  return call(impl_, 0.0, [](AviVideoPlayerImpl& p) { return p.get_end_frame_time(); });
+}
+
+const char* AviVideoPlayer::get_type_name() const { return impl_ != nullptr ? "" : nullptr; }
+double AviVideoPlayer::get_file_size() const {
+  return call(impl_, 0.0, [](AviVideoPlayerImpl& p) { return p.get_file_size(); });
+}
+const VideoInfo* AviVideoPlayer::get_video_info_list(int& count) const {
+  return call(impl_, static_cast<const VideoInfo*>(nullptr),
+              [&](AviVideoPlayerImpl& p) { return p.get_video_info_list(count); });
+}
+const AudioInfo* AviVideoPlayer::get_audio_info_list(int& count) const {
+  return call(impl_, static_cast<const AudioInfo*>(nullptr),
+              [&](AviVideoPlayerImpl& p) { return p.get_audio_info_list(count); });
+}

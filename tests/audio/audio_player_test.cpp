@@ -1,0 +1,484 @@
+// AviAudioPlayer on files built in memory: the shell's answers, blocks, formats, volume, seek,
+// shift, the end, stream selection, and the rules of our own for the cases left open.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "audio/audio_test_support.h"
+#include "audio/avi_audio_player.h"
+#include "hostlib/media_info.h"
+#include "hostlib/sound_frame.h"
+#include "support/avi_builder.h"
+#include "video/shared_file_registry.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::MemoryFile;
+
+std::string le16_bytes(const std::vector<std::int16_t>& samples) {
+  std::string s;
+  for (std::int16_t v : samples) avitest::put_u16(s, static_cast<std::uint16_t>(v));
+  return s;
+}
+
+// Samples that say where they are: frame i of channel c is (i * 7 + c * 1000) mod 30000.
+std::vector<std::int16_t> numbered(std::size_t frames, int channels) {
+  std::vector<std::int16_t> s(frames * static_cast<std::size_t>(channels));
+  for (std::size_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < channels; ++c) {
+      s[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+          static_cast<std::int16_t>((i * 7 + static_cast<std::size_t>(c) * 1000) % 30000);
+    }
+  }
+  return s;
+}
+
+std::vector<std::int16_t> sine(std::size_t frames, int channels, int rate, double hz,
+                               double level = 12000.0) {
+  std::vector<std::int16_t> s(frames * static_cast<std::size_t>(channels));
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double v = level * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate);
+    for (int c = 0; c < channels; ++c) {
+      s[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+          static_cast<std::int16_t>(std::lround(v));
+    }
+  }
+  return s;
+}
+
+// A PCM AVI: the bytes cut into chunks of `chunk` bytes.
+std::string pcm_avi(const std::string& data, avitest::AudioStream format,
+                    std::size_t chunk = 8820) {
+  AviBuilder b;
+  const int a = b.add_audio(format);
+  for (std::size_t at = 0; at < data.size(); at += chunk) {
+    const std::string piece = data.substr(at, chunk);
+    b.add_chunk(a, static_cast<std::uint32_t>(piece.size()), true, piece);
+  }
+  return b.build().bytes;
+}
+
+avitest::AudioStream pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits = 16) {
+  avitest::AudioStream s;
+  s.channels = channels;
+  s.sample_rate = rate;
+  s.bits = bits;
+  return s;
+}
+
+class AudioPlayerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(shared_file_count(), 0) << "a file was left open"; }
+};
+
+TEST_F(AudioPlayerTest, AFreshPlayerAnswersAsClosed) {
+  AviAudioPlayer p;
+  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ(p.is_end(), 1);
+  EXPECT_EQ(p.get_offset(), 0.0);
+  EXPECT_EQ(p.get_length(), 0.0);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 44100);
+  EXPECT_EQ(p.get_pcm_output_channels(), 2);
+  EXPECT_EQ(p.get_file_name(), nullptr);
+  EXPECT_EQ(p.get_audio_info(), nullptr);
+  EXPECT_EQ(p.get_audio_stream_id(), -1);
+  EXPECT_EQ(p.get_next_sound(), nullptr);
+  EXPECT_EQ(p.seek(3.0), 0.0);
+  EXPECT_EQ(p.set_shift(250), 250);
+  EXPECT_DOUBLE_EQ(p.get_offset(), -0.25);
+  EXPECT_EQ(p.select_audio_stream(0), -1);
+  EXPECT_EQ(p.get_file_size(), 0.0);
+  EXPECT_STREQ(p.get_type_name(), "");
+  int count = 7;
+  EXPECT_EQ(p.get_audio_info_list(count), nullptr);
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(AudioPlayerTest, AFailedOpenLeavesNoStreamAndNoBlocks) {
+  AviAudioPlayer p;
+  EXPECT_EQ(p.open("mem://player/missing.avi"), 1);
+  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ(p.get_next_sound(), nullptr);
+  // After a good open, a failed one closes the first.
+  MemoryFile f("mem://player/ok.avi", pcm_avi(le16_bytes(numbered(4410, 2)), pcm(2, 44100)));
+  ASSERT_EQ(p.open(f.name()), 0);
+  EXPECT_EQ(p.has_audio(), 1);
+  EXPECT_EQ(p.open("mem://player/missing.avi"), 1);
+  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ(p.get_next_sound(), nullptr);
+  EXPECT_EQ(p.is_end(), 1);
+}
+
+TEST_F(AudioPlayerTest, AFileWithoutSoundDoesNotOpen) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), 5, 24);
+  MemoryFile f("mem://player/silent.avi", b.build().bytes);
+  AviAudioPlayer p;
+  EXPECT_EQ(p.open(f.name()), 1);
+  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ(p.get_next_sound(), nullptr);
+}
+
+TEST_F(AudioPlayerTest, SixteenBitStereoPassesThroughInBlocksOf1152Frames) {
+  const std::vector<std::int16_t> data = numbered(44100, 2);
+  MemoryFile f("mem://player/pcm16.avi", pcm_avi(le16_bytes(data), pcm(2, 44100)));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  EXPECT_EQ(p.get_offset(), 0.0);
+  EXPECT_EQ(p.is_end(), 0);
+  EXPECT_DOUBLE_EQ(p.get_length(), 1.0);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 44100);
+  const SoundFrame* block = p.get_next_sound();
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->get_sample_count(), 2304);
+  EXPECT_DOUBLE_EQ(block->get_length(), 1152.0 / 44100);
+  EXPECT_DOUBLE_EQ(p.get_offset(), 1152.0 / 44100);
+  std::vector<std::int16_t> all(block->get_pcm(), block->get_pcm() + 2304);
+  const std::vector<std::int16_t> rest = audiotest::pull_all(p);
+  all.insert(all.end(), rest.begin(), rest.end());
+  EXPECT_EQ(all.size(), 39u * 2304);  // 39 blocks reach one second
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), all.begin()));
+  EXPECT_TRUE(std::all_of(all.begin() + static_cast<std::ptrdiff_t>(data.size()), all.end(),
+                          [](std::int16_t v) { return v == 0; }));
+  // Past the end the player goes on with silence, and the clock with it.
+  EXPECT_EQ(p.is_end(), 1);
+  const double clock = p.get_offset();
+  const SoundFrame* after = p.get_next_sound();
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->get_sample_count(), 2304);
+  EXPECT_GT(p.get_offset(), clock);
+}
+
+struct DepthCase {
+  const char* name;
+  std::uint16_t bits;
+  std::uint16_t block_align;
+  std::string stored;  // mono samples as stored
+  std::vector<std::int16_t> want;
+};
+std::ostream& operator<<(std::ostream& os, const DepthCase& c) { return os << c.name; }
+
+class PcmDepthTest : public AudioPlayerTest, public ::testing::WithParamInterface<DepthCase> {};
+
+TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
+  const DepthCase& c = GetParam();
+  avitest::AudioStream s = pcm(1, 8000, c.bits);
+  s.block_align = c.block_align;
+  MemoryFile f("mem://player/depth.avi", pcm_avi(c.stored, s));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  const SoundFrame* block = p.get_next_sound();
+  ASSERT_NE(block, nullptr);
+  ASSERT_EQ(block->get_sample_count(), 1152);
+  std::vector<std::int16_t> got(block->get_pcm(), block->get_pcm() + c.want.size());
+  EXPECT_EQ(got, c.want);
+  // The samples after the stream are silence (0), whatever the depth stores as silence.
+  EXPECT_TRUE(std::all_of(block->get_pcm() + c.want.size(), block->get_pcm() + 1152,
+                          [](std::int16_t v) { return v == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths, PcmDepthTest,
+    ::testing::Values(
+        DepthCase{"eight_bits", 8, 1, std::string("\x80\xff\x00\x81", 4), {0, 32512, -32768, 256}},
+        // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
+        DepthCase{"four_bits", 4, 1, std::string("\x80\xf0\x00\x90", 4), {0, 28672, -32768, 4096}},
+        DepthCase{"twenty_four_bits",
+                  24,
+                  3,
+                  std::string("\x11\x34\x12\x00\x00\x80", 6),
+                  {0x1234, -32768}},
+        DepthCase{"twenty_four_in_thirty_two",
+                  24,
+                  4,
+                  std::string("\x00\x11\x34\x12\x00\x00\x00\x80", 8),
+                  {0x1234, -32768}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(AudioPlayerTest, DepthsBeyond32BitsPlaySilenceForTheirLength) {
+  avitest::AudioStream s = pcm(1, 8000, 40);
+  s.block_align = 5;
+  s.avg_bytes = 40000;
+  MemoryFile f("mem://player/deep.avi", pcm_avi(std::string(40000, '\x55'), s));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  const std::vector<std::int16_t> all = audiotest::pull_all(p);
+  EXPECT_EQ(p.is_end(), 1);
+  EXPECT_EQ(all.size(), 7u * 1152);
+  EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](std::int16_t v) { return v == 0; }));
+}
+
+TEST_F(AudioPlayerTest, AnOutputFormatOutOfRangeChangesNothing) {
+  MemoryFile f("mem://player/48k.avi", pcm_avi(le16_bytes(numbered(4800, 2)), pcm(2, 48000)));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 48000);
+  p.set_pcm_output(96000, 2);
+  p.set_pcm_output(44100, 3);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 48000);
+  EXPECT_EQ(p.get_pcm_output_channels(), 2);
+  p.set_pcm_output(22050, 1);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 22050);
+  EXPECT_EQ(p.get_pcm_output_channels(), 1);
+}
+
+TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
+  const std::vector<std::int16_t> data = numbered(8000, 1);
+  MemoryFile f("mem://player/mono.avi", pcm_avi(le16_bytes(data), pcm(1, 8000)));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  p.set_volume(0.5, 4.0);  // mono without conversion: the left factor
+  const SoundFrame* block = p.get_next_sound();
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 1152; ++i)
+    ASSERT_EQ(block->get_pcm()[i], data[static_cast<std::size_t>(i)] / 2);
+  // Mono to stereo through the converter: both sides take the left factor.
+  p.set_pcm_output(8000, 2);
+  const SoundFrame* stereo = p.get_next_sound();
+  ASSERT_NE(stereo, nullptr);
+  ASSERT_EQ(stereo->get_sample_count(), 2304);
+  for (int i = 0; i < 2304; i += 2) ASSERT_EQ(stereo->get_pcm()[i], stereo->get_pcm()[i + 1]);
+}
+
+TEST_F(AudioPlayerTest, MonoOutputThroughTheConverterIsNotScaled) {
+  const std::vector<std::int16_t> data = sine(16000, 2, 8000, 200.0);
+  MemoryFile f("mem://player/stereo8k.avi", pcm_avi(le16_bytes(data), pcm(2, 8000)));
+  AviAudioPlayer loud;
+  AviAudioPlayer plain;
+  ASSERT_EQ(loud.open(f.name()), 0);
+  ASSERT_EQ(plain.open(f.name()), 0);
+  loud.set_volume(3.0, 3.0);
+  loud.set_pcm_output(8000, 1);
+  plain.set_pcm_output(8000, 1);
+  const std::vector<std::int16_t> a = audiotest::pull_all(loud, 5);
+  const std::vector<std::int16_t> b = audiotest::pull_all(plain, 5);
+  EXPECT_EQ(a, b);
+}
+
+// --- Seek, shift and the end ---------------------------------------------------------------------
+
+class AudioClockTest : public AudioPlayerTest {
+ protected:
+  // 20 s of mono 16-bit PCM at 8000 Hz, numbered samples.
+  std::vector<std::int16_t> data_ = numbered(160000, 1);
+  MemoryFile file_{"mem://player/clock.avi", pcm_avi(le16_bytes(data_), pcm(1, 8000), 16000)};
+
+  std::vector<std::int16_t> from(std::size_t frame, std::size_t n) const {
+    return std::vector<std::int16_t>(data_.begin() + static_cast<std::ptrdiff_t>(frame),
+                                     data_.begin() + static_cast<std::ptrdiff_t>(frame + n));
+  }
+  static std::vector<std::int16_t> samples(const SoundFrame* f) {
+    return f == nullptr
+               ? std::vector<std::int16_t>()
+               : std::vector<std::int16_t>(f->get_pcm(), f->get_pcm() + f->get_sample_count());
+  }
+};
+
+TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTime) {
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(file_.name()), 0);
+  EXPECT_EQ(p.set_shift(500), 500);
+  EXPECT_DOUBLE_EQ(p.seek(10.0), 10.0);
+  EXPECT_DOUBLE_EQ(p.get_offset(), 10.0);
+  EXPECT_EQ(samples(p.get_next_sound()), from(84000, 1152));  // 10.5 s
+  EXPECT_DOUBLE_EQ(p.get_offset(), 10.0 + 1152.0 / 8000);
+}
+
+TEST_F(AudioClockTest, SeekPastTheEndGivesTheLengthLessTheShiftAndTheEnd) {
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(file_.name()), 0);
+  p.set_shift(500);
+  EXPECT_DOUBLE_EQ(p.seek(100.0), 20.0 - 0.5);
+  EXPECT_EQ(p.is_end(), 1);
+  const std::vector<std::int16_t> tail = samples(p.get_next_sound());
+  EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](std::int16_t v) { return v == 0; }));
+}
+
+TEST_F(AudioClockTest, ASetShiftMovesTheStreamAtOnce) {
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(file_.name()), 0);
+  p.seek(2.0);
+  p.set_shift(1000);
+  EXPECT_DOUBLE_EQ(p.get_offset(), 2.0);
+  EXPECT_EQ(samples(p.get_next_sound()), from(24000, 1152));  // 3 s
+  p.seek(2.0);
+  p.set_shift(0);
+  EXPECT_EQ(samples(p.get_next_sound()), from(16000, 1152));
+}
+
+// A negative shift asks for sound from before the stream's start: silence until the clock gets
+// there, then the stream from its first sample, exactly where the clock says.
+TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) {
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(file_.name()), 0);
+  EXPECT_EQ(p.set_shift(-250), -250);
+  EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
+  std::vector<std::int16_t> got;
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<std::int16_t> b = samples(p.get_next_sound());
+    got.insert(got.end(), b.begin(), b.end());
+  }
+  ASSERT_EQ(got.size(), 4u * 1152);
+  EXPECT_TRUE(std::all_of(got.begin(), got.begin() + 2000, [](std::int16_t v) { return v == 0; }));
+  EXPECT_EQ(std::vector<std::int16_t>(got.begin() + 2000, got.end()), from(0, 4 * 1152 - 2000));
+  EXPECT_DOUBLE_EQ(p.get_offset(), 4 * 1152.0 / 8000);
+  // The same from a seek into the shifted region a little later.
+  p.seek(0.1);
+  const std::vector<std::int16_t> b = samples(p.get_next_sound());  // 0.15 s before the start
+  EXPECT_EQ(b, std::vector<std::int16_t>(1152, 0));
+  const std::vector<std::int16_t> c = samples(p.get_next_sound());
+  EXPECT_TRUE(std::all_of(c.begin(), c.begin() + 48, [](std::int16_t v) { return v == 0; }));
+  EXPECT_EQ(std::vector<std::int16_t>(c.begin() + 48, c.end()), from(0, 1152 - 48));
+}
+
+TEST_F(AudioClockTest, AShiftSetBeforeOpenWaitsForTheNextSeek) {
+  AviAudioPlayer p;
+  p.set_shift(300);
+  ASSERT_EQ(p.open(file_.name()), 0);
+  EXPECT_DOUBLE_EQ(p.get_offset(), -0.3);
+  EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
+  p.seek(0.0);
+  EXPECT_EQ(samples(p.get_next_sound()), from(2400, 1152));
+}
+
+// --- Formats the converter does not take ---------------------------------------------------------
+
+TEST_F(AudioPlayerTest, SixChannelPcmPlaysAsStereoAndTheClockRuns) {
+  // 1 s of six constant channels (RIFF order), 48 kHz.
+  std::vector<std::int16_t> data;
+  for (int i = 0; i < 48000; ++i) data.insert(data.end(), {1000, -1000, 2000, 30000, 500, -500});
+  MemoryFile f("mem://player/six.avi", pcm_avi(le16_bytes(data), pcm(6, 48000), 48000));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  EXPECT_EQ(p.get_pcm_output_channels(), 2);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 48000);
+  const std::vector<std::int16_t> all = audiotest::pull_all(p, 100);
+  EXPECT_EQ(p.is_end(), 1);
+  EXPECT_EQ(all.size(), 42u * 2304);  // 42 blocks of 1152 frames make one second
+  const double norm = 2.0 + std::sqrt(0.5);
+  EXPECT_NEAR(all[20000], (1000 + 2000 * std::sqrt(0.5) + 500) / norm, 2.0);
+  EXPECT_NEAR(all[20001], (-1000 + 2000 * std::sqrt(0.5) - 500) / norm, 2.0);
+}
+
+struct RateCase {
+  const char* name;
+  int rate;
+  int channels;
+  int want_rate;
+  int want_channels;
+};
+std::ostream& operator<<(std::ostream& os, const RateCase& c) { return os << c.name; }
+
+class OddRateTest : public AudioPlayerTest, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
+  const RateCase& c = GetParam();
+  const auto frames = static_cast<std::size_t>(c.rate) * 2;  // two seconds
+  const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate, 440.0);
+  MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data),
+                                               pcm(static_cast<std::uint16_t>(c.channels),
+                                                   static_cast<std::uint32_t>(c.rate)),
+                                               40000));
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), c.want_rate);
+  EXPECT_EQ(p.get_pcm_output_channels(), c.want_channels);
+  EXPECT_EQ(p.get_audio_stream_id(), 0);
+  const std::vector<std::int16_t> all = audiotest::pull_all(p, 10000);
+  EXPECT_EQ(p.is_end(), 1);
+  const double seconds = static_cast<double>(all.size()) / c.want_channels / c.want_rate;
+  EXPECT_NEAR(seconds, 2.0, 1152.0 / c.want_rate);
+  EXPECT_NEAR(audiotest::peak_frequency(all, c.want_channels, 0, c.want_rate), 440.0, 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, OddRateTest,
+                         ::testing::Values(RateCase{"khz96_stereo", 96000, 2, 48000, 2},
+                                           RateCase{"khz192_mono", 192000, 1, 48000, 1},
+                                           RateCase{"hz4000_mono", 4000, 1, 8000, 1},
+                                           RateCase{"hz50000_stereo", 50000, 2, 48000, 2},
+                                           RateCase{"hz11025_stereo", 11025, 2, 11025, 2},
+                                           RateCase{"hz7000_three_channels", 7000, 3, 8000, 2}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// --- Streams, copies, descriptions ---------------------------------------------------------------
+
+TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  const int a0 = b.add_audio(pcm(2, 44100));
+  const int a1 = b.add_audio(pcm(1, 22050, 8));
+  b.add_frames(v, 2, 24)
+      .add_chunk(a0, 17640, true, le16_bytes(numbered(4410, 2)))
+      .add_chunk(a1, 2205, true, std::string(2205, '\x90'));
+  MemoryFile f("mem://player/streams.avi", b.build().bytes);
+  AviAudioPlayer p;
+  ASSERT_EQ(p.open(f.name()), 0);
+  const AudioInfo* info = p.get_audio_info();
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->kind, 16);
+  EXPECT_EQ(info->format, kAudioFormatPcm);
+  EXPECT_EQ(info->channels, 2);
+  EXPECT_EQ(info->sample_rate, 44100);
+  EXPECT_EQ(info->bit_rate, 44100 * 4 * 8);
+  EXPECT_EQ(info->bits_per_sample, 16);
+  EXPECT_EQ(info->block_bytes, 16 * 1152 / 8);
+  EXPECT_EQ(info->stream, 1);
+  EXPECT_DOUBLE_EQ(info->length, 0.1);
+  EXPECT_EQ(p.select_audio_stream(2), 2);
+  EXPECT_EQ(p.get_audio_stream_id(), 2);
+  EXPECT_EQ(p.get_pcm_output_sample_rate(), 22050);  // no block yet: the stream's own
+  EXPECT_EQ(p.select_audio_stream(9), 2);            // no such stream: the current one
+  EXPECT_EQ(p.get_offset(), 0.0);
+  p.set_pcm_output(22050, 1);
+  const SoundFrame* block = p.get_next_sound();
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->get_pcm()[0], 0x10 * 256);
+  p.close();
+  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ(p.get_audio_info(), nullptr);
+  // The host's open(name, stream) counts on getting the stream back.
+  EXPECT_EQ(p.open(f.name(), 2), 0);
+  EXPECT_EQ(p.get_audio_stream_id(), 2);
+  EXPECT_EQ(p.open(f.name(), 5), 1);
+  EXPECT_EQ(p.has_audio(), 0);
+}
+
+TEST_F(AudioPlayerTest, CopiesShareOnePlayerAndTheLastOneFreesIt) {
+  MemoryFile f("mem://player/copies.avi", pcm_avi(le16_bytes(numbered(44100, 2)), pcm(2, 44100)));
+  auto first = std::make_unique<AviAudioPlayer>();
+  ASSERT_EQ(first->open(f.name()), 0);
+  AviAudioPlayer copy(*first);
+  AviAudioPlayer assigned;
+  assigned = copy;
+  AviAudioPlayer& same = assigned;
+  assigned = same;
+  first->get_next_sound();
+  EXPECT_DOUBLE_EQ(copy.get_offset(), 1152.0 / 44100);  // one stream behind all three
+  first.reset();
+  ASSERT_NE(copy.get_next_sound(), nullptr);
+  EXPECT_EQ(shared_file_count(), 1);
+  copy = AviAudioPlayer();
+  EXPECT_EQ(copy.has_audio(), 0);
+  EXPECT_EQ(assigned.has_audio(), 1);
+  assigned.close();
+  EXPECT_EQ(shared_file_count(), 0);
+}
+
+TEST_F(AudioPlayerTest, PlayersOfOneThreadShareTheFile) {
+  MemoryFile f("mem://player/shared.avi", pcm_avi(le16_bytes(numbered(4410, 2)), pcm(2, 44100)));
+  AviAudioPlayer a;
+  AviAudioPlayer b;
+  ASSERT_EQ(a.open(f.name()), 0);
+  ASSERT_EQ(b.open(f.name()), 0);
+  EXPECT_STREQ(a.get_file_name(), f.name());
+  EXPECT_GT(a.get_file_size(), 17640.0);
+  // Each keeps its own position.
+  const std::vector<std::int16_t> x = audiotest::pull_all(a, 2);
+  const std::vector<std::int16_t> y = audiotest::pull_all(b, 1);
+  EXPECT_TRUE(std::equal(y.begin(), y.end(), x.begin()));
+}
+
+}  // namespace

@@ -1,0 +1,341 @@
+// The audio reader (MediaReader's audio operations) on AVI, WAVE and header-only cases built in
+// memory. DV type-1 sound has tests of its own (dv_audio_test.cpp).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "support/avi_builder.h"
+#include "video/media_reader.h"
+#include "video/shared_file_registry.h"
+
+namespace {
+
+using avitest::AviBuilder;
+using avitest::MemoryFile;
+
+// Bytes that tell their position apart: no two chunks hold the same run.
+std::string pattern(std::size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  std::mt19937 rng(seed);
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// An 18-byte WAVEFORMATEX as written, a byte rate of 0 included (the builder fills one in).
+std::string raw_format(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                       std::uint32_t avg_bytes, std::uint16_t align, std::uint16_t bits) {
+  std::string s;
+  avitest::put_u16(s, tag);
+  avitest::put_u16(s, channels);
+  avitest::put_u32(s, rate);
+  avitest::put_u32(s, avg_bytes);
+  avitest::put_u16(s, align);
+  avitest::put_u16(s, bits);
+  avitest::put_u16(s, 0);
+  return s;
+}
+
+avitest::AudioStream with_format(const std::string& strf) {
+  avitest::AudioStream s;
+  s.strf = strf;
+  return s;
+}
+
+struct AudioAvi {
+  std::string bytes;
+  std::vector<std::uint64_t> positions;
+  std::vector<std::uint32_t> sizes;
+};
+
+// An audio-only AVI whose chunks have the given sizes (zero and odd sizes included).
+AudioAvi audio_avi(const std::vector<std::uint32_t>& sizes, avitest::AudioStream format = {}) {
+  AviBuilder b;
+  const int a = b.add_audio(format);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    b.add_chunk(a, sizes[i], true, pattern(sizes[i], static_cast<unsigned>(i + 1)));
+  }
+  avitest::BuiltAvi built = b.build();
+  return {built.bytes, built.layout.data_positions[0], sizes};
+}
+
+// The reading rule taken literally: walk the entries from the first, adding up sizes while the
+// sum stays below P; read the rest of the entry holding P, then whole entries, each read at its
+// own position and short at the end of the file.
+std::string literal_read(const AudioAvi& f, std::int64_t p, std::uint32_t count) {
+  std::uint64_t total = 0;
+  for (std::uint32_t s : f.sizes) total += s;
+  if (p < 0 || static_cast<std::uint64_t>(p) >= total) return {};
+  auto read = [&f](std::uint64_t at, std::uint64_t n) {
+    if (at >= f.bytes.size()) return std::string();
+    return f.bytes.substr(at, std::min<std::uint64_t>(n, f.bytes.size() - at));
+  };
+  const auto pos = static_cast<std::uint64_t>(p);
+  std::uint64_t sum = 0;
+  std::size_t i = 0;
+  while (sum < pos) sum += f.sizes[i++];
+  std::string out;
+  if (sum > pos) {
+    const std::uint64_t before = sum - f.sizes[i - 1];
+    out += read(f.positions[i - 1] + (pos - before), std::min<std::uint64_t>(sum - pos, count));
+  }
+  for (; out.size() < count && i < f.sizes.size(); ++i) {
+    out += read(f.positions[i], std::min<std::uint64_t>(f.sizes[i], count - out.size()));
+  }
+  return out;
+}
+
+class AudioReaderTest : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(shared_file_count(), 0); }
+};
+
+std::string read(MediaReader& r, std::uint32_t count) {
+  std::string out(count, '\0');
+  const std::uint32_t got = r.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), count);
+  out.resize(got);
+  return out;
+}
+
+TEST_F(AudioReaderTest, ReadsTheSameBytesAsAWalkFromTheFirstEntry) {
+  std::mt19937 rng(7);
+  auto next = [&rng](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
+  std::vector<std::uint32_t> sizes;
+  for (int i = 0; i < 300; ++i) sizes.push_back(i % 17 == 5 ? 0 : 1 + next(1500));
+  const AudioAvi avi = audio_avi(sizes);
+  MemoryFile file("mem://audio/walk.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  const double length = r.audio_length();
+  ASSERT_GT(length, 0.0);
+  // Reading on, jumping back and forth, landing on chunk boundaries and inside chunks.
+  for (int step = 0; step < 3000; ++step) {
+    const std::uint32_t op = next(8);
+    if (op == 0) r.seek_audio(length * next(1000) / 1000.0);
+    if (op == 1) r.seek_audio(0.0);
+    const std::int64_t p = r.audio_position();
+    const std::uint32_t count = op == 2 ? 1 + next(4) : 1 + next(20000);
+    const std::string want = literal_read(avi, p, count);
+    ASSERT_EQ(read(r, count), want) << "step " << step << " at " << p << " count " << count;
+    ASSERT_EQ(r.audio_position(), p + static_cast<std::int64_t>(want.size()));
+  }
+}
+
+TEST_F(AudioReaderTest, PositionInsideAChunkReadsItsRestThenWholeChunks) {
+  const AudioAvi avi = audio_avi({100, 50, 200});
+  MemoryFile file("mem://audio/three.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_EQ(read(r, 60), avi.bytes.substr(avi.positions[0], 60));
+  EXPECT_EQ(read(r, 100), avi.bytes.substr(avi.positions[0] + 60, 40) +
+                              avi.bytes.substr(avi.positions[1], 50) +
+                              avi.bytes.substr(avi.positions[2], 10));
+  EXPECT_EQ(read(r, 1000).size(), 190u);
+  EXPECT_EQ(read(r, 1000), "");  // at the end
+  EXPECT_EQ(r.audio_position(), 350);
+}
+
+TEST_F(AudioReaderTest, AChunkPastTheEndOfTheFileReadsShortAndTheNextFollows) {
+  AudioAvi avi = audio_avi({100, 100, 100});
+  // Point the second entry past the end of the file (idx1 relative offsets: 16-byte entries).
+  const std::size_t idx1 = avi.bytes.rfind("idx1");
+  ASSERT_NE(idx1, std::string::npos);
+  avitest::patch_u32(avi.bytes, idx1 + 8 + 16 + 8, 0x7FFFFF00u);
+  avi.positions[1] = 0x7FFFFF00u + 8;  // never inside the file, whatever the base
+  MemoryFile file("mem://audio/short.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  const std::string want = literal_read(avi, 0, 300);
+  EXPECT_EQ(want.size(), 200u);
+  EXPECT_EQ(read(r, 300), want);
+  EXPECT_EQ(r.audio_position(), 200);
+}
+
+TEST_F(AudioReaderTest, NegativePositionsReadNothingOnEveryKindOfFile) {
+  const AudioAvi avi = audio_avi({4000});
+  MemoryFile a("mem://audio/neg.avi", avi.bytes);
+  avitest::WaveFields w;
+  MemoryFile b("mem://audio/neg.wav", avitest::wave_file(w, pattern(4000, 3)));
+  for (const char* name : {a.name(), b.name()}) {
+    AudioMediaReader r;
+    ASSERT_TRUE(r.open(name, USE_AUDIO));
+    r.select_audio(-1);
+    EXPECT_DOUBLE_EQ(r.seek_audio(-0.005), -0.005);
+    EXPECT_EQ(r.audio_position(), -880);  // 44100 x 4 x 0.005, a whole stereo frame
+    EXPECT_EQ(read(r, 100), "") << name;
+    EXPECT_EQ(r.audio_position(), -880);
+    EXPECT_EQ(r.audio_at_end(), 0);
+  }
+}
+
+TEST_F(AudioReaderTest, WaveReadsStopAtTheEndOfTheDataChunk) {
+  avitest::WaveFields w;
+  w.channels = 1;
+  w.sample_rate = 8000;
+  const std::string data = pattern(1000, 4);
+  // A tag list after the data is not sound.
+  std::string bytes = avitest::wave_file(w, data);
+  bytes += "LIST";
+  avitest::put_u32(bytes, 8);
+  bytes += "INFOjunk";
+  avitest::patch_u32(bytes, 4, static_cast<std::uint32_t>(bytes.size() - 8));
+  MemoryFile file("mem://audio/tail.wav", bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_DOUBLE_EQ(r.audio_length(), 1000.0 / 16000.0);
+  EXPECT_EQ(read(r, 5000), data);
+  EXPECT_EQ(r.audio_at_end(), 1);
+}
+
+TEST_F(AudioReaderTest, WaveDataChunkClaimingMoreThanTheFileHoldsEndsAtTheFile) {
+  avitest::WaveFields w;
+  const std::string data = pattern(800, 5);
+  MemoryFile file("mem://audio/claims.wav", avitest::wave_file(w, data, {}, 1u << 30));
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_EQ(read(r, 5000), data);
+}
+
+struct SeekCase {
+  const char* name;
+  std::uint16_t tag;
+  std::uint16_t channels;
+  std::uint16_t bits;
+  std::uint16_t block_align;
+  std::uint32_t avg_bytes;
+  double time;
+  std::int64_t want_position;
+  double want_time;
+};
+std::ostream& operator<<(std::ostream& os, const SeekCase& c) { return os << c.name; }
+
+class AudioSeekTest : public ::testing::TestWithParam<SeekCase> {};
+
+TEST_P(AudioSeekTest, PositionFromTimeOnAWholeSampleFrame) {
+  const SeekCase& c = GetParam();
+  avitest::AudioStream s;
+  s.tag = c.tag;
+  s.channels = c.channels;
+  s.bits = c.bits;
+  s.block_align = c.block_align;
+  s.avg_bytes = c.avg_bytes;
+  s.sample_rate = 1000;
+  AviBuilder b;
+  b.add_chunks(b.add_audio(s), 10, 9000);
+  MemoryFile file("mem://audio/seek.avi", b.build().bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_DOUBLE_EQ(r.seek_audio(c.time), c.want_time);
+  EXPECT_EQ(r.audio_position(), c.want_position);
+}
+
+// 90000 bytes in each stream. Truncation toward zero, so negative positions align upward.
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioSeekTest,
+    ::testing::Values(SeekCase{"pcm16_stereo", 1, 2, 16, 4, 4000, 1.2345, 4936, 1.2345},
+                      SeekCase{"pcm8_mono", 1, 1, 8, 1, 1000, 1.2345, 1234, 1.2345},
+                      SeekCase{"pcm8_stereo_negative", 1, 2, 8, 2, 2000, -1.2345, -2468, -1.2345},
+                      // Below 8 bits a sample still takes a byte: no division by zero.
+                      SeekCase{"pcm4_stereo", 1, 2, 4, 2, 2000, 1.2345, 2468, 1.2345},
+                      SeekCase{"pcm24_stereo", 1, 2, 24, 6, 6000, 1.2345, 7404, 1.2345},
+                      SeekCase{"mp3_not_aligned", 0x55, 2, 0, 1, 4001, 1.0, 4001, 1.0},
+                      SeekCase{"past_the_end", 1, 2, 16, 4, 4000, 99.0, 90000, 22.5},
+                      SeekCase{"not_a_number", 1, 2, 16, 4, 4000,
+                               std::numeric_limits<double>::quiet_NaN(), 90000, 22.5}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(AudioReaderTest, SeekPastTheEndGivesTheLengthThenNothingAndTheEnd) {
+  const AudioAvi avi = audio_avi({4000, 4000});
+  MemoryFile file("mem://audio/end.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_EQ(r.audio_at_end(), 0);
+  const double length = r.audio_length();
+  EXPECT_DOUBLE_EQ(length, 8000.0 / (44100 * 4));
+  EXPECT_DOUBLE_EQ(r.seek_audio(length + 5.0), length);
+  EXPECT_EQ(read(r, 100), "");
+  EXPECT_EQ(r.audio_at_end(), 1);
+  r.seek_audio(0.0);
+  EXPECT_EQ(read(r, 7999).size(), 7999u);
+  EXPECT_EQ(r.audio_at_end(), 0);
+  EXPECT_EQ(read(r, 1).size(), 1u);
+  EXPECT_EQ(r.audio_at_end(), 1);
+}
+
+// ffmpeg writes variable bit-rate MP3 with nAvgBytesPerSec 0 and one frame of 1152 samples per
+// chunk (nBlockAlign 1152): the length comes from the chunks, not from a division by 0.
+TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
+  const std::vector<std::uint32_t> sizes(441, 400);  // 441 frames of 1152 samples
+  const AudioAvi avi = audio_avi(sizes, with_format(raw_format(0x55, 2, 44100, 0, 1152, 0)));
+  MemoryFile file("mem://audio/vbr.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_DOUBLE_EQ(r.audio_length(), 441 * 1152 / 44100.0);
+  EXPECT_EQ(r.audio_at_end(), 0);
+  // Half way in time is half way in bytes.
+  r.seek_audio(r.audio_length() / 2);
+  EXPECT_NEAR(static_cast<double>(r.audio_position()), 441 * 400 / 2.0, 1.0);
+  r.seek_audio(0.0);
+  std::string all;
+  for (std::string got = read(r, 18432); !got.empty(); got = read(r, 18432)) all += got;
+  EXPECT_EQ(all.size(), 441u * 400u);
+  EXPECT_EQ(r.audio_at_end(), 1);
+}
+
+TEST_F(AudioReaderTest, NoUsableRateMeansNoLengthAndNothingToRead) {
+  const AudioAvi avi = audio_avi({500, 500}, with_format(raw_format(0x55, 2, 0, 0, 1, 0)));
+  MemoryFile file("mem://audio/norate.avi", avi.bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  r.select_audio(-1);
+  EXPECT_EQ(r.audio_length(), 0.0);
+  EXPECT_EQ(r.seek_audio(3.0), 0.0);
+  EXPECT_EQ(r.audio_at_end(), 1);
+}
+
+TEST_F(AudioReaderTest, SelectingAnotherStreamStartsItFromItsFirstByte) {
+  AviBuilder b;
+  avitest::AudioStream mono;
+  mono.channels = 1;
+  const int a0 = b.add_audio({});
+  const int a1 = b.add_audio(mono);
+  b.add_chunk(a0, 400, true, pattern(400, 10)).add_chunk(a1, 300, true, pattern(300, 11));
+  MemoryFile file("mem://audio/two.avi", b.build().bytes);
+  AudioMediaReader r;
+  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
+  EXPECT_EQ(r.select_audio(-1), 1);
+  EXPECT_EQ(r.audio_stream_id(), 0);
+  EXPECT_EQ(read(r, 50), pattern(400, 10).substr(0, 50));
+  EXPECT_EQ(r.select_audio(1), 1);
+  EXPECT_EQ(r.audio_stream_id(), 1);
+  EXPECT_EQ(r.audio_position(), 0);
+  EXPECT_EQ(read(r, 1000), pattern(300, 11));
+  EXPECT_EQ(r.select_audio(7), 1);  // no such stream: the current one stays
+  EXPECT_EQ(r.audio_stream_id(), 1);
+}
+
+TEST_F(AudioReaderTest, AReaderWithoutAFileAnswersNeutrally) {
+  AudioMediaReader r;
+  std::uint8_t b[4];
+  EXPECT_EQ(r.read_audio(b, 4), 0u);
+  EXPECT_EQ(r.seek_audio(2.0), 0.0);
+  EXPECT_EQ(r.audio_length(), 0.0);
+  EXPECT_EQ(r.audio_stream_id(), -1);
+  EXPECT_EQ(r.audio_format(), nullptr);
+  EXPECT_EQ(r.file_name(), nullptr);
+  EXPECT_EQ(r.file_size(), 0u);
+  EXPECT_FALSE(r.open("mem://audio/missing.avi", USE_AUDIO));
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include "audio/audio_test_support.h"
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "audio/avi_audio_player.h"
+#include "hostlib/sound_frame.h"
+#include "support/avi_builder.h"
+#include "support/run_command.h"
+
+namespace audiotest {
+
+std::vector<std::uint32_t> dv_offsets(bool fifty_field) {
+  // The DV type-1 audio layout (IEC 61834-2 shuffling as the container describes it).
+  const std::uint32_t n = fifty_field ? 1944 : 1620;
+  const std::uint32_t per_row = fifty_field ? 54 : 45;
+  const std::uint32_t sequences = fifty_field ? 6 : 5;
+  std::vector<std::uint32_t> out(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    out[i] = 2 * (i / per_row + 640 * ((i % per_row) / (per_row / 3) + 3 * (i % 3)) +
+                  6000 * ((i / 3 + 2 * (i % 3)) % sequences)) +
+             488;
+  }
+  return out;
+}
+
+std::string dv_frame(const DvSound& s) {
+  std::string f(s.fifty_field ? kDvFrame625 : kDvFrame525, '\0');
+  auto at = [&f](std::size_t i) -> std::uint8_t& { return reinterpret_cast<std::uint8_t&>(f[i]); };
+  at(12246) = s.fifty_field ? 0x20 : 0x00;
+  at(12487) = static_cast<std::uint8_t>((s.frequency & 7) << 3 | (s.twelve_bit ? 1 : 0));
+  at(12484) = static_cast<std::uint8_t>(s.extra & 0x3F);
+  const std::vector<std::uint32_t> offsets = dv_offsets(s.fifty_field);
+  const std::uint32_t second = s.fifty_field ? 72000 : 60000;
+  for (std::size_t i = 0; i < s.left.size() && i < offsets.size(); ++i) {
+    const std::size_t a = offsets[i];
+    const auto l = static_cast<std::uint16_t>(s.left[i]);
+    const auto r = static_cast<std::uint16_t>(i < s.right.size() ? s.right[i] : 0);
+    at(a) = static_cast<std::uint8_t>(l >> 8);
+    at(a + 1) = static_cast<std::uint8_t>(l);
+    at(a + second) = static_cast<std::uint8_t>(r >> 8);
+    at(a + second + 1) = static_cast<std::uint8_t>(r);
+  }
+  for (std::size_t i = 0; 2 * i + 1 < s.codes12.size() && i < offsets.size(); ++i) {
+    const std::size_t a = offsets[i];
+    if (s.codes12[2 * i] == kNotWritten) continue;
+    const std::uint16_t l = s.codes12[2 * i] & 0xFFF;
+    const std::uint16_t r = s.codes12[2 * i + 1] & 0xFFF;
+    at(a) = static_cast<std::uint8_t>(l >> 4);
+    at(a + 1) = static_cast<std::uint8_t>(r >> 4);
+    at(a + 2) = static_cast<std::uint8_t>((l & 0xF) << 4 | (r & 0xF));
+  }
+  return f;
+}
+
+std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field,
+                         unsigned sampling_code) {
+  avitest::AviBuilder b;
+  avitest::DvStream d;
+  d.fifty_field = fifty_field;
+  d.sampling_code = sampling_code;
+  d.rate = fifty_field ? 25 : 30000;
+  d.scale = fifty_field ? 1 : 1001;
+  d.length = static_cast<std::uint32_t>(frames.size());
+  const int s = b.add_dv(d);
+  for (const std::string& f : frames) {
+    b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
+  }
+  return b.build().bytes;
+}
+
+std::vector<std::int16_t> as_samples(const std::string& bytes) {
+  std::vector<std::int16_t> out(bytes.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto lo = static_cast<std::uint8_t>(bytes[2 * i]);
+    const auto hi = static_cast<std::uint8_t>(bytes[2 * i + 1]);
+    out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8));
+  }
+  return out;
+}
+
+std::vector<std::int16_t> ffmpeg_s16(const std::string& file, const std::string& output_args,
+                                     const std::string& input_args) {
+  const std::string command = "ffmpeg -nostdin -v error " + input_args + " -i '" + file + "' -vn " +
+                              output_args + " -f s16le - 2>/dev/null";
+  int code = -1;
+  const std::string out = avitest::run_command(command, &code);
+  if (code != 0) return {};
+  return as_samples(out);
+}
+
+std::vector<std::int16_t> pull_all(AviAudioPlayer& player, int max_blocks) {
+  std::vector<std::int16_t> pcm;
+  for (int i = 0; i < max_blocks && player.is_end() == 0; ++i) {
+    const SoundFrame* f = player.get_next_sound();
+    if (f == nullptr) break;
+    pcm.insert(pcm.end(), f->get_pcm(), f->get_pcm() + f->get_sample_count());
+  }
+  return pcm;
+}
+
+namespace {
+
+void fft(std::vector<std::complex<double>>& a) {
+  const std::size_t n = a.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; (j & bit) != 0; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(a[i], a[j]);
+  }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const double angle = -2.0 * std::numbers::pi / static_cast<double>(len);
+    const std::complex<double> w(std::cos(angle), std::sin(angle));
+    for (std::size_t i = 0; i < n; i += len) {
+      std::complex<double> wk(1.0, 0.0);
+      for (std::size_t k = 0; k < len / 2; ++k) {
+        const std::complex<double> u = a[i + k];
+        const std::complex<double> v = a[i + k + len / 2] * wk;
+        a[i + k] = u + v;
+        a[i + k + len / 2] = u - v;
+        wk *= w;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+double peak_frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate) {
+  const std::size_t frames = pcm.size() / static_cast<std::size_t>(channels);
+  std::size_t n = 1;
+  while (n * 2 <= frames / 2) n *= 2;
+  if (n < 1024) return 0.0;
+  const std::size_t from = (frames - n) / 2;
+  std::vector<std::complex<double>> a(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
+                                             static_cast<double>(n - 1));
+    const std::size_t at =
+        (from + i) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel);
+    a[i] = pcm[at] * hann;
+  }
+  fft(a);
+  std::size_t best = 1;
+  for (std::size_t k = 1; k < n / 2; ++k) {
+    if (std::abs(a[k]) > std::abs(a[best])) best = k;
+  }
+  // Parabolic interpolation of the log magnitudes around the peak.
+  const double l = std::log(std::abs(a[best - 1]) + 1e-9);
+  const double c = std::log(std::abs(a[best]) + 1e-9);
+  const double r = std::log(std::abs(a[best + 1]) + 1e-9);
+  const double delta = 0.5 * (l - r) / (l - 2.0 * c + r);
+  return (static_cast<double>(best) + delta) * rate / static_cast<double>(n);
+}
+
+}  // namespace audiotest

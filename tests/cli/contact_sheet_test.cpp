@@ -1,0 +1,146 @@
+// The contact sheet's arithmetic, box filter and font, on pictures built in memory.
+
+#include "cli/contact_sheet.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace {
+
+using avicli::Canvas;
+using avicli::SheetLayout;
+
+// count, columns -> columns used, rows
+class SheetGridTest : public ::testing::TestWithParam<std::tuple<int, int, int, int>> {};
+
+TEST_P(SheetGridTest, FillsRowsAndNeverLeavesAnEmptyOne) {
+  const auto [count, columns, want_columns, want_rows] = GetParam();
+  SheetLayout l;
+  ASSERT_TRUE(avicli::plan_sheet(count, columns, 320, 240, 160, &l));
+  EXPECT_EQ(l.columns, want_columns);
+  EXPECT_EQ(l.rows, want_rows);
+  // The last cell lies wholly inside the sheet, with a gap to spare on the right and below.
+  const int last = count - 1;
+  EXPECT_LE(l.cell_x(last) + l.thumb_width + l.gap, l.width());
+  EXPECT_EQ(l.cell_y(last) + l.thumb_height + l.label_height + l.gap, l.height());
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, SheetGridTest,
+                         ::testing::Values(std::make_tuple(1, 4, 1, 1), std::make_tuple(4, 4, 4, 1),
+                                           std::make_tuple(5, 4, 4, 2),
+                                           std::make_tuple(16, 4, 4, 4),
+                                           std::make_tuple(17, 4, 4, 5),
+                                           std::make_tuple(3, 1, 1, 3)));
+
+TEST(SheetLayoutTest, KeepsAspectAndNeverEnlarges) {
+  SheetLayout l;
+  ASSERT_TRUE(avicli::plan_sheet(4, 2, 720, 576, 160, &l));
+  EXPECT_EQ(l.thumb_width, 160);
+  EXPECT_EQ(l.thumb_height, 128);
+  ASSERT_TRUE(avicli::plan_sheet(4, 2, 100, 50, 400, &l));
+  EXPECT_EQ(l.thumb_width, 100);
+  EXPECT_EQ(l.thumb_height, 50);
+  ASSERT_TRUE(avicli::plan_sheet(1, 1, 4000, 1, 10, &l));
+  EXPECT_EQ(l.thumb_height, 1);  // a sliver, not nothing
+}
+
+TEST(SheetLayoutTest, RefusesNonsenseAndHugeSheets) {
+  SheetLayout l;
+  EXPECT_FALSE(avicli::plan_sheet(0, 4, 320, 240, 160, &l));
+  EXPECT_FALSE(avicli::plan_sheet(4, 0, 320, 240, 160, &l));
+  EXPECT_FALSE(avicli::plan_sheet(4, 4, 0, 240, 160, &l));
+  EXPECT_FALSE(avicli::plan_sheet(4, 4, 320, -1, 160, &l));
+  EXPECT_FALSE(avicli::plan_sheet(4, 4, 320, 240, 0, &l));
+  EXPECT_FALSE(avicli::plan_sheet(1000000, 4, 320, 240, 160, &l));
+  EXPECT_FALSE(avicli::plan_sheet(200, 200, 320, 240, 160, &l));
+}
+
+TEST(SpreadOffsetsTest, StartsAtZeroStaysInsideAndCapsAtTotal) {
+  EXPECT_EQ(avicli::spread_offsets(100, 4), (std::vector<int>{0, 25, 50, 75}));
+  EXPECT_EQ(avicli::spread_offsets(10, 3), (std::vector<int>{0, 3, 6}));
+  EXPECT_EQ(avicli::spread_offsets(3, 16), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(avicli::spread_offsets(1, 1), (std::vector<int>{0}));
+  EXPECT_TRUE(avicli::spread_offsets(0, 4).empty());
+  EXPECT_TRUE(avicli::spread_offsets(4, 0).empty());
+  const std::vector<int> big = avicli::spread_offsets(2147483647, 7);
+  ASSERT_EQ(big.size(), 7u);
+  EXPECT_LT(big.back(), 2147483647);
+}
+
+TEST(BoxFilterTest, AveragesEachBoxWithRoundingAndReadsBottomUp) {
+  // 4 x 2 source, bottom-up: the first row in memory is the picture's bottom row.
+  const std::uint8_t src[2][12] = {
+      {10, 20, 30, 11, 21, 31, 100, 100, 100, 200, 200, 200},  // bottom
+      {0, 0, 0, 1, 1, 1, 255, 255, 255, 254, 254, 254},        // top
+  };
+  Canvas c;
+  ASSERT_TRUE(c.allocate(4, 3, 7));
+  avicli::draw_thumbnail(c, 1, 1, 2, 1, &src[0][0], 4, 2, 12, true);
+  // Left box: 0,1,10,11 (blue) -> 22/4 = 5.5 rounds to 6.
+  EXPECT_EQ(c.pixel(1, 1)[0], 6);
+  EXPECT_EQ(c.pixel(1, 1)[1], 11);   // 0+1+20+21 = 42 -> 10.5 -> 11
+  EXPECT_EQ(c.pixel(2, 1)[0], 202);  // 255+254+100+200 = 809 -> 202.25
+  EXPECT_EQ(c.pixel(0, 1)[0], 7);    // outside the box: untouched
+  EXPECT_EQ(c.pixel(3, 1)[0], 7);
+  EXPECT_EQ(c.pixel(1, 0)[0], 7);
+  // Same size: a plain copy, turned top-down.
+  Canvas same;
+  ASSERT_TRUE(same.allocate(4, 2, 0));
+  avicli::draw_thumbnail(same, 0, 0, 4, 2, &src[0][0], 4, 2, 12, true);
+  EXPECT_EQ(same.pixel(2, 0)[0], 255);
+  EXPECT_EQ(same.pixel(3, 1)[2], 200);
+}
+
+TEST(BoxFilterTest, ClipsToTheCanvasAndRefusesEnlarging) {
+  const std::uint8_t src[12] = {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+  Canvas c;
+  ASSERT_TRUE(c.allocate(2, 2, 0));
+  avicli::draw_thumbnail(c, -1, 1, 4, 1, src, 4, 1, 12, false);
+  EXPECT_EQ(c.pixel(0, 1)[0], 9);
+  EXPECT_EQ(c.pixel(0, 0)[0], 0);
+  avicli::draw_thumbnail(c, 0, 0, 8, 1, src, 4, 1, 12, false);  // wider than the source
+  EXPECT_EQ(c.pixel(1, 0)[0], 0);
+}
+
+// Renders one character at scale 1 and reads it back as seven rows of five bits.
+std::array<std::uint8_t, avicli::kGlyphHeight> render(char ch) {
+  Canvas c;
+  EXPECT_TRUE(c.allocate(avicli::kGlyphWidth, avicli::kGlyphHeight, 0));
+  avicli::draw_text(c, 0, 0, std::string_view(&ch, 1), 1, 255);
+  std::array<std::uint8_t, avicli::kGlyphHeight> rows{};
+  for (int y = 0; y < avicli::kGlyphHeight; ++y)
+    for (int x = 0; x < avicli::kGlyphWidth; ++x)
+      if (c.pixel(x, y)[1] == 255) rows[static_cast<std::size_t>(y)] |= std::uint8_t(1 << (4 - x));
+  return rows;
+}
+
+TEST(BitmapFontTest, EveryTimecodeCharacterIsDistinctAndVisible) {
+  const std::string set = "0123456789:;.";
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    ASSERT_TRUE(avicli::has_glyph(set[i])) << set[i];
+    const auto a = render(set[i]);
+    EXPECT_NE(a, decltype(a){}) << "blank glyph for " << set[i];
+    for (std::size_t j = 0; j < i; ++j) EXPECT_NE(a, render(set[j])) << set[i] << set[j];
+  }
+  EXPECT_FALSE(avicli::has_glyph('x'));
+}
+
+TEST(BitmapFontTest, ScalesAdvancesAndClips) {
+  EXPECT_EQ(avicli::text_width("00:00:00:00", 1), 11 * 6 - 1);
+  EXPECT_EQ(avicli::text_width("0", 2), 10);
+  EXPECT_EQ(avicli::text_width("", 2), 0);
+  Canvas c;
+  ASSERT_TRUE(c.allocate(12, 14, 0));
+  // '1' at scale 2: its top row is bit 2 only, so pixels 4 and 5 of the first two rows light.
+  avicli::draw_text(c, 0, 0, "1x", 2, 200);  // 'x' is not in the font: a blank advance
+  EXPECT_EQ(c.pixel(4, 0)[0], 200);
+  EXPECT_EQ(c.pixel(5, 1)[0], 200);
+  EXPECT_EQ(c.pixel(3, 0)[0], 0);
+  for (int x = 10; x < 12; ++x)
+    for (int y = 0; y < 14; ++y) EXPECT_EQ(c.pixel(x, y)[0], 0);
+  avicli::draw_text(c, 9, 10, "88888", 3, 1);  // runs off two edges: clipped, no writes outside
+  EXPECT_EQ(c.bgr.size(), 12u * 14u * 3u);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// `avikit play` headless: under Xvfb with SDL's dummy sound driver, key presses step the players
+// and the picture the renderer showed last must be the frame the video player reports.
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_command.h"
+#include "support/test_paths.h"
+
+namespace {
+
+std::vector<std::uint8_t> read_rgb(const std::string& path, int* width, int* height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<std::uint8_t> rgb;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+  image.format = PNG_FORMAT_RGB;
+  *width = static_cast<int>(image.width);
+  *height = static_cast<int>(image.height);
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
+  return rgb;
+}
+
+struct PlayCase {
+  const char* file;
+  const char* keys;
+  int frames;       // --frames: pictures shown before quitting
+  int want_offset;  // -1: any, as long as playback moved
+};
+
+constexpr const char* kSound = "mpeg4_xvid_gop12.avi";  // 100 frames with sound
+// No sound: the wall clock paces the video.
+constexpr const char* kSilent = "mpeg4_divx_gop12_bf2.avi";
+
+class PlayCliTest : public ::testing::TestWithParam<PlayCase> {
+ protected:
+  void SetUp() override {
+    if (!avitest::have_tool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  }
+};
+
+TEST_P(PlayCliTest, ShowsTheFrameThePlayerReports) {
+  const PlayCase& c = GetParam();
+  const std::string clip = avitest::media_path(c.file);
+  const std::string shot = avitest::temp_path("play_shot.png");
+  const std::string want = avitest::temp_path("play_want%d.png");
+  std::filesystem::remove(shot);
+  std::string keys = c.keys[0] != '\0' ? std::string(" --keys ") + c.keys : std::string();
+  int code = -1;
+  const std::string out = avitest::run_command(
+      // The window system's libraries keep allocations until exit; the leak check of a sanitizer
+      // build looks at our code in the other tests.
+      "ASAN_OPTIONS=detect_leaks=0 SDL_AUDIODRIVER=dummy timeout 120 xvfb-run -a -s '-screen 0 640x480x24' " +
+          std::string(AVI_CLI_PATH) + " play '" + clip + "'" + keys + " --frames " +
+          std::to_string(c.frames) + " --screenshot '" + shot + "'",
+      &code);
+  ASSERT_EQ(code, 0) << out;
+  int offset = -1;
+  ASSERT_EQ(std::sscanf(out.c_str(), "frame %d", &offset), 1) << out;
+  if (c.want_offset >= 0) {
+    EXPECT_EQ(offset, c.want_offset);
+  } else {
+    EXPECT_GE(offset, c.frames - 1);  // the sound clock moved the video on
+  }
+  avitest::run_command(std::string(AVI_CLI_PATH) + " frames '" + clip + "' --at " +
+                           std::to_string(offset) + " -o '" + want + "'",
+                       &code);
+  ASSERT_EQ(code, 0);
+  const std::string want0 = avitest::temp_path("play_want0.png");
+  int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+  const std::vector<std::uint8_t> shown = read_rgb(shot, &w1, &h1);
+  const std::vector<std::uint8_t> frame = read_rgb(want0, &w2, &h2);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(w1, w2);
+  EXPECT_EQ(h1, h2);
+  EXPECT_TRUE(shown == frame) << "the window showed something other than frame " << offset;
+  std::filesystem::remove(shot);
+  std::filesystem::remove(want0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, PlayCliTest,
+    ::testing::Values(PlayCase{kSound, "space,right,right,right", 5, 3},
+                      // End 99, Left 98, Down 73, Home 0, Up 25, Right 26.
+                      PlayCase{kSound, "space,end,left,down,home,up,right", 8, 26},
+                      PlayCase{kSound, "right,left,left", 4, 0},  // stepping pauses; never before 0
+                      PlayCase{kSound, "end", 3, 99},  // playing into the end pauses there
+                      PlayCase{kSound, "", 6, -1}, PlayCase{kSilent, "", 6, -1}));
+
+}  // namespace

@@ -1,0 +1,115 @@
+// `avikit sheet` end to end on real files made by ffmpeg: the thumbnails are the player's frames,
+// shrunk, and --keyframes lays out one cell per key frame.
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/contact_sheet.h"
+#include "platform/win_types.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+#include "video/avi_video_player.h"
+
+namespace {
+
+struct Rgb {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;  // top-down RGB
+  const std::uint8_t* at(int x, int y) const {
+    return &pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                    static_cast<std::size_t>(x)) *
+                   3];
+  }
+};
+
+bool read_png(const std::string& path, Rgb* out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  out->width = static_cast<int>(image.width);
+  out->height = static_cast<int>(image.height);
+  out->pixels.resize(PNG_IMAGE_SIZE(image));
+  return png_image_finish_read(&image, nullptr, out->pixels.data(), 0, nullptr) != 0;
+}
+
+int run_sheet(const std::string& file, const std::string& args, const std::string& out) {
+  int code = -1;
+  avitest::run_command(
+      std::string(AVI_CLI_PATH) + " sheet '" + file + "' " + args + " -o '" + out + "' 2>/dev/null",
+      &code);
+  return code;
+}
+
+TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
+  const std::string clip = avitest::media_path("raw_bgr24.avi");  // 160 x 120, 25 frames
+  const std::string out = avitest::temp_path("sheet_halved.png");
+  ASSERT_EQ(run_sheet(clip, "--count 4 --columns 2 --width 80", out), 0);
+  Rgb sheet;
+  ASSERT_TRUE(read_png(out, &sheet));
+  avicli::SheetLayout l;
+  ASSERT_TRUE(avicli::plan_sheet(4, 2, 160, 120, 80, &l));
+  ASSERT_EQ(sheet.width, l.width());
+  ASSERT_EQ(sheet.height, l.height());
+
+  // The fourth cell holds frame 18 (4 spread over 25: 0, 6, 12, 18).
+  AviVideoPlayer player;
+  ASSERT_EQ(player.open(clip.c_str(), -1), 0);
+  player.seek(18, 1);
+  const auto* bgr = reinterpret_cast<const std::uint8_t*>(player.get_frame_dib_data());
+  const std::size_t pitch = static_cast<std::size_t>(player.get_frame_dib_pitch());
+  ASSERT_NE(bgr, nullptr);
+  const int x0 = l.cell_x(3);
+  const int y0 = l.cell_y(3);
+  int mismatches = 0;
+  for (int y = 0; y < 60; ++y) {
+    for (int x = 0; x < 80; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        unsigned sum = 2;  // rounds the mean of the 2 x 2 box
+        for (int dy = 0; dy < 2; ++dy)
+          for (int dx = 0; dx < 2; ++dx) {
+            const std::size_t row = static_cast<std::size_t>(119 - (2 * y + dy));  // bottom-up
+            sum += bgr[row * pitch + static_cast<std::size_t>(2 * x + dx) * 3 +
+                       static_cast<std::size_t>(2 - c)];
+          }
+        if (sheet.at(x0 + x, y0 + y)[c] != sum / 4) ++mismatches;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  // Its timecode, 00:00:00:18, is drawn in the band under it.
+  int ink = 0;
+  for (int y = y0 + 60; y < y0 + 60 + l.label_height; ++y)
+    for (int x = x0; x < x0 + 80; ++x) ink += sheet.at(x, y)[1] > 128 ? 1 : 0;
+  EXPECT_GT(ink, 40);
+  std::filesystem::remove(out);
+}
+
+TEST(SheetCliTest, KeyframesGiveOneCellPerKeyFrame) {
+  // 100 frames, a key frame every 12: nine cells, four to a row.
+  const std::string clip = avitest::media_path("mpeg4_xvid_gop12.avi");
+  const std::string out = avitest::temp_path("sheet_keys.png");
+  ASSERT_EQ(run_sheet(clip, "--keyframes --width 64", out), 0);
+  Rgb sheet;
+  ASSERT_TRUE(read_png(out, &sheet));
+  avicli::SheetLayout l;
+  ASSERT_TRUE(avicli::plan_sheet(9, 4, 320, 240, 64, &l));
+  EXPECT_EQ(sheet.width, l.width());
+  EXPECT_EQ(sheet.height, l.height());
+  std::filesystem::remove(out);
+}
+
+TEST(SheetCliTest, FailsCleanlyOnBadInput) {
+  const std::string out = avitest::temp_path("sheet_bad.png");
+  EXPECT_NE(run_sheet(avitest::temp_path("missing.avi"), "", out), 0);
+  EXPECT_NE(run_sheet(avitest::media_path("raw_bgr24.avi"), "--count 0", out), 0);
+  EXPECT_NE(run_sheet(avitest::media_path("raw_bgr24.avi"), "", "/nonexistent/dir/x.png"), 0);
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace

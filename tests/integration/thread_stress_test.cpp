@@ -1,0 +1,158 @@
+// Eight threads open, play, seek and close video and audio players at once, on files that some
+// of them share (players of one thread share a file) and some open separately, DV among them.
+// Every frame and every sound block must be exactly what one thread alone gets.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/avi_audio_player.h"
+#include "hostlib/media_info.h"
+#include "hostlib/sound_frame.h"
+#include "support/avi_builder.h"
+#include "support/test_paths.h"
+#include "video/avi_video_player.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+constexpr int kOperations = 12;
+constexpr int kFramesChecked = 24;      // frames 0..23 of every file
+constexpr double kSeekTimes[] = {0.0, 0.3, 0.71};
+constexpr int kBlocksPerSeek = 2;
+
+std::uint64_t fnv1a(const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+std::uint64_t frame_hash(AviVideoPlayer& p) {
+  const char* pixels = p.get_frame_dib_data();
+  const VideoInfo* info = p.get_video_info();
+  if (pixels == nullptr || info == nullptr) return 0;
+  return fnv1a(pixels, static_cast<std::size_t>(p.get_frame_dib_pitch()) *
+                           static_cast<std::size_t>(info->height));
+}
+
+std::uint64_t block_hash(AviAudioPlayer& p) {
+  const SoundFrame* f = p.get_next_sound();
+  if (f == nullptr) return 0;
+  return fnv1a(f->get_pcm(), static_cast<std::size_t>(f->get_sample_count()) * 2);
+}
+
+// A DV type-1 file (interleaved DV video and sound) written to disk from ffmpeg's DV frames.
+std::string write_dv_type1() {
+  const std::string raw = avitest::read_file(avitest::media_path("dv_625_48k.dv"));
+  constexpr std::size_t kFrame = 144000;
+  avitest::AviBuilder b;
+  avitest::DvStream d;
+  d.rate = 25;
+  d.scale = 1;
+  d.fifty_field = true;
+  const int s = b.add_dv(d);
+  for (std::size_t p = 0; p + kFrame <= raw.size(); p += kFrame) {
+    b.add_chunk(s, kFrame, true, raw.substr(p, kFrame));
+  }
+  const std::string path = avitest::temp_path("stress_dv_type1.avi");
+  EXPECT_TRUE(b.write_file(path).has_value());
+  return path;
+}
+
+struct Expected {
+  std::vector<std::uint64_t> frames;                 // frame hashes, in order
+  std::map<int, std::vector<std::uint64_t>> sound;   // seek index -> block hashes
+};
+
+Expected single_threaded(const std::string& file) {
+  Expected e;
+  AviVideoPlayer v;
+  EXPECT_EQ(v.open(file.c_str(), -1), 0) << file;
+  v.seek(0, 1);
+  for (int f = 0; f < kFramesChecked; ++f) {
+    e.frames.push_back(frame_hash(v));
+    v.forward(1);
+  }
+  AviAudioPlayer a;
+  EXPECT_EQ(a.open(file.c_str()), 0) << file;
+  for (int s = 0; s < 3; ++s) {
+    a.seek(kSeekTimes[s]);
+    for (int b = 0; b < kBlocksPerSeek; ++b) e.sound[s].push_back(block_hash(a));
+  }
+  return e;
+}
+
+TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
+  const std::vector<std::string> files = {
+      avitest::media_path("mpeg4_xvid_gop12.avi"),
+      avitest::media_path("dv_type2_625.avi"),
+      write_dv_type1(),
+  };
+  std::vector<Expected> expected;
+  for (const std::string& f : files) {
+    expected.push_back(single_threaded(f));
+    // The references must be pictures and sound that differ, or the comparison proves nothing.
+    const auto& fr = expected.back().frames;
+    EXPECT_EQ(std::count(fr.begin(), fr.end(), 0u), 0) << f;
+    EXPECT_GT(std::set<std::uint64_t>(fr.begin(), fr.end()).size(), fr.size() / 2) << f;
+  }
+
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(static_cast<std::uint32_t>(1000 + t));
+      // A player kept open for the whole run, so that later players of this thread share it.
+      AviVideoPlayer keeper;
+      const std::size_t kept = static_cast<std::size_t>(t) % files.size();
+      if (keeper.open(files[kept].c_str(), -1) != 0) ++mismatches[static_cast<std::size_t>(t)];
+      for (int op = 0; op < kOperations; ++op) {
+        const std::size_t fi = rng() % files.size();
+        const Expected& e = expected[fi];
+        int& bad = mismatches[static_cast<std::size_t>(t)];
+        if (rng() % 2 == 0) {
+          AviVideoPlayer v;
+          if (v.open(files[fi].c_str(), -1) != 0) {
+            ++bad;
+            continue;
+          }
+          const int target = static_cast<int>(rng() % (kFramesChecked - 3));
+          v.seek(target, 1);
+          for (int step = 0; step < 3; ++step) {
+            if (frame_hash(v) != e.frames[static_cast<std::size_t>(target + step)]) ++bad;
+            v.forward(1);
+          }
+          // The kept player moves too, interleaved with this one on a shared file.
+          keeper.seek(static_cast<int>(rng() % kFramesChecked), 1);
+        } else {
+          AviAudioPlayer a;
+          if (a.open(files[fi].c_str()) != 0) {
+            ++bad;
+            continue;
+          }
+          const int s = static_cast<int>(rng() % 3);
+          a.seek(kSeekTimes[s]);
+          for (int b = 0; b < kBlocksPerSeek; ++b) {
+            if (block_hash(a) != e.sound.at(s)[static_cast<std::size_t>(b)]) ++bad;
+          }
+        }
+      }
+      const int k = keeper.get_frame_offset();
+      if (k >= 0 && k < kFramesChecked &&
+          frame_hash(keeper) != expected[kept].frames[static_cast<std::size_t>(k)])
+        ++mismatches[static_cast<std::size_t>(t)];
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << t;
+}
+
+}  // namespace

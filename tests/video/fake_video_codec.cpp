@@ -1,0 +1,121 @@
+#include "video/fake_video_codec.h"
+
+#include <cstring>
+
+#include "container/fourccs.h"
+#include "support/avi_builder.h"
+
+namespace videotest {
+namespace {
+
+using namespace platform;
+
+struct FakeConfig {
+  std::uint32_t handler = 0;
+  std::vector<std::uint32_t> outputs;
+  std::uint32_t fail_frame = 0xFFFFFFFFu;
+};
+
+FakeConfig& config() {
+  static FakeConfig c;
+  return c;
+}
+
+std::uint32_t chunk_number(const ICDECOMPRESS& d) {
+  if (d.lpInput == nullptr || d.lpbiInput == nullptr || d.lpbiInput->biSizeImage < 4) {
+    return 0xFFFFFFFFu;
+  }
+  std::uint32_t f = 0;
+  std::memcpy(&f, d.lpInput, 4);
+  return f;
+}
+
+LRESULT decompress(const ICDECOMPRESS& d) {
+  const std::uint32_t f = chunk_number(d);
+  FakeVideoCodec::log().calls.push_back({f, d.dwFlags, d.lpbiInput->biSizeImage});
+  if (f == config().fail_frame) return ICERR_ERROR;
+  if (d.lpOutput != nullptr && d.lpbiOutput != nullptr && d.lpbiOutput->biSizeImage >= 4) {
+    std::memcpy(d.lpOutput, &f, 4);
+  }
+  return ICERR_OK;
+}
+
+LRESULT fake_proc(DWORD_PTR, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
+  switch (msg) {
+    case DRV_OPEN: {
+      const auto* o = reinterpret_cast<const ICOPEN*>(p2);
+      if (o == nullptr) return 1;
+      if (container::upper_fourcc(o->fccHandler) != container::upper_fourcc(config().handler)) {
+        return 0;
+      }
+      FakeVideoCodec::log().opened.push_back(o->fccHandler);
+      return 7;
+    }
+    case DRV_CLOSE:
+      return 1;
+    case ICM_GETINFO: {
+      auto* info = reinterpret_cast<ICINFO*>(p1);
+      const char16_t name[] = u"Fake test codec";
+      std::copy(std::begin(name), std::end(name), info->szDescription);
+      return sizeof(ICINFO);
+    }
+    case ICM_DECOMPRESS_QUERY: {
+      ++FakeVideoCodec::log().queries;
+      const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
+      return in != nullptr && container::upper_fourcc(in->biCompression) ==
+                                  container::upper_fourcc(config().handler)
+                 ? ICERR_OK
+                 : ICERR_BADFORMAT;
+    }
+    case ICM_DECOMPRESS_BEGIN: {
+      const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
+      if (out == nullptr) return ICERR_BADFORMAT;
+      FakeVideoCodec::log().begun.push_back(out->biCompression);
+      for (std::uint32_t c : config().outputs) {
+        if (c == out->biCompression) return ICERR_OK;
+      }
+      return ICERR_BADFORMAT;
+    }
+    case ICM_DECOMPRESS:
+      return decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));
+    case ICM_DECOMPRESS_END:
+      ++FakeVideoCodec::log().ends;
+      return ICERR_OK;
+    default:
+      return ICERR_UNSUPPORTED;  // the picture-numbering messages included
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> FakeCodecLog::frames() const {
+  std::vector<std::uint32_t> out;
+  for (const FakeCall& c : calls) out.push_back(c.frame);
+  return out;
+}
+
+FakeVideoCodec::FakeVideoCodec(const char* handler, std::vector<std::uint32_t> outputs)
+    : saved_(ic_installed_drivers()) {
+  log() = FakeCodecLog{};
+  config() = FakeConfig{avitest::fourcc_value(handler), std::move(outputs)};
+  ic_replace_drivers({});
+  ICInstall(ICTYPE_VIDEO, config().handler, reinterpret_cast<LPARAM>(&fake_proc), nullptr,
+            ICINSTALL_FUNCTION);
+}
+
+FakeVideoCodec::~FakeVideoCodec() { ic_replace_drivers(saved_); }
+
+void FakeVideoCodec::fail_on(std::uint32_t frame) { config().fail_frame = frame; }
+
+FakeCodecLog& FakeVideoCodec::log() {
+  static FakeCodecLog l;
+  return l;
+}
+
+std::string numbered_chunk(std::uint32_t f, std::uint32_t size) {
+  std::string s(std::max<std::uint32_t>(size, 4), '\0');
+  std::memcpy(s.data(), &f, 4);
+  return s;
+}
+
+}  // namespace videotest

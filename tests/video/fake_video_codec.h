@@ -1,0 +1,55 @@
+#pragma once
+// A plain Video for Windows decompressor installed in the real codec manager, in place of every
+// installed driver (they come back when it goes). It knows nothing of picture numbering, so the
+// pipeline drives it with the plain codec walk, and it records every call: the walk's
+// decompression counts and flags are what the tests look at.
+//
+// Chunks are expected to start with their frame number (32-bit little-endian); a decompressed
+// "picture" is that number written at the start of the destination, so a bitmap shows which
+// chunk was decoded into it last.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/vfw.h"
+
+namespace videotest {
+
+struct FakeCall {
+  std::uint32_t frame = 0;  // the number the chunk carries
+  std::uint32_t flags = 0;  // ICDecompress flags
+  std::uint32_t bytes = 0;  // biSizeImage handed over
+};
+
+struct FakeCodecLog {
+  std::vector<FakeCall> calls;
+  std::vector<std::uint32_t> opened;  // handlers the manager opened the driver for
+  std::vector<std::uint32_t> begun;   // output compressions ICM_DECOMPRESS_BEGIN was asked for
+  int queries = 0;                    // ICM_DECOMPRESS_QUERY (ICLocate)
+  int ends = 0;
+  void clear_calls() { calls.clear(); }
+  std::vector<std::uint32_t> frames() const;
+};
+
+class FakeVideoCodec {
+ public:
+  // `handler`: the FOURCC it is installed for. `outputs`: the output biCompression values it
+  // accepts in ICM_DECOMPRESS_BEGIN (BI_RGB 0, "YUY2", "YV12").
+  FakeVideoCodec(const char* handler, std::vector<std::uint32_t> outputs);
+  ~FakeVideoCodec();
+  FakeVideoCodec(const FakeVideoCodec&) = delete;
+  FakeVideoCodec& operator=(const FakeVideoCodec&) = delete;
+
+  // ICDecompress fails for chunks carrying this number.
+  void fail_on(std::uint32_t frame);
+  static FakeCodecLog& log();
+
+ private:
+  std::vector<platform::IcDriver> saved_;
+};
+
+// A chunk of `size` bytes (at least 4) carrying frame number f.
+std::string numbered_chunk(std::uint32_t f, std::uint32_t size = 16);
+
+}  // namespace videotest

@@ -1,0 +1,312 @@
+// Frame accuracy on real files made by ffmpeg: the frame a random seek fetches is byte for byte
+// the one sequential playback reaches, for every codec; and sequential playback shows ffmpeg's
+// own pictures where the two can be compared exactly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "dv/frame_decoder.h"
+#include "hostlib/media_fixtures.h"
+#include "hostlib/options.h"
+#include "support/avi_builder.h"
+#include "support/run_command.h"
+#include "support/test_paths.h"
+#include "video/avi_video_player.h"
+#include "video/avi_video_player_impl.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// How sequential playback is checked against ffmpeg.
+enum class Reference {
+  kYv12,          // the reader's YV12 bitmap equals ffmpeg's 4:2:0 planes
+  kYuy2,          // the reader's YUY2 bitmap equals them converted as the driver does
+  kRgb,           // the 24-bit output equals ffmpeg's 4:2:0 planes converted as the driver does
+  kRgbFullRange,  // the same from full-range (JPEG) planes
+  kBgr24,         // the 24-bit output equals ffmpeg's bgr24 decode
+  kBgr24Near,     // within 1 of it (5-bit components are widened differently)
+  kDv,            // the 24-bit output equals the DV decoder's picture of each chunk
+};
+
+struct MediaCase {
+  const char* name;
+  const char* file;  // in the media folder; empty for a DV type-1 file built here
+  Reference reference;
+  int random_seeks;  // 0: every frame, in a shuffled order
+  bool dv625 = true;
+  // Last frames without a picture (a packed stream's final B-frames): a seek there fails and
+  // leaves whatever the bitmap held, so they are not compared.
+  int undecodable_tail = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const MediaCase& c) { return os << c.name; }
+
+struct Frames {
+  std::vector<std::string> rgb;     // get_frame_dib_data, pitch x height bytes
+  std::vector<std::string> bitmap;  // the reader's frame bitmap
+};
+
+std::string frame_bytes(AviVideoPlayer& p) {
+  const char* data = p.get_frame_dib_data();
+  const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(p.get_frame_dib_header());
+  if (data == nullptr || h == nullptr) return {};
+  return std::string(data, static_cast<std::size_t>(p.get_frame_dib_pitch()) *
+                               static_cast<std::size_t>(h->biHeight));
+}
+
+std::string bitmap_bytes(AviVideoPlayer& p) {
+  const CNewDib& dib = p.impl()->reader()->frame();
+  return std::string(reinterpret_cast<const char*>(dib.LockBits()), dib.image_bytes());
+}
+
+// The DV frames of a raw .dv file, and a DV type-1 AVI around them.
+std::vector<std::string> dv_frames(const std::string& path, bool is625) {
+  const std::string all = avitest::read_file(path);
+  const std::size_t n = is625 ? kDvFrameBytes625 : kDvFrameBytes525;
+  std::vector<std::string> out;
+  for (std::size_t p = 0; p + n <= all.size(); p += n) out.push_back(all.substr(p, n));
+  return out;
+}
+
+std::string dv_type1(const std::vector<std::string>& frames, bool is625) {
+  avitest::AviBuilder b;
+  avitest::DvStream d;
+  d.rate = is625 ? 25 : 30000;
+  d.scale = is625 ? 1 : 1001;
+  d.fifty_field = is625;
+  d.sampling_code = 0;  // 48 kHz
+  const int s = b.add_dv(d);
+  for (const std::string& f : frames) {
+    b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
+  }
+  return b.build().bytes;
+}
+
+// ffmpeg's 4:2:0 reference in the driver's YV12 layout (Y, V, U), and converted to bottom-up
+// 24-bit rows by libswscale as the driver converts.
+std::string as_yv12(const std::string& i420, int w, int h) {
+  const auto y = static_cast<std::size_t>(w * h);
+  return i420.substr(0, y) + i420.substr(y + y / 4, y / 4) + i420.substr(y, y / 4);
+}
+
+// Converted by libswscale as the driver converts: to YUY2, or to bottom-up 24-bit rows.
+std::string converted(const std::string& i420, int w, int h, bool rgb, bool full_range) {
+  const int pitch = rgb ? (w * 3 + 3) & ~3 : (w * 2 + 3) & ~3;
+  std::string out(static_cast<std::size_t>(pitch * h), '\0');
+  const auto* src = reinterpret_cast<const std::uint8_t*>(i420.data());
+  const std::uint8_t* planes[3] = {src, src + w * h, src + w * h * 5 / 4};
+  const int strides[3] = {w, w / 2, w / 2};
+  auto* dst = reinterpret_cast<std::uint8_t*>(out.data());
+  std::uint8_t* dplanes[1] = {rgb ? dst + static_cast<std::size_t>(pitch * (h - 1)) : dst};
+  int dstrides[1] = {rgb ? -pitch : pitch};
+  SwsContext* sws = sws_getContext(w, h, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, w,
+                                   h, rgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422, SWS_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+  sws_scale(sws, planes, strides, 0, h, dplanes, dstrides);
+  sws_freeContext(sws);
+  return out;
+}
+
+// A chunk of 0 bytes is a dropped frame: it shows the picture before it again.
+std::vector<std::string> with_dropped_frames(const std::string& path,
+                                             const std::vector<std::string>& pictures) {
+  hostlib_test::AviVideo video;
+  if (!hostlib_test::read_avi_video(path, video)) return pictures;
+  std::vector<std::string> out;
+  std::size_t next = 0;
+  for (const std::string& chunk : video.chunks) {
+    if (!chunk.empty() && next < pictures.size()) {
+      out.push_back(pictures[next++]);
+    } else if (!out.empty()) {
+      out.push_back(out.back());
+    }
+  }
+  return out;
+}
+
+// ffmpeg's bgr24 decode, turned into bottom-up rows.
+std::vector<std::string> ffmpeg_bgr24(const std::string& path, int w, int h) {
+  const std::string out = avitest::temp_path("bgr24.raw");
+  int code = -1;
+  avitest::run_command("ffmpeg -nostdin -v error -y -i '" + path +
+                           "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 '" + out + "'",
+                       &code);
+  const std::string all = avitest::read_file(out);
+  std::filesystem::remove(out);
+  const auto row = static_cast<std::size_t>(w * 3);
+  const auto frame = row * static_cast<std::size_t>(h);
+  std::vector<std::string> frames;
+  for (std::size_t p = 0; frame > 0 && p + frame <= all.size(); p += frame) {
+    std::string up;
+    for (int y = h - 1; y >= 0; --y) up += all.substr(p + static_cast<std::size_t>(y) * row, row);
+    frames.push_back(up);
+  }
+  return frames;
+}
+
+int max_difference(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return 256;
+  int worst = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    worst = std::max(worst,
+                     std::abs(static_cast<std::uint8_t>(a[i]) - static_cast<std::uint8_t>(b[i])));
+  }
+  return worst;
+}
+
+class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
+ protected:
+  void SetUp() override {
+    const MediaCase& c = GetParam();
+    if (c.reference == Reference::kYv12) options_set(254, 2);
+    if (std::strlen(c.file) > 0) {
+      path_ = avitest::media_path(c.file);
+      // Made only when ffmpeg has the encoder (libx264, libxvid).
+      if (!std::filesystem::exists(path_)) GTEST_SKIP() << c.file << " was not made";
+    } else {
+      dv_ = dv_frames(avitest::media_path(c.dv625 ? "dv_625_48k.dv" : "dv_525_48k.dv"), c.dv625);
+      ASSERT_FALSE(dv_.empty());
+      built_ = std::make_unique<avitest::MemoryFile>("mem://accuracy/dv_type1.avi",
+                                                     dv_type1(dv_, c.dv625));
+      path_ = built_->name();
+    }
+  }
+  void TearDown() override { options_clear(254); }
+
+  Frames play_sequentially() {
+    Frames out;
+    AviVideoPlayer p;
+    EXPECT_EQ(p.open(path_.c_str(), -1), 0);
+    p.seek(0, 1);
+    const int n = p.get_total_frames();
+    for (int f = 0; f < n; ++f) {
+      out.rgb.push_back(frame_bytes(p));
+      out.bitmap.push_back(bitmap_bytes(p));
+      p.forward(1);
+    }
+    return out;
+  }
+
+  void check_reference(const Frames& seq) {
+    const MediaCase& c = GetParam();
+    AviVideoPlayer p;
+    ASSERT_EQ(p.open(path_.c_str(), -1), 0);
+    const int w = p.get_video_info()->width;
+    const int h = p.get_video_info()->height;
+    std::vector<std::string> refs;
+    if (c.reference == Reference::kDv) {
+      std::vector<std::string> chunks = dv_;
+      hostlib_test::AviVideo video;
+      if (chunks.empty() && hostlib_test::read_avi_video(path_, video)) chunks = video.chunks;
+      dv::DvDecoder decoder;
+      for (const std::string& chunk : chunks) {
+        std::string picture(static_cast<std::size_t>(720 * 3 * h), '\0');
+        ASSERT_TRUE(decoder.decode(
+            {reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()}, h == 576,
+            {reinterpret_cast<std::uint8_t*>(picture.data()), picture.size()}));
+        refs.push_back(picture);
+      }
+    } else if (c.reference == Reference::kBgr24 || c.reference == Reference::kBgr24Near) {
+      refs = ffmpeg_bgr24(path_, w, h);
+    } else {
+      const bool full = c.reference == Reference::kRgbFullRange;
+      refs = with_dropped_frames(
+          path_, hostlib_test::reference_frames(path_, w, h, full ? "yuvj420p" : "yuv420p"));
+    }
+    ASSERT_FALSE(refs.empty());
+    // A packed stream's last B-frames have no picture in libavcodec: compare what it gives.
+    const std::size_t n = std::min(refs.size(), seq.rgb.size());
+    EXPECT_GE(n + 2, seq.rgb.size());
+    for (std::size_t f = 0; f < n; ++f) {
+      const std::string& r = refs[f];
+      switch (c.reference) {
+        case Reference::kYv12:
+          ASSERT_TRUE(seq.bitmap[f] == as_yv12(r, w, h)) << "frame " << f;
+          break;
+        case Reference::kYuy2:
+          ASSERT_TRUE(seq.bitmap[f] == converted(r, w, h, false, false)) << "frame " << f;
+          break;
+        case Reference::kRgb:
+        case Reference::kRgbFullRange:
+          ASSERT_TRUE(seq.rgb[f] ==
+                      converted(r, w, h, true, c.reference == Reference::kRgbFullRange))
+              << "frame " << f;
+          break;
+        case Reference::kBgr24:
+        case Reference::kDv:
+          ASSERT_TRUE(seq.rgb[f] == r) << "frame " << f;
+          break;
+        case Reference::kBgr24Near:
+          ASSERT_LE(max_difference(seq.rgb[f], r), 1) << "frame " << f;
+          break;
+      }
+    }
+  }
+
+  std::string path_;
+  std::vector<std::string> dv_;
+  std::unique_ptr<avitest::MemoryFile> built_;
+};
+
+TEST_P(FrameAccuracyTest, RandomSeekEqualsSequentialPlayback) {
+  const Frames seq = play_sequentially();
+  ASSERT_GT(seq.rgb.size(), 10u);
+  const int n = static_cast<int>(seq.rgb.size()) - GetParam().undecodable_tail;
+  std::vector<int> order;
+  std::mt19937 rng(1234);
+  if (GetParam().random_seeks == 0) {
+    for (int f = 0; f < n; ++f) order.push_back(f);
+    std::shuffle(order.begin(), order.end(), rng);
+  } else {
+    order = {n - 1, 0, n / 2, 1, n - 2};
+    std::uniform_int_distribution<int> pick(0, n - 1);
+    while (static_cast<int>(order.size()) < GetParam().random_seeks) order.push_back(pick(rng));
+  }
+  AviVideoPlayer p;
+  ASSERT_EQ(p.open(path_.c_str(), -1), 0);
+  for (const int f : order) {
+    ASSERT_EQ(p.seek(f, 1), f);
+    ASSERT_FALSE(seq.rgb[static_cast<std::size_t>(f)].empty());
+    ASSERT_TRUE(frame_bytes(p) == seq.rgb[static_cast<std::size_t>(f)]) << "frame " << f;
+  }
+  // Stepping backwards frame by frame over a key frame boundary, as a jog wheel does.
+  p.seek(std::min(n - 1, 30), 1);
+  for (int f = std::min(n - 1, 30); f >= std::max(0, std::min(n - 1, 30) - 20); --f) {
+    ASSERT_EQ(p.get_frame_offset(), f);
+    ASSERT_TRUE(frame_bytes(p) == seq.rgb[static_cast<std::size_t>(f)]) << "frame " << f;
+    p.reverse(1);
+  }
+}
+
+TEST_P(FrameAccuracyTest, SequentialPlaybackShowsFfmpegsPictures) {
+  check_reference(play_sequentially());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FfmpegFiles, FrameAccuracyTest,
+    ::testing::Values(
+        MediaCase{"Mpeg4Gop12", "mpeg4_xvid_gop12.avi", Reference::kYv12, 0},
+        MediaCase{"Mpeg4Gop12BFrames", "mpeg4_divx_gop12_bf2.avi", Reference::kYv12, 0},
+        MediaCase{"Mpeg4Gop250", "mpeg4_xvid_gop250.avi", Reference::kYv12, 40},
+        MediaCase{"Mpeg4Gop250BFrames", "mpeg4_dx50_gop250_bf2.avi", Reference::kYv12, 40},
+        MediaCase{"XvidPackedBFrames", "xvid_packed_bf2.avi", Reference::kYv12, 0, true, 2},
+        MediaCase{"Mpeg4Gop12Yuy2", "mpeg4_xvid_gop12.avi", Reference::kYuy2, 30},
+        MediaCase{"H264BFrames", "h264_bf2.avi", Reference::kRgb, 0},
+        MediaCase{"Mjpeg", "mjpeg_mp3.avi", Reference::kRgbFullRange, 0},
+        MediaCase{"Raw8", "raw_pal8.avi", Reference::kBgr24, 0},
+        MediaCase{"Raw16", "raw_rgb555.avi", Reference::kBgr24Near, 0},
+        MediaCase{"Raw24", "raw_bgr24.avi", Reference::kBgr24, 0},
+        MediaCase{"DvType2System625", "dv_type2_625.avi", Reference::kDv, 0},
+        MediaCase{"DvType2System525", "dv_type2_525.avi", Reference::kDv, 0},
+        MediaCase{"DvType1System625", "", Reference::kDv, 0, true},
+        MediaCase{"DvType1System525", "", Reference::kDv, 0, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace

@@ -1,0 +1,311 @@
+// AviVideoPlayer as a host drives it: the position model (speed, key-frame steps, reverse
+// mode, trim window, time and timecodes), the shell's answers, copies and sharing.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "hostlib/image.h"
+#include "hostlib/media_info.h"
+#include "hostlib/smpte_timecode.h"
+#include "support/avi_builder.h"
+#include "video/avi_video_player.h"
+#include "video/avi_video_player_impl.h"
+#include "video/fake_video_codec.h"
+
+namespace {
+
+using videotest::FakeVideoCodec;
+
+// 100 frames at 25 per second, key frames every 12, each chunk carrying its number.
+std::string clip_bytes(int frames = 100, int key_every = 12) {
+  avitest::AviBuilder b;
+  avitest::VideoStream v;
+  v.handler = "FAKE";
+  v.compression = "FAKE";
+  const int s = b.add_video(v);
+  for (int f = 0; f < frames; ++f) {
+    b.add_chunk(s, 16, key_every > 0 && f % key_every == 0,
+                videotest::numbered_chunk(static_cast<std::uint32_t>(f)));
+  }
+  return b.build().bytes;
+}
+
+class VideoPlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(player_.open(clip_.name(), -1), 0); }
+  // The absolute frame the player stands on, and the one its bitmap shows.
+  int frame() const { return player_.get_start_frame_offset() + player_.get_frame_offset(); }
+  std::uint32_t shown() {
+    std::uint32_t f = 0;
+    std::memcpy(&f, player_.impl()->reader()->frame().LockBits(), 4);
+    return f;
+  }
+  void at(int f) { ASSERT_EQ(player_.seek(f, 1), f); }
+
+  FakeVideoCodec codec_{"FAKE", {0}};
+  avitest::MemoryFile clip_{"mem://player/clip.avi", clip_bytes()};
+  AviVideoPlayer player_;
+};
+
+TEST_F(VideoPlayerTest, OpenDescribesTheStream) {
+  EXPECT_EQ(player_.has_video(), 1);
+  EXPECT_EQ(player_.has_audio(), 0);
+  EXPECT_EQ(player_.get_total_frames(), 100);
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
+  EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
+  EXPECT_STREQ(player_.get_file_name(), clip_.name());
+  EXPECT_STREQ(player_.get_type_name(), "");
+  const VideoInfo* v = player_.get_video_info();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->kind, 10);
+  EXPECT_EQ(v->stream, 0);
+  EXPECT_EQ(v->width, 4);
+  EXPECT_EQ(v->height, 2);
+  EXPECT_DOUBLE_EQ(v->length, 4.0);
+  EXPECT_EQ(player_.get_audio_info()->stream, -1);  // never filled
+  int count = 7;
+  EXPECT_EQ(player_.get_video_info_list(count), nullptr);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(shown(), 0u);  // open decodes the first frame
+}
+
+TEST_F(VideoPlayerTest, OpenFailsWithOneAndCloseForgetsTheFile) {
+  AviVideoPlayer other;
+  EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
+  EXPECT_EQ(other.get_total_frames(), 0);
+  EXPECT_NE(other.get_frame(), nullptr);  // a reader without a file still hands out an image
+  player_.close();
+  EXPECT_EQ(player_.has_video(), 0);
+  EXPECT_EQ(player_.get_video_stream_id(), -1);
+  EXPECT_EQ(player_.get_file_name(), nullptr);
+  EXPECT_EQ(player_.get_frame_dib_data(), nullptr);
+  EXPECT_EQ(player_.forward(1), 0);
+  EXPECT_EQ(player_.open(clip_.name(), 0), 0);
+  EXPECT_EQ(player_.get_video_stream_id(), 0);
+}
+
+TEST_F(VideoPlayerTest, ForwardZeroMovesBySpeed) {
+  EXPECT_EQ(player_.set_speed(5), 5);
+  EXPECT_EQ(player_.forward(0), 5);
+  EXPECT_EQ(frame(), 5);
+  EXPECT_EQ(shown(), 5u);
+  EXPECT_EQ(player_.set_speed(25), 5);  // out of range: unchanged
+  player_.set_fast_speed(1);
+  EXPECT_EQ(player_.get_speed(), 1);
+  player_.set_speed(3);
+  EXPECT_EQ(player_.get_fast_speed(), 0);  // set_speed switches key-frame steps off
+}
+
+struct KeyStep {
+  int from;
+  int by;  // > 0 forward, < 0 reverse
+  int lands;
+};
+
+class KeyFrameStepTest : public VideoPlayerTest, public ::testing::WithParamInterface<KeyStep> {};
+
+TEST_P(KeyFrameStepTest, LandsOnAKeyFrame) {
+  at(GetParam().from);
+  // Play up to the start so the run stands where a host playing there would have it.
+  player_.set_fast_speed(1);
+  const int by = GetParam().by;
+  EXPECT_EQ(by > 0 ? player_.forward(by) : player_.reverse(-by), by > 0 ? by : -by);
+  EXPECT_EQ(frame(), GetParam().lands);
+  if (GetParam().lands < 100) {
+    EXPECT_EQ(shown(), static_cast<std::uint32_t>(GetParam().lands));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KeyFramesEvery12, KeyFrameStepTest,
+    ::testing::Values(KeyStep{0, 1, 12}, KeyStep{0, 7, 24}, KeyStep{30, -1, 12},
+                      KeyStep{30, -20, 12},
+                      // Aimed past either end: the step aims at the last or the first frame.
+                      KeyStep{90, 500, 100}, KeyStep{5, -50, 0},
+                      // No key frame further on: forward goes past the end, backward to 0.
+                      KeyStep{96, 1, 100}, KeyStep{12, -1, 0}),
+    [](const auto& p) {
+      return "From" + std::to_string(p.param.from) + (p.param.by > 0 ? "Forward" : "Back") +
+             std::to_string(p.param.by > 0 ? p.param.by : -p.param.by);
+    });
+
+TEST_F(VideoPlayerTest, KeyFramePlayReachesBothEnds) {
+  player_.set_fast_speed(1);
+  int steps = 0;
+  while (player_.is_end() == 0 && steps < 100) steps += player_.forward(1) != 0 ? 1 : 100;
+  EXPECT_EQ(steps, 9);  // 12, 24, ..., 96, then past the end
+  EXPECT_EQ(player_.forward(1), 0);
+  steps = 0;
+  while (player_.is_start() == 0 && steps < 100) steps += player_.reverse(1) != 0 ? 1 : 100;
+  EXPECT_LT(steps, 20);
+  EXPECT_EQ(frame(), 0);
+}
+
+TEST_F(VideoPlayerTest, ExactStepOffTheEndKeepsTheLastPicture) {
+  at(99);
+  EXPECT_EQ(player_.forward(1), 1);
+  EXPECT_EQ(frame(), 100);
+  EXPECT_EQ(player_.is_end(), 1);
+  EXPECT_EQ(shown(), 99u);
+  EXPECT_EQ(player_.forward(1), 0);  // refused past the window
+  EXPECT_EQ(player_.reverse(1), 1);
+  EXPECT_EQ(frame(), 99);
+}
+
+TEST_F(VideoPlayerTest, ReverseModeReadsTheWindowFromItsEnd) {
+  ASSERT_EQ(player_.trim(10, 19), 10);
+  player_.set_reverse(1);
+  EXPECT_EQ(player_.seek(0, 1), 0);
+  EXPECT_EQ(player_.impl()->reader()->position(), 19u);
+  EXPECT_EQ(player_.forward(1), 1);
+  EXPECT_EQ(player_.impl()->reader()->position(), 18u);
+  EXPECT_EQ(player_.get_frame_offset(), 1);
+  EXPECT_EQ(shown(), 18u);
+}
+
+TEST_F(VideoPlayerTest, TrimNarrowsTheWindowAndSeeksItsStart) {
+  at(50);
+  EXPECT_EQ(player_.trim(2, 5), 4);
+  EXPECT_EQ(player_.get_start_frame_offset(), 2);
+  EXPECT_EQ(player_.get_total_frames(), 4);
+  EXPECT_EQ(player_.impl()->reader()->position(), 2u);
+  EXPECT_EQ(player_.trim(1, 1), 1);
+  EXPECT_EQ(player_.get_start_frame_offset(), 3);
+  EXPECT_EQ(player_.trim_clear(), 100);
+  EXPECT_EQ(player_.trim(5, 200), 95);
+  EXPECT_EQ(player_.get_end_frame_offset(), 94);
+  at(7);
+  EXPECT_EQ(player_.trim(-1, 3), 95);  // refused, but still back at offset 0
+  EXPECT_EQ(player_.get_frame_offset(), 0);
+}
+
+TEST_F(VideoPlayerTest, SeekClampsToTheStream) {
+  EXPECT_EQ(player_.seek(500, 1), 99);
+  EXPECT_EQ(shown(), 99u);
+  EXPECT_EQ(player_.seek(-3, 1), 0);
+  EXPECT_EQ(player_.seek(30, 0), 36);  // not exact: the nearest key frame (a tie goes later)
+  EXPECT_EQ(player_.seek(29, 0), 24);
+}
+
+TEST_F(VideoPlayerTest, TimeMovesGoToTheOffsetOfTheTime) {
+  at(10);
+  EXPECT_EQ(player_.forward_time(2.0), 40);
+  EXPECT_EQ(player_.get_frame_offset(), 50);
+  EXPECT_EQ(player_.forward_time(2.0), 0);
+  at(60);
+  EXPECT_EQ(player_.forward_time(2.0), -10);
+  EXPECT_EQ(player_.get_frame_offset(), 50);
+  EXPECT_EQ(player_.exact_reverse_time(1.0), 25);
+  EXPECT_DOUBLE_EQ(player_.get_frame_time(), 1.0);
+  EXPECT_DOUBLE_EQ(player_.seek_time(3.0, 1), 3.0);
+  // Absurd times are held to the stream, never overflowed.
+  EXPECT_EQ(player_.seek_time(1e300, 1), 99 / 25.0);
+  EXPECT_EQ(player_.forward_time(std::nan("")), -99);  // NaN seconds: offset 0
+  EXPECT_EQ(player_.get_frame_offset(), 0);
+}
+
+TEST_F(VideoPlayerTest, FrameRateStaysBetweenFiveAndSixty) {
+  player_.set_frame_rate(4.99, 0);
+  player_.set_frame_rate(60.01, 0);
+  player_.set_frame_rate(std::nan(""), 0);
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
+  player_.set_frame_rate(60.0, 0);
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 60.0);
+  player_.select_video_stream(-1);  // re-reads the stream's rate and leaves reverse mode
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
+}
+
+TEST_F(VideoPlayerTest, TimecodesCountFromTheWindowStart) {
+  char buffer[kTimecodeBufferSize] = {};
+  EXPECT_STREQ(player_.frame_2_timecode(0, buffer, 0), "00:00:00:00");
+  ASSERT_EQ(player_.trim(50, 99), 50);
+  EXPECT_STREQ(player_.frame_2_timecode(0, buffer, 0), "00:00:02:00");
+  EXPECT_EQ(player_.timecode_2_frame("00:00:03:00"), 25);
+  EXPECT_EQ(player_.timecode_2_frame(nullptr), 0);
+  EXPECT_STREQ(player_.get_length_timecode(buffer), "0:02");
+  EXPECT_EQ(player_.frame_2_timecode(0, nullptr, 0), nullptr);
+}
+
+TEST_F(VideoPlayerTest, OutputsConvertOncePerPosition) {
+  EXPECT_EQ(player_.get_frame_dib_depth(), 24);
+  EXPECT_EQ(player_.set_frame_dib_depth(32), 24);
+  const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(player_.get_frame_dib_header());
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->biWidth, 4);
+  EXPECT_EQ(h->biHeight, 2);
+  EXPECT_EQ(h->biBitCount, 24);
+  Image* image = player_.get_frame();
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(player_.get_frame(), image);
+  at(7);
+  const char* data = player_.get_frame_dib_data();
+  ASSERT_NE(data, nullptr);
+  std::uint32_t f = 0;
+  std::memcpy(&f, data, 4);
+  EXPECT_EQ(f, 7u);
+  EXPECT_EQ(player_.get_frame_dib_pitch(), 12);
+  // The image follows the move too; its rows are top-down, so frame 7's marker is in the last.
+  image = player_.get_frame();
+  std::memcpy(&f, image->row(1), 4);
+  EXPECT_EQ(f, 7u);
+}
+
+TEST_F(VideoPlayerTest, CopiesShareOnePlayerAndFreeItOnce) {
+  {
+    AviVideoPlayer copy(player_);
+    EXPECT_EQ(copy.impl(), player_.impl());
+    copy.seek(5, 1);
+    EXPECT_EQ(player_.get_frame_offset(), 5);
+    AviVideoPlayer assigned;
+    assigned = copy;
+    assigned = assigned;
+    EXPECT_EQ(assigned.impl(), player_.impl());
+    EXPECT_EQ(player_.impl()->users().load(), 3);
+  }
+  EXPECT_EQ(player_.impl()->users().load(), 1);
+  EXPECT_EQ(player_.get_frame_offset(), 5);
+  auto* heap = new AviVideoPlayer(player_);
+  player_ = AviVideoPlayer();  // the original handle now drives a new, empty player
+  EXPECT_EQ(heap->get_frame_offset(), 5);
+  delete heap;  // the last handle of the old player frees it (ASan checks once)
+  EXPECT_EQ(player_.get_total_frames(), 0);
+}
+
+TEST_F(VideoPlayerTest, PlayersOnTheFirstStreamShareOneFile) {
+  AviVideoPlayer second;
+  ASSERT_EQ(second.open(clip_.name(), 0), 0);
+  EXPECT_EQ(second.impl()->reader()->file(), player_.impl()->reader()->file());
+  AviVideoPlayer third;
+  ASSERT_EQ(third.open(clip_.name(), -1), 0);
+  EXPECT_NE(third.impl()->reader()->file(), player_.impl()->reader()->file());
+  // Sharing a run, each still sees its own frame.
+  second.seek(40, 1);
+  player_.seek(40, 1);
+  third.seek(41, 1);
+  EXPECT_EQ(shown(), 40u);
+  std::uint32_t f = 0;
+  std::memcpy(&f, second.get_frame_dib_data(), 4);
+  EXPECT_EQ(f, 40u);
+}
+
+TEST_F(VideoPlayerTest, PlayersOnSeveralThreadsOpenPlayAndCloseAtOnce) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < 10; ++i) {
+        AviVideoPlayer p;
+        ASSERT_EQ(p.open(clip_.name(), -1), 0);
+        p.seek(t * 10 + i, 1);
+        std::uint32_t f = 0;
+        std::memcpy(&f, p.get_frame_dib_data(), 4);
+        EXPECT_EQ(f, static_cast<std::uint32_t>(t * 10 + i));
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+}
+
+}  // namespace
