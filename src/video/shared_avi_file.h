@@ -30,7 +30,7 @@ extern platform::CRITICAL_SECTION g_dv_frame_lock;
 
 // The sound of ten DV frames, as the audio reader hands it out.
 struct DvAudioSlot {
-  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
+  static constexpr std::uint32_t kRawFrames = 19590;  // stereo frames before the stretch
   static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
   std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
   std::array<std::int16_t, 2 * kEvenFrames> even{};
@@ -117,5 +117,5 @@ class SharedAviFile : public AviContainer {
 
   std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
   std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
-  std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
+  std::vector<std::uint8_t> dv_audio_frame_;        // one DV frame read for its sound
 };
