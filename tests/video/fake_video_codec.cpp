@@ -1,6 +1,7 @@
 #include "video/fake_video_codec.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "container/fourccs.h"
 #include "support/avi_builder.h"
@@ -40,7 +41,14 @@ LRESULT decompress(const ICDECOMPRESS& d) {
   return ICERR_OK;
 }
 
+// Players on several threads call the codec at once; the log is one shared record.
+std::mutex& log_mutex() {
+  static std::mutex m;
+  return m;
+}
+
 LRESULT fake_proc(DWORD_PTR, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
+  const std::lock_guard<std::mutex> lock(log_mutex());
   switch (msg) {
     case DRV_OPEN: {
       const auto* o = reinterpret_cast<const ICOPEN*>(p2);
