@@ -87,7 +87,8 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
   context_ = avcodec_alloc_context3(codec);
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
-  if (context_ == nullptr || packet_ == nullptr || frame_ == nullptr) {
+  last_ = av_frame_alloc();
+  if (context_ == nullptr || packet_ == nullptr || frame_ == nullptr || last_ == nullptr) {
     (void)end();
     return ICERR_MEMORY;
   }
@@ -132,6 +133,8 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
 LRESULT AvcodecSession::end() {
   clear_queue();
   av_frame_free(&last_);
+  for (AVFrame*& f : spare_) av_frame_free(&f);
+  spare_.clear();
   sws_freeContext(sws_);
   sws_ = nullptr;
   avcodec_free_context(&context_);
@@ -142,15 +145,39 @@ LRESULT AvcodecSession::end() {
 }
 
 void AvcodecSession::clear_queue() {
-  for (Picture& p : queue_) av_frame_free(&p.frame);
+  for (Picture& p : queue_) give_back(p.frame);
   queue_.clear();
+}
+
+// Pictures move through a few recycled AVFrames: a fresh allocation (and a second reference)
+// per picture showed up as allocator churn in exact-seek runs that decode hundreds of pictures.
+AVFrame* AvcodecSession::take_frame() {
+  if (spare_.empty()) return av_frame_alloc();
+  AVFrame* f = spare_.back();
+  spare_.pop_back();
+  return f;
+}
+
+void AvcodecSession::give_back(AVFrame* frame) {
+  if (frame == nullptr) return;
+  av_frame_unref(frame);
+  if (spare_.size() < kMaxSpare) {
+    spare_.push_back(frame);
+  } else {
+    av_frame_free(&frame);
+  }
+}
+
+const AVFrame* AvcodecSession::newest() const {
+  if (!queue_.empty()) return queue_.back().frame;
+  return last_ != nullptr && last_->buf[0] != nullptr ? last_ : nullptr;
 }
 
 void AvcodecSession::start_run() {
   if (used_) avcodec_flush_buffers(context_);
   used_ = false;
   clear_queue();
-  av_frame_free(&last_);
+  if (last_ != nullptr) av_frame_unref(last_);
   chunks_ = 0;
   picture_ = -1;
   first_picture_ = -1;
@@ -183,18 +210,21 @@ void AvcodecSession::receive() {
       av_frame_unref(frame_);
       continue;
     }
-    AVFrame* copy = av_frame_clone(frame_);
-    av_frame_unref(frame_);
-    if (copy == nullptr) continue;
+    AVFrame* picture = take_frame();
+    if (picture == nullptr) {
+      av_frame_unref(frame_);
+      continue;
+    }
+    av_frame_move_ref(picture, frame_);
     const bool first = first_picture_ < 0;
     if (first) {
       first_picture_ = skipped_;
       next_offset_ = skipped_;
     }
     ++received_;
-    av_frame_free(&last_);
-    last_ = av_frame_clone(copy);
-    queue_.push_back({copy, next_offset_++});
+    // The newest picture is now the queue's back; last_ only stands in once the queue empties.
+    av_frame_unref(last_);
+    queue_.push_back({picture, next_offset_++});
     // Dropped frames met before any picture came out repeat the run's first picture.
     for (; first && pending_repeats_ > 0; --pending_repeats_) (void)queue_repeat();
   }
@@ -210,13 +240,18 @@ void AvcodecSession::count_chunk(bool had_picture, bool picture_came_out) {
 bool AvcodecSession::queue_repeat() {
   // A chunk of 0 bytes is a dropped frame: it shows the picture before it again. Before the
   // run's first picture has come out, that picture is the one to repeat once it comes.
-  if (last_ == nullptr) {
+  const AVFrame* source = newest();
+  if (source == nullptr) {
     ++pending_repeats_;
     return true;
   }
   if (queue_.size() >= kMaxQueue) return false;
-  AVFrame* copy = av_frame_clone(last_);
+  AVFrame* copy = take_frame();
   if (copy == nullptr) return false;
+  if (av_frame_ref(copy, source) < 0) {
+    give_back(copy);
+    return false;
+  }
   queue_.push_back({copy, next_offset_++});
   return true;
 }
@@ -242,16 +277,14 @@ LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
   if (size == 0) {
     had_picture = queue_repeat();
   } else {
-    chunk_.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    std::memcpy(chunk_.data(), d.lpInput, size);
-    packet_->data = chunk_.data();
-    packet_->size = static_cast<int>(size);
+    // A reference-counted packet: libavcodec would otherwise copy an unowned one again.
+    if (av_new_packet(packet_, static_cast<int>(size)) < 0) return ICERR_MEMORY;
+    std::memcpy(packet_->data, d.lpInput, size);
     packet_->pts = chunks_;
     packet_->dts = chunks_;
     packet_->flags = (d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0 ? AV_PKT_FLAG_KEY : 0;
     ok = send(packet_);
-    packet_->data = nullptr;
-    packet_->size = 0;
+    av_packet_unref(packet_);
     receive();
     had_picture = allocations_ > 0;
   }
@@ -275,7 +308,12 @@ LRESULT AvcodecSession::deliver(void* dst) {
   Picture p = queue_.front();
   queue_.pop_front();
   const bool written = write_picture(*p.frame, dst);
-  av_frame_free(&p.frame);
+  if (queue_.empty()) {
+    // Keep the picture just shown: a dropped frame that follows repeats it.
+    av_frame_unref(last_);
+    av_frame_move_ref(last_, p.frame);
+  }
+  give_back(p.frame);
   if (!written) return ICERR_BADFORMAT;
   picture_ = p.offset;
   return ICERR_OK;

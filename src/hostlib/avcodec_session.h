@@ -59,6 +59,9 @@ class AvcodecSession {
   platform::LRESULT deliver(void* dst);
   [[nodiscard]] bool write_picture(const AVFrame& frame, void* dst);
   void clear_queue();
+  AVFrame* take_frame();
+  void give_back(AVFrame* frame);
+  const AVFrame* newest() const;
   static int get_buffer(AVCodecContext* context, AVFrame* frame, int flags);
 
   std::uint32_t handler_;
@@ -66,14 +69,16 @@ class AvcodecSession {
   AVPacket* packet_ = nullptr;         // owned
   AVFrame* frame_ = nullptr;           // owned
   SwsContext* sws_ = nullptr;          // owned
-  std::vector<std::uint8_t> chunk_;    // the chunk with libavcodec's zero padding
   OutputKind kind_ = OutputKind::kNone;
   int width_ = 0;
   int height_ = 0;
 
   // The run.
   std::deque<Picture> queue_;
-  AVFrame* last_ = nullptr;  // owned reference to the newest picture decoded, for repeats
+  // Owned; holds the newest picture once the queue has handed it out, for repeats.
+  AVFrame* last_ = nullptr;
+  std::vector<AVFrame*> spare_;  // owned, emptied frames for reuse
+  static constexpr std::size_t kMaxSpare = 8;
   int chunks_ = 0;
   int picture_ = -1;
   int first_picture_ = -1;
