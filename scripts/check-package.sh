@@ -4,7 +4,8 @@
 #   - the installed tool runs from bin/ through its RUNPATH and probes the bundled sample;
 #   - every installed header compiles on its own, warning-free under the project's warnings;
 #   - every player the library exports has its header installed;
-#   - examples/host builds with find_package(avikit) and runs on the sample;
+#   - examples/host builds with find_package(avikit) and probes, steps frames and pulls sound
+#     from the sample;
 #   - the same program builds with pkg-config's flags and prints the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,6 +55,9 @@ loads_installed_lib "$scratch/host/avikit_host" ||
   fail "avikit_host does not load the installed libavikit"
 "$scratch/host/avikit_host" "$sample" | tee "$scratch/host.txt"
 grep -q 'Microsoft DV-Type 1' "$scratch/host.txt" || fail "avikit_host did not probe the sample"
+grep -q '^video: 50 frames' "$scratch/host.txt" || fail "avikit_host did not step the sample's frames"
+grep -Eq '^  [0-9]+ blocks, [1-9][0-9]* samples' "$scratch/host.txt" ||
+  fail "avikit_host pulled no sound from the sample"
 
 echo "== examples/host with pkg-config"
 pc=$(find "$root" -name avikit.pc)
