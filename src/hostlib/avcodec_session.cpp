@@ -1,6 +1,7 @@
 #include "hostlib/avcodec_session.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "hostlib/dib_layout.h"
@@ -139,6 +140,8 @@ LRESULT AvcodecSession::end() {
   sws_ = nullptr;
   avcodec_free_context(&context_);
   av_packet_free(&packet_);
+  av_buffer_pool_uninit(&packet_pool_);
+  packet_pool_size_ = 0;
   av_frame_free(&frame_);
   kind_ = OutputKind::kNone;
   return ICERR_OK;
@@ -192,6 +195,29 @@ int AvcodecSession::get_buffer(AVCodecContext* context, AVFrame* frame, int flag
   // without its reference) from one it holds back.
   ++static_cast<AvcodecSession*>(context->opaque)->allocations_;
   return avcodec_default_get_buffer2(context, frame, flags);
+}
+
+// Packets are reference counted (libavcodec copies an unowned one again) and come from a pool:
+// a fresh buffer per chunk sent the allocator into heap consolidation on every frame.
+bool AvcodecSession::fill_packet(const void* bytes, std::uint32_t size) {
+  const std::size_t need = std::size_t{size} + AV_INPUT_BUFFER_PADDING_SIZE;
+  if (need > packet_pool_size_) {
+    av_buffer_pool_uninit(&packet_pool_);  // buffers still held stay valid until released
+    packet_pool_size_ = std::max<std::size_t>(std::bit_ceil(need), 64 * 1024);
+    packet_pool_ = av_buffer_pool_init(packet_pool_size_, nullptr);
+    if (packet_pool_ == nullptr) {
+      packet_pool_size_ = 0;
+      return false;
+    }
+  }
+  av_packet_unref(packet_);
+  packet_->buf = av_buffer_pool_get(packet_pool_);
+  if (packet_->buf == nullptr) return false;
+  packet_->data = packet_->buf->data;
+  packet_->size = static_cast<int>(size);
+  std::memcpy(packet_->data, bytes, size);
+  std::memset(packet_->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  return true;
 }
 
 bool AvcodecSession::send(AVPacket* packet) {
@@ -277,9 +303,7 @@ LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
   if (size == 0) {
     had_picture = queue_repeat();
   } else {
-    // A reference-counted packet: libavcodec would otherwise copy an unowned one again.
-    if (av_new_packet(packet_, static_cast<int>(size)) < 0) return ICERR_MEMORY;
-    std::memcpy(packet_->data, d.lpInput, size);
+    if (!fill_packet(d.lpInput, size)) return ICERR_MEMORY;
     packet_->pts = chunks_;
     packet_->dts = chunks_;
     packet_->flags = (d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0 ? AV_PKT_FLAG_KEY : 0;

@@ -10,6 +10,7 @@
 #include "hostlib/avcodec_driver.h"
 #include "platform/vfw.h"
 
+struct AVBufferPool;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -52,6 +53,7 @@ class AvcodecSession {
 
   int codec_for(const platform::BITMAPINFOHEADER& in) const;
   void start_run();
+  [[nodiscard]] bool fill_packet(const void* bytes, std::uint32_t size);
   [[nodiscard]] bool send(AVPacket* packet);
   void receive();
   void count_chunk(bool had_picture, bool picture_came_out);
@@ -67,6 +69,8 @@ class AvcodecSession {
   std::uint32_t handler_;
   AVCodecContext* context_ = nullptr;  // owned: avcodec_free_context in end()
   AVPacket* packet_ = nullptr;         // owned
+  AVBufferPool* packet_pool_ = nullptr;  // owned; buffers of packet_pool_size_ bytes
+  std::size_t packet_pool_size_ = 0;
   AVFrame* frame_ = nullptr;           // owned
   SwsContext* sws_ = nullptr;          // owned
   OutputKind kind_ = OutputKind::kNone;

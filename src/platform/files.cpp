@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace platform {
@@ -23,7 +25,47 @@ struct FileObject {
   int fd = -1;
   std::shared_ptr<const std::string> memory;
   std::uint64_t position = 0;
+  // Read-ahead for small reads: a player reads chunk after chunk of a few kilobytes, and one
+  // system call per chunk cost more than the copy out of this buffer.
+  std::unique_ptr<std::uint8_t[]> ahead;
+  std::uint64_t ahead_pos = 0;
+  std::size_t ahead_len = 0;
 };
+
+constexpr std::size_t kReadAhead = 64 * 1024;
+
+// Reads at `pos` straight from the descriptor; false on an error other than EINTR.
+bool read_at(int fd, std::uint8_t* out, std::size_t count, std::uint64_t pos, std::size_t& done) {
+  done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(fd, out + done, count - done, static_cast<off_t>(pos + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Serves a small read from the read-ahead buffer, refilling it at the position when needed.
+// Only bytes the descriptor returned are kept, so a file that grows later is read afresh past
+// the old end.
+bool read_small(FileObject& f, std::uint8_t* out, std::size_t count, std::size_t& done) {
+  const bool inside = f.position >= f.ahead_pos && f.position - f.ahead_pos <= f.ahead_len &&
+                      f.ahead_len - (f.position - f.ahead_pos) >= count;
+  if (!inside) {
+    if (!f.ahead) f.ahead = std::make_unique<std::uint8_t[]>(kReadAhead);
+    f.ahead_len = 0;
+    std::size_t got = 0;
+    if (!read_at(f.fd, f.ahead.get(), kReadAhead, f.position, got)) return false;
+    f.ahead_pos = f.position;
+    f.ahead_len = got;
+  }
+  const std::size_t offset = static_cast<std::size_t>(f.position - f.ahead_pos);
+  done = std::min(count, f.ahead_len - offset);
+  std::memcpy(out, f.ahead.get() + offset, done);
+  return true;
+}
 
 std::mutex& memory_files_mutex() {
   static std::mutex m;
@@ -92,18 +134,15 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read, void* /*ove
     }
   } else {
     auto* out = static_cast<std::uint8_t*>(buffer);
-    while (done < to_read) {
-      const ssize_t n = ::pread(f->fd, out + done, to_read - done,
-                                static_cast<off_t>(f->position + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        f->position += done;
-        if (read != nullptr) *read = done;
-        t_last_error = ERROR_READ_FAULT;
-        return FALSE;
-      }
-      if (n == 0) break;
-      done += static_cast<DWORD>(n);
+    std::size_t got = 0;
+    const bool ok = to_read <= kReadAhead / 2 ? read_small(*f, out, to_read, got)
+                                               : read_at(f->fd, out, to_read, f->position, got);
+    done = static_cast<DWORD>(got);
+    if (!ok) {
+      f->position += done;
+      if (read != nullptr) *read = done;
+      t_last_error = ERROR_READ_FAULT;
+      return FALSE;
     }
   }
   f->position += done;

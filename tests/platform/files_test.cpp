@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
+#include <vector>
 
 #include "support/test_paths.h"
 
@@ -59,6 +61,50 @@ TEST(FilesTest, SixtyFourBitPositionsOnSparseFile) {
   DWORD got = 0;
   ASSERT_TRUE(ReadFile(h, buf, 3, &got, nullptr));
   EXPECT_EQ(std::string(buf, got), "XYZ");
+  EXPECT_TRUE(CloseHandle(h));
+  std::remove(path.c_str());
+}
+
+// Small reads go through a read-ahead buffer: every mix of sizes, seeks back and forth and reads
+// across its edges must give the file's bytes, and bytes appended later must not be hidden.
+TEST(FilesTest, DiskReadsOfEverySizeMatchTheFileAndSeeItGrow) {
+  const std::string path = avitest::temp_path("readahead.bin");
+  std::string bytes(300 * 1024 + 77, '\0');
+  std::mt19937 rng(7);
+  for (char& c : bytes) c = static_cast<char>(rng());
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  HANDLE h = open_read(path);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<char> buf(80 * 1024);
+  for (int i = 0; i < 2000; ++i) {
+    const std::size_t pos = rng() % (bytes.size() + 10);
+    const std::size_t count = i % 7 == 0 ? rng() % buf.size() : rng() % 5000;
+    ASSERT_NE(SetFilePointer(h, static_cast<LONG>(pos), nullptr, FILE_BEGIN),
+              INVALID_SET_FILE_POINTER);
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(h, buf.data(), static_cast<DWORD>(count), &got, nullptr));
+    const std::size_t want = pos >= bytes.size() ? 0 : std::min(count, bytes.size() - pos);
+    ASSERT_EQ(got, want) << "read " << count << " at " << pos;
+    ASSERT_EQ(std::string(buf.data(), got), bytes.substr(std::min(pos, bytes.size()), want));
+    // A second read goes on from where the first stopped.
+    ASSERT_TRUE(ReadFile(h, buf.data(), 100, &got, nullptr));
+    const std::size_t next = std::min(pos + want, bytes.size());
+    ASSERT_EQ(std::string(buf.data(), got), bytes.substr(next, 100));
+  }
+  // Read up to the end, then let the file grow: the new bytes are read.
+  ASSERT_NE(SetFilePointer(h, static_cast<LONG>(bytes.size() - 10), nullptr, FILE_BEGIN),
+            INVALID_SET_FILE_POINTER);
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(h, buf.data(), 10, &got, nullptr));
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write("GROWN", 5);
+  }
+  ASSERT_TRUE(ReadFile(h, buf.data(), 100, &got, nullptr));
+  EXPECT_EQ(std::string(buf.data(), got), "GROWN");
   EXPECT_TRUE(CloseHandle(h));
   std::remove(path.c_str());
 }
