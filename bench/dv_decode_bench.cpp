@@ -224,6 +224,21 @@ void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
   state.SetItemsProcessed(state.iterations() * 720);
 }
 
+// A whole 4:2:0 line: both chroma averages and the conversion.
+void BM_BgrLine420(benchmark::State& state, dv::SimdLevel level) {
+  std::mt19937 rng(4);
+  std::vector<std::uint8_t> y(720), rows(4 * 360), out(2160);
+  for (auto& v : y) v = static_cast<std::uint8_t>(rng());
+  for (auto& v : rows) v = static_cast<std::uint8_t>(rng());
+  const dv::ChromaRowPairs pairs{&rows[0], &rows[360], &rows[720], &rows[1080]};
+  const dv::ColourKernels k = dv::colour_kernels(level);
+  for (auto _ : state) {
+    k.bgr_line_420(y.data(), pairs, out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 720);
+}
+
 void BM_Chroma411(benchmark::State& state, dv::SimdLevel level) {
   std::vector<std::uint8_t> src(180, 77);
   std::vector<std::int8_t> out(dv::kDoubledChromaPadded);
@@ -298,7 +313,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     std::printf("\n%-22s %10s %10s %10s %9s %9s\n", "stage (items/s)", "scalar", "sse2", "avx2",
                 "sse2/sc", "avx2/sc");
-    for (const char* stage : {"Idct88", "Idct248", "BgrLine", "Chroma411"}) {
+    for (const char* stage : {"Idct88", "Idct248", "BgrLine", "BgrLine420", "Chroma411"}) {
       const double sc = find(std::string(stage) + "/scalar");
       const double s2 = find(std::string(stage) + "/sse2");
       const double a2 = find(std::string(stage) + "/avx2");
@@ -344,6 +359,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("Idct88/") + lname).c_str(), BM_Idct, false, level);
     benchmark::RegisterBenchmark((std::string("Idct248/") + lname).c_str(), BM_Idct, true, level);
     benchmark::RegisterBenchmark((std::string("BgrLine/") + lname).c_str(), BM_BgrLine, level);
+    benchmark::RegisterBenchmark((std::string("BgrLine420/") + lname).c_str(), BM_BgrLine420,
+                                 level);
     benchmark::RegisterBenchmark((std::string("Chroma411/") + lname).c_str(), BM_Chroma411, level);
   }
   RatioReporter reporter;
