@@ -267,10 +267,11 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
   for (auto _ : state) {
     if (fast) {
       for (std::size_t n = 0; n < total; n += kDvFastSegments) {
+        const std::size_t count = std::min(total - n, kDvFastSegments);
         const std::uint8_t* segs[kDvFastSegments];
-        for (std::size_t j = 0; j < kDvFastSegments; ++j) segs[j] = segment(n + j);
+        for (std::size_t j = 0; j < count; ++j) segs[j] = segment(n + j);
         std::memset(st->coeffs, 0, sizeof st->coeffs);
-        dv_parse_segments_fast(*st, segs, kDvFastSegments);
+        dv_parse_segments_fast(*st, segs, count);
         benchmark::DoNotOptimize(st->coeffs);
       }
     } else {
