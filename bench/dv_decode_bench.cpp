@@ -297,6 +297,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
           double& best = rate_[r.run_name.function_name];
           best = std::max(best, it->second.value);
         }
+      } else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean") {
+        // --benchmark_report_aggregates_only hides the single runs: fall back to the means.
+        const auto it = r.counters.find("items_per_second");
+        if (it != r.counters.end()) mean_[r.run_name.function_name] = it->second.value;
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -331,12 +335,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   double find(const std::string& prefix) const {
-    for (const auto& [name, rate] : rate_) {
-      if (name.rfind(prefix, 0) == 0) return rate;
+    for (const auto* rates : {&rate_, &mean_}) {
+      for (const auto& [name, rate] : *rates) {
+        if (name.rfind(prefix, 0) == 0) return rate;
+      }
     }
     return 0.0;
   }
   std::map<std::string, double> rate_;
+  std::map<std::string, double> mean_;
 };
 
 }  // namespace
