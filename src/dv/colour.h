@@ -28,6 +28,17 @@ using Chroma411Fn = void (*)(const std::uint8_t* src, std::int8_t* out);
 // 720 luma samples and doubled chroma to 720 BGR pixels.
 using BgrLineFn = void (*)(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                            std::uint8_t* out);
+// The chroma rows of one 4:2:0 line: U is the rounded average of cb_a and cb_b, V of cr_a and
+// cr_b (360 samples each; a row may come twice).
+struct ChromaRowPairs {
+  const std::uint8_t* cb_a;
+  const std::uint8_t* cb_b;
+  const std::uint8_t* cr_a;
+  const std::uint8_t* cr_b;
+};
+// One whole 4:2:0 line: chroma_avg of both pairs, then bgr_line.
+using BgrLine420Fn = void (*)(const std::uint8_t* y, const ChromaRowPairs& rows,
+                              std::uint8_t* out);
 
 void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
 void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
@@ -39,6 +50,10 @@ void bgr_line_sse2(const std::uint8_t* y, const std::int8_t* cb, const std::int8
                    std::uint8_t* out);
 void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out);
+void bgr_line_420_scalar(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
+void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
+// Averages and widens the chroma in registers: no doubled-chroma rows in between.
+void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 
 // The RGB stage's integers (ITU-R BT.601, studio range, 14-bit fixed point): 255/219 on Y - 16,
 // 1.596, -0.392 and -0.813 and 2.017 on the colour differences, which arrive doubled.
@@ -56,6 +71,7 @@ struct ColourKernels {
   ChromaAvgFn chroma_avg;
   Chroma411Fn chroma_411;
   BgrLineFn bgr_line;
+  BgrLine420Fn bgr_line_420;
 };
 ColourKernels colour_kernels(int level);
 

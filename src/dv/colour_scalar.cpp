@@ -63,10 +63,22 @@ void bgr_line_scalar(const std::uint8_t* y, const std::int8_t* cb, const std::in
   }
 }
 
+void bgr_line_420_scalar(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {
+  std::int8_t cb[kDoubledChromaPadded];
+  std::int8_t cr[kDoubledChromaPadded];
+  chroma_avg_scalar(rows.cb_a, rows.cb_b, cb);
+  chroma_avg_scalar(rows.cr_a, rows.cr_b, cr);
+  bgr_line_scalar(y, cb, cr, out);
+}
+
 ColourKernels colour_kernels(int level) {
-  if (level >= kSimdAvx2) return {chroma_avg_sse2, chroma_411_sse2, bgr_line_avx2};
-  if (level >= kSimdSse2) return {chroma_avg_sse2, chroma_411_sse2, bgr_line_sse2};
-  return {chroma_avg_scalar, chroma_411_scalar, bgr_line_scalar};
+  if (level >= kSimdAvx2) {
+    return {chroma_avg_sse2, chroma_411_sse2, bgr_line_avx2, bgr_line_420_avx2};
+  }
+  if (level >= kSimdSse2) {
+    return {chroma_avg_sse2, chroma_411_sse2, bgr_line_sse2, bgr_line_420_sse2};
+  }
+  return {chroma_avg_scalar, chroma_411_scalar, bgr_line_scalar, bgr_line_420_scalar};
 }
 
 }  // namespace dv

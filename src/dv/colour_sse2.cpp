@@ -112,4 +112,12 @@ void bgr_line_sse2(const std::uint8_t* y, const std::int8_t* cb, const std::int8
   }
 }
 
+void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {
+  alignas(16) std::int8_t cb[kDoubledChromaPadded];
+  alignas(16) std::int8_t cr[kDoubledChromaPadded];
+  chroma_avg_sse2(rows.cb_a, rows.cb_b, cb);
+  chroma_avg_sse2(rows.cr_a, rows.cr_b, cr);
+  bgr_line_sse2(y, cb, cr, out);
+}
+
 }  // namespace dv

@@ -72,17 +72,18 @@ void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out) {
   const std::uint8_t* cb = work.planar + f.cb_offset;
   const auto cw = static_cast<std::ptrdiff_t>(f.chroma_width);
   for (int line = 0; line < f.height; ++line) {
-    if (is625) {
-      const ChromaRows420 rows = chroma_rows_420(line, f.height);
-      k.chroma_avg(cb + rows.ua * cw, cb + rows.ub * cw, work.line_cb);
-      k.chroma_avg(cr + rows.va * cw, cr + rows.vb * cw, work.line_cr);
-    } else {
-      k.chroma_411(cb + line * cw, work.line_cb);
-      k.chroma_411(cr + line * cw, work.line_cr);
-    }
     // Bottom-up: the picture's last line is the output's first.
-    k.bgr_line(y + line * kDvWidth, work.line_cb, work.line_cr,
-               out + static_cast<std::ptrdiff_t>(f.height - 1 - line) * kDvWidth * 3);
+    std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(f.height - 1 - line) * kDvWidth * 3;
+    if (is625) {
+      const ChromaRows420 r = chroma_rows_420(line, f.height);
+      k.bgr_line_420(y + line * kDvWidth,
+                     ChromaRowPairs{cb + r.ua * cw, cb + r.ub * cw, cr + r.va * cw, cr + r.vb * cw},
+                     dst);
+      continue;
+    }
+    k.chroma_411(cb + line * cw, work.line_cb);
+    k.chroma_411(cr + line * cw, work.line_cr);
+    k.bgr_line(y + line * kDvWidth, work.line_cb, work.line_cr, dst);
   }
 }
 

@@ -609,6 +609,7 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
     std::memset(copy + kDvSegmentBytes, 0, kDvFastStride - kDvSegmentBytes);
   }
   OpenBlocks open;
+  static_assert(kDvFastBlocks <= 256, "pass 1 queues block numbers as bytes");
   std::uint8_t pass1[kDvFastBlocks];
   const std::size_t queued = read_headers(st, count, pass1, open);
   OwnAreas(st, open, pass1, queued).run();

@@ -149,7 +149,7 @@ TEST(DvColourMatchTest, LineKernelsEqualScalar) {
         if (mode == 1) return rng() % 2 != 0 ? 255 : 0;
         return static_cast<std::uint8_t>(n);
       };
-      std::vector<std::uint8_t> y(720), a(360), b(360), s(180);
+      std::vector<std::uint8_t> y(720), a(360), b(360), s(360);
       for (auto& v : y) v = sample();
       for (auto& v : a) v = sample();
       for (auto& v : b) v = sample();
@@ -168,6 +168,13 @@ TEST(DvColourMatchTest, LineKernelsEqualScalar) {
       ref.bgr_line(y.data(), wa.data(), wb.data(), want.data() + 32);
       k.bgr_line(y.data(), wa.data(), wb.data(), got.data() + 32);
       ASSERT_EQ(want, got) << "bgr_line level " << level << " case " << n;
+      // The whole 4:2:0 line, with one row taken twice as at the picture's edges.
+      const dv::ChromaRowPairs rows{a.data(), b.data(), n % 2 == 0 ? s.data() : b.data(),
+                                    b.data()};
+      std::vector<std::uint8_t> want420(want.size(), 0x5A), got420(want.size(), 0x5A);
+      ref.bgr_line_420(y.data(), rows, want420.data() + 32);
+      k.bgr_line_420(y.data(), rows, got420.data() + 32);
+      ASSERT_EQ(want420, got420) << "bgr_line_420 level " << level << " case " << n;
     }
   }
 }
