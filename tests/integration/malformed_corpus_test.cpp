@@ -578,6 +578,8 @@ std::string mpeg4_pcm() { return avitest::read_file(avitest::data_path("mpeg4_pc
 std::string mjpeg_mp3() { return avitest::read_file(avitest::data_path("mjpeg_mp3.avi")); }
 std::string dv_type2() { return avitest::gunzip_file(avitest::data_path("dv_type2.avi.gz")); }
 std::string odml() { return odml_from(mpeg4_pcm()); }
+// Uncompressed 8-bit frames: the palette in "strf" is read again in full, so its sizes matter.
+std::string raw_pal8() { return avitest::read_file(avitest::media_path("raw_pal8.avi")); }
 
 class MalformedCorpusTest : public ::testing::TestWithParam<CorpusCase> {};
 
@@ -621,7 +623,8 @@ INSTANTIATE_TEST_SUITE_P(RealFiles, MalformedCorpusTest,
                                            CorpusCase{"mjpeg_mp3", &mjpeg_mp3, false, 16},
                                            CorpusCase{"dv_type2", &dv_type2, true, 2},
                                            CorpusCase{"dv_type1", &dv_type1, true, 3},
-                                           CorpusCase{"odml", &odml, false, 16}),
+                                           CorpusCase{"odml", &odml, false, 16},
+                                           CorpusCase{"raw_pal8", &raw_pal8, false, 4}),
                          [](const ::testing::TestParamInfo<CorpusCase>& i) {
                            return std::string(i.param.tag);
                          });
