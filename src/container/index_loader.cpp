@@ -29,6 +29,12 @@ std::uint64_t entries_that_fit(std::uint64_t count, std::uint64_t bytes, std::ui
   return count < room ? count : room;
 }
 
+std::uint32_t size_in_file(std::uint64_t position, std::uint32_t size, std::uint64_t file_size) {
+  if (position >= file_size) return 0;
+  const std::uint64_t left = file_size - position;
+  return size < left ? size : static_cast<std::uint32_t>(left);
+}
+
 void reserve_more(ChunkIndex& index, std::uint64_t more) {
   if (index.figures_only) return;
   const std::uint64_t needed = index.entries.size() + more;
@@ -184,7 +190,9 @@ void AviContainer::walk_idx1(const std::uint8_t* data, std::uint32_t count, Idx1
         walk.base = 8;
       }
     }
-    target->append(offset + walk.base, length, le32(e + 4) & kIdx1KeyFrame);
+    const std::uint64_t position = offset + walk.base;
+    target->append(position, size_in_file(position, length, stream_table_->file_size),
+                   le32(e + 4) & kIdx1KeyFrame);
   }
 }
 

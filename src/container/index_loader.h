@@ -37,4 +37,9 @@ std::uint64_t entries_that_fit(std::uint64_t count, std::uint64_t bytes, std::ui
 // the other do not reallocate each time.
 void reserve_more(ChunkIndex& index, std::uint64_t more);
 
+// The bytes of an indexed chunk that the file really holds: its size, cut at the end of the
+// file. An entry claiming 4 GB in a small (truncated or damaged) file would otherwise make the
+// readers walk, and the audio length count, data that does not exist.
+std::uint32_t size_in_file(std::uint64_t position, std::uint32_t size, std::uint64_t file_size);
+
 }  // namespace container::detail

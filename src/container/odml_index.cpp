@@ -145,12 +145,13 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
     charge(budget, std::uint64_t{n} * entry_size);
     if (longs == 6) {
       for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
-        target->append(base + le32(p), le32(p + 8), 1);
+        target->append(base + le32(p), size_in_file(base + le32(p), le32(p + 8), file_size), 1);
       }
     } else {
       for (std::uint32_t i = 0; i < n; ++i, p += entry_size) {
         const std::uint32_t size_word = le32(p + 4);
-        target->append(base + le32(p), size_word & ~kNotKeyFrame,
+        target->append(base + le32(p),
+                       size_in_file(base + le32(p), size_word & ~kNotKeyFrame, file_size),
                        (size_word & kNotKeyFrame) == 0 ? 1u : 0u);
       }
     }

@@ -311,6 +311,10 @@ LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
     av_packet_unref(packet_);
     receive();
     had_picture = allocations_ > 0;
+    // A decoder that does not reorder gives each chunk's picture at once. A chunk that gave
+    // none (data it could make no picture of) still takes its display slot, as a dropped frame
+    // does: taken for a leading B-frame it would shift every later picture of the run.
+    if (received_ == received && context_->has_b_frames == 0) had_picture = queue_repeat();
   }
   count_chunk(had_picture, received_ != received);
   const LRESULT delivered = deliver(d.lpOutput);

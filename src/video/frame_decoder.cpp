@@ -177,6 +177,9 @@ int SharedAviFile::decode_raw(std::uint32_t frame, std::uint8_t* destination) {
 
 int SharedAviFile::decode_dv(std::uint32_t frame, std::uint8_t* destination) {
   const BITMAPINFOHEADER* stream = video_format();
+  // Bound: the stream's height picks the system, and with it the bytes read and decoded. The
+  // DSF bit of each frame is not asked: a damaged 525 frame claiming 625 would otherwise be
+  // decoded over 144000 bytes of a 120000-byte buffer.
   const bool is625 = stream != nullptr && stream->biHeight == 576;
   const dv::PictureFormat picture = dv::picture_format(is625);
   const BITMAPINFOHEADER out = header_of(output_format_);

@@ -79,7 +79,8 @@ int AviVideoPlayerImpl::select_video_stream(int stream) {
   image_current_ = 0;
   rgb_current_ = 0;
   const auto frames = file != nullptr ? file->frame_count() : 0u;
-  // The host counts in ints: a header claiming more frames is held to the largest one.
+  // The host counts in ints: a header claiming more frames (2^32 - 1, say) is held to the
+  // largest one. Nothing is sized by this count; frames past the index fail to decode.
   total_frames_ = static_cast<std::int32_t>(std::min<std::uint32_t>(frames, INT32_MAX));
   trim_length_ = total_frames_;
   reverse_ = 0;

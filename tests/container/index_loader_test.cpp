@@ -267,4 +267,36 @@ TEST(Idx1LoadTest, IndexLongerThanTheFileReadsWhatIsThere) {
   EXPECT_EQ(c.video_index()->entries.size(), 3u);
 }
 
+// Found by the malformed-corpus test: an audio entry claiming 2 GB in a 16 kB file made the
+// audio reader hand out the following chunks again and again until the claimed size was used
+// up (a minute of work per file, hours of "sound"). Entries are cut at the end of the file.
+class EntryPastTheEndTest : public ::testing::TestWithParam<IndexKind> {};
+TEST_P(EntryPastTheEndTest, SizeCutAtTheEndOfTheFile) {
+  AviBuilder b;
+  const int v = b.add_video({});
+  const int a = b.add_audio({});
+  for (int i = 0; i < 4; ++i) b.add_chunk(v, 10).add_chunk(a, 64);
+  b.index(GetParam()).entries_per_ix(8);
+  auto avi = b.build();
+  if (GetParam() == IndexKind::kIdx1Relative) {
+    // Entry 1 is the first sound chunk.
+    avitest::patch_u32(avi.bytes, avi.layout.idx1_header + 8 + 16 + 12, 0xFFFFFFFFu);
+  } else {
+    // The audio standard index, first entry's size word (key frame bit clear).
+    avitest::patch_u32(avi.bytes, avi.layout.ix_headers.back() + 8 + 24 + 4, 0x7FFFFFFFu);
+  }
+  TestFile f(avi.bytes);
+  AviContainer c(true);
+  ASSERT_EQ(c.open(f.name()), 1);
+  const ChunkIndex& audio = *c.audio_index();
+  ASSERT_EQ(audio.entries.size(), 4u);
+  const IndexEntry& e = audio.entries[0];
+  EXPECT_EQ(e.size, avi.bytes.size() - e.position);
+  EXPECT_EQ(audio.largest_chunk, e.size);
+  EXPECT_EQ(audio.total_bytes, e.size + 3 * 64u);
+  EXPECT_LT(c.audio_length(), 1.0);
+}
+INSTANTIATE_TEST_SUITE_P(Indexes, EntryPastTheEndTest,
+                         ::testing::Values(IndexKind::kIdx1Relative, IndexKind::kOdml));
+
 }  // namespace

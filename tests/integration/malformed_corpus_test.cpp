@@ -1,0 +1,643 @@
+// Real files damaged in every way a broken disk, a cut download or a hostile writer produces:
+// cut at every chunk boundary and inside chunks, header sizes and counts overwritten, index
+// entries bent, DV frames scribbled over. Each variant must probe and play without a crash or a
+// hang, and every frame and sound block that the damage cannot have reached must be exactly the
+// one the undamaged file gives.
+//
+// "Cannot have reached" is worked out from the damaged file's own index as the container loads
+// it: a frame is compared when its decoding chain (from its key frame to itself) is the same run
+// of chunks as some frame of the undamaged file, each chunk lying wholly inside the file and
+// clear of the damaged bytes, and the stream formats are unchanged. Sound is compared over the
+// leading run of chunks that is unchanged.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "audio/avi_audio_player.h"
+#include "container/avi_container.h"
+#include "container/avi_file_info.h"
+#include "hostlib/sound_frame.h"
+#include "platform/files.h"
+#include "platform/vfw.h"
+#include "support/avi_builder.h"
+#include "support/test_paths.h"
+#include "video/avi_video_player.h"
+
+namespace {
+
+constexpr std::size_t kBlockFrames = 1152;   // sample frames in one sound block
+constexpr std::size_t kExtraBlocks = 6;      // blocks asked for past the undamaged count
+constexpr std::size_t kMaxTruncations = 90;  // cut points per file, sampled evenly
+
+std::uint64_t fnv1a(const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+std::uint32_t get_u32(const std::string& b, std::uint64_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b[at + std::uint64_t(i)]);
+  return v;
+}
+
+void patch_u16(std::string& b, std::uint64_t at, std::uint16_t v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>(v >> 8);
+}
+
+// --- The RIFF tree of an undamaged file ---------------------------------------------------------
+struct Node {
+  std::uint64_t start = 0;  // chunk header
+  std::uint64_t data = 0;   // first byte after the header (after the list type for lists)
+  std::uint64_t end = 0;    // past the data and its pad byte
+  std::string id;
+  std::string type;  // list or form type
+};
+
+void walk(const std::string& b, std::uint64_t pos, std::uint64_t end, int depth,
+          std::vector<Node>& out) {
+  while (depth < 8 && pos < end && end - pos >= 8) {
+    Node n;
+    n.start = pos;
+    n.id = b.substr(pos, 4);
+    const std::uint64_t size = get_u32(b, pos + 4);
+    n.data = pos + 8;
+    n.end = std::min<std::uint64_t>(end, pos + 8 + size + (size & 1));
+    const bool list = n.id == "RIFF" || n.id == "LIST";
+    if (list && size >= 4) {
+      n.type = b.substr(pos + 8, 4);
+      n.data += 4;
+    }
+    out.push_back(n);
+    if (list) walk(b, n.data, n.end, depth + 1, out);
+    pos = n.end;
+  }
+}
+
+std::vector<Node> riff_tree(const std::string& b) {
+  std::vector<Node> nodes;
+  walk(b, 0, b.size(), 0, nodes);
+  return nodes;
+}
+
+// --- What the container and the players make of a file ----------------------------------------
+struct Snapshot {
+  bool opened = false;
+  std::vector<IndexEntry> video, audio;
+  platform::BITMAPINFOHEADER bih{};
+  std::uint32_t handler = 0;
+  bool has_video = false;
+  platform::WAVEFORMATEX wfx{};
+  bool has_audio = false;
+  double audio_length = 0.0;
+  bool dv_type1 = false;
+  std::int32_t dv_samples_per_10_frames = 0;
+};
+
+Snapshot snapshot(const char* name) {
+  Snapshot s;
+  AviContainer c(true);
+  if (c.open(name) != 1) return s;
+  s.opened = true;
+  if (const ChunkIndex* v = c.video_index()) s.video = v->entries;
+  if (const ChunkIndex* a = c.audio_index()) s.audio = a->entries;
+  if (const platform::BITMAPINFOHEADER* f = c.video_format()) {
+    s.bih = *f;
+    s.has_video = true;
+    s.handler = c.video_handler_fourcc();
+  }
+  if (const platform::WAVEFORMATEX* f = c.audio_format()) {
+    s.wfx = *f;
+    s.has_audio = true;
+    s.audio_length = c.audio_length();
+  }
+  s.dv_type1 = c.is_dv_type1() != 0;
+  s.dv_samples_per_10_frames = c.dv_samples_per_10_frames();
+  return s;
+}
+
+bool same_video_format(const Snapshot& a, const Snapshot& b) {
+  const auto& x = a.bih;
+  const auto& y = b.bih;
+  return a.has_video && b.has_video && a.handler == b.handler && x.biWidth == y.biWidth &&
+         x.biHeight == y.biHeight && x.biBitCount == y.biBitCount &&
+         x.biCompression == y.biCompression && x.biClrUsed == y.biClrUsed &&
+         a.dv_type1 == b.dv_type1;
+}
+
+bool same_audio_format(const Snapshot& a, const Snapshot& b) {
+  const auto& x = a.wfx;
+  const auto& y = b.wfx;
+  return a.has_audio && b.has_audio && x.wFormatTag == y.wFormatTag && x.nChannels == y.nChannels &&
+         x.nSamplesPerSec == y.nSamplesPerSec && x.nAvgBytesPerSec == y.nAvgBytesPerSec &&
+         x.nBlockAlign == y.nBlockAlign && x.wBitsPerSample == y.wBitsPerSample &&
+         a.dv_type1 == b.dv_type1 && a.audio_length == b.audio_length &&
+         a.dv_samples_per_10_frames == b.dv_samples_per_10_frames;
+}
+
+struct Played {
+  std::vector<std::uint64_t> frames;  // per frame number; 0 when not delivered
+  std::vector<std::uint64_t> blocks;  // sound blocks from the start
+};
+
+std::uint64_t frame_hash(AviVideoPlayer& p) {
+  const char* pixels = p.get_frame_dib_data();
+  const VideoInfo* info = p.get_video_info();
+  if (pixels == nullptr || info == nullptr || info->height <= 0) return 0;
+  const int pitch = p.get_frame_dib_pitch();
+  if (pitch <= 0) return 0;
+  return fnv1a(pixels, static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
+}
+
+// Plays every frame in order and the sound up to `max_blocks` (or its end).
+Played play(const char* name, std::size_t max_frames, std::size_t max_blocks) {
+  Played out;
+  {
+    AviVideoPlayer v;
+    if (v.open(name, -1) == 0) {
+      const int total = v.get_total_frames();
+      const std::size_t n =
+          std::min(max_frames, total > 0 ? static_cast<std::size_t>(total) : std::size_t{0});
+      for (std::size_t f = 0; f < n; ++f) {
+        v.seek(static_cast<int>(f), 1);
+        out.frames.push_back(v.get_frame_offset() == static_cast<int>(f) ? frame_hash(v) : 0);
+      }
+      v.get_frame();  // the Image path over whatever the last move left
+    }
+  }
+  AviAudioPlayer a;
+  if (a.open(name) == 0) {
+    for (std::size_t k = 0; k < max_blocks && a.is_end() == 0; ++k) {
+      const SoundFrame* s = a.get_next_sound();
+      out.blocks.push_back(
+          s == nullptr ? 0
+                       : fnv1a(s->get_pcm(), static_cast<std::size_t>(s->get_sample_count()) * 2));
+    }
+    a.get_next_sound();  // past the end: silence, never a read past the stream
+  }
+  return out;
+}
+
+// --- Variants -----------------------------------------------------------------------------------
+struct Variant {
+  std::string label;
+  std::string bytes;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> damaged;  // [from, to) overwritten
+};
+
+bool intact(const Variant& v, const IndexEntry& e) {
+  const std::uint64_t size = v.bytes.size();
+  if (e.position < 8 || e.position > size || e.size > size - e.position) return false;
+  for (const auto& [from, to] : v.damaged) {
+    if (e.position < to && from < e.position + e.size) return false;
+  }
+  return true;
+}
+
+bool same_entry(const IndexEntry& a, const IndexEntry& b) {
+  return a.position == b.position && a.size == b.size;
+}
+
+// The undamaged frame that damaged frame n must equal, or -1 when the damage may have reached it.
+std::int64_t reference_frame(const Variant& v, const Snapshot& d, const Snapshot& o,
+                             std::size_t n) {
+  if (!same_video_format(d, o) || n >= d.video.size() || d.video[n].size == 0) return -1;
+  std::size_t key = n + 1;
+  for (std::size_t i = n + 1; i-- > 0;) {
+    if (d.video[i].key != 0) {
+      key = i;
+      break;
+    }
+  }
+  if (key > n) return -1;
+  const auto m_it = std::find_if(o.video.begin(), o.video.end(),
+                                 [&](const IndexEntry& e) { return same_entry(e, d.video[n]); });
+  if (m_it == o.video.end()) return -1;
+  const std::size_t m = static_cast<std::size_t>(m_it - o.video.begin());
+  if (m < n - key) return -1;
+  const std::size_t o_key = m - (n - key);
+  if (o.video[o_key].key == 0) return -1;
+  for (std::size_t i = key; i <= n; ++i) {
+    const IndexEntry& o_entry = o.video[o_key + (i - key)];
+    if (!same_entry(d.video[i], o_entry) || !intact(v, d.video[i])) return -1;
+    if (i > key && o_entry.key != 0) return -1;  // the undamaged run starts later
+  }
+  return static_cast<std::int64_t>(m);
+}
+
+// How many leading sound blocks the damage cannot have reached.
+std::size_t intact_blocks(const Variant& v, const Snapshot& d, const Snapshot& o) {
+  if (!same_audio_format(d, o)) return 0;
+  const std::vector<IndexEntry>& dsrc = d.dv_type1 ? d.video : d.audio;
+  const std::vector<IndexEntry>& osrc = o.dv_type1 ? o.video : o.audio;
+  std::size_t run = 0;
+  std::uint64_t bytes = 0;
+  while (run < dsrc.size() && run < osrc.size() && same_entry(dsrc[run], osrc[run]) &&
+         intact(v, dsrc[run])) {
+    bytes += dsrc[run].size;
+    ++run;
+  }
+  std::uint64_t samples = 0;
+  std::uint64_t margin = 0;  // blocks a decoder may hold back
+  if (d.dv_type1) {
+    // DV sound is decoded ten frames at a time, and a group with a frame missing or of the
+    // wrong size is lost whole.
+    if (run < osrc.size()) run = run / 10 * 10;
+    samples = run * static_cast<std::uint64_t>(std::max(0, d.dv_samples_per_10_frames)) / 10;
+    margin = 1;
+  } else if (d.wfx.wFormatTag == 1 && d.wfx.nBlockAlign != 0) {
+    samples = bytes / d.wfx.nBlockAlign;
+  } else if (d.wfx.nAvgBytesPerSec != 0) {
+    samples = bytes * d.wfx.nSamplesPerSec / d.wfx.nAvgBytesPerSec;
+    margin = 4;
+  }
+  const std::uint64_t blocks = samples / kBlockFrames;
+  return blocks > margin ? static_cast<std::size_t>(blocks - margin) : 0;
+}
+
+struct Totals {
+  std::size_t variants = 0, opened = 0, frames_compared = 0, blocks_compared = 0;
+};
+
+class Corpus {
+ public:
+  Corpus(std::string tag, std::string bytes, std::size_t max_frames)
+      : tag_(std::move(tag)), bytes_(std::move(bytes)), max_frames_(max_frames) {
+    nodes_ = riff_tree(bytes_);
+    avitest::MemoryFile f(name(0), bytes_);
+    original_ = snapshot(f.name());
+    played_ = play(f.name(), max_frames_, 100000);
+  }
+
+  const std::string& bytes() const { return bytes_; }
+  const std::vector<Node>& nodes() const { return nodes_; }
+  const Snapshot& original() const { return original_; }
+  const Played& played() const { return played_; }
+
+  void check(const Variant& v, Totals& t) {
+    ++t.variants;
+    SCOPED_TRACE(tag_ + ": " + v.label);
+    avitest::MemoryFile f(name(++serial_), v.bytes);
+    {
+      AviFileInfo info;
+      std::uint32_t status[2] = {0, 0};
+      const int r = info.open(f.name(), status);
+      EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
+      EXPECT_GE(info.get_length(), 0.0);
+    }
+    const Snapshot d = snapshot(f.name());
+    if (d.opened) ++t.opened;
+    const Played p = play(f.name(), max_frames_, played_.blocks.size() + kExtraBlocks);
+    for (std::size_t n = 0; n < p.frames.size(); ++n) {
+      const std::int64_t m = reference_frame(v, d, original_, n);
+      if (m < 0 || static_cast<std::size_t>(m) >= played_.frames.size()) continue;
+      EXPECT_EQ(p.frames[n], played_.frames[static_cast<std::size_t>(m)]) << "frame " << n;
+      ++t.frames_compared;
+    }
+    const std::size_t blocks =
+        std::min({intact_blocks(v, d, original_), p.blocks.size(), played_.blocks.size()});
+    for (std::size_t k = 0; k < blocks; ++k) {
+      EXPECT_EQ(p.blocks[k], played_.blocks[k]) << "block " << k;
+      ++t.blocks_compared;
+    }
+    EXPECT_EQ(platform::open_file_handles(), 0);
+    EXPECT_EQ(platform::ic_open_instances(), 0);
+  }
+
+ private:
+  std::string name(int serial) const {
+    return "mem:malformed-" + tag_ + "-" + std::to_string(serial) + ".avi";
+  }
+
+  std::string tag_;
+  std::string bytes_;
+  std::size_t max_frames_;
+  std::vector<Node> nodes_;
+  Snapshot original_;
+  Played played_;
+  int serial_ = 0;
+};
+
+// Every chunk boundary (sampled evenly when there are many), plus cuts inside a header and
+// inside the data of the chunks at those boundaries.
+std::vector<Variant> truncations(const Corpus& c) {
+  std::vector<std::uint64_t> cuts;
+  for (const Node& n : c.nodes()) {
+    cuts.push_back(n.start);
+    cuts.push_back(n.end);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  const std::size_t stride = (cuts.size() + kMaxTruncations - 1) / kMaxTruncations;
+  std::vector<Variant> out;
+  for (std::size_t i = 0; i < cuts.size(); i += stride) {
+    out.push_back({"cut at " + std::to_string(cuts[i]), c.bytes().substr(0, cuts[i]), {}});
+  }
+  for (std::size_t i = 0; i < c.nodes().size(); i += stride * 3) {
+    const Node& n = c.nodes()[i];
+    for (std::uint64_t at : {n.start + 5, n.data + (n.end - n.data) / 2, n.end - 1}) {
+      if (at < c.bytes().size()) {
+        out.push_back(
+            {"cut inside " + n.id + " at " + std::to_string(at), c.bytes().substr(0, at), {}});
+      }
+    }
+  }
+  return out;
+}
+
+Variant overwrite32(const Corpus& c, const std::string& what, std::uint64_t at, std::uint32_t v) {
+  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 4}}};
+  avitest::patch_u32(out.bytes, at, v);
+  return out;
+}
+
+Variant overwrite16(const Corpus& c, const std::string& what, std::uint64_t at, std::uint16_t v) {
+  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 2}}};
+  patch_u16(out.bytes, at, v);
+  return out;
+}
+
+// Sizes of the header chunks and lists, and the counts and fields inside avih, strh and strf.
+std::vector<Variant> header_damage(const Corpus& c) {
+  std::vector<Variant> out;
+  const std::string& b = c.bytes();
+  for (const Node& n : c.nodes()) {
+    const std::string name = n.id + n.type;
+    const bool header = n.id == "avih" || n.id == "strh" || n.id == "strf" || n.id == "indx" ||
+                        n.id == "idx1" || n.id == "RIFF" || (n.id == "LIST" && n.type != "rec ");
+    if (!header) continue;
+    const std::uint32_t size = get_u32(b, n.start + 4);
+    for (std::uint32_t v : {0u, 1u, size - 1, size + 9, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+      out.push_back(overwrite32(c, name + " size", n.start + 4, v));
+    }
+    if (n.id == "avih") {
+      for (std::uint64_t off : {0u, 16u, 24u, 28u, 32u, 36u}) {
+        for (std::uint32_t v : {0u, 33u, 0x80000000u, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, "avih+" + std::to_string(off), n.data + off, v));
+        }
+      }
+    } else if (n.id == "strh") {
+      for (std::uint64_t off : {0u, 20u, 24u, 32u, 36u, 44u}) {
+        for (std::uint32_t v : {0u, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, "strh+" + std::to_string(off), n.data + off, v));
+        }
+      }
+    } else if (n.id == "strf") {
+      for (std::uint64_t off : {0u, 4u, 8u, 16u, 20u, 32u}) {
+        for (std::uint32_t v : {0u, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, "strf+" + std::to_string(off), n.data + off, v));
+        }
+      }
+      for (std::uint64_t off : {2u, 12u, 14u, 16u}) {  // WAVEFORMATEX words; biBitCount at 14
+        for (std::uint16_t v : {std::uint16_t{0}, std::uint16_t{8}, std::uint16_t{0xFFFF}}) {
+          out.push_back(overwrite16(c, "strf+" + std::to_string(off), n.data + off, v));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+// idx1 entries, OpenDML super and standard index headers and entries.
+std::vector<Variant> index_damage(const Corpus& c) {
+  std::vector<Variant> out;
+  const std::string& b = c.bytes();
+  for (const Node& n : c.nodes()) {
+    if (n.id == "idx1") {
+      const std::uint64_t entries = (n.end - n.data) / 16;
+      for (std::uint64_t e : {std::uint64_t{0}, std::uint64_t{1}, entries / 2, entries - 1}) {
+        if (e >= entries) continue;
+        const std::uint64_t at = n.data + e * 16;
+        const std::string what = "idx1[" + std::to_string(e) + "]";
+        const std::uint32_t offset = get_u32(b, at + 8);
+        const std::uint32_t length = get_u32(b, at + 12);
+        out.push_back(overwrite32(c, what + ".ckid", at, avitest::fourcc_value("99dc")));
+        out.push_back(overwrite32(c, what + ".ckid", at, avitest::fourcc_value("01wb")));
+        out.push_back(overwrite32(c, what + ".flags", at + 4, get_u32(b, at + 4) ^ 0x10u));
+        for (std::uint32_t v : {0u, offset + 2, 0xFFFFFFF0u}) {
+          out.push_back(overwrite32(c, what + ".offset", at + 8, v));
+        }
+        for (std::uint32_t v : {0u, length + 1, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, what + ".length", at + 12, v));
+        }
+      }
+    } else if (n.id == "indx" || n.id.substr(0, 2) == "ix") {
+      const std::string what = n.id + "@" + std::to_string(n.start);
+      for (std::uint16_t v : {std::uint16_t{0}, std::uint16_t{3}, std::uint16_t{6}}) {
+        out.push_back(overwrite16(c, what + ".longs", n.data, v));
+      }
+      out.push_back(overwrite16(c, what + ".type", n.data + 2, 0x0100));
+      for (std::uint32_t v : {0u, 0x10000000u, 0xFFFFFFFFu}) {
+        out.push_back(overwrite32(c, what + ".entries", n.data + 4, v));
+      }
+      if (n.end - n.data < 40) continue;
+      const std::uint64_t first = n.data + 24;  // first entry
+      if (n.id == "indx") {
+        // A super index entry pointing at the super index itself, at the file start, past its end.
+        for (std::uint64_t target : {n.start, std::uint64_t{0}, std::uint64_t{b.size()} + 64}) {
+          Variant v = overwrite32(c, what + "[0].offset", first, 0);
+          avitest::patch_u64(v.bytes, first, target);
+          v.damaged = {{first, first + 8}};
+          v.label += std::to_string(target);
+          out.push_back(std::move(v));
+        }
+        for (std::uint32_t v : {0u, 8u, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, what + "[0].size", first + 8, v));
+        }
+      } else {
+        for (std::uint32_t v : {0u, 0xFFFFFFFFu}) {
+          out.push_back(overwrite32(c, what + ".base", n.data + 12, v));
+          out.push_back(overwrite32(c, what + ".base_high", n.data + 16, v));
+          out.push_back(overwrite32(c, what + "[0].offset", first, v));
+        }
+        out.push_back(
+            overwrite32(c, what + "[0].size", first + 4, get_u32(b, first + 4) ^ (1u << 31)));
+        out.push_back(overwrite32(c, what + "[0].size", first + 4, 0x7FFFFFFFu));
+      }
+    }
+  }
+  return out;
+}
+
+// Bytes inside DV frames: the header block (its system bit too), the sound blocks, the middle.
+std::vector<Variant> dv_damage(const Corpus& c) {
+  std::vector<Variant> out;
+  const auto& frames = c.original().video;
+  std::mt19937 rng(61834);
+  for (std::size_t f : {std::size_t{0}, frames.size() - 1}) {
+    if (f >= frames.size() || frames[f].size < 12000) continue;
+    const IndexEntry& e = frames[f];
+    const auto frame_range = std::make_pair(e.position, e.position + e.size);
+    const std::string what = "dv frame " + std::to_string(f);
+    Variant system{what + " system bit", c.bytes(), {frame_range}};
+    system.bytes[e.position + 3] = static_cast<char>(system.bytes[e.position + 3] ^ 0x80);
+    out.push_back(std::move(system));
+    for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{80 * 6}, std::uint64_t{e.size / 2},
+                             std::uint64_t{e.size - 80}}) {
+      Variant v{what + " scribbled at " + std::to_string(at), c.bytes(), {frame_range}};
+      for (std::uint64_t i = 0; i < 80; ++i)
+        v.bytes[e.position + at + i] = static_cast<char>(rng());
+      out.push_back(std::move(v));
+    }
+  }
+  return out;
+}
+
+// --- The files ----------------------------------------------------------------------------------
+// The chunks of one stream of an undamaged file, read through the container.
+std::vector<std::string> chunk_data(const std::string& bytes, const std::vector<IndexEntry>& idx) {
+  std::vector<std::string> out;
+  for (const IndexEntry& e : idx) out.push_back(bytes.substr(e.position, e.size));
+  return out;
+}
+
+std::string strf_of(const std::vector<Node>& nodes, const std::string& bytes, int stream) {
+  int seen = -1;
+  for (const Node& n : nodes) {
+    if (n.id == "strf" && ++seen == stream) {
+      return bytes.substr(n.data, get_u32(bytes, n.start + 4));
+    }
+  }
+  return {};
+}
+
+// The MPEG-4 + PCM file rebuilt as OpenDML: RIFF AVIX segments, super indexes and small ix##.
+std::string odml_from(const std::string& avi) {
+  avitest::MemoryFile f("mem:malformed-odml-source.avi", avi);
+  const Snapshot s = snapshot(f.name());
+  const std::vector<Node> nodes = riff_tree(avi);
+  avitest::AviBuilder b;
+  avitest::VideoStream v;
+  v.handler = "FMP4";
+  v.strf = strf_of(nodes, avi, 0);
+  avitest::AudioStream a;
+  a.strf = strf_of(nodes, avi, 1);
+  const int vs = b.add_video(v);
+  const int as = b.add_audio(a);
+  const auto frames = chunk_data(avi, s.video);
+  const auto sound = chunk_data(avi, s.audio);
+  for (std::size_t i = 0; i < std::max(frames.size(), sound.size()); ++i) {
+    if (i < frames.size()) {
+      b.add_chunk(vs, static_cast<std::uint32_t>(frames[i].size()), s.video[i].key != 0, frames[i]);
+    }
+    if (i < sound.size())
+      b.add_chunk(as, static_cast<std::uint32_t>(sound[i].size()), true, sound[i]);
+  }
+  b.index(avitest::IndexKind::kOdml).chunks_per_segment(10).entries_per_ix(4);
+  return b.build().bytes;
+}
+
+// DV type-1 from ffmpeg's raw DV (525/60, 48 kHz sound in the frames): eleven frames, so that
+// damage to the last leaves the first sound group of ten whole.
+std::string dv_type1() {
+  const std::string raw = avitest::read_file(avitest::media_path("dv_525_48k.dv"));
+  constexpr std::size_t kFrame = 120000;
+  avitest::AviBuilder b;
+  avitest::DvStream d;
+  d.rate = 30000;
+  d.scale = 1001;
+  d.fifty_field = false;
+  const int s = b.add_dv(d);
+  for (std::size_t p = 0; p + kFrame <= raw.size() && p < 11 * kFrame; p += kFrame) {
+    b.add_chunk(s, kFrame, true, raw.substr(p, kFrame));
+  }
+  return b.build().bytes;
+}
+
+struct CorpusCase {
+  const char* tag;
+  std::string (*make)();
+  bool has_dv;
+  std::size_t max_frames;  // frames played per variant
+};
+
+std::string mpeg4_pcm() { return avitest::read_file(avitest::data_path("mpeg4_pcm.avi")); }
+std::string mjpeg_mp3() { return avitest::read_file(avitest::data_path("mjpeg_mp3.avi")); }
+std::string dv_type2() { return avitest::gunzip_file(avitest::data_path("dv_type2.avi.gz")); }
+std::string odml() { return odml_from(mpeg4_pcm()); }
+// Uncompressed 8-bit frames: the palette in "strf" is read again in full, so its sizes matter.
+std::string raw_pal8() { return avitest::read_file(avitest::media_path("raw_pal8.avi")); }
+
+class MalformedCorpusTest : public ::testing::TestWithParam<CorpusCase> {};
+
+TEST_P(MalformedCorpusTest, DamageFailsCleanlyAndLeavesUntouchedFramesAndSoundExact) {
+  const auto started = std::chrono::steady_clock::now();
+  const std::string bytes = GetParam().make();
+  ASSERT_FALSE(bytes.empty());
+  Corpus c(GetParam().tag, bytes, GetParam().max_frames);
+  // The references must be real pictures and sound, or the comparisons prove nothing.
+  ASSERT_TRUE(c.original().opened);
+  ASSERT_FALSE(c.played().frames.empty());
+  EXPECT_EQ(std::count(c.played().frames.begin(), c.played().frames.end(), 0u), 0);
+
+  std::vector<Variant> variants = truncations(c);
+  for (auto* make : {&header_damage, &index_damage}) {
+    std::vector<Variant> more = make(c);
+    std::move(more.begin(), more.end(), std::back_inserter(variants));
+  }
+  if (GetParam().has_dv) {
+    std::vector<Variant> more = dv_damage(c);
+    EXPECT_FALSE(more.empty());
+    std::move(more.begin(), more.end(), std::back_inserter(variants));
+  }
+  Totals t;
+  for (const Variant& v : variants) c.check(v, t);
+  EXPECT_GT(t.opened, 0u);
+  EXPECT_GT(t.frames_compared, c.played().frames.size());
+  if (!c.played().blocks.empty()) {
+    EXPECT_GT(t.blocks_compared, 0u);
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count();
+  std::cout << GetParam().tag << ": " << t.variants << " variants, " << t.opened << " opened, "
+            << t.frames_compared << " frames and " << t.blocks_compared << " blocks compared, "
+            << static_cast<std::int64_t>(ms) << " ms\n";
+}
+
+// Found here: chunks that the MPEG-4 decoder took without giving a picture (bytes elsewhere in
+// the file, where a zeroed OpenDML base offset sent the first four entries) were counted as
+// leading B-frames, so every later picture of the run, past the next key frame too, came three
+// frames early.
+TEST(MalformedCorpusRegressionTest, PicturelessChunksBeforeAKeyFrameDoNotShiftLaterFrames) {
+  const std::string good_bytes = odml();
+  std::string bad_bytes = good_bytes;
+  const std::vector<Node> nodes = riff_tree(good_bytes);
+  const auto ix =
+      std::find_if(nodes.begin(), nodes.end(), [](const Node& n) { return n.id == "ix00"; });
+  ASSERT_NE(ix, nodes.end());
+  avitest::patch_u32(bad_bytes, ix->data + 12, 0);  // qwBaseOffset, low half
+  avitest::MemoryFile good("mem:malformed-pictureless-good.avi", good_bytes);
+  avitest::MemoryFile bad("mem:malformed-pictureless-bad.avi", bad_bytes);
+  const Snapshot s = snapshot(bad.name());
+  ASSERT_EQ(s.video.size(), 12u);
+  ASSERT_NE(s.video[6].key, 0u);
+  const Played want = play(good.name(), 12, 0);
+  const Played got = play(bad.name(), 12, 0);
+  ASSERT_EQ(got.frames.size(), 12u);
+  for (std::size_t n = 6; n < 12; ++n) EXPECT_EQ(got.frames[n], want.frames[n]) << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, MalformedCorpusTest,
+                         ::testing::Values(CorpusCase{"mpeg4_pcm", &mpeg4_pcm, false, 16},
+                                           CorpusCase{"mjpeg_mp3", &mjpeg_mp3, false, 16},
+                                           CorpusCase{"dv_type2", &dv_type2, true, 2},
+                                           CorpusCase{"dv_type1", &dv_type1, true, 3},
+                                           CorpusCase{"odml", &odml, false, 16},
+                                           CorpusCase{"raw_pal8", &raw_pal8, false, 4}),
+                         [](const ::testing::TestParamInfo<CorpusCase>& i) {
+                           return std::string(i.param.tag);
+                         });
+
+}  // namespace
