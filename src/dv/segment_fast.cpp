@@ -110,28 +110,27 @@ class OpenBlocks {
   std::uint32_t bits_[kDvFastSegments] = {};
 };
 
-// Pass 1: each block with its own area, in any order (the areas are disjoint). Every block ends
-// here or runs out of area, and a block's end is what pass 1 spends most on (a mispredicted
-// branch and the hand-over to the next block), so its engine keeps that path short: the usual
-// end of block is settled inline from the lane's registers, the rest out of line.
-class OwnAreas {
+// Keeps up to four blocks in flight, each in its own lane, so that the branch-heavy decoding of
+// one block overlaps the others'. Engine::start(lane) fills a lane with the next block (false
+// when none is left); Engine::step<N> advances N lanes at once and marks a finished lane by
+// moving its block to kDvFastBlocks or past it; the lanes still running are then packed down.
+template <class Engine>
+class LaneDriver {
  public:
-  OwnAreas(DvFastSegments& st, OpenBlocks& open, const std::uint8_t* blocks, std::size_t count)
-      : st_(st), open_(open), blocks_(blocks), count_(count) {}
-
   void run() {
-    Lane lanes[kLanes];
+    Engine& e = *static_cast<Engine*>(this);
+    typename Engine::Lane lanes[kLanes];
     std::size_t n = 0;
-    while (n < kLanes && next(lanes[n])) ++n;
+    while (n < kLanes && e.start(lanes[n])) ++n;
     while (n > 0) {
       if (n == 4) {
-        step<4>(lanes);
+        e.template step<4>(lanes);
       } else if (n == 3) {
-        step<3>(lanes);
+        e.template step<3>(lanes);
       } else if (n == 2) {
-        step<2>(lanes);
+        e.template step<2>(lanes);
       } else {
-        step<1>(lanes);
+        e.template step<1>(lanes);
       }
       std::size_t kept = 0;
       for (std::size_t k = 0; k < n; ++k) {
@@ -144,6 +143,19 @@ class OwnAreas {
  private:
   // Measured: 4 lanes beat 3 by a few percent on detailed pictures, 2 fall behind.
   static constexpr std::size_t kLanes = 4;
+};
+
+// Pass 1: each block with its own area, in any order (the areas are disjoint). Every block ends
+// here or runs out of area, and a block's end is what pass 1 spends most on (a mispredicted
+// branch and the hand-over to the next block), so its engine keeps that path short: the usual
+// end of block is settled inline from the lane's registers, the rest out of line.
+class OwnAreas : public LaneDriver<OwnAreas> {
+ public:
+  OwnAreas(DvFastSegments& st, OpenBlocks& open, const std::uint8_t* blocks, std::size_t count)
+      : st_(st), open_(open), blocks_(blocks), count_(count) {}
+
+ private:
+  friend class LaneDriver<OwnAreas>;
 
   struct Lane {
     std::uint32_t s;  // packed position
@@ -152,7 +164,7 @@ class OwnAreas {
   };
 
   // Gives the lane the next queued block; false (and the lane idle) when none is left.
-  bool next(Lane& l) {
+  bool start(Lane& l) {
     if (next_ == count_) {
       l.block = kDvFastBlocks;
       return false;
@@ -185,7 +197,7 @@ class OwnAreas {
       st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
                                                static_cast<std::int32_t>(l.s & 0xFF)};
       st_.readers[l.block].pos = packed_end(l.base);
-      next(l);
+      start(l);
       return;
     }
     if (dv_lookup_big(e1)) {
@@ -208,12 +220,12 @@ class OwnAreas {
           return;
         }
         finish(l.block, l.s, l.base, e2);
-        next(l);
+        start(l);
         return;
       }
     }
     finish(l.block, l.s, l.base, e1);
-    next(l);
+    start(l);
   }
 
   // Steps N lanes until one of them has no block left. Each lane decodes two codes per peek;
@@ -262,7 +274,7 @@ class OwnAreas {
         Lane l{t, base[k], block[k]};
         if ((t & 0x800000) == 0 && !dv_lookup_big(e)) [[likely]] {
           finish(block[k], t, base[k], e);
-          next(l);
+          start(l);
         } else {
           settle_rare(l, e, e2[k], !first_ok);
         }
@@ -292,35 +304,13 @@ class OwnAreas {
 // segment) and reads stream g; its unfinished blocks, in order, take up the stream up to their
 // ends of block.
 template <std::size_t Span>
-class Streams {
+class Streams : public LaneDriver<Streams<Span>> {
  public:
   Streams(DvFastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
       : st_(st), open_(open), streams_(streams), groups_(groups) {}
 
-  void run() {
-    Lane lanes[kLanes];
-    std::size_t n = 0;
-    while (n < kLanes && start_group(lanes[n])) ++n;
-    while (n > 0) {
-      if (n == 4) {
-        step<4>(lanes);
-      } else if (n == 3) {
-        step<3>(lanes);
-      } else if (n == 2) {
-        step<2>(lanes);
-      } else {
-        step<1>(lanes);
-      }
-      std::size_t kept = 0;
-      for (std::size_t k = 0; k < n; ++k) {
-        if (lanes[k].block < kDvFastBlocks) lanes[kept++] = lanes[k];
-      }
-      n = kept;
-    }
-  }
-
  private:
-  static constexpr std::size_t kLanes = 4;
+  friend class LaneDriver<Streams<Span>>;
 
   // One block decoded from one stream. s is packed (see kAttention).
   struct Lane {
@@ -340,7 +330,7 @@ class Streams {
   }
 
   // Takes the next group with work left; false (and the lane idle) when none is left.
-  bool start_group(Lane& l) {
+  bool start(Lane& l) {
     while (next_group_ < groups_) {
       const std::size_t g = next_group_++;
       if (resume(l, g * Span, g)) return true;
@@ -441,7 +431,7 @@ class Streams {
   // The lane's block finished or its stream ran dry: its next block, or another group.
   bool next(Lane& l, Step step) {
     if (step == Step::kFinished && resume(l, l.block + 1, l.group)) return true;
-    return start_group(l);
+    return start(l);
   }
 
   // Steps N lanes two codes each per peek, settling the rare codes that need it, until one of
