@@ -7,6 +7,7 @@
 #include "audio/audio_reader.h"
 #include "audio/pcm_convert.h"
 #include "audio/stream_format.h"
+#include "container/stream_access.h"
 #include "video/shared_file_registry.h"
 
 namespace {
@@ -22,23 +23,10 @@ bool valid_output(int rate, int channels) {
   return rate >= kMinRate && rate <= kMaxRate && channels >= 1 && channels <= 2;
 }
 
+// Tags the module does not name play as PCM (the reader has already resolved the rest).
 std::int32_t format_code(std::uint16_t tag) {
-  switch (tag) {
-    case platform::WAVE_FORMAT_MPEG:
-      return kAudioFormatMpeg12;
-    case platform::WAVE_FORMAT_MPEGLAYER3:
-      return kAudioFormatMpeg3;
-    case platform::WAVE_FORMAT_DOLBY_AC3:
-      return kAudioFormatAc3;
-    default:
-      return kAudioFormatPcm;
-  }
-}
-
-std::int32_t to_int32(double v) {
-  if (!(v > INT32_MIN)) return v != v ? 0 : INT32_MIN;
-  if (v >= INT32_MAX) return INT32_MAX;
-  return static_cast<std::int32_t>(v);
+  const std::int32_t code = container::detail::audio_format_code(tag);
+  return code < 0 ? kAudioFormatPcm : code;
 }
 
 }  // namespace
@@ -115,10 +103,10 @@ void AviAudioPlayerImpl::describe_stream() {
     if (f->nChannels > 2) info_.channels = 2;
     info_.source_channels = f->nChannels;
   }
-  info_.sample_rate = to_int32(f->nSamplesPerSec);
+  info_.sample_rate = container::detail::truncate_to_int(f->nSamplesPerSec);
   // The header's byte rate, or the one derived when the header gives 0 (variable bit-rate MP3).
   const audio::StreamTiming timing = audio::audio_stream_timing(*reader_->file());
-  info_.bit_rate = to_int32(timing.bytes_per_second * 8.0);
+  info_.bit_rate = container::detail::truncate_to_int(timing.bytes_per_second * 8.0);
   info_.bits_per_sample = f->wBitsPerSample;
   info_.block_bytes = f->wBitsPerSample * kBlockFrames / 8;
   info_.stream = reader_->audio_stream_id();
