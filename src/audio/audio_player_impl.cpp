@@ -1,7 +1,6 @@
 #include "audio/audio_player_impl.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 #include "audio/audio_reader.h"
