@@ -84,6 +84,20 @@ inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t
   coeffs[cells[s & 0xFF]] = dv_lookup_amplitude(e);
 }
 
+// Both hot loops decode two codes from one 64-bit peek: the first counted into s1, both into s.
+// The second entry is only meaningful when the first neither ended the block nor ran past the
+// area; the callers check s1 before they look at it.
+[[gnu::always_inline]] inline void decode_two(const std::uint8_t* bytes, std::uint32_t base,
+                                              std::uint32_t& s, std::uint32_t& s1,
+                                              DvLookupEntry& e1, DvLookupEntry& e2) {
+  std::uint64_t w = peek64(bytes, packed_pos(s, base));
+  e1 = lookup(w);
+  s1 = s + e1;
+  w <<= dv_lookup_length(e1);
+  e2 = lookup(w);
+  s = s1 + e2;
+}
+
 // Blocks of the parse that have not met their end: one word a segment, bit b for block b.
 class OpenBlocks {
  public:
@@ -251,12 +265,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       std::uint32_t s1[N];
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
-        std::uint64_t w = peek64(bytes, packed_pos(s[k], base[k]));
-        e1[k] = lookup(w);
-        s1[k] = s[k] + e1[k];
-        w <<= dv_lookup_length(e1[k]);
-        e2[k] = lookup(w);
-        s[k] = s1[k] + e2[k];
+        decode_two(bytes, base[k], s[k], s1[k], e1[k], e2[k]);
       }
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
@@ -454,12 +463,7 @@ class Streams : public LaneDriver<Streams<Span>> {
       std::uint32_t s1[N];
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
-        std::uint64_t w = peek64(bytes, packed_pos(s[k], base[k]));
-        e1[k] = lookup(w);
-        s1[k] = s[k] + e1[k];
-        w <<= dv_lookup_length(e1[k]);
-        e2[k] = lookup(w);
-        s[k] = s1[k] + e2[k];
+        decode_two(bytes, base[k], s[k], s1[k], e1[k], e2[k]);
       }
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
