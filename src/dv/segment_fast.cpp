@@ -529,21 +529,35 @@ class BitWriter {
   // Appends bits [pos, pos + n) of src.
   void append(const std::uint8_t* src, std::uint32_t pos, std::uint32_t n) {
     while (n > 0) {
-      const std::uint32_t take = n < 56 ? n : 56;
-      // The top `take` bits of the peek; acc_ holds the bit_ % 8 bits of the partial byte.
-      const std::uint64_t v = peek64(src, pos) >> (64 - take) << (64 - take);
-      const std::uint32_t held = bit_ & 7;
-      acc_ |= v >> held;
-      const std::uint64_t be = __builtin_bswap64(acc_);
-      std::memcpy(dst_ + (bit_ >> 3), &be, 8);
-      bit_ += take;
-      acc_ <<= (held + take) & ~7U;
+      const std::uint32_t take = n < kChunk ? n : kChunk;
+      chunk(src, pos, take);
       pos += take;
       n -= take;
     }
   }
+  // The same for at most two chunks (an area's leftover), without a branch: how much an area
+  // left is as good as random, and a mispredicted loop cost more than the copy.
+  void append_short(const std::uint8_t* src, std::uint32_t pos, std::uint32_t n) {
+    const std::uint32_t first = n < kChunk ? n : kChunk;
+    chunk(src, pos, first);
+    chunk(src, pos + first, n - first);
+  }
 
  private:
+  static constexpr std::uint32_t kChunk = 56;
+
+  // Appends `take` (0..56) bits from src at pos; reads 8 bytes from pos / 8 whatever take is.
+  void chunk(const std::uint8_t* src, std::uint32_t pos, std::uint32_t take) {
+    // The top `take` bits of the peek; acc_ holds the bit_ % 8 bits of the partial byte.
+    const std::uint64_t v = peek64(src, pos) & ~(~std::uint64_t{0} >> take);
+    const std::uint32_t held = bit_ & 7;
+    acc_ |= v >> held;
+    const std::uint64_t be = __builtin_bswap64(acc_);
+    std::memcpy(dst_ + (bit_ >> 3), &be, 8);
+    bit_ += take;
+    acc_ <<= (held + take) & ~7U;
+  }
+
   std::uint8_t* dst_;
   std::uint32_t bit_;
   std::uint64_t acc_ = 0;  // bits from the start of byte bit_ / 8 on
@@ -553,7 +567,7 @@ class BitWriter {
 void gather(const DvFastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
   for (std::size_t j = first; j < last; ++j) {
     const DvBitReader& a = st.readers[j];
-    if (a.pos != a.end) out.append(a.bytes, a.pos, a.end - a.pos);
+    out.append_short(a.bytes, a.pos, a.end - a.pos);
   }
 }
 
