@@ -22,6 +22,17 @@ constexpr int packed_pixel(int b) {
   return group_pixel(2 * (m / 8) + w / 4, 4 * lane + w % 4);
 }
 
+constexpr bool packs_hold_every_pixel_once() {
+  bool seen[kStep] = {};
+  for (int b = 0; b < kStep; ++b) {
+    const int q = packed_pixel(b);
+    if (q < 0 || q >= kStep || seen[q]) return false;
+    seen[q] = true;
+  }
+  return true;
+}
+static_assert(packs_hold_every_pixel_once());
+
 struct Tables {
   // Group g: each pixel's luma to the low byte of its lane.
   alignas(64) std::uint8_t luma[4][64];
