@@ -50,10 +50,14 @@ void bgr_line_sse2(const std::uint8_t* y, const std::int8_t* cb, const std::int8
                    std::uint8_t* out);
 void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out);
+void bgr_line_avx512(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
+                     std::uint8_t* out);
 void bgr_line_420_scalar(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 // Averages and widens the chroma in registers: no doubled-chroma rows in between.
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
+// 64 pixels a step; byte permutes interleave B, G and R and undo the packs' lane order.
+void bgr_line_420_avx512(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 
 // The RGB stage's integers (ITU-R BT.601, studio range, 14-bit fixed point): 255/219 on Y - 16,
 // 1.596, -0.392 and -0.813 and 2.017 on the colour differences, which arrive doubled.

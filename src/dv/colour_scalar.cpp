@@ -72,6 +72,9 @@ void bgr_line_420_scalar(const std::uint8_t* y, const ChromaRowPairs& rows, std:
 }
 
 ColourKernels colour_kernels(int level) {
+  if (level >= kSimdAvx512) {
+    return {chroma_avg_sse2, chroma_411_sse2, bgr_line_avx512, bgr_line_420_avx512};
+  }
   if (level >= kSimdAvx2) {
     return {chroma_avg_sse2, chroma_411_sse2, bgr_line_avx2, bgr_line_420_avx2};
   }

@@ -1,5 +1,9 @@
 #include "dv/cpu.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -7,9 +11,28 @@
 namespace dv {
 namespace {
 
+#if defined(__x86_64__) || defined(__i386__)
+// The processor having AVX-512 is not enough: the OS must also save the mask registers and all
+// of the zmm registers on a context switch (XCR0 bits 1, 2, 5, 6 and 7). The compilers' own
+// checks differ between versions, so this asks XCR0 itself.
+bool os_saves_zmm() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0) return false;
+  unsigned lo = 0, hi = 0;
+  __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  constexpr unsigned kZmmState = 0xE6;
+  return (lo & kZmmState) == kZmmState;
+}
+#endif
+
 SimdLevel detect() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+      os_saves_zmm()) {
+    return kSimdAvx512;
+  }
   if (__builtin_cpu_supports("avx2")) return kSimdAvx2;
   if (__builtin_cpu_supports("sse2")) return kSimdSse2;
 #endif
@@ -23,7 +46,7 @@ SimdLevel from_environment() {
   return scalar ? kSimdScalar : detected_simd_level();
 }
 
-std::atomic<int> g_cap{kSimdAvx2};
+std::atomic<int> g_cap{kSimdAvx512};
 
 }  // namespace
 
@@ -48,6 +71,8 @@ const char* simd_level_name(SimdLevel level) {
       return "sse2";
     case kSimdAvx2:
       return "avx2";
+    case kSimdAvx512:
+      return "avx512";
   }
   return "?";
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "dv/cpu.h"
@@ -179,6 +180,60 @@ TEST(DvColourMatchTest, LineKernelsEqualScalar) {
   }
 }
 
+// The 64-pixel kernels against the reference where they differ most from the narrower ones: the
+// overlapping last step and the pair after the line's last, the saturating extremes, and rows
+// that end exactly at the 360th sample.
+struct WideCase {
+  const char* name;
+  int luma;       // -1: random
+  int chroma;     // -1: random
+  int last_pair;  // -1: as the others
+};
+class DvColourAvx512Test : public ::testing::TestWithParam<WideCase> {};
+
+TEST_P(DvColourAvx512Test, KernelsEqualScalar) {
+  if (dv::detected_simd_level() < dv::kSimdAvx512) GTEST_SKIP() << "no avx512";
+  const WideCase c = GetParam();
+  std::mt19937 rng(11);
+  auto pick = [&](int v) { return static_cast<std::uint8_t>(v < 0 ? rng() : unsigned(v)); };
+  for (int n = 0; n < 200; ++n) {
+    std::vector<std::uint8_t> y(720);
+    for (auto& v : y) v = pick(c.luma);
+    // Each row in its own allocation of exactly 360 bytes, so that ASan sees any read past it.
+    std::array<std::unique_ptr<std::uint8_t[]>, 4> rows;
+    for (auto& r : rows) {
+      r = std::make_unique<std::uint8_t[]>(360);
+      for (int i = 0; i < 360; ++i) r[static_cast<std::size_t>(i)] = pick(c.chroma);
+      if (c.last_pair >= 0) r[359] = static_cast<std::uint8_t>(c.last_pair);
+    }
+    const dv::ChromaRowPairs pairs{rows[0].get(), rows[1].get(), rows[2].get(),
+                                   n % 2 == 0 ? rows[3].get() : rows[2].get()};
+    std::vector<std::uint8_t> want(2160 + 128, 0x5A), got(want);
+    dv::bgr_line_420_scalar(y.data(), pairs, want.data() + 64);
+    dv::bgr_line_420_avx512(y.data(), pairs, got.data() + 64);
+    ASSERT_EQ(want, got) << "bgr_line_420 case " << n;
+    std::vector<std::int8_t> cb(dv::kDoubledChromaPadded), cr(dv::kDoubledChromaPadded);
+    dv::chroma_avg_scalar(rows[0].get(), rows[1].get(), cb.data());
+    dv::chroma_411_scalar(rows[2].get(), cr.data());
+    dv::bgr_line_scalar(y.data(), cb.data(), cr.data(), want.data() + 64);
+    dv::bgr_line_avx512(y.data(), cb.data(), cr.data(), got.data() + 64);
+    ASSERT_EQ(want, got) << "bgr_line case " << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, DvColourAvx512Test,
+                         ::testing::Values(WideCase{"Random", -1, -1, -1},
+                                           WideCase{"BlackLumaFullChroma", 0, 255, -1},
+                                           WideCase{"WhiteLumaFullChroma", 255, 255, -1},
+                                           WideCase{"BlackLumaNoChroma", 0, 0, -1},
+                                           WideCase{"WhiteLumaNoChroma", 255, 0, -1},
+                                           WideCase{"RandomLumaLastPairFull", -1, -1, 255},
+                                           WideCase{"RandomLumaLastPairZero", -1, -1, 0},
+                                           WideCase{"FlatChromaLastPairFull", -1, 0, 255}),
+                         [](const ::testing::TestParamInfo<WideCase>& i) {
+                           return std::string(i.param.name);
+                         });
+
 // Doubled chroma: each pair's sample (minus 128) for both of its pixels, then the last again.
 TEST(DvColourMatchTest, DoubledChromaRepeatsEachPairAndTheLastSample) {
   std::vector<std::uint8_t> s(180);
@@ -220,7 +275,7 @@ TEST_P(DvConvertTest, LineByLineEqualsYuy2ThenBgr) {
     dv::convert_planar(is625, *work, got.data());
     EXPECT_EQ(want, got) << "level " << level;
   }
-  dv::set_simd_level_cap(dv::kSimdAvx2);
+  dv::set_simd_level_cap(dv::kSimdAvx512);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSystems, DvConvertTest, ::testing::Values(true, false));
