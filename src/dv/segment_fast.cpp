@@ -186,7 +186,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       return false;
     }
     const std::size_t i = blocks_[next_++];
-    const DvBitReader& a = st_.readers[i];
+    const DvFastSegments::Area& a = st_.areas[i];
     l = Lane{packed(a.pos, a.end, 0), packed_base(a.end), i};
     return true;
   }
@@ -194,7 +194,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // The usual end: the code with entry e (counted in t) ended the block within its area.
   void finish(std::size_t i, std::uint32_t t, std::uint32_t base, DvLookupEntry e) {
     st_.block_states[i] = DvBlockState{-1, static_cast<std::int32_t>((t - e) & 0xFF)};
-    st_.readers[i].pos = packed_pos(t, base);
+    st_.areas[i].pos = packed_pos(t, base);
     open_.clear(i);
   }
 
@@ -212,7 +212,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
           left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
       st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
                                                static_cast<std::int32_t>(l.s & 0xFF)};
-      st_.readers[l.block].pos = packed_end(l.base);
+      st_.areas[l.block].pos = packed_end(l.base);
       start(l);
       return;
     }
@@ -566,8 +566,8 @@ class BitWriter {
 // Lays the leftover bits of areas [first, last) end to end.
 void gather(const DvFastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
   for (std::size_t j = first; j < last; ++j) {
-    const DvBitReader& a = st.readers[j];
-    out.append_short(a.bytes, a.pos, a.end - a.pos);
+    const DvFastSegments::Area& a = st.areas[j];
+    out.append_short(st.bytes, a.pos, a.end - a.pos);
   }
 }
 
@@ -597,11 +597,9 @@ std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t
         st.coeffs[i][0] = static_cast<std::int16_t>(dc9 >= 256 ? dc9 - 512 : dc9);
         st.block_mode[i] = static_cast<std::uint8_t>((h >> 2) & 1);
         st.block_pattern[i] = dv_quant_index[h & 3][qno];
-        st.block_big[i] = 0;
         // Blocks whose first code is the end of block (0110) are done without a lane.
         const bool empty = (st.bytes[area + 1] & 15) == 6;
-        st.readers[i] =
-            DvBitReader{st.bytes, 8 * area + 12 + (empty ? 4U : 0U), 8 * area + kAreaBits[b]};
+        st.areas[i] = {8 * area + 12 + (empty ? 4U : 0U), 8 * area + kAreaBits[b]};
         st.block_states[i] = DvBlockState{empty ? -1 : 0, 0};
         queue[n] = static_cast<std::uint16_t>(i);
         n += empty ? 0 : 1;
@@ -632,6 +630,7 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
     copy_segment(st.bytes + kDvFastStride * j, segments[j]);
   }
   OpenBlocks open;
+  std::memset(st.block_big, 0, kDvBlocks * count);
   std::uint16_t pass1[kDvFastBlocks];
   const std::size_t queued = read_headers(st, count, pass1, open);
   OwnAreas(st, open, pass1, queued).run();

@@ -30,7 +30,12 @@ struct DvFastSegments {
   // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
   // kernels clear what they used.
   alignas(32) std::int16_t coeffs[kDvFastBlocks][64];
-  DvBitReader readers[kDvFastBlocks];
+  // Each block's area in `bytes`: its next bit once pass 1 is done with it, and its end.
+  struct Area {
+    std::uint32_t pos;
+    std::uint32_t end;
+  };
+  Area areas[kDvFastBlocks];
   // A block's position is the scan position of the last coefficient stored: 0 when it holds
   // only its DC.
   DvBlockState block_states[kDvFastBlocks];
