@@ -10,6 +10,10 @@ namespace {
 SimdLevel detect() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")) {
+    return kSimdAvx512;
+  }
   if (__builtin_cpu_supports("avx2")) return kSimdAvx2;
   if (__builtin_cpu_supports("sse2")) return kSimdSse2;
 #endif
@@ -23,7 +27,7 @@ SimdLevel from_environment() {
   return scalar ? kSimdScalar : detected_simd_level();
 }
 
-std::atomic<int> g_cap{kSimdAvx2};
+std::atomic<int> g_cap{kSimdAvx512};
 
 }  // namespace
 
@@ -48,6 +52,8 @@ const char* simd_level_name(SimdLevel level) {
       return "sse2";
     case kSimdAvx2:
       return "avx2";
+    case kSimdAvx512:
+      return "avx512";
   }
   return "?";
 }

@@ -8,6 +8,7 @@ enum SimdLevel : int {
   kSimdScalar = 0,
   kSimdSse2 = 1,  // x86-64 baseline
   kSimdAvx2 = 2,
+  kSimdAvx512 = 3,  // avx512f, bw, vl and vbmi
 };
 
 // Highest level the processor supports (ignores the overrides).
