@@ -30,7 +30,7 @@ struct FixtureAtLevel {
 
 class DvFixtureTest : public ::testing::TestWithParam<FixtureAtLevel> {
  protected:
-  void TearDown() override { dv::set_simd_level_cap(dv::kSimdAvx2); }
+  void TearDown() override { dv::set_simd_level_cap(dv::kSimdAvx512); }
 };
 
 TEST_P(DvFixtureTest, MatchesExpectedPictureByteForByte) {
@@ -57,7 +57,9 @@ std::vector<FixtureAtLevel> all_fixtures() {
                               {"525-testsrc2-damaged", false}};
   std::vector<FixtureAtLevel> v;
   for (const Fixture& f : fixtures) {
-    for (dv::SimdLevel l : {dv::kSimdScalar, dv::kSimdSse2, dv::kSimdAvx2}) v.push_back({f, l});
+    for (dv::SimdLevel l : {dv::kSimdScalar, dv::kSimdSse2, dv::kSimdAvx2, dv::kSimdAvx512}) {
+      v.push_back({f, l});
+    }
   }
   return v;
 }
