@@ -3,12 +3,17 @@
 // transpose of lanes after the cell-wise dequantisation and the stores that spread the rows
 // cross lanes.
 
-// GCC 12's AVX-512 headers make their "undefined" vectors by self-initialisation, which
-// its own -Wuninitialized reports wherever they are inlined.
+// GCC 12's AVX-512 headers make their "undefined" vectors by self-initialisation, which its own
+// uninitialised-use warnings report wherever they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
@@ -167,10 +172,10 @@ template <int n>
   field_4(d0, d1, d2, d3, &x[1], &x[3], &x[5], &x[7]);
 }
 
-// Row r of a lane's eight bytes and row r + 1 from its upper half.
+// Row r from a lane's lower eight bytes, row r + 1 from its upper eight (movhps: no shuffle).
 inline void store_two_rows(__m128i rows, std::uint8_t* dst, std::ptrdiff_t stride) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows);
-  _mm_storeh_pd(reinterpret_cast<double*>(dst + stride), _mm_castsi128_pd(rows));
+  _mm_storeh_pi(reinterpret_cast<__m64*>(dst + stride), _mm_castsi128_ps(rows));
 }
 
 [[gnu::always_inline]] inline void put8x4(const __m512i* x, const Put4Blocks& b,
