@@ -209,6 +209,28 @@ void BM_Idct(benchmark::State& state, bool field, dv::SimdLevel level) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kBlocks));
 }
 
+// The four-block kernels on the same blocks as BM_Idct, counted per block.
+void BM_Idct4(benchmark::State& state, bool field) {
+  constexpr std::size_t kBlocks = 64;
+  alignas(32) static std::int16_t coeffs[kBlocks][64];
+  const auto src = random_coeffs(kBlocks);
+  std::vector<std::uint8_t> dst(kBlocks * 64);
+  const dv::IdctKernels k = dv::idct_kernels(dv::kSimdAvx512);
+  const dv::BlockFactors& f = dv::block_factors(field ? 1 : 0, 6);
+  for (auto _ : state) {
+    std::memcpy(coeffs, src.data(), sizeof coeffs);
+    for (std::size_t b = 0; b < kBlocks; b += 4) {
+      const dv::Put4Blocks q{{coeffs[b], coeffs[b + 1], coeffs[b + 2], coeffs[b + 3]},
+                             {&f, &f, &f, &f},
+                             {&dst[64 * b], &dst[64 * b + 64], &dst[64 * b + 128],
+                              &dst[64 * b + 192]}};
+      (field ? k.put4_248 : k.put4_88)(q, 8);
+    }
+    benchmark::DoNotOptimize(dst.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kBlocks));
+}
+
 void BM_BgrLine(benchmark::State& state, dv::SimdLevel level) {
   std::mt19937 rng(3);
   std::vector<std::uint8_t> y(720), out(2160);
@@ -377,11 +399,16 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("BgrLine/") + lname).c_str(), BM_BgrLine, level);
     benchmark::RegisterBenchmark((std::string("BgrLine420/") + lname).c_str(), BM_BgrLine420,
                                  level);
-    // The transforms and the 4:1:1 chroma have no kernels above AVX2.
+    // The one- and two-block transforms and the 4:1:1 chroma stop at AVX2; the four-block
+    // transforms are measured on their own below.
     if (level > dv::kSimdAvx2) continue;
     benchmark::RegisterBenchmark((std::string("Idct88/") + lname).c_str(), BM_Idct, false, level);
     benchmark::RegisterBenchmark((std::string("Idct248/") + lname).c_str(), BM_Idct, true, level);
     benchmark::RegisterBenchmark((std::string("Chroma411/") + lname).c_str(), BM_Chroma411, level);
+  }
+  if (dv::detected_simd_level() >= dv::kSimdAvx512) {
+    benchmark::RegisterBenchmark("Idct88x4/avx512", BM_Idct4, false);
+    benchmark::RegisterBenchmark("Idct248x4/avx512", BM_Idct4, true);
   }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -1,6 +1,7 @@
 // Segment loop of the fast path: parse each video segment, then transform its blocks straight
 // into their places in the planar picture.
 
+#include <array>
 #include <cstring>
 
 #include "dv/cpu.h"
@@ -46,6 +47,18 @@ class BlockPutter {
     put(i, di, stride);
     put(j, dj, stride);
   }
+  // The four luma blocks i..i+3 of a macroblock in one kernel when they allow it, else in pairs.
+  void put4(std::size_t i, const std::array<std::uint8_t*, 4>& dst, std::ptrdiff_t stride) const {
+    if (const IdctPut4Fn kernel = kernel4(i); kernel != nullptr) {
+      const Put4Blocks b{{st_.coeffs[i], st_.coeffs[i + 1], st_.coeffs[i + 2], st_.coeffs[i + 3]},
+                         {&factors(i), &factors(i + 1), &factors(i + 2), &factors(i + 3)},
+                         {dst[0], dst[1], dst[2], dst[3]}};
+      kernel(b, stride);
+      return;
+    }
+    put2(i, i + 1, dst[0], dst[1], stride);
+    put2(i + 2, i + 3, dst[2], dst[3], stride);
+  }
 
  private:
   const BlockFactors& factors(std::size_t i) const {
@@ -54,6 +67,19 @@ class BlockPutter {
     // Rare: an amplitude that may saturate. Weight the block exactly here instead.
     k_.dequant_exact(st_.coeffs[i], f);
     return identity_factors();
+  }
+  // The four-block kernel for blocks i..i+3: null unless all share a mode and none is DC-only,
+  // which the table puts far cheaper.
+  IdctPut4Fn kernel4(std::size_t i) const {
+    if (k_.put4_88 == nullptr) return nullptr;
+    const std::uint32_t mode = st_.block_mode[i];
+    bool low = mode == 0;
+    for (std::size_t b = i; b < i + 4; ++b) {
+      const std::int32_t last = st_.block_states[b].position;
+      if (st_.block_mode[b] != mode || last == 0) return nullptr;
+      low = low && last <= kIdctLowLastPosition;
+    }
+    return low ? k_.put4_88_low : mode != 0 ? k_.put4_248 : k_.put4_88;
   }
 
   DvFastSegments& st_;
@@ -77,8 +103,7 @@ void place_625(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
     std::uint8_t* y = planar + 16 * mb_row * kYStride + 16 * mb_col;
     const std::size_t chroma = 8 * mb_row * 360 + 8 * mb_col;
     const std::size_t i = first + 6 * m;
-    bp.put2(i, i + 1, y, y + 8, kYStride);
-    bp.put2(i + 2, i + 3, y + 8 * kYStride, y + 8 * kYStride + 8, kYStride);
+    bp.put4(i, {y, y + 8, y + 8 * kYStride, y + 8 * kYStride + 8}, kYStride);
     bp.put2(i + 4, i + 5, planar + 414720 + chroma, planar + 518400 + chroma, 360);
   }
 }
@@ -86,8 +111,7 @@ void place_625(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
 // A 16 x 16 right-edge macroblock of 525/60: each chroma block covers 4 samples x 16 lines.
 void place_edge_525(const BlockPutter& bp, std::size_t i, std::uint8_t* y, std::uint8_t* cr,
                     std::uint8_t* cb) {
-  bp.put2(i, i + 1, y, y + 8, kYStride);
-  bp.put2(i + 2, i + 3, y + 8 * kYStride, y + 8 * kYStride + 8, kYStride);
+  bp.put4(i, {y, y + 8, y + 8 * kYStride, y + 8 * kYStride + 8}, kYStride);
   std::uint8_t tmp[2][64];
   bp.put2(i + 4, i + 5, tmp[0], tmp[1], 8);
   std::uint8_t* dst[2] = {cr, cb};
@@ -114,8 +138,7 @@ void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
       continue;
     }
     std::uint8_t* y = planar + line * kYStride + 32 * std::size_t{pos.x};
-    bp.put2(i, i + 1, y, y + 8, kYStride);
-    bp.put2(i + 2, i + 3, y + 16, y + 24, kYStride);
+    bp.put4(i, {y, y + 8, y + 16, y + 24}, kYStride);
     bp.put2(i + 4, i + 5, cr + 8 * std::size_t{pos.x}, cb + 8 * std::size_t{pos.x}, 180);
   }
 }

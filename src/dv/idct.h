@@ -43,8 +43,8 @@ inline constexpr std::int16_t kIdctC4 = 23170;
 // the DC), weight the inverse weight. A cell holding the coded amplitude a (the DC as coded)
 // becomes the reference's weighted coefficient: (mulhi(sat16(16 a x step), weight) + 1) >> 1.
 struct BlockFactors {
-  alignas(32) std::int16_t step4[64];
-  alignas(32) std::int16_t weight[64];
+  alignas(64) std::int16_t step4[64];
+  alignas(64) std::int16_t weight[64];
 };
 namespace detail {
 // [mode][pattern], built from dv/tables.h in dv/dequant.cpp.
@@ -107,18 +107,33 @@ void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int1
                         const BlockFactors& f1, std::uint8_t* dst0, std::uint8_t* dst1,
                         std::ptrdiff_t stride);
 
+// Four blocks of the same mode at once (the AVX-512 kernels), all with one stride. A lane of the
+// 512-bit registers per block, so the two-block kernels' steps carry over lane by lane.
+struct Put4Blocks {
+  std::int16_t* coeffs[4];
+  const BlockFactors* factors[4];
+  std::uint8_t* dst[4];
+};
+using IdctPut4Fn = void (*)(const Put4Blocks& blocks, std::ptrdiff_t stride);
+void idct_put4_88_avx512(const Put4Blocks& blocks, std::ptrdiff_t stride);
+void idct_put4_88_low_avx512(const Put4Blocks& blocks, std::ptrdiff_t stride);
+void idct_put4_248_avx512(const Put4Blocks& blocks, std::ptrdiff_t stride);
+
 // A block whose only coefficient is the DC as coded (-256..255): the same bytes as the put
 // kernels give, from a table of the 512 possible pictures.
 void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrdiff_t stride);
 
 struct IdctKernels {
-  IdctPutFn put_88;
-  IdctPutFn put_248;
-  IdctPutFn put_88_low;
-  IdctPut2Fn put2_88;  // null when the instruction set has no two-block kernel
-  IdctPut2Fn put2_248;
-  IdctPut2Fn put2_88_low;
-  DequantFn dequant_exact;
+  IdctPutFn put_88 = nullptr;
+  IdctPutFn put_248 = nullptr;
+  IdctPutFn put_88_low = nullptr;
+  IdctPut2Fn put2_88 = nullptr;  // null when the instruction set has no two-block kernel
+  IdctPut2Fn put2_248 = nullptr;
+  IdctPut2Fn put2_88_low = nullptr;
+  DequantFn dequant_exact = nullptr;
+  IdctPut4Fn put4_88 = nullptr;  // null when the instruction set has no four-block kernel
+  IdctPut4Fn put4_248 = nullptr;
+  IdctPut4Fn put4_88_low = nullptr;
 };
 
 // The kernels for an instruction set level (see dv/cpu.h).

@@ -220,16 +220,27 @@ void idct_put_dc_coded(std::int16_t dc, bool field, std::uint8_t* dst, std::ptrd
 }
 
 IdctKernels idct_kernels(int level) {
-  if (level >= kSimdAvx2) {
-    return {idct_put_88_sse2,   idct_put_248_sse2,     idct_put_88_low_sse2,    idct_put2_88_avx2,
-            idct_put2_248_avx2, idct_put2_88_low_avx2, dequant_block_exact_sse2};
-  }
+  IdctKernels k{.put_88 = idct_put_88_scalar,
+                .put_248 = idct_put_248_scalar,
+                .put_88_low = idct_put_88_scalar,
+                .dequant_exact = dequant_block_exact};
   if (level >= kSimdSse2) {
-    return {idct_put_88_sse2, idct_put_248_sse2, idct_put_88_low_sse2,    nullptr,
-            nullptr,          nullptr,           dequant_block_exact_sse2};
+    k.put_88 = idct_put_88_sse2;
+    k.put_248 = idct_put_248_sse2;
+    k.put_88_low = idct_put_88_low_sse2;
+    k.dequant_exact = dequant_block_exact_sse2;
   }
-  return {idct_put_88_scalar, idct_put_248_scalar, idct_put_88_scalar, nullptr, nullptr, nullptr,
-          dequant_block_exact};
+  if (level >= kSimdAvx2) {
+    k.put2_88 = idct_put2_88_avx2;
+    k.put2_248 = idct_put2_248_avx2;
+    k.put2_88_low = idct_put2_88_low_avx2;
+  }
+  if (level >= kSimdAvx512) {
+    k.put4_88 = idct_put4_88_avx512;
+    k.put4_248 = idct_put4_248_avx512;
+    k.put4_88_low = idct_put4_88_low_avx512;
+  }
+  return k;
 }
 
 }  // namespace dv

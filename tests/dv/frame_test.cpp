@@ -57,8 +57,9 @@ std::vector<FixtureAtLevel> all_fixtures() {
                               {"525-testsrc2-damaged", false}};
   std::vector<FixtureAtLevel> v;
   for (const Fixture& f : fixtures) {
-    for (dv::SimdLevel l : {dv::kSimdScalar, dv::kSimdSse2, dv::kSimdAvx2, dv::kSimdAvx512})
+    for (dv::SimdLevel l : {dv::kSimdScalar, dv::kSimdSse2, dv::kSimdAvx2, dv::kSimdAvx512}) {
       v.push_back({f, l});
+    }
   }
   return v;
 }

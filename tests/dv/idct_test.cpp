@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "dv/block_decode.h"
@@ -192,6 +193,62 @@ TEST_P(DvIdctLowTest, LowKernelsEqualTheFullScalarKernel) {
 INSTANTIATE_TEST_SUITE_P(LowBlocks, DvIdctLowTest,
                          ::testing::Values(Fill::kRandom, Fill::kSmall, Fill::kExtreme,
                                            Fill::kDcOnly, Fill::kWeighted, Fill::kSaturated));
+
+// The four-block kernels against the scalar put of each block: four different inputs (their own
+// step patterns) into four canvases that share a stride. `low` keeps every block within rows 0..3
+// and columns 0..3 and takes the low kernel.
+void check_put4(const KernelCase& kc, bool low, std::mt19937& rng) {
+  const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
+  const dv::IdctKernels wide = dv::idct_kernels(dv::kSimdAvx512);
+  const dv::IdctPut4Fn kernel = low ? wide.put4_88_low : kc.field ? wide.put4_248 : wide.put4_88;
+  ASSERT_NE(kernel, nullptr);
+  Input in[4];
+  Canvas want[4], got[4];
+  dv::Put4Blocks blocks{};
+  for (std::size_t b = 0; b < 4; ++b) {
+    const Input original = make_input(kc.fill, kc.field, rng);
+    in[b] = original;
+    for (std::size_t cell = 0; low && cell < 64; ++cell) {
+      if (cell / 8 >= 4 || cell % 8 >= 4) in[b].coeffs[cell] = 0;  // column, row
+    }
+    Input work = in[b];
+    (kc.field ? ref.put_248 : ref.put_88)(work.coeffs.data(), *in[b].factors, want[b].at(),
+                                          Canvas::kStride);
+    blocks.coeffs[b] = in[b].coeffs.data();
+    blocks.factors[b] = in[b].factors;
+    blocks.dst[b] = got[b].at();
+  }
+  kernel(blocks, Canvas::kStride);
+  for (std::size_t b = 0; b < 4; ++b) {
+    const std::string what = (low ? "low block " : "block ") + std::to_string(b);
+    expect_same(want[b], got[b], what.c_str());
+    expect_cleared(in[b].coeffs, what.c_str());
+  }
+}
+
+TEST_P(DvIdctMatchTest, FourBlockKernelEqualsScalarForEachBlock) {
+  if (dv::detected_simd_level() < dv::kSimdAvx512) GTEST_SKIP() << "no avx512";
+  const KernelCase kc = GetParam();
+  std::mt19937 rng(static_cast<unsigned>(kc.fill) * 13 + (kc.field ? 11 : 1));
+  for (int n = 0; n < 300; ++n) check_put4(kc, false, rng);
+}
+
+TEST_P(DvIdctLowTest, FourBlockLowKernelEqualsTheFullScalarKernel) {
+  if (dv::detected_simd_level() < dv::kSimdAvx512) GTEST_SKIP() << "no avx512";
+  std::mt19937 rng(static_cast<unsigned>(GetParam()) * 19 + 2);
+  for (int n = 0; n < 300; ++n) check_put4({GetParam(), false}, true, rng);
+}
+
+TEST(DvIdctKernelsTest, FourBlockKernelsOnlyFromTheAvx512Level) {
+  for (int level = dv::kSimdScalar; level <= dv::kSimdAvx512; ++level) {
+    const dv::IdctKernels k = dv::idct_kernels(level);
+    const bool wide = level >= dv::kSimdAvx512;
+    EXPECT_EQ(k.put4_88 != nullptr, wide) << level;
+    EXPECT_EQ(k.put4_248 != nullptr, wide) << level;
+    EXPECT_EQ(k.put4_88_low != nullptr, wide) << level;
+    EXPECT_EQ(k.put2_88 != nullptr, level >= dv::kSimdAvx2) << level;
+  }
+}
 
 // Scan positions up to 9 of the 8x8 mode stay within rows 0..3 and columns 0..3; position 10
 // does not.
