@@ -31,6 +31,8 @@ inline __m512i all4_32(const std::int32_t* p) {
 }
 inline __m512i load64(const std::int16_t* p) { return _mm512_loadu_si512(p); }
 
+// kOdd57: whether columns 5 and 7 may hold anything (the low kernel's blocks have them zero).
+template <bool kOdd57 = true>
 [[gnu::always_inline]] inline void row_half(const RowConstants& k, int h, __m512i p04, __m512i p26,
                                             __m512i p13, __m512i p57, __m512i* y) {
   const __m512i bias = all4_32(k.bias[h]);
@@ -42,8 +44,8 @@ inline __m512i load64(const std::int16_t* p) { return _mm512_loadu_si512(p); }
                         _mm512_sub_epi32(e1, o1), _mm512_sub_epi32(e0, o0)};
 #pragma GCC unroll 8
   for (int j = 0; j < 4; ++j) {
-    const __m512i b = _mm512_add_epi32(_mm512_madd_epi16(p13, all4(k.b13[j][h])),
-                                       _mm512_madd_epi16(p57, all4(k.b57[j][h])));
+    __m512i b = _mm512_madd_epi16(p13, all4(k.b13[j][h]));
+    if constexpr (kOdd57) b = _mm512_add_epi32(b, _mm512_madd_epi16(p57, all4(k.b57[j][h])));
     y[j] = _mm512_srai_epi32(_mm512_add_epi32(a[j], b), 11);
     y[7 - j] = _mm512_srai_epi32(_mm512_sub_epi32(a[j], b), 11);
   }
@@ -199,20 +201,8 @@ inline void store_two_rows(__m128i rows, std::uint8_t* dst, std::ptrdiff_t strid
   dequantise<4>(b, d);
   const __m512i p04 = _mm512_unpacklo_epi16(d[0], zero), p26 = _mm512_unpacklo_epi16(d[2], zero);
   const __m512i p13 = _mm512_unpacklo_epi16(d[1], d[3]);
-  const __m512i bias = all4_32(k.bias[0]);
-  const __m512i e0 = _mm512_add_epi32(_mm512_madd_epi16(p04, all4(k.e0[0])), bias);
-  const __m512i e1 = _mm512_add_epi32(_mm512_madd_epi16(p04, all4(k.e1[0])), bias);
-  const __m512i o0 = _mm512_madd_epi16(p26, all4(k.o0[0]));
-  const __m512i o1 = _mm512_madd_epi16(p26, all4(k.o1[0]));
-  const __m512i a[4] = {_mm512_add_epi32(e0, o0), _mm512_add_epi32(e1, o1),
-                        _mm512_sub_epi32(e1, o1), _mm512_sub_epi32(e0, o0)};
   __m512i y[8];
-#pragma GCC unroll 8
-  for (int j = 0; j < 4; ++j) {
-    const __m512i bj = _mm512_madd_epi16(p13, all4(k.b13[j][0]));
-    y[j] = _mm512_srai_epi32(_mm512_add_epi32(a[j], bj), 11);
-    y[7 - j] = _mm512_srai_epi32(_mm512_sub_epi32(a[j], bj), 11);
-  }
+  row_half<false>(k, 0, p04, p26, p13, zero, y);
   const __m512i q01 = _mm512_packs_epi32(y[0], y[1]), q23 = _mm512_packs_epi32(y[2], y[3]);
   const __m512i q45 = _mm512_packs_epi32(y[4], y[5]), q67 = _mm512_packs_epi32(y[6], y[7]);
   const __m512i a02 = _mm512_unpacklo_epi16(q01, q23), a13 = _mm512_unpackhi_epi16(q01, q23);

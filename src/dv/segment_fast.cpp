@@ -611,15 +611,16 @@ std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t
   return n;
 }
 
-// A segment's bytes into the parse's copy. The padding after them is never written, so it stays
-// as initialised: its bits are peeked but never used. Done as 16-byte moves because the library
-// copy of this size is a string instruction whose start-up costs more than the copy.
+// A segment's bytes into the parse's copy, and zeros in the padding the reader peeks into. Done
+// as 16-byte moves because the library copy of this size is a string instruction whose start-up
+// costs more than the copy.
 inline void copy_segment(std::uint8_t* dst, const std::uint8_t* src) {
-  static_assert(kDvSegmentBytes % 16 == 0);
+  static_assert(kDvSegmentBytes % 16 == 0 && kDvFastStride == kDvSegmentBytes + 16);
   for (std::size_t o = 0; o < kDvSegmentBytes; o += 16) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + o),
                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + o)));
   }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + kDvSegmentBytes), _mm_setzero_si128());
 }
 
 }  // namespace
