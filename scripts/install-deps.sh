@@ -2,7 +2,7 @@
 # Installs what avikit needs to build, test and run on Debian 12 (as root, or with sudo).
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config git xz-utils
+  build-essential cmake ninja-build pkg-config git xz-utils ccache
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev
   clang libclang-rt-14-dev
