@@ -60,6 +60,8 @@ OutputKind output_kind(const BITMAPINFOHEADER& out, int width, int height) {
   return OutputKind::kNone;
 }
 
+void AvcodecSession::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+
 AvcodecSession::AvcodecSession(std::uint32_t handler) : handler_(handler) {}
 
 AvcodecSession::~AvcodecSession() { (void)end(); }
@@ -68,7 +70,12 @@ int AvcodecSession::codec_for(const BITMAPINFOHEADER& in) const {
   // DV type-2 belongs to the module's own decoder, whichever handler was opened.
   if (is_dv_type2(in.biCompression)) return AV_CODEC_ID_NONE;
   int id = codec_for_fourcc(in.biCompression);
-  if (id == AV_CODEC_ID_NONE) id = codec_for_fourcc(handler_);
+  // Only a compression that names no codec at all (0) leaves the choice to the handler. A FOURCC
+  // nobody decodes must not be taken for this instance's codec: the codec manager's walk offers
+  // every input to every instance, and the first would take anything.
+  if (id == AV_CODEC_ID_NONE && in.biCompression == platform::BI_RGB) {
+    id = codec_for_fourcc(handler_);
+  }
   if (id == AV_CODEC_ID_NONE) return AV_CODEC_ID_NONE;
   return avcodec_find_decoder(static_cast<AVCodecID>(id)) != nullptr ? id : AV_CODEC_ID_NONE;
 }
@@ -138,6 +145,7 @@ LRESULT AvcodecSession::end() {
   spare_.clear();
   sws_freeContext(sws_);
   sws_ = nullptr;
+  scaled_.reset();
   avcodec_free_context(&context_);
   av_packet_free(&packet_);
   av_buffer_pool_uninit(&packet_pool_);
@@ -356,25 +364,60 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
                               static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
                               SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (sws_ == nullptr) return false;
-  const int bits = kind_ == OutputKind::kYv12 ? 12 : kind_ == OutputKind::kYuy2 ? 16 : 24;
-  const DibLayout l = dib_layout(width_, height_, bits);
-  auto* base = static_cast<std::uint8_t*>(dst);
-  std::uint8_t* planes[4] = {base, nullptr, nullptr, nullptr};
-  int strides[4] = {l.pitch, 0, 0, 0};
+  // libswscale writes whole vector groups past the last pixel of a row and of the picture, so it
+  // gets a padded, aligned frame of its own; the bitmap then takes exactly its bytes.
+  if (scaled_ == nullptr) scaled_.reset(av_frame_alloc());
+  if (scaled_ == nullptr) return false;
+  if (scaled_->width != width_ || scaled_->height != height_ || scaled_->format != dst_format) {
+    av_frame_unref(scaled_.get());
+    scaled_->width = width_;
+    scaled_->height = height_;
+    scaled_->format = dst_format;
+    if (av_frame_get_buffer(scaled_.get(), 0) < 0) {
+      av_frame_unref(scaled_.get());
+      return false;
+    }
+  }
+  if (sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, scaled_->data,
+                scaled_->linesize) <= 0) {
+    return false;
+  }
+  copy_to_dib(*scaled_, static_cast<std::uint8_t*>(dst));
+  return true;
+}
+
+void AvcodecSession::copy_to_dib(const AVFrame& picture, std::uint8_t* base) const {
+  const auto rows = static_cast<std::size_t>(height_);
+  const auto copy_plane = [](const std::uint8_t* from, int from_stride, std::uint8_t* to,
+                             std::ptrdiff_t to_stride, std::size_t bytes, std::size_t count) {
+    for (std::size_t y = 0; y < count; ++y) {
+      std::memcpy(to + static_cast<std::ptrdiff_t>(y) * to_stride,
+                  from + y * static_cast<std::size_t>(from_stride), bytes);
+    }
+  };
+  const auto w = static_cast<std::size_t>(width_);
   if (kind_ == OutputKind::kYv12) {
     // YV12 stores V before U; libswscale's planar order is Y, U, V.
-    const std::size_t luma = static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(height_);
+    const DibLayout l = dib_layout(width_, height_, 12);
+    const std::size_t luma = static_cast<std::size_t>(l.pitch) * rows;
     const std::size_t chroma =
         static_cast<std::size_t>(l.chroma_pitch) * static_cast<std::size_t>(l.chroma_rows);
-    planes[1] = base + luma + chroma;
-    planes[2] = base + luma;
-    strides[1] = strides[2] = l.chroma_pitch;
-  } else if (kind_ == OutputKind::kRgb24) {
-    // Bottom-up: start at the last row and step backwards.
-    planes[0] = base + static_cast<std::size_t>(l.pitch) * static_cast<std::size_t>(height_ - 1);
-    strides[0] = -l.pitch;
+    const std::size_t chroma_bytes = (w + 1) / 2;
+    const auto chroma_rows = static_cast<std::size_t>(l.chroma_rows);
+    copy_plane(picture.data[0], picture.linesize[0], base, l.pitch, w, rows);
+    copy_plane(picture.data[2], picture.linesize[2], base + luma, l.chroma_pitch, chroma_bytes,
+               chroma_rows);
+    copy_plane(picture.data[1], picture.linesize[1], base + luma + chroma, l.chroma_pitch,
+               chroma_bytes, chroma_rows);
+  } else if (kind_ == OutputKind::kYuy2) {
+    const DibLayout l = dib_layout(width_, height_, 16);
+    copy_plane(picture.data[0], picture.linesize[0], base, l.pitch, (w + 1) / 2 * 4, rows);
+  } else {
+    // Bottom-up: the picture's first row is the bitmap's last.
+    const DibLayout l = dib_layout(width_, height_, 24);
+    copy_plane(picture.data[0], picture.linesize[0],
+               base + static_cast<std::size_t>(l.pitch) * (rows - 1), -l.pitch, w * 3, rows);
   }
-  return sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, planes, strides) > 0;
 }
 
 void AvcodecSession::run_state(AvkRunState& state) const {

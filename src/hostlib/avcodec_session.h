@@ -60,6 +60,7 @@ class AvcodecSession {
   [[nodiscard]] bool queue_repeat();
   platform::LRESULT deliver(void* dst);
   [[nodiscard]] bool write_picture(const AVFrame& frame, void* dst);
+  void copy_to_dib(const AVFrame& picture, std::uint8_t* base) const;
   void clear_queue();
   AVFrame* take_frame();
   void give_back(AVFrame* frame);
@@ -73,6 +74,10 @@ class AvcodecSession {
   std::size_t packet_pool_size_ = 0;
   AVFrame* frame_ = nullptr;           // owned
   SwsContext* sws_ = nullptr;          // owned
+  struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+  };
+  std::unique_ptr<AVFrame, FrameDeleter> scaled_;  // libswscale's padded output
   OutputKind kind_ = OutputKind::kNone;
   int width_ = 0;
   int height_ = 0;

@@ -109,12 +109,19 @@ TEST_F(AvcodecRegistryTest, DescriptionsOfNonDvCodecsNeverSayDv) {
   }
 }
 
-TEST_F(AvcodecRegistryTest, LocateFindsADecoderForTheCompressionOfTheInput) {
+TEST_F(AvcodecRegistryTest, LocateFindsADecoderForTheCompressionOfTheInputAndNoneForAnUnknownOne) {
   // A handler nobody registered, with a compression the driver knows.
   BITMAPINFOHEADER in = input("DX50");
   HIC ic = ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS);
   ASSERT_NE(ic, nullptr);
   ICClose(ic);
+  // No instance may pass a compression nobody decodes off as its own codec (mencoder's raw
+  // "\x18RGB" among them).
+  for (const DWORD unknown : {fourcc("ZZZZ"), fourcc("\x18RGB")}) {
+    in.biCompression = unknown;
+    EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS), nullptr);
+    EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, nullptr, ICMODE_DECOMPRESS), nullptr);
+  }
 }
 
 struct FormatCase {
@@ -149,7 +156,9 @@ TEST_F(AvcodecRegistryTest, QueryAcceptsTheThreeOutputsAtTheStreamSizeOnly) {
   BITMAPINFOHEADER out = output(24);
   HIC other = ICOpen(ICTYPE_VIDEO, fourcc("MJPG"), ICMODE_DECOMPRESS);
   ASSERT_NE(other, nullptr);
-  // An unknown compression falls back to the handler the instance was opened for.
+  EXPECT_NE(ICDecompressQuery(other, &unknown, &out), ICERR_OK);
+  // A compression of 0 names no codec: the instance's handler decides.
+  unknown.biCompression = BI_RGB;
   EXPECT_EQ(ICDecompressQuery(other, &unknown, &out), ICERR_OK);
   BITMAPINFOHEADER huge = input("XVID", 20000, 20000);
   EXPECT_NE(ICDecompressQuery(ic, &huge, nullptr), ICERR_OK);

@@ -35,6 +35,18 @@ if grep -q libx264 <<<"$encoders"; then
   ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libx264 -preset veryfast -g 25 -bf 2 \
      -pix_fmt yuv420p h264_bf2.avi
 fi
+# Sizes that are no multiple of 16, 12 frames each (the smallest scaled down from a pattern).
+for size in 1x1 2x3 3x2 170x97 186x101 330x185 520x293 854x480 1366x768; do
+  src=(-f lavfi -i "$(pattern 64x48 25)" -vf "scale=${size/x/:}" -frames:v 12)
+  ff "${src[@]}" -c:v mpeg4 -vtag XVID -g 6 -bf 0 -q:v 4 "odd_mpeg4_$size.avi"
+  ff "${src[@]}" -c:v mjpeg -q:v 5 "odd_mjpeg_$size.avi"
+done
+if grep -q libx264 <<<"$encoders"; then  # 4:2:0 H.264 needs even sides
+  for size in 2x2 170x96 186x100 330x184 520x292 854x480 1366x768; do
+    ff -f lavfi -i "$(pattern 64x48 25)" -vf "scale=${size/x/:}" -frames:v 12 -c:v libx264 \
+       -preset veryfast -g 6 -bf 2 -pix_fmt yuv420p "odd_h264_$size.avi"
+  done
+fi
 ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt bgr24 raw_bgr24.avi
 ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt rgb555le raw_rgb555.avi
 ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt pal8 raw_pal8.avi
