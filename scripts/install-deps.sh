@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git xz-utils ccache
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev valgrind
   libsdl2-dev xvfb xauth
 )
 missing=()

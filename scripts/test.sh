@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds with warnings as errors and runs the whole test suite: once in
 # an optimised build, once more under the address and undefined-behaviour sanitizers, and the
-# tests that exercise threads a third time under the thread sanitizer. Then checks the installed
+# tests that exercise threads a third time under the thread sanitizer; the tests that play real
+# files also run under valgrind, which sees what the uninstrumented codec libraries write. Then checks the installed
 # package: the release build installed into a scratch prefix, and programs built against it alone
 # (scripts/check-package.sh). Last, the fuzz targets are built and replay their seed corpora, so
 # they never rot between long fuzzing runs.
@@ -18,6 +19,10 @@ for preset in ${AVI_TEST_PRESETS:-release asan tsan}; do
     ctest --preset "$preset" -j"$jobs" -R 'Thread'
   else
     ctest --preset "$preset" -j"$jobs"
+  fi
+  if [ "$preset" = release ]; then
+    echo "== valgrind (real files)"
+    bash tests/valgrind/run.sh build/release
   fi
 done
 echo "== package"
