@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -49,61 +50,53 @@ INSTANTIATE_TEST_SUITE_P(
         VolumeCase{"not_a_number_is_silence", 2, kNan, 1.0, {500, 500}, {0, 500}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(AdaptForConverterTest, TwentyTwoKilohertzIsSentAsFortyFourWithEveryFrameTwice) {
-  const std::int16_t in[] = {1, 2, 3};
-  std::vector<std::int16_t> out;
-  const audio::ConverterInput c = audio::adapt_for_converter(in, 3, 1, 22050, out);
-  EXPECT_EQ(c.rate, 44100);
-  EXPECT_EQ(c.channels, 1);
-  EXPECT_EQ(out, (std::vector<std::int16_t>{1, 1, 2, 2, 3, 3}));
-  const std::int16_t stereo[] = {1, -1, 2, -2};
-  for (int rate : {11025, 11024}) {
-    const audio::ConverterInput q = audio::adapt_for_converter(stereo, 2, 2, rate, out);
-    EXPECT_EQ(q.rate, 44100);
-    EXPECT_EQ(out,
-              (std::vector<std::int16_t>{1, -1, 1, -1, 1, -1, 1, -1, 2, -2, 2, -2, 2, -2, 2, -2}));
-  }
-}
-
-TEST(AdaptForConverterTest, RatesOutsideTheConvertersRangeAreBroughtIntoIt) {
-  std::vector<std::int16_t> out;
-  const std::int16_t in[] = {10, 20, 30, 40, 50, 60, 70, 80};
-  audio::ConverterInput c = audio::adapt_for_converter(in, 8, 1, 96000, out);
-  EXPECT_EQ(c.rate, 48000);
-  EXPECT_EQ(out, (std::vector<std::int16_t>{15, 35, 55, 75}));
-  c = audio::adapt_for_converter(in, 8, 1, 192000, out);
-  EXPECT_EQ(c.rate, 48000);
-  EXPECT_EQ(out, (std::vector<std::int16_t>{25, 65}));
-  c = audio::adapt_for_converter(in, 4, 2, 50000, out);  // 25000 Hz, stereo pairs averaged
-  EXPECT_EQ(c.rate, 25000);
-  EXPECT_EQ(out, (std::vector<std::int16_t>{20, 30, 60, 70}));
-  c = audio::adapt_for_converter(in, 2, 1, 3000, out);  // three times: 9000 Hz
-  EXPECT_EQ(c.rate, 9000);
-  EXPECT_EQ(out, (std::vector<std::int16_t>{10, 10, 10, 20, 20, 20}));
-  for (int rate : {8000, 32000, 44100, 48000}) {
-    c = audio::adapt_for_converter(in, 8, 1, rate, out);
-    EXPECT_EQ(c.rate, rate);
-    EXPECT_EQ(out.size(), 8u);
-  }
-  EXPECT_EQ(audio::adapt_for_converter(in, 8, 1, 0, out).rate, 0);
-  EXPECT_EQ(audio::adapt_for_converter(in, 8, 1, audio::kMaxAdaptableRate + 1, out).rate, 0);
-  EXPECT_EQ(audio::adapt_for_converter(in, 8, 0, 44100, out).rate, 0);
-}
-
-TEST(AdaptForConverterTest, MoreThanTwoChannelsAreMixedToStereoWithoutClipping) {
+// Rates below the converter's range are repeated up to it (22050 and 11025 to 44100), rates above
+// it averaged down (96000 and 192000 to 48000), more than two channels mixed to stereo without
+// clipping; rates it takes pass through, and impossible inputs give rate 0.
+TEST(AdaptForConverterTest, BringsRatesAndChannelsIntoTheConvertersRange) {
+  using S = std::vector<std::int16_t>;
+  const S ramp = {10, 20, 30, 40, 50, 60, 70, 80};
   // RIFF order: front left, front right, centre, low frequency, back left, back right.
-  const std::int16_t six[] = {1000,  -1000, 2000,  30000, 500,   -500,
-                              32767, 32767, 32767, 32767, 32767, 32767};
-  std::vector<std::int16_t> out;
-  const audio::ConverterInput c = audio::adapt_for_converter(six, 2, 6, 48000, out);
-  EXPECT_EQ(c.channels, 2);
-  EXPECT_EQ(c.rate, 48000);
-  const double norm = 2.0 + std::sqrt(0.5);
-  ASSERT_EQ(out.size(), 4u);
-  EXPECT_EQ(out[0], std::lround((1000 + 2000 * std::sqrt(0.5) + 500) / norm));
-  EXPECT_EQ(out[1], std::lround((-1000 + 2000 * std::sqrt(0.5) - 500) / norm));
-  EXPECT_EQ(out[2], 32767);  // full scale everywhere stays full scale, no wrap
-  EXPECT_EQ(out[3], 32767);
+  const S six = {1000, -1000, 2000, 30000, 500, -500, 32767, 32767, 32767, 32767, 32767, 32767};
+  const struct {
+    S in;
+    int channels, rate, want_rate, want_channels;
+    S want;
+  } cases[] = {
+      {{1, 2, 3}, 1, 22050, 44100, 1, {1, 1, 2, 2, 3, 3}},
+      {{1, -1, 2, -2},
+       2,
+       11025,
+       44100,
+       2,
+       {1, -1, 1, -1, 1, -1, 1, -1, 2, -2, 2, -2, 2, -2, 2, -2}},
+      {{1, -1, 2, -2},
+       2,
+       11024,
+       44100,
+       2,
+       {1, -1, 1, -1, 1, -1, 1, -1, 2, -2, 2, -2, 2, -2, 2, -2}},
+      {ramp, 1, 96000, 48000, 1, {15, 35, 55, 75}},
+      {ramp, 1, 192000, 48000, 1, {25, 65}},
+      {ramp, 2, 50000, 25000, 2, {20, 30, 60, 70}},  // stereo pairs averaged
+      {{10, 20}, 1, 3000, 9000, 1, {10, 10, 10, 20, 20, 20}},
+      {ramp, 1, 8000, 8000, 1, ramp},
+      {ramp, 1, 48000, 48000, 1, ramp},
+      {six, 6, 48000, 48000, 2, {1077, -32, 32767, 32767}},  // full scale stays full scale
+      {ramp, 1, 0, 0, 0, {}},
+      {ramp, 1, audio::kMaxAdaptableRate + 1, 0, 0, {}},
+      {ramp, 0, 44100, 0, 0, {}},
+  };
+  for (const auto& c : cases) {
+    S out;
+    const std::size_t frames = c.in.size() / static_cast<std::size_t>(std::max(c.channels, 1));
+    const audio::ConverterInput got =
+        audio::adapt_for_converter(c.in.data(), frames, c.channels, c.rate, out);
+    EXPECT_EQ(got.rate, c.want_rate) << c.rate;
+    if (c.want_rate == 0) continue;
+    EXPECT_EQ(got.channels, c.want_channels) << c.rate;
+    EXPECT_EQ(out, c.want) << c.rate << " Hz, " << c.channels << " channels";
+  }
 }
 
 TEST(StreamFormatTest, ExtensibleHeadersAreToldByRateOrSyncWord) {
