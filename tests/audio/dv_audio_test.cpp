@@ -133,18 +133,6 @@ TEST_F(DvGroupTest, TenFramesOf1920SamplesAreExactly19200AsStored) {
   EXPECT_EQ(r.reader.audio_at_end(), 1);
 }
 
-// Files of numbered frames, some changed: every sample read in blocks of 4096 frames, their
-// count and the values at some sample indexes.
-struct GroupCase {
-  const char* name;
-  std::uint32_t frames;
-  DvSound (*sound)(std::uint32_t f);
-  void (*change)(std::vector<std::string>& frames);
-  std::size_t want_frames;
-  std::vector<std::pair<std::size_t, std::int16_t>> want;
-  std::string (*file)(const std::vector<std::string>& frames) = nullptr;  // dv_type1_avi
-};
-
 // 525/60 frames (120000 bytes) in a file whose format claims the 50-field layout.
 std::string claims_fifty_field(const std::vector<std::string>& frames) {
   avitest::AviBuilder b;
@@ -158,77 +146,48 @@ std::string claims_fifty_field(const std::vector<std::string>& frames) {
   return b.build().bytes;
 }
 
-DvSound full(std::uint32_t f) { return numbered(f, 1920, 24); }
-void none(std::vector<std::string>&) {}
+enum Change { kNone, kSilent, kShortChunk, kLongChunk, kOtherSystem };
 
-const GroupCase kGroupCases[] = {
-    {"UnevenFrameCountsAreStretchedToTheGroupSize",
-     10,
-     [](std::uint32_t f) { return numbered(f, 1896 + f % 2 * 30, f % 2 * 30); },
-     none,
-     19200,
-     {{0, 0}, {2 * 19199, 9 * 2000 + 1925}}},  // the ends kept
-    // 19200 + (3 x 19200) / 10 frames, and the length of 13 frames at 48 kHz says the same.
-    {"TheLastShortGroupHoldsItsShareOfTheGroupSize",
-     13,
-     full,
-     none,
-     19200 + 5760,
-     {{2 * 19200, 10 * 2000}, {2 * 24960 - 1, -(12 * 2000 + 1919)}}},
-    // Each declares 1896 + 63 = 1959 samples; the layout holds 1944.
-    {"FramesDeclaringMoreSamplesThanTheLayoutHoldsAreCutToIt",
-     10,
-     [](std::uint32_t f) { return numbered(f, 1944, 63); },
-     none,
-     19200,
-     {{0, 0}, {2 * 19199, 9 * 2000 + 1943}}},
-    // Frame 3 has no known sampling frequency, frame 6 is an empty chunk: 1920 frames of silence.
-    {"FramesWithoutKnownSoundAreSilenceOfTheirShare",
-     10,
-     [](std::uint32_t f) {
-       DvSound s = numbered(f, 1920, 24);
-       if (f == 3) s.frequency = 5;
-       return s;
-     },
-     [](std::vector<std::string>& frames) { frames[6].clear(); },
-     19200,
-     {{2 * 3 * 1920, 0},
-      {2 * (3 * 1920 + 1919) + 1, 0},
-      {2 * 4 * 1920, 4 * 2000},
-      {2 * (6 * 1920 + 5), 0}}},
-    {"AChunkThatIsNotAWholeDvFrameEndsTheRead",
-     20,
-     full,
-     [](std::vector<std::string>& frames) { frames[14].resize(1000); },
-     19200,
-     {}},
-    {"AChunkLongerThanADvFrameStillGivesItsSound",
-     20,
-     full,
-     [](std::vector<std::string>& frames) { frames[14] += std::string(500, '\x7f'); },
-     38400,
-     {}},
-    {"ALayoutOfTheOtherSystemNeverReadsOutsideTheFrame",
-     10,
-     [](std::uint32_t f) {
-       DvSound s = numbered(f, 1600, 20);
-       s.fifty_field = false;
-       return s;
-     },
-     none,
-     19200,
-     {},
-     claims_fifty_field},
+// Files of numbered frames (`samples` each, odd frames `odd_more` beyond, declaring 1896 +
+// `extra`), some changed: every sample read in blocks of 4096 frames, their count, and values.
+struct GroupCase {
+  std::uint32_t frames, samples, extra, odd_more;
+  Change change;
+  std::size_t want_frames;
+  std::vector<std::pair<std::size_t, int>> want;  // sample index, value
 };
 
 TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
-  for (const GroupCase& c : kGroupCases) {
-    SCOPED_TRACE(c.name);
+  const GroupCase cases[] = {
+      // Uneven frame counts are stretched to the group size, the ends kept.
+      {10, 1896, 0, 30, kNone, 19200, {{0, 0}, {2 * 19199, 9 * 2000 + 1925}}},
+      // The last short group holds its share, 19200 + (3 x 19200) / 10 frames: frame 10 starts it.
+      {13, 1920, 24, 0, kNone, 24960, {{2 * 19200, 20000}, {2 * 24960 - 1, -25919}}},
+      // Frames declaring more samples (1896 + 63) than the layout holds (1944) are cut to it.
+      {10, 1944, 63, 0, kNone, 19200, {{0, 0}, {2 * 19199, 9 * 2000 + 1943}}},
+      // Frame 3 has no known sampling frequency and frame 6 is an empty chunk: silence of their
+      // share (frames 3 and 6 silent, frame 4 as stored).
+      {10, 1920, 24, 0, kSilent, 19200, {{11520, 0}, {15359, 0}, {15360, 8000}, {23050, 0}}},
+      // A chunk that is not a whole DV frame ends the read; a longer one still gives its sound.
+      {20, 1920, 24, 0, kShortChunk, 19200, {}},
+      {20, 1920, 24, 0, kLongChunk, 38400, {}},
+      // A layout of the other system never reads outside the frame.
+      {10, 1600, 20, 0, kOtherSystem, 19200, {}},
+  };
+  for (const GroupCase& c : cases) {
+    SCOPED_TRACE("change " + std::to_string(c.change) + " frames " + std::to_string(c.frames));
     std::vector<std::string> frames;
-    for (std::uint32_t f = 0; f < c.frames; ++f) frames.push_back(dv_frame(c.sound(f)));
-    c.change(frames);
-    DvReader r(c.file != nullptr ? c.file(frames) : dv_type1_avi(frames),
-               (std::string("mem://dv/") + c.name).c_str());
+    for (std::uint32_t f = 0; f < c.frames; ++f) {
+      DvSound s = numbered(f, c.samples + f % 2 * c.odd_more, c.extra + f % 2 * c.odd_more);
+      s.frequency = c.change == kSilent && f == 3 ? 5 : 0;
+      s.fifty_field = c.change != kOtherSystem;
+      frames.push_back(dv_frame(s));
+    }
+    if (c.change == kSilent) frames[6].clear();
+    if (c.change == kShortChunk) frames[14].resize(1000);
+    if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
+    DvReader r(c.change == kOtherSystem ? claims_fifty_field(frames) : dv_type1_avi(frames),
+               ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
     const std::vector<std::int16_t> got = r.read_all(4096);
     ASSERT_EQ(got.size(), 2 * c.want_frames);
     for (const auto& [at, value] : c.want) EXPECT_EQ(got[at], value) << "sample " << at;
