@@ -31,21 +31,16 @@ class SegmentBuilder {
   void qno(std::size_t m, int q) {
     bytes_[80 * m + 3] = static_cast<std::uint8_t>((bytes_[80 * m + 3] & 0xF0) | q);
   }
-  // Block i's header, then its own area's bits from the start; returns the bits written.
+  // Block i's 12-bit header (DC, mode, class), then `ac`, from the start of its own area.
   void block(std::size_t i, int dc, int mode, int klass, const std::string& ac) {
-    const std::uint32_t h = (static_cast<std::uint32_t>(dc) & 0x1FF) << 3 |
-                            static_cast<std::uint32_t>(mode) << 2 |
-                            static_cast<std::uint32_t>(klass);
+    const auto h = static_cast<std::uint32_t>((dc & 0x1FF) << 3 | mode << 2 | klass);
     std::string bits;
     for (int b = 11; b >= 0; --b) bits += ((h >> b) & 1) != 0 ? '1' : '0';
-    put(i, 0, bits + ac);
-  }
-  // Bits at `offset` bits into block i's area (the header counts).
-  void put(std::size_t i, std::size_t offset, const std::string& bits) {
+    bits += ac;
     const std::size_t base = (80 * (i / 6) + kAreaOffset[i % 6]) * 8;
-    ASSERT_LE(offset + bits.size(), kAreaBits[i % 6]) << "block " << i;
+    ASSERT_LE(bits.size(), kAreaBits[i % 6]) << "block " << i;
     for (std::size_t k = 0; k < bits.size(); ++k) {
-      const std::size_t pos = base + offset + k;
+      const std::size_t pos = base + k;
       const auto mask = static_cast<std::uint8_t>(0x80 >> (pos % 8));
       bytes_[pos / 8] = static_cast<std::uint8_t>(bits[k] == '1' ? bytes_[pos / 8] | mask
                                                                  : bytes_[pos / 8] & ~mask);
@@ -96,17 +91,11 @@ std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
   std::vector<std::uint8_t> seg(kDvSegmentBytes);
   for (auto& v : seg) v = static_cast<std::uint8_t>(rng());
   if (!dense) return seg;
-  static const char* const kCodes[] = {"000",
-                                       "0101",
-                                       "01110",
-                                       "1101100",
-                                       "111101011",
-                                       "11111010101",
-                                       "111110111101",
-                                       "1111110100000",
-                                       "1111111011111110",
-                                       "111110101110",
-                                       "1111111000000001"};
+  // clang-format off
+  static const char* const kCodes[] = {"000", "0101", "01110", "1101100", "111101011",
+      "11111010101", "111110111101", "1111110100000", "1111111011111110", "111110101110",
+      "1111111000000001"};
+  // clang-format on
   SegmentBuilder b;
   for (std::size_t m = 0; m < 5; ++m) b.qno(m, static_cast<int>(rng() % 16));
   for (std::size_t i = 0; i < kDvBlocks; ++i) {

@@ -33,48 +33,41 @@ TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
   EXPECT_EQ(d.direct, 1);
 }
 
-struct LayoutCase {
-  int width, height, bits;
-  int pitch;
-  std::uint32_t bytes;
-  std::uint32_t compression;
-};
-
-class CNewDibLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
-
-TEST_P(CNewDibLayoutTest, CreateSizesRowsLikeADib) {
-  const LayoutCase c = GetParam();
-  for (const bool movable : {false, true}) {
-    CNewDib d;
-    ASSERT_EQ(d.Create(c.width, c.height, c.bits, movable), 1);
-    EXPECT_EQ(d.GetPitch(), c.pitch);
-    EXPECT_EQ(d.header->biSizeImage, c.bytes);
-    EXPECT_EQ(d.header->biCompression, c.compression);
-    EXPECT_EQ(d.direct, movable ? 0 : 1);
-    std::uint8_t* p = d.LockBits();
-    ASSERT_NE(p, nullptr);
-    if (movable) {
-      // The module reaches the pixels of a movable bitmap itself with GlobalLock.
-      EXPECT_EQ(platform::GlobalLock(d.memory), p);
-      EXPECT_EQ(platform::GlobalSize(d.memory), c.bytes);
+// Rows padded to four bytes (24 and 16 bits); YV12 with luma rows of the padded width and two
+// chroma planes of half the rows, rounded up.
+TEST(CNewDibTest, CreateSizesRowsLikeADib) {
+  const struct {
+    int width, height, bits, pitch;
+    std::uint32_t bytes, compression;
+  } cases[] = {
+      {720, 576, 24, 2160, 2160 * 576, 0},
+      {5, 3, 24, 16, 48, 0},
+      {720, 576, 16, 1440, 1440 * 576, fourcc("YUY2")},
+      {3, 2, 16, 8, 16, fourcc("YUY2")},
+      {720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
+      {5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")},
+  };
+  for (const auto& c : cases) {
+    for (const bool movable : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " bits " +
+                   std::to_string(c.bits) + (movable ? " movable" : ""));
+      CNewDib d;
+      ASSERT_EQ(d.Create(c.width, c.height, c.bits, movable), 1);
+      EXPECT_EQ(d.GetPitch(), c.pitch);
+      EXPECT_EQ(d.header->biSizeImage, c.bytes);
+      EXPECT_EQ(d.header->biCompression, c.compression);
+      EXPECT_EQ(d.direct, movable ? 0 : 1);
+      std::uint8_t* p = d.LockBits();
+      ASSERT_NE(p, nullptr);
+      if (movable) {
+        // The module reaches the pixels of a movable bitmap itself with GlobalLock.
+        EXPECT_EQ(platform::GlobalLock(d.memory), p);
+        EXPECT_EQ(platform::GlobalSize(d.memory), c.bytes);
+      }
+      std::memset(p, 0x11, c.bytes);  // the whole picture is writable
     }
-    std::memset(p, 0x11, c.bytes);  // the whole picture is writable
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, CNewDibLayoutTest,
-    ::testing::Values(LayoutCase{720, 576, 24, 2160, 2160 * 576, 0},
-                      LayoutCase{5, 3, 24, 16, 48, 0},
-                      LayoutCase{720, 576, 16, 1440, 1440 * 576, fourcc("YUY2")},
-                      LayoutCase{3, 2, 16, 8, 16, fourcc("YUY2")},
-                      LayoutCase{720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
-                      // Odd sizes: luma rows of 8, chroma planes of 4 x 2.
-                      LayoutCase{5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")}),
-    [](const auto& p) {
-      return std::to_string(p.param.width) + "x" + std::to_string(p.param.height) + "_" +
-             std::to_string(p.param.bits) + "bits";
-    });
 
 TEST(CNewDibTest, RefusesBadSizesAndDepths) {
   CNewDib d;

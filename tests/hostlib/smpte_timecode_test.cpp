@@ -69,9 +69,7 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
   constexpr double kNtsc = 30000.0 / 1001;
   const struct {
     double rate;
-    int drop;
-    int frame;
-    int mode;
+    int drop, frame, mode;
     const char* label;
   } cases[] = {
       {kNtsc, 1, 1799, 0, "00:00:59;29"},
@@ -112,7 +110,7 @@ TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndDroppedLabelsAreRefused) {
   EXPECT_EQ(text(tc, 1), "1:24");
 }
 
-TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecode) {
+TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecodeAndRatesOutsideFiveToSixty) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(25.0);
   tc.set_frame(42);
@@ -123,13 +121,7 @@ TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecode) {
   }
   EXPECT_EQ(tc.set_string(nullptr), 0);
   EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
-}
-
-TEST(SmpteTimeCodeTest, RatesOutsideFiveToSixtyAreRefused) {
-  SMPTE_TimeCode tc;
-  EXPECT_EQ(tc.set_frame_rate(4.99), 0);
-  EXPECT_EQ(tc.set_frame_rate(60.01), 0);
-  EXPECT_EQ(tc.set_frame_rate(std::nan("")), 0);
+  for (double bad : {4.99, 60.01, std::nan("")}) EXPECT_EQ(tc.set_frame_rate(bad), 0) << bad;
   EXPECT_EQ(tc.get_frame_rate(), 25.0);
   EXPECT_EQ(tc.set_frame_rate(60.0), 1);
   tc.set_frame(-5);
