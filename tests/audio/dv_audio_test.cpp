@@ -46,47 +46,32 @@ std::vector<std::int16_t> stretch(const std::vector<std::int16_t>& raw, std::uin
   return even;
 }
 
-std::vector<std::int16_t> ramp(std::uint32_t frames, std::int16_t step) {
+std::vector<std::int16_t> ramp(std::uint32_t frames) {
   std::vector<std::int16_t> r(2 * frames);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    r[2 * i] = static_cast<std::int16_t>(static_cast<std::int32_t>(i) * step - 16000);
-    r[2 * i + 1] = static_cast<std::int16_t>(16000 - static_cast<std::int32_t>(i) * step);
+    r[2 * i] = static_cast<std::int16_t>(static_cast<std::int32_t>(i) - 16000);
+    r[2 * i + 1] = static_cast<std::int16_t>(16000 - static_cast<std::int32_t>(i));
   }
   return r;
 }
 
+// Ramps of any length stretched to any target: the ends kept and every frame on the line
+// through the input (within 1), never past the target; nothing raw gives silence.
 TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
-  for (std::uint32_t raw_frames : {19140u, 19590u - 1, 18960u, 12000u, 2u}) {
-    const std::vector<std::int16_t> raw = ramp(raw_frames, 1);
-    const std::uint32_t target = 19200;
+  const std::uint32_t cases[][2] = {{19140, 19200}, {19589, 19200}, {18960, 19200}, {12000, 19200},
+                                    {2, 19200},     {100, 100},     {1, 4},         {100, 1}};
+  for (const auto& [raw_frames, target] : cases) {
+    const std::vector<std::int16_t> raw = ramp(raw_frames);
     const std::vector<std::int16_t> even = stretch(raw, target);
-    EXPECT_EQ(even[0], raw[0]);
-    EXPECT_EQ(even[1], raw[1]);
-    EXPECT_EQ(even[2 * target - 2], raw[2 * raw_frames - 2]);
-    EXPECT_EQ(even[2 * target - 1], raw[2 * raw_frames - 1]);
-    // A ramp stays a ramp: each output frame lies on the line through the input, within 1.
-    const double slope = static_cast<double>(raw_frames - 1) / (target - 1);
-    for (std::uint32_t j = 1; j + 1 < target; ++j) {
+    EXPECT_EQ(even[2 * target - 2], raw[target > 1 ? 2 * raw_frames - 2 : 0]) << raw_frames;
+    const double slope = target > 1 ? static_cast<double>(raw_frames - 1) / (target - 1) : 0;
+    for (std::uint32_t j = 0; j < target; ++j) {
       const double want = -16000.0 + (j * slope);
       ASSERT_NEAR(even[2 * j], want, 1.01) << raw_frames << " frame " << j;
       ASSERT_NEAR(even[2 * j + 1], -want, 1.01) << raw_frames << " frame " << j;
     }
   }
-}
-
-TEST(DvAudioTest, StretchCornerCasesStayInside) {
-  const std::vector<std::int16_t> raw = ramp(100, 300);
-  EXPECT_EQ(stretch(raw, 100), raw);  // same count: a copy
-  EXPECT_EQ(stretch(raw, 1), std::vector<std::int16_t>(raw.begin(), raw.begin() + 2));
-  EXPECT_EQ(stretch({}, 5), std::vector<std::int16_t>(10, 0));  // nothing raw: silence
-  const std::vector<std::int16_t> one = {7, -7};
-  EXPECT_EQ(stretch(one, 4), (std::vector<std::int16_t>{7, -7, 7, -7, 7, -7, 7, -7}));
-  // Far fewer raw frames than the target: positions stay inside the raw run.
-  const std::vector<std::int16_t> sparse = stretch(ramp(3, 1000), 19200);
-  for (std::int16_t s : sparse) {
-    ASSERT_GE(s, -16000);
-    ASSERT_LE(s, 16000);
-  }
+  EXPECT_EQ(stretch({}, 5), std::vector<std::int16_t>(10, 0));
 }
 
 // --- Groups read through the reader --------------------------------------------------------------
@@ -103,6 +88,12 @@ struct DvReader {
         reader.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), 4 * frames);
     out.resize(got / 2);
     return out;
+  }
+  std::vector<std::int16_t> read_all(std::uint32_t block) {
+    std::vector<std::int16_t> all;
+    for (auto b = read(block); !b.empty(); b = read(block))
+      all.insert(all.end(), b.begin(), b.end());
+    return all;
   }
   avitest::MemoryFile file;
   AudioMediaReader reader;
@@ -138,57 +129,69 @@ TEST_F(DvGroupTest, TenFramesOf1920SamplesAreExactly19200AsStored) {
   DvReader r(dv_type1_avi(frames));
   ASSERT_TRUE(r.ok);
   EXPECT_DOUBLE_EQ(r.reader.audio_length(), 0.8);
-  // Odd block sizes cross group boundaries.
-  std::vector<std::int16_t> got;
-  for (std::vector<std::int16_t> b = r.read(1151); !b.empty(); b = r.read(1151)) {
-    got.insert(got.end(), b.begin(), b.end());
-  }
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(r.read_all(1151), want);  // odd block sizes cross group boundaries
   EXPECT_EQ(r.reader.audio_at_end(), 1);
 }
 
-TEST_F(DvGroupTest, UnevenFrameCountsAreStretchedToTheGroupSize) {
-  std::vector<std::string> frames;
-  std::uint32_t raw = 0;
-  for (std::uint32_t f = 0; f < 10; ++f) {
-    const unsigned extra = f % 2 == 0 ? 0 : 30;  // 1896 and 1926 samples
-    raw += 1896 + extra;
-    frames.push_back(dv_frame(numbered(f, 1896 + extra, extra)));
-  }
-  ASSERT_NE(raw, 19200u);
-  DvReader r(dv_type1_avi(frames));
-  const std::vector<std::int16_t> got = r.read(30000);
-  ASSERT_EQ(got.size(), 2u * 19200);
-  EXPECT_EQ(got[0], 0);
-  EXPECT_EQ(got[2 * 19199], static_cast<std::int16_t>(9 * 2000 + 1925));  // the last frame kept
+// 525/60 frames (120000 bytes) in a file whose format claims the 50-field layout.
+std::string claims_fifty_field(const std::vector<std::string>& frames) {
+  avitest::AviBuilder b;
+  avitest::DvStream d;
+  d.fifty_field = true;
+  d.width = 720;
+  d.height = 480;
+  d.length = static_cast<std::uint32_t>(frames.size());
+  const int s = b.add_dv(d);
+  for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
+  return b.build().bytes;
 }
 
-TEST_F(DvGroupTest, TheLastShortGroupHoldsItsShareOfTheGroupSize) {
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 13; ++f) frames.push_back(dv_frame(numbered(f, 1920, 24)));
-  DvReader r(dv_type1_avi(frames));
-  std::vector<std::int16_t> got;
-  for (std::vector<std::int16_t> b = r.read(4096); !b.empty(); b = r.read(4096)) {
-    got.insert(got.end(), b.begin(), b.end());
-  }
-  // 19200 + (3 x 19200) / 10 frames, and the length of 13 frames at 48 kHz says the same.
-  EXPECT_EQ(got.size(), 2u * (19200 + 5760));
-  EXPECT_EQ(got[2 * 19200], static_cast<std::int16_t>(10 * 2000));
-  EXPECT_EQ(got.back(), static_cast<std::int16_t>(-(12 * 2000 + 1919)));
-}
+enum Change { kNone, kSilent, kShortChunk, kLongChunk, kOtherSystem };
 
-TEST_F(DvGroupTest, FramesDeclaringMoreSamplesThanTheLayoutHoldsAreCutToIt) {
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 10; ++f) {
-    DvSound s = numbered(f, 1944, 63);  // declares 1896 + 63 = 1959; the layout has 1944
-    frames.push_back(dv_frame(s));
+// Files of numbered frames (`samples` each, odd frames `odd_more` beyond, declaring 1896 +
+// `extra`), some changed: every sample read in blocks of 4096 frames, their count, and values.
+struct GroupCase {
+  std::uint32_t frames, samples, extra, odd_more;
+  Change change;
+  std::size_t want_frames;
+  std::vector<std::pair<std::size_t, int>> want;  // sample index, value
+};
+
+TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
+  const GroupCase cases[] = {
+      // Uneven frame counts are stretched to the group size, the ends kept.
+      {10, 1896, 0, 30, kNone, 19200, {{0, 0}, {2 * 19199, 9 * 2000 + 1925}}},
+      // The last short group holds its share, 19200 + (3 x 19200) / 10 frames: frame 10 starts it.
+      {13, 1920, 24, 0, kNone, 24960, {{2 * 19200, 20000}, {2 * 24960 - 1, -25919}}},
+      // Frames declaring more samples (1896 + 63) than the layout holds (1944) are cut to it.
+      {10, 1944, 63, 0, kNone, 19200, {{0, 0}, {2 * 19199, 9 * 2000 + 1943}}},
+      // Frame 3 has no known sampling frequency and frame 6 is an empty chunk: silence of their
+      // share (frames 3 and 6 silent, frame 4 as stored).
+      {10, 1920, 24, 0, kSilent, 19200, {{11520, 0}, {15359, 0}, {15360, 8000}, {23050, 0}}},
+      // A chunk that is not a whole DV frame ends the read; a longer one still gives its sound.
+      {20, 1920, 24, 0, kShortChunk, 19200, {}},
+      {20, 1920, 24, 0, kLongChunk, 38400, {}},
+      // A layout of the other system never reads outside the frame.
+      {10, 1600, 20, 0, kOtherSystem, 19200, {}},
+  };
+  for (const GroupCase& c : cases) {
+    SCOPED_TRACE("change " + std::to_string(c.change) + " frames " + std::to_string(c.frames));
+    std::vector<std::string> frames;
+    for (std::uint32_t f = 0; f < c.frames; ++f) {
+      DvSound s = numbered(f, c.samples + f % 2 * c.odd_more, c.extra + f % 2 * c.odd_more);
+      s.frequency = c.change == kSilent && f == 3 ? 5 : 0;
+      s.fifty_field = c.change != kOtherSystem;
+      frames.push_back(dv_frame(s));
+    }
+    if (c.change == kSilent) frames[6].clear();
+    if (c.change == kShortChunk) frames[14].resize(1000);
+    if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
+    DvReader r(c.change == kOtherSystem ? claims_fifty_field(frames) : dv_type1_avi(frames),
+               ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
+    const std::vector<std::int16_t> got = r.read_all(4096);
+    ASSERT_EQ(got.size(), 2 * c.want_frames);
+    for (const auto& [at, value] : c.want) EXPECT_EQ(got[at], value) << "sample " << at;
   }
-  DvReader r(dv_type1_avi(frames));
-  const std::vector<std::int16_t> got = r.read(19200);
-  ASSERT_EQ(got.size(), 2u * 19200);
-  // 10 x 1944 raw frames stretched to 19200: the first and last kept.
-  EXPECT_EQ(got[0], 0);
-  EXPECT_EQ(got[2 * 19199], static_cast<std::int16_t>(9 * 2000 + 1943));
 }
 
 // A 12-bit sample takes three bytes at the 16-bit layout's offset, so sample i + 54 starts on
@@ -216,60 +219,6 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
     ASSERT_EQ(got[2 * i], audio::detail::dv_expand_12bit(i * 2 % 4096)) << i;
     ASSERT_EQ(got[2 * i + 1], audio::detail::dv_expand_12bit(4095 - i)) << i;
   }
-}
-
-TEST_F(DvGroupTest, FramesWithoutKnownSoundAreSilenceOfTheirShare) {
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 10; ++f) {
-    DvSound s = numbered(f, 1920, 24);
-    if (f == 3) s.frequency = 5;  // no such sampling frequency
-    frames.push_back(dv_frame(s));
-  }
-  frames[6].clear();  // an empty chunk: nothing read
-  DvReader r(dv_type1_avi(frames));
-  const std::vector<std::int16_t> got = r.read(19200);
-  ASSERT_EQ(got.size(), 2u * 19200);  // 8 x 1920 + 2 x 1920 of silence
-  EXPECT_EQ(got[2 * (3 * 1920)], 0);
-  EXPECT_EQ(got[2 * (3 * 1920 + 1919) + 1], 0);
-  EXPECT_EQ(got[2 * (4 * 1920)], static_cast<std::int16_t>(4 * 2000));
-  EXPECT_EQ(got[2 * (6 * 1920 + 5)], 0);
-}
-
-TEST_F(DvGroupTest, AChunkThatIsNotAWholeDvFrameEndsTheRead) {
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 20; ++f) frames.push_back(dv_frame(numbered(f, 1920, 24)));
-  frames[14].resize(1000);
-  DvReader r(dv_type1_avi(frames));
-  std::vector<std::int16_t> got;
-  for (std::vector<std::int16_t> b = r.read(4096); !b.empty(); b = r.read(4096)) {
-    got.insert(got.end(), b.begin(), b.end());
-  }
-  EXPECT_EQ(got.size(), 2u * 19200);  // the second group cannot be read
-  // A chunk longer than a DV frame still gives its sound.
-  frames[14] = dv_frame(numbered(14, 1920, 24)) + std::string(500, '\x7f');
-  DvReader longer(dv_type1_avi(frames), "mem://dv/longer.avi");
-  EXPECT_EQ(longer.read(40000).size(), 2u * 38400);
-}
-
-TEST_F(DvGroupTest, ALayoutOfTheOtherSystemNeverReadsOutsideTheFrame) {
-  // 525/60 frames (120000 bytes) in a file whose format claims the 50-field layout.
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 10; ++f) {
-    DvSound s = numbered(f, 1600, 20);
-    s.fifty_field = false;
-    frames.push_back(dv_frame(s));
-  }
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.fifty_field = true;
-  d.width = 720;
-  d.height = 480;
-  d.length = 10;
-  const int s = b.add_dv(d);
-  for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
-  DvReader r(b.build().bytes);
-  const std::vector<std::int16_t> got = r.read(19200);
-  EXPECT_EQ(got.size(), 2u * 19200);
 }
 
 TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
@@ -313,23 +262,18 @@ TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
   }
   DvReader r(dv_type1_avi(frames, c.fifty_field));
   ASSERT_TRUE(r.ok);
-  std::vector<std::int16_t> ours;
-  for (std::vector<std::int16_t> b = r.read(1152); !b.empty(); b = r.read(1152)) {
-    ours.insert(ours.end(), b.begin(), b.end());
-  }
+  const std::vector<std::int16_t> ours = r.read_all(1152);
   const std::vector<std::int16_t> want =
       audiotest::ffmpeg_s16(avitest::media_path(c.file), "", "-f dv");
   ASSERT_FALSE(want.empty());
   EXPECT_EQ(ours.size(), want.size());
-  EXPECT_TRUE(ours == want) << "first difference at sample "
-                            << std::mismatch(ours.begin(), ours.end(), want.begin(), want.end())
-                                       .first -
-                                   ours.begin();
+  EXPECT_TRUE(ours == want)
+      << "first difference at sample "
+      << std::mismatch(ours.begin(), ours.end(), want.begin(), want.end()).first - ours.begin();
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, DvRealSoundTest,
                          ::testing::Values(RealDv{"dv_625_48k.dv", true, audiotest::kDvFrame625},
-                                           RealDv{"dv_525_48k.dv", false,
-                                                  audiotest::kDvFrame525}));
+                                           RealDv{"dv_525_48k.dv", false, audiotest::kDvFrame525}));
 
 }  // namespace

@@ -16,7 +16,7 @@ int run(const std::string& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string fixture(const std::string& name) { return avitest::fixture_path("dv/" + name); }
+std::string fixture(const std::string& name) { return avitest::data_path("dv/" + name); }
 
 TEST(DvDecodeCliTest, DecodesFramesBackToBackWithTheSystemFromTheHeader) {
   const std::string in = avitest::temp_path("two.dv");
@@ -39,19 +39,16 @@ TEST(DvDecodeCliTest, SystemOptionOverridesTheHeader) {
 }
 
 TEST(DvDecodeCliTest, FailsCleanlyOnBadInput) {
-  const std::string out = avitest::temp_path("none.bgr");
-  EXPECT_NE(run("'" + avitest::temp_path("missing.dv") + "' '" + out + "'"), 0);
   const std::string empty = avitest::temp_path("empty.dv");
   std::ofstream(empty, std::ios::binary).close();
-  EXPECT_NE(run("--system 625 '" + empty + "' '" + out + "'"), 0);
-  EXPECT_NE(run("--system 600 '" + fixture("525-testsrc2.dv") + "' '" + out + "'"), 0);
   // Not a header block first and no --system: the system cannot be told.
   const std::string headless = avitest::temp_path("headless.dv");
-  {
-    std::ofstream f(headless, std::ios::binary);
-    f << std::string(120000, '\x90');
+  std::ofstream(headless, std::ios::binary) << std::string(120000, '\x90');
+  for (const std::string& args :
+       {"'" + avitest::temp_path("missing.dv") + "'", "--system 625 '" + empty + "'",
+        "--system 600 '" + fixture("525-testsrc2.dv") + "'", "'" + headless + "'"}) {
+    EXPECT_NE(run(args + " '" + avitest::temp_path("none.bgr") + "'"), 0) << args;
   }
-  EXPECT_NE(run("'" + headless + "' '" + out + "'"), 0);
 }
 
 }  // namespace

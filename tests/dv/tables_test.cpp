@@ -69,25 +69,6 @@ TEST(DvTablesTest, ScanOf248PairsSumAndDifferenceRows) {
   for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(dv_scan_248[i + 1], dv_scan_248[i] + 32);
 }
 
-TEST(DvTablesTest, StepTablesFollowTheAreasOfTheScan) {
-  for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
-    EXPECT_EQ(dv_quant_steps_88[p][0], 1);
-    EXPECT_EQ(dv_quant_steps_248[p][0], 1);
-  }
-  EXPECT_EQ(dv_quant_steps_88[12][1], 16);   // scan 1, area 0
-  EXPECT_EQ(dv_quant_steps_88[12][63], 32);  // scan 63, area 3
-  EXPECT_EQ(dv_quant_steps_88[3][dv_scan_88[5]], 1);
-  EXPECT_EQ(dv_quant_steps_88[3][dv_scan_88[6]], 2);
-  EXPECT_EQ(dv_quant_steps_248[11][dv_scan_248[43]], 32);
-  EXPECT_EQ(dv_quant_index[3][15], 4);  // class 3, QNO 15: every AC step is 2
-}
-
-TEST(DvTablesTest, MacroblockOrderOf625IsASnake) {
-  const int row0[9] = {0, 5, 6, 11, 12, 17, 18, 23, 24};
-  for (std::size_t col = 0; col < 9; ++col) EXPECT_EQ(dv_mb_order_625[0][col], row0[col]);
-  EXPECT_EQ(dv_mb_order_625[0][1], 5);  // segment 5 lands at row 0, column 1
-}
-
 // Every macroblock slot of a 525/60 superblock row is taken exactly once.
 TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
   int covered[48][720] = {};

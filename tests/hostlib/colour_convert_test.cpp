@@ -47,52 +47,33 @@ struct Row {
   std::vector<std::uint8_t> bytes;
 };
 
-TEST_P(ColourMatchTest, PlanarRowsEqualTheScalarReference) {
+// Planar and packed rows (YUY2 and UYVY) of widths around every vector length, odd ones and a full
+// PAL row, from sources at every alignment; then every corner of the 8-bit cube, where the
+// 16-bit sums saturate, in one long planar row.
+TEST_P(ColourMatchTest, RowsEqualTheScalarReference) {
   std::mt19937 rng(7);
-  // Widths around every vector length, odd ones, and a full PAL row; source pointers shifted to
-  // every alignment.
-  for (const int width : {1, 2, 3, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 97, 719, 720}) {
+  for (const int width : {1, 2, 3, 5, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 97, 719, 720}) {
     for (int shift = 0; shift < 4; ++shift) {
-      std::vector<std::uint8_t> y(static_cast<std::size_t>(width) + 64);
-      std::vector<std::uint8_t> u(static_cast<std::size_t>(width) / 2 + 64);
-      std::vector<std::uint8_t> v(u.size());
+      SCOPED_TRACE("width " + std::to_string(width) + " shift " + std::to_string(shift));
+      std::vector<std::uint8_t> y(static_cast<std::size_t>(width) * 2 + 64), u(y.size()),
+          v(y.size());
       for (auto* plane : {&y, &u, &v}) {
         for (auto& b : *plane) b = static_cast<std::uint8_t>(rng());
       }
-      Row want(width);
-      Row got(width);
-      const std::uint8_t* yp = y.data() + shift;
-      hostlib::yuv420_row_scalar(yp, u.data() + shift, v.data() + shift, want.pixels(), width);
-      yuv420()(yp, u.data() + shift, v.data() + shift, got.pixels(), width);
-      ASSERT_EQ(got.bytes, want.bytes) << "width " << width << " shift " << shift;
+      Row want(width), got(width);
+      hostlib::yuv420_row_scalar(y.data() + shift, u.data() + shift, v.data() + shift,
+                                 want.pixels(), width);
+      yuv420()(y.data() + shift, u.data() + shift, v.data() + shift, got.pixels(), width);
+      ASSERT_EQ(got.bytes, want.bytes) << "planar";
+      for (const bool yuy2 : {true, false}) {
+        hostlib::packed422_row_scalar(y.data() + shift, want.pixels(), width, yuy2);
+        packed()(y.data() + shift, got.pixels(), width, yuy2);
+        ASSERT_EQ(got.bytes, want.bytes) << "yuy2 " << yuy2;
+      }
       ASSERT_TRUE(got.guards_intact());
     }
   }
-}
-
-TEST_P(ColourMatchTest, PackedRowsEqualTheScalarReference) {
-  std::mt19937 rng(11);
-  for (const bool yuy2 : {true, false}) {
-    for (const int width : {1, 2, 5, 16, 17, 31, 32, 33, 64, 65, 719, 720}) {
-      for (int shift = 0; shift < 3; ++shift) {
-        std::vector<std::uint8_t> src(static_cast<std::size_t>(width + 1) * 2 + 64);
-        for (auto& b : src) b = static_cast<std::uint8_t>(rng());
-        Row want(width);
-        Row got(width);
-        hostlib::packed422_row_scalar(src.data() + shift, want.pixels(), width, yuy2);
-        packed()(src.data() + shift, got.pixels(), width, yuy2);
-        ASSERT_EQ(got.bytes, want.bytes) << "width " << width << " yuy2 " << yuy2;
-        ASSERT_TRUE(got.guards_intact());
-      }
-    }
-  }
-}
-
-TEST_P(ColourMatchTest, ExtremeSamplesSaturateAlike) {
-  // Every corner of the 8-bit cube, where the 16-bit sums saturate, in one long row.
-  std::vector<std::uint8_t> y;
-  std::vector<std::uint8_t> u;
-  std::vector<std::uint8_t> v;
+  std::vector<std::uint8_t> y, u, v;
   const std::uint8_t levels[] = {0, 1, 15, 16, 127, 128, 235, 240, 254, 255};
   for (const std::uint8_t a : levels) {
     for (const std::uint8_t b : levels) {
@@ -104,8 +85,7 @@ TEST_P(ColourMatchTest, ExtremeSamplesSaturateAlike) {
     }
   }
   const int width = static_cast<int>(y.size());
-  Row want(width);
-  Row got(width);
+  Row want(width), got(width);
   hostlib::yuv420_row_scalar(y.data(), u.data(), v.data(), want.pixels(), width);
   yuv420()(y.data(), u.data(), v.data(), got.pixels(), width);
   EXPECT_EQ(got.bytes, want.bytes);

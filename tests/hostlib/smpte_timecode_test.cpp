@@ -63,64 +63,54 @@ std::vector<RateCase> all_rates() {
 
 INSTANTIATE_TEST_SUITE_P(EveryRate, TimecodeRoundTripTest, ::testing::ValuesIn(all_rates()));
 
-TEST(SmpteTimeCodeTest, DropFrameSkipsTheFirstLabelsOfMostMinutes) {
-  SMPTE_TimeCode tc;
-  tc.set_frame_rate(30000.0 / 1001);
-  tc.set_drop_frame_flag(1);
-  tc.set_frame(1799);
-  EXPECT_EQ(text(tc, 0), "00:00:59;29");
-  tc.set_frame(1800);
-  EXPECT_EQ(text(tc, 0), "00:01:00;02");
-  tc.set_frame(17982);  // ten minutes keep their labels
-  EXPECT_EQ(text(tc, 0), "00:10:00;00");
-  tc.set_frame(107892);  // one hour of 29.97 fps
-  EXPECT_EQ(text(tc, 0), "01:00:00;00");
-  // 59.94 drops four labels.
-  tc.set_frame_rate(60000.0 / 1001);
-  tc.set_frame(3600);
-  EXPECT_EQ(text(tc, 0), "00:01:00;04");
-  // A dropped label is not a timecode.
-  EXPECT_EQ(tc.set_string("00:01:00;02"), 0);
-  EXPECT_EQ(tc.get_frame(), 3600);
+// Labels of chosen frames (mode 1: the short form without frames and leading hours), and the
+// frame each label parses back to.
+TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
+  constexpr double kNtsc = 30000.0 / 1001;
+  const struct {
+    double rate;
+    int drop, frame, mode;
+    const char* label;
+  } cases[] = {
+      {kNtsc, 1, 1799, 0, "00:00:59;29"},
+      {kNtsc, 1, 1800, 0, "00:01:00;02"},    // the first two labels of most minutes are skipped
+      {kNtsc, 1, 17982, 0, "00:10:00;00"},   // every tenth minute keeps them
+      {kNtsc, 1, 107892, 0, "01:00:00;00"},  // one hour
+      {60000.0 / 1001, 1, 3600, 0, "00:01:00;04"},  // 59.94 drops four
+      {25.0, 1, 1500, 0, "00:01:00:00"},            // the drop flag counts only at NTSC rates
+      {25.0, 0, 0, 1, "0:00"},
+      {25.0, 0, 2100, 1, "1:24"},
+      {25.0, 0, (7200 + 61) * 25, 1, "2:01:01"},
+      {25.0, 0, (7200 + 61) * 25, 0, "02:01:01:00"},
+  };
+  for (const auto& c : cases) {
+    SMPTE_TimeCode tc;
+    ASSERT_EQ(tc.set_frame_rate(c.rate), 1);
+    tc.set_drop_frame_flag(c.drop);
+    tc.set_frame(c.frame);
+    EXPECT_EQ(text(tc, c.mode), c.label);
+    tc.set_frame(0);
+    ASSERT_EQ(tc.set_string(c.label), 1) << c.label;
+    EXPECT_EQ(tc.get_frame(), c.frame) << c.label;
+  }
 }
 
-TEST(SmpteTimeCodeTest, DropFrameFlagOnlyCountsAtNtscRates) {
-  SMPTE_TimeCode tc;
-  tc.set_frame_rate(25.0);
-  tc.set_drop_frame_flag(1);
-  tc.set_frame(1500);
-  EXPECT_EQ(text(tc, 0), "00:01:00:00");
-}
-
-TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameWhenParsing) {
+TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndDroppedLabelsAreRefused) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(29.97);
+  ASSERT_EQ(tc.set_string("00:01:00:02"), 1);
+  EXPECT_EQ(tc.get_frame(), 1802);
   ASSERT_EQ(tc.set_string("00:01:00;02"), 1);
   EXPECT_EQ(tc.get_frame(), 1800);
   EXPECT_EQ(tc.get_drop_frame_flag(), 1);
-  SMPTE_TimeCode ndf;
-  ndf.set_frame_rate(29.97);
-  ASSERT_EQ(ndf.set_string("00:01:00:02"), 1);
-  EXPECT_EQ(ndf.get_frame(), 1802);
-}
-
-TEST(SmpteTimeCodeTest, ShortFormLeavesOutFramesAndLeadingHours) {
-  SMPTE_TimeCode tc;
+  EXPECT_EQ(tc.set_string("00:01:00;00"), 0);  // a dropped label is not a timecode
+  EXPECT_EQ(tc.get_frame(), 1800);
   tc.set_frame_rate(25.0);
-  tc.set_second(0.0);
-  EXPECT_EQ(text(tc, 1), "0:00");
-  tc.set_second(83.99);  // rounds to frame 2100 = 84 s
+  tc.set_second(83.99);  // rounds to frame 2100
   EXPECT_EQ(text(tc, 1), "1:24");
-  tc.set_second(3600.0 * 2 + 61);
-  EXPECT_EQ(text(tc, 1), "2:01:01");
-  EXPECT_EQ(text(tc, 0), "02:01:01:00");
-  ASSERT_EQ(tc.set_string("1:24"), 1);
-  EXPECT_EQ(tc.get_frame(), 2100);
-  ASSERT_EQ(tc.set_string("2:01:01"), 1);
-  EXPECT_EQ(tc.get_frame(), (7200 + 61) * 25);
 }
 
-TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecode) {
+TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecodeAndRatesOutsideFiveToSixty) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(25.0);
   tc.set_frame(42);
@@ -131,13 +121,7 @@ TEST(SmpteTimeCodeTest, RefusesWhatIsNotATimecode) {
   }
   EXPECT_EQ(tc.set_string(nullptr), 0);
   EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
-}
-
-TEST(SmpteTimeCodeTest, RatesOutsideFiveToSixtyAreRefused) {
-  SMPTE_TimeCode tc;
-  EXPECT_EQ(tc.set_frame_rate(4.99), 0);
-  EXPECT_EQ(tc.set_frame_rate(60.01), 0);
-  EXPECT_EQ(tc.set_frame_rate(std::nan("")), 0);
+  for (double bad : {4.99, 60.01, std::nan("")}) EXPECT_EQ(tc.set_frame_rate(bad), 0) << bad;
   EXPECT_EQ(tc.get_frame_rate(), 25.0);
   EXPECT_EQ(tc.set_frame_rate(60.0), 1);
   tc.set_frame(-5);

@@ -32,21 +32,11 @@ TEST(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
 TEST(SyncTest, ThreadIdsDifferBetweenLiveThreads) {
   std::vector<DWORD> ids(4);
   std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < 4; ++i) threads.emplace_back([&ids, i] { ids[i] = GetCurrentThreadId(); });
+  for (std::size_t i = 0; i < 4; ++i)
+    threads.emplace_back([&ids, i] { ids[i] = GetCurrentThreadId(); });
   for (auto& t : threads) t.join();
   ids.push_back(GetCurrentThreadId());
   EXPECT_EQ(std::set<DWORD>(ids.begin(), ids.end()).size(), ids.size());
-}
-
-TEST(SyncTest, GlobalMemoryLocksAndFrees) {
-  HGLOBAL h = GlobalAlloc(GHND, 100);
-  ASSERT_NE(h, nullptr);
-  auto* p = static_cast<unsigned char*>(GlobalLock(h));
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p[99], 0);
-  EXPECT_EQ(GlobalSize(h), 100u);
-  EXPECT_FALSE(GlobalUnlock(h));  // lock count back to zero
-  EXPECT_EQ(GlobalFree(h), nullptr);
 }
 
 TEST(StringsTest, WideToAnsiFollowsWindowsBufferRules) {

@@ -10,10 +10,8 @@
 
 namespace avitest {
 
-std::string data_path(const std::string& name) { return std::string(AVI_TEST_DATA_DIR) + "/" + name; }
-
-std::string fixture_path(const std::string& name) {
-  return std::string(AVI_SHARED_FIXTURES_DIR) + "/" + name;
+std::string data_path(const std::string& name) {
+  return std::string(AVI_TEST_DATA_DIR) + "/" + name;
 }
 
 std::string media_path(const std::string& name) { return std::string(AVI_MEDIA_DIR) + "/" + name; }

@@ -7,7 +7,6 @@
 namespace avitest {
 
 std::string data_path(const std::string& name);     // tests/data/<name>
-std::string fixture_path(const std::string& name);  // the organisation's shared fixtures
 // Real media made by tests/media/make_media.sh (tests added with the MEDIA option).
 std::string media_path(const std::string& name);
 std::string read_file(const std::string& path);     // whole file; empty when unreadable

@@ -42,43 +42,34 @@ Bytes convert(const Bytes& format, const Bytes& source, std::size_t out_bytes,
   return out;
 }
 
-TEST(RawConvertTest, EightBitsComeFromTheColourTable) {
-  // One row of 4 pixels: indices 0, 1, 255, 7.
-  const Bytes out = convert(header(4, 1, 8, 256), {0, 1, 255, 7}, 12);
-  EXPECT_EQ(out, (Bytes{0, 0, 0, 1, 2, 3, 255, 254, 253, 7, 14, 21}));
-}
-
-TEST(RawConvertTest, FourAndOneBitsTakeTheHighBitsFirst) {
-  EXPECT_EQ(convert(header(3, 1, 4, 16), {0x12, 0x30, 0, 0}, 12),
-            (Bytes{1, 2, 3, 2, 4, 6, 3, 6, 9, 0xAB, 0xAB, 0xAB}));  // row padding untouched
-  EXPECT_EQ(convert(header(3, 1, 1, 2), {0xA0, 0, 0, 0}, 12),
-            (Bytes{1, 2, 3, 0, 0, 0, 1, 2, 3, 0xAB, 0xAB, 0xAB}));
-}
-
-TEST(RawConvertTest, SixteenBitsSpreadFiveBitComponents) {
-  // 0x7FFF white, 0x001F pure blue, 0x03E0 pure green, 0x0421 each component 1 (-> 8).
-  const Bytes out = convert(header(4, 1, 16), {0xFF, 0x7F, 0x1F, 0x00, 0xE0, 0x03, 0x21, 0x04}, 12);
-  EXPECT_EQ(out, (Bytes{255, 255, 255, 255, 0, 0, 0, 255, 0, 8, 8, 8}));
-}
-
-TEST(RawConvertTest, ThirtyTwoBitsDropTheFourthByte) {
-  EXPECT_EQ(convert(header(2, 1, 32), {1, 2, 3, 4, 5, 6, 7, 8}, 8),
-            (Bytes{1, 2, 3, 5, 6, 7, 0xAB, 0xAB}));
-}
-
-TEST(RawConvertTest, TopDownRowsAreTurnedOver) {
-  // Two rows of one 24-bit pixel each (rows padded to 4 bytes).
-  const Bytes out = convert(header(1, -2, 24), {1, 2, 3, 0, 4, 5, 6, 0}, 8, true);
-  EXPECT_EQ(out, (Bytes{4, 5, 6, 0xAB, 1, 2, 3, 0xAB}));
-}
-
-TEST(RawConvertTest, ShortSourceLeavesMissingRowsBlackAndPaletteGapsBlack) {
-  // Three rows of 4 bytes wanted, one and a half given; the table holds 2 of 256 entries.
-  const Bytes out = convert(header(4, 3, 8, 2), {1, 1, 1, 1, 9, 9}, 36);
-  Bytes want(36, 0);
-  for (int x = 0; x < 4; ++x)
-    std::memcpy(&want[3 * static_cast<std::size_t>(x)], "\x01\x02\x03", 3);
-  EXPECT_EQ(out, want);
+// Each depth into BGR rows; 0xAB marks bytes the conversion must leave alone (row padding).
+TEST(RawConvertTest, DepthsConvertToBgrRows) {
+  const struct {
+    Bytes format, source, want;
+    bool top_down = false;
+    std::size_t black = 0;  // zero bytes after `want`
+  } cases[] = {
+      // Colour tables of 256, 16 and 2 entries: entry i is blue i, green 2i, red 3i.
+      {header(4, 1, 8, 256), {0, 1, 255, 7}, {0, 0, 0, 1, 2, 3, 255, 254, 253, 7, 14, 21}},
+      {header(3, 1, 4, 16), {0x12, 0x30, 0, 0}, {1, 2, 3, 2, 4, 6, 3, 6, 9, 0xAB, 0xAB, 0xAB}},
+      {header(3, 1, 1, 2), {0xA0, 0, 0, 0}, {1, 2, 3, 0, 0, 0, 1, 2, 3, 0xAB, 0xAB, 0xAB}},
+      // 0x7FFF white, 0x001F blue, 0x03E0 green, 0x0421 each five-bit component 1 (-> 8).
+      {header(4, 1, 16),
+       {0xFF, 0x7F, 0x1F, 0, 0xE0, 3, 0x21, 4},
+       {255, 255, 255, 255, 0, 0, 0, 255, 0, 8, 8, 8}},
+      {header(2, 1, 32),
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {1, 2, 3, 5, 6, 7, 0xAB, 0xAB}},  // no fourth byte
+      // Top-down rows of one 24-bit pixel each, turned over.
+      {header(1, -2, 24), {1, 2, 3, 0, 4, 5, 6, 0}, {4, 5, 6, 0xAB, 1, 2, 3, 0xAB}, true},
+      // Three rows wanted, one and a half given, two of 256 table entries: the rest is black.
+      {header(4, 3, 8, 2), {1, 1, 1, 1, 9, 9}, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3}, false, 24},
+  };
+  for (const auto& c : cases) {
+    Bytes want = c.want;
+    want.resize(want.size() + c.black, 0);
+    EXPECT_EQ(convert(c.format, c.source, want.size(), c.top_down), want);
+  }
 }
 
 TEST(RawConvertTest, RefusedInputsConvertNothing) {
@@ -115,59 +106,43 @@ std::string build(const RawClip& c) {
   return b.build().bytes;
 }
 
-class RawStreamTest : public ::testing::Test {
- protected:
-  void open(const RawClip& c) {
-    clip_ = std::make_unique<avitest::MemoryFile>("mem://raw/clip.avi", build(c));
-    ASSERT_TRUE(reader_.open(clip_->name(), USE_VIDEO));
-    ASSERT_EQ(reader_.prepare_output(-1, 0), 1);
-  }
-  std::string picture(std::uint32_t f) {
-    EXPECT_EQ(reader_.file()->decode_frame(f, reader_.frame().LockBits()), 1);
-    return std::string(reinterpret_cast<const char*>(reader_.frame().LockBits()),
-                       reader_.frame().image_bytes());
-  }
-  std::unique_ptr<avitest::MemoryFile> clip_;
-  VideoMediaReader reader_;
-};
-
-TEST_F(RawStreamTest, ChunkLargerThanTheBitmapIsReadOnlyAsFarAsItHolds) {
-  std::string big(4000, '\x11');
-  std::memset(big.data(), 0x22, 24);
-  open({24, 2, {big}, {}});
-  ASSERT_EQ(reader_.frame().image_bytes(), 24u);
-  EXPECT_EQ(picture(0), std::string(24, '\x22'));
-  EXPECT_TRUE(reader_.file()->frame_buffer_.empty());  // 24 bits read straight into the bitmap
-}
-
-TEST_F(RawStreamTest, ShortChunkShowsBlackWhereItEnds) {
-  open({24, 2, {std::string(24, '\x33'), std::string(10, '\x44')}, {}});
-  EXPECT_EQ(picture(0), std::string(24, '\x33'));
-  EXPECT_EQ(picture(1), std::string(10, '\x44') + std::string(14, '\0'));
-}
-
-TEST_F(RawStreamTest, EmptyChunkLeavesThePreviousPicture) {
-  open({24, 2, {std::string(24, '\x55'), std::string()}, {}});
-  EXPECT_EQ(picture(0), std::string(24, '\x55'));
-  EXPECT_EQ(picture(1), std::string(24, '\x55'));
-}
-
-TEST_F(RawStreamTest, EightBitStreamUsesTheFileColourTable) {
-  std::string palette;
+// Pictures frame by frame of 4x2 streams; `straight`: read into the bitmap without a
+// conversion buffer.
+TEST(RawStreamTest, ChunksOfAnySizeFillTheBitmapWithoutRunningPastIt) {
+  const std::string big = std::string(24, '\x22') + std::string(4000, '\x11');
+  const std::string s24(24, '\x55'), top_first = std::string(12, 1) + std::string(12, 2);
+  std::string palette, indexed, from_palette;  // blue i, red 255 - i
   for (int i = 0; i < 256; ++i) palette += std::string{char(i), char(0), char(255 - i), '\0'};
-  open({8, 2, {std::string("\x00\x01\x02\x03\x04\x05\x06\x07", 8)}, palette});
-  EXPECT_FALSE(reader_.file()->frame_buffer_.empty());  // 8 and 24 bits differ: read, convert
-  const std::string p = picture(0);
-  ASSERT_EQ(p.size(), 24u);
-  EXPECT_EQ(p.substr(0, 6), std::string("\x00\x00\xFF\x01\x00\xFE", 6));
-  EXPECT_EQ(p.substr(21, 3), std::string("\x07\x00\xF8", 3));
-}
-
-TEST_F(RawStreamTest, TopDownStreamFillsABottomUpBitmap) {
-  std::string rows = std::string(12, '\x01') + std::string(12, '\x02');  // top row first
-  open({24, -2, {rows}, {}});
-  ASSERT_EQ(reader_.frame().height(), 2);
-  EXPECT_EQ(picture(0), std::string(12, '\x02') + std::string(12, '\x01'));
+  for (char i = 0; i < 8; ++i) indexed += i, from_palette += std::string{i, 0, char(255 - i)};
+  const struct {
+    RawClip clip;
+    std::vector<std::string> pictures;
+    bool straight;
+  } cases[] = {
+      {{24, 2, {big}, {}}, {std::string(24, '\x22')}, true},  // read only as far as it holds
+      {{24, 2, {s24, std::string(10, 4)}, {}},
+       {s24, std::string(10, 4) + std::string(14, 0)},
+       true},
+      {{24, 2, {s24, ""}, {}}, {s24, s24}, true},  // an empty chunk keeps the picture
+      {{8, 2, {indexed}, palette}, {from_palette}, false},
+      {{24, -2, {top_first}, {}}, {std::string(12, 2) + std::string(12, 1)}, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(n);
+    const avitest::MemoryFile clip("mem://raw/" + std::to_string(n++), build(c.clip));
+    VideoMediaReader reader;
+    ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+    ASSERT_EQ(reader.prepare_output(-1, 0), 1);
+    CNewDib& bitmap = reader.frame();
+    ASSERT_EQ(bitmap.image_bytes(), 24u);
+    EXPECT_EQ(reader.file()->frame_buffer_.empty(), c.straight);
+    for (std::uint32_t f = 0; f < c.pictures.size(); ++f) {
+      EXPECT_EQ(reader.file()->decode_frame(f, bitmap.LockBits()), 1);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(bitmap.LockBits()), 24), c.pictures[f])
+          << "frame " << f;
+    }
+  }
 }
 
 }  // namespace

@@ -39,43 +39,28 @@ class SharedFileRegistryTest : public ::testing::Test {
   }
 };
 
-TEST_F(SharedFileRegistryTest, SameNameSameThreadSharesOneCountedFile) {
-  SharedAviFile* a = acquire_shared_file(name(), USE_VIDEO);
-  ASSERT_NE(a, nullptr);
-  SharedAviFile* b = acquire_shared_file(name(), USE_VIDEO);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(entry_of(a).video_users, 2);
-  release_shared_file(a, USE_VIDEO);
-  EXPECT_EQ(shared_file_count(), 1);
-  release_shared_file(b, USE_VIDEO);
-  EXPECT_EQ(shared_file_count(), 0);
-}
-
-TEST_F(SharedFileRegistryTest, VideoAndAudioPlayersShareAndLetterCaseDoesNotMatter) {
+// Readers of one thread share one counted file whatever the letter case of the name, video and
+// audio alike; another thread gets a file of its own.
+TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn) {
   avitest::MemoryFile upper("MEM://REGISTRY/CLIP.AVI", two_video_one_audio());
   SharedAviFile* v = acquire_shared_file(name(), USE_VIDEO);
-  SharedAviFile* a = acquire_shared_file("MEM://REGISTRY/CLIP.AVI", USE_AUDIO);
   ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v, a);
+  EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), v);
+  EXPECT_EQ(acquire_shared_file("MEM://REGISTRY/CLIP.AVI", USE_AUDIO), v);
   const SharedFileEntry e = entry_of(v);
-  EXPECT_EQ(e.video_users, 1);
+  EXPECT_EQ(e.video_users, 2);
   EXPECT_EQ(e.audio_users, 1);
   EXPECT_EQ(e.name, name());  // the first opener's spelling
-  release_shared_file(v, USE_VIDEO);
-  release_shared_file(a, USE_AUDIO);
-}
-
-TEST_F(SharedFileRegistryTest, OtherThreadsGetFilesOfTheirOwn) {
-  SharedAviFile* mine = acquire_shared_file(name(), USE_VIDEO);
-  SharedAviFile* theirs = nullptr;
   std::thread([&] {
-    theirs = acquire_shared_file(name(), USE_VIDEO);
-    EXPECT_NE(theirs, nullptr);
+    SharedAviFile* theirs = acquire_shared_file(name(), USE_VIDEO);
+    EXPECT_NE(theirs, v);
     EXPECT_EQ(shared_file_count(), 2);
     release_shared_file(theirs, USE_VIDEO);
   }).join();
-  EXPECT_NE(mine, theirs);
-  release_shared_file(mine, USE_VIDEO);
+  release_shared_file(v, USE_VIDEO);
+  release_shared_file(v, USE_AUDIO);
+  EXPECT_EQ(shared_file_count(), 1);
+  release_shared_file(v, USE_VIDEO);
 }
 
 TEST_F(SharedFileRegistryTest, SelectingWhileSharedSplitsAndAloneSelectsInPlace) {
@@ -142,11 +127,11 @@ TEST_F(SharedFileRegistryTest, UnusableFilesAreNeverRegistered) {
   b.add_stream("txts", std::string(8, '\0'));  // a file with no video and no sound
   b.add_chunks(0, 2, 4);
   avitest::MemoryFile text_only("mem://registry/text.avi", b.build().bytes);
-  EXPECT_EQ(acquire_shared_file("mem://registry/missing.avi", USE_VIDEO), nullptr);
-  EXPECT_EQ(acquire_shared_file(garbage.name(), USE_AUDIO), nullptr);
-  EXPECT_EQ(acquire_shared_file(text_only.name(), USE_VIDEO), nullptr);
+  for (const char* bad : {"mem://registry/missing.avi", garbage.name(), text_only.name()}) {
+    EXPECT_EQ(acquire_shared_file(bad, USE_VIDEO), nullptr) << bad;
+    EXPECT_EQ(acquire_shared_file(bad, USE_AUDIO), nullptr) << bad;
+  }
   EXPECT_EQ(acquire_shared_file(nullptr, USE_VIDEO), nullptr);
-  release_shared_file(nullptr, USE_VIDEO);
 }
 
 TEST_F(SharedFileRegistryTest, ReaderReopeningItsNameKeepsFileAndCounts) {

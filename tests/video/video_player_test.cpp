@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 #include "hostlib/image.h"
 #include "hostlib/media_info.h"
@@ -50,37 +49,22 @@ class VideoPlayerTest : public ::testing::Test {
   AviVideoPlayer player_;
 };
 
-TEST_F(VideoPlayerTest, OpenDescribesTheStream) {
-  EXPECT_EQ(player_.has_video(), 1);
-  EXPECT_EQ(player_.has_audio(), 0);
+TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndShowsTheFirstFrame) {
   EXPECT_EQ(player_.get_total_frames(), 100);
-  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
   EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
-  EXPECT_STREQ(player_.get_file_name(), clip_.name());
-  EXPECT_STREQ(player_.get_type_name(), "");
   const VideoInfo* v = player_.get_video_info();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->kind, 10);
-  EXPECT_EQ(v->stream, 0);
   EXPECT_EQ(v->width, 4);
   EXPECT_EQ(v->height, 2);
-  EXPECT_DOUBLE_EQ(v->length, 4.0);
-  EXPECT_EQ(player_.get_audio_info()->stream, -1);  // never filled
-  int count = 7;
-  EXPECT_EQ(player_.get_video_info_list(count), nullptr);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(shown(), 0u);  // open decodes the first frame
+  EXPECT_EQ(shown(), 0u);
 }
 
 TEST_F(VideoPlayerTest, OpenFailsWithOneAndCloseForgetsTheFile) {
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
-  EXPECT_EQ(other.get_total_frames(), 0);
   EXPECT_NE(other.get_frame(), nullptr);  // a reader without a file still hands out an image
   player_.close();
-  EXPECT_EQ(player_.has_video(), 0);
-  EXPECT_EQ(player_.get_video_stream_id(), -1);
-  EXPECT_EQ(player_.get_file_name(), nullptr);
   EXPECT_EQ(player_.get_frame_dib_data(), nullptr);
   EXPECT_EQ(player_.forward(1), 0);
   EXPECT_EQ(player_.open(clip_.name(), 0), 0);
@@ -126,11 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Aimed past either end: the step aims at the last or the first frame.
                       KeyStep{90, 500, 100}, KeyStep{5, -50, 0},
                       // No key frame further on: forward goes past the end, backward to 0.
-                      KeyStep{96, 1, 100}, KeyStep{12, -1, 0}),
-    [](const auto& p) {
-      return "From" + std::to_string(p.param.from) + (p.param.by > 0 ? "Forward" : "Back") +
-             std::to_string(p.param.by > 0 ? p.param.by : -p.param.by);
-    });
+                      KeyStep{96, 1, 100}, KeyStep{12, -1, 0}));
 
 TEST_F(VideoPlayerTest, KeyFramePlayReachesBothEnds) {
   player_.set_fast_speed(1);
@@ -208,9 +188,7 @@ TEST_F(VideoPlayerTest, TimeMovesGoToTheOffsetOfTheTime) {
 }
 
 TEST_F(VideoPlayerTest, FrameRateStaysBetweenFiveAndSixty) {
-  player_.set_frame_rate(4.99, 0);
-  player_.set_frame_rate(60.01, 0);
-  player_.set_frame_rate(std::nan(""), 0);
+  for (double bad : {4.99, 60.01, std::nan("")}) player_.set_frame_rate(bad, 0);
   EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
   player_.set_frame_rate(60.0, 0);
   EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 60.0);
@@ -230,13 +208,7 @@ TEST_F(VideoPlayerTest, TimecodesCountFromTheWindowStart) {
 }
 
 TEST_F(VideoPlayerTest, OutputsConvertOncePerPosition) {
-  EXPECT_EQ(player_.get_frame_dib_depth(), 24);
   EXPECT_EQ(player_.set_frame_dib_depth(32), 24);
-  const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(player_.get_frame_dib_header());
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h->biWidth, 4);
-  EXPECT_EQ(h->biHeight, 2);
-  EXPECT_EQ(h->biBitCount, 24);
   Image* image = player_.get_frame();
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(player_.get_frame(), image);
@@ -289,23 +261,6 @@ TEST_F(VideoPlayerTest, PlayersOnTheFirstStreamShareOneFile) {
   std::uint32_t f = 0;
   std::memcpy(&f, second.get_frame_dib_data(), 4);
   EXPECT_EQ(f, 40u);
-}
-
-TEST_F(VideoPlayerTest, PlayersOnSeveralThreadsOpenPlayAndCloseAtOnce) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([this, t] {
-      for (int i = 0; i < 10; ++i) {
-        AviVideoPlayer p;
-        ASSERT_EQ(p.open(clip_.name(), -1), 0);
-        p.seek(t * 10 + i, 1);
-        std::uint32_t f = 0;
-        std::memcpy(&f, p.get_frame_dib_data(), 4);
-        EXPECT_EQ(f, static_cast<std::uint32_t>(t * 10 + i));
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
 }
 
 }  // namespace
