@@ -7,61 +7,16 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/probe_json.h"
 #include "container/avi_file_info.h"
 
 namespace avicli {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 struct ProbeOptions {
   std::string file;
   bool json = false;
 };
-
-Json nullable(const char* s) { return s != nullptr ? Json(s) : Json(nullptr); }
-
-Json probe_json(const std::string& file, int result, const std::uint32_t (&status)[2],
-                const AviFileInfo& info) {
-  Json out;
-  out["file"] = file;
-  out["result"] = result;
-  out["status"] = Json::array({status[0], status[1]});
-  out["type_name"] = nullable(info.get_type_name());
-  out["size"] = static_cast<std::uint64_t>(info.get_file_size());
-  out["length"] = info.get_length();
-  out["bit_rate"] = info.get_bit_rate();
-  Json video = Json::array();
-  int video_count = 0;
-  const VideoInfo* v = info.get_video_info(video_count);
-  char** names = info.get_video_type_name();
-  for (int i = 0; v != nullptr && i < video_count; ++i) {
-    video.push_back(Json{{"stream", v[i].stream},
-                         {"codec", nullable(names != nullptr ? names[i] : nullptr)},
-                         {"width", v[i].width},
-                         {"height", v[i].height},
-                         {"frame_rate", v[i].frame_rate},
-                         {"length", v[i].length},
-                         {"bit_rate", v[i].bit_rate},
-                         {"inter_frames", v[i].inter_frames != 0 ? 1 : 0}});
-  }
-  out["video"] = std::move(video);
-  Json audio = Json::array();
-  int audio_count = 0;
-  const AudioInfo* a = info.get_audio_info(audio_count);
-  for (int i = 0; a != nullptr && i < audio_count; ++i) {
-    audio.push_back(Json{{"stream", a[i].stream},
-                         {"format", a[i].format},
-                         {"channels", a[i].channels},
-                         {"sample_rate", a[i].sample_rate},
-                         {"bit_rate", a[i].bit_rate},
-                         {"bits_per_sample", a[i].bits_per_sample},
-                         {"length", a[i].length},
-                         {"source_channels", a[i].source_channels}});
-  }
-  out["audio"] = std::move(audio);
-  return out;
-}
 
 std::string fourcc_text(std::uint32_t v) {
   std::string s;
@@ -117,10 +72,8 @@ void print_text(const Json& j) {
 }
 
 int run_probe(const ProbeOptions& options) {
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  const int result = info.open(options.file.c_str(), status);
-  const Json j = probe_json(options.file, result, status, info);
+  const Json j = probe_json(options.file);
+  const int result = j["result"].get<int>();
   if (options.json) {
     // File names and codec texts are byte strings, not necessarily UTF-8.
     std::printf("%s\n", j.dump(2, ' ', false, Json::error_handler_t::replace).c_str());

@@ -51,6 +51,9 @@ foreach(header IN LISTS AVI_PUBLIC_HEADERS)
   install(FILES ${PROJECT_SOURCE_DIR}/src/${header} DESTINATION ${AVI_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
+# The modern interface stands under include/avikit/ in the source tree too.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/avikit DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
 # The public headers use C++20 (std::span); users' targets get it from the imported target.
 target_compile_features(avikit INTERFACE cxx_std_20)
 set_target_properties(avi_platform PROPERTIES EXPORT_NAME platform)

@@ -5,7 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)" --target avikit_cli
+cmake --build --preset release -j"$(nproc)" --target avikit_cli avikit_python
+# The library, the tool and the Python module under /usr/local, where Debian's python3 finds the
+# module: `python3 -c "import avikit"` works from here on.
+cmake --install build/release >/dev/null
 sample=$(bash scripts/unpack-sample.sh)
 avikit=./build/release/cli/avikit
 mkdir -p out
@@ -20,3 +23,7 @@ $avikit sheet "$sample" -o out/sheet.png
 # The sample's sound as a WAVE file, through the audio player:
 echo "== avikit audio $sample -o out/sound.wav"
 $avikit audio "$sample" -o out/sound.wav
+
+# The same file from Python: frame 25 as a numpy array.
+echo "== python3: avikit.VideoReader('$sample')[25]"
+/usr/bin/python3 -c "import avikit; r = avikit.VideoReader('$sample'); print(len(r), r.fps, r[25].shape)"

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev
   clang libclang-rt-14-dev valgrind
   libsdl2-dev xvfb xauth
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed python3-pil
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -152,6 +152,8 @@ class AviContainer {
   const platform::BITMAPINFOHEADER* video_format();  // points into the record; nullptr if none
   std::uint32_t frame_count();                       // corrected by an OpenDML index once indexed
   float frame_rate();
+  // The stream's dwRate and dwScale, whose quotient is the exact frame rate; {0, 0} if none.
+  std::pair<std::uint32_t, std::uint32_t> frame_rate_ratio();
   float video_bit_rate();               // index; kbit/s
   int has_inter_frames();               // index; 1 unless every frame is a key frame
   std::uint32_t largest_video_chunk();  // no parse started: opened containers only

@@ -239,6 +239,8 @@ void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* 
   r.handler = h.handler;
   r.frame_count = h.length;
   r.frame_rate = stream_frame_rate(h.rate, h.scale, true);
+  r.rate = h.rate;
+  r.scale = h.scale;
   if (read_chunk_header(next, true) == kStrf) {
     const std::uint64_t at = tracked_position_;
     std::uint8_t bih[kBitmapInfoSize] = {};
@@ -303,6 +305,8 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
   v.handler = h.handler;
   v.frame_count = h.length;
   v.frame_rate = stream_frame_rate(h.rate, h.scale, false);
+  v.rate = h.rate;
+  v.scale = h.scale;
   v.full_format = 1;
   if (v.format.biWidth == 0 || v.format.biHeight == 0) {
     // 29.97 frames per second is the 525-line system.

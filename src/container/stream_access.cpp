@@ -114,6 +114,12 @@ float AviContainer::frame_rate() {
   return v != nullptr ? v->frame_rate : 0.0f;
 }
 
+std::pair<std::uint32_t, std::uint32_t> AviContainer::frame_rate_ratio() {
+  if (parse_headers() == 0) return {0, 0};
+  const VideoStreamRecord* v = selected_video_record();
+  return v != nullptr ? std::pair{v->rate, v->scale} : std::pair<std::uint32_t, std::uint32_t>{};
+}
+
 float AviContainer::video_bit_rate() {
   if (load_index() == 0) return 0.0f;
   const VideoStreamRecord* v = selected_video_record();

@@ -13,6 +13,8 @@ struct VideoStreamRecord {
   std::uint32_t handler = 0;             // strh fccHandler, possibly rewritten by naming
   std::uint32_t frame_count = 0;         // strh dwLength, corrected by an OpenDML index
   float frame_rate = 0.0f;               // frames per second
+  std::uint32_t rate = 0;                // strh dwRate: frame_rate is rate / scale, exactly
+  std::uint32_t scale = 0;               // strh dwScale
   float bit_rate = 0.0f;                 // kbit/s, from the index
   std::uint32_t largest_chunk = 0;       // bytes, from the index
   std::uint32_t key_frame_distance = 0;  // 0 no key frames, 1 all key frames, else widest gap

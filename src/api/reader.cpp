@@ -1,0 +1,498 @@
+#include "avikit/reader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+
+#include "audio/avi_audio_player.h"
+#include "container/avi_file_info.h"
+#include "hostlib/media_info.h"
+#include "hostlib/sound_frame.h"
+#include "platform/win_types.h"
+#include "video/avi_video_player.h"
+#include "video/avi_video_player_impl.h"
+#include "video/media_reader.h"
+#include "video/shared_avi_file.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+namespace avikit {
+namespace {
+
+std::string printable_fourcc(std::uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    const auto c = static_cast<char>((v >> (8 * i)) & 0xFF);
+    s += c >= 0x20 && c <= 0x7E ? c : '?';
+  }
+  return s;
+}
+
+// Why a file cannot be opened at all, from the file system and its first bytes.
+void check_readable(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == EACCES) throw Error(ErrorCode::kPermissionDenied, path + ": Permission denied");
+    throw Error(ErrorCode::kNoSuchFile, path + ": No such file");
+  }
+  if (S_ISDIR(st.st_mode)) throw Error(ErrorCode::kIsDirectory, path + ": Is a directory");
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    if (errno == EACCES) throw Error(ErrorCode::kPermissionDenied, path + ": Permission denied");
+    throw Error(ErrorCode::kNoSuchFile, path + ": No such file");
+  }
+  char head[12] = {};
+  const std::size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  const bool riff =
+      got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+      (std::memcmp(head + 8, "AVI ", 4) == 0 || std::memcmp(head + 8, "AVIX", 4) == 0 ||
+       std::memcmp(head + 8, "WAVE", 4) == 0);
+  if (!riff) throw Error(ErrorCode::kNotAviOrWave, path + ": not a RIFF AVI or WAVE file");
+}
+
+// The probe says why a stream kind cannot be decoded (its status codes 11 to 13).
+std::string undecodable_reason(const std::string& path, bool video) {
+  AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  const int result = info.open(path.c_str(), status);
+  if (result == 1) return "its headers or index are damaged";
+  if (video && status[0] == 11) {
+    return "no decodable video stream: FOURCC '" + printable_fourcc(status[1]) + "'";
+  }
+  if (!video && (status[0] == 12 || status[0] == 13)) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "0x%04X", status[1]);
+    return std::string("no decodable audio stream: format ") + tag +
+           (status[0] == 13 ? " in chunks shorter than a block" : "");
+  }
+  return video ? "no video stream" : "no audio stream";
+}
+
+struct SwsDeleter {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+}  // namespace
+
+PixelFormat parse_pixel_format(const std::string& name) {
+  if (name == "rgb24") return PixelFormat::kRgb24;
+  if (name == "bgr24") return PixelFormat::kBgr24;
+  if (name == "gray" || name == "gray8") return PixelFormat::kGray8;
+  if (name == "yuv420p") return PixelFormat::kYuv420p;
+  if (name == "dib") return PixelFormat::kBgr24Dib;
+  throw Error(ErrorCode::kInvalidArgument,
+              "unknown pixel format '" + name + "' (rgb24, bgr24, gray, yuv420p, dib)");
+}
+
+const char* pixel_format_name(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kRgb24:
+      return "rgb24";
+    case PixelFormat::kBgr24:
+      return "bgr24";
+    case PixelFormat::kGray8:
+      return "gray";
+    case PixelFormat::kYuv420p:
+      return "yuv420p";
+    case PixelFormat::kBgr24Dib:
+      return "dib";
+  }
+  return "?";
+}
+
+std::size_t frame_bytes(PixelFormat format, int width, int height) {
+  if (width < 1 || height < 1) return 0;
+  const auto w = static_cast<std::size_t>(width);
+  const auto h = static_cast<std::size_t>(height);
+  switch (format) {
+    case PixelFormat::kRgb24:
+    case PixelFormat::kBgr24:
+      return w * h * 3;
+    case PixelFormat::kGray8:
+      return w * h;
+    case PixelFormat::kYuv420p:
+      return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+    case PixelFormat::kBgr24Dib:
+      return ((w * 3 + 3) & ~std::size_t{3}) * h;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct VideoReader::Impl {
+  std::string path;
+  int stream = -1;
+  AviVideoPlayer player;
+  std::int64_t frames = 0;
+  int width = 0;
+  int height = 0;
+  std::int64_t position = -1;
+  std::unique_ptr<SwsContext, SwsDeleter> sws;  // BGR24 to gray or 4:2:0
+  PixelFormat sws_format = PixelFormat::kRgb24;
+
+  SharedAviFile* file() const {
+    const AviVideoPlayerImpl* impl = player.impl();
+    return impl != nullptr && impl->reader() != nullptr ? impl->reader()->file() : nullptr;
+  }
+
+  // The player's bottom-up BGR bitmap of frame `index`.
+  const std::uint8_t* fetch(std::int64_t index, int& pitch) {
+    if (index < 0) index += frames;
+    if (index < 0 || index >= frames) {
+      throw Error(ErrorCode::kOutOfRange, "frame " + std::to_string(index) + " is outside 0.." +
+                                              std::to_string(frames - 1));
+    }
+    const int got = player.seek(static_cast<int>(index), 1);
+    const char* data = player.get_frame_dib_data();
+    pitch = player.get_frame_dib_pitch();
+    if (got != index || data == nullptr || pitch <= 0) {
+      throw Error(ErrorCode::kDecodeFailed,
+                  "frame " + std::to_string(index) + " of " + path + " could not be decoded");
+    }
+    position = index;
+    return reinterpret_cast<const std::uint8_t*>(data);
+  }
+
+  void convert(const std::uint8_t* dib, int pitch, PixelFormat format, std::uint8_t* out) {
+    const auto w = static_cast<std::size_t>(width);
+    const auto last = static_cast<std::ptrdiff_t>(height - 1) * pitch;
+    switch (format) {
+      case PixelFormat::kBgr24Dib:
+        std::memcpy(out, dib, frame_bytes(format, width, height));
+        return;
+      case PixelFormat::kBgr24:
+      case PixelFormat::kRgb24:
+        for (int y = 0; y < height; ++y) {
+          const std::uint8_t* row = dib + last - static_cast<std::ptrdiff_t>(y) * pitch;
+          std::uint8_t* o = out + static_cast<std::size_t>(y) * w * 3;
+          if (format == PixelFormat::kBgr24) {
+            std::memcpy(o, row, w * 3);
+          } else {
+            for (std::size_t x = 0; x < w; ++x) {
+              o[3 * x] = row[3 * x + 2];
+              o[3 * x + 1] = row[3 * x + 1];
+              o[3 * x + 2] = row[3 * x];
+            }
+          }
+        }
+        return;
+      case PixelFormat::kGray8:
+      case PixelFormat::kYuv420p:
+        scale(dib, pitch, format, out);
+        return;
+    }
+  }
+
+  void scale(const std::uint8_t* dib, int pitch, PixelFormat format, std::uint8_t* out) {
+    const AVPixelFormat to = format == PixelFormat::kGray8 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_YUV420P;
+    if (!sws || sws_format != format) {
+      sws.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, to, SWS_BILINEAR,
+                               nullptr, nullptr, nullptr));
+      sws_format = format;
+      if (!sws)
+        throw Error(ErrorCode::kDecodeFailed,
+                    "no conversion to " + std::string(pixel_format_name(format)));
+    }
+    // Bottom-up: start at the last row and step backwards.
+    const std::uint8_t* src[4] = {dib + static_cast<std::ptrdiff_t>(height - 1) * pitch, nullptr,
+                                  nullptr, nullptr};
+    const int src_stride[4] = {-pitch, 0, 0, 0};
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    const std::size_t cw = (w + 1) / 2;
+    std::uint8_t* dst[4] = {out, out + w * h, out + w * h + cw * ((h + 1) / 2), nullptr};
+    const int dst_stride[4] = {width, static_cast<int>(cw), static_cast<int>(cw), 0};
+    // libswscale writes whole vector groups: it writes into padded planes of its own.
+    std::vector<std::uint8_t> padded;
+    const int pw = (width + 63) & ~63;
+    const std::size_t plane = static_cast<std::size_t>(pw) * (h + 2);
+    padded.resize(plane * 3 + 64);
+    std::uint8_t* pdst[4] = {padded.data(), padded.data() + plane, padded.data() + 2 * plane,
+                             nullptr};
+    const int pstride[4] = {pw, pw, pw, 0};
+    sws_scale(sws.get(), src, src_stride, 0, height, pdst, pstride);
+    const int planes = format == PixelFormat::kGray8 ? 1 : 3;
+    for (int p = 0; p < planes; ++p) {
+      const std::size_t rows = p == 0 ? h : (h + 1) / 2;
+      const std::size_t bytes = p == 0 ? w : cw;
+      for (std::size_t y = 0; y < rows; ++y) {
+        std::memcpy(dst[p] + y * static_cast<std::size_t>(dst_stride[p]),
+                    pdst[p] + y * static_cast<std::size_t>(pstride[p]), bytes);
+      }
+    }
+  }
+};
+
+VideoReader::VideoReader(const std::string& path, int stream) : impl_(std::make_unique<Impl>()) {
+  check_readable(path);
+  impl_->path = path;
+  if (impl_->player.open(path.c_str(), stream) != 0 || impl_->player.get_total_frames() <= 0) {
+    throw Error(ErrorCode::kNoVideo, path + ": " + undecodable_reason(path, true));
+  }
+  const VideoInfo* info = impl_->player.get_video_info();
+  impl_->stream = impl_->player.get_video_stream_id();
+  impl_->frames = impl_->player.get_total_frames();
+  impl_->width = info != nullptr ? info->width : 0;
+  impl_->height = info != nullptr ? std::abs(info->height) : 0;
+  if (impl_->width < 1 || impl_->height < 1) {
+    throw Error(ErrorCode::kNoVideo, path + ": the video stream has no picture size");
+  }
+}
+
+VideoReader::~VideoReader() = default;
+VideoReader::VideoReader(VideoReader&&) noexcept = default;
+VideoReader& VideoReader::operator=(VideoReader&&) noexcept = default;
+
+const std::string& VideoReader::path() const { return impl_->path; }
+int VideoReader::stream() const { return impl_->stream; }
+std::int64_t VideoReader::frame_count() const { return impl_->frames; }
+int VideoReader::width() const { return impl_->width; }
+int VideoReader::height() const { return impl_->height; }
+std::int64_t VideoReader::position() const { return impl_->position; }
+
+Rational VideoReader::fps() const {
+  SharedAviFile* f = impl_->file();
+  if (f != nullptr) {
+    const auto [rate, scale] = f->frame_rate_ratio();
+    if (rate != 0 && scale != 0) {
+      const std::int64_t g = std::gcd(std::int64_t{rate}, std::int64_t{scale});
+      return {rate / g, scale / g};
+    }
+  }
+  return {0, 1};
+}
+
+double VideoReader::duration() const {
+  const Rational r = fps();
+  return r.num != 0 ? static_cast<double>(impl_->frames) * static_cast<double>(r.den) /
+                          static_cast<double>(r.num)
+                    : 0.0;
+}
+
+std::string VideoReader::codec() const {
+  SharedAviFile* f = impl_->file();
+  const char* name = f != nullptr ? f->video_type_name() : nullptr;
+  return name != nullptr ? name : "";
+}
+
+std::string VideoReader::fourcc() const {
+  SharedAviFile* f = impl_->file();
+  const platform::BITMAPINFOHEADER* h = f != nullptr ? f->video_format() : nullptr;
+  if (h == nullptr) return "";
+  return h->biCompression == 0 ? "RGB " : printable_fourcc(h->biCompression);
+}
+
+std::vector<std::int64_t> VideoReader::key_frames() const {
+  std::vector<std::int64_t> out;
+  SharedAviFile* f = impl_->file();
+  const ChunkIndex* index = f != nullptr ? f->video_index() : nullptr;
+  if (index == nullptr) return out;
+  out.assign(index->key_frames.begin(), index->key_frames.end());
+  return out;
+}
+
+void VideoReader::read(std::int64_t index, PixelFormat format, std::span<std::uint8_t> out) {
+  const std::size_t need = frame_bytes(format, impl_->width, impl_->height);
+  if (out.size() < need) {
+    throw Error(ErrorCode::kInvalidArgument, "the buffer holds " + std::to_string(out.size()) +
+                                                 " bytes, a frame needs " + std::to_string(need));
+  }
+  int pitch = 0;
+  const std::uint8_t* dib = impl_->fetch(index, pitch);
+  impl_->convert(dib, pitch, format, out.data());
+}
+
+Image VideoReader::read(std::int64_t index, PixelFormat format) {
+  Image image;
+  image.width = impl_->width;
+  image.height = impl_->height;
+  image.format = format;
+  image.data.resize(frame_bytes(format, impl_->width, impl_->height));
+  read(index, format, image.data);
+  return image;
+}
+
+void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat format,
+                             std::span<std::uint8_t> out) {
+  const std::size_t one = frame_bytes(format, impl_->width, impl_->height);
+  if (out.size() / std::max<std::size_t>(one, 1) < indices.size()) {
+    throw Error(ErrorCode::kInvalidArgument,
+                "the buffer cannot hold " + std::to_string(indices.size()) + " frames");
+  }
+  std::vector<std::size_t> order(indices.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto at = [&](std::size_t i) {
+    return indices[i] < 0 ? indices[i] + impl_->frames : indices[i];
+  };
+  // File order: the walk from each key frame goes on from the frame before, never back.
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return at(a) < at(b); });
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    std::uint8_t* dst = out.data() + order[k] * one;
+    if (k > 0 && at(order[k]) == at(order[k - 1])) {
+      std::memcpy(dst, out.data() + order[k - 1] * one, one);
+    } else {
+      read(indices[order[k]], format, {dst, one});
+    }
+  }
+}
+
+std::vector<Image> VideoReader::read_batch(std::span<const std::int64_t> indices,
+                                           PixelFormat format) {
+  const std::size_t one = frame_bytes(format, impl_->width, impl_->height);
+  std::vector<std::uint8_t> all(one * indices.size());
+  read_batch(indices, format, all);
+  std::vector<Image> out(indices.size());
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    out[i].width = impl_->width;
+    out[i].height = impl_->height;
+    out[i].format = format;
+    out[i].data.assign(all.begin() + static_cast<std::ptrdiff_t>(i * one),
+                       all.begin() + static_cast<std::ptrdiff_t>((i + 1) * one));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct AudioReader::Impl {
+  std::string path;
+  AviAudioPlayer player;
+  int rate = 0;
+  int channels = 0;
+  int source_rate = 0;
+  int source_channels = 0;
+  double length = 0.0;
+  // What the player delivered and has not been read: samples from sample frame `cursor` on.
+  std::int64_t cursor = -1;
+  std::vector<std::int16_t> pending;
+
+  bool pcm = false;
+
+  // Places the player at or before `start` where its output equals what playing from the
+  // beginning gives there, and returns that output position.
+  std::int64_t seek(std::int64_t start) {
+    std::int64_t at = std::max<std::int64_t>(start - rate / 10, 0);
+    if (!pcm) {
+      // Compressed sound is placed by the player's own seek, a little early so that the decoder
+      // has found its frames by `start`.
+      player.seek(static_cast<double>(at) / rate);
+      return at;
+    }
+    // A resampler restarted on a source sample whose time is no whole output sample would lay
+    // its output on another grid, and its filter starts empty: restart a tenth of a second early
+    // on a sample both rates share.
+    const std::int64_t g = std::gcd(std::int64_t{source_rate}, std::int64_t{rate});
+    const std::int64_t out_step = rate / g;
+    at = at / out_step * out_step;
+    // Half a source sample in, so that truncating the time to whole samples lands on `at`.
+    player.seek(static_cast<double>(at) / rate + 0.5 / source_rate);
+    return at;
+  }
+
+  std::vector<std::int16_t> read(std::int64_t start, std::int64_t count) {
+    std::vector<std::int16_t> out;
+    // The last block is padded with silence to a whole block: the stream's length ends it.
+    count = std::min<std::int64_t>(count, std::llround(length * rate) - start);
+    if (start < 0 || count <= 0) return out;
+    // Going on from where the last read stopped is exact whatever the format; a jump elsewhere
+    // seeks, and a short jump forward decodes on instead.
+    const std::int64_t ahead = start - cursor;
+    if (cursor < 0 || ahead < 0 || ahead > rate) {
+      cursor = seek(start);
+      pending.clear();
+    }
+    const auto ch = static_cast<std::size_t>(channels);
+    out.reserve(static_cast<std::size_t>(count) * ch);
+    while (static_cast<std::int64_t>(out.size() / ch) < count) {
+      if (pending.empty()) {
+        if (player.is_end() != 0) break;
+        const SoundFrame* block = player.get_next_sound();
+        if (block == nullptr || block->get_sample_count() <= 0) break;
+        pending.assign(block->get_pcm(), block->get_pcm() + block->get_sample_count());
+      }
+      std::size_t skip = 0;
+      if (cursor < start) {
+        skip = std::min<std::size_t>(pending.size() / ch, static_cast<std::size_t>(start - cursor));
+      }
+      const std::size_t room = static_cast<std::size_t>(count) - out.size() / ch;
+      const std::size_t take = std::min(pending.size() / ch - skip, room);
+      out.insert(out.end(), pending.begin() + static_cast<std::ptrdiff_t>(skip * ch),
+                 pending.begin() + static_cast<std::ptrdiff_t>((skip + take) * ch));
+      pending.erase(pending.begin(),
+                    pending.begin() + static_cast<std::ptrdiff_t>((skip + take) * ch));
+      cursor += static_cast<std::int64_t>(skip + take);
+    }
+    return out;
+  }
+};
+
+AudioReader::AudioReader(const std::string& path, int rate, int channels, int stream)
+    : impl_(std::make_unique<Impl>()) {
+  check_readable(path);
+  if (rate != 0 && (rate < 8000 || rate > 48000)) {
+    throw Error(ErrorCode::kInvalidArgument,
+                "rate " + std::to_string(rate) + " Hz is outside 8000..48000");
+  }
+  if (channels < 0 || channels > 2) {
+    throw Error(ErrorCode::kInvalidArgument,
+                "channels " + std::to_string(channels) + " is not 1 or 2 (0: the stream's own)");
+  }
+  impl_->path = path;
+  Impl& a = *impl_;
+  if (a.player.open(path.c_str()) != 0 ||
+      (stream >= 0 && a.player.select_audio_stream(stream) == 0) || a.player.has_audio() == 0) {
+    throw Error(ErrorCode::kNoAudio, path + ": " + undecodable_reason(path, false));
+  }
+  const AudioInfo* info = a.player.get_audio_info();
+  a.source_rate = info != nullptr ? info->sample_rate : 0;
+  a.source_channels = info != nullptr ? info->channels : 0;
+  a.rate = rate != 0 ? rate : std::clamp(a.source_rate, 8000, 48000);
+  a.channels = channels != 0 ? channels : std::clamp(a.source_channels, 1, 2);
+  a.pcm = info != nullptr && info->format == kAudioFormatPcm;
+  a.player.set_pcm_output(a.rate, a.channels);
+  a.length = a.player.get_length();
+}
+
+AudioReader::~AudioReader() = default;
+AudioReader::AudioReader(AudioReader&&) noexcept = default;
+AudioReader& AudioReader::operator=(AudioReader&&) noexcept = default;
+
+const std::string& AudioReader::path() const { return impl_->path; }
+int AudioReader::rate() const { return impl_->rate; }
+int AudioReader::channels() const { return impl_->channels; }
+int AudioReader::source_rate() const { return impl_->source_rate; }
+int AudioReader::source_channels() const { return impl_->source_channels; }
+double AudioReader::duration() const { return impl_->length; }
+std::int64_t AudioReader::sample_count() const { return std::llround(impl_->length * impl_->rate); }
+
+std::vector<std::int16_t> AudioReader::read(std::int64_t start, std::int64_t count) {
+  return impl_->read(start, count);
+}
+
+std::vector<float> AudioReader::read_float(std::int64_t start, std::int64_t count) {
+  const std::vector<std::int16_t> s = impl_->read(start, count);
+  std::vector<float> out(s.size());
+  std::transform(s.begin(), s.end(), out.begin(),
+                 [](std::int16_t v) { return static_cast<float>(v) / 32768.0f; });
+  return out;
+}
+
+std::vector<std::int16_t> AudioReader::read_time(double start_seconds, double seconds) {
+  if (!(start_seconds >= 0.0) || !(seconds >= 0.0)) {
+    throw Error(ErrorCode::kInvalidArgument, "times must be 0 or more seconds");
+  }
+  return impl_->read(std::llround(start_seconds * impl_->rate),
+                     std::llround(seconds * impl_->rate));
+}
+
+}  // namespace avikit

@@ -1,0 +1,153 @@
+"""The Python module against the real files of the tests and the avikit tool."""
+import json
+import os
+import pickle
+import random
+import subprocess
+import sys
+import threading
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import avikit
+
+MEDIA = Path(os.environ["AVIKIT_MEDIA"])
+CLI = os.environ["AVIKIT_CLI"]
+ROOT = Path(__file__).resolve().parents[2]
+VIDEO = ["mpeg4_xvid_gop12.avi", "mpeg4_dx50_gop250_bf2.avi", "h264_bf2.avi", "mjpeg_mp3.avi",
+         "raw_pal8.avi", "raw_rgb555.avi", "dv_type2_625.avi", "odd_mpeg4_170x97.avi"]
+
+
+def media(name):
+    path = MEDIA / name
+    if not path.exists():
+        pytest.skip(f"{name} was not made (encoder missing)")
+    return str(path)
+
+
+@pytest.mark.parametrize("name", VIDEO)
+def test_any_order_gives_the_frames_of_sequential_iteration(name):
+    r = avikit.VideoReader(media(name))
+    frames = list(r)
+    assert len(frames) == len(r) and frames[0].shape == (r.height, r.width, 3)
+    order = list(range(len(r)))
+    random.Random(7).shuffle(order)
+    for i in order[:40]:
+        assert np.array_equal(r[i], frames[i]), i
+    picks = order[:12] + order[:3]
+    batch = r.get_batch(picks)
+    assert all(np.array_equal(batch[k], frames[i]) for k, i in enumerate(picks))
+    assert np.array_equal(r[-1], frames[-1])
+    assert np.array_equal(r[1:9:3], np.stack(frames[1:9:3]))
+
+
+@pytest.mark.parametrize("name", ["mpeg4_xvid_gop250.avi", "odd_h264_854x480.avi"])
+def test_frames_are_the_tools_frames_byte_for_byte(name, tmp_path):
+    r = avikit.VideoReader(media(name), format="dib")
+    out = tmp_path / "f.raw"
+    subprocess.run([CLI, "frames", media(name), "--start", "5", "--count", "3", "-o", str(out)],
+                   check=True, capture_output=True)
+    assert out.read_bytes() == r.get_batch([5, 6, 7]).tobytes()
+    rgb = avikit.VideoReader(media(name), format="rgb24")[6]
+    bgr = avikit.VideoReader(media(name), format="bgr24")[6]
+    assert np.array_equal(rgb, bgr[:, :, ::-1])
+    assert avikit.VideoReader(media(name), format="gray")[6].shape == (r.height, r.width)
+
+
+def test_stream_facts():
+    r = avikit.VideoReader(media("mpeg4_xvid_gop250.avi"))
+    assert (len(r), r.fps, r.duration, r.key_frames, r.fourcc) == (300, 25, 12.0, [0, 250], "XVID")
+    ntsc = avikit.VideoReader(media("dv_type2_525.avi"))
+    assert str(ntsc.fps) == "30000/1001"
+
+
+@pytest.mark.parametrize("path,error,says", [
+    ("/nonexistent.avi", FileNotFoundError, "No such file"),
+    ("/", IsADirectoryError, "Is a directory"),
+    (str(ROOT / "README.md"), avikit.Error, "not a RIFF AVI or WAVE file"),
+    ("sine_22050_mono_plain.wav", avikit.Error, "no video stream"),
+])
+def test_errors_say_why(path, error, says):
+    if not path.startswith("/"):
+        path = media(path)
+    with pytest.raises(error, match=says):
+        avikit.VideoReader(path)
+
+
+def test_bad_arguments_raise_python_errors():
+    r = avikit.VideoReader(media("mpeg4_xvid_gop12.avi"))
+    with pytest.raises(IndexError):
+        r[len(r)]
+    with pytest.raises(ValueError):
+        avikit.VideoReader(r.path, format="rgb48")
+    with pytest.raises(ValueError):
+        avikit.AudioReader(r.path, rate=96000)
+
+
+def test_decoding_releases_the_gil():
+    r = avikit.VideoReader(media("odd_h264_1366x768.avi"))
+    worker = threading.Thread(target=lambda: [r.get_batch(list(range(len(r)))) for _ in range(3)])
+    ticks = 0
+    worker.start()
+    while worker.is_alive():
+        ticks += 1
+    worker.join()
+    # With the GIL held for a whole batch this thread would barely run at all.
+    assert ticks > 10000
+
+
+def test_readers_pickle_by_path_and_position():
+    r = avikit.VideoReader(media("mpeg4_dx50_gop250_bf2.avi"), format="bgr24")
+    r.seek(100)
+    copy = pickle.loads(pickle.dumps(r))
+    assert (copy.path, copy.format, copy.position) == (r.path, "bgr24", 100)
+    assert np.array_equal(next(copy), r[100])
+    a = pickle.loads(pickle.dumps(avikit.AudioReader(media("pcm16_stereo_44100.avi"), 16000, 1)))
+    assert (a.rate, a.channels) == (16000, 1)
+
+
+@pytest.mark.parametrize("name,rate,channels", [
+    ("pcm16_stereo_44100.avi", 0, 0), ("sine_22050_mono_plain.wav", 16000, 1),
+    ("pcm8_mono_22050.avi", 48000, 2)])
+def test_sound_is_exact_and_any_slice_equals_the_whole(name, rate, channels):
+    a = avikit.AudioReader(media(name), rate=rate, channels=channels)
+    whole = a.read()
+    assert whole.shape == (round(a.duration * a.rate), a.channels) and whole.dtype == np.int16
+    if rate == 0:  # the stream's own rate and channels: ffmpeg's samples exactly
+        ref = subprocess.run(["ffmpeg", "-v", "error", "-i", media(name), "-map", "0:a",
+                              "-f", "s16le", "-"], check=True, capture_output=True).stdout
+        assert whole.tobytes() == ref
+    rng = random.Random(3)
+    for _ in range(20):
+        start, count = rng.randrange(len(whole) - 100), rng.randrange(1, 3000)
+        assert np.array_equal(a.read(start, count), whole[start:start + count])
+    assert np.allclose(a.read(0, 50, dtype="float32"), whole[:50] / 32768.0)
+
+
+@pytest.mark.parametrize("name", ["mpeg4_xvid_gop12.avi", "dv_type2_525.avi", "mp3_cbr.avi"])
+def test_probe_is_the_tools_json(name):
+    tool = json.loads(subprocess.run([CLI, "probe", "--json", media(name)], check=True,
+                                     capture_output=True, text=True).stdout)
+    assert avikit.probe(media(name)) == tool
+
+
+def test_dask_example_makes_a_sheet_of_every_file(tmp_path):
+    pytest.importorskip("distributed")
+    pytest.importorskip("PIL")
+    from PIL import Image
+    folder = tmp_path / "in"
+    folder.mkdir()
+    names = ["mpeg4_xvid_gop12.avi", "mjpeg_mp3.avi", "dv_type2_625.avi"]
+    for n in names:
+        (folder / n).symlink_to(media(n))
+    (folder / "broken.avi").write_bytes(b"RIFF\x04\x00\x00\x00AVI ")
+    out = tmp_path / "out"
+    run = subprocess.run([sys.executable, str(ROOT / "examples/dask_thumbnails.py"), str(folder),
+                          str(out), "--workers", "2"], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    for n in names:
+        sheet = Image.open(out / (Path(n).stem + ".png"))
+        assert sheet.width > 0 and sheet.height > 0
+    assert "broken.avi" in run.stdout and not (out / "broken.png").exists()
