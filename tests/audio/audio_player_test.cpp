@@ -342,20 +342,6 @@ TEST_F(AudioClockTest, AShiftSetBeforeOpenWaitsForTheNextSeek) {
 
 // --- Formats the converter does not take ---------------------------------------------------------
 
-TEST_F(AudioPlayerTest, SixChannelPcmPlaysAsStereoAndTheClockRuns) {
-  // 1 s of six constant channels (RIFF order), 48 kHz.
-  std::vector<std::int16_t> data;
-  for (int i = 0; i < 48000; ++i) data.insert(data.end(), {1000, -1000, 2000, 30000, 500, -500});
-  MemoryFile f("mem://player/six.avi", pcm_avi(le16_bytes(data), pcm(6, 48000), 48000));
-  AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
-  EXPECT_EQ(p.get_pcm_output_channels(), 2);
-  EXPECT_EQ(p.get_pcm_output_sample_rate(), 48000);
-  const std::vector<std::int16_t> all = audiotest::pull_all(p, 100);
-  EXPECT_EQ(p.is_end(), 1);
-  EXPECT_EQ(all.size(), 42u * 2304);  // 42 blocks of 1152 frames make one second
-}
-
 struct RateCase {
   const char* name;
   int rate;

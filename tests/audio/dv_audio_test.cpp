@@ -321,15 +321,13 @@ TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
       audiotest::ffmpeg_s16(avitest::media_path(c.file), "", "-f dv");
   ASSERT_FALSE(want.empty());
   EXPECT_EQ(ours.size(), want.size());
-  EXPECT_TRUE(ours == want) << "first difference at sample "
-                            << std::mismatch(ours.begin(), ours.end(), want.begin(), want.end())
-                                       .first -
-                                   ours.begin();
+  EXPECT_TRUE(ours == want)
+      << "first difference at sample "
+      << std::mismatch(ours.begin(), ours.end(), want.begin(), want.end()).first - ours.begin();
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, DvRealSoundTest,
                          ::testing::Values(RealDv{"dv_625_48k.dv", true, audiotest::kDvFrame625},
-                                           RealDv{"dv_525_48k.dv", false,
-                                                  audiotest::kDvFrame525}));
+                                           RealDv{"dv_525_48k.dv", false, audiotest::kDvFrame525}));
 
 }  // namespace
