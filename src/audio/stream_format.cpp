@@ -40,24 +40,6 @@ bool is_decoded_tag(std::uint16_t tag) {
          tag == platform::WAVE_FORMAT_DOLBY_AC3;
 }
 
-std::uint16_t resolve_format_tag(const platform::WAVEFORMATEX& format, const std::uint8_t* head,
-                                 std::size_t size) {
-  if (format.wFormatTag != kWaveFormatExtensible) return format.wFormatTag;
-  const std::uint64_t pcm_rate = std::uint64_t{format.nSamplesPerSec} * format.nBlockAlign;
-  if (format.nBlockAlign != 0 && pcm_rate == format.nAvgBytesPerSec) {
-    return platform::WAVE_FORMAT_PCM;
-  }
-  if (head == nullptr || size < 2) return format.wFormatTag;
-  if (head[0] == 0x0B && head[1] == 0x77) return platform::WAVE_FORMAT_DOLBY_AC3;  // A/52 sync
-  if (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0) {
-    // MPEG audio frame header (ISO/IEC 11172-3): layer bits 01 are layer 3.
-    const int layer_bits = (head[1] >> 1) & 3;
-    if (layer_bits == 1) return platform::WAVE_FORMAT_MPEGLAYER3;
-    if (layer_bits != 0) return platform::WAVE_FORMAT_MPEG;
-  }
-  return format.wFormatTag;
-}
-
 std::uint32_t frames_per_chunk(const platform::WAVEFORMATEX& format) {
   if (format.wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3) return kAc3Frame;
   // Writers of variable bit-rate MPEG audio put the frame's sample count in nBlockAlign.

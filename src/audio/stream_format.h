@@ -26,16 +26,6 @@ PcmLayout pcm_layout(const platform::WAVEFORMATEX& format);
 // MPEG audio layers 1 to 3 and AC-3: the streams the host's AudioDecoder turns into PCM.
 bool is_decoded_tag(std::uint16_t tag);
 
-// WAVE_FORMAT_EXTENSIBLE names the real format in a GUID after the 18 bytes of WAVEFORMATEX that
-// the header parse keeps (ffmpeg writes AC-3 5.1 that way). The format is told instead from what
-// is left: PCM has a byte rate of exactly rate x block alignment; otherwise `head`, the first
-// bytes of the stream, shows an AC-3 or MPEG audio sync word. Returns the tag to play the stream
-// by: WAVE_FORMAT_PCM, WAVE_FORMAT_DOLBY_AC3, WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEG, or the
-// header's own tag when it is not extensible or nothing matched.
-inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
-std::uint16_t resolve_format_tag(const platform::WAVEFORMATEX& format, const std::uint8_t* head,
-                                 std::size_t size);
-
 // Sample frames in one compressed frame of a stream whose chunks hold one frame each (how
 // variable bit-rate MPEG audio and AC-3 are stored in AVI).
 std::uint32_t frames_per_chunk(const platform::WAVEFORMATEX& format);
