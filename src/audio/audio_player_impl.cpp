@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/audio_reader.h"
 #include "audio/pcm_convert.h"
 #include "audio/stream_format.h"
 #include "container/stream_access.h"
@@ -20,6 +19,11 @@ constexpr int kMaxFillRounds = 16;
 
 bool valid_output(int rate, int channels) {
   return rate >= kMinRate && rate <= kMaxRate && channels >= 1 && channels <= 2;
+}
+
+// The PCM rates the module has always played straight from the file.
+bool is_plain_pcm_rate(int rate) {
+  return rate == 11025 || rate == 22050 || rate == 32000 || rate == 44100 || rate == 48000;
 }
 
 // Tags the module does not name play as PCM (the reader has already resolved the rest).
@@ -44,8 +48,9 @@ int AviAudioPlayerImpl::open(const char* name) {
   }
   reader_->select_audio(-1);
   select_stream(-1);
-  if (info_.stream < 0) {
-    // A file without sound is no use to an audio player; the host is told at once.
+  if (info_.stream < 0 || !playable_) {
+    // A file without sound it can play is no use to an audio player; the host is told at once,
+    // as the probe tells it by withholding the stream.
     close();
     return 1;
   }
@@ -86,6 +91,8 @@ void AviAudioPlayerImpl::describe_stream() {
   info_ = AudioInfo();
   format_ = {};
   playable_ = false;
+  decoded_ = false;
+  start_ = 0.0;
   const platform::WAVEFORMATEX* f = reader_->audio_format();
   if (f == nullptr) {
     info_.stream = -1;
@@ -93,7 +100,6 @@ void AviAudioPlayerImpl::describe_stream() {
     return;
   }
   format_ = *f;
-  format_.wFormatTag = resolved_tag();
   const std::int32_t code = format_code(format_.wFormatTag);
   info_.kind = 16;
   info_.format = code;
@@ -103,31 +109,21 @@ void AviAudioPlayerImpl::describe_stream() {
     info_.source_channels = f->nChannels;
   }
   info_.sample_rate = container::detail::truncate_to_int(f->nSamplesPerSec);
-  // The header's byte rate, or the one derived when the header gives 0 (variable bit-rate MP3).
-  const audio::StreamTiming timing = audio::audio_stream_timing(*reader_->file());
-  info_.bit_rate = container::detail::truncate_to_int(timing.bytes_per_second * 8.0);
+  info_.bit_rate = container::detail::truncate_to_int(reader_->audio_byte_rate() * 8.0);
   info_.bits_per_sample = f->wBitsPerSample;
   info_.block_bytes = f->wBitsPerSample * kBlockFrames / 8;
   info_.stream = reader_->audio_stream_id();
-  info_.length = reader_->audio_length();
+  // A stream that starts after the video is preceded by silence (its "strh" start).
+  start_ = reader_->file()->audio_start();
+  info_.length = reader_->audio_length() + start_;
   length_ = info_.length;
-  if (audio::is_decoded_tag(format_.wFormatTag)) {
-    playable_ = true;
-  } else {
-    const audio::PcmLayout layout = audio::pcm_layout(*f);
-    playable_ = layout.sample_bytes != 0 && f->nSamplesPerSec >= 1 &&
-                f->nSamplesPerSec <= static_cast<std::uint32_t>(audio::kMaxAdaptableRate);
-  }
-}
-
-// The tag the stream is played by: an extensible header is told by its first bytes, read from
-// the start of the stream (where selection has just put the reader) and then sought back.
-std::uint16_t AviAudioPlayerImpl::resolved_tag() {
-  if (format_.wFormatTag != audio::kWaveFormatExtensible) return format_.wFormatTag;
-  std::uint8_t head[4] = {};
-  const std::uint32_t got = reader_->read_audio(head, sizeof head);
-  reader_->seek_audio(0.0);
-  return audio::resolve_format_tag(format_, head, got);
+  // 8- and 16-bit mono or stereo PCM at the rates the module always played passes straight
+  // through; everything else is libavcodec's to decode (and libswresample's to resample, as
+  // ffmpeg does), and plays exactly when it can.
+  const audio::PcmLayout layout = audio::pcm_layout(*f);
+  decoded_ = f->wFormatTag != platform::WAVE_FORMAT_PCM || layout.sample_bytes > 2 ||
+             info_.channels > 2 || !is_plain_pcm_rate(info_.sample_rate);
+  playable_ = AudioDecoder().set_input_format(format_) != 0;
 }
 
 // The stream's own format while it lies within the converter's limits. Otherwise the nearest
@@ -174,22 +170,28 @@ void AviAudioPlayerImpl::restart_pipeline() {
 double AviAudioPlayerImpl::seek(double seconds) {
   if (!reader_) return 0.0;
   const double s = shift_ * 0.001;
-  clock_ = reader_->seek_audio(seconds + s);
+  clock_ = seek_stream(seconds + s);
   restart_pipeline();
   return clock_ - s;
 }
 
 int AviAudioPlayerImpl::set_shift(int milliseconds) {
   if (reader_) {
-    clock_ = reader_->seek_audio(clock_ - shift_ * 0.001);
+    clock_ = seek_stream(clock_ - shift_ * 0.001);
     restart_pipeline();
   }
   shift_ = milliseconds;
   if (reader_) {
-    clock_ = reader_->seek_audio(clock_ + shift_ * 0.001);
+    clock_ = seek_stream(clock_ + shift_ * 0.001);
     restart_pipeline();
   }
   return shift_;
+}
+
+// Positions the stream at a time on the player's clock, which runs `start_` ahead of the
+// stream's own; the clock time reached.
+double AviAudioPlayerImpl::seek_stream(double seconds) {
+  return reader_->seek_audio(seconds - start_) + start_;
 }
 
 const char* AviAudioPlayerImpl::file_name() const {
@@ -201,10 +203,11 @@ double AviAudioPlayerImpl::file_size() const {
 }
 
 // Sample frames of silence at the start of the next block: the part of it that lies before the
-// stream's start (a negative clock, from a negative shift). 0 once the clock has reached 0.
+// stream's start (a negative clock from a negative shift, or a stream that starts late). 0 once
+// the clock has reached the start.
 int AviAudioPlayerImpl::leading_silence_frames() const {
-  if (!(clock_ < 0.0)) return 0;
-  const double frames = -clock_ * out_rate_;
+  if (!(clock_ < start_)) return 0;
+  const double frames = (start_ - clock_) * out_rate_;
   if (!(frames < kBlockFrames)) return kBlockFrames;
   return static_cast<int>(std::lround(frames));
 }
@@ -244,54 +247,44 @@ void AviAudioPlayerImpl::produce(std::int16_t* out, int count) {
                         right_volume_);
     return;
   }
-  produce_converted(out, count);
-}
-
-void AviAudioPlayerImpl::produce_converted(std::int16_t* out, int count) {
-  if (!converter_) {
-    converter_ = std::make_unique<AudioSampleRateConvertor>(44100, 2);
-    converter_->set_output_format(out_rate_, out_channels_);
-    converter_->restart();
+  // The decoder resamples and mixes to the output format itself (libswresample, as ffmpeg
+  // does); only plain PCM goes through the converter.
+  if (decoded_) {
+    fill_block(out, count);
+  } else {
+    convert(out, count);
   }
-  for (int round = 0; round < kMaxFillRounds && converter_->get_output_total() < count; ++round) {
-    const int samples = stream_samples_per_fill();
-    stream_.resize(static_cast<std::size_t>(samples));
-    fill_block(stream_.data(), samples);
-    int rate = info_.sample_rate;
-    int channels = format_.nChannels;
-    if (decoder_) decoder_->get_output_format(rate, channels);
-    if (channels < 1) break;
-    const auto frames = static_cast<std::size_t>(samples / channels);
-    const audio::ConverterInput in =
-        audio::adapt_for_converter(stream_.data(), frames, channels, rate, adapted_);
-    if (in.rate == 0 || converter_->input(adapted_.data(), static_cast<int>(adapted_.size()),
-                                          in.rate, in.channels) == 0) {
-      break;
-    }
-  }
-  converter_->output(out, count);
+  // Converted sound takes the volume only in stereo, a mono stream's from the left factor.
   if (out_channels_ == 2) {
     const double right = info_.channels == 1 ? left_volume_ : right_volume_;
     audio::apply_volume(out, static_cast<std::size_t>(count), 2, left_volume_, right);
   }
 }
 
-// Stream samples read per round on the way to the converter: one output block's worth, as
-// always; streams that are adapted first (more than two channels, rates outside 8000..48000)
-// read whole groups for the averaging and about one block after repetition.
-int AviAudioPlayerImpl::stream_samples_per_fill() const {
-  const int n = out_channels_ * kBlockFrames;
-  if (decoder_ || audio::is_decoded_tag(format_.wFormatTag)) return n;
+void AviAudioPlayerImpl::convert(std::int16_t* out, int count) {
+  if (!converter_) {
+    converter_ = std::make_unique<AudioSampleRateConvertor>(44100, 2);
+    converter_->set_output_format(out_rate_, out_channels_);
+    converter_->restart();
+  }
   const int channels = format_.nChannels;
-  const int rate = info_.sample_rate;
-  if (channels <= 2 && rate >= kMinRate && rate <= kMaxRate) return n;
-  int frames = kBlockFrames * audio::decimation_factor(rate);
-  if (rate < kMinRate) frames = std::max(1, kBlockFrames * rate / kMinRate);
-  return frames * channels;
+  for (int round = 0; round < kMaxFillRounds && converter_->get_output_total() < count; ++round) {
+    const int samples = out_channels_ * kBlockFrames;
+    stream_.resize(static_cast<std::size_t>(samples));
+    fill_block(stream_.data(), samples);
+    const auto frames = static_cast<std::size_t>(samples / channels);
+    const audio::ConverterInput in =
+        audio::adapt_for_converter(stream_.data(), frames, channels, info_.sample_rate, adapted_);
+    if (in.rate == 0 || converter_->input(adapted_.data(), static_cast<int>(adapted_.size()),
+                                          in.rate, in.channels) == 0) {
+      break;
+    }
+  }
+  converter_->output(out, count);
 }
 
 void AviAudioPlayerImpl::fill_block(std::int16_t* out, int count) {
-  if (audio::is_decoded_tag(format_.wFormatTag)) {
+  if (decoded_) {
     fill_decoded(out, count);
   } else {
     fill_pcm(out, count);
@@ -301,6 +294,7 @@ void AviAudioPlayerImpl::fill_block(std::int16_t* out, int count) {
 void AviAudioPlayerImpl::fill_decoded(std::int16_t* out, int count) {
   if (!decoder_) {
     decoder_ = std::make_unique<AudioDecoder>();
+    (void)decoder_->set_input_format(format_);  // playable_ says it takes it
     decoder_->set_output_format(out_rate_, out_channels_);
   }
   raw_.resize(kCompressedRead);

@@ -1,20 +1,22 @@
 #pragma once
 // AviAudioPlayerImpl: the object behind the exported AviAudioPlayer. It turns the selected audio
 // stream of its reader's file into blocks of 1152 sample frames of 16-bit PCM at the output rate
-// and channel count: 16-bit PCM passes unchanged, other PCM depths are brought to 16 bits, MPEG
-// audio and AC-3 go through the host's AudioDecoder, and the host's AudioSampleRateConvertor
-// brings the sound to the output format when the stream's differs. It keeps the stream clock
+// and channel count. 8- and 16-bit mono or stereo PCM at 11025, 22050, 32000, 44100 or 48000 Hz
+// is read straight from the file and brought to the output format by the host's
+// AudioSampleRateConvertor; every other format goes through the host's AudioDecoder
+// (libavcodec), which also resamples and mixes down to the output format. It keeps the clock
 // (seconds, shift included) that the host reads back.
 //
-// Rules of our own, where the original design left a case open (each one is tested in
-// tests/audio/audio_player_test.cpp):
-//   - A negative stream time (from a negative shift) is silence until the clock reaches the
-//     stream's start, and then the stream's sound, from the sample the clock has reached.
+// Rules of our own (each one is tested in tests/audio/audio_player_test.cpp or, on real files,
+// real_media_test.cpp):
+//   - A stream whose "strh" start lies after zero, and a negative stream time (from a negative
+//     shift), are silence until the clock reaches the stream's start, then the stream's sound
+//     from the sample the clock has reached.
 //   - A stream whose own format the converter does not take (more than two channels, a rate
 //     outside 8000 to 48000 Hz) plays in a format within those limits (see choose_output), so
 //     that blocks always hold samples and the clock always advances.
-//   - Every PCM rate the player can convert is selected and reported like any other.
-//   - A file that opens but has no audio stream fails the open.
+//   - A file whose selected stream cannot be decoded, or that has no audio stream, fails the
+//     open: the probe withholds exactly those streams.
 //   - After a failed open there is no reader: get_next_sound gives null.
 //   - Copies of the exported player share one object, counted in `users`.
 //
@@ -86,17 +88,16 @@ class AviAudioPlayerImpl {
   };
 
   void describe_stream();
-  std::uint16_t resolved_tag();
+  double seek_stream(double seconds);
   Format choose_output() const;
   bool stream_matches_output() const;
   void restart_pipeline();
   int leading_silence_frames() const;
   void produce(std::int16_t* out, int count);
-  void produce_converted(std::int16_t* out, int count);
+  void convert(std::int16_t* out, int count);
   void fill_block(std::int16_t* out, int count);
   void fill_decoded(std::int16_t* out, int count);
   void fill_pcm(std::int16_t* out, int count);
-  int stream_samples_per_fill() const;
 
   // Members in the order of the original design, then our own.
   double length_ = 0.0;
@@ -119,6 +120,8 @@ class AviAudioPlayerImpl {
 
   platform::WAVEFORMATEX format_{};    // the selected stream's, as described
   bool playable_ = false;              // a format the pipeline can turn into sound
+  bool decoded_ = false;               // through the AudioDecoder (else PCM read directly)
+  double start_ = 0.0;                 // seconds of silence before the stream's first sample
   std::vector<std::uint8_t> raw_;      // stream bytes before conversion to 16 bits
   std::vector<std::int16_t> stream_;   // stream-format samples on their way to the converter
   std::vector<std::int16_t> adapted_;  // the same, brought into the converter's range

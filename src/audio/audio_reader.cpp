@@ -7,15 +7,15 @@
 // are ever played; the player turns that stretch into silence and starts the stream at 0 when
 // its clock gets there (audio/audio_player_impl.cpp).
 
-#include "audio/audio_reader.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "audio/stream_format.h"
+#include "hostlib/audio_decoder.h"
 #include "video/media_reader.h"
+#include "video/shared_avi_file.h"
 
 static_assert(std::endian::native == std::endian::little,
               "DV samples are handed out as little-endian 16-bit PCM by copying them");
@@ -46,13 +46,6 @@ StreamExtent stream_extent(SharedAviFile& f) {
   if (f.load_index() == 0 || f.audio_index() == nullptr) return {};
   const ChunkIndex& index = *f.audio_index();
   return {index.total_bytes, index.size()};
-}
-
-audio::StreamTiming timing_of(SharedAviFile& f) {
-  const platform::WAVEFORMATEX* format = f.audio_format();
-  if (format == nullptr) return {};
-  const StreamExtent extent = stream_extent(f);
-  return audio::stream_timing(*format, f.audio_length(), extent.bytes, extent.chunks);
 }
 
 std::uint32_t read_wave_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* buffer,
@@ -152,15 +145,51 @@ std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* 
   return delivered;
 }
 
+// Enough of a compressed stream's start to measure its frames: some dozens of MPEG audio or
+// AC-3 frames at any bit rate.
+constexpr std::uint32_t kMeasureBytes = 64 * 1024;
+
+audio::StreamTiming timing_of(SharedAviFile& f) {
+  const platform::WAVEFORMATEX* format = f.audio_format();
+  if (format == nullptr) return {};
+  // DV type-1 sound has no bytes of its own: its length is the video's.
+  if ((f.flags() & AVC_DV_TYPE1) != 0) {
+    return {static_cast<double>(format->nAvgBytesPerSec), f.audio_length()};
+  }
+  const StreamExtent extent = stream_extent(f);
+  audio::FrameSample head;
+  if (audio::is_decoded_tag(format->wFormatTag)) {
+    std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(kMeasureBytes, extent.bytes));
+    IndexCursor cursor;
+    const auto want = static_cast<std::uint32_t>(bytes.size());
+    const std::uint32_t got = (f.flags() & AVC_WAVE) != 0
+                                  ? read_wave_audio(f, 0, bytes.data(), want)
+                                  : read_indexed_audio(f, 0, cursor, bytes.data(), want);
+    const int ac3 = format->wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3 ? 1 : 0;
+    const AudioDecoder::FrameSpan span = AudioDecoder::measure_frames(ac3, bytes.data(), got);
+    head = {span.frames, span.bytes, span.samples, span.sample_rate};
+  }
+  return audio::stream_timing(*format, f.audio_length(), extent.bytes, extent.chunks, head);
+}
+
 }  // namespace
 
-audio::StreamTiming audio::audio_stream_timing(SharedAviFile& file) { return timing_of(file); }
+double MediaReader::audio_byte_rate() {
+  if (file_ == nullptr) return 0.0;
+  if (audio_rate_ < 0.0) {
+    const audio::StreamTiming t = timing_of(*file_);
+    audio_rate_ = t.bytes_per_second;
+    audio_seconds_ = t.length;
+  }
+  return audio_rate_;
+}
 
 int MediaReader::select_audio(int stream) {
   if (file_ != nullptr) file_ = select_audio_on_shared(file_, stream, mode_);
   audio_position_ = 0;
   audio_cursor_entry_ = 0;
   audio_cursor_offset_ = 0;
+  audio_rate_ = -1.0;
   return 1;
 }
 
@@ -168,7 +197,10 @@ const platform::WAVEFORMATEX* MediaReader::audio_format() {
   return file_ != nullptr ? file_->audio_format() : nullptr;
 }
 
-double MediaReader::audio_length() { return file_ != nullptr ? timing_of(*file_).length : 0.0; }
+double MediaReader::audio_length() {
+  audio_byte_rate();
+  return file_ != nullptr ? audio_seconds_ : 0.0;
+}
 
 int MediaReader::audio_stream_id() {
   if (file_ == nullptr || file_->audio_format() == nullptr) return -1;
@@ -185,25 +217,21 @@ double MediaReader::seek_audio(double seconds) {
   if (file_ == nullptr) return 0.0;
   const platform::WAVEFORMATEX* format = file_->audio_format();
   if (format == nullptr) return 0.0;
-  const audio::StreamTiming timing = timing_of(*file_);
+  const double rate = audio_byte_rate();
   double t = seconds;
-  if (!(t <= timing.length)) t = timing.length;  // past the end, or not a number
-  std::int64_t p = audio::truncate_position(timing.bytes_per_second * t);
-  if (!audio::is_decoded_tag(format->wFormatTag)) {
-    // Start on a whole sample frame. Below 8 bits a sample still takes a byte, so the frame
-    // never has 0 bytes and the division is safe; truncation toward zero keeps negative
-    // positions aligned too.
-    const auto frame = static_cast<std::int64_t>(audio::pcm_layout(*format).frame_bytes());
-    if (frame > 0) p = p / frame * frame;
-  }
+  if (!(t <= audio_seconds_)) t = audio_seconds_;  // past the end, or not a number
+  std::int64_t p = audio::truncate_position(rate * t);
+  // Start on a whole sample frame or block. Below 8 bits a sample still takes a byte, so the
+  // frame never has 0 bytes; truncation toward zero keeps negative positions aligned too.
+  const auto align = static_cast<std::int64_t>(audio::seek_alignment(*format));
+  if (align > 0) p = p / align * align;
   audio_position_ = p;
   return t;
 }
 
 int MediaReader::audio_at_end() {
   if (file_ == nullptr) return 1;
-  const audio::StreamTiming timing = timing_of(*file_);
-  const double end = timing.bytes_per_second * timing.length - 0.001;
+  const double end = audio_byte_rate() * audio_seconds_ - 0.001;
   return static_cast<double>(audio_position_) >= end ? 1 : 0;
 }
 

@@ -26,33 +26,40 @@ PcmLayout pcm_layout(const platform::WAVEFORMATEX& format);
 // MPEG audio layers 1 to 3 and AC-3: the streams the host's AudioDecoder turns into PCM.
 bool is_decoded_tag(std::uint16_t tag);
 
-// WAVE_FORMAT_EXTENSIBLE names the real format in a GUID after the 18 bytes of WAVEFORMATEX that
-// the header parse keeps (ffmpeg writes AC-3 5.1 that way). The format is told instead from what
-// is left: PCM has a byte rate of exactly rate x block alignment; otherwise `head`, the first
-// bytes of the stream, shows an AC-3 or MPEG audio sync word. Returns the tag to play the stream
-// by: WAVE_FORMAT_PCM, WAVE_FORMAT_DOLBY_AC3, WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_MPEG, or the
-// header's own tag when it is not extensible or nothing matched.
-inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
-std::uint16_t resolve_format_tag(const platform::WAVEFORMATEX& format, const std::uint8_t* head,
-                                 std::size_t size);
-
 // Sample frames in one compressed frame of a stream whose chunks hold one frame each (how
 // variable bit-rate MPEG audio and AC-3 are stored in AVI).
 std::uint32_t frames_per_chunk(const platform::WAVEFORMATEX& format);
+
+// The bytes a seek lands on a multiple of: one sample frame of PCM, one block of ADPCM, A-law,
+// mu-law or float; 0 for MPEG audio and AC-3, whose decoder finds the next frame itself.
+std::uint32_t seek_alignment(const platform::WAVEFORMATEX& format);
+
+// Compressed frames found at the start of a stream (AudioDecoder::measure_frames).
+struct FrameSample {
+  std::uint64_t frames = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t samples = 0;
+  int sample_rate = 0;
+};
 
 struct StreamTiming {
   double bytes_per_second = 0.0;  // 0: the stream cannot be positioned
   double length = 0.0;            // seconds
 };
 
-// The byte rate and length of a stream holding `data_bytes` bytes in `chunks` chunks.
-// `stated_length` is what the container worked out from nAvgBytesPerSec (or, for DV type-1,
-// from the stream header). A header with nAvgBytesPerSec 0 (variable bit-rate MP3 as ffmpeg
-// writes it) would give an endless or zero length and a stream that is at its end before it
-// starts; the rate is then derived from the chunks (one compressed frame each) or, for PCM,
-// from the sample layout.
+// The byte rate and length of a stream holding `data_bytes` bytes in `chunks` chunks, from what
+// the stream holds rather than from nAvgBytesPerSec, which writers get wrong (0 for variable
+// bit-rate MP3, 18,432,000 for an AC-3 copy):
+// - PCM, float, A-law, mu-law and ADPCM: the sample rate times the bytes of a sample frame;
+// - MPEG audio and AC-3: the frames measured at the start (`head`): one frame per chunk when
+//   the chunks are about one frame long, else the bytes over the measured byte rate; without
+//   frames, the header's rate, or one frame per chunk when it gives none;
+// - anything else: nAvgBytesPerSec.
+// `stated_length` is what the container worked out from the header; it stands when nothing
+// better is known.
 StreamTiming stream_timing(const platform::WAVEFORMATEX& format, double stated_length,
-                           std::uint64_t data_bytes, std::uint64_t chunks);
+                           std::uint64_t data_bytes, std::uint64_t chunks,
+                           const FrameSample& head = {});
 
 // Converts a byte count given as a double (a rate times a time) to a position, truncating
 // toward zero; NaN gives 0 and values beyond the 64-bit range saturate.

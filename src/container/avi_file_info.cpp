@@ -15,12 +15,6 @@ constexpr int kMaxStreamsPerKind = 32;
 
 constexpr std::uint32_t kStatusNoVideo = 11;
 constexpr std::uint32_t kStatusNoAudio = 12;
-constexpr std::uint32_t kStatusShortMp3 = 13;
-
-// The PCM rates the module plays without a converter in front of the host.
-bool is_plain_pcm_rate(std::int32_t rate) {
-  return rate == 11025 || rate == 22050 || rate == 32000 || rate == 44100 || rate == 48000;
-}
 
 }  // namespace
 
@@ -42,37 +36,16 @@ class AviFileInfoImpl {
   int users = 1;  // AviFileInfo copies sharing this result
 };
 
-// 0 when the selected audio stream can be decoded; `info` is filled either way.
+// 0 when the selected audio stream can be decoded; `info` is filled either way. The answer is
+// the audio player's own test (its AudioDecoder takes the format), so that every stream listed
+// plays and every stream withheld fails to open in the player. Chunks shorter than a block do
+// not matter: the player reads the stream as one run of bytes.
 int AviFileInfoImpl::check_audio(AudioInfo& info) {
-  if (container.short_chunk_flag() != 0) return 1;
   container.describe_audio_stream(info);
   const platform::WAVEFORMATEX* format = container.audio_format();
   if (format == nullptr) return 1;
-  std::int32_t code = 0;
-  switch (format->wFormatTag) {
-    case platform::WAVE_FORMAT_DOLBY_AC3:
-      code = kAudioFormatAc3;
-      break;
-    case platform::WAVE_FORMAT_MPEGLAYER3:
-      code = kAudioFormatMpeg3;
-      break;
-    case platform::WAVE_FORMAT_MPEG:
-      code = kAudioFormatMpeg12;
-      break;
-    case platform::WAVE_FORMAT_PCM:
-      if (!is_plain_pcm_rate(info.sample_rate)) return 3;
-      code = kAudioFormatPcm;
-      break;
-    default:
-      return 3;
-  }
-  info.format = code;
-  if ((info.bits_per_sample == 16 || info.bits_per_sample == 8) && code != kAudioFormatMpeg12) {
-    return 0;
-  }
   AudioDecoder decoder;
-  const int ac3 = code == kAudioFormatAc3 ? 1 : 0;
-  return decoder.can_you_decode_this(ac3, info.sample_rate, info.channels, 0) != 0 ? 0 : 2;
+  return decoder.set_input_format(*format) != 0 ? 0 : 2;
 }
 
 int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
@@ -104,25 +77,17 @@ int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
   }
 
   std::uint32_t first_tag = 0;
-  bool short_mp3 = false;
   for (int i = 0; i < listed_audio; ++i) {
     if (container.select_audio_stream(static_cast<int>(audio_streams[i])) == 0) continue;
     const platform::WAVEFORMATEX* format = container.audio_format();
-    if (i == 0 && format != nullptr) {
-      first_tag = format->wFormatTag;
-      if (container.short_chunk_flag() != 0 && first_tag == platform::WAVE_FORMAT_MPEGLAYER3) {
-        short_mp3 = true;
-        continue;
-      }
-    }
-    if (container.short_chunk_flag() != 0) continue;
+    if (i == 0 && format != nullptr) first_tag = format->wFormatTag;
     AudioInfo info;
     if (check_audio(info) != 0) continue;
     info.stream = static_cast<std::int32_t>(audio_streams[i]);
     audio.push_back(info);
   }
   if (status != nullptr && status[0] == 0 && audio_count > 0 && audio.empty()) {
-    status[0] = short_mp3 ? kStatusShortMp3 : kStatusNoAudio;
+    status[0] = kStatusNoAudio;
     status[1] = first_tag;
   }
 

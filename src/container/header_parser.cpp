@@ -16,7 +16,7 @@ StreamHeader decode_stream_header(const std::uint8_t* data, std::size_t size) {
   c.seek(20);
   h.scale = c.u32();
   h.rate = c.u32();
-  c.seek(32);
+  h.start = c.u32();
   h.length = c.u32();
   c.seek(52);
   h.frame_right = c.i16();
@@ -42,7 +42,7 @@ platform::BITMAPINFOHEADER decode_bitmap_info(const std::uint8_t* data, std::siz
 }
 
 platform::WAVEFORMATEX decode_wave_format(const std::uint8_t* data, std::size_t size) {
-  ByteCursor c(data, std::min<std::size_t>(size, kWaveFormatSize));
+  ByteCursor c(data, std::min<std::size_t>(size, kWaveFormatExtensibleSize));
   platform::WAVEFORMATEX w;
   w.wFormatTag = c.u16();
   w.nChannels = c.u16();
@@ -51,6 +51,15 @@ platform::WAVEFORMATEX decode_wave_format(const std::uint8_t* data, std::size_t 
   w.nBlockAlign = c.u16();
   w.wBitsPerSample = c.u16();
   w.cbSize = c.u16();
+  if (w.wFormatTag != kWaveFormatExtensible || size < kWaveFormatExtensibleSize) return w;
+  // SubFormat {tag-0000-0010-8000-00AA00389B71} (KSDATAFORMAT_SUBTYPE_*): the last 14 bytes are
+  // fixed, the first two carry the format tag.
+  static constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  const std::uint8_t* guid = data + 24;
+  if (std::equal(std::begin(kGuidTail), std::end(kGuidTail), guid + 2)) {
+    w.wFormatTag = static_cast<std::uint16_t>(guid[0] | guid[1] << 8);
+  }
   return w;
 }
 
@@ -212,6 +221,10 @@ int AviContainer::parse_stream_header(std::uint32_t stream, ChunkHeader& header,
     parse_video_stream(stream, strh, header, have_header);
   } else if (type == kAuds) {
     parse_audio_stream(stream, header, have_header);
+    const StreamHeader h = decode_stream_header(strh, kStreamHeaderSize);
+    if (h.rate != 0) {
+      stream_table_->audio.back().start = static_cast<double>(h.start) * h.scale / h.rate;
+    }
   } else if (type == kIavs) {
     parse_dv_stream(stream, strh, header, have_header);
   }
@@ -279,10 +292,10 @@ void AviContainer::parse_audio_stream(std::uint32_t stream, ChunkHeader& next, b
   AudioStreamRecord r;
   r.stream = stream;
   if (read_chunk_header(next, true) == kStrf) {
-    std::uint8_t wfx[kWaveFormatSize] = {};
-    const std::uint32_t got = std::min(next.size, kWaveFormatSize);
+    std::uint8_t wfx[kWaveFormatExtensibleSize] = {};
+    const std::uint32_t got = std::min(next.size, kWaveFormatExtensibleSize);
     read_bytes(wfx, got);
-    r.format = decode_wave_format(wfx, kWaveFormatSize);
+    r.format = decode_wave_format(wfx, got);
     if (next.size > got) seek_tracked(next.size - got, SeekOrigin::kCurrent);
     r.bit_rate = audio_kbit_rate(r.format.nAvgBytesPerSec);
   } else {
@@ -349,19 +362,36 @@ int AviContainer::parse_wave() {
   ChunkHeader h;
   if (read_chunk_header(h, true) != kFmt) return 0;
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  stream_table_->file_size = file_size_of(file_);
+  const std::uint64_t file_size = file_size_of(file_);
+  stream_table_->file_size = file_size;
   AudioStreamRecord r;
   r.stream = 0;
-  std::uint8_t wfx[kWaveFormatSize] = {};
-  const std::uint32_t got = std::min(h.size, kWaveFormatSize);
+  std::uint8_t wfx[kWaveFormatExtensibleSize] = {};
+  const std::uint32_t got = std::min(h.size, kWaveFormatExtensibleSize);
   read_bytes(wfx, got);
-  r.format = decode_wave_format(wfx, kWaveFormatSize);
+  r.format = decode_wave_format(wfx, got);
   r.bit_rate = audio_kbit_rate(r.format.nAvgBytesPerSec);
   if (h.size > got) seek_tracked(h.size - got, SeekOrigin::kCurrent);
-  if (read_chunk_header(h, true) != kData) return 0;
-  chunk_records_.push_back(ChunkRecord{0, fourcc("WAVE"), h.size, tracked_position_});
-  r.length =
-      r.format.nAvgBytesPerSec != 0 ? static_cast<double>(h.size) / r.format.nAvgBytesPerSec : 0.0;
+  // Writers put "LIST" INFO, "fact", "bext", "JUNK", "id3 " or "cue " chunks around "data";
+  // the reader skips the others itself and hands lists back, which are stepped over here. Each
+  // pass moves forward, and the file's size bounds the walk.
+  for (;;) {
+    if (read_chunk_header(h, true) == kData) break;
+    if (h.id != kList && h.id != kRiff) return 0;
+    const std::uint64_t before = tracked_position_;
+    skip_chunk_data(h);
+    if (tracked_position_ == before && h.size > 4) return 0;
+  }
+  // A WAVE written as a stream (to a pipe) leaves the size 0 or 0xFFFFFFFF: the sound then runs
+  // to the end of the file.
+  const std::uint64_t room = file_size > tracked_position_ ? file_size - tracked_position_ : 0;
+  std::uint64_t data_size = h.size;
+  if (h.size == 0 || h.size == 0xFFFFFFFFu) data_size = std::min<std::uint64_t>(room, 0xFFFFFFFEu);
+  chunk_records_.push_back(
+      ChunkRecord{0, fourcc("WAVE"), static_cast<std::uint32_t>(data_size), tracked_position_});
+  r.length = r.format.nAvgBytesPerSec != 0
+                 ? static_cast<double>(data_size) / r.format.nAvgBytesPerSec
+                 : 0.0;
   flags_ |= AVC_HEADERS | AVC_INDEXED | AVC_WAVE;
   stream_table_->audio.push_back(r);
   return 1;

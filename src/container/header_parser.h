@@ -14,6 +14,9 @@ inline constexpr std::uint32_t kMainHeaderSize = 56;    // "avih"
 inline constexpr std::uint32_t kStreamHeaderSize = 56;  // "strh", as far as it is read
 inline constexpr std::uint32_t kBitmapInfoSize = 40;
 inline constexpr std::uint32_t kWaveFormatSize = 18;
+inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
+// WAVEFORMATEXTENSIBLE: the 18 bytes above, then valid bits, channel mask and the SubFormat GUID.
+inline constexpr std::uint32_t kWaveFormatExtensibleSize = 40;
 inline constexpr std::uint32_t kDvInfoSize = 64;
 
 // The "strh" fields the parse uses (missing bytes count as 0).
@@ -22,6 +25,7 @@ struct StreamHeader {
   std::uint32_t handler = 0;      // fccHandler
   std::uint32_t scale = 0;        // dwScale
   std::uint32_t rate = 0;         // dwRate
+  std::uint32_t start = 0;        // dwStart, in units of dwScale / dwRate
   std::uint32_t length = 0;       // dwLength
   std::int16_t frame_right = 0;   // rcFrame.right
   std::int16_t frame_bottom = 0;  // rcFrame.bottom
@@ -29,6 +33,9 @@ struct StreamHeader {
 
 StreamHeader decode_stream_header(const std::uint8_t* data, std::size_t size);
 platform::BITMAPINFOHEADER decode_bitmap_info(const std::uint8_t* data, std::size_t size);
+// Up to kWaveFormatExtensibleSize bytes. An extensible format whose SubFormat is a plain format
+// tag in the standard GUID frame comes back under that tag, so the rest of the module sees PCM,
+// float, AC-3 or MPEG audio as such.
 platform::WAVEFORMATEX decode_wave_format(const std::uint8_t* data, std::size_t size);
 
 // dwRate / dwScale in single precision; 0 when dwScale is 0. With `limit_to_60`, rates above

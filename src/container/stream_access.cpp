@@ -178,6 +178,11 @@ std::uint32_t AviContainer::short_chunk_flag() {
   return a != nullptr ? a->short_chunk : 0;
 }
 
+double AviContainer::audio_start() {
+  const AudioStreamRecord* a = selected_audio_record();
+  return a != nullptr && a->start > 0.0 ? a->start : 0.0;
+}
+
 int AviContainer::video_stream_numbers(std::uint32_t* list, int maximum) {
   if (list == nullptr || maximum <= 0 || parse_headers() == 0) return 0;
   int n = 0;

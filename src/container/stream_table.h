@@ -27,6 +27,7 @@ struct AudioStreamRecord {
   float bit_rate = 0.0f;            // kbit/s, from nAvgBytesPerSec
   double length = 0.0;              // seconds, from the index (DV type-1, WAVE: headers)
   std::uint32_t short_chunk = 0;    // 1: a chunk shorter than nBlockAlign was indexed
+  double start = 0.0;               // seconds: "strh" dwStart x dwScale / dwRate
 };
 
 struct StreamTable {

@@ -44,6 +44,16 @@ const char* audio_type_name_for(std::uint16_t format_tag) {
       return kMpeg3Name;
     case platform::WAVE_FORMAT_DOLBY_AC3:
       return kAc3Name;
+    case 2:
+      return kMsAdpcmName;
+    case 3:
+      return kFloatName;
+    case 6:
+      return kAlawName;
+    case 7:
+      return kMulawName;
+    case 0x11:
+      return kImaAdpcmName;
     default:
       return nullptr;
   }

@@ -17,6 +17,12 @@ inline constexpr const char kPcmName[] = "Wave Format PCM";
 inline constexpr const char kMpeg12Name[] = "MPEG Layer-1/2";
 inline constexpr const char kMpeg3Name[] = "MPEG Layer-3";
 inline constexpr const char kAc3Name[] = "Dolby AC-3";
+// Further formats the player decodes, named after their RIFF registry entries.
+inline constexpr const char kMsAdpcmName[] = "Microsoft ADPCM";
+inline constexpr const char kFloatName[] = "IEEE Float";
+inline constexpr const char kAlawName[] = "A-Law";
+inline constexpr const char kMulawName[] = "u-Law";
+inline constexpr const char kImaAdpcmName[] = "IMA ADPCM";
 
 inline constexpr int kCodecTextSize = 128;  // description buffer, NUL included
 

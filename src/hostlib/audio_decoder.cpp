@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 }
 
@@ -58,6 +59,7 @@ struct AudioDecoder::State {
   int out_rate = 0;
   int out_channels = 0;
   bool failed = false;
+  bool refused = false;  // set_input_format found no decoder: no input is ever taken
 
   // Before the format is known: both parsers race over the same bytes, which are kept.
   ParserSlot mpeg;
@@ -70,6 +72,13 @@ struct AudioDecoder::State {
   // what it looked like.
   std::size_t bytes_since_audio = 0;
 
+  // A block-stored format (set_input_format): whole blocks go to the decoder as packets, the
+  // rest of the input waits in `partial`.
+  int block_bytes = 0;
+  bool one_block_per_packet = false;
+  std::vector<std::uint8_t> partial;
+  std::vector<std::uint8_t> packet_bytes;
+
   // After: one parser feeding one decoder.
   ParserSlot parser;
   CodecContextPtr decoder;
@@ -80,6 +89,8 @@ struct AudioDecoder::State {
   [[nodiscard]] bool detect(const std::uint8_t* data, std::size_t size);
   [[nodiscard]] bool open_decoder();
   [[nodiscard]] bool feed(const std::uint8_t* data, std::size_t size);
+  [[nodiscard]] bool open_block_decoder(const platform::WAVEFORMATEX& format);
+  void feed_blocks(const std::uint8_t* data, std::size_t size);
   void decode_packet(const std::uint8_t* data, int size);
   void take_frame();
 };
@@ -203,6 +214,129 @@ void AudioDecoder::State::take_frame() {
   }
 }
 
+namespace {
+
+// libavcodec's decoder for a WAVE format tag stored in whole blocks (the codes of the RIFF
+// registry: 1 PCM, 2 MS ADPCM, 3 IEEE float, 6 A-law, 7 mu-law, 0x11 IMA ADPCM), or none.
+AVCodecID block_codec(const platform::WAVEFORMATEX& f) {
+  const std::uint32_t bits = f.wBitsPerSample == 0 ? 16u : f.wBitsPerSample;
+  // The bytes of one sample as stored: the block alignment shows a wider container (24 valid
+  // bits in 4 bytes).
+  std::uint32_t bytes = (bits + 7) / 8;
+  if (f.nChannels != 0 && f.nBlockAlign % f.nChannels == 0 && f.nBlockAlign / f.nChannels > bytes)
+    bytes = f.nBlockAlign / f.nChannels;
+  switch (f.wFormatTag) {
+    case 1:
+      if (bytes == 1) return AV_CODEC_ID_PCM_U8;
+      if (bytes == 2) return AV_CODEC_ID_PCM_S16LE;
+      if (bytes == 3) return AV_CODEC_ID_PCM_S24LE;
+      if (bytes == 4) return AV_CODEC_ID_PCM_S32LE;
+      return AV_CODEC_ID_NONE;
+    case 3:
+      if (bytes == 4) return AV_CODEC_ID_PCM_F32LE;
+      if (bytes == 8) return AV_CODEC_ID_PCM_F64LE;
+      return AV_CODEC_ID_NONE;
+    case 6:
+      return AV_CODEC_ID_PCM_ALAW;
+    case 7:
+      return AV_CODEC_ID_PCM_MULAW;
+    case 2:
+      return AV_CODEC_ID_ADPCM_MS;
+    case 0x11:
+      return AV_CODEC_ID_ADPCM_IMA_WAV;
+    default:
+      return AV_CODEC_ID_NONE;
+  }
+}
+
+// Whole blocks handed to a PCM decoder at once: about 16 KiB.
+constexpr std::size_t kPcmPacketBytes = 16384;
+constexpr int kMaxChannels = 64;
+
+}  // namespace
+
+bool AudioDecoder::State::open_block_decoder(const platform::WAVEFORMATEX& format) {
+  const AVCodecID id = block_codec(format);
+  const AVCodec* c = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+  if (c == nullptr || packet == nullptr || frame == nullptr || format.nChannels == 0 ||
+      format.nChannels > kMaxChannels || format.nBlockAlign == 0 ||
+      format.nSamplesPerSec < hostlib::kMinSourceRate ||
+      format.nSamplesPerSec > hostlib::kMaxSourceRate) {
+    return false;
+  }
+  // An ADPCM block starts with a header per channel (7 bytes MS, 4 IMA); a block that holds no
+  // more than that has no sound to give.
+  const std::uint32_t header = id == AV_CODEC_ID_ADPCM_MS        ? 7u
+                               : id == AV_CODEC_ID_ADPCM_IMA_WAV ? 4u
+                                                                 : 0u;
+  if (format.nBlockAlign <= header * format.nChannels) return false;
+  decoder.reset(avcodec_alloc_context3(c));
+  if (decoder == nullptr) return false;
+  av_channel_layout_default(&decoder->ch_layout, format.nChannels);
+  decoder->sample_rate = static_cast<int>(format.nSamplesPerSec);
+  decoder->block_align = format.nBlockAlign;
+  decoder->bits_per_coded_sample = format.wBitsPerSample;
+  if (avcodec_open2(decoder.get(), c, nullptr) < 0) {
+    decoder.reset();
+    return false;
+  }
+  codec = id;
+  block_bytes = format.nBlockAlign;
+  // ADPCM decoders read one block per packet, as a RIFF demuxer cuts them.
+  one_block_per_packet = id == AV_CODEC_ID_ADPCM_MS || id == AV_CODEC_ID_ADPCM_IMA_WAV;
+  return true;
+}
+
+void AudioDecoder::State::feed_blocks(const std::uint8_t* data, std::size_t size) {
+  partial.insert(partial.end(), data, data + size);
+  const auto block = static_cast<std::size_t>(block_bytes);
+  std::size_t per_packet = block;
+  if (!one_block_per_packet) per_packet = std::max<std::size_t>(1, kPcmPacketBytes / block) * block;
+  std::size_t used = 0;
+  while (partial.size() - used >= block) {
+    const std::size_t n = std::min(per_packet, (partial.size() - used) / block * block);
+    // Decoders read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past a packet.
+    packet_bytes.assign(partial.begin() + static_cast<std::ptrdiff_t>(used),
+                        partial.begin() + static_cast<std::ptrdiff_t>(used + n));
+    packet_bytes.resize(n + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    decode_packet(packet_bytes.data(), static_cast<int>(n));
+    used += n;
+  }
+  partial.erase(partial.begin(), partial.begin() + static_cast<std::ptrdiff_t>(used));
+}
+
+AudioDecoder::FrameSpan AudioDecoder::measure_frames(int ac3, const std::uint8_t* data,
+                                                     std::size_t size) {
+  FrameSpan span;
+  ParserSlot slot;
+  if (data == nullptr || !slot.open(ac3 != 0 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_MP3)) return span;
+  std::vector<std::uint8_t> padded(data, data + size);
+  padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  const std::uint8_t* p = padded.data();
+  std::size_t left = size;
+  while (left > 0) {
+    std::uint8_t* out = nullptr;
+    int out_size = 0;
+    const int chunk = static_cast<int>(std::min<std::size_t>(left, INT_MAX / 2));
+    const int used = av_parser_parse2(slot.parser.get(), slot.context.get(), &out, &out_size, p,
+                                      chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (out_size > 0 && slot.parser->duration > 0 && slot.context->sample_rate > 0) {
+      // One rate per stream: a frame at another rate is foreign data the parser took for sound.
+      if (span.sample_rate == 0) span.sample_rate = slot.context->sample_rate;
+      if (slot.context->sample_rate == span.sample_rate) {
+        ++span.frames;
+        span.bytes += static_cast<std::uint64_t>(out_size);
+        span.samples += static_cast<std::uint64_t>(slot.parser->duration);
+      }
+    }
+    if (used <= 0 && out_size <= 0) break;
+    const auto step = static_cast<std::size_t>(std::max(used, 0));
+    p += step;
+    left -= step;
+  }
+  return span;
+}
+
 AudioDecoder::AudioDecoder() : state_(std::make_unique<State>()) {}
 AudioDecoder::~AudioDecoder() = default;
 
@@ -232,6 +366,29 @@ int AudioDecoder::can_you_decode_this(int ac3, int sample_rate, int channels, in
   return avcodec_find_decoder(AV_CODEC_ID_MP3) != nullptr ? 1 : 0;
 }
 
+int AudioDecoder::set_input_format(const platform::WAVEFORMATEX& format) {
+  State& s = *state_;
+  switch (format.wFormatTag) {
+    case platform::WAVE_FORMAT_MPEG:
+    case platform::WAVE_FORMAT_MPEGLAYER3:
+    case platform::WAVE_FORMAT_DOLBY_AC3: {
+      const int ac3 = format.wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3 ? 1 : 0;
+      const auto rate = static_cast<int>(std::min<std::uint32_t>(format.nSamplesPerSec, INT_MAX));
+      return can_you_decode_this(ac3, rate, format.nChannels, 0);
+    }
+    default:
+      break;
+  }
+  s.decoder.reset();
+  s.codec = AV_CODEC_ID_NONE;
+  try {
+    if (s.open_block_decoder(format)) return 1;
+  } catch (...) {  // std::bad_alloc
+  }
+  s.refused = true;
+  return 0;
+}
+
 int AudioDecoder::set_output_format(int sample_rate, int channels) {
   if (!hostlib::valid_pcm_format(sample_rate, channels)) return 0;
   state_->want_rate = sample_rate;
@@ -251,6 +408,8 @@ int AudioDecoder::re_start(int /*reserved*/) {
     return 1;
   }
   if (s.decoder != nullptr) avcodec_flush_buffers(s.decoder.get());
+  s.partial.clear();
+  if (s.block_bytes != 0) return 1;
   // A fresh parser forgets the partial frame it held from before the seek.
   if (!s.parser.open(s.parser_id)) s.failed = true;
   return 1;
@@ -258,7 +417,7 @@ int AudioDecoder::re_start(int /*reserved*/) {
 
 int AudioDecoder::input(const void* bytes, int count) {
   State& s = *state_;
-  if (bytes == nullptr || count < 0 || s.failed) return 1;
+  if (bytes == nullptr || count < 0 || s.failed || s.refused) return 1;
   if (count == 0) return 0;
   try {
     // libavcodec's parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what
@@ -268,7 +427,12 @@ int AudioDecoder::input(const void* bytes, int count) {
     std::memcpy(s.padded.data(), bytes, size);
     std::memset(s.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     const std::uint8_t* data = s.padded.data();
-    const bool ok = s.codec == AV_CODEC_ID_NONE ? s.detect(data, size) : s.feed(data, size);
+    bool ok = true;
+    if (s.block_bytes != 0) {
+      s.feed_blocks(data, size);
+    } else {
+      ok = s.codec == AV_CODEC_ID_NONE ? s.detect(data, size) : s.feed(data, size);
+    }
     if (!ok) s.failed = true;
   } catch (...) {  // std::bad_alloc from a buffer: stop decoding rather than throw at the host
     s.failed = true;

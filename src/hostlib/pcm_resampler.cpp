@@ -45,8 +45,9 @@ bool PcmResampler::configure(const PcmSource& source, int out_rate, int out_chan
   }
   swr_free(&swr_);
   out_rate_ = 0;
-  if (source.channels < 1 || source.channels > 64 || source.rate < 1000 || source.rate > 384000 ||
-      !valid_pcm_format(out_rate, out_channels)) {
+  if (source.channels < 1 || source.channels > 64 ||
+      source.rate < static_cast<int>(kMinSourceRate) ||
+      source.rate > static_cast<int>(kMaxSourceRate) || !valid_pcm_format(out_rate, out_channels)) {
     return false;
   }
   AVChannelLayout in_layout;

@@ -13,6 +13,9 @@ namespace hostlib {
 
 inline constexpr int kMinPcmRate = 8000;
 inline constexpr int kMaxPcmRate = 48000;
+// The source rates the resampler takes.
+inline constexpr std::uint32_t kMinSourceRate = 1000;
+inline constexpr std::uint32_t kMaxSourceRate = 384000;
 
 constexpr bool valid_pcm_format(int rate, int channels) {
   return rate >= kMinPcmRate && rate <= kMaxPcmRate && channels >= 1 && channels <= 2;

@@ -17,6 +17,7 @@ bool MediaReader::open(const char* name, int mode) {
   audio_position_ = 0;
   audio_cursor_entry_ = 0;
   audio_cursor_offset_ = 0;
+  audio_rate_ = -1.0;
   if (name == nullptr) return false;
   if (file_ != nullptr) {
     const char* held = file_->file_name();

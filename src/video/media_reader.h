@@ -47,6 +47,9 @@ class MediaReader {
   std::uint32_t read_audio(std::uint8_t* buffer, std::uint32_t count);
   double seek_audio(double seconds);
   int audio_at_end();
+  // Bytes per second of the selected audio stream as its data measures out (not always the
+  // header's figure).
+  double audio_byte_rate();
 
  protected:
   // Creates the frame bitmap at `bits` (12 YV12, 16 YUY2, 24 RGB) and prepares the file's decoder
@@ -64,6 +67,10 @@ class MediaReader {
   // that reading on does not walk the index from its start; see audio/audio_reader.cpp.
   std::uint64_t audio_cursor_entry_ = 0;
   std::uint64_t audio_cursor_offset_ = 0;
+  // The selected audio stream's byte rate and length, measured once per selection (the rate is
+  // negative until then).
+  double audio_rate_ = -1.0;
+  double audio_seconds_ = 0.0;
 };
 
 // The two kinds of reader add nothing; they only say whose reader it is.

@@ -198,17 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {0x1234, -32768}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(AudioPlayerTest, DepthsBeyond32BitsPlaySilenceForTheirLength) {
+TEST_F(AudioPlayerTest, DepthsBeyond32BitsDoNotOpen) {
   avitest::AudioStream s = pcm(1, 8000, 40);
   s.block_align = 5;
   s.avg_bytes = 40000;
   MemoryFile f("mem://player/deep.avi", pcm_avi(std::string(40000, '\x55'), s));
   AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
-  const std::vector<std::int16_t> all = audiotest::pull_all(p);
-  EXPECT_EQ(p.is_end(), 1);
-  EXPECT_EQ(all.size(), 7u * 1152);
-  EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](std::int16_t v) { return v == 0; }));
+  EXPECT_EQ(p.open(f.name()), 1);  // libavcodec has no such PCM
 }
 
 TEST_F(AudioPlayerTest, AnOutputFormatOutOfRangeChangesNothing) {
@@ -345,23 +341,6 @@ TEST_F(AudioClockTest, AShiftSetBeforeOpenWaitsForTheNextSeek) {
 }
 
 // --- Formats the converter does not take ---------------------------------------------------------
-
-TEST_F(AudioPlayerTest, SixChannelPcmPlaysAsStereoAndTheClockRuns) {
-  // 1 s of six constant channels (RIFF order), 48 kHz.
-  std::vector<std::int16_t> data;
-  for (int i = 0; i < 48000; ++i) data.insert(data.end(), {1000, -1000, 2000, 30000, 500, -500});
-  MemoryFile f("mem://player/six.avi", pcm_avi(le16_bytes(data), pcm(6, 48000), 48000));
-  AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
-  EXPECT_EQ(p.get_pcm_output_channels(), 2);
-  EXPECT_EQ(p.get_pcm_output_sample_rate(), 48000);
-  const std::vector<std::int16_t> all = audiotest::pull_all(p, 100);
-  EXPECT_EQ(p.is_end(), 1);
-  EXPECT_EQ(all.size(), 42u * 2304);  // 42 blocks of 1152 frames make one second
-  const double norm = 2.0 + std::sqrt(0.5);
-  EXPECT_NEAR(all[20000], (1000 + 2000 * std::sqrt(0.5) + 500) / norm, 2.0);
-  EXPECT_NEAR(all[20001], (-1000 + 2000 * std::sqrt(0.5) - 500) / norm, 2.0);
-}
 
 struct RateCase {
   const char* name;

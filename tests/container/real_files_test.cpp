@@ -87,8 +87,10 @@ TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
   ASSERT_EQ(info.open(path.c_str(), status), 0);
-  EXPECT_EQ(status[0], 13u);
-  EXPECT_EQ(status[1], 0x55u);
+  EXPECT_EQ(status[0], 0u);  // short chunks play: the player reads the stream as one run
+  int audio = 0;
+  info.get_audio_info(audio);
+  EXPECT_EQ(audio, 1);
 }
 
 TEST(RealFilesTest, Mpeg4WithAc3) {

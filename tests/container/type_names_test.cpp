@@ -166,7 +166,8 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
                                                           {0x50, "MPEG Layer-1/2"},
                                                           {0x55, "MPEG Layer-3"},
                                                           {0x2000, "Dolby AC-3"},
-                                                          {2, nullptr}}) {
+                                                          {2, "Microsoft ADPCM"},
+                                                          {0x64, nullptr}}) {
     AviBuilder b;
     avitest::AudioStream a;
     a.tag = tag;

@@ -62,17 +62,9 @@ std::vector<std::int16_t> as_samples(const std::string& bytes) {
   return out;
 }
 
-// What the ffmpeg tool decodes from the same stream, as 16-bit PCM.
-std::vector<std::int16_t> ffmpeg_pcm(const std::string& path, const std::string& options) {
-  const std::string raw =
-      hostlib_test::ffmpeg_file("pcm.raw", options + " -i '" + path + "' -f s16le");
-  return as_samples(avitest::read_file(raw));
-}
-
 struct StreamCase {
   const char* name;
-  std::string file;    // ffmpeg arguments making the stream
-  const char* decode;  // ffmpeg decoding options giving the same PCM
+  std::string file;  // ffmpeg arguments making the stream
   int rate;
   int channels;  // what the decoder delivers on its own
   double hz;     // tone of the first channel
@@ -95,26 +87,6 @@ class AudioStreamTest : public ::testing::TestWithParam<StreamCase> {
   std::string path_;
   std::string bytes_;
 };
-
-TEST_P(AudioStreamTest, RecognisesTheFormatFromTheBytesAndMatchesFfmpeg) {
-  AudioDecoder d;
-  const std::vector<std::int16_t> pcm = decode_all(d, bytes_);
-  int rate = 0;
-  int channels = 0;
-  d.get_output_format(rate, channels);
-  EXPECT_EQ(rate, GetParam().rate);
-  EXPECT_EQ(channels, GetParam().channels);
-  const std::vector<std::int16_t> want = ffmpeg_pcm(path_, GetParam().decode);
-  ASSERT_FALSE(want.empty());
-  // Every sample the ffmpeg tool gives, bit for bit (it may have decoded a final partial
-  // frame that the decoder still holds).
-  ASSERT_GE(pcm.size() + 2 * 1152 * static_cast<std::size_t>(channels), want.size());
-  const std::size_t n = std::min(pcm.size(), want.size());
-  EXPECT_TRUE(std::equal(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(n), want.begin()));
-  if (GetParam().hz > 0) {
-    EXPECT_NEAR(frequency(pcm, channels, 0, rate), GetParam().hz, GetParam().hz * 0.02);
-  }
-}
 
 TEST_P(AudioStreamTest, DeliversTheFormatAskedFor) {
   for (const auto& [rate, channels] :
@@ -157,22 +129,22 @@ const StreamCase kStreams[] = {
     {"mp3_stereo",
      tone("sin(2*PI*1000*t)|0.5*sin(2*PI*500*t)", 44100, "stereo") +
          "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3",
-     "", 44100, 2, 1000.0},
+     44100, 2, 1000.0},
     {"mp3_mono_22050",
      tone("sin(2*PI*700*t)", 22050, "mono") +
          "-c:a libmp3lame -b:a 64k -write_xing 0 -id3v2_version 0 -f mp3",
-     "", 22050, 1, 700.0},
+     22050, 1, 700.0},
     {"mp2_stereo_48000",
-     tone("sin(2*PI*1200*t)|sin(2*PI*300*t)", 48000, "stereo") + "-c:a mp2 -b:a 192k -f mp2", "",
-     48000, 2, 1200.0},
+     tone("sin(2*PI*1200*t)|sin(2*PI*300*t)", 48000, "stereo") + "-c:a mp2 -b:a 192k -f mp2", 48000,
+     2, 1200.0},
     {"mp2_layer1_lookalike_mono",
-     tone("sin(2*PI*440*t)", 32000, "mono") + "-c:a mp2 -b:a 64k -f mp2", "", 32000, 1, 440.0},
+     tone("sin(2*PI*440*t)", 32000, "mono") + "-c:a mp2 -b:a 64k -f mp2", 32000, 1, 440.0},
     {"ac3_5_1",
      tone("sin(2*PI*440*t)|sin(2*PI*550*t)|sin(2*PI*660*t)|0.5*sin(2*PI*110*t)|"
           "sin(2*PI*770*t)|sin(2*PI*880*t)",
           48000, "5.1") +
          "-c:a ac3 -b:a 384k -f ac3",
-     "-downmix stereo", 48000, 2, 0.0},
+     48000, 2, 0.0},
 };
 INSTANTIATE_TEST_SUITE_P(FfmpegStreams, AudioStreamTest, ::testing::ValuesIn(kStreams),
                          [](const auto& p) { return std::string(p.param.name); });

@@ -80,4 +80,75 @@ ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 sine_22050_mono.wav
 ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 -fflags +bitexact -map_metadata -1 \
    sine_22050_mono_plain.wav
 
+# --- Sound in every format libavcodec decodes from AVI and WAVE, from ffmpeg and from independent
+# writers (GStreamer, sox, mencoder, Python's wave). Each row is skipped when its writer is
+# missing; tests/audio/real_media_test.cpp lists the files.
+tone() { ff -f lavfi -i "$(sine 440 "$1")" -t 2 "${@:2}"; }
+tone 44100 -c:a pcm_s24le -ac 2 snd_ff_s24.wav
+tone 44100 -c:a pcm_s32le -ac 2 snd_ff_s32.wav
+tone 44100 -c:a pcm_f32le -ac 2 snd_ff_f32.wav
+tone 48000 -c:a pcm_f64le -ac 1 snd_ff_f64.wav
+tone 8000 -c:a pcm_alaw -ac 1 snd_ff_alaw.wav
+tone 8000 -c:a pcm_mulaw -ac 1 snd_ff_mulaw.avi
+tone 22050 -c:a adpcm_ms -ac 2 snd_ff_adpcm_ms.wav
+tone 22050 -c:a adpcm_ima_wav -ac 1 snd_ff_adpcm_ima.avi
+tone 48000 -c:a pcm_s16le -ac 6 snd_ff_s16_6ch.wav  # WAVE_FORMAT_EXTENSIBLE
+tone 44100 -c:a mp2 -ac 2 snd_ff_mp2.wav
+tone 8000 -c:a adpcm_g726 -ac 1 snd_ff_g726.wav
+for rate in 11024 16000 22100 96000; do tone "$rate" -c:a pcm_s16le -ac 1 "snd_ff_s16_$rate.avi"; done
+ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 48000)" -t 2 -c:v mjpeg \
+   -c:a ac3 -ac 2 -b:a 192k snd_ff_ac3_stereo.avi
+tone 44100 -c:a pcm_s16le -ac 1 -f wav - > snd_ff_piped.wav  # sizes left unset
+tone 44100 -c:a pcm_s16le -ac 1 -f wav -rf64 never -write_bext 1 snd_ff_bext.wav
+if command -v sox >/dev/null; then
+  so() { sox -D -n -r "$1" -c "$2" "${@:3}" synth 2 sine 440 vol 0.5; }
+  so 11127 1 -b 8 snd_sox_u8_11127.wav
+  so 44100 2 -b 24 snd_sox_s24.wav
+  so 8000 1 -e a-law snd_sox_alaw.wav
+  so 8000 1 -e u-law snd_sox_mulaw.wav
+  so 22050 1 -e ima-adpcm snd_sox_ima.wav
+  so 22050 2 -e ms-adpcm snd_sox_ms.wav
+  so 32000 2 -e floating-point -b 32 snd_sox_f32.wav
+  so 48000 6 -b 16 snd_sox_6ch.wav
+fi
+if command -v gst-launch-1.0 >/dev/null; then
+  gst() { gst-launch-1.0 -q "$@" >/dev/null; }
+  gst audiotestsrc num-buffers=40 samplesperbuffer=1024 ! audio/x-raw,format=S16LE,rate=22100,channels=2 \
+      ! wavenc ! filesink location=snd_gst_s16_22100.wav || true
+  # avimux writes its index only beside a video stream.
+  gstavi() {
+    gst -e videotestsrc num-buffers=50 ! video/x-raw,width=160,height=120,framerate=25/1 \
+        ! jpegenc ! avimux name=m ! filesink location="$1" audiotestsrc num-buffers=80 \
+        samplesperbuffer=1152 ! "${@:2}" ! m. || true
+  }
+  gstavi snd_gst_mp3.avi audio/x-raw,rate=44100,channels=2 ! lamemp3enc target=quality \
+      quality=4 ! mpegaudioparse
+  gstavi snd_gst_ac3.avi audio/x-raw,rate=48000,channels=2 ! avenc_ac3 ! ac3parse
+fi
+if command -v mencoder >/dev/null; then
+  men() { mencoder -really-quiet -msglevel all=0 "$@" >/dev/null 2>&1 || true; }
+  ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
+     -c:a pcm_s16le -ac 2 men_src.avi
+  men men_src.avi -ovc copy -oac mp3lame -lameopts vbr=3 -o snd_men_mp3.avi
+  men snd_ff_ac3_stereo.avi -ovc copy -oac copy -o snd_men_ac3_copy.avi
+  men men_src.avi -ovc copy -oac pcm -audio-delay 0.5 -o snd_men_delay.avi
+  rm -f men_src.avi
+fi
+find . -maxdepth 1 -name 'snd_*' -size 0 -delete  # a writer that failed leaves nothing
+python3 - <<'PY' || true
+import math, struct, wave
+for name, width, rate, channels in (("snd_py_u8_11127.wav", 1, 11127, 1),
+                                    ("snd_py_s16_22100.wav", 2, 22100, 2),
+                                    ("snd_py_s24_16000.wav", 3, 16000, 1)):
+    with wave.open(name, "wb") as w:
+        w.setsampwidth(width); w.setframerate(rate); w.setnchannels(channels)
+        peak = (1 << (8 * width - 1)) // 2
+        frames = bytearray()
+        for i in range(rate * 2):
+            v = int(peak * math.sin(2 * math.pi * 440 * i / rate))
+            b = (v + 128).to_bytes(1, "little") if width == 1 else v.to_bytes(width, "little", signed=True)
+            frames += b * channels
+        w.writeframes(bytes(frames))
+PY
+
 echo "$stamp" > .complete
