@@ -148,9 +148,9 @@ int SharedAviFile::decode_frame(std::uint32_t frame, std::uint8_t* destination) 
 int SharedAviFile::cached_walk(std::uint32_t frame, std::uint8_t* destination) {
   const bool own = destination == run_destination_;
   if (own && frame == last_decoded_ && cached_shown_ == kNone) return 1;
-  if (const std::vector<std::uint8_t>* picture = picture_cache_.find(frame);
-      picture != nullptr && picture->size() == destination_bytes()) {
-    std::memcpy(destination, picture->data(), picture->size());
+  if (const std::uint8_t* picture = picture_cache_.find(frame);
+      picture != nullptr && picture_cache_.picture_bytes() == destination_bytes()) {
+    std::memcpy(destination, picture, picture_cache_.picture_bytes());
     if (own) cached_shown_ = frame;
     return 1;
   }
