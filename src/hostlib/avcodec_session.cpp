@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "hostlib/dib_layout.h"
+#include "hostlib/riff_video_tags.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -64,10 +64,7 @@ bool is_dv_type2(std::uint32_t fourcc) {
   return (fourcc & 0xDFDFDFDFu) == platform::fourcc("DVSD");  // 0xDF folds ASCII letter case
 }
 
-int codec_for_fourcc(std::uint32_t fourcc) {
-  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-  return static_cast<int>(av_codec_get_id(tables, fourcc));
-}
+int codec_for_fourcc(std::uint32_t fourcc) { return riff_codec_for_fourcc(fourcc); }
 
 OutputKind output_kind(const BITMAPINFOHEADER& out, int width, int height) {
   if (out.biWidth != width || out.biHeight != height) return OutputKind::kNone;

@@ -11,12 +11,38 @@
 #include "hostlib/codec_walk.h"
 #include "hostlib/dib_layout.h"
 #include "hostlib/media_fixtures.h"
+#include "hostlib/riff_video_tags.h"
 #include "platform/strings.h"
 #include "platform/vfw.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
 using namespace platform;
+
+// Our FOURCC table answers as libavformat's does, for each of its FOURCCs in either letter case.
+// Compat: libavformat hands its table out only as an opaque pointer; its layout, {codec id,
+// FOURCC} pairs ended by AV_CODEC_ID_NONE, has not changed since the table exists.
+TEST(RiffVideoTagsTest, AnswerAsLibavformatDoes) {
+  struct TagEntry {
+    AVCodecID id;
+    unsigned int tag;
+  };
+  const AVCodecTag* theirs = avformat_get_riff_video_tags();
+  const AVCodecTag* const tables[] = {theirs, nullptr};
+  const auto* entry = reinterpret_cast<const TagEntry*>(theirs);
+  std::size_t n = 0;
+  for (; entry[n].id != AV_CODEC_ID_NONE; ++n) {
+    const std::uint32_t t = entry[n].tag;
+    for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu}) {
+      EXPECT_EQ(hostlib::detail::riff_codec_for_fourcc(v), av_codec_get_id(tables, v)) << v;
+    }
+  }
+  EXPECT_EQ(hostlib::detail::riff_video_tags().size(), n);
+}
 
 BITMAPINFOHEADER input(const char (&fcc)[5], int width = 176, int height = 144) {
   BITMAPINFOHEADER h;
