@@ -200,15 +200,6 @@ TEST_F(CodecWalkTest, ForgottenBitmapIsNotTakenForTheRunsOwn) {
   EXPECT_EQ(frames(), range(0, 3));
 }
 
-TEST_F(CodecWalkTest, FindRunKeyFollowsTheRun) {
-  open(every_12());
-  EXPECT_EQ(file()->find_run_key(12), 12u);  // a key frame starts its own run
-  EXPECT_EQ(file()->find_run_key(13), 12u);
-  for (std::uint32_t f = 0; f <= 30; ++f) ASSERT_EQ(request(f), 1);
-  EXPECT_EQ(file()->find_run_key(31), 24u);  // next frame of the run
-  EXPECT_EQ(file()->find_run_key(37), 36u);
-}
-
 // --- Decoder selection -------------------------------------------------------------------------
 
 struct Selection {
