@@ -1,17 +1,24 @@
-// Exact frame fetching through AviVideoPlayer against ffmpeg's own way, in one run, on a
-// 3000-frame MPEG-4 file with a key frame every 250 frames (made at start-up by the ffmpeg
-// tool into a temp folder, 320x240, with and without B-frames):
-//   - Random: 50 frames in a fixed random order, each fetched exactly. Ours: seek(f, 1) (the
-//     picture lands in the player's YV12 bitmap). ffmpeg's: av_seek_frame to the key frame at or
-//     before f, flush, decode forward until the picture of f comes out (AVFrame, 4:2:0).
+// Exact frame fetching through AviVideoPlayer against ffmpeg's own way, in one run, at the
+// default options (the player decodes to YV12), on 3000-frame MPEG-4 files with a key frame
+// every 250 frames (made at start-up by the ffmpeg tool into a temp folder, 640x480, with and
+// without B-frames):
+//   - Random: 50 frames in a fixed random order, each fetched exactly by a freshly opened
+//     player (so no picture is left over from the last repetition). Ours: seek(f, 1). ffmpeg's:
+//     av_seek_frame to the key frame at or before f, flush, decode forward until the picture of
+//     f comes out (AVFrame, 4:2:0).
+//   - Backwards: the last 200 frames, from the end back, by reverse(1); against the same 200
+//     frames played forward by forward(1). The first seek of each is not timed.
 //   - Sequential: 300 frames played forward. Ours: forward(1) into the YV12 bitmap; the
 //     baselines: libavcodec alone on packets already in memory, and the same with each picture
 //     copied into a YV12 bitmap (the copy every codec-manager output makes).
+//   - Memory: stepping backwards through 1080p MPEG-4 with the default picture cache; the
+//     counter max_rss_mib is the process's peak resident memory, so run it on its own:
+//       build/release/bench/frame_seek_bench --benchmark_filter=Backwards1080p
 // Both sides decode on one thread (the codec driver does). Items are frames, so the rates can
 // be divided directly: ratio = our time per frame / ffmpeg's.
 //
-//   build/release/bench/frame_seek_bench --benchmark_repetitions=3
-//       --benchmark_enable_random_interleaving=true
+//   build/release/bench/frame_seek_bench --benchmark_filter=-1080p --benchmark_repetitions=3
+//       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +27,7 @@ extern "C" {
 }
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +35,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,12 +49,18 @@ namespace {
 constexpr int kFrames = 3000;
 constexpr int kRandomFrames = 50;
 constexpr int kSequentialFrames = 300;
+constexpr int kBackwardFrames = 200;
 
 struct Sample {
   const char* name;
   const char* args;
+  const char* size;
+  int frames;
 };
-constexpr Sample kSamples[] = {{"gop250", "-bf 0"}, {"gop250_bframes", "-bf 2"}};
+constexpr Sample kSamples[] = {{"gop250", "-bf 0", "640x480", kFrames},
+                               {"gop250_bframes", "-bf 2", "640x480", kFrames},
+                               {"hd_gop250_bframes", "-bf 2", "1920x1080", 400}};
+constexpr int kHd = 2;
 
 // The samples live in a folder of this process, removed when it ends.
 class SampleDir {
@@ -69,15 +84,14 @@ class SampleDir {
 
 const std::string& sample_path(int which) {
   static SampleDir dir;
-  static std::string paths[2];
+  static std::string paths[std::size(kSamples)];
   std::string& path = paths[which];
   if (!path.empty()) return path;
   path = dir.file(std::string(kSamples[which].name) + ".avi");
   const std::string cmd =
-      "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 "
-      "-frames:v " +
-      std::to_string(kFrames) + " -c:v mpeg4 -vtag XVID -g 250 -q:v 4 " + kSamples[which].args +
-      " '" + path + "'";
+      std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=") + kSamples[which].size +
+      ":rate=25 -frames:v " + std::to_string(kSamples[which].frames) +
+      " -c:v mpeg4 -vtag XVID -g 250 -q:v 4 " + kSamples[which].args + " '" + path + "'";
   if (std::system(cmd.c_str()) != 0) path.clear();
   return path;
 }
@@ -205,13 +219,6 @@ void BM_FfmpegRandomFrames(benchmark::State& state) {
 
 // --- The player -----------------------------------------------------------------------------
 
-struct YuvOutput {  // the player's bitmap in YV12, as ffmpeg's frames stay 4:2:0
-  YuvOutput() { options_set(254, 2); }
-  ~YuvOutput() { options_clear(254); }
-  YuvOutput(const YuvOutput&) = delete;
-  YuvOutput& operator=(const YuvOutput&) = delete;
-};
-
 const std::uint8_t* bitmap(const AviVideoPlayer& p) {
   return p.impl()->reader()->frame().LockBits();
 }
@@ -234,10 +241,11 @@ bool same_picture(AviVideoPlayer& p, FfmpegFile& ff, int f) {
 void BM_PlayerRandomFrames(benchmark::State& state) {
   const int which = static_cast<int>(state.range(0));
   const std::string& path = sample_path(which);
-  YuvOutput yv12;
-  AviVideoPlayer player;
-  if (path.empty() || player.open(path.c_str(), -1) != 0) return state.SkipWithError("no sample");
   {
+    AviVideoPlayer player;
+    if (path.empty() || player.open(path.c_str(), -1) != 0) {
+      return state.SkipWithError("no sample");
+    }
     FfmpegFile ff(path);
     // Key frame, open-GOP leading pictures, middle, last, and the first random targets.
     std::vector<int> check = {0, 250, 251, 1234, 2999};
@@ -250,18 +258,67 @@ void BM_PlayerRandomFrames(benchmark::State& state) {
     }
   }
   const std::vector<int> frames = random_frames();
+  std::optional<AviVideoPlayer> player;
   for (auto _ : state) {
+    state.PauseTiming();
+    player.reset();
+    player.emplace();
+    player->open(path.c_str(), -1);
+    state.ResumeTiming();
     for (const int f : frames) {
-      if (player.seek(f, 1) != f) return state.SkipWithError("seek missed");
-      benchmark::DoNotOptimize(bitmap(player)[0]);
+      if (player->seek(f, 1) != f) return state.SkipWithError("seek missed");
+      benchmark::DoNotOptimize(bitmap(*player)[0]);
     }
   }
   state.SetItemsProcessed(state.iterations() * kRandomFrames);
 }
 
+// The last kBackwardFrames frames of a sample, stepped through backwards or forwards by a
+// freshly opened player standing on the first of them.
+void step_through(benchmark::State& state, int which, bool backwards) {
+  const std::string& path = sample_path(which);
+  const int last = kSamples[which].frames - 1;
+  const int first = last - kBackwardFrames + 1;
+  if (path.empty()) return state.SkipWithError("no sample");
+  std::optional<AviVideoPlayer> player;
+  for (auto _ : state) {
+    state.PauseTiming();
+    player.reset();
+    player.emplace();
+    if (player->open(path.c_str(), -1) != 0) return state.SkipWithError("no sample");
+    player->seek(backwards ? last : first, 1);
+    state.ResumeTiming();
+    for (int i = 1; i < kBackwardFrames; ++i) {
+      if (backwards) {
+        player->reverse(1);
+      } else {
+        player->forward(1);
+      }
+      benchmark::DoNotOptimize(bitmap(*player)[0]);
+    }
+    if (player->get_frame_offset() != (backwards ? first : last)) {
+      return state.SkipWithError("the steps went astray");
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * (kBackwardFrames - 1));
+}
+
+void BM_PlayerBackwards(benchmark::State& state) {
+  step_through(state, static_cast<int>(state.range(0)), true);
+}
+void BM_PlayerForwards(benchmark::State& state) {
+  step_through(state, static_cast<int>(state.range(0)), false);
+}
+
+void BM_PlayerBackwards1080p(benchmark::State& state) {
+  step_through(state, kHd, true);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["max_rss_mib"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
 void BM_PlayerSequential(benchmark::State& state) {
   const std::string& path = sample_path(static_cast<int>(state.range(0)));
-  YuvOutput yv12;
   AviVideoPlayer player;
   if (path.empty() || player.open(path.c_str(), -1) != 0) return state.SkipWithError("no sample");
   for (auto _ : state) {
@@ -337,6 +394,9 @@ void BM_AvcodecSequentialCopied(benchmark::State& state) { avcodec_sequential(st
 
 BENCHMARK(BM_PlayerRandomFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FfmpegRandomFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayerBackwards)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayerForwards)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayerBackwards1080p)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PlayerSequential)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AvcodecSequential)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AvcodecSequentialCopied)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

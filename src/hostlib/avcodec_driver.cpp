@@ -8,10 +8,10 @@
 
 #include "hostlib/avcodec_session.h"
 #include "hostlib/dib_layout.h"
+#include "hostlib/riff_video_tags.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -20,16 +20,6 @@ namespace {
 
 using namespace platform;
 using detail::AvcodecSession;
-
-// Compat: libavformat publishes its AVI tag table only as an opaque pointer, yet the table is
-// an array of {codec id, FOURCC} pairs ended by AV_CODEC_ID_NONE, a layout it has kept since
-// the table exists. Each entry read this way is checked against av_codec_get_id below.
-struct TagEntry {
-  AVCodecID id;
-  unsigned int tag;
-};
-// The table has a few hundred entries; this bound stops a walk that lost its terminator.
-constexpr int kMaxTagEntries = 4096;
 
 DWORD upper(DWORD v) {
   DWORD out = 0;
@@ -58,16 +48,14 @@ bool reserved_fourcc(DWORD v) {
 
 std::vector<std::uint32_t> supported_fourccs() {
   std::vector<std::uint32_t> out;
-  const AVCodecTag* table = avformat_get_riff_video_tags();
-  const AVCodecTag* const tables[] = {table, nullptr};
-  const auto* entry = reinterpret_cast<const TagEntry*>(table);
-  for (int i = 0; i < kMaxTagEntries && entry[i].id != AV_CODEC_ID_NONE; ++i) {
-    const DWORD tag = entry[i].tag;
+  for (const detail::RiffVideoTag& t : detail::riff_video_tags()) {
+    const DWORD tag = t.fourcc;
     if (!printable(tag) || reserved_fourcc(tag)) continue;
-    if (av_codec_get_id(tables, tag) == AV_CODEC_ID_NONE) continue;
-    if (avcodec_find_decoder(entry[i].id) == nullptr) continue;
+    if (detail::riff_codec_for_fourcc(tag) == AV_CODEC_ID_NONE) continue;
+    const auto id = static_cast<AVCodecID>(detail::riff_tag_codec_id(t));
+    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr) continue;
     const bool seen = std::any_of(out.begin(), out.end(),
-                                  [&](std::uint32_t t) { return upper(t) == upper(tag); });
+                                  [&](std::uint32_t v) { return upper(v) == upper(tag); });
     if (!seen) out.push_back(tag);
   }
   return out;

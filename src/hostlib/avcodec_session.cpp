@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "hostlib/dib_layout.h"
+#include "hostlib/riff_video_tags.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -32,6 +32,27 @@ constexpr std::uint32_t kMaxChunk = 64u << 20;
 // Pictures waiting in the queue; more means the caller never asks for them.
 constexpr std::size_t kMaxQueue = 64;
 
+// MPEG-4 part 2 (ISO/IEC 14496-2): a VOP starts with the code 00 00 01 B6, and the top two bits
+// of the byte after it give its coding type, 2 for a B-VOP.
+constexpr std::uint8_t kVopStartCode = 0xB6;
+constexpr int kBVop = 2;
+
+// The number of VOPs in a chunk, and whether the first of them is a B-VOP.
+struct VopScan {
+  int vops = 0;
+  bool first_is_b = false;
+};
+
+VopScan scan_vops(const std::uint8_t* p, std::uint32_t size) {
+  VopScan out;
+  for (std::uint32_t i = 0; size >= 5 && i <= size - 5; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1 || p[i + 3] != kVopStartCode) continue;
+    if (out.vops++ == 0) out.first_is_b = (p[i + 4] >> 6) == kBVop;
+    i += 3;
+  }
+  return out;
+}
+
 bool sane_input(const BITMAPINFOHEADER* in) {
   return in != nullptr && in->biWidth >= 1 && in->biWidth <= kMaxSide && in->biHeight >= 1 &&
          in->biHeight <= kMaxSide;
@@ -43,10 +64,7 @@ bool is_dv_type2(std::uint32_t fourcc) {
   return (fourcc & 0xDFDFDFDFu) == platform::fourcc("DVSD");  // 0xDF folds ASCII letter case
 }
 
-int codec_for_fourcc(std::uint32_t fourcc) {
-  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-  return static_cast<int>(av_codec_get_id(tables, fourcc));
-}
+int codec_for_fourcc(std::uint32_t fourcc) { return riff_codec_for_fourcc(fourcc); }
 
 OutputKind output_kind(const BITMAPINFOHEADER& out, int width, int height) {
   if (out.biWidth != width || out.biHeight != height) return OutputKind::kNone;
@@ -156,7 +174,7 @@ LRESULT AvcodecSession::end() {
 }
 
 void AvcodecSession::clear_queue() {
-  for (Picture& p : queue_) give_back(p.frame);
+  for (Picture& p : queue_) give_back(p.frame);  // null for skipped B-frames: nothing to give
   queue_.clear();
 }
 
@@ -196,6 +214,7 @@ void AvcodecSession::start_run() {
   skipped_ = 0;
   pending_repeats_ = 0;
   drained_ = false;
+  newest_skipped_ = false;
 }
 
 int AvcodecSession::get_buffer(AVCodecContext* context, AVFrame* frame, int flags) {
@@ -258,6 +277,7 @@ void AvcodecSession::receive() {
     ++received_;
     // The newest picture is now the queue's back; last_ only stands in once the queue empties.
     av_frame_unref(last_);
+    newest_skipped_ = false;
     queue_.push_back({picture, next_offset_++});
     // Dropped frames met before any picture came out repeat the run's first picture.
     for (; first && pending_repeats_ > 0; --pending_repeats_) (void)queue_repeat();
@@ -274,6 +294,9 @@ void AvcodecSession::count_chunk(bool had_picture, bool picture_came_out) {
 bool AvcodecSession::queue_repeat() {
   // A chunk of 0 bytes is a dropped frame: it shows the picture before it again. Before the
   // run's first picture has come out, that picture is the one to repeat once it comes.
+  // A skipped B-frame cannot be shown again. The walk never hurries a frame that a dropped frame
+  // follows; should a caller do so, fail rather than show another picture.
+  if (newest_skipped_ && queue_.empty()) return false;
   const AVFrame* source = newest();
   if (source == nullptr) {
     ++pending_repeats_;
@@ -288,6 +311,19 @@ bool AvcodecSession::queue_repeat() {
   }
   queue_.push_back({copy, next_offset_++});
   return true;
+}
+
+// A hurried MPEG-4 chunk holding one B-VOP is not decoded at all: no later picture refers to
+// it. libavcodec would give its picture at once (a B-frame leaves the reorder delay unchanged),
+// so its slot is the next offset; with pictures still queued, or before the run's first picture
+// or in a packed stream, that is not certain, and the chunk is decoded as any other.
+bool AvcodecSession::may_skip(const void* bytes, std::uint32_t size) const {
+  if (context_->codec_id != AV_CODEC_ID_MPEG4 || packed_ || !queue_.empty() || first_picture_ < 0 ||
+      pending_repeats_ > 0 || context_->has_b_frames == 0) {
+    return false;
+  }
+  const VopScan scan = scan_vops(static_cast<const std::uint8_t*>(bytes), size);
+  return scan.vops == 1 && scan.first_is_b;
 }
 
 LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
@@ -308,24 +344,38 @@ LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
   bool had_picture = false;
   const int received = received_;
   allocations_ = 0;
+  const bool hurry = (d.dwFlags & platform::ICDECOMPRESS_HURRYUP) != 0;
   if (size == 0) {
     had_picture = queue_repeat();
+    if (!had_picture && newest_skipped_) return ICERR_ERROR;
   } else {
+    const bool skip = hurry && may_skip(d.lpInput, size);
+    if (!skip && context_->codec_id == AV_CODEC_ID_MPEG4 && !packed_ &&
+        scan_vops(static_cast<const std::uint8_t*>(d.lpInput), size).vops > 1) {
+      packed_ = true;
+    }
     if (!fill_packet(d.lpInput, size)) return ICERR_MEMORY;
     packet_->pts = chunks_;
     packet_->dts = chunks_;
     packet_->flags = (d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0 ? AV_PKT_FLAG_KEY : 0;
+    // A skipped B-VOP still has its header read: its times feed the next B-frames.
+    if (skip) context_->skip_frame = AVDISCARD_NONREF;
     ok = send(packet_);
     av_packet_unref(packet_);
     receive();
+    context_->skip_frame = AVDISCARD_DEFAULT;
     had_picture = allocations_ > 0;
+    if (skip && !had_picture && received_ == received) {
+      queue_.push_back({nullptr, next_offset_++});  // the slot its picture would have taken
+      had_picture = true;
+    }
     // A decoder that does not reorder gives each chunk's picture at once. A chunk that gave
     // none (data it could make no picture of) still takes its display slot, as a dropped frame
     // does: taken for a leading B-frame it would shift every later picture of the run.
     if (received_ == received && context_->has_b_frames == 0) had_picture = queue_repeat();
   }
   count_chunk(had_picture, received_ != received);
-  const LRESULT delivered = deliver(d.lpOutput);
+  const LRESULT delivered = deliver(d.lpOutput, hurry);
   return ok ? delivered : ICERR_BADFORMAT;
 }
 
@@ -336,18 +386,26 @@ LRESULT AvcodecSession::drain(void* dst) {
     if (used_ && send(nullptr)) receive();
   }
   if (queue_.empty()) return ICERR_ERROR;
-  return deliver(dst);
+  return deliver(dst, false);
 }
 
-LRESULT AvcodecSession::deliver(void* dst) {
+LRESULT AvcodecSession::deliver(void* dst, bool hurry) {
   if (queue_.empty()) return ICERR_OK;
   Picture p = queue_.front();
   queue_.pop_front();
-  const bool written = write_picture(*p.frame, dst);
+  if (p.frame == nullptr) {
+    // Only a hurried call queues a skipped B-frame, and it takes it out again at once.
+    picture_ = p.offset;
+    newest_skipped_ = queue_.empty();
+    return hurry ? ICERR_OK : ICERR_ERROR;
+  }
+  // A hurried picture is one the caller only passes through: it is numbered but not converted.
+  const bool written = hurry || write_picture(*p.frame, dst);
   if (queue_.empty()) {
     // Keep the picture just shown: a dropped frame that follows repeats it.
     av_frame_unref(last_);
     av_frame_move_ref(last_, p.frame);
+    newest_skipped_ = false;
   }
   give_back(p.frame);
   if (!written) return ICERR_BADFORMAT;
@@ -360,6 +418,13 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
   if (kind_ == OutputKind::kYv12) dst_format = AV_PIX_FMT_YUV420P;
   if (kind_ == OutputKind::kYuy2) dst_format = AV_PIX_FMT_YUYV422;
   if (frame.width < 1 || frame.height < 1) return false;
+  // libswscale copies a 4:2:0 picture of the output's size unchanged: skip its passes and copy
+  // the planes straight into the bitmap.
+  if (dst_format == AV_PIX_FMT_YUV420P && frame.format == AV_PIX_FMT_YUV420P &&
+      frame.width == width_ && frame.height == height_) {
+    copy_to_dib(frame, static_cast<std::uint8_t*>(dst));
+    return true;
+  }
   sws_ = sws_getCachedContext(sws_, frame.width, frame.height,
                               static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
                               SWS_BILINEAR, nullptr, nullptr, nullptr);

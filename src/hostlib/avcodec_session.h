@@ -47,7 +47,8 @@ class AvcodecSession {
 
  private:
   struct Picture {
-    AVFrame* frame;  // a reference of our own, freed when the picture leaves the queue
+    AVFrame* frame;  // a reference of our own, freed when the picture leaves the queue; null
+                     // for a B-frame a hurried call did not decode
     int offset;
   };
 
@@ -58,7 +59,8 @@ class AvcodecSession {
   void receive();
   void count_chunk(bool had_picture, bool picture_came_out);
   [[nodiscard]] bool queue_repeat();
-  platform::LRESULT deliver(void* dst);
+  [[nodiscard]] bool may_skip(const void* bytes, std::uint32_t size) const;
+  platform::LRESULT deliver(void* dst, bool hurry);
   [[nodiscard]] bool write_picture(const AVFrame& frame, void* dst);
   void copy_to_dib(const AVFrame& picture, std::uint8_t* base) const;
   void clear_queue();
@@ -68,12 +70,12 @@ class AvcodecSession {
   static int get_buffer(AVCodecContext* context, AVFrame* frame, int flags);
 
   std::uint32_t handler_;
-  AVCodecContext* context_ = nullptr;  // owned: avcodec_free_context in end()
-  AVPacket* packet_ = nullptr;         // owned
+  AVCodecContext* context_ = nullptr;    // owned: avcodec_free_context in end()
+  AVPacket* packet_ = nullptr;           // owned
   AVBufferPool* packet_pool_ = nullptr;  // owned; buffers of packet_pool_size_ bytes
   std::size_t packet_pool_size_ = 0;
-  AVFrame* frame_ = nullptr;           // owned
-  SwsContext* sws_ = nullptr;          // owned
+  AVFrame* frame_ = nullptr;   // owned
+  SwsContext* sws_ = nullptr;  // owned
   struct FrameDeleter {
     void operator()(AVFrame* f) const;
   };
@@ -97,7 +99,10 @@ class AvcodecSession {
   int pending_repeats_ = 0;  // dropped frames waiting for the run's first picture
   int allocations_ = 0;      // pictures the decoder began for the chunk being decoded
   bool drained_ = false;
-  bool used_ = false;  // the decoder has seen data since it was opened or flushed
+  bool used_ = false;
+  bool packed_ = false;          // a chunk held more than one MPEG-4 picture: never skip B-frames
+  bool newest_skipped_ = false;  // the newest picture is a B-frame that was not decoded  // the
+                                 // decoder has seen data since it was opened or flushed
 };
 
 }  // namespace hostlib::detail

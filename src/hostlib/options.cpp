@@ -30,6 +30,8 @@ std::uint32_t OptionsGet(std::uint32_t option, std::uint32_t, std::uint32_t) {
     const unsigned long v = std::strtoul(env, &end, 10);
     if (end != env && *end == '\0' && v <= 0xFFFFFFFFul) return static_cast<std::uint32_t>(v);
   }
+  if (option == kOptionYuvOutput) return 2;
+  if (option == kOptionPictureCacheMib) return 256;
   return 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
+#include "hostlib/options.h"
 #include "video/raw_convert.h"
 #include "video/shared_avi_file.h"
 
@@ -84,6 +85,11 @@ std::uint32_t key_before(const ChunkIndex& index, std::uint32_t k) {
   return it == keys.begin() ? SharedAviFile::kNone : *(it - 1);
 }
 
+// A request at most this far before the frame the bitmap holds is a step backwards (the
+// players step by up to 24 frames): its walk keeps the pictures it passes for the next steps.
+// A longer jump back is a seek, and its walk stays hurried.
+constexpr std::uint32_t kMaxStepBack = 24;
+
 // Walk ceiling of one request in the numbering driver's walk: a start at the wanted key frame,
 // and at most one fall-back to the key frame before for each open GOP's leading pictures.
 constexpr int kMaxRunStarts = 4;
@@ -129,9 +135,44 @@ int SharedAviFile::decode_frame(std::uint32_t frame, std::uint8_t* destination) 
   if (decoder_ == nullptr && path_ == VideoPath::kRaw) return decode_raw(frame, destination);
   if (decoder_ == nullptr || (flags_ & AVC_DECOMPRESSING) == 0) return 0;
   const std::uint32_t shown = shown_frame(frame);
-  if (shown == last_decoded_ && destination == run_destination_) return 1;
-  return driver_numbers_pictures_ ? numbered_walk(shown, destination)
-                                  : codec_walk(shown, destination);
+  if (!driver_numbers_pictures_) {
+    if (shown == last_decoded_ && destination == run_destination_) return 1;
+    return codec_walk(shown, destination);
+  }
+  return cached_walk(shown, destination);
+}
+
+// The numbering driver's walk behind the picture cache. Only this driver writes every picture
+// whole, so a bitmap filled from the cache can go on taking the run's pictures; a plain codec
+// may draw a frame as changes to the one before.
+int SharedAviFile::cached_walk(std::uint32_t frame, std::uint8_t* destination) {
+  const bool own = destination == run_destination_;
+  if (own && frame == last_decoded_ && cached_shown_ == kNone) return 1;
+  if (const std::uint8_t* picture = picture_cache_.find(frame);
+      picture != nullptr && picture_cache_.picture_bytes() == destination_bytes()) {
+    std::memcpy(destination, picture, picture_cache_.picture_bytes());
+    if (own) cached_shown_ = frame;
+    return 1;
+  }
+  const std::uint32_t held = own ? (cached_shown_ != kNone ? cached_shown_ : last_decoded_) : kNone;
+  // The run's bitmap holds a cached picture: the decoder's own last picture is not in it, so
+  // the run cannot simply stop where it stands.
+  if (own && cached_shown_ != kNone && frame == last_decoded_) run_key_ = kNone;
+  const bool step_back = held != kNone && frame < held && held - frame <= kMaxStepBack;
+  if (step_back) {
+    picture_cache_.set_limit(std::uint64_t{OptionsGet(kOptionPictureCacheMib, 0, 0)} << 20);
+  }
+  caching_ = step_back && picture_cache_.worth_keeping(frame, frame, destination_bytes());
+  const int result = numbered_walk(frame, destination);
+  caching_ = false;
+  cached_shown_ = kNone;
+  return result;
+}
+
+void SharedAviFile::keep_picture(std::uint32_t frame, std::uint32_t target) {
+  const std::uint64_t bytes = destination_bytes();
+  if (frame > target || !picture_cache_.worth_keeping(frame, target, bytes)) return;
+  picture_cache_.put(frame, target, run_destination_, static_cast<std::size_t>(bytes));
 }
 
 std::uint32_t SharedAviFile::find_run_key(std::uint32_t frame) {
@@ -225,13 +266,20 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
   } else if (frame < last_decoded_) {
     next = run_key_;  // going back inside the run restarts it
   }
+  // The chunk that draws the frame asked for: the frame itself, or the last chunk before it
+  // that holds data, as 0-byte chunks show the picture before them.
+  const auto& entries = video_index()->entries;
+  std::uint32_t drawn = frame;
+  while (drawn > next && entries[drawn].size == 0) --drawn;
   bool ok = true;
   // Ends: next grows by one a turn, and frame is an entry of the index.
   while (next <= frame && ok) {
     const std::uint32_t got = read_chunk(next, frame_buffer_.data(), frame_buffer_.size());
     if (got > 0) {
       set_size_image(input_format_, got);
-      const platform::DWORD flags = next == run_key_ ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
+      platform::DWORD flags = next == run_key_ ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
+      // Frames decoded only to reach the one asked for: the codec may spare their output.
+      if (next < drawn) flags |= platform::ICDECOMPRESS_HURRYUP;
       ok = platform::ICDecompress(decoder_, flags, as_header(input_format_), frame_buffer_.data(),
                                   as_header(output_format_), destination) == platform::ICERR_OK;
     }
@@ -241,12 +289,19 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
   return ok ? 1 : 0;
 }
 
-bool SharedAviFile::feed_chunk(std::uint32_t chunk, bool key) {
+bool SharedAviFile::followed_by_dropped_frame(std::uint32_t chunk) const {
+  const auto& entries = video_index()->entries;
+  return std::uint64_t{chunk} + 1 < entries.size() && entries[chunk + 1].size == 0;
+}
+
+bool SharedAviFile::feed_chunk(std::uint32_t chunk, bool key, bool hurry) {
   // Chunks of 0 bytes go to the driver as well: it shows a dropped frame as a repeat.
   const std::uint32_t got = read_chunk(chunk, frame_buffer_.data(), frame_buffer_.size());
   set_size_image(input_format_, got);
   next_chunk_ = chunk + 1;
-  const platform::DWORD flags = key ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
+  platform::DWORD flags = key ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
+  if (hurry) flags |= platform::ICDECOMPRESS_HURRYUP;
+  hurried_ = hurry;
   return platform::ICDecompress(decoder_, flags, as_header(input_format_), frame_buffer_.data(),
                                 as_header(output_format_), run_destination_) == platform::ICERR_OK;
 }
@@ -257,15 +312,26 @@ bool SharedAviFile::feed_chunk(std::uint32_t chunk, bool key) {
 int SharedAviFile::play_run_to(std::uint32_t frame, std::uint32_t key, bool* leading) {
   const std::int64_t want = std::int64_t{frame} - std::int64_t{key};
   const std::uint32_t chunks = indexed_frames();
+  // The picture the run stands on was written before this walk, perhaps over by the cache.
+  std::int64_t kept = caching_ ? run_state(decoder_).picture : -1;
   for (std::int64_t calls = 0; calls < want + hostlib::kAvkMaxLookahead; ++calls) {
     const hostlib::AvkRunState st = run_state(decoder_);
+    if (caching_ && st.picture >= 0 && st.picture != kept && !hurried_) {
+      kept = st.picture;
+      keep_picture(key + static_cast<std::uint32_t>(st.picture), frame);
+    }
     if (st.picture == want) return 1;
     if (st.first_picture > want) {
       *leading = true;
       return 0;
     }
     if (next_chunk_ < chunks) {
-      if (!feed_chunk(next_chunk_, false)) return 0;
+      // Each call gives at most the next picture, so while it lies before the one wanted the
+      // call may be hurried: the driver then skips its output, or the whole decode of a
+      // B-frame. Not a frame a dropped frame follows: that one shows its picture again.
+      const bool hurry = !caching_ && st.picture >= 0 && st.picture + 1 < want &&
+                         !followed_by_dropped_frame(next_chunk_);
+      if (!feed_chunk(next_chunk_, false, hurry)) return 0;
     } else if (platform::ICSendMessage(decoder_, hostlib::ICM_AVK_DRAIN,
                                        reinterpret_cast<platform::DWORD_PTR>(run_destination_),
                                        0) != platform::ICERR_OK) {
@@ -300,7 +366,7 @@ int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination)
       key = run_key_;
     } else {
       run_key_ = key;
-      if (!feed_chunk(key, true)) break;
+      if (!feed_chunk(key, true, false)) break;
     }
     bool leading = false;
     if (play_run_to(target, key, &leading) != 0) {
@@ -319,7 +385,13 @@ int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination)
     key = before;
     run_key_ = kNone;
   }
-  // The bitmap keeps what the driver last wrote into it.
+  // The bitmap keeps what the driver last wrote into it; after a hurried call that is not the
+  // run's picture, so the next request starts afresh.
+  if (hurried_) {
+    run_key_ = kNone;
+    last_decoded_ = kNone;
+    return 0;
+  }
   const hostlib::AvkRunState st = run_state(decoder_);
   last_decoded_ = run_key_ != kNone && st.picture >= 0
                       ? run_key_ + static_cast<std::uint32_t>(st.picture)

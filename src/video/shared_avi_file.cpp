@@ -29,6 +29,9 @@ void SharedAviFile::reset_decoder() {
   path_ = VideoPath::kNone;
   run_destination_ = nullptr;
   next_chunk_ = 0;
+  hurried_ = false;
+  picture_cache_.clear();
+  cached_shown_ = kNone;
   frame_buffer_.clear();
   input_format_.clear();
   output_format_.clear();

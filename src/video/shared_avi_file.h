@@ -22,6 +22,7 @@
 #include "container/avi_container.h"
 #include "platform/sync.h"
 #include "platform/vfw.h"
+#include "video/picture_cache.h"
 
 // Serialises reading and decoding a DV chunk with the built-in decoder across the process; taken
 // before the decoder's own g_dv_lock, never after it. Created by the first DV decode, deleted
@@ -30,7 +31,7 @@ extern platform::CRITICAL_SECTION g_dv_frame_lock;
 
 // The sound of ten DV frames, as the audio reader hands it out.
 struct DvAudioSlot {
-  static constexpr std::uint32_t kRawFrames = 19590;  // stereo frames before the stretch
+  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
   static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
   std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
   std::array<std::int16_t, 2 * kEvenFrames> even{};
@@ -92,6 +93,12 @@ class SharedAviFile : public AviContainer {
   // their bitmaps, so "frame f was decoded last" only means "this bitmap holds f" for this one.
   std::uint8_t* run_destination_ = nullptr;
   std::uint32_t next_chunk_ = 0;  // the next chunk the driver's run takes (numbering drivers)
+  bool hurried_ = false;          // the last chunk fed went in with ICDECOMPRESS_HURRYUP
+  // Pictures kept for stepping backwards (numbering drivers only), and the frame the run's
+  // bitmap holds when it came from there rather than from the decoder (kNone otherwise).
+  PictureCache picture_cache_;
+  std::uint32_t cached_shown_ = kNone;
+  bool caching_ = false;  // the walk in progress keeps every picture it passes
 
  private:
   std::uint32_t shown_frame(std::uint32_t frame) const;
@@ -101,8 +108,11 @@ class SharedAviFile : public AviContainer {
   int decode_dv(std::uint32_t frame, std::uint8_t* destination);
   int codec_walk(std::uint32_t frame, std::uint8_t* destination);
   int numbered_walk(std::uint32_t frame, std::uint8_t* destination);
+  int cached_walk(std::uint32_t frame, std::uint8_t* destination);
+  void keep_picture(std::uint32_t frame, std::uint32_t target);
   int play_run_to(std::uint32_t frame, std::uint32_t key, bool* leading);
-  bool feed_chunk(std::uint32_t chunk, bool key);
+  bool feed_chunk(std::uint32_t chunk, bool key, bool hurry);
+  bool followed_by_dropped_frame(std::uint32_t chunk) const;
   bool build_input_format(VideoPath path);
   bool size_frame_buffer(VideoPath path);
   bool find_codec();
@@ -117,5 +127,5 @@ class SharedAviFile : public AviContainer {
 
   std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
   std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
-  std::vector<std::uint8_t> dv_audio_frame_;        // one DV frame read for its sound
+  std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
 };

@@ -11,15 +11,15 @@ namespace {
 TEST(OptionsTest, HostStoreWinsOverTheEnvironment) {
   options_clear(254);
   ::unsetenv("AVIKIT_OPTION_254");
+  EXPECT_EQ(OptionsGet(254, 0, 0), 2u);  // YV12 unless a host says otherwise
+  ::setenv("AVIKIT_OPTION_254", "0", 1);
   EXPECT_EQ(OptionsGet(254, 0, 0), 0u);
-  ::setenv("AVIKIT_OPTION_254", "2", 1);
-  EXPECT_EQ(OptionsGet(254, 0, 0), 2u);
   options_set(254, 7);
   EXPECT_EQ(OptionsGet(254, 0, 0), 7u);
   options_clear(254);
   for (const char* bad : {"", "2x", "-1", "99999999999"}) {
     ::setenv("AVIKIT_OPTION_254", bad, 1);
-    EXPECT_EQ(OptionsGet(254, 0, 0), 0u) << bad;
+    EXPECT_EQ(OptionsGet(254, 0, 0), 2u) << bad;
   }
   ::unsetenv("AVIKIT_OPTION_254");
 }

@@ -13,6 +13,7 @@
 
 namespace {
 
+using platform::ICDECOMPRESS_HURRYUP;
 using platform::ICDECOMPRESS_NOTKEYFRAME;
 using videotest::FakeVideoCodec;
 using videotest::numbered_chunk;
@@ -81,64 +82,87 @@ std::vector<std::uint32_t> range(std::uint32_t first, std::uint32_t last) {
   return out;
 }
 
-TEST_F(CodecWalkTest, PlayingForwardDecompressesOneChunkPerFrame) {
-  open(every_12());
-  for (std::uint32_t f = 0; f <= 30; ++f) {
+// One request: its result, the chunks it decompresses and the chunk the bitmap shows after it.
+struct Step {
+  std::uint32_t frame;
+  int result;
+  std::vector<std::uint32_t> decompressed;
+  std::uint32_t shown;
+};
+
+struct Walk {
+  const char* name;
+  ClipShape shape;
+  std::vector<Step> steps;
+};
+
+class CodecWalkStepTest : public CodecWalkTest, public ::testing::WithParamInterface<Walk> {};
+
+// A run starts at a key frame (or frame 0 when none is flagged) with flags 0; every chunk a
+// request decompresses before its own carries ICDECOMPRESS_HURRYUP.
+TEST_P(CodecWalkStepTest, DecompressesWhatTheRunNeeds) {
+  const ClipShape& shape = GetParam().shape;
+  open(shape);
+  for (const Step& s : GetParam().steps) {
     FakeVideoCodec::log().clear_calls();
-    ASSERT_EQ(request(f), 1);
-    ASSERT_EQ(frames(), std::vector<std::uint32_t>{f});
-    const std::uint32_t flags = FakeVideoCodec::log().calls[0].flags;
-    EXPECT_EQ(flags, f % 12 == 0 ? 0u : ICDECOMPRESS_NOTKEYFRAME) << "frame " << f;
-    EXPECT_EQ(shown(reader_), f);
+    ASSERT_EQ(request(s.frame), s.result) << "frame " << s.frame;
+    EXPECT_EQ(frames(), s.decompressed) << "frame " << s.frame;
+    EXPECT_EQ(shown(reader_), s.shown) << "frame " << s.frame;
+    const auto& calls = FakeVideoCodec::log().calls;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      const int f = static_cast<int>(calls[i].frame);
+      const bool starts = shape.keys.empty() ? f == 0 : shape.keys.count(f) != 0;
+      EXPECT_EQ(calls[i].flags, (starts ? 0u : ICDECOMPRESS_NOTKEYFRAME) |
+                                    (i + 1 < calls.size() ? ICDECOMPRESS_HURRYUP : 0u))
+          << "chunk " << f << " for frame " << s.frame;
+    }
   }
 }
 
-struct Jump {
-  std::uint32_t to;
-  std::vector<std::uint32_t> decompressed;
-};
+ClipShape with_empty(ClipShape s, std::set<int> empty) {
+  s.empty = std::move(empty);
+  return s;
+}
 
-class CodecWalkJumpTest : public CodecWalkTest, public ::testing::WithParamInterface<Jump> {};
+ClipShape with_keys(int frames, std::set<int> keys) {
+  ClipShape s;
+  s.frames = frames;
+  s.keys = std::move(keys);
+  return s;
+}
 
-TEST_P(CodecWalkJumpTest, AfterFrame30) {
-  open(every_12());
-  for (std::uint32_t f = 0; f <= 30; ++f) ASSERT_EQ(request(f), 1);
-  FakeVideoCodec::log().clear_calls();
-  ASSERT_EQ(request(GetParam().to), 1);
-  EXPECT_EQ(frames(), GetParam().decompressed);
-  EXPECT_EQ(shown(reader_), GetParam().to);
-  EXPECT_EQ(file()->last_decoded_, GetParam().to);
+const Step kAt30 = {30, 1, range(24, 30), 30};  // the run of key frame 24, up to 30
+
+std::vector<Step> one_by_one(std::uint32_t first, std::uint32_t last) {
+  std::vector<Step> out;
+  for (std::uint32_t f = first; f <= last; ++f) out.push_back({f, 1, {f}, f});
+  return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    KeyFramesEvery12, CodecWalkJumpTest,
-    ::testing::Values(Jump{27, range(24, 27)},  // back inside the run: restart at its key frame
-                      Jump{35, range(31, 35)},  // on inside the run
-                      Jump{40, range(36, 40)},  // into the next run
-                      Jump{30, {}},             // the frame the bitmap holds
-                      Jump{5, range(0, 5)}),    // back into an earlier run
-    [](const auto& p) { return "To" + std::to_string(p.param.to); });
-
-TEST_F(CodecWalkTest, LastFrameDecodesAndFrameCountIsRefused) {
-  open(every_12());
-  EXPECT_EQ(request(49), 1);
-  EXPECT_EQ(frames(), range(48, 49));
-  FakeVideoCodec::log().clear_calls();
-  EXPECT_EQ(request(50), 0);
-  EXPECT_EQ(request(kNone), 0);
-  EXPECT_TRUE(frames().empty());
-  EXPECT_EQ(shown(reader_), 49u);
-}
-
-TEST_F(CodecWalkTest, EmptyChunkKeepsThePictureWithoutStoppingTheWalk) {
-  ClipShape s = every_12();
-  s.empty = {5};
-  open(s);
-  ASSERT_EQ(request(7), 1);
-  EXPECT_EQ(frames(), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 6, 7}));
-  ASSERT_EQ(request(5), 1);  // back in the run: 0..4 again, then nothing for 5
-  EXPECT_EQ(shown(reader_), 4u);
-}
+    Requests, CodecWalkStepTest,
+    ::testing::Values(
+        Walk{"PlayingForwardTakesOneChunkAFrame", every_12(), one_by_one(0, 30)},
+        Walk{"BackInsideTheRunRestartsIt", every_12(), {kAt30, {27, 1, range(24, 27), 27}}},
+        Walk{"OnInsideTheRun", every_12(), {kAt30, {35, 1, range(31, 35), 35}}},
+        Walk{"IntoTheNextRun", every_12(), {kAt30, {40, 1, range(36, 40), 40}}},
+        Walk{"TheFrameTheBitmapHolds", every_12(), {kAt30, {30, 1, {}, 30}}},
+        Walk{"BackIntoAnEarlierRun", every_12(), {kAt30, {5, 1, range(0, 5), 5}}},
+        Walk{"LastFrameAndNoFurther",
+             every_12(),
+             {{49, 1, range(48, 49), 49}, {50, 0, {}, 49}, {kNone, 0, {}, 49}}},
+        // A 0-byte chunk is not decompressed; the bitmap keeps the picture before it.
+        Walk{"EmptyChunkKeepsThePicture",
+             with_empty(every_12(), {5}),
+             {{7, 1, {0, 1, 2, 3, 4, 6, 7}, 7}, {5, 1, range(0, 4), 4}}},
+        Walk{"NoKeyFramesStartEveryRunAtZero",
+             with_keys(20, {}),
+             {{5, 1, range(0, 5), 5}, {2, 1, range(0, 2), 2}, {9, 1, range(3, 9), 9}}},
+        // Frames before the first key frame show it, and the run goes on from it.
+        Walk{"BeforeTheFirstKeyFrame",
+             with_keys(30, {5, 17}),
+             {{2, 1, {5}, 5}, {0, 1, {}, 5}, {6, 1, {6}, 6}}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(CodecWalkTest, FailingChunkEndsTheWalkAndCountsAsDecoded) {
   open(every_12());
@@ -149,37 +173,6 @@ TEST_F(CodecWalkTest, FailingChunkEndsTheWalkAndCountsAsDecoded) {
   FakeVideoCodec::log().clear_calls();
   EXPECT_EQ(request(3), 1);  // the failed frame counts as the last one decoded
   EXPECT_TRUE(frames().empty());
-}
-
-TEST_F(CodecWalkTest, StreamWithoutKeyFramesStartsEveryRunAtFrameZero) {
-  ClipShape s;
-  s.frames = 20;
-  open(s);
-  ASSERT_EQ(request(5), 1);
-  EXPECT_EQ(frames(), range(0, 5));
-  EXPECT_EQ(FakeVideoCodec::log().calls[0].flags, 0u);
-  EXPECT_EQ(FakeVideoCodec::log().calls[1].flags, ICDECOMPRESS_NOTKEYFRAME);
-  FakeVideoCodec::log().clear_calls();
-  ASSERT_EQ(request(2), 1);
-  EXPECT_EQ(frames(), range(0, 2));
-  FakeVideoCodec::log().clear_calls();
-  ASSERT_EQ(request(9), 1);
-  EXPECT_EQ(frames(), range(3, 9));
-}
-
-TEST_F(CodecWalkTest, FramesBeforeTheFirstKeyFrameShowIt) {
-  ClipShape s;
-  s.frames = 30;
-  s.keys = {5, 17};
-  open(s);
-  ASSERT_EQ(request(2), 1);
-  EXPECT_EQ(frames(), std::vector<std::uint32_t>{5});
-  EXPECT_EQ(FakeVideoCodec::log().calls[0].flags, 0u);
-  EXPECT_EQ(shown(reader_), 5u);
-  FakeVideoCodec::log().clear_calls();
-  ASSERT_EQ(request(0), 1);  // the bitmap shows the first key frame already
-  ASSERT_EQ(request(6), 1);  // and the run goes on from it
-  EXPECT_EQ(frames(), std::vector<std::uint32_t>{6});
 }
 
 TEST_F(CodecWalkTest, ReadersSharingTheRunEachGetTheirFrame) {
@@ -205,15 +198,6 @@ TEST_F(CodecWalkTest, ForgottenBitmapIsNotTakenForTheRunsOwn) {
   FakeVideoCodec::log().clear_calls();
   ASSERT_EQ(request(3), 1);
   EXPECT_EQ(frames(), range(0, 3));
-}
-
-TEST_F(CodecWalkTest, FindRunKeyFollowsTheRun) {
-  open(every_12());
-  EXPECT_EQ(file()->find_run_key(12), 12u);  // a key frame starts its own run
-  EXPECT_EQ(file()->find_run_key(13), 12u);
-  for (std::uint32_t f = 0; f <= 30; ++f) ASSERT_EQ(request(f), 1);
-  EXPECT_EQ(file()->find_run_key(31), 24u);  // next frame of the run
-  EXPECT_EQ(file()->find_run_key(37), 36u);
 }
 
 // --- Decoder selection -------------------------------------------------------------------------

@@ -1,0 +1,49 @@
+#pragma once
+// Decoded pictures kept for stepping backwards: stepping back one frame at a time through a run
+// of a long-GOP stream would otherwise decode the run from its key frame for every step. The
+// pictures are the bytes of the reader's bitmap in the prepared output format, so a picture
+// served from here is byte for byte what decoding would write.
+//
+// Bounded by bytes; when full, the pictures farthest from the position asked last go first.
+// One cache per SharedAviFile: the players of one thread share it, and no other thread sees it,
+// so it takes no lock.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+class PictureCache {
+ public:
+  // The bound in bytes; pictures over it are dropped at once. 0 keeps nothing.
+  void set_limit(std::uint64_t bytes);
+  // Whether a picture of `bytes` bytes for `frame` would stay while the position is `position`
+  // (it is not farther from it than the bound's worth of pictures).
+  bool worth_keeping(std::uint32_t frame, std::uint32_t position, std::size_t bytes) const;
+  // The picture of `frame` (picture_bytes() long), or null.
+  const std::uint8_t* find(std::uint32_t frame) const;
+  // Keeps a copy of `size` bytes as the picture of `frame`, the position being `position`. All
+  // pictures have one size: a picture of another size empties the cache first.
+  void put(std::uint32_t frame, std::uint32_t position, const std::uint8_t* bytes,
+           std::size_t size);
+  void clear();
+  std::size_t picture_bytes() const { return picture_bytes_; }
+  std::size_t size() const { return pictures_.size(); }
+
+ private:
+  struct FreeSlab {
+    void operator()(std::uint8_t* p) const;
+  };
+  using Slab = std::unique_ptr<std::uint8_t, FreeSlab>;
+
+  std::uint8_t* take_slot();
+  void evict(std::uint32_t position);
+
+  std::map<std::uint32_t, std::uint8_t*> pictures_;  // frame -> its slot
+  // Slots live in large slabs that the kernel can back with huge pages: a fresh allocation per
+  // picture cost more in page faults than decoding the picture.
+  std::vector<Slab> slabs_;
+  std::vector<std::uint8_t*> free_slots_;
+  std::size_t picture_bytes_ = 0;
+  std::uint64_t limit_ = 0;
+};
