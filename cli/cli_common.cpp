@@ -1,5 +1,6 @@
 #include "cli/cli_common.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,6 +126,12 @@ void install_interrupt_handlers() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A parent may hand the signals over blocked; one sent before now is then delivered here.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 bool interrupted() { return g_interrupted != 0; }

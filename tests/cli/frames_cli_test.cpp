@@ -192,6 +192,32 @@ TEST_F(CliTest, AudioWritesWaveToStandardOutput) {
   EXPECT_LT(r.out.size(), 44u + 2u * 22050u);  // from 0.2 s on
 }
 
+// An interrupt finishes the item at hand and leaves a valid file: the signal is sent while
+// blocked, so it arrives as the tool installs its handlers, before the first item.
+TEST_F(CliTest, InterruptedRunsLeaveWholeFiles) {
+  const std::string out = avitest::temp_path("interrupted.wav");
+  const std::string python =
+      "python3 -c 'import os,signal,sys; signal.pthread_sigmask(signal.SIG_BLOCK,[signal.SIGINT]);"
+      " os.kill(os.getpid(),signal.SIGINT); os.execv(sys.argv[1],sys.argv[1:])' " AVI_CLI_PATH;
+  for (const char* command : {"audio", "frames --count 5"}) {
+    const bool audio = command[0] == 'a';
+    int code = -1;
+    const std::string err = avitest::run_command(
+        python + " " + command + " '" + *clip_ + "' -o '" + out + (audio ? "" : ".raw") + "' 2>&1",
+        &code);
+    EXPECT_EQ(code, 130) << err;
+    EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
+    const std::string bytes = avitest::read_file(out + (audio ? "" : ".raw"));
+    if (!audio) {
+      EXPECT_EQ(bytes.size(), 2 * kRow);  // one whole frame
+      continue;
+    }
+    ASSERT_EQ(bytes.size(), 44u + 2 * 1152u);  // one whole block, and the sizes written
+    EXPECT_EQ(bytes.substr(4, 4), std::string("\x24\x09\0\0", 4));
+    EXPECT_EQ(bytes.substr(40, 4), std::string("\x00\x09\0\0", 4));
+  }
+}
+
 struct OpenFailureCase {
   const char* command;
   const char* file;
