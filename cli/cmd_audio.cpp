@@ -9,10 +9,12 @@
 // "-", standard output, unless --format raw), bare for .raw. Every value is checked before
 // anything is written; an interrupted run still leaves a WAVE file with its sizes.
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -172,7 +174,8 @@ int run_audio(const AudioOptions& o) {
   std::optional<std::int64_t> limit;
   if (int rc = check_arguments(o, &with_header, &limit)) return rc;
   AviAudioPlayer player;
-  if (player.open(o.file.c_str()) != 0) return failure(kCmd, o.file + ": " + open_failure_reason());
+  if (player.open(o.file.c_str()) != 0)
+    return failure(kCmd, "cannot open " + o.file + ": " + open_failure_reason());
   if (o.stream && player.select_audio_stream(*o.stream) != *o.stream) {
     return usage_error(kCmd, "--stream " + std::to_string(*o.stream) + ": the audio streams of " +
                                  o.file + " are " + list_text(audio_stream_numbers(o.file)));
@@ -193,9 +196,10 @@ int run_audio(const AudioOptions& o) {
   }
   if (o.seek) player.seek(seek);
   WavWriter out;
+  errno = 0;
   if (!out.open(o.out, player.get_pcm_output_sample_rate(), player.get_pcm_output_channels(),
                 with_header)) {
-    return failure(kCmd, "cannot create " + o.out);
+    return failure(kCmd, "cannot create " + o.out + ": " + std::strerror(errno));
   }
   install_interrupt_handlers();
   return pull_blocks(player, out, o, limit);

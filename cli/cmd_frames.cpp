@@ -285,7 +285,7 @@ class FrameSink {
       return true;
     }
     if (!is_stdout(o_.out) &&
-        std::fseek(file_.get(), static_cast<long>(header_bytes_ + slot * record_), SEEK_SET) != 0) {
+        ::fseeko(file_.get(), static_cast<off_t>(header_bytes_ + slot * record_), SEEK_SET) != 0) {
       return io_error();
     }
     if (std::fwrite(kY4mFrameTag, 1, tag, file_.get()) != tag ||
@@ -407,7 +407,7 @@ int run_frames(const FramesOptions& o) {
   if (int rc = check_numbers(o, &r)) return rc;
   AviVideoPlayer player;
   if (player.open(o.file.c_str(), o.stream) != 0) {
-    return failure(kCmd, o.file + ": " + open_failure_reason());
+    return failure(kCmd, "cannot open " + o.file + ": " + open_failure_reason());
   }
   if (o.stream != -1) {
     const std::vector<int> streams = video_stream_numbers(o.file);

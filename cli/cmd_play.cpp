@@ -361,7 +361,7 @@ int run_play(const PlayOptions& o) {
   VideoPlayer& video = avi_video;  // a host sees only the interfaces
   AudioPlayer& audio = avi_audio;
   if (video.open(o.file.c_str(), o.stream) != 0) {
-    return failure("play", o.file + ": " + open_failure_reason());
+    return failure("play", "cannot open " + o.file + ": " + open_failure_reason());
   }
   if (video.has_video() == 0 || video.get_total_frames() <= 0) {
     return failure("play", o.file + ": no video to show (avikit audio plays its sound)");

@@ -125,7 +125,7 @@ int run_sheet(const SheetOptions& o) {
   AviVideoPlayer avi;
   VideoPlayer& player = avi;  // driven through the host's interface, as a host would
   if (player.open(o.file.c_str(), o.stream) != 0) {
-    return failure("sheet", o.file + ": " + open_failure_reason());
+    return failure("sheet", "cannot open " + o.file + ": " + open_failure_reason());
   }
   if (o.stream != -1) {
     const std::vector<int> streams = video_stream_numbers(o.file);
