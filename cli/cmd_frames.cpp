@@ -379,7 +379,8 @@ int run_sequence(AviVideoPlayer& player, FrameSink& sink, const FramesOptions& o
 
 // Each listed offset once, in file order (a decoder only walks forward cheaply); the sink puts
 // each frame in the place it was asked for.
-int run_list(AviVideoPlayer& player, FrameSink& sink, const std::vector<int>& at, bool file_order) {
+int run_list(AviVideoPlayer& player, FrameSink& sink, const FramesOptions& o,
+             const std::vector<int>& at, bool file_order) {
   std::vector<std::size_t> order(at.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   if (file_order) {
@@ -394,6 +395,7 @@ int run_list(AviVideoPlayer& player, FrameSink& sink, const std::vector<int>& at
     player.seek(at[slot], 1);
     if (!sink.emit(player, slot, at[slot])) return failure(kCmd, sink.error());
     ++done;
+    progress(o, done, total);
     if (interrupted() && done < total) {
       return sink.finish() ? interrupted_exit(done, total) : failure(kCmd, sink.error());
     }
@@ -440,7 +442,7 @@ int run_frames(const FramesOptions& o) {
     return failure(kCmd, "cannot create " + o.out + ": " + std::strerror(errno));
   }
   install_interrupt_handlers();
-  if (!at.empty()) return run_list(player, sink, at, hold || !is_stdout(o.out));
+  if (!at.empty()) return run_list(player, sink, o, at, hold || !is_stdout(o.out));
   return run_sequence(player, sink, o, r, start);
 }
 

@@ -79,7 +79,7 @@ std::string firsts(const std::string& raw, std::size_t frame_bytes) {
 }
 
 struct FramesCase {
-  const char* args;
+  std::string args;
   std::string want;  // first byte of each frame written
   std::size_t frame_bytes = 2 * kRow;
   const char* err = "";  // a part of standard error
@@ -94,6 +94,17 @@ TEST_P(FramesCliTest, WritesTheFramesAsked) {
   EXPECT_EQ(r.out.size() % c.frame_bytes, 0u);
   EXPECT_EQ(firsts(r.out, c.frame_bytes), c.want);
   EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos) << "progress without a terminal";
+}
+
+// Sixty frames: enough for progress, which only a terminal gets.
+FramesCase sixty_frames() {
+  FramesCase c{"--at 0", std::string(1, '\0')};
+  for (int i = 1; i < 60; ++i) {
+    c.args += "," + std::to_string(i % 10);
+    c.want.push_back(char(i % 10));
+  }
+  return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         FramesCase{"--pix-fmt rgb24 --at 3,1 -o -", "\x67\x65"},
         // libswscale takes the bottom row when it halves two rows, as ffmpeg's scale does.
         FramesCase{"--pix-fmt gray --scale 2x1 --count 3", std::string("\x00\x01\x02", 3), 2},
-        FramesCase{"--at 9,0 -o -", std::string("\x09\x00", 2)}));
+        FramesCase{"--at 9,0 -o -", std::string("\x09\x00", 2)}, sixty_frames()));
 
 struct RefusedCase {
   const char* command;
