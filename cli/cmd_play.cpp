@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/avi_audio_player.h"
+#include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/image_out.h"
 #include "hostlib/sound_frame.h"
@@ -359,9 +360,11 @@ int run_play(const PlayOptions& o) {
   AviAudioPlayer avi_audio;
   VideoPlayer& video = avi_video;  // a host sees only the interfaces
   AudioPlayer& audio = avi_audio;
-  if (video.open(o.file.c_str(), o.stream) != 0 || video.has_video() == 0) {
-    std::fprintf(stderr, "avikit play: cannot open the video of %s\n", o.file.c_str());
-    return 1;
+  if (video.open(o.file.c_str(), o.stream) != 0) {
+    return failure("play", "cannot open " + o.file + ": " + open_failure_reason());
+  }
+  if (video.has_video() == 0 || video.get_total_frames() <= 0) {
+    return failure("play", o.file + ": no video to show (avikit audio plays its sound)");
   }
   const bool has_sound = audio.open(o.file.c_str()) == 0 && audio.has_audio() != 0;
   SdlSession sdl;
@@ -375,8 +378,7 @@ int run_play(const PlayOptions& o) {
     return 1;
   }
   if (!push_keys(o.keys)) {
-    std::fprintf(stderr, "avikit play: --keys takes space,left,right,up,down,home,end,q\n");
-    return 1;
+    return usage_error("play", "--keys takes space,left,right,up,down,home,end,q");
   }
   window.run();
   char timecode[64] = {};

@@ -1,21 +1,24 @@
-// avikit probe [--json] FILE: what AviFileInfo says about a file.
+// avikit probe [--json] [--keyframes] FILE...: what AviFileInfo says about each file, with the
+// index facts an archivist checks first (frame and key-frame counts, the exact rate).
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
+#include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/probe_json.h"
-#include "container/avi_file_info.h"
 
 namespace avicli {
 namespace {
 
 struct ProbeOptions {
-  std::string file;
+  std::vector<std::string> files;
   bool json = false;
+  bool keyframes = false;
 };
 
 std::string fourcc_text(std::uint32_t v) {
@@ -50,6 +53,7 @@ void print_text(const Json& j) {
   if (s0 == 11) std::printf(" (no decodable video; handler '%s')", fourcc_text(s1).c_str());
   if (s0 == 12 || s0 == 13) std::printf(" (no decodable audio; format tag 0x%x)", s1);
   std::printf("\n");
+  if (!j["error"].is_null()) std::printf("error: %s\n", j["error"].get<std::string>().c_str());
   const Json& type = j["type_name"];
   std::printf("type: %s\n", type.is_null() ? "-" : type.get<std::string>().c_str());
   std::printf("size: %llu bytes  length: %.3f s  bit rate: %d kbit/s\n",
@@ -57,11 +61,18 @@ void print_text(const Json& j) {
               j["length"].get<double>(), j["bit_rate"].get<int>());
   for (const Json& v : j["video"]) {
     const Json& codec = v["codec"];
-    std::printf("video stream %d: %s, %dx%d, %.3f fps, %.3f s, %d bit/s%s\n",
-                v["stream"].get<int>(), codec.is_null() ? "-" : codec.get<std::string>().c_str(),
-                v["width"].get<int>(), v["height"].get<int>(), v["frame_rate"].get<double>(),
-                v["length"].get<double>(), v["bit_rate"].get<int>(),
+    std::printf("video stream %d: %s, %dx%d, %.3f fps, %.3f s, %d bit/s%s", v["stream"].get<int>(),
+                codec.is_null() ? "-" : codec.get<std::string>().c_str(), v["width"].get<int>(),
+                v["height"].get<int>(), v["frame_rate"].get<double>(), v["length"].get<double>(),
+                v["bit_rate"].get<int>(),
                 v["inter_frames"].get<int>() != 0 ? ", inter frames" : ", key frames only");
+    if (v.contains("frame_count")) {
+      std::printf(", %llu frames (%llu key) at %s",
+                  static_cast<unsigned long long>(v["frame_count"].get<std::uint64_t>()),
+                  static_cast<unsigned long long>(v["key_frame_count"].get<std::uint64_t>()),
+                  v["r_frame_rate"].get<std::string>().c_str());
+    }
+    std::printf("\n");
   }
   for (const Json& a : j["audio"]) {
     std::printf(
@@ -72,15 +83,24 @@ void print_text(const Json& j) {
 }
 
 int run_probe(const ProbeOptions& options) {
-  const Json j = probe_json(options.file);
-  const int result = j["result"].get<int>();
-  if (options.json) {
-    // File names and codec texts are byte strings, not necessarily UTF-8.
-    std::printf("%s\n", j.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
-  } else {
-    print_text(j);
+  int code = 0;
+  // One file keeps the indented object; several give one object a line, for archive scripts.
+  const int indent = options.files.size() == 1 ? 2 : -1;
+  for (std::size_t k = 0; k < options.files.size(); ++k) {
+    const std::string& file = options.files[k];
+    const Json j = probe_json(file, options.keyframes);
+    const int result = j["result"].get<int>();
+    if (options.json) {
+      // File names and codec texts are byte strings, not necessarily UTF-8.
+      std::printf("%s\n", j.dump(indent, ' ', false, Json::error_handler_t::replace).c_str());
+    } else {
+      if (k > 0) std::printf("\n");
+      print_text(j);
+    }
+    std::fflush(stdout);
+    if (result != 0) code = kExitFailed;
   }
-  return result == 0 ? 0 : 1;
+  return code;
 }
 
 }  // namespace
@@ -88,8 +108,10 @@ int run_probe(const ProbeOptions& options) {
 void add_probe_command(CLI::App& app, ExitStatus& status) {
   auto options = std::make_shared<ProbeOptions>();
   CLI::App* probe = app.add_subcommand("probe", "Describe an AVI or WAVE file and its streams");
-  probe->add_flag("--json", options->json, "Print the result as one JSON object");
-  probe->add_option("FILE", options->file, "The file to probe")->required();
+  probe->add_flag("--json", options->json,
+                  "Print the result as one JSON object (one a line for several files)");
+  probe->add_flag("--keyframes", options->keyframes, "List each video stream's key frames");
+  probe->add_option("FILE", options->files, "The files to probe")->required();
   probe->callback([options, &status] { status.code = run_probe(*options); });
 }
 

@@ -66,7 +66,7 @@ WavWriter::~WavWriter() {
 
 bool WavWriter::open(const std::string& path, int sample_rate, int channels, bool with_header) {
   if (file_ != nullptr || sample_rate <= 0 || channels <= 0) return false;
-  file_ = std::fopen(path.c_str(), "wb");
+  file_ = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) return false;
   header_ = with_header;
   data_bytes_ = 0;
@@ -84,13 +84,19 @@ bool WavWriter::open(const std::string& path, int sample_rate, int channels, boo
   put_le16(h + 32, ch * 2);
   put_le16(h + 34, 16);
   std::memcpy(h + 36, "data", 4);
+  if (file_ == stdout) {
+    // Compat: a pipe cannot be patched; readers take 0xFFFFFFFF as "to the end of the stream".
+    put_le32(h + 4, 0xFFFFFFFFu);
+    put_le32(h + 40, 0xFFFFFFFFu);
+  }
   return std::fwrite(h, 1, sizeof h, file_) == sizeof h;
 }
 
 bool WavWriter::write(const std::int16_t* samples, std::size_t count) {
   if (file_ == nullptr) return false;
   std::vector<std::uint8_t> bytes(count * 2);
-  for (std::size_t i = 0; i < count; ++i) put_le16(&bytes[2 * i], static_cast<std::uint16_t>(samples[i]));
+  for (std::size_t i = 0; i < count; ++i)
+    put_le16(&bytes[2 * i], static_cast<std::uint16_t>(samples[i]));
   data_bytes_ += bytes.size();
   return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
 }
@@ -98,7 +104,7 @@ bool WavWriter::write(const std::int16_t* samples, std::size_t count) {
 bool WavWriter::finish() {
   if (file_ == nullptr) return false;
   bool ok = true;
-  if (header_) {
+  if (header_ && (file_ != stdout || std::fseek(file_, 0, SEEK_CUR) == 0)) {
     // RIFF sizes are 32-bit: a longer sound keeps the largest size that fits.
     const std::uint64_t data = data_bytes_ > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFull - 36 : data_bytes_;
     std::uint8_t size[4];
@@ -107,7 +113,7 @@ bool WavWriter::finish() {
     put_le32(size, static_cast<std::uint32_t>(data));
     ok = ok && std::fseek(file_, 40, SEEK_SET) == 0 && std::fwrite(size, 1, 4, file_) == 4;
   }
-  ok = std::fclose(file_) == 0 && ok;
+  ok = (file_ == stdout ? std::fflush(file_) : std::fclose(file_)) == 0 && ok;
   file_ = nullptr;
   return ok;
 }

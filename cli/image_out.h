@@ -13,6 +13,7 @@ bool write_png_from_bgr(const std::string& path, const std::uint8_t* pixels, int
                         std::size_t stride, bool bottom_up);
 
 // A RIFF WAVE file of 16-bit PCM written as samples arrive; the sizes are patched by finish().
+// The path "-" is standard output, patched too when it is a file.
 class WavWriter {
  public:
   WavWriter() = default;

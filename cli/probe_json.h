@@ -9,6 +9,7 @@ namespace avicli {
 
 using Json = nlohmann::ordered_json;
 
-Json probe_json(const std::string& file);
+// With `keyframes`, each video entry lists its key frames.
+Json probe_json(const std::string& file, bool keyframes = false);
 
 }  // namespace avicli

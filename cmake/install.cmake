@@ -19,6 +19,7 @@ set(AVI_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/avikit)
 # kernels, the codec driver's session) stay out.
 set(AVI_PUBLIC_HEADERS
   container/avi_file_info.h
+  container/open_error.h
   dv/frame_decoder.h
   hostlib/audio_decoder.h
   hostlib/dib_convert.h

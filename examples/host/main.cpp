@@ -13,22 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "audio/avi_audio_player.h"
 #include "container/avi_file_info.h"
+#include "container/open_error.h"
 #include "hostlib/player_bases.h"
 #include "hostlib/smpte_timecode.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
-
-// PLAYERS: an avikit installed with its players has these headers; the sections marked PLAYERS
-// in main() then construct them. Without them the example probes only.
-#if __has_include("video/avi_video_player.h")
 #include "video/avi_video_player.h"
-#define HOST_HAS_VIDEO_PLAYER 1
-#endif
-#if __has_include("audio/avi_audio_player.h")
-#include "audio/avi_audio_player.h"
-#define HOST_HAS_AUDIO_PLAYER 1
-#endif
 
 namespace {
 
@@ -52,7 +44,8 @@ bool probe(const char* file) {
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};  // why a kind of stream cannot be decoded (11, 12, 13)
   if (info.open(file, status) != 0) {
-    std::printf("%s: not a file avikit can play (status %u)\n", file, status[0]);
+    std::printf("%s: not a file avikit can play: %s (status %u)\n", file,
+                avi_last_open_error_message(), status[0]);
     return false;
   }
   std::printf("%s: %s, %.0f bytes, %.3f s\n", file, info.get_type_name(), info.get_file_size(),
@@ -82,9 +75,10 @@ std::uint32_t fingerprint(const std::uint8_t* p, std::size_t n) {
 }
 
 // Steps through the first frames and fetches each as the bottom-up 24-bit bitmap.
-[[maybe_unused]] bool step_frames(VideoPlayer& player, const char* file, int frames) {
+bool step_frames(VideoPlayer& player, const char* file, int frames) {
   if (player.open(file, -1) != 0) {  // open: 0 is success
-    std::printf("video: cannot open %s\n", file);
+    // The result stays 0/1; the reason is asked for on the same thread, right after.
+    std::printf("video: cannot open %s: %s\n", file, avi_last_open_error_message());
     return false;
   }
   std::printf("video: %d frames at %.3f frames/s\n", player.get_total_frames(),
@@ -109,9 +103,9 @@ std::uint32_t fingerprint(const std::uint8_t* p, std::size_t n) {
 }
 
 // Pulls blocks of 16-bit PCM, at the stream's own rate and channel count, for up to `seconds`.
-[[maybe_unused]] bool pull_sound(AudioPlayer& player, const char* file, double seconds) {
+bool pull_sound(AudioPlayer& player, const char* file, double seconds) {
   if (player.open(file) != 0) {  // open: 0 is success
-    std::printf("audio: cannot open %s\n", file);
+    std::printf("audio: cannot open %s: %s\n", file, avi_last_open_error_message());
     return false;
   }
   std::printf("audio: %d Hz, %d channels, %.3f s\n", player.get_pcm_output_sample_rate(),
@@ -143,17 +137,13 @@ int main(int argc, char** argv) {
   }
   const char* file = argv[1];
   bool ok = probe(file);
-#ifdef HOST_HAS_VIDEO_PLAYER
-  {  // PLAYERS: the video player, stepping through the first five frames.
+  {  // The video player, stepping through the first five frames.
     AviVideoPlayer video;
     ok = step_frames(video, file, 5) && ok;
   }
-#endif
-#ifdef HOST_HAS_AUDIO_PLAYER
-  {  // PLAYERS: the audio player, pulling the first second of sound.
+  {  // The audio player, pulling the first second of sound.
     AviAudioPlayer audio;
     ok = pull_sound(audio, file, 1.0) && ok;
   }
-#endif
   return ok ? 0 : 1;
 }

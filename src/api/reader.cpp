@@ -1,16 +1,12 @@
 #include "avikit/reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numeric>
 
 #include "audio/avi_audio_player.h"
-#include "container/avi_file_info.h"
+#include "container/open_error.h"
 #include "hostlib/media_info.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
@@ -35,45 +31,31 @@ std::string printable_fourcc(std::uint32_t v) {
   return s;
 }
 
-// Why a file cannot be opened at all, from the file system and its first bytes.
-void check_readable(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == EACCES) throw Error(ErrorCode::kPermissionDenied, path + ": Permission denied");
-    throw Error(ErrorCode::kNoSuchFile, path + ": No such file");
+// The library's reason for the failed open just made on this thread, as an avikit::Error.
+[[noreturn]] void throw_open_error(const std::string& path, ErrorCode stream_code) {
+  ErrorCode code = ErrorCode::kNotAviOrWave;
+  switch (avi_last_open_error()) {
+    case AviOpenError::kNoName:
+    case AviOpenError::kNotFound:
+      code = ErrorCode::kNoSuchFile;
+      break;
+    case AviOpenError::kIsDirectory:
+      code = ErrorCode::kIsDirectory;
+      break;
+    case AviOpenError::kPermission:
+      code = ErrorCode::kPermissionDenied;
+      break;
+    case AviOpenError::kNoVideo:
+    case AviOpenError::kNoAudio:
+    case AviOpenError::kUndecodable:
+    case AviOpenError::kNone:
+      code = stream_code;
+      break;
+    default:
+      break;
   }
-  if (S_ISDIR(st.st_mode)) throw Error(ErrorCode::kIsDirectory, path + ": Is a directory");
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    if (errno == EACCES) throw Error(ErrorCode::kPermissionDenied, path + ": Permission denied");
-    throw Error(ErrorCode::kNoSuchFile, path + ": No such file");
-  }
-  char head[12] = {};
-  const std::size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  const bool riff =
-      got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
-      (std::memcmp(head + 8, "AVI ", 4) == 0 || std::memcmp(head + 8, "AVIX", 4) == 0 ||
-       std::memcmp(head + 8, "WAVE", 4) == 0);
-  if (!riff) throw Error(ErrorCode::kNotAviOrWave, path + ": not a RIFF AVI or WAVE file");
-}
-
-// The probe says why a stream kind cannot be decoded (its status codes 11 to 13).
-std::string undecodable_reason(const std::string& path, bool video) {
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  const int result = info.open(path.c_str(), status);
-  if (result == 1) return "its headers or index are damaged";
-  if (video && status[0] == 11) {
-    return "no decodable video stream: FOURCC '" + printable_fourcc(status[1]) + "'";
-  }
-  if (!video && (status[0] == 12 || status[0] == 13)) {
-    char tag[16];
-    std::snprintf(tag, sizeof tag, "0x%04X", status[1]);
-    return std::string("no decodable audio stream: format ") + tag +
-           (status[0] == 13 ? " in chunks shorter than a block" : "");
-  }
-  return video ? "no video stream" : "no audio stream";
+  const char* why = avi_last_open_error_message();
+  throw Error(code, path + ": " + (why != nullptr && *why != 0 ? why : "cannot be opened"));
 }
 
 struct SwsDeleter {
@@ -233,10 +215,10 @@ struct VideoReader::Impl {
 };
 
 VideoReader::VideoReader(const std::string& path, int stream) : impl_(std::make_unique<Impl>()) {
-  check_readable(path);
   impl_->path = path;
-  if (impl_->player.open(path.c_str(), stream) != 0 || impl_->player.get_total_frames() <= 0) {
-    throw Error(ErrorCode::kNoVideo, path + ": " + undecodable_reason(path, true));
+  if (impl_->player.open(path.c_str(), stream) != 0) throw_open_error(path, ErrorCode::kNoVideo);
+  if (impl_->player.get_total_frames() <= 0) {
+    throw Error(ErrorCode::kNoVideo, path + ": the video stream has no frames");
   }
   const VideoInfo* info = impl_->player.get_video_info();
   impl_->stream = impl_->player.get_video_stream_id();
@@ -438,7 +420,6 @@ struct AudioReader::Impl {
 
 AudioReader::AudioReader(const std::string& path, int rate, int channels, int stream)
     : impl_(std::make_unique<Impl>()) {
-  check_readable(path);
   if (rate != 0 && (rate < 8000 || rate > 48000)) {
     throw Error(ErrorCode::kInvalidArgument,
                 "rate " + std::to_string(rate) + " Hz is outside 8000..48000");
@@ -449,10 +430,12 @@ AudioReader::AudioReader(const std::string& path, int rate, int channels, int st
   }
   impl_->path = path;
   Impl& a = *impl_;
-  if (a.player.open(path.c_str()) != 0 ||
-      (stream >= 0 && a.player.select_audio_stream(stream) == 0) || a.player.has_audio() == 0) {
-    throw Error(ErrorCode::kNoAudio, path + ": " + undecodable_reason(path, false));
+  if (a.player.open(path.c_str()) != 0) throw_open_error(path, ErrorCode::kNoAudio);
+  if (stream >= 0 && a.player.select_audio_stream(stream) == 0) {
+    throw Error(ErrorCode::kNoAudio, path + ": stream " + std::to_string(stream) +
+                                         " is not an audio stream avikit can decode");
   }
+  if (a.player.has_audio() == 0) throw Error(ErrorCode::kNoAudio, path + ": no audio stream");
   const AudioInfo* info = a.player.get_audio_info();
   a.source_rate = info != nullptr ? info->sample_rate : 0;
   a.source_channels = info != nullptr ? info->channels : 0;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "audio/audio_player_impl.h"
+#include "container/open_error.h"
 
 namespace {
 
@@ -46,16 +47,17 @@ void AviAudioPlayer::release() noexcept {
 }
 
 int AviAudioPlayer::open(const char* name) {
-  if (impl_ == nullptr) return 1;
+  int result = 1;
   try {
-    return impl_->open(name);
+    if (impl_ != nullptr) result = impl_->open(name);
   } catch (...) {
     try {
       impl_->close();
     } catch (...) {
     }
-    return 1;
   }
+  container::note_open_result(name, result, container::OpenKind::kAudio);
+  return result;
 }
 
 void AviAudioPlayer::close() {

@@ -6,6 +6,7 @@
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
+#include "container/open_error.h"
 #include "hostlib/audio_decoder.h"
 
 namespace {
@@ -130,9 +131,11 @@ int AviFileInfo::open(const char* name, std::uint32_t* status) {
     state_ = kHoldsResult;
     const int result = impl_->probe(name, status);
     if (result != 0) release();
+    container::note_open_result(name, result, container::OpenKind::kProbe);
     return result;
   } catch (...) {
     release();
+    container::note_open_result(name, 1, container::OpenKind::kProbe);
     return 1;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "container/open_error.h"
 #include "video/avi_video_player_impl.h"
 
 namespace {
@@ -73,7 +74,9 @@ void AviVideoPlayer::release() noexcept {
 }
 
 int AviVideoPlayer::open(const char* name, int stream) {
-  return call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.open(name, stream); });
+  const int result = call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.open(name, stream); });
+  container::note_open_result(name, result, container::OpenKind::kVideo, stream);
+  return result;
 }
 void AviVideoPlayer::close() {
   call_void(impl_, [](AviVideoPlayerImpl& p) { p.close(); });

@@ -233,9 +233,9 @@ TEST(AudioCliTest, FailsCleanlyOnBadInput) {
   EXPECT_EQ(code, 1);
   const std::string in = avitest::media_path("pcm16_stereo_44100.avi");
   cli("'" + in + "' --stream 7 -o '" + out + "'", &code);
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(code, 2);  // a value out of range
   cli("'" + in + "' --volume loud -o '" + out + "'", &code);
-  EXPECT_EQ(code, 1);
+  EXPECT_EQ(code, 2);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ TEST_P(PlayCliTest, ShowsTheFrameThePlayerReports) {
   const std::string out = avitest::run_command(
       // The window system's libraries keep allocations until exit; the leak check of a sanitizer
       // build looks at our code in the other tests.
-      "ASAN_OPTIONS=detect_leaks=0 SDL_AUDIODRIVER=dummy timeout 120 xvfb-run -a -s '-screen 0 640x480x24' " +
+      "ASAN_OPTIONS=detect_leaks=0 SDL_AUDIODRIVER=dummy timeout 120 xvfb-run -a -s '-screen 0 "
+      "640x480x24' " +
           std::string(AVI_CLI_PATH) + " play '" + clip + "'" + keys + " --frames " +
           std::to_string(c.frames) + " --screenshot '" + shot + "'",
       &code);
@@ -72,7 +73,8 @@ TEST_P(PlayCliTest, ShowsTheFrameThePlayerReports) {
                            std::to_string(offset) + " -o '" + want + "'",
                        &code);
   ASSERT_EQ(code, 0);
-  const std::string want0 = avitest::temp_path("play_want0.png");
+  // Named by the frame's number.
+  const std::string want0 = avitest::temp_path("play_want" + std::to_string(offset) + ".png");
   int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
   const std::vector<std::uint8_t> shown = read_rgb(shot, &w1, &h1);
   const std::vector<std::uint8_t> frame = read_rgb(want0, &w2, &h2);

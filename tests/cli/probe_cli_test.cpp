@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
@@ -30,7 +32,7 @@ TEST(ProbeCliTest, JsonFollowsTheContractOnTheSample) {
   const Json j = probe_json(AVI_SAMPLE_PATH, &code);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(keys(j), (std::vector<std::string>{"file", "result", "status", "type_name", "size",
-                                               "length", "bit_rate", "video", "audio"}));
+                                               "length", "bit_rate", "video", "audio", "error"}));
   EXPECT_EQ(j["file"], AVI_SAMPLE_PATH);
   EXPECT_EQ(j["result"], 0);
   ASSERT_EQ(j["status"].size(), 2u);
@@ -50,9 +52,54 @@ TEST(ProbeCliTest, JsonFollowsTheContractOnTheSample) {
   EXPECT_EQ(a["bit_rate"], 352800);
   EXPECT_EQ(a["bits_per_sample"], 16);
   for (const Json& v : j["video"]) {
-    EXPECT_EQ(keys(v), (std::vector<std::string>{"stream", "codec", "width", "height", "frame_rate",
-                                                 "length", "bit_rate", "inter_frames"}));
+    EXPECT_EQ(keys(v),
+              (std::vector<std::string>{"stream", "codec", "width", "height", "frame_rate",
+                                        "length", "bit_rate", "inter_frames", "frame_count",
+                                        "r_frame_rate", "key_frame_count", "fourcc"}));
   }
+}
+
+// The index facts, exact rates and figures without single-precision noise, on an NTSC-rate clip
+// of 10 raw frames with key frames 0 and 5.
+TEST(ProbeCliTest, VideoCarriesIndexFactsAndExactRate) {
+  avitest::AviBuilder b;
+  const int v = b.add_video({.handler = "DIB ",
+                             .compression = nullptr,
+                             .width = 4,
+                             .height = 2,
+                             .bit_count = 24,
+                             .rate = 30000,
+                             .scale = 1001,
+                             .length = {},
+                             .strf_extra = {},
+                             .strf = {},
+                             .write_strf = true});
+  b.add_frames(v, 10, 24, 5);
+  const std::string clip = avitest::temp_path("ntsc.avi");
+  ASSERT_TRUE(b.write_file(clip).has_value());
+  int code = -1;
+  const Json j = Json::parse(avitest::run_command(
+      std::string(AVI_CLI_PATH) + " probe --json --keyframes '" + clip + "'", &code));
+  ASSERT_EQ(code, 0);
+  const Json& video = j["video"][0];
+  EXPECT_EQ(video["frame_count"], 10);
+  EXPECT_EQ(video["r_frame_rate"], "30000/1001");
+  EXPECT_EQ(video["key_frame_count"], 2);
+  EXPECT_EQ(video["key_frames"], Json::array({0, 5}));
+  EXPECT_EQ(video["fourcc"], "[0][0][0][0]");
+  EXPECT_EQ(video["frame_rate"].dump(), "29.97003");
+  EXPECT_EQ(video["length"].dump(), "0.333667");
+  // Several files: one object a line, and the status of the worst.
+  const std::string lines = avitest::run_command(
+      std::string(AVI_CLI_PATH) + " probe --json '" + clip + "' /nonexistent.avi '" + clip + "'",
+      &code);
+  EXPECT_EQ(code, 1);
+  std::istringstream in(lines);
+  std::vector<Json> objects;
+  for (std::string line; std::getline(in, line);) objects.push_back(Json::parse(line));
+  ASSERT_EQ(objects.size(), 3u);
+  EXPECT_EQ(objects[1]["error"], "No such file");
+  EXPECT_EQ(objects[2]["video"][0]["frame_count"], 10);
 }
 
 TEST(ProbeCliTest, FailurePrintsJsonAndExitsOne) {
@@ -67,6 +114,7 @@ TEST(ProbeCliTest, FailurePrintsJsonAndExitsOne) {
   EXPECT_EQ(j["size"], 0);
   EXPECT_TRUE(j["video"].empty());
   EXPECT_TRUE(j["audio"].empty());
+  EXPECT_EQ(j["error"], "not a RIFF AVI or WAVE file");
   std::remove(path.c_str());
 }
 

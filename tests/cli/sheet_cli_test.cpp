@@ -90,19 +90,40 @@ TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
   std::filesystem::remove(out);
 }
 
-TEST(SheetCliTest, KeyframesGiveOneCellPerKeyFrame) {
-  // 100 frames, a key frame every 12: nine cells, four to a row.
-  const std::string clip = avitest::media_path("mpeg4_xvid_gop12.avi");
+struct KeyCase {
+  const char* ffmpeg_args;  // the clip: 320 x 240 MPEG-4, a key frame every 12
+  int cells;
+};
+
+class SheetKeyframesTest : public ::testing::TestWithParam<KeyCase> {};
+
+// One cell per key frame, none past the end: 100 frames end 4 after the last key frame (96),
+// 250 frames end 10 after it (240), where a step from the last key frame once left the video.
+TEST_P(SheetKeyframesTest, OneCellPerKeyFrame) {
+  const std::string clip = avitest::temp_path("sheet_keys.avi");
+  int code = -1;
+  avitest::run_command("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 " +
+                           std::string(GetParam().ffmpeg_args) + " -c:v mpeg4 -g 12 -bf 0 '" +
+                           clip + "'",
+                       &code);
+  ASSERT_EQ(code, 0);
   const std::string out = avitest::temp_path("sheet_keys.png");
   ASSERT_EQ(run_sheet(clip, "--keyframes --width 64", out), 0);
   Rgb sheet;
   ASSERT_TRUE(read_png(out, &sheet));
   avicli::SheetLayout l;
-  ASSERT_TRUE(avicli::plan_sheet(9, 4, 320, 240, 64, &l));
+  ASSERT_TRUE(avicli::plan_sheet(GetParam().cells, 4, 320, 240, 64, &l));
   EXPECT_EQ(sheet.width, l.width());
   EXPECT_EQ(sheet.height, l.height());
+  // A row of all frames passes the 16384-pixel side on the longer clip: refused, exit status 2.
+  EXPECT_EQ(run_sheet(clip, "--count 250 --columns 250 --width 64", out) == 2,
+            GetParam().cells == 21);
   std::filesystem::remove(out);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clips, SheetKeyframesTest,
+                         ::testing::Values(KeyCase{"-frames:v 100", 9},
+                                           KeyCase{"-frames:v 250", 21}));
 
 TEST(SheetCliTest, FailsCleanlyOnBadInput) {
   const std::string out = avitest::temp_path("sheet_bad.png");
