@@ -12,7 +12,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
 }
 
 namespace hostlib {
@@ -178,9 +177,6 @@ int register_avcodec_driver() {
   static std::once_flag once;
   static int installed = 0;
   std::call_once(once, [] {
-    // The libraries report nothing on their own: libav*'s messages about damaged streams would
-    // otherwise land on the host's standard error.
-    av_log_set_level(AV_LOG_QUIET);
     for (const std::uint32_t tag : avcodec_driver_handlers()) {
       if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc), "libavcodec",
                     ICINSTALL_FUNCTION) != FALSE) {
