@@ -44,6 +44,11 @@
 //         bytes are fed as well (biSizeImage 0): a dropped frame, which repeats the picture
 //         before it (the run's first picture when none has come out yet, as with the empty
 //         chunks a packed stream starts with). A call returning an error ends the walk.
+//         The call may add ICDECOMPRESS_HURRYUP while state.picture >= 0 and state.picture + 1
+//         < f - k (the picture it gives cannot be f): the driver then numbers that picture
+//         without writing dst, and does not decode a chunk holding a lone MPEG-4 B-VOP at all
+//         (its slot still counts). Not for a chunk that a 0-byte chunk follows: the dropped
+//         frame shows its picture again.
 //      e. No chunk left: ICSendMessage(hic, ICM_AVK_DRAIN, dst, 0) writes the next picture the
 //         decoder still holds; an error means f is past the last picture (failure). After a
 //         drain only a new run (flags 0) is accepted.

@@ -43,12 +43,17 @@ struct VopScan {
   bool first_is_b = false;
 };
 
+// Stops at the second VOP: more than one is all the caller needs to know.
 VopScan scan_vops(const std::uint8_t* p, std::uint32_t size) {
   VopScan out;
-  for (std::uint32_t i = 0; size >= 5 && i <= size - 5; ++i) {
-    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1 || p[i + 3] != kVopStartCode) continue;
-    if (out.vops++ == 0) out.first_is_b = (p[i + 4] >> 6) == kBVop;
-    i += 3;
+  // i is the position of the 01 byte: two zeros before it, the start code and the type after.
+  for (std::uint32_t i = 2; i + 2 < size; ++i) {
+    const void* one = std::memchr(p + i, 1, size - 2 - i);
+    if (one == nullptr) break;
+    i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(one) - p);
+    if (p[i - 2] != 0 || p[i - 1] != 0 || p[i + 1] != kVopStartCode) continue;
+    if (out.vops++ == 0) out.first_is_b = (p[i + 2] >> 6) == kBVop;
+    if (out.vops > 1) break;
   }
   return out;
 }

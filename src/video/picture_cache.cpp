@@ -15,6 +15,17 @@ constexpr std::size_t kSlabBytes = std::size_t{32} << 20;
 
 std::uint32_t distance(std::uint32_t a, std::uint32_t b) { return a > b ? a - b : b - a; }
 
+// Faults the slab in at once where the kernel can (Linux 5.14): one call instead of a trap per
+// page, which under a hypervisor cost more than the copies.
+void populate(void* p, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  ::madvise(p, bytes, MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 }  // namespace
 
 void PictureCache::FreeSlab::operator()(std::uint8_t* p) const { std::free(p); }
@@ -36,11 +47,14 @@ const std::uint8_t* PictureCache::find(std::uint32_t frame) const {
 
 std::uint8_t* PictureCache::take_slot() {
   if (free_slots_.empty()) {
-    const std::size_t per_slab = std::max<std::size_t>(1, kSlabBytes / picture_bytes_);
+    // Never more than the bound holds: a small bound gets a small slab.
+    const std::uint64_t room = std::min<std::uint64_t>(kSlabBytes, limit_);
+    const auto per_slab = std::max<std::size_t>(1, static_cast<std::size_t>(room / picture_bytes_));
     const std::size_t bytes = (per_slab * picture_bytes_ + kHugePage - 1) / kHugePage * kHugePage;
     auto* p = static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, bytes));
     if (p == nullptr) return nullptr;
     ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages it works all the same
+    populate(p, bytes);
     slabs_.emplace_back(p);
     for (std::size_t i = per_slab; i-- > 0;) free_slots_.push_back(p + i * picture_bytes_);
   }
