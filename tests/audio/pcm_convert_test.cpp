@@ -1,5 +1,5 @@
-// Sample steps of the player (8-bit and wider PCM are checked end to end in
-// audio_player_test.cpp) and the rule for extensible headers.
+// Sample steps of the player: volume, and blocks brought into the converter's range (8-bit and
+// wider PCM are checked end to end in audio_player_test.cpp).
 
 #include "audio/pcm_convert.h"
 
@@ -76,29 +76,6 @@ TEST(AdaptForConverterTest, BringsRatesAndChannelsIntoTheConvertersRange) {
     EXPECT_EQ(got.channels, c.want_channels) << c.rate;
     EXPECT_EQ(out, c.want) << c.rate << " Hz, " << c.channels << " channels";
   }
-}
-
-TEST(StreamFormatTest, ExtensibleHeadersAreToldByRateOrSyncWord) {
-  platform::WAVEFORMATEX f;
-  f.wFormatTag = audio::kWaveFormatExtensible;
-  f.nChannels = 6;
-  f.nSamplesPerSec = 48000;
-  f.nBlockAlign = 12;
-  f.nAvgBytesPerSec = 48000 * 12;
-  EXPECT_EQ(audio::resolve_format_tag(f, nullptr, 0), platform::WAVE_FORMAT_PCM);
-  f.nBlockAlign = 3840;  // as ffmpeg writes AC-3: not a PCM byte rate
-  f.nAvgBytesPerSec = 48000;
-  const std::uint8_t ac3[] = {0x0B, 0x77, 0, 0};
-  const std::uint8_t mp3[] = {0xFF, 0xFB, 0x90, 0};
-  const std::uint8_t mp2[] = {0xFF, 0xFD, 0x90, 0};
-  const std::uint8_t junk[] = {0x12, 0x34};
-  EXPECT_EQ(audio::resolve_format_tag(f, ac3, 4), platform::WAVE_FORMAT_DOLBY_AC3);
-  EXPECT_EQ(audio::resolve_format_tag(f, mp3, 4), platform::WAVE_FORMAT_MPEGLAYER3);
-  EXPECT_EQ(audio::resolve_format_tag(f, mp2, 4), platform::WAVE_FORMAT_MPEG);
-  EXPECT_EQ(audio::resolve_format_tag(f, junk, 2), audio::kWaveFormatExtensible);
-  EXPECT_EQ(audio::resolve_format_tag(f, ac3, 1), audio::kWaveFormatExtensible);
-  f.wFormatTag = platform::WAVE_FORMAT_PCM;
-  EXPECT_EQ(audio::resolve_format_tag(f, ac3, 4), platform::WAVE_FORMAT_PCM);
 }
 
 }  // namespace
