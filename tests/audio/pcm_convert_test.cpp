@@ -1,5 +1,5 @@
-// Sample steps of the player (8-bit and wider PCM are checked end to end in
-// audio_player_test.cpp) and the rule for extensible headers.
+// Sample steps of the player: volume, and blocks brought into the converter's range (8-bit and
+// wider PCM are checked end to end in audio_player_test.cpp).
 
 #include "audio/pcm_convert.h"
 
