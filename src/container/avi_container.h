@@ -172,7 +172,7 @@ class AviContainer {
   float audio_bit_rate();            // index; kbit/s
   double audio_length();             // index; seconds
   std::uint32_t short_chunk_flag();  // index
-  double audio_start();              // seconds of silence before the stream's first sample
+  double audio_start();              // index; seconds of silence before the first sample
   const char* audio_type_name();
   int audio_stream_numbers(std::uint32_t* list, int maximum);
   int select_audio_stream(int stream);

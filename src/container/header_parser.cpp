@@ -359,8 +359,15 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
 }
 
 int AviContainer::parse_wave() {
+  // Writers put "LIST" INFO, "fact", "bext", "JUNK", "id3 " or "cue " chunks around "fmt " and
+  // "data"; the reader skips the others itself and hands lists back, which are stepped over
+  // here. Each pass reads a header, so the walk moves forward and ends with the file.
+  const auto next_chunk = [this](ChunkHeader& h) {
+    while (read_chunk_header(h, true) == kList || h.id == kRiff) skip_chunk_data(h);
+    return h.id;
+  };
   ChunkHeader h;
-  if (read_chunk_header(h, true) != kFmt) return 0;
+  if (next_chunk(h) != kFmt) return 0;
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
   const std::uint64_t file_size = file_size_of(file_);
   stream_table_->file_size = file_size;
@@ -372,16 +379,7 @@ int AviContainer::parse_wave() {
   r.format = decode_wave_format(wfx, got);
   r.bit_rate = audio_kbit_rate(r.format.nAvgBytesPerSec);
   if (h.size > got) seek_tracked(h.size - got, SeekOrigin::kCurrent);
-  // Writers put "LIST" INFO, "fact", "bext", "JUNK", "id3 " or "cue " chunks around "data";
-  // the reader skips the others itself and hands lists back, which are stepped over here. Each
-  // pass moves forward, and the file's size bounds the walk.
-  for (;;) {
-    if (read_chunk_header(h, true) == kData) break;
-    if (h.id != kList && h.id != kRiff) return 0;
-    const std::uint64_t before = tracked_position_;
-    skip_chunk_data(h);
-    if (tracked_position_ == before && h.size > 4) return 0;
-  }
+  if (next_chunk(h) != kData) return 0;
   // A WAVE written as a stream (to a pipe) leaves the size 0 or 0xFFFFFFFF: the sound then runs
   // to the end of the file.
   const std::uint64_t room = file_size > tracked_position_ ? file_size - tracked_position_ : 0;

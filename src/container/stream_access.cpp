@@ -1,5 +1,6 @@
 #include "container/stream_access.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -180,7 +181,15 @@ std::uint32_t AviContainer::short_chunk_flag() {
 
 double AviContainer::audio_start() {
   const AudioStreamRecord* a = selected_audio_record();
-  return a != nullptr && a->start > 0.0 ? a->start : 0.0;
+  if (a == nullptr || !(a->start > 0.0)) return 0.0;
+  // A start beyond the end of every stream is damage, not a delay: it would only ever give
+  // silence.
+  double longest = a->length;
+  const VideoStreamRecord* v = selected_video_record();
+  if (v != nullptr && v->frame_rate > 0.0f) {
+    longest = std::max(longest, static_cast<double>(v->frame_count) / v->frame_rate);
+  }
+  return a->start <= longest ? a->start : 0.0;
 }
 
 int AviContainer::video_stream_numbers(std::uint32_t* list, int maximum) {

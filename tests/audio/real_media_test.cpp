@@ -129,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         SoundCase{"snd_gst_mp3.avi", kOwn}, SoundCase{"snd_gst_ac3.avi", kOwn},
         // mencoder: short-chunk VBR MP3, an AC-3 copy with a wrong byte rate, a late start
         SoundCase{"snd_men_mp3.avi", kOwn}, SoundCase{"snd_men_ac3_copy.avi", kOwn},
-        SoundCase{"snd_men_delay.avi", kOwn, 0, 0, 22050},
+        SoundCase{"snd_men_delay.avi", kOwn, 0, 0, 22050}, SoundCase{"snd_lie_ac3.avi", kOwn},
+        SoundCase{"snd_lie_mp3.avi", kOwn},
         // Python's wave
         SoundCase{"snd_py_u8_11127.wav", kOwn}, SoundCase{"snd_py_s16_22100.wav", kOwn},
         SoundCase{"snd_py_s24_16000.wav", kOwn}));
