@@ -37,6 +37,17 @@ std::int32_t audio_format_code(std::uint16_t format_tag) {
 using namespace container;
 using namespace container::detail;
 
+void AviContainer::treat_every_video_frame_as_key() {
+  if (!video_index_ || video_index_->figures_only) return;
+  ChunkIndex& index = *video_index_;
+  if (index.key_frames.size() == index.entries.size()) return;
+  index.key_frames.resize(index.entries.size());
+  for (std::size_t i = 0; i < index.entries.size(); ++i) {
+    index.entries[i].key = 1;
+    index.key_frames[i] = static_cast<std::uint32_t>(i);
+  }
+}
+
 VideoStreamRecord* AviContainer::selected_video_record() {
   if (!stream_table_ || stream_table_->selected_video >= stream_table_->video.size()) {
     return nullptr;
@@ -234,7 +245,10 @@ void AviContainer::describe_video_stream(VideoInfo& info) {
   info.bit_rate = truncate_to_int(static_cast<double>(video_bit_rate()) * 1000.0);
   info.frame_rate = rate;
   info.width = format != nullptr ? format->biWidth : 0;
-  info.height = format != nullptr ? format->biHeight : 0;
+  // A negative height marks a top-down picture; the picture is as high as its magnitude.
+  info.height = format != nullptr && format->biHeight != INT32_MIN
+                    ? (format->biHeight < 0 ? -format->biHeight : format->biHeight)
+                    : 0;
   info.stream = selected_video_stream_number();
   info.length = rate > 0.0 ? frame_count() / rate : 0.0;
 }
