@@ -217,10 +217,6 @@ class AviContainer {
   // `size` bytes into `target`; follows a super index one level down. 1 or 0.
   int read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target);
 
-  // Every frame of the selected video stream becomes a key frame: for codecs that code every
-  // picture on its own, whatever the index flags say, so no decode walks from an earlier one.
-  void treat_every_video_frame_as_key();
-
   VideoStreamRecord* selected_video_record();  // nullptr without a table or a video stream
   AudioStreamRecord* selected_audio_record();
   void close_handle();

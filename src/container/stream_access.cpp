@@ -37,17 +37,6 @@ std::int32_t audio_format_code(std::uint16_t format_tag) {
 using namespace container;
 using namespace container::detail;
 
-void AviContainer::treat_every_video_frame_as_key() {
-  if (!video_index_ || video_index_->figures_only) return;
-  ChunkIndex& index = *video_index_;
-  if (index.key_frames.size() == index.entries.size()) return;
-  index.key_frames.resize(index.entries.size());
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    index.entries[i].key = 1;
-    index.key_frames[i] = static_cast<std::uint32_t>(i);
-  }
-}
-
 VideoStreamRecord* AviContainer::selected_video_record() {
   if (!stream_table_ || stream_table_->selected_video >= stream_table_->video.size()) {
     return nullptr;

@@ -30,7 +30,7 @@ extern platform::CRITICAL_SECTION g_dv_frame_lock;
 
 // The sound of ten DV frames, as the audio reader hands it out.
 struct DvAudioSlot {
-  static constexpr std::uint32_t kRawFrames = 19590;  // stereo frames before the stretch
+  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
   static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
   std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
   std::array<std::int16_t, 2 * kEvenFrames> even{};
@@ -87,6 +87,7 @@ class SharedAviFile : public AviContainer {
   std::vector<std::uint8_t> output_format_;  // 44 bytes holding the output header; empty
   // The driver's own decoding run, when it numbers pictures itself (hostlib/avcodec_driver.h).
   bool driver_numbers_pictures_ = false;
+  bool intra_only_ = false;  // the codec decodes any frame alone: runs start at the frame itself
   VideoPath path_ = VideoPath::kNone;
   // The bitmap the run's pictures went into. Readers sharing the file share the run but not
   // their bitmaps, so "frame f was decoded last" only means "this bitmap holds f" for this one.
@@ -105,6 +106,7 @@ class SharedAviFile : public AviContainer {
   bool feed_chunk(std::uint32_t chunk, bool key);
   bool build_input_format(VideoPath path);
   bool size_frame_buffer(VideoPath path);
+  bool grow_frame_buffer(std::uint32_t chunk_bytes);
   bool find_codec();
   bool begin_codec(VideoPath path, const platform::BITMAPINFOHEADER* output);
 
@@ -117,5 +119,5 @@ class SharedAviFile : public AviContainer {
 
   std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
   std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
-  std::vector<std::uint8_t> dv_audio_frame_;        // one DV frame read for its sound
+  std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
 };
