@@ -157,17 +157,6 @@ TEST_P(FuzzRegressionTest, ProbesCleanly) {
 INSTANTIATE_TEST_SUITE_P(Found, FuzzRegressionTest,
                          ::testing::Values("idx1_negative_stream_without_audio.avi"));
 
-TEST(HostileInputTest, Idx1StreamMinusOneWithoutAudio) {
-  AviBuilder b;
-  const int v = b.add_video({});
-  b.add_chunk(v, 10).add_chunk(v, 10, true, {}, "0/dc").add_chunk(v, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.video_index()->entries.size(), 2u);
-  EXPECT_EQ(c.audio_index(), nullptr);
-}
-
 }  // namespace
 
 // One field wrong where the rest of the file says what is right: the file must read exactly as
