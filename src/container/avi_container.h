@@ -237,7 +237,6 @@ class AviContainer {
   std::string video_type_name_;  // empty until worked out, or when undecodable
   std::string audio_type_name_;
   std::uint64_t tracked_position_ = 0;  // where the file pointer stands
-  bool index_video_ = true;             // false: the video stream's entries are not wanted
 
  private:
   bool reopen_handle();

@@ -131,7 +131,7 @@ int AviContainer::load_streams() {
       if (s < kMaxStreamLists && plan.audio[s] == nullptr) plan.audio[s] = &table.audio[i];
     }
   } else {
-    prepare_indexes(video != nullptr && index_video_, audio != nullptr);
+    prepare_indexes(video != nullptr, audio != nullptr);
     if (video != nullptr && video_index_) map(video->stream, video_index_.get());
     if (audio != nullptr && audio_index_) {
       map(audio->stream, audio_index_.get());
