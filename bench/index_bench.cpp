@@ -7,6 +7,10 @@
 // A one-frame file of each kind gives the fixed start-up cost, so that the per-entry cost is
 // (time on the large file - time on the small one) / 1,000,000.
 //
+// Rows 4 and 5: a file of 100,000 chunks without any index, whose open rebuilds the index by
+// walking "movi" chunk header by chunk header, and its one-chunk twin; ffprobe is also asked to
+// count the packets (-count_packets), which makes it read every chunk as the rebuild does.
+//
 //   build/release/bench/index_bench --benchmark_min_time=1
 
 #include <benchmark/benchmark.h>
@@ -24,10 +28,11 @@
 namespace {
 
 constexpr int kEntries = 1'000'000;
+constexpr int kBareChunks = 100'000;
 
 struct BenchFiles {
   std::filesystem::path dir;
-  std::string idx1_large, idx1_small, odml_large, odml_small;
+  std::string idx1_large, idx1_small, odml_large, odml_small, bare_large, bare_small;
 
   BenchFiles() {
     dir = std::filesystem::temp_directory_path() / "avikit-index-bench";
@@ -36,6 +41,8 @@ struct BenchFiles {
     idx1_small = write(false, 1, "idx1_1.avi");
     odml_large = write(true, kEntries, "odml_1m.avi");
     odml_small = write(true, 1, "odml_1.avi");
+    bare_large = write_bare(kBareChunks, "bare_100k.avi");
+    bare_small = write_bare(1, "bare_1.avi");
   }
   ~BenchFiles() { std::filesystem::remove_all(dir); }
 
@@ -57,7 +64,20 @@ struct BenchFiles {
     if (!b.write_file(path)) std::fprintf(stderr, "cannot write %s\n", path.c_str());
     return path;
   }
+  std::string write_bare(int chunks, const char* name) const;
 };
+
+std::string BenchFiles::write_bare(int chunks, const char* name) const {
+  avitest::AviBuilder b;
+  avitest::VideoStream v;
+  v.width = 1;
+  v.height = 1;
+  b.add_frames(b.add_video(v), chunks, 4, 1);
+  b.index(avitest::IndexKind::kNone);
+  const std::string path = (dir / name).string();
+  if (!b.write_file(path)) std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return path;
+}
 
 const BenchFiles& files() {
   static const BenchFiles f;
@@ -73,12 +93,17 @@ const std::string& pick(int which) {
       return f.idx1_small;
     case 2:
       return f.odml_large;
-    default:
+    case 3:
       return f.odml_small;
+    case 4:
+      return f.bare_large;
+    default:
+      return f.bare_small;
   }
 }
 
-const char* kLabels[] = {"idx1 1M", "idx1 1", "OpenDML 1M", "OpenDML 1"};
+const char* kLabels[] = {"idx1 1M",   "idx1 1",        "OpenDML 1M",
+                         "OpenDML 1", "no index 100k", "no index 1"};
 
 void BM_ContainerOpenIndex(benchmark::State& state) {
   const std::string& path = pick(static_cast<int>(state.range(0)));
@@ -126,10 +151,26 @@ void BM_Ffprobe(benchmark::State& state) {
   state.SetLabel(kLabels[state.range(0)]);
 }
 
-BENCHMARK(BM_ContainerOpenIndex)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ProbeInProcess)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_FfprobeCountPackets(benchmark::State& state) {
+  const std::string cmd = "ffprobe -v error -count_packets -show_entries stream=nb_read_packets '" +
+                          pick(static_cast<int>(state.range(0))) + "' >/dev/null";
+  for (auto _ : state) {
+    int code = 0;
+    avitest::run_command(cmd, &code);
+    if (code != 0) state.SkipWithError("ffprobe failed");
+  }
+  state.SetLabel(kLabels[state.range(0)]);
+}
+
+BENCHMARK(BM_ContainerOpenIndex)->DenseRange(0, 5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ProbeInProcess)->DenseRange(0, 5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AvikitProbeCommand)
     ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(8);
+BENCHMARK(BM_FfprobeCountPackets)
+    ->DenseRange(4, 5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);

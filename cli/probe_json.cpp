@@ -48,6 +48,7 @@ Json probe_json(const std::string& file, bool keyframes) {
   out["size"] = static_cast<std::uint64_t>(info.get_file_size());
   out["length"] = seconds(info.get_length());
   out["bit_rate"] = info.get_bit_rate();
+  if (info.index_rebuilt() != 0) out["index"] = "rebuilt";
   Json video = Json::array();
   int video_count = 0;
   const VideoInfo* v = info.get_video_info(video_count);

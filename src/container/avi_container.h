@@ -50,19 +50,21 @@
 #include "platform/win_types.h"
 
 namespace container::detail {
-struct Idx1Walk;
+struct IndexPlan;
 }
 
 // Flag word bits.
-inline constexpr std::uint32_t AVC_OPENED = 0x1;       // a name is stored, the file opened
-inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;  // keep handle and indexes between calls
-inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;     // an "iavs" stream (DV type-1)
-inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;     // a stream list holds an OpenDML "indx"
-inline constexpr std::uint32_t AVC_VIDEO_NAME = 0x10;  // video_type_name worked out
-inline constexpr std::uint32_t AVC_AUDIO_NAME = 0x20;  // audio_type_name worked out
-inline constexpr std::uint32_t AVC_HEADERS = 0x40;     // headers parsed, stream table exists
-inline constexpr std::uint32_t AVC_INDEXED = 0x80;     // selected streams indexed
-inline constexpr std::uint32_t AVC_WAVE = 0x100;       // a RIFF WAVE file
+inline constexpr std::uint32_t AVC_OPENED = 0x1;         // a name is stored, the file opened
+inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;    // keep handle and indexes between calls
+inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;       // an "iavs" stream (DV type-1)
+inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;       // a stream list holds an OpenDML "indx"
+inline constexpr std::uint32_t AVC_VIDEO_NAME = 0x10;    // video_type_name worked out
+inline constexpr std::uint32_t AVC_AUDIO_NAME = 0x20;    // audio_type_name worked out
+inline constexpr std::uint32_t AVC_HEADERS = 0x40;       // headers parsed, stream table exists
+inline constexpr std::uint32_t AVC_INDEXED = 0x80;       // selected streams indexed
+inline constexpr std::uint32_t AVC_WAVE = 0x100;         // a RIFF WAVE file
+inline constexpr std::uint32_t AVC_ALL_FIGURES = 0x200;  // probe: figures of every stream loaded
+inline constexpr std::uint32_t AVC_REBUILT = 0x400;      // no usable index: rebuilt from "movi"
 // Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
 // close() clears them with every other bit.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
@@ -112,6 +114,8 @@ class AviContainer {
   // --- The staged work (each returns at once when already done) -------------------------------
   int parse_headers();  // 1 when the stream table exists
   int load_index();     // 1 when the selected streams are indexed (or their figures computed)
+  // 1 when the file had no usable index and load_index rebuilt it from the "movi" lists.
+  int index_rebuilt() const { return (flags_ & AVC_REBUILT) != 0 ? 1 : 0; }
 
   // --- File access: the one chunk header reader and the tracked position ----------------------
   // Returns the id of the chunk whose header it delivers, or 0 (end of file, an unusable header,
@@ -212,9 +216,6 @@ class AviContainer {
     bool opened_ = false;
   };
 
-  // The steps of load_index, reachable for derived classes and tests.
-  int load_idx1();
-  int load_odml_index();
   // Reads the OpenDML index whose data (24-byte header first) starts at `position` and holds
   // `size` bytes into `target`; follows a super index one level down. 1 or 0.
   int read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target);
@@ -245,7 +246,7 @@ class AviContainer {
   std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip);
   int open_riff();
   int parse_wave();
-  int parse_stream_lists(std::uint32_t stream_count, ChunkHeader& in_hand, bool& have_header);
+  int parse_stream_lists(ChunkHeader& in_hand, bool& have_header);
   int parse_stream_header(std::uint32_t stream, ChunkHeader& header, bool& have_header);
   void parse_video_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
                           bool& have_next);
@@ -257,8 +258,16 @@ class AviContainer {
   void prepare_indexes(bool video, bool audio);
   std::uint64_t read_entries(std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
                              const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk);
-  void walk_idx1(const std::uint8_t* data, std::uint32_t count, container::detail::Idx1Walk& walk);
-  void finish_index_figures(bool correct_frame_count, bool video_indexed, bool audio_indexed);
+  int load_streams();
+  void load_odml_streams(container::detail::IndexPlan& plan);
+  int load_idx1(container::detail::IndexPlan& plan, const ChunkRecord& movi);
+  std::uint64_t idx1_base(std::uint64_t start, std::uint64_t count, std::uint64_t movi_position,
+                          std::uint32_t declared);
+  void rebuild_index(container::detail::IndexPlan& plan, const ChunkRecord& movi);
+  void note_short_chunk(container::detail::IndexPlan& plan, std::int64_t stream,
+                        std::uint32_t length);
+  void apply_video_figures(VideoStreamRecord& video, const ChunkIndex& index, bool from_odml);
+  void apply_audio_figures(AudioStreamRecord& audio, const ChunkIndex& index);
   int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
                       std::uint64_t& budget);
   int read_odml_chunks(const std::uint8_t* header, std::uint32_t size, ChunkIndex* target,

@@ -174,6 +174,10 @@ double AviFileInfo::get_length() const {
   }
 }
 
+int AviFileInfo::index_rebuilt() const {
+  return state_ == kHoldsResult ? impl_->container.index_rebuilt() : 0;
+}
+
 int AviFileInfo::get_bit_rate() const {
   if (state_ != kHoldsResult) return 0;
   try {

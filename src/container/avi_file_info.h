@@ -41,6 +41,8 @@ class AviFileInfo {
   const VideoInfo* get_video_info(int& count) const;
   const AudioInfo* get_audio_info(int& count) const;
   char** get_video_type_name() const;  // one per VideoInfo, same order
+  // 1 when the file had no usable index and its chunks were found by walking its "movi" lists.
+  int index_rebuilt() const;
 
  private:
   void release() noexcept;

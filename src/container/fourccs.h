@@ -74,4 +74,30 @@ constexpr std::uint32_t hex_stream_number(std::uint32_t chunk_id) {
   return digit(fourcc_byte(chunk_id, 0)) * 16 + digit(fourcc_byte(chunk_id, 1));
 }
 
+// The stream a chunk id ("01wb", "10dc", "0Bdc") belongs to among `declared` stream lists, or -1
+// when its first two characters name none. Writers disagree on streams 10 and up: some write
+// them in decimal ("10wb"), Windows writers in hexadecimal ("0awb", "0Bwb"). Two decimal digits
+// are read as decimal and a pair holding a hex letter as hexadecimal, so the readings agree
+// below 10; when the decimal reading names no declared stream and the hexadecimal one does,
+// the hexadecimal one wins. Anything else ("rec ", "ix", zero bytes) is no stream's chunk.
+constexpr std::int32_t chunk_stream_number(std::uint32_t chunk_id, std::uint32_t declared) {
+  auto hex = [](std::uint8_t c) -> std::int32_t {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  const std::int32_t hi = hex(fourcc_byte(chunk_id, 0));
+  const std::int32_t lo = hex(fourcc_byte(chunk_id, 1));
+  if (hi < 0 || lo < 0) return -1;
+  const std::int32_t as_hex = hi * 16 + lo;
+  if (hi > 9 || lo > 9) return as_hex;
+  const std::int32_t as_decimal = hi * 10 + lo;
+  if (static_cast<std::uint32_t>(as_decimal) >= declared &&
+      static_cast<std::uint32_t>(as_hex) < declared) {
+    return as_hex;
+  }
+  return as_decimal;
+}
+
 }  // namespace container

@@ -158,7 +158,7 @@ int AviContainer::parse_headers() {
     seek_tracked(avih.size - kMainHeaderSize, SeekOrigin::kCurrent);
     ChunkHeader in_hand;
     bool have_header = false;
-    ok = parse_stream_lists(le32(main_header + 24), in_hand, have_header);
+    ok = parse_stream_lists(in_hand, have_header);
     if (ok != 0) {
       flags_ |= AVC_HEADERS;
       // Step back over the header that ended the stream lists so the body scan sees it.
@@ -178,14 +178,15 @@ int AviContainer::parse_headers() {
   return ok;
 }
 
-// Walks the "strl" lists until `stream_count` are complete. The lists end early, successfully,
-// at the end of the header list: a "LIST" "movi", a "RIFF", or a header the reader cannot give
-// (id 0); so a file announcing more streams than it holds keeps the ones it has. On return the
-// header in hand (when `have_header`) is the first one the lists did not consume.
-int AviContainer::parse_stream_lists(std::uint32_t stream_count, ChunkHeader& in_hand,
-                                     bool& have_header) {
+// Walks the "strl" lists of the header. dwStreams is not trusted to end the walk: writers leave
+// it 0 or 1 with more lists present, so every list there is counts, up to the 256 streams a chunk
+// id can name. The lists end, successfully, at the end of the header list: a "LIST" "movi", a
+// "RIFF", or a header the reader cannot give (id 0); so a file announcing more streams than it
+// holds keeps the ones it has. On return the header in hand (when `have_header`) is the first one
+// the lists did not consume.
+int AviContainer::parse_stream_lists(ChunkHeader& in_hand, bool& have_header) {
   std::uint32_t s = 0;
-  while (s < stream_count) {
+  while (s < kMaxStreamLists) {
     // Find the next "LIST" "strl"; other chunks are stepped over, other lists entered. Every
     // pass reads a header, so the search moves forward and ends with the file.
     for (;;) {
@@ -202,6 +203,7 @@ int AviContainer::parse_stream_lists(std::uint32_t stream_count, ChunkHeader& in
     if (in_hand.id != kStrh) continue;
     if (parse_stream_header(s, in_hand, have_header) == 0) return 0;
     ++s;
+    stream_table_->stream_lists = s;
   }
   return 1;
 }

@@ -12,6 +12,8 @@ namespace container::detail {
 
 inline constexpr std::uint32_t kMainHeaderSize = 56;    // "avih"
 inline constexpr std::uint32_t kStreamHeaderSize = 56;  // "strh", as far as it is read
+// A chunk id names at most 256 streams (two hexadecimal digits); lists past that hold nothing.
+inline constexpr std::uint32_t kMaxStreamLists = 256;
 inline constexpr std::uint32_t kBitmapInfoSize = 40;
 inline constexpr std::uint32_t kWaveFormatSize = 18;
 inline constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;

@@ -1,5 +1,6 @@
 #include "container/odml_index.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "container/avi_container.h"
@@ -14,7 +15,7 @@ OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize])
   h.longs_per_entry = le16(bytes);
   h.sub_type = bytes[2];
   h.type = bytes[3];
-  h.entries_in_use = static_cast<std::int32_t>(le32(bytes + 4));
+  h.entries_in_use = le32(bytes + 4);
   h.chunk_id = le32(bytes + 8);
   h.base_offset = le64(bytes + 12);
   return h;
@@ -33,36 +34,22 @@ void charge(std::uint64_t& budget, std::uint64_t bytes) {
 
 }  // namespace
 
-int AviContainer::load_odml_index() {
-  VideoStreamRecord* video = selected_video_record();
-  AudioStreamRecord* audio = selected_audio_record();
-  const ChunkRecord* found_video =
-      video != nullptr ? find_chunk_record(kIndx, static_cast<std::int32_t>(video->stream))
-                       : nullptr;
-  const ChunkRecord* found_audio =
-      audio != nullptr ? find_chunk_record(kIndx, static_cast<std::int32_t>(audio->stream))
-                       : nullptr;
-  if (found_video == nullptr && found_audio == nullptr) return 0;
-  const ChunkRecord* records[2] = {found_video, found_audio};
-  ChunkIndex* indexes[2] = {nullptr, nullptr};
-  prepare_indexes(found_video != nullptr, found_audio != nullptr);
-  indexes[0] = video_index_.get();
-  indexes[1] = audio_index_.get();
-  int any = 0;
-  for (int k = 0; k < 2; ++k) {
-    if (records[k] == nullptr) continue;
-    const ChunkRecord record = *records[k];
-    any |= read_odml_index(record.position, record.size, indexes[k]);
-  }
-  if (any == 0) {
-    if ((flags_ & AVC_KEEP_HANDLE) == 0) {
-      video_index_.reset();
-      audio_index_.reset();
+// Fills the streams of the plan that have an "indx" chunk. A stream whose OpenDML index gives
+// nothing stays open for idx1 (writers leave out the "indx" of a stream, usually the sound, that
+// ended in the first RIFF).
+void AviContainer::load_odml_streams(IndexPlan& plan) {
+  for (std::size_t s = 0; s < kMaxStreamLists; ++s) {
+    ChunkIndex* target = plan.target[s];
+    if (target == nullptr) continue;
+    const ChunkRecord* record = find_chunk_record(kIndx, static_cast<std::int32_t>(s));
+    if (record == nullptr) continue;
+    const ChunkRecord r = *record;
+    if (read_odml_index(r.position, r.size, target) != 0) {
+      plan.odml[s] = true;
+    } else {
+      target->clear();
     }
-    return 0;
   }
-  finish_index_figures(true, found_video != nullptr, found_audio != nullptr);
-  return 1;
 }
 
 int AviContainer::read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target) {
@@ -82,7 +69,8 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
   if (budget < kOdmlHeaderSize || read_bytes(raw, kOdmlHeaderSize) != kOdmlHeaderSize) return 0;
   charge(budget, kOdmlHeaderSize);
   const OdmlIndexHeader header = decode_odml_header(raw);
-  if (header.entries_in_use <= 0) return 0;
+  // A count of 0xFFFFFFFF is as large as any: the bytes of the chunk cap it below.
+  if (header.entries_in_use == 0) return 0;
   const std::uint32_t data_size = size > kOdmlHeaderSize ? size - kOdmlHeaderSize : 0;
   if (header.type == kIndexOfChunks) return read_odml_chunks(raw, data_size, target, budget);
   if (header.type != kIndexOfIndexes || header.longs_per_entry != 4) return 0;
@@ -95,7 +83,7 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
   const std::uint64_t count =
-      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, kSuperEntrySize);
+      entries_that_fit(std::uint64_t{header.entries_in_use}, room, kSuperEntrySize);
   int result = 0;
   // Each batch is paid for as it arrives: the walk below spends from the same budget.
   read_entries(start, count, kSuperEntrySize, [&](const std::uint8_t* e, std::uint32_t n) {
@@ -105,10 +93,16 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
       // read.
       if (budget < kOdmlHeaderSize) return false;
       const std::uint64_t chunk_offset = le64(e);
-      const std::uint32_t chunk_size = le32(e + 8);
-      // The entry locates the ix## chunk header; its data (24-byte header first) follows.
-      result = read_odml_level(chunk_offset + 8, chunk_size >= 8 ? chunk_size - 8 : 0, target,
-                               depth + 1, budget);
+      // Writers reserve room for more entries than they use; an unused slot is all zeros.
+      if (chunk_offset == 0 && le32(e + 8) == 0) continue;
+      // The entry locates the ix## chunk header; its data (24-byte header first) follows. The
+      // chunk's own size bounds its entries: the super index's word for it is a second opinion
+      // that may only be smaller.
+      std::uint8_t chunk_header[8];
+      if (chunk_offset > file_size || read_at(chunk_offset, chunk_header, 8) != 8) return false;
+      const std::uint32_t chunk_size =
+          std::min(le32(e + 8) >= 8 ? le32(e + 8) - 8 : 0u, le32(chunk_header + 4));
+      result = read_odml_level(chunk_offset + 8, chunk_size, target, depth + 1, budget);
       if (result == 0) return false;
     }
     return true;
@@ -127,14 +121,14 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
   if (longs != 2 && longs != 3 && longs != 6) return 0;
   const std::uint32_t entry_size = longs * 4;
   const std::uint64_t file_size = stream_table_->file_size;
-  const std::uint32_t stream = hex_stream_number(header.chunk_id);
-  const bool known_stream = stream_kind(static_cast<std::int32_t>(stream)) != 0;
+  const std::int32_t stream = chunk_stream_number(header.chunk_id, stream_table_->stream_lists);
+  const bool known_stream = stream >= 0 && stream_kind(stream) != 0;
   const std::uint64_t start = tracked_position_;
   const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
   const std::uint64_t count =
-      entries_that_fit(static_cast<std::uint64_t>(header.entries_in_use), room, entry_size);
+      entries_that_fit(std::uint64_t{header.entries_in_use}, room, entry_size);
   if (!known_stream) {
     charge(budget, count * entry_size);  // As if read: its entries belong to no stream.
     return 1;

@@ -17,7 +17,7 @@ struct OdmlIndexHeader {
   std::uint16_t longs_per_entry = 0;
   std::uint8_t sub_type = 0;
   std::uint8_t type = 0;
-  std::int32_t entries_in_use = 0;
+  std::uint32_t entries_in_use = 0;
   std::uint32_t chunk_id = 0;
   std::uint64_t base_offset = 0;  // index of chunks only
 };

@@ -41,7 +41,7 @@ std::uint32_t AviContainer::read_chunk_header(ChunkHeader& header, bool may_skip
 
 std::uint32_t AviContainer::next_chunk_header(ChunkHeader& header, bool may_skip) {
   // Each pass reads a header and either returns or skips a non-empty chunk, so the walk moves
-  // forward by at least 9 bytes per pass and ends at the end of the file.
+  // forward by at least 8 bytes per pass and ends at the end of the file.
   for (;;) {
     std::uint8_t b[8] = {};
     if (read_bytes(b, 8) < 8) return 0;
@@ -66,7 +66,12 @@ std::uint32_t AviContainer::next_chunk_header(ChunkHeader& header, bool may_skip
       header.list_type = le32(t);
       return header.id;
     }
-    if (header.size == 0) return 0;
+    // An empty chunk (a "strn" without a name, say) is passed over like any other: its header
+    // was the whole of it.
+    if (header.size == 0) {
+      if (!may_skip) return 0;
+      continue;
+    }
     if (stream_table_) {
       const std::uint64_t end = stream_table_->file_size;
       if (tracked_position_ > end || header.size > end - tracked_position_) return 0;

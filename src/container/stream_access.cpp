@@ -254,7 +254,10 @@ void AviContainer::describe_video_stream(VideoInfo& info) {
   info.bit_rate = truncate_to_int(static_cast<double>(video_bit_rate()) * 1000.0);
   info.frame_rate = rate;
   info.width = format != nullptr ? format->biWidth : 0;
-  info.height = format != nullptr ? format->biHeight : 0;
+  // A negative height marks a top-down picture; the picture is as high as its magnitude.
+  info.height = format != nullptr && format->biHeight != INT32_MIN
+                    ? (format->biHeight < 0 ? -format->biHeight : format->biHeight)
+                    : 0;
   info.stream = selected_video_stream_number();
   info.length = rate > 0.0 ? frame_count() / rate : 0.0;
 }

@@ -32,6 +32,7 @@ struct AudioStreamRecord {
 
 struct StreamTable {
   std::uint64_t file_size = 0;           // from the file system at parse time
+  std::uint32_t stream_lists = 0;        // "strl" lists in the header, whatever their type
   std::uint32_t selected_video = 0;      // position in `video`, not a stream number
   std::uint32_t selected_audio = 0;      // position in `audio`
   std::vector<VideoStreamRecord> video;  // in stream order

@@ -135,6 +135,13 @@ LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) 
     }
     case ICM_AVK_DRAIN:
       return s.drain(reinterpret_cast<void*>(p1));
+    case ICM_AVK_IS_INTRA_ONLY: {
+      if (in == nullptr) return ICERR_BADPARAM;
+      const AVCodecDescriptor* d = avcodec_descriptor_get(
+          static_cast<AVCodecID>(detail::codec_for_fourcc(in->biCompression)));
+      return d != nullptr && (d->props & AV_CODEC_PROP_INTRA_ONLY) != 0 ? ICERR_OK
+                                                                        : ICERR_UNSUPPORTED;
+    }
     default:
       return ICERR_UNSUPPORTED;
   }

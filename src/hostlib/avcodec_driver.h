@@ -73,6 +73,11 @@ inline constexpr platform::UINT ICM_AVK_GET_RUN_STATE = platform::ICM_USER + 0x0
 // written, ICERR_ERROR when the decoder holds none.
 inline constexpr platform::UINT ICM_AVK_DRAIN = platform::ICM_USER + 0x0A71;
 
+// param1: a BITMAPINFOHEADER naming the codec in biCompression, param2: 0. ICERR_OK when the codec
+// codes every picture on its own (libavcodec's AV_CODEC_PROP_INTRA_ONLY: MJPEG, DV, raw, ...), so
+// any frame can be decoded without the ones before it whatever the index flags say.
+inline constexpr platform::UINT ICM_AVK_IS_INTRA_ONLY = platform::ICM_USER + 0x0A72;
+
 // More calls than any libavcodec decoder's reorder depth and open-GOP lead; a walk that passes
 // (f - k) + this many calls without reaching f is looking at a broken stream.
 inline constexpr int kAvkMaxLookahead = 40;

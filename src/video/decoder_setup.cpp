@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -84,6 +85,26 @@ SharedAviFile::VideoPath classify(SharedAviFile& file) {
                                  : SharedAviFile::VideoPath::kCodec;
 }
 
+// The picture size comes from the header alone, and a header can claim 16384 x 16384 in a file
+// of a few hundred bytes. A stream none of whose chunks holds any byte gets no bitmap, nor does an
+// uncompressed one whose chunks cannot hold one picture (width x height x depth): the memory
+// follows what the file holds.
+constexpr std::uint64_t round_up_256(std::uint64_t n) { return (n + 255) & ~std::uint64_t{255}; }
+
+std::uint64_t raw_picture_bytes(SharedAviFile& file) {
+  const platform::BITMAPINFOHEADER* format = file.video_format();
+  if (format == nullptr || format->biWidth <= 0 || format->biHeight == INT32_MIN) return 0;
+  const std::uint64_t height = static_cast<std::uint64_t>(std::abs(format->biHeight));
+  return (static_cast<std::uint64_t>(format->biWidth) * height * format->biBitCount + 7) / 8;
+}
+
+bool bitmap_is_worth_it(SharedAviFile& file) {
+  file.load_index();
+  const std::uint64_t largest = file.largest_video_chunk();
+  if (largest == 0) return false;
+  return classify(file) != SharedAviFile::VideoPath::kRaw || largest >= raw_picture_bytes(file);
+}
+
 }  // namespace
 
 bool SharedAviFile::build_input_format(VideoPath path) {
@@ -118,6 +139,13 @@ bool SharedAviFile::build_input_format(VideoPath path) {
     // colour table after it stays as the file has it.
     std::memcpy(input_format_.data(), stream, kHeaderBytes);
   }
+  // Compat: a negative height on a compressed stream means nothing to its codec; the picture is
+  // as high as the magnitude, as other players take it.
+  constexpr std::size_t kHeightAt = offsetof(BITMAPINFOHEADER, biHeight);
+  const auto height = static_cast<std::int32_t>(get_le32(input_format_, kHeightAt));
+  if (path == VideoPath::kCodec && height < 0 && height != INT32_MIN) {
+    put_le32(input_format_, kHeightAt, static_cast<std::uint32_t>(-height));
+  }
   // A codec reads biSize bytes of the block, as Windows codecs do: never more than it holds.
   const std::uint32_t declared = get_le32(input_format_, 0);
   put_le32(input_format_, 0,
@@ -125,12 +153,29 @@ bool SharedAviFile::build_input_format(VideoPath path) {
   return true;
 }
 
+// The frame buffer holds the largest chunk read so far, not the largest one an index claims: a
+// damaged entry may claim gigabytes. Its storage is reserved once for the largest entry (cut at
+// the end of the file), which costs address space only, so that growing never moves the bytes a
+// codec may still hold; memory is touched only as far as chunks are really read.
 bool SharedAviFile::size_frame_buffer(VideoPath path) {
-  // A chunk cannot be larger than the file, whatever the index says.
   const std::uint64_t largest = std::min<std::uint64_t>(largest_video_chunk(), file_size());
-  std::uint64_t bytes = (largest + 255) & ~std::uint64_t{255};
-  // The DV decoder reads a whole frame of the larger system, whatever the chunk held.
-  if (path == VideoPath::kDv) bytes = std::max<std::uint64_t>(bytes, kDvFrameBytes625);
+  // The DV decoder reads a whole frame of the larger system, whatever the chunk held; an
+  // uncompressed picture has the size its header gives (its chunks were found to hold it).
+  std::uint64_t bytes = 0;
+  if (path == VideoPath::kDv) bytes = kDvFrameBytes625;
+  if (path == VideoPath::kRaw) bytes = raw_picture_bytes(*this);
+  try {
+    frame_buffer_.reserve(static_cast<std::size_t>(round_up_256(std::max(largest, bytes))));
+    frame_buffer_.resize(static_cast<std::size_t>(round_up_256(bytes)));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool SharedAviFile::grow_frame_buffer(std::uint32_t chunk_bytes) {
+  const std::uint64_t bytes = round_up_256(chunk_bytes);
+  if (bytes <= frame_buffer_.size()) return true;
   try {
     frame_buffer_.resize(static_cast<std::size_t>(bytes));
   } catch (const std::bad_alloc&) {
@@ -170,6 +215,13 @@ bool SharedAviFile::begin_codec(VideoPath path, const BITMAPINFOHEADER* output) 
     driver_numbers_pictures_ = platform::ICSendMessage(decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
                                                        reinterpret_cast<platform::DWORD_PTR>(&st),
                                                        sizeof st) == platform::ICERR_OK;
+    // A codec that codes every picture on its own never walks from an earlier key frame,
+    // whatever the index flags: each frame is decoded alone.
+    if (platform::ICSendMessage(decoder_, hostlib::ICM_AVK_IS_INTRA_ONLY,
+                                reinterpret_cast<platform::DWORD_PTR>(input_format_.data()),
+                                0) == platform::ICERR_OK) {
+      intra_only_ = true;
+    }
   }
   // Compat: a DV codec that refuses the output stays attached and is used all the same.
   return begun || path == VideoPath::kDv;
@@ -224,13 +276,14 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
 bool MediaReader::prepare_bitmap(int bits, bool prime) {
   const platform::BITMAPINFOHEADER* format = file_->video_format();
   int height = format != nullptr ? format->biHeight : 0;
-  // An uncompressed top-down stream (ffmpeg writes them) still fills a bottom-up bitmap.
-  if (height < 0 && height != INT32_MIN && classify(*file_) == SharedAviFile::VideoPath::kRaw) {
-    height = -height;
-  }
+  const int width = format != nullptr ? format->biWidth : 0;
+  // An uncompressed top-down stream (ffmpeg writes them) still fills a bottom-up bitmap, and a
+  // compressed stream with a negative height is as high as its magnitude.
+  if (height < 0 && height != INT32_MIN) height = -height;
+  if (!bitmap_is_worth_it(*file_)) return false;
   // The old bitmap goes away; a new one may land at its address.
   file_->forget_destination(frame_.LockBits());
-  frame_.Create(format != nullptr ? format->biWidth : 0, height, bits, false);
+  frame_.Create(width, height, bits, false);
   if (frame_.header == nullptr) return false;
   std::uint8_t* pixels = frame_.LockBits();
   if (bits == 12) {

@@ -114,6 +114,11 @@ void SharedAviFile::forget_destination(const std::uint8_t* destination) {
 std::uint32_t SharedAviFile::read_chunk(std::uint32_t frame, std::uint8_t* buffer,
                                         std::uint64_t capacity) {
   const IndexEntry& e = video_index()->entries[frame];
+  if (buffer == frame_buffer_.data() && e.size > frame_buffer_.size()) {
+    if (!grow_frame_buffer(e.size)) return 0;
+    buffer = frame_buffer_.data();
+    capacity = frame_buffer_.size();
+  }
   if (e.size == 0 || buffer == nullptr || capacity == 0) return 0;
   // Never more than the buffer holds, whatever the index claims.
   const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, capacity));
@@ -178,7 +183,7 @@ void SharedAviFile::keep_picture(std::uint32_t frame, std::uint32_t target) {
 std::uint32_t SharedAviFile::find_run_key(std::uint32_t frame) {
   const ChunkIndex* index = video_index();
   if (index == nullptr || frame >= index->entries.size()) return frame;
-  if (index->entries[frame].key != 0) return frame;
+  if (index->entries[frame].key != 0 || intra_only_) return frame;
   // Unsigned on purpose: with no frame decoded yet, last + 1 is 0.
   if (run_key_ <= frame && frame <= last_decoded_ + 1) return run_key_;
   const auto& keys = index->key_frames;

@@ -26,6 +26,7 @@ void SharedAviFile::reset_decoder() {
   last_decoded_ = kNone;
   run_key_ = kNone;
   driver_numbers_pictures_ = false;
+  intra_only_ = false;
   path_ = VideoPath::kNone;
   run_destination_ = nullptr;
   next_chunk_ = 0;

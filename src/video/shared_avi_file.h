@@ -88,6 +88,7 @@ class SharedAviFile : public AviContainer {
   std::vector<std::uint8_t> output_format_;  // 44 bytes holding the output header; empty
   // The driver's own decoding run, when it numbers pictures itself (hostlib/avcodec_driver.h).
   bool driver_numbers_pictures_ = false;
+  bool intra_only_ = false;  // the codec decodes any frame alone: runs start at the frame itself
   VideoPath path_ = VideoPath::kNone;
   // The bitmap the run's pictures went into. Readers sharing the file share the run but not
   // their bitmaps, so "frame f was decoded last" only means "this bitmap holds f" for this one.
@@ -115,6 +116,7 @@ class SharedAviFile : public AviContainer {
   bool followed_by_dropped_frame(std::uint32_t chunk) const;
   bool build_input_format(VideoPath path);
   bool size_frame_buffer(VideoPath path);
+  bool grow_frame_buffer(std::uint32_t chunk_bytes);
   bool find_codec();
   bool begin_codec(VideoPath path, const platform::BITMAPINFOHEADER* output);
 

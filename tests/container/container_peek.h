@@ -14,10 +14,6 @@ class ContainerPeek : public AviContainer {
  public:
   explicit ContainerPeek(bool keep_handle = true) : AviContainer(keep_handle) {}
 
-  using AviContainer::load_idx1;
-  using AviContainer::load_odml_index;
-  using AviContainer::read_odml_index;
-
   // Holds a handle on `name` without opening it as AVI, for driving the chunk reader directly.
   bool attach(const std::string& name) {
     platform::HANDLE h =

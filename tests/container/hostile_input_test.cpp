@@ -157,16 +157,153 @@ TEST_P(FuzzRegressionTest, ProbesCleanly) {
 INSTANTIATE_TEST_SUITE_P(Found, FuzzRegressionTest,
                          ::testing::Values("idx1_negative_stream_without_audio.avi"));
 
-TEST(HostileInputTest, Idx1StreamMinusOneWithoutAudio) {
-  AviBuilder b;
-  const int v = b.add_video({});
-  b.add_chunk(v, 10).add_chunk(v, 10, true, {}, "0/dc").add_chunk(v, 10);
-  TestFile f(b.build().bytes);
+}  // namespace
+
+// One field wrong where the rest of the file says what is right: the file must read exactly as
+// the same file without the bad field.
+struct Reading {
+  bool opened = false;
+  std::uint32_t frames = 0;
+  int height = 0;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> video, audio;
+  std::vector<std::uint32_t> keys;
+  bool operator==(const Reading&) const = default;
+};
+
+Reading read_back(const std::string& bytes) {
+  TestFile f(bytes);
+  Reading r;
   AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.video_index()->entries.size(), 2u);
-  ASSERT_NE(c.audio_index(), nullptr);
-  EXPECT_TRUE(c.audio_index()->entries.empty());
+  if (c.open(f.name()) != 1) return r;
+  r.opened = true;
+  r.frames = c.frame_count();
+  VideoInfo info;
+  c.describe_video_stream(info);
+  r.height = info.height;
+  if (const ChunkIndex* v = c.video_index()) {
+    for (const IndexEntry& e : v->entries) r.video.emplace_back(e.position, e.size);
+    r.keys = v->key_frames;
+  }
+  if (const ChunkIndex* a = c.audio_index()) {
+    for (const IndexEntry& e : a->entries) r.audio.emplace_back(e.position, e.size);
+  }
+  return r;
 }
 
-}  // namespace
+struct BadField {
+  const char* name;
+  // Writes the file into `b` (unchanged: the good file) and returns its bytes with the bad field.
+  std::string (*make)(AviBuilder& b, bool bad);
+};
+
+avitest::BuiltAvi two_streams(AviBuilder& b, IndexKind kind, int frames = 50) {
+  const int v = b.add_video({});
+  const int a = b.add_audio({});
+  for (int i = 0; i < frames; ++i) b.add_chunk(v, 24).add_chunk(a, 40);
+  return b.index(kind).build();
+}
+
+const BadField kBadFields[] = {
+    {"MainHeaderSaysNoStreams",
+     [](AviBuilder& b, bool bad) {
+       if (bad) b.streams_in_main_header(0);
+       return two_streams(b, IndexKind::kIdx1Relative).bytes;
+     }},
+    {"MainHeaderSaysOneStream",
+     [](AviBuilder& b, bool bad) {
+       if (bad) b.streams_in_main_header(1);
+       return two_streams(b, IndexKind::kIdx1Relative).bytes;
+     }},
+    {"EmptyStreamName",
+     [](AviBuilder& b, bool bad) {
+       const int v = b.add_video({});
+       if (bad) b.strl_extra(v, std::string("strn\0\0\0\0", 8));
+       b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40);
+       return b.build().bytes;
+     }},
+    {"MoviSizeUnknown",
+     [](AviBuilder& b, bool bad) {
+       auto avi = two_streams(b, IndexKind::kIdx1Relative);
+       if (bad) avitest::patch_u32(avi.bytes, avi.layout.movi_list + 4, 0xFFFFFFFFu);
+       return avi.bytes;
+     }},
+    {"HeaderCountsNoFrames",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       if (bad) vs.length = 0u;
+       const int v = b.add_video(vs);
+       b.add_frames(v, 50, 24, 10);
+       return b.build().bytes;
+     }},
+    {"HeaderCountsThreeFrames",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       if (bad) vs.length = 3u;
+       const int v = b.add_video(vs);
+       b.add_frames(v, 50, 24, 10);
+       return b.build().bytes;
+     }},
+    {"FirstChunkSizeDisagreesWithIdx1",
+     [](AviBuilder& b, bool bad) {
+       auto avi = two_streams(b, IndexKind::kIdx1Absolute);
+       if (bad) avitest::patch_u32(avi.bytes, avi.layout.data_positions[0][0] - 4, 23);
+       return avi.bytes;
+     }},
+    {"StandardIndexCountAllOnes",
+     [](AviBuilder& b, bool bad) {
+       auto avi = two_streams(b, IndexKind::kOdml);
+       if (bad) avitest::patch_u32(avi.bytes, avi.layout.ix_headers[0] + 12, 0xFFFFFFFFu);
+       return avi.bytes;
+     }},
+    {"SoundWithoutIndx",
+     [](AviBuilder& b, bool bad) {
+       auto avi = two_streams(b, IndexKind::kOdmlAndIdx1);
+       if (bad) avi.bytes.replace(avi.layout.indx_data[1] - 8, 4, "JUNK");
+       return avi.bytes;
+     }},
+    {"NoIndexAtAll",
+     [](AviBuilder& b, bool bad) {
+       const int v = b.add_video({});
+       const int a = b.add_audio({});
+       for (int i = 0; i < 20; ++i) b.add_chunk(v, 24).add_chunk(a, 41);
+       return b.index(bad ? IndexKind::kNone : IndexKind::kIdx1Relative).build().bytes;
+     }},
+    {"DecimalStreamNumbers",
+     [](AviBuilder& b, bool bad) {
+       for (int i = 0; i < 10; ++i) b.add_stream("txts", "");
+       const int v = b.add_video({});
+       const int a = b.add_audio({});
+       for (int i = 0; i < 5; ++i) {
+         b.add_chunk(v, 24, true, {}, bad ? "10dc" : "0Adc");
+         b.add_chunk(a, 40, true, {}, bad ? "11wb" : "0Bwb");
+       }
+       return b.build().bytes;
+     }},
+    {"PaletteChangeBetweenFrames",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       vs.length = 6;  // writers count the frames, not the palette changes
+       const int v = b.add_video(vs);
+       b.add_frames(v, 6, 24);
+       if (bad) b.add_chunk(v, 8, true, std::string(8, '\0'), "00pc");
+       return b.build().bytes;
+     }},
+};
+
+class OneBadFieldTest : public ::testing::TestWithParam<BadField> {};
+TEST_P(OneBadFieldTest, ReadsAsTheFileWithoutIt) {
+  AviBuilder good, bad;
+  const std::string good_bytes = GetParam().make(good, false);
+  const Reading want = read_back(good_bytes);
+  ASSERT_TRUE(want.opened);
+  std::string bad_bytes = GetParam().make(bad, true);
+  // Chunks move when the bad field changes the header's length: compare relative to "movi".
+  const std::uint64_t shift = bad_bytes.find("movi") - good_bytes.find("movi");
+  Reading got = read_back(bad_bytes);
+  for (auto* list : {&got.video, &got.audio}) {
+    for (auto& [position, size] : *list) position -= shift;
+  }
+  EXPECT_TRUE(got == want);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, OneBadFieldTest, ::testing::ValuesIn(kBadFields),
+                         [](const auto& test) { return std::string(test.param.name); });
