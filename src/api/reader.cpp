@@ -217,6 +217,10 @@ struct VideoReader::Impl {
 VideoReader::VideoReader(const std::string& path, int stream) : impl_(std::make_unique<Impl>()) {
   impl_->path = path;
   if (impl_->player.open(path.c_str(), stream) != 0) throw_open_error(path, ErrorCode::kNoVideo);
+  if (impl_->player.has_video() == 0 || impl_->player.get_video_info() == nullptr ||
+      impl_->player.get_video_stream_id() < 0) {
+    throw Error(ErrorCode::kNoVideo, path + ": no video stream");
+  }
   if (impl_->player.get_total_frames() <= 0) {
     throw Error(ErrorCode::kNoVideo, path + ": the video stream has no frames");
   }

@@ -92,6 +92,8 @@ class AviVideoPlayerImpl {
   MediaReader* reader() const { return reader_.get(); }
 
  private:
+  // The selected video stream is compressed and no codec decodes it.
+  bool undecodable_video() const;
   std::int32_t offset_of(std::int32_t frame) const;
   std::int32_t frame_of(std::int32_t offset) const;
   double seconds(std::int32_t frames_as_unsigned) const;

@@ -37,10 +37,20 @@ int AviVideoPlayerImpl::open(const char* name, int stream) {
   }
   if (!reader_) reader_ = std::make_unique<VideoMediaReader>();
   if (!reader_->open(name, USE_VIDEO)) return 1;
-  reader_->prepare_output(stream, 1);  // a file without a usable decoder still opens
+  if (reader_->prepare_output(stream, 1) == 0 && undecodable_video()) {
+    // A stream no codec takes would only ever show black frames: say so at open instead.
+    close();
+    return 1;
+  }
   select_video_stream(stream);
   has_video_ = 1;
   return 0;
+}
+
+bool AviVideoPlayerImpl::undecodable_video() const {
+  SharedAviFile* file = reader_ ? reader_->file() : nullptr;
+  // Uncompressed and DV streams are named by avikit itself; a compressed one only by a codec.
+  return file != nullptr && file->video_format() != nullptr && file->video_type_name() == nullptr;
 }
 
 void AviVideoPlayerImpl::close() {
