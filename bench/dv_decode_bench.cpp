@@ -220,10 +220,10 @@ void BM_Idct4(benchmark::State& state, bool field) {
   for (auto _ : state) {
     std::memcpy(coeffs, src.data(), sizeof coeffs);
     for (std::size_t b = 0; b < kBlocks; b += 4) {
-      const dv::Put4Blocks q{{coeffs[b], coeffs[b + 1], coeffs[b + 2], coeffs[b + 3]},
-                             {&f, &f, &f, &f},
-                             {&dst[64 * b], &dst[64 * b + 64], &dst[64 * b + 128],
-                              &dst[64 * b + 192]}};
+      const dv::Put4Blocks q{
+          {coeffs[b], coeffs[b + 1], coeffs[b + 2], coeffs[b + 3]},
+          {&f, &f, &f, &f},
+          {&dst[64 * b], &dst[64 * b + 64], &dst[64 * b + 128], &dst[64 * b + 192]}};
       (field ? k.put4_248 : k.put4_88)(q, 8);
     }
     benchmark::DoNotOptimize(dst.data());

@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git xz-utils ccache
   libavcodec-dev libavformat-dev libavutil-dev libswresample-dev libswscale-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev libpng-dev
-  clang libclang-rt-14-dev valgrind
+  clang clang-format libclang-rt-14-dev valgrind
   libsdl2-dev xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed python3-pil
 )

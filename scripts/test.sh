@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds with warnings as errors and runs the whole test suite: once in
-# an optimised build, once more under the address and undefined-behaviour sanitizers, and the
-# tests that exercise threads a third time under the thread sanitizer; the tests that play real
-# files also run under valgrind, which sees what the uninstrumented codec libraries write. Then checks the installed
-# package: the release build installed into a scratch prefix, and programs built against it alone
+# Installs the dependencies and checks the layout of the sources (clang-format). Then builds with
+# warnings as errors and runs the whole test suite: once in an optimised build, once more under
+# the address and undefined-behaviour sanitizers, and the tests that exercise threads a third
+# time under the thread sanitizer; the tests that play real files also run under valgrind, which
+# sees what the uninstrumented codec libraries write. Then checks the installed package: the
+# release build installed into a scratch prefix, and programs built against it alone
 # (scripts/check-package.sh). Last, the fuzz targets are built and replay their seed corpora, so
 # they never rot between long fuzzing runs.
 # AVI_TEST_PRESETS="release" limits the run to the listed presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 jobs=$(nproc)
 for preset in ${AVI_TEST_PRESETS:-release asan tsan}; do
   echo "== $preset"

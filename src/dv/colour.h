@@ -37,8 +37,7 @@ struct ChromaRowPairs {
   const std::uint8_t* cr_b;
 };
 // One whole 4:2:0 line: chroma_avg of both pairs, then bgr_line.
-using BgrLine420Fn = void (*)(const std::uint8_t* y, const ChromaRowPairs& rows,
-                              std::uint8_t* out);
+using BgrLine420Fn = void (*)(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 
 void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);
 void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out);

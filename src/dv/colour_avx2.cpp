@@ -77,8 +77,7 @@ inline __m256i bytes32(__m256i lo, __m256i hi) {
 }
 
 // 32 bytes each of B, G and R, in pixel order, as 96 packed bytes at dst.
-[[gnu::always_inline]] inline void store_bgr32(__m256i b, __m256i g, __m256i r,
-                                               std::uint8_t* dst) {
+[[gnu::always_inline]] inline void store_bgr32(__m256i b, __m256i g, __m256i r, std::uint8_t* dst) {
   __m256i o[3];
 #pragma GCC unroll 3
   for (int c = 0; c < 3; ++c) {
@@ -142,13 +141,13 @@ template <bool kLastGroup>
   chroma32(ub0, ub1, &cb_lo, &cb_hi);
   chroma32(vr0, vr1, &cr_lo, &cr_hi);
   // Luma in split order: quarters 0 and 2 widen to the low vector, 1 and 3 to the high one.
-  const __m256i split = _mm256_permute4x64_epi64(
-      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)), 0xD8);
+  const __m256i split =
+      _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)), 0xD8);
   __m256i b0, g0, r0, b1, g1, r1;
   bgr16w(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(split)), cb_lo, cr_lo, &b0, &g0, &r0);
   bgr16w(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(split, 1)), cb_hi, cr_hi, &b1, &g1, &r1);
-  store_bgr32(_mm256_packus_epi16(b0, b1), _mm256_packus_epi16(g0, g1),
-              _mm256_packus_epi16(r0, r1), out + 3 * x);
+  store_bgr32(_mm256_packus_epi16(b0, b1), _mm256_packus_epi16(g0, g1), _mm256_packus_epi16(r0, r1),
+              out + 3 * x);
 }
 
 }  // namespace

@@ -18,10 +18,10 @@
 
 #include "dv/segment_fast.h"
 
+#include <emmintrin.h>
+
 #include <array>
 #include <cstring>
-
-#include <emmintrin.h>
 
 #include "dv/vlc.h"
 

@@ -7,18 +7,18 @@
 
 struct VideoInfo {
   VideoInfo();
-  std::int32_t kind;             // 0: 10 for a video description
-  std::int32_t reserved0;        // 4
-  std::int32_t inter_frames;     // 8: 1 when not every frame is a key frame
-  std::int32_t bit_rate;         // 12: bit/s
-  double frame_rate;             // 16
-  std::int32_t reserved1;        // 24
-  std::int32_t width;            // 28
-  std::int32_t height;           // 32
-  std::int32_t reserved2[4];     // 36
-  std::int32_t stream;           // 52
-  double length;                 // 56: seconds
-  std::int32_t reserved3[4];     // 64: room the host keeps for itself
+  std::int32_t kind;          // 0: 10 for a video description
+  std::int32_t reserved0;     // 4
+  std::int32_t inter_frames;  // 8: 1 when not every frame is a key frame
+  std::int32_t bit_rate;      // 12: bit/s
+  double frame_rate;          // 16
+  std::int32_t reserved1;     // 24
+  std::int32_t width;         // 28
+  std::int32_t height;        // 32
+  std::int32_t reserved2[4];  // 36
+  std::int32_t stream;        // 52
+  double length;              // 56: seconds
+  std::int32_t reserved3[4];  // 64: room the host keeps for itself
 };
 static_assert(offsetof(VideoInfo, inter_frames) == 8);
 static_assert(offsetof(VideoInfo, bit_rate) == 12);

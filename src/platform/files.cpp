@@ -136,7 +136,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD to_read, DWORD* read, void* /*ove
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t got = 0;
     const bool ok = to_read <= kReadAhead / 2 ? read_small(*f, out, to_read, got)
-                                               : read_at(f->fd, out, to_read, f->position, got);
+                                              : read_at(f->fd, out, to_read, f->position, got);
     done = static_cast<DWORD>(got);
     if (!ok) {
       f->position += done;
@@ -165,13 +165,20 @@ DWORD SetFilePointer(HANDLE file, LONG distance_low, LONG* distance_high, DWORD 
           : std::int64_t{distance_low};
   std::int64_t base = 0;
   switch (method) {
-    case FILE_BEGIN: base = 0; break;
-    case FILE_CURRENT: base = static_cast<std::int64_t>(f->position); break;
-    case FILE_END: base = static_cast<std::int64_t>(size_of(*f)); break;
-    default: t_last_error = ERROR_INVALID_PARAMETER; return INVALID_SET_FILE_POINTER;
+    case FILE_BEGIN:
+      base = 0;
+      break;
+    case FILE_CURRENT:
+      base = static_cast<std::int64_t>(f->position);
+      break;
+    case FILE_END:
+      base = static_cast<std::int64_t>(size_of(*f));
+      break;
+    default:
+      t_last_error = ERROR_INVALID_PARAMETER;
+      return INVALID_SET_FILE_POINTER;
   }
-  if ((distance < 0 && base + distance < 0) ||
-      (distance > 0 && base > INT64_MAX - distance)) {
+  if ((distance < 0 && base + distance < 0) || (distance > 0 && base > INT64_MAX - distance)) {
     t_last_error = ERROR_NEGATIVE_SEEK;
     return INVALID_SET_FILE_POINTER;
   }

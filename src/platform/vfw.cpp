@@ -64,8 +64,7 @@ HIC open_with(DRIVERPROC proc, DWORD fcc_type, DWORD fcc_handler, UINT mode) {
   instance->proc = proc;
   instance->fcc_type = fcc_type;
   instance->fcc_handler = fcc_handler;
-  const LRESULT id =
-      proc(0, instance.get(), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&open_params));
+  const LRESULT id = proc(0, instance.get(), DRV_OPEN, 0, reinterpret_cast<LPARAM>(&open_params));
   if (id == 0) return nullptr;
   instance->driver_id = static_cast<DWORD_PTR>(id);
   ++g_open_instances;
@@ -155,8 +154,7 @@ DWORD ICDecompress(HIC ic, DWORD flags, BITMAPINFOHEADER* format_in, void* data,
   params.lpInput = data;
   params.lpbiOutput = format_out;
   params.lpOutput = bits;
-  return static_cast<DWORD>(ICSendMessage(ic, ICM_DECOMPRESS,
-                                          reinterpret_cast<DWORD_PTR>(&params),
+  return static_cast<DWORD>(ICSendMessage(ic, ICM_DECOMPRESS, reinterpret_cast<DWORD_PTR>(&params),
                                           sizeof(ICDECOMPRESS)));
 }
 

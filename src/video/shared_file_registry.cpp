@@ -32,7 +32,7 @@ bool same_name_ignoring_case(const std::string& a, const char* b) {
 }
 
 std::vector<SharedFileEntry>::iterator find_entry(std::vector<SharedFileEntry>& entries,
-                                                   const SharedAviFile* file) {
+                                                  const SharedAviFile* file) {
   return std::find_if(entries.begin(), entries.end(),
                       [file](const SharedFileEntry& e) { return e.file.get() == file; });
 }
@@ -90,8 +90,8 @@ SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mod
       copy->select_audio_stream(stream);
     }
   }
-  const int moved = kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO))
-                                         : (USE_AUDIO | (mode & USE_VIDEO));
+  const int moved =
+      kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO)) : (USE_AUDIO | (mode & USE_VIDEO));
   SharedFileEntry entry = new_entry(std::string(), std::move(copy), moved);
   SharedAviFile* result = entry.file.get();
 

@@ -21,12 +21,12 @@ inline constexpr int USE_AUDIO = 2;
 inline constexpr std::uint32_t kOutputNotPrepared = 0xFFFFFFFFu;
 
 struct SharedFileEntry {
-  std::string name;                    // as the first opener gave it; empty for a split copy
+  std::string name;  // as the first opener gave it; empty for a split copy
   std::unique_ptr<SharedAviFile> file;
-  std::int32_t video_stream = -1;      // selected video stream of the video users; -1: none
-  std::int32_t audio_stream = -1;      // selected audio stream of the audio users; -1: none
+  std::int32_t video_stream = -1;  // selected video stream of the video users; -1: none
+  std::int32_t audio_stream = -1;  // selected audio stream of the audio users; -1: none
   std::uint32_t output_format = kOutputNotPrepared;  // biCompression the decoder was prepared for
-  std::uint32_t thread = 0;            // GetCurrentThreadId of the creator
+  std::uint32_t thread = 0;                          // GetCurrentThreadId of the creator
   std::int32_t video_users = 0;
   std::int32_t audio_users = 0;
   // The file's first video stream number (-1: none), fixed at creation: the stream a new video

@@ -35,7 +35,8 @@ TEST(WavWriterTest, HeaderCarriesFormatAndPatchedSizes) {
   const std::string bytes = avitest::read_file(path);
   ASSERT_EQ(bytes.size(), 44u + 8u);
   auto le32 = [&](std::size_t at) {
-    return std::uint32_t{std::uint8_t(bytes[at])} | std::uint32_t{std::uint8_t(bytes[at + 1])} << 8 |
+    return std::uint32_t{std::uint8_t(bytes[at])} |
+           std::uint32_t{std::uint8_t(bytes[at + 1])} << 8 |
            std::uint32_t{std::uint8_t(bytes[at + 2])} << 16 |
            std::uint32_t{std::uint8_t(bytes[at + 3])} << 24;
   };
@@ -50,7 +51,7 @@ TEST(WavWriterTest, HeaderCarriesFormatAndPatchedSizes) {
 
 TEST(PngWriterTest, BottomUpBgrComesBackTopDownRgb) {
   // Two rows, two pixels, padded stride; the bottom row is first in memory.
-  const std::uint8_t pixels[2 * 8] = {1, 2, 3, 4, 5, 6, 0, 0,    // bottom row
+  const std::uint8_t pixels[2 * 8] = {1, 2, 3, 4,  5,  6,  0, 0,   // bottom row
                                       7, 8, 9, 10, 11, 12, 0, 0};  // top row
   const std::string path = avitest::temp_path("out.png");
   ASSERT_TRUE(avicli::write_png_from_bgr(path, pixels, 2, 2, 8, true));

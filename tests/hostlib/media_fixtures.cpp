@@ -100,8 +100,10 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
                out + "'");
   });
   const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
-  const auto chroma = static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
-  const auto frame = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + 2 * chroma;
+  const auto chroma =
+      static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
+  const auto frame =
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + 2 * chroma;
   std::vector<std::string> frames;
   for (std::size_t p = 0; frame > 0 && p + frame <= bytes.size(); p += frame) {
     frames.push_back(bytes.substr(p, frame));

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +24,7 @@ namespace {
 
 constexpr int kThreads = 8;
 constexpr int kOperations = 12;
-constexpr int kFramesChecked = 24;      // frames 0..23 of every file
+constexpr int kFramesChecked = 24;  // frames 0..23 of every file
 constexpr double kSeekTimes[] = {0.0, 0.3, 0.71};
 constexpr int kBlocksPerSeek = 2;
 
@@ -68,8 +68,8 @@ std::string write_dv_type1() {
 }
 
 struct Expected {
-  std::vector<std::uint64_t> frames;                 // frame hashes, in order
-  std::map<int, std::vector<std::uint64_t>> sound;   // seek index -> block hashes
+  std::vector<std::uint64_t> frames;                // frame hashes, in order
+  std::map<int, std::vector<std::uint64_t>> sound;  // seek index -> block hashes
 };
 
 Expected single_threaded(const std::string& file) {
