@@ -142,7 +142,22 @@ std::string converted(const std::string& i420, int w, int h, bool rgb, bool full
   SwsContext* sws = sws_getContext(w, h, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, w,
                                    h, static_cast<AVPixelFormat>(out->format), SWS_BILINEAR,
                                    nullptr, nullptr, nullptr);
-  sws_scale(sws, f.planes, f.strides, 0, h, out->data, out->linesize);
+  // libswscale reads whole vector groups too: it reads from padded planes of its own.
+  AVFrame* in = av_frame_alloc();
+  in->width = w;
+  in->height = h;
+  in->format = full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+  EXPECT_GE(av_frame_get_buffer(in, 0), 0);
+  for (int p = 0; p < 3; ++p) {
+    const int rows_of_plane = p == 0 ? h : (h + 1) / 2;
+    for (int y = 0; y < rows_of_plane; ++y) {
+      std::memcpy(in->data[p] + static_cast<std::ptrdiff_t>(y) * in->linesize[p],
+                  f.planes[p] + static_cast<std::ptrdiff_t>(y) * f.strides[p],
+                  static_cast<std::size_t>(f.strides[p]));
+    }
+  }
+  sws_scale(sws, in->data, in->linesize, 0, h, out->data, out->linesize);
+  av_frame_free(&in);
   sws_freeContext(sws);
   const auto bytes = static_cast<std::size_t>(rgb ? w * 3 : (w + 1) / 2 * 4);
   const auto pitch = static_cast<std::size_t>(rgb ? (w * 3 + 3) & ~3 : (w * 2 + 3) & ~3);
