@@ -150,6 +150,10 @@ std::string converted(const std::string& i420, int w, int h, bool rgb, bool full
   EXPECT_GE(av_frame_get_buffer(in, 0), 0);
   for (int p = 0; p < 3; ++p) {
     const int rows_of_plane = p == 0 ? h : (h + 1) / 2;
+    // Its vector code reads the padding too, and branches on it.
+    std::memset(
+        in->data[p], 0,
+        static_cast<std::size_t>(in->linesize[p]) * static_cast<std::size_t>(rows_of_plane));
     for (int y = 0; y < rows_of_plane; ++y) {
       std::memcpy(in->data[p] + static_cast<std::ptrdiff_t>(y) * in->linesize[p],
                   f.planes[p] + static_cast<std::ptrdiff_t>(y) * f.strides[p],
