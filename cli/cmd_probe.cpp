@@ -11,6 +11,7 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/probe_json.h"
+#include "container/fourccs.h"
 
 namespace avicli {
 namespace {
@@ -20,15 +21,6 @@ struct ProbeOptions {
   bool json = false;
   bool keyframes = false;
 };
-
-std::string fourcc_text(std::uint32_t v) {
-  std::string s;
-  for (int k = 0; k < 4; ++k) {
-    const auto c = static_cast<char>((v >> (8 * k)) & 0xFF);
-    s.push_back(c >= 0x20 && c <= 0x7E ? c : '.');
-  }
-  return s;
-}
 
 const char* format_name(int code) {
   switch (code) {
@@ -50,7 +42,8 @@ void print_text(const Json& j) {
   const auto s0 = j["status"][0].get<std::uint32_t>();
   const auto s1 = j["status"][1].get<std::uint32_t>();
   std::printf("result: %d  status: %u", j["result"].get<int>(), s0);
-  if (s0 == 11) std::printf(" (no decodable video; handler '%s')", fourcc_text(s1).c_str());
+  if (s0 == 11)
+    std::printf(" (no decodable video; handler '%s')", container::fourcc_text(s1).c_str());
   if (s0 == 12 || s0 == 13) std::printf(" (no decodable audio; format tag 0x%x)", s1);
   std::printf("\n");
   if (!j["error"].is_null()) std::printf("error: %s\n", j["error"].get<std::string>().c_str());

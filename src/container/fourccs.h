@@ -3,12 +3,23 @@
 
 #include <cctype>
 #include <cstdint>
+#include <string>
 
 #include "platform/win_types.h"
 
 namespace container {
 
 using platform::fourcc;
+
+// A FOURCC as four characters for people to read: bytes outside printable ASCII become '.'.
+inline std::string fourcc_text(std::uint32_t v) {
+  std::string s;
+  for (int k = 0; k < 4; ++k) {
+    const auto c = static_cast<char>((v >> (8 * k)) & 0xFF);
+    s.push_back(c >= 0x20 && c <= 0x7E ? c : '.');
+  }
+  return s;
+}
 
 inline constexpr std::uint32_t kRiff = fourcc("RIFF");
 inline constexpr std::uint32_t kList = fourcc("LIST");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "container/avi_container.h"
+#include "container/fourccs.h"
 #include "platform/files.h"
 
 namespace {
@@ -24,15 +25,6 @@ struct Reason {
 constexpr std::uint32_t le32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
          std::uint32_t{p[3]} << 24;
-}
-
-std::string fourcc_text(std::uint32_t v) {
-  std::string s;
-  for (int k = 0; k < 4; ++k) {
-    const auto c = static_cast<char>((v >> (8 * k)) & 0xFF);
-    s.push_back(c >= 0x20 && c <= 0x7E ? c : '.');
-  }
-  return s;
 }
 
 // The file through the platform layer, so in-memory files are diagnosed like real ones.
@@ -175,8 +167,9 @@ Reason stream_reason(const char* name, container::OpenKind kind, int stream, boo
     }
     if (stream >= 0) c.select_video_stream(stream);
     if (c.video_type_name() == nullptr) {
-      return {AviOpenError::kUndecodable,
-              "no decoder for the video ('" + fourcc_text(c.video_handler_fourcc()) + "')"};
+      return {
+          AviOpenError::kUndecodable,
+          "no decoder for the video ('" + container::fourcc_text(c.video_handler_fourcc()) + "')"};
     }
     return {AviOpenError::kUndecodable, "the video stream cannot be decoded"};
   }
