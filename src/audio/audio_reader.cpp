@@ -32,7 +32,7 @@ struct StreamExtent {
 };
 
 // The "data" chunk of a WAVE file; its declared size is trusted only as far as the file goes.
-StreamExtent wave_extent(SharedAviFile& f) {
+StreamExtent wave_extent(AviContainer& f) {
   const ChunkRecord* data = f.find_chunk_record(kWaveRecord, 0);
   if (data == nullptr) return {};
   const std::uint64_t size = f.file_size();
@@ -40,7 +40,7 @@ StreamExtent wave_extent(SharedAviFile& f) {
   return {std::min<std::uint64_t>(data->size, room), 1};
 }
 
-StreamExtent stream_extent(SharedAviFile& f) {
+StreamExtent stream_extent(AviContainer& f) {
   if ((f.flags() & AVC_WAVE) != 0) return wave_extent(f);
   if ((f.flags() & AVC_DV_TYPE1) != 0) return {};
   if (f.load_index() == 0 || f.audio_index() == nullptr) return {};
@@ -48,7 +48,7 @@ StreamExtent stream_extent(SharedAviFile& f) {
   return {index.total_bytes, index.size()};
 }
 
-std::uint32_t read_wave_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* buffer,
+std::uint32_t read_wave_audio(AviContainer& file, std::uint64_t p, std::uint8_t* buffer,
                               std::uint32_t count) {
   const ChunkRecord* data = file.find_chunk_record(kWaveRecord, 0);
   if (data == nullptr) return 0;
@@ -90,7 +90,7 @@ bool find_audio_entry(const ChunkIndex& index, std::uint64_t p, IndexCursor& c) 
 
 // The bytes a walk from the first entry would deliver: the rest of the entry holding p, then
 // whole entries, each read at its own position.
-std::uint32_t read_indexed_audio(SharedAviFile& file, std::uint64_t p, IndexCursor& cursor,
+std::uint32_t read_indexed_audio(AviContainer& file, std::uint64_t p, IndexCursor& cursor,
                                  std::uint8_t* buffer, std::uint32_t count) {
   if (file.load_index() == 0 || file.audio_index() == nullptr) return 0;
   const ChunkIndex& index = *file.audio_index();
@@ -149,7 +149,9 @@ std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* 
 // AC-3 frames at any bit rate.
 constexpr std::uint32_t kMeasureBytes = 64 * 1024;
 
-audio::StreamTiming timing_of(SharedAviFile& f) {
+}  // namespace
+
+audio::StreamTiming audio::measured_timing(AviContainer& f) {
   const platform::WAVEFORMATEX* format = f.audio_format();
   if (format == nullptr) return {};
   // DV type-1 sound has no bytes of its own: its length is the video's.
@@ -172,12 +174,10 @@ audio::StreamTiming timing_of(SharedAviFile& f) {
   return audio::stream_timing(*format, f.audio_length(), extent.bytes, extent.chunks, head);
 }
 
-}  // namespace
-
 double MediaReader::audio_byte_rate() {
   if (file_ == nullptr) return 0.0;
   if (audio_rate_ < 0.0) {
-    const audio::StreamTiming t = timing_of(*file_);
+    const audio::StreamTiming t = audio::measured_timing(*file_);
     audio_rate_ = t.bytes_per_second;
     audio_seconds_ = t.length;
   }

@@ -8,6 +8,8 @@
 
 #include "platform/win_types.h"
 
+class AviContainer;
+
 namespace audio {
 
 // How the samples of a PCM stream lie in the file.
@@ -60,6 +62,11 @@ struct StreamTiming {
 StreamTiming stream_timing(const platform::WAVEFORMATEX& format, double stated_length,
                            std::uint64_t data_bytes, std::uint64_t chunks,
                            const FrameSample& head = {});
+
+// stream_timing for the selected audio stream of a container that keeps its handle, with the
+// compressed frames measured at the stream's start (audio/audio_reader.cpp). The player and the
+// probe both take a stream's length from here, so they agree.
+StreamTiming measured_timing(AviContainer& file);
 
 // Converts a byte count given as a double (a rate times a time) to a position, truncating
 // toward zero; NaN gives 0 and values beyond the 64-bit range saturate.
