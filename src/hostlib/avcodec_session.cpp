@@ -6,6 +6,7 @@
 
 #include "hostlib/dib_layout.h"
 #include "hostlib/riff_video_tags.h"
+#include "hostlib/stream_colour.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -428,12 +429,19 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
   if (dst_format == AV_PIX_FMT_YUV420P && frame.format == AV_PIX_FMT_YUV420P &&
       frame.width == width_ && frame.height == height_) {
     copy_to_dib(frame, static_cast<std::uint8_t*>(dst));
+    if (needs_bt601_yuv(frame)) {
+      bt709_to_bt601_yuv(static_cast<std::uint8_t*>(dst), width_, height_, 12);
+    }
     return true;
   }
+  // YUY2 takes each 4:2:0 chroma row for both of its luma rows, as ffmpeg's own conversion to
+  // RGB does: a bilinear filter would blend neighbouring rows and smear every colour edge.
+  const int flags = kind_ == OutputKind::kYuy2 ? SWS_POINT : SWS_BILINEAR;
   sws_ = sws_getCachedContext(sws_, frame.width, frame.height,
                               static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
-                              SWS_BILINEAR, nullptr, nullptr, nullptr);
+                              flags, nullptr, nullptr, nullptr);
   if (sws_ == nullptr) return false;
+  if (kind_ == OutputKind::kRgb24) follow_colour_details(sws_, frame);
   // libswscale writes whole vector groups past the last pixel of a row and of the picture, so it
   // gets a padded, aligned frame of its own; the bitmap then takes exactly its bytes.
   if (scaled_ == nullptr) scaled_.reset(av_frame_alloc());
@@ -453,6 +461,20 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
     return false;
   }
   copy_to_dib(*scaled_, static_cast<std::uint8_t*>(dst));
+  if (kind_ == OutputKind::kYuy2 && (width_ & 1) != 0) {
+    // An odd width's last pair has one pixel: its second luma byte repeats it rather than
+    // whatever the decoder keeps past the picture's edge.
+    const auto pitch = static_cast<std::size_t>(dib_layout(width_, height_, 16).pitch);
+    const auto second = 2 * static_cast<std::size_t>(width_);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(height_); ++y) {
+      std::uint8_t* row = static_cast<std::uint8_t*>(dst) + y * pitch;
+      row[second] = row[second - 2];
+    }
+  }
+  if (kind_ != OutputKind::kRgb24 && needs_bt601_yuv(frame)) {
+    bt709_to_bt601_yuv(static_cast<std::uint8_t*>(dst), width_, height_,
+                       kind_ == OutputKind::kYv12 ? 12 : 16);
+  }
   return true;
 }
 

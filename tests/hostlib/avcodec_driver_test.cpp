@@ -75,9 +75,10 @@ std::string converted(const std::string& i420, int bits, bool full_range) {
     dplanes[0] = dst + static_cast<std::size_t>(l.pitch) * (kHeight - 1);
     dstrides[0] = -l.pitch;
   }
-  SwsContext* sws = sws_getContext(
-      kWidth, kHeight, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, kWidth, kHeight,
-      bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  SwsContext* sws =
+      sws_getContext(kWidth, kHeight, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, kWidth,
+                     kHeight, bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422,
+                     bits == 24 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
   sws_scale(sws, planes, strides, 0, kHeight, dplanes, dstrides);
   sws_freeContext(sws);
   return out;

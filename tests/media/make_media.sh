@@ -157,4 +157,18 @@ for src, name in (("snd_ff_ac3_stereo.avi", "snd_lie_ac3.avi"), ("mp3_cbr.avi", 
     open(name, "wb").write(bytes(d))
 PY
 
+# --- Streams tagged BT.709: their colours follow the tag. ffmpeg's MPEG-4 encoder writes no
+# colour description, so its visual object header gets one (video_signal_type, BT.709 for
+# primaries, transfer and matrix) in the elementary stream before it is put into AVI.
+if grep -q libx264 <<<"$encoders"; then
+  ff -f lavfi -i "$(pattern 320x240 25)" -t 2 -c:v libx264 -preset veryfast -g 25 -bf 2 \
+     -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
+     -x264-params colorprim=bt709:transfer=bt709:colormatrix=bt709 h264_bt709.avi
+fi
+ff -f lavfi -i "$(pattern 320x240 25)" -t 2 -c:v mpeg4 -g 12 -bf 0 -q:v 4 -f m4v bt709.m4v
+python3 -c "import sys; d = open(sys.argv[1], 'rb').read(); open(sys.argv[1], 'wb').write(
+    d.replace(bytes.fromhex('000001b58913'), bytes.fromhex('000001b5891d4040405f')))" bt709.m4v
+ff -r 25 -i bt709.m4v -c:v copy -vtag XVID mpeg4_bt709.avi
+rm -f bt709.m4v
+
 echo "$stamp" > .complete

@@ -1,0 +1,127 @@
+#include "hostlib/stream_colour.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "hostlib/dib_layout.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace hostlib {
+namespace {
+
+// Y' = Y + a U + b V, U' = c U + d V, V' = e U + f V on studio-range samples less their offsets
+// (16 for luma, 128 for chroma), in 1/65536: the BT.601 encoding of the RGB that the BT.709
+// matrix decodes from (Y, U, V). Luma keeps a weight of 1 because both matrices map grey to
+// U = V = 0 with the same Y.
+struct Rematrix {
+  int a, b, c, d, e, f;
+};
+
+Rematrix bt709_to_bt601() {
+  constexpr double kr7 = 0.2126, kb7 = 0.0722, kr6 = 0.299, kb6 = 0.114;
+  constexpr double kg7 = 1 - kr7 - kb7, kg6 = 1 - kr6 - kb6;
+  // Normalised samples: Y in 0..1, U and V in -0.5..0.5 (studio range scales them by 219 and
+  // 224). RGB from BT.709 as weights of U and V (Y contributes 1 to each).
+  const double ru = 0, rv = 2 * (1 - kr7);
+  const double bu = 2 * (1 - kb7), bv = 0;
+  const double gu = -kb7 * bu / kg7, gv = -kr7 * rv / kg7;
+  // BT.601 encoding of that RGB.
+  const double yu = kr6 * ru + kg6 * gu + kb6 * bu, yv = kr6 * rv + kg6 * gv + kb6 * bv;
+  const double uu = (bu - yu) / (2 * (1 - kb6)), uv = (bv - yv) / (2 * (1 - kb6));
+  const double vu = (ru - yu) / (2 * (1 - kr6)), vv = (rv - yv) / (2 * (1 - kr6));
+  const auto fixed = [](double x) { return static_cast<int>(x * 65536.0 + (x < 0 ? -0.5 : 0.5)); };
+  const double chroma_to_luma = 219.0 / 224.0;
+  return {fixed(yu * chroma_to_luma),
+          fixed(yv * chroma_to_luma),
+          fixed(uu),
+          fixed(uv),
+          fixed(vu),
+          fixed(vv)};
+}
+
+const Rematrix& rematrix() {
+  static const Rematrix m = bt709_to_bt601();
+  return m;
+}
+
+std::uint8_t clamp_byte(int x) { return static_cast<std::uint8_t>(std::clamp(x, 0, 255)); }
+
+int scaled(int x) { return (x + 32768) >> 16; }  // rounds; >> of a negative floors
+
+// One chroma sample (u, v) and the luma samples that take it.
+void convert(std::uint8_t& u, std::uint8_t& v, std::uint8_t* const* luma, int count) {
+  const Rematrix& m = rematrix();
+  const int du = u - 128;
+  const int dv = v - 128;
+  const int dy = scaled(m.a * du + m.b * dv);
+  for (int i = 0; i < count; ++i) *luma[i] = clamp_byte(*luma[i] + dy);
+  u = clamp_byte(128 + scaled(m.c * du + m.d * dv));
+  v = clamp_byte(128 + scaled(m.e * du + m.f * dv));
+}
+
+}  // namespace
+
+void follow_colour_details(SwsContext* sws, const AVFrame& frame) {
+  int* table = nullptr;
+  int* dst_table = nullptr;
+  int range = 0;
+  int dst_range = 0;
+  int brightness = 0;
+  int contrast = 0;
+  int saturation = 0;
+  if (sws == nullptr || sws_getColorspaceDetails(sws, &table, &range, &dst_table, &dst_range,
+                                                 &brightness, &contrast, &saturation) < 0) {
+    return;
+  }
+  const int* want =
+      frame.colorspace == AVCOL_SPC_BT709 ? sws_getCoefficients(SWS_CS_ITU709) : table;
+  const int want_range = frame.color_range == AVCOL_RANGE_JPEG ? 1 : range;
+  if (std::equal(want, want + 4, table) && want_range == range) return;
+  sws_setColorspaceDetails(sws, want, want_range, dst_table, dst_range, brightness, contrast,
+                           saturation);
+}
+
+bool needs_bt601_yuv(const AVFrame& frame) { return frame.colorspace == AVCOL_SPC_BT709; }
+
+void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits) {
+  const DibLayout l = dib_layout(width, height, bits);
+  if (bitmap == nullptr || l.bytes == 0) return;
+  const auto pitch = static_cast<std::size_t>(l.pitch);
+  if (bits == 16) {
+    for (int y = 0; y < height; ++y) {
+      std::uint8_t* row = bitmap + static_cast<std::size_t>(y) * pitch;
+      for (int x = 0; x < width; x += 2) {
+        std::uint8_t* pair = row + 2 * static_cast<std::size_t>(x);  // Y0 U Y1 V
+        std::uint8_t* luma[2] = {pair, pair + 2};
+        convert(pair[1], pair[3], luma, x + 1 < width ? 2 : 1);
+      }
+    }
+    return;
+  }
+  if (bits != 12) return;
+  const auto cpitch = static_cast<std::size_t>(l.chroma_pitch);
+  std::uint8_t* v_plane = bitmap + pitch * static_cast<std::size_t>(height);
+  std::uint8_t* u_plane = v_plane + cpitch * static_cast<std::size_t>(l.chroma_rows);
+  for (int cy = 0; cy < l.chroma_rows; ++cy) {
+    std::uint8_t* top = bitmap + static_cast<std::size_t>(2 * cy) * pitch;
+    const bool two_rows = 2 * cy + 1 < height;
+    for (int cx = 0; 2 * cx < width; ++cx) {
+      const auto x = static_cast<std::size_t>(2 * cx);
+      std::uint8_t* luma[4];
+      int n = 0;
+      for (std::size_t r = 0; r < (two_rows ? 2u : 1u); ++r) {
+        luma[n++] = top + r * pitch + x;
+        if (2 * cx + 1 < width) luma[n++] = top + r * pitch + x + 1;
+      }
+      const std::size_t c = static_cast<std::size_t>(cy) * cpitch + static_cast<std::size_t>(cx);
+      convert(u_plane[c], v_plane[c], luma, n);
+    }
+  }
+}
+
+}  // namespace hostlib
