@@ -6,12 +6,16 @@
 #include <cstdio>
 #include <fstream>
 
+#include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
 #include "container/avi_file_info.h"
 #include "container/fourccs.h"
 #include "fake_codecs.h"
+#include "hostlib/sound_frame.h"
+#include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
+#include "video/avi_video_player.h"
 
 namespace {
 
@@ -162,6 +166,70 @@ TEST(RealFilesTest, FfmpegOpenDmlAcrossSegments) {
                 static_cast<int>(index->entries[i].size));
     }
   }
+  std::remove(path.c_str());
+}
+
+// What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded
+// frames' checksums.
+std::string played(const std::string& path) {
+  std::string out;
+  AviVideoPlayer v;
+  EXPECT_EQ(v.open(path.c_str(), -1), 0);
+  for (int f = 0; f < v.get_total_frames(); ++f) {
+    v.seek(f, 1);
+    const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(v.get_frame_dib_header());
+    out.append(v.get_frame_dib_data(), static_cast<std::size_t>(v.get_frame_dib_pitch()) *
+                                           static_cast<std::size_t>(h->biHeight));
+  }
+  AviAudioPlayer a;
+  EXPECT_EQ(a.open(path.c_str()), 0);
+  while (const SoundFrame* s = a.is_end() == 0 ? a.get_next_sound() : nullptr) {
+    out.append(reinterpret_cast<const char*>(s->get_pcm()),
+               static_cast<std::size_t>(s->get_sample_count()) * 2);
+  }
+  return out + avitest::run_command("ffmpeg -v error -i '" + path + "' -map 0 -f framemd5 -");
+}
+
+// The MPEG-4 + PCM file as OpenDML over 1 GiB, written sparse: RIFF AVIX segments of JUNK fill
+// the middle, so the later frames and sound lie past 1 GiB, where avikit and ffmpeg both still
+// read exactly what the original holds.
+TEST(RealFilesTest, SparseOpenDmlPastOneGibibytePlaysAsTheOriginal) {
+  if (!avitest::have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  const std::string original = data_path("mpeg4_pcm.avi");
+  AviContainer c(true);
+  ASSERT_EQ(c.open(original.c_str()), 1);
+  avitest::AviBuilder b;
+  avitest::VideoStream video;
+  video.handler = "FMP4";
+  video.strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40);
+  const platform::WAVEFORMATEX& wave = *c.audio_format();
+  const int vs = b.add_video(video);
+  avitest::AudioStream audio;
+  audio.channels = wave.nChannels;
+  audio.sample_rate = wave.nSamplesPerSec;
+  const int as = b.add_audio(audio);
+  const auto chunk = [&c](const IndexEntry& e) {
+    std::string d(e.size, '\0');
+    EXPECT_EQ(c.read_at(e.position, d.data(), e.size), e.size);
+    return d;
+  };
+  const auto& frames = c.video_index()->entries;
+  const auto& sound = c.audio_index()->entries;
+  for (std::size_t i = 0; i < std::max(frames.size(), sound.size()); ++i) {
+    if (i < frames.size()) b.add_chunk(vs, frames[i].size, frames[i].key != 0, chunk(frames[i]));
+    if (i < sound.size()) b.add_chunk(as, sound[i].size, true, chunk(sound[i]));
+  }
+  b.index(avitest::IndexKind::kOdmlAndIdx1).chunks_per_segment(8);
+  b.gap_after_first_segment(std::uint64_t{1100} << 20);
+  const std::string path = avitest::temp_path("sparse_odml.avi");
+  ASSERT_TRUE(b.write_file(path).has_value());
+  {
+    AviContainer big(true);
+    ASSERT_EQ(big.open(path.c_str()), 1);
+    EXPECT_GT(big.video_index()->entries.back().position, std::uint64_t{1} << 30);
+    EXPECT_GT(big.audio_index()->entries.back().position, std::uint64_t{1} << 30);
+  }
+  EXPECT_TRUE(played(path) == played(original));
   std::remove(path.c_str());
 }
 
