@@ -134,41 +134,6 @@ TEST(RealFilesTest, DvType2) {
   std::remove(path.c_str());
 }
 
-// ffmpeg starts a RIFF AVIX segment, and so writes "indx" and ix## indexes, after 1 GB. One
-// such file is made here (1.05 GB of raw grey frames, briefly on disk) and indexed.
-TEST(RealFilesTest, FfmpegOpenDmlAcrossSegments) {
-  if (!avitest::have_tool("ffmpeg") || !avitest::have_tool("ffprobe")) {
-    GTEST_SKIP() << "ffmpeg not installed";
-  }
-  const std::string path = avitest::temp_path("ffmpeg_odml.avi");
-  int code = 0;
-  avitest::run_command(
-      "ffmpeg -v error -y -f lavfi -i color=c=black:size=4096x2048:rate=25 "
-      "-t 5.2 -c:v rawvideo -pix_fmt gray -f avi '" +
-          path + "'",
-      &code);
-  ASSERT_EQ(code, 0);
-  {
-    AviContainer c(true);
-    ASSERT_EQ(c.open(path.c_str()), 1);
-    EXPECT_NE(c.flags() & AVC_HAS_INDX, 0u);
-    const ChunkIndex* index = c.video_index();
-    ASSERT_NE(index, nullptr);
-    EXPECT_EQ(static_cast<int>(index->entries.size()), ffprobe_packets(path, 0));
-    EXPECT_EQ(c.frame_count(), index->entries.size());
-    EXPECT_GT(index->entries.back().position, std::uint64_t{1} << 30);
-    // Each entry's data follows a "00d?" header of its size.
-    for (std::size_t i : {std::size_t{0}, index->entries.size() - 1}) {
-      std::uint8_t h[8] = {};
-      ASSERT_EQ(c.read_at(index->entries[i].position - 8, h, 8), 8u);
-      EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 3), "00d");
-      EXPECT_EQ(h[4] | h[5] << 8 | h[6] << 16 | h[7] << 24,
-                static_cast<int>(index->entries[i].size));
-    }
-  }
-  std::remove(path.c_str());
-}
-
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded
 // frames' checksums.
 std::string played(const std::string& path) {
