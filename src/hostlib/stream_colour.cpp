@@ -53,15 +53,17 @@ std::uint8_t clamp_byte(int x) { return static_cast<std::uint8_t>(std::clamp(x, 
 
 int scaled(int x) { return (x + 32768) >> 16; }  // rounds; >> of a negative floors
 
-// One chroma sample (u, v) and the luma samples that take it.
-void convert(std::uint8_t& u, std::uint8_t& v, std::uint8_t* const* luma, int count) {
-  const Rematrix& m = rematrix();
+// What one chroma sample (u, v) becomes, and what the luma samples that take it gain.
+struct Converted {
+  int dy;
+  std::uint8_t u, v;
+};
+
+inline Converted convert(const Rematrix& m, int u, int v) {
   const int du = u - 128;
   const int dv = v - 128;
-  const int dy = scaled(m.a * du + m.b * dv);
-  for (int i = 0; i < count; ++i) *luma[i] = clamp_byte(*luma[i] + dy);
-  u = clamp_byte(128 + scaled(m.c * du + m.d * dv));
-  v = clamp_byte(128 + scaled(m.e * du + m.f * dv));
+  return {scaled(m.a * du + m.b * dv), clamp_byte(128 + scaled(m.c * du + m.d * dv)),
+          clamp_byte(128 + scaled(m.e * du + m.f * dv))};
 }
 
 }  // namespace
@@ -90,36 +92,44 @@ bool needs_bt601_yuv(const AVFrame& frame) { return frame.colorspace == AVCOL_SP
 
 void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits) {
   const DibLayout l = dib_layout(width, height, bits);
-  if (bitmap == nullptr || l.bytes == 0) return;
+  if (bitmap == nullptr || l.bytes == 0 || (bits != 12 && bits != 16)) return;
+  const Rematrix& m = rematrix();
+  const auto w = static_cast<std::size_t>(width);
   const auto pitch = static_cast<std::size_t>(l.pitch);
+  const auto add = [](std::uint8_t& y, int dy) { y = clamp_byte(y + dy); };
   if (bits == 16) {
     for (int y = 0; y < height; ++y) {
       std::uint8_t* row = bitmap + static_cast<std::size_t>(y) * pitch;
-      for (int x = 0; x < width; x += 2) {
-        std::uint8_t* pair = row + 2 * static_cast<std::size_t>(x);  // Y0 U Y1 V
-        std::uint8_t* luma[2] = {pair, pair + 2};
-        convert(pair[1], pair[3], luma, x + 1 < width ? 2 : 1);
+      for (std::size_t x = 0; x < w; x += 2) {
+        std::uint8_t* pair = row + 2 * x;  // Y0 U Y1 V
+        const Converted c = convert(m, pair[1], pair[3]);
+        add(pair[0], c.dy);
+        if (x + 1 < w) add(pair[2], c.dy);
+        pair[1] = c.u;
+        pair[3] = c.v;
       }
     }
     return;
   }
-  if (bits != 12) return;
   const auto cpitch = static_cast<std::size_t>(l.chroma_pitch);
   std::uint8_t* v_plane = bitmap + pitch * static_cast<std::size_t>(height);
   std::uint8_t* u_plane = v_plane + cpitch * static_cast<std::size_t>(l.chroma_rows);
   for (int cy = 0; cy < l.chroma_rows; ++cy) {
     std::uint8_t* top = bitmap + static_cast<std::size_t>(2 * cy) * pitch;
-    const bool two_rows = 2 * cy + 1 < height;
-    for (int cx = 0; 2 * cx < width; ++cx) {
-      const auto x = static_cast<std::size_t>(2 * cx);
-      std::uint8_t* luma[4];
-      int n = 0;
-      for (std::size_t r = 0; r < (two_rows ? 2u : 1u); ++r) {
-        luma[n++] = top + r * pitch + x;
-        if (2 * cx + 1 < width) luma[n++] = top + r * pitch + x + 1;
+    std::uint8_t* bottom = 2 * cy + 1 < height ? top + pitch : nullptr;
+    std::uint8_t* u = u_plane + static_cast<std::size_t>(cy) * cpitch;
+    std::uint8_t* v = v_plane + static_cast<std::size_t>(cy) * cpitch;
+    for (std::size_t x = 0; x < w; x += 2) {
+      const Converted c = convert(m, u[x / 2], v[x / 2]);
+      const bool pair = x + 1 < w;
+      add(top[x], c.dy);
+      if (pair) add(top[x + 1], c.dy);
+      if (bottom != nullptr) {
+        add(bottom[x], c.dy);
+        if (pair) add(bottom[x + 1], c.dy);
       }
-      const std::size_t c = static_cast<std::size_t>(cy) * cpitch + static_cast<std::size_t>(cx);
-      convert(u_plane[c], v_plane[c], luma, n);
+      u[x / 2] = c.u;
+      v[x / 2] = c.v;
     }
   }
 }
