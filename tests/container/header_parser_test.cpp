@@ -161,31 +161,27 @@ TEST(DvType1ParseTest, SecondOffsetFollowsTheShuffle) {
   EXPECT_EQ(layout.offsets[54], 2u * (1 + 6000 * ((18 + 0) % 6)) + 488);
 }
 
+// "indx" right after "strh" sets the flag; the "send" mark lands on "movi", stepping back over
+// the header in hand.
 TEST(StreamListParseTest, IndxAfterStrhSetsFlagAndSendMarkAtMovi) {
-  AviBuilder b;
-  b.add_frames(b.add_video({}), 3, 10);
-  b.index(avitest::IndexKind::kOdml);
-  const auto avi = b.build();
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_NE(c.flags() & AVC_HAS_INDX, 0u);
-  const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
-  ASSERT_NE(indx, nullptr);
-  EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
-  const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
-  ASSERT_NE(send, nullptr);
-  EXPECT_EQ(send->position, avi.layout.movi_list);
-}
-
-TEST(StreamListParseTest, SendMarkStepsBackOverTheHeaderInHand) {
-  AviBuilder b;
-  b.add_frames(b.add_video({}), 3, 10);
-  const auto avi = b.build();
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.find_chunk_record(fourcc("send"), -1)->position, avi.layout.movi_list);
+  for (const bool odml : {true, false}) {
+    AviBuilder b;
+    b.add_frames(b.add_video({}), 3, 10);
+    if (odml) b.index(avitest::IndexKind::kOdml);
+    const auto avi = b.build();
+    TestFile f(avi.bytes);
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_EQ(c.flags() & AVC_HAS_INDX, odml ? AVC_HAS_INDX : 0u);
+    const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
+    ASSERT_EQ(indx != nullptr, odml);
+    if (odml) {
+      EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
+    }
+    const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
+    ASSERT_NE(send, nullptr);
+    EXPECT_EQ(send->position, avi.layout.movi_list);
+  }
 }
 
 TEST(StreamListParseTest, FewerListsThanAnnouncedKeepsThoseFound) {
@@ -257,46 +253,38 @@ TEST(StreamListParseTest, EmptyStreamHeaderOrShortMainHeaderFails) {
   }
 }
 
-TEST(WaveParseTest, SkipsUnknownChunksBeforeData) {
-  avitest::WaveFields w;
-  w.sample_rate = 8000;
-  w.channels = 1;
-  std::string between;
-  avitest::put_fourcc(between, "fact");
-  avitest::put_u32(between, 3);
-  between += std::string("abc") + '\0';
-  TestFile f(avitest::wave_file(w, std::string(16000, '\0'), between));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_NE(c.flags() & AVC_WAVE, 0u);
-  EXPECT_EQ(c.audio_stream_count(), 1);
-  EXPECT_DOUBLE_EQ(c.audio_length(), 1.0);
-  const ChunkRecord& data = c.chunk_records().front();
-  EXPECT_EQ(data.fourcc, fourcc("WAVE"));
-  EXPECT_EQ(data.size, 16000u);
-  EXPECT_EQ(c.video_stream_count(), 0);
-}
-
-TEST(WaveParseTest, ListBeforeDataIsSkipped) {  // ffmpeg's default WAVE output
-  std::string between;
-  avitest::put_fourcc(between, "LIST");
-  avitest::put_u32(between, 4);
-  avitest::put_fourcc(between, "INFO");
-  TestFile f(avitest::wave_file({}, std::string(400, '\0'), between));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.chunk_records().front().size, 400u);
-}
-
-TEST(WaveParseTest, ZeroByteRateGivesZeroLength) {
-  avitest::WaveFields w;
-  w.avg_bytes = 0;
-  w.block_align = 0;
-  w.bits = 0;
-  TestFile f(avitest::wave_file(w, std::string(100, '\0')));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.audio_length(), 0.0);
+// Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no
+// length.
+TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
+  std::string fact, info;
+  avitest::put_fourcc(fact, "fact");
+  avitest::put_u32(fact, 3);
+  fact += std::string("abc") + '\0';
+  avitest::put_fourcc(info, "LIST");
+  avitest::put_u32(info, 4);
+  avitest::put_fourcc(info, "INFO");
+  avitest::WaveFields mono;
+  mono.sample_rate = 8000;
+  mono.channels = 1;
+  avitest::WaveFields no_rate;
+  no_rate.avg_bytes = no_rate.block_align = no_rate.bits = 0;
+  const struct {
+    avitest::WaveFields format;
+    std::string between;
+    double length;
+  } cases[] = {{mono, fact, 1.0}, {mono, info, 1.0}, {no_rate, {}, 0.0}};
+  for (const auto& w : cases) {
+    TestFile f(avitest::wave_file(w.format, std::string(16000, '\0'), w.between));
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_NE(c.flags() & AVC_WAVE, 0u);
+    EXPECT_EQ(c.audio_stream_count(), 1);
+    EXPECT_EQ(c.video_stream_count(), 0);
+    EXPECT_DOUBLE_EQ(c.audio_length(), w.length);
+    const ChunkRecord& data = c.chunk_records().front();
+    EXPECT_EQ(data.fourcc, fourcc("WAVE"));
+    EXPECT_EQ(data.size, 16000u);
+  }
 }
 
 }  // namespace
