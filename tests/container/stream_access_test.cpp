@@ -16,34 +16,6 @@ using avitest::AviBuilder;
 using avitest::TestFile;
 using container::fourcc;
 
-TEST(StreamAccessTest, NeutralAnswersWithoutAFile) {
-  AviContainer c(false);
-  EXPECT_EQ(c.file_size(), 0u);
-  EXPECT_EQ(c.file_name(), nullptr);
-  EXPECT_EQ(c.is_dv(), 0);
-  EXPECT_EQ(c.video_stream_count(), 0);
-  EXPECT_EQ(c.selected_video_stream_number(), -1);
-  EXPECT_EQ(c.video_handler_fourcc(), 0u);
-  EXPECT_EQ(c.video_format(), nullptr);
-  EXPECT_EQ(c.frame_count(), 0u);
-  EXPECT_EQ(c.frame_rate(), 0.0f);
-  EXPECT_EQ(c.video_bit_rate(), 0.0f);
-  EXPECT_EQ(c.has_inter_frames(), 0);
-  EXPECT_EQ(c.largest_video_chunk(), 0u);
-  EXPECT_EQ(c.full_format_flag(), 0u);
-  EXPECT_EQ(c.selected_audio_stream_number(), -1);
-  EXPECT_EQ(c.audio_format(), nullptr);
-  EXPECT_EQ(c.audio_length(), 0.0);
-  EXPECT_EQ(c.short_chunk_flag(), 0u);
-  EXPECT_EQ(c.video_type_name(), nullptr);
-  EXPECT_EQ(c.audio_type_name(), nullptr);
-  EXPECT_EQ(c.select_video_stream(0), 0);
-  EXPECT_EQ(c.select_audio_stream(0), 0);
-  EXPECT_EQ(c.stream_kind(0), 0u);
-  std::uint32_t list[4];
-  EXPECT_EQ(c.video_stream_numbers(list, 4), 0);
-}
-
 TEST(StreamAccessTest, StreamKindAndNumbers) {
   AviBuilder b;
   const int a = b.add_audio({});
