@@ -51,11 +51,6 @@ std::uint32_t get_u32(const std::string& b, std::uint64_t at) {
   return v;
 }
 
-void patch_u16(std::string& b, std::uint64_t at, std::uint16_t v) {
-  b[at] = static_cast<char>(v & 0xFF);
-  b[at + 1] = static_cast<char>(v >> 8);
-}
-
 // --- The RIFF tree of an undamaged file ---------------------------------------------------------
 struct Node {
   std::uint64_t start = 0;  // chunk header
@@ -356,16 +351,18 @@ std::vector<Variant> truncations(const Corpus& c) {
   return out;
 }
 
-Variant overwrite32(const Corpus& c, const std::string& what, std::uint64_t at, std::uint32_t v) {
-  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 4}}};
-  avitest::patch_u32(out.bytes, at, v);
+// The little-endian `width` bytes at `at` set to `v`.
+Variant overwrite(const Corpus& c, const std::string& what, std::uint64_t at, std::uint64_t v,
+                  unsigned width) {
+  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + width}}};
+  for (unsigned i = 0; i < width; ++i) out.bytes[at + i] = static_cast<char>(v >> (8 * i));
   return out;
 }
-
+Variant overwrite32(const Corpus& c, const std::string& what, std::uint64_t at, std::uint32_t v) {
+  return overwrite(c, what, at, v, 4);
+}
 Variant overwrite16(const Corpus& c, const std::string& what, std::uint64_t at, std::uint16_t v) {
-  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 2}}};
-  patch_u16(out.bytes, at, v);
-  return out;
+  return overwrite(c, what, at, v, 2);
 }
 
 // Sizes of the header chunks and lists, and the counts and fields inside avih, strh and strf.
@@ -446,11 +443,7 @@ std::vector<Variant> index_damage(const Corpus& c) {
       if (n.id == "indx") {
         // A super index entry pointing at the super index itself, at the file start, past its end.
         for (std::uint64_t target : {n.start, std::uint64_t{0}, std::uint64_t{b.size()} + 64}) {
-          Variant v = overwrite32(c, what + "[0].offset", first, 0);
-          avitest::patch_u64(v.bytes, first, target);
-          v.damaged = {{first, first + 8}};
-          v.label += std::to_string(target);
-          out.push_back(std::move(v));
+          out.push_back(overwrite(c, what + "[0].offset", first, target, 8));
         }
         for (std::uint32_t v : {0u, 8u, 0xFFFFFFFFu}) {
           out.push_back(overwrite32(c, what + "[0].size", first + 8, v));
