@@ -265,6 +265,17 @@ class AviBuilder {
   std::uint64_t gap_ = 0;
 };
 
+// --- DV type 1 -----------------------------------------------------------------------------------
+// The whole frames of raw DV (144000 bytes a frame when `fifty_field`, else 120000), at most `max`.
+std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field,
+                                   std::size_t max = SIZE_MAX);
+// One "iavs" stream holding `frames`, at 25 or 30000/1001 frames a second.
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field = true,
+                    unsigned sampling_code = 0);
+
+// --- Hashing -------------------------------------------------------------------------------------
+std::uint64_t fnv1a(const void* data, std::size_t n);
+
 // --- WAVE ----------------------------------------------------------------------------------------
 // "RIFF" "WAVE" with "fmt ", `between` raw bytes,
 // then "data" holding `data` (its declared size can lie).

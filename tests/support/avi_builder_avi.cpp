@@ -341,4 +341,33 @@ std::optional<AviLayout> AviBuilder::write_file(const std::string& path) const {
   return layout;
 }
 
+std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std::size_t max) {
+  const std::size_t n = fifty_field ? 144000 : 120000;
+  std::vector<std::string> out;
+  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n) {
+    out.push_back(raw.substr(p, n));
+  }
+  return out;
+}
+
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field,
+                    unsigned sampling_code) {
+  AviBuilder b;
+  DvStream d;
+  d.fifty_field = fifty_field;
+  d.sampling_code = sampling_code;
+  d.rate = fifty_field ? 25 : 30000;
+  d.scale = fifty_field ? 1 : 1001;
+  const int s = b.add_dv(d);
+  for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
+  return b;
+}
+
+std::uint64_t fnv1a(const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
 }  // namespace avitest
