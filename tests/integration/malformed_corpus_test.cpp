@@ -38,13 +38,6 @@ constexpr std::size_t kBlockFrames = 1152;   // sample frames in one sound block
 constexpr std::size_t kExtraBlocks = 6;      // blocks asked for past the undamaged count
 constexpr std::size_t kMaxTruncations = 90;  // cut points per file, sampled evenly
 
-std::uint64_t fnv1a(const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  std::uint64_t h = 1469598103934665603ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 std::uint32_t get_u32(const std::string& b, std::uint64_t at) {
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b[at + std::uint64_t(i)]);
@@ -152,7 +145,8 @@ std::uint64_t frame_hash(AviVideoPlayer& p) {
   if (pixels == nullptr || info == nullptr || info->height <= 0) return 0;
   const int pitch = p.get_frame_dib_pitch();
   if (pitch <= 0) return 0;
-  return fnv1a(pixels, static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
+  return avitest::fnv1a(pixels,
+                        static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
 }
 
 // Plays every frame in order and the sound up to `max_blocks` (or its end).
@@ -176,8 +170,9 @@ Played play(const char* name, std::size_t max_frames, std::size_t max_blocks) {
     for (std::size_t k = 0; k < max_blocks && a.is_end() == 0; ++k) {
       const SoundFrame* s = a.get_next_sound();
       out.blocks.push_back(
-          s == nullptr ? 0
-                       : fnv1a(s->get_pcm(), static_cast<std::size_t>(s->get_sample_count()) * 2));
+          s == nullptr
+              ? 0
+              : avitest::fnv1a(s->get_pcm(), static_cast<std::size_t>(s->get_sample_count()) * 2));
     }
     a.get_next_sound();  // past the end: silence, never a read past the stream
   }
@@ -535,17 +530,7 @@ std::string odml_from(const std::string& avi) {
 // damage to the last leaves the first sound group of ten whole.
 std::string dv_type1() {
   const std::string raw = avitest::read_file(avitest::media_path("dv_525_48k.dv"));
-  constexpr std::size_t kFrame = 120000;
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.rate = 30000;
-  d.scale = 1001;
-  d.fifty_field = false;
-  const int s = b.add_dv(d);
-  for (std::size_t p = 0; p + kFrame <= raw.size() && p < 11 * kFrame; p += kFrame) {
-    b.add_chunk(s, kFrame, true, raw.substr(p, kFrame));
-  }
-  return b.build().bytes;
+  return avitest::dv_type1(avitest::dv_frames(raw, false, 11), false).build().bytes;
 }
 
 struct CorpusCase {
