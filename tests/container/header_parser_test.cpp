@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
 #include "container/avi_container.h"
@@ -49,33 +50,33 @@ struct VideoParse {
   int opened = 0;
 };
 
-TEST(VideoFormatParseTest, OddBitCountBecomes24) {
-  avitest::VideoStream v;
-  v.bit_count = 12;
-  VideoParse p(v);
-  ASSERT_EQ(p.opened, 1);
-  EXPECT_EQ(p.c.video_format()->biBitCount, 24);
-  EXPECT_EQ(p.c.full_format_flag(), 0u);
-  EXPECT_EQ(p.c.find_chunk_record(fourcc("strf"), 0), nullptr);
-}
-
+// A palette, codec data or a longer header asks for the full format, and "strf" is kept as
+// written (its header read as 40 bytes); an odd bit count is taken as 24.
 TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
-  for (int variant = 0; variant < 3; ++variant) {
+  avitest::BitmapFields longer;
+  longer.bi_size = 44;
+  const struct {
+    std::uint16_t bits;
+    std::string extra;
+    std::optional<std::string> strf;
+    std::uint16_t want_bits;
+    std::uint32_t record;  // size of the "strf" record kept; 0: none
+  } cases[] = {{12, {}, {}, 24, 0},
+               {8, {}, {}, 8, 40},
+               {24, std::string(6, '\x01'), {}, 24, 46},
+               {24, {}, avitest::bitmap_info(longer), 24, 40}};
+  for (const auto& c : cases) {
     avitest::VideoStream v;
-    if (variant == 0) v.bit_count = 8;
-    if (variant == 1) v.strf_extra = std::string(6, '\x01');
-    if (variant == 2) {
-      avitest::BitmapFields b;
-      b.bi_size = 44;
-      v.strf = avitest::bitmap_info(b);
-    }
+    v.bit_count = c.bits;
+    v.strf_extra = c.extra;
+    v.strf = c.strf;
     VideoParse p(v);
-    ASSERT_EQ(p.opened, 1) << variant;
-    EXPECT_EQ(p.c.full_format_flag(), 1u) << variant;
-    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
-    ASSERT_NE(r, nullptr) << variant;
-    EXPECT_EQ(r->size, variant == 1 ? 46u : 40u);
+    ASSERT_EQ(p.opened, 1) << c.record;
+    EXPECT_EQ(p.c.video_format()->biBitCount, c.want_bits);
     EXPECT_EQ(p.c.video_format()->biSize, 40u);
+    EXPECT_EQ(p.c.full_format_flag(), c.record != 0 ? 1u : 0u);
+    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
+    EXPECT_EQ(r != nullptr ? r->size : 0u, c.record);
   }
 }
 
