@@ -196,7 +196,7 @@ TEST(StreamListParseTest, FewerListsThanAnnouncedKeepsThoseFound) {
   EXPECT_EQ(c.frame_count(), 3u);
 }
 
-TEST(StreamListParseTest, FortyStreamsAllRecorded) {
+TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
   AviBuilder b;
   for (int i = 0; i < 40; ++i) b.add_video({});
   b.add_frames(39, 2, 10);
@@ -204,6 +204,9 @@ TEST(StreamListParseTest, FortyStreamsAllRecorded) {
   AviContainer c(true);
   ASSERT_EQ(c.open(f.name()), 1);
   EXPECT_EQ(c.video_stream_count(), 40);
+  std::uint32_t list[32];
+  EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
+  EXPECT_EQ(list[31], 31u);
   ASSERT_EQ(c.select_video_stream(27), 1);
   EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc" is read as decimal first.
 }
