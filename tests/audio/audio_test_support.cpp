@@ -54,22 +54,6 @@ std::string dv_frame(const DvSound& s) {
   return f;
 }
 
-std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field,
-                         unsigned sampling_code) {
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.fifty_field = fifty_field;
-  d.sampling_code = sampling_code;
-  d.rate = fifty_field ? 25 : 30000;
-  d.scale = fifty_field ? 1 : 1001;
-  d.length = static_cast<std::uint32_t>(frames.size());
-  const int s = b.add_dv(d);
-  for (const std::string& f : frames) {
-    b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
-  }
-  return b.build().bytes;
-}
-
 std::vector<std::int16_t> as_samples(const std::string& bytes) {
   std::vector<std::int16_t> out(bytes.size() / 2);
   for (std::size_t i = 0; i < out.size(); ++i) {

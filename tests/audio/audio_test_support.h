@@ -33,10 +33,6 @@ struct DvSound {
 inline constexpr std::uint16_t kNotWritten = 0xFFFF;
 std::string dv_frame(const DvSound& s);
 
-// A DV type-1 AVI ("iavs" stream, 48 kHz unless said) holding `frames` as its chunks.
-std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field = true,
-                         unsigned sampling_code = 0);
-
 // --- ffmpeg and players --------------------------------------------------------------------------
 // `ffmpeg -v error <input_args> -i FILE -vn <output_args> -f s16le -` as samples.
 std::vector<std::int16_t> ffmpeg_s16(const std::string& file, const std::string& output_args = "",

@@ -17,8 +17,11 @@
 namespace {
 
 using audiotest::dv_frame;
-using audiotest::dv_type1_avi;
 using audiotest::DvSound;
+
+std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field = true) {
+  return avitest::dv_type1(frames, fifty_field).build().bytes;
+}
 
 // Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
 // themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half

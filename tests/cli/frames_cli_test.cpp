@@ -28,14 +28,10 @@ class CliTest : public ::testing::Test {
   static void SetUpTestSuite() {
     avitest::AviBuilder b;
     const int v = b.add_video({});
-    const int a = b.add_audio({.tag = 1,
-                               .channels = 1,
-                               .sample_rate = 22050,
-                               .bits = 16,
-                               .avg_bytes = 0,
-                               .block_align = 0,
-                               .strf = std::nullopt,
-                               .write_strf = true});
+    avitest::AudioStream mono;
+    mono.channels = 1;
+    mono.sample_rate = 22050;
+    const int a = b.add_audio(mono);
     for (int f = 0; f < 10; ++f) {
       b.add_chunk(v, 2 * kRow, f % 3 == 0,
                   std::string(kRow, char(f)) + std::string(kRow, char(f + 100)));

@@ -103,6 +103,8 @@ class DvToAviTest : public ::testing::TestWithParam<DvSystem> {
   std::string frames_;
 };
 
+// The module reads the sound's layout from the DVINFO block alone: the sampling-frequency code
+// (byte 3, bits 3-5; 0 is 48 kHz) and the 50-field flag (byte 18, bit 5).
 TEST_P(DvToAviTest, ProbesAsDvType1OfTheFramesSystem) {
   ASSERT_EQ(wrap(dv_), 0);
   const DvSystem& s = GetParam();
@@ -118,19 +120,13 @@ TEST_P(DvToAviTest, ProbesAsDvType1OfTheFramesSystem) {
   EXPECT_EQ(p.audio.channels, 2);
   const double frames = static_cast<double>(frames_.size() / (s.fifty_field ? 144000 : 120000));
   EXPECT_NEAR(p.audio.length, frames / s.frame_rate, 1e-9);
-}
-
-// The module reads the sound's layout from the DVINFO block alone: the sampling-frequency code
-// (byte 3, bits 3-5; 0 is 48 kHz) and the 50-field flag (byte 18, bit 5).
-TEST_P(DvToAviTest, DvInfoCarriesSamplingCodeAndFieldSystem) {
-  ASSERT_EQ(wrap(dv_), 0);
   const std::string avi = avitest::read_file(avi_);
   const std::size_t strf = avi.find("strf", avi.find("iavs"));
   ASSERT_NE(strf, std::string::npos);
   ASSERT_GE(avi.size() - strf, 8u + 32u);
   const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(avi[strf + 8 + k]); };
   EXPECT_EQ((byte(3) >> 3) & 7, 0);
-  EXPECT_EQ((byte(18) & 0x20) != 0, GetParam().fifty_field);
+  EXPECT_EQ((byte(18) & 0x20) != 0, s.fifty_field);
 }
 
 // ffmpeg reads DV type-1 files too: what it takes out must be exactly what went in.
@@ -144,7 +140,9 @@ TEST_P(DvToAviTest, FfmpegReadsBackTheSameFramesAndSound) {
   EXPECT_TRUE(ffmpeg_stream(avi_, "-map 0:a -f s16le") == sound_in);
 }
 
-TEST_P(DvToAviTest, IgnoresATrailingPartFrame) {
+// A trailing part frame is left out; what is not DV, in the first frame or a later one, stops
+// the wrap and the part written is removed.
+TEST_P(DvToAviTest, IgnoresATrailingPartFrameAndRefusesWhatIsNotDv) {
   const std::size_t frame_bytes = GetParam().fifty_field ? 144000 : 120000;
   const std::string cut = avitest::temp_path(std::string("cut_") + GetParam().name + ".dv");
   std::ofstream(cut, std::ios::binary) << frames_.substr(0, 2 * frame_bytes + 1000);
@@ -152,22 +150,14 @@ TEST_P(DvToAviTest, IgnoresATrailingPartFrame) {
   const Probe p = probe(avi_);
   ASSERT_EQ(p.result, 0);
   EXPECT_NEAR(p.audio.length, 2.0 / GetParam().frame_rate, 1e-9);
-}
-
-TEST_P(DvToAviTest, RefusesWhatIsNotDv) {
-  const std::string junk = avitest::temp_path(std::string("junk_") + GetParam().name + ".dv");
-  std::string bytes = frames_.substr(0, 150000);
-  bytes[0] = '\x7F';  // the first block is no longer a header block
-  std::ofstream(junk, std::ios::binary) << bytes;
-  std::filesystem::remove(avi_);
-  EXPECT_EQ(wrap(junk), 1);
-  EXPECT_FALSE(std::filesystem::exists(avi_));
-  // A stray block in a later frame stops the wrap as well, and the part written is removed.
-  std::string later = frames_;
-  later[GetParam().fifty_field ? 144000 : 120000] = '\x7F';
-  std::ofstream(junk, std::ios::binary) << later;
-  EXPECT_EQ(wrap(junk), 1);
-  EXPECT_FALSE(std::filesystem::exists(avi_));
+  for (const std::size_t at : {std::size_t{0}, frame_bytes}) {
+    std::string bytes = frames_;
+    bytes[at] = '\x7F';  // no longer a header block
+    std::ofstream(cut, std::ios::binary) << bytes;
+    std::filesystem::remove(avi_);
+    EXPECT_EQ(wrap(cut), 1);
+    EXPECT_FALSE(std::filesystem::exists(avi_));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

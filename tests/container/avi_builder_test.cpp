@@ -44,22 +44,4 @@ INSTANTIATE_TEST_SUITE_P(Indexes, AviBuilderTest,
                          ::testing::Values(IndexKind::kIdx1Relative, IndexKind::kIdx1Absolute,
                                            IndexKind::kOdml, IndexKind::kOdmlAndIdx1));
 
-TEST(RiffWriterTest, SizesPadsAndHoles) {
-  avitest::RiffWriter w;
-  const auto list = w.begin_list("LIST", "test");
-  w.chunk("odd ", "abc");
-  w.chunk("lies", "ab", true, 100);
-  const auto gap = w.begin_chunk("JUNK");
-  w.hole(6);
-  w.end(gap);
-  EXPECT_EQ(w.end(list), 4u + 12 + 10 + 14);
-  const std::string s = w.str();
-  ASSERT_EQ(s.size(), 48u);
-  EXPECT_EQ(s.substr(12, 4), "odd ");
-  EXPECT_EQ(s[16], 3);
-  EXPECT_EQ(s[23], '\0');                             // The pad byte.
-  EXPECT_EQ(static_cast<unsigned char>(s[28]), 100);  // The lying size, no pad.
-  EXPECT_EQ(s.substr(42, 6), std::string(6, '\0'));
-}
-
 }  // namespace

@@ -170,31 +170,29 @@ TEST(AviFileInfoTest, OnlyTheFirst32VideoStreamsAreExamined) {
   EXPECT_EQ(v[31].stream, 31);
 }
 
+// A failed open drops the previous result; no decodable stream without a status array gives 1.
 TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
+  FakeCodecs no_codecs;
   AviBuilder b;
   b.add_chunks(b.add_audio({}), 3, 1000);
   TestFile good(b.build().bytes);
   TestFile bad(std::string("RIFF\x04\0\0\0JUNK", 12));
+  AviBuilder v;
+  v.add_frames(v.add_video(mpeg4()), 3, 10);
+  TestFile undecodable(v.build().bytes);
   AviFileInfo info;
-  ASSERT_EQ(info.open(good.name(), nullptr), 0);
-  EXPECT_EQ(info.open(bad.name(), nullptr), 1);
-  EXPECT_EQ(info.get_type_name(), nullptr);
-  EXPECT_EQ(info.get_file_name(), nullptr);
-  EXPECT_EQ(info.get_length(), 0.0);
-  EXPECT_EQ(info.get_file_size(), 0.0);
-  EXPECT_EQ(info.get_bit_rate(), 0);
-  EXPECT_EQ(info.get_video_type_name(), nullptr);
+  for (const TestFile* f : {&bad, &undecodable}) {
+    ASSERT_EQ(info.open(good.name(), nullptr), 0);
+    EXPECT_EQ(info.open(f->name(), nullptr), 1);
+    EXPECT_EQ(info.get_type_name(), nullptr);
+    EXPECT_EQ(info.get_file_name(), nullptr);
+    EXPECT_EQ(info.get_length(), 0.0);
+    EXPECT_EQ(info.get_file_size(), 0.0);
+    EXPECT_EQ(info.get_bit_rate(), 0);
+    EXPECT_EQ(info.get_video_type_name(), nullptr);
+  }
   EXPECT_EQ(info.open(nullptr, nullptr), 1);
   EXPECT_EQ(platform::open_file_handles(), 0);
-}
-
-TEST(AviFileInfoTest, NoDecodableStreamWithoutStatusArrayGivesOne) {
-  FakeCodecs no_codecs;
-  AviBuilder b;
-  b.add_frames(b.add_video(mpeg4()), 3, 10);
-  TestFile f(b.build().bytes);
-  AviFileInfo info;
-  EXPECT_EQ(info.open(f.name(), nullptr), 1);
 }
 
 TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
 #include "container/avi_container.h"
@@ -49,33 +50,33 @@ struct VideoParse {
   int opened = 0;
 };
 
-TEST(VideoFormatParseTest, OddBitCountBecomes24) {
-  avitest::VideoStream v;
-  v.bit_count = 12;
-  VideoParse p(v);
-  ASSERT_EQ(p.opened, 1);
-  EXPECT_EQ(p.c.video_format()->biBitCount, 24);
-  EXPECT_EQ(p.c.full_format_flag(), 0u);
-  EXPECT_EQ(p.c.find_chunk_record(fourcc("strf"), 0), nullptr);
-}
-
+// A palette, codec data or a longer header asks for the full format, and "strf" is kept as
+// written (its header read as 40 bytes); an odd bit count is taken as 24.
 TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
-  for (int variant = 0; variant < 3; ++variant) {
+  avitest::BitmapFields longer;
+  longer.bi_size = 44;
+  const struct {
+    std::uint16_t bits;
+    std::string extra;
+    std::optional<std::string> strf;
+    std::uint16_t want_bits;
+    std::uint32_t record;  // size of the "strf" record kept; 0: none
+  } cases[] = {{12, {}, {}, 24, 0},
+               {8, {}, {}, 8, 40},
+               {24, std::string(6, '\x01'), {}, 24, 46},
+               {24, {}, avitest::bitmap_info(longer), 24, 40}};
+  for (const auto& c : cases) {
     avitest::VideoStream v;
-    if (variant == 0) v.bit_count = 8;
-    if (variant == 1) v.strf_extra = std::string(6, '\x01');
-    if (variant == 2) {
-      avitest::BitmapFields b;
-      b.bi_size = 44;
-      v.strf = avitest::bitmap_info(b);
-    }
+    v.bit_count = c.bits;
+    v.strf_extra = c.extra;
+    v.strf = c.strf;
     VideoParse p(v);
-    ASSERT_EQ(p.opened, 1) << variant;
-    EXPECT_EQ(p.c.full_format_flag(), 1u) << variant;
-    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
-    ASSERT_NE(r, nullptr) << variant;
-    EXPECT_EQ(r->size, variant == 1 ? 46u : 40u);
+    ASSERT_EQ(p.opened, 1) << c.record;
+    EXPECT_EQ(p.c.video_format()->biBitCount, c.want_bits);
     EXPECT_EQ(p.c.video_format()->biSize, 40u);
+    EXPECT_EQ(p.c.full_format_flag(), c.record != 0 ? 1u : 0u);
+    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
+    EXPECT_EQ(r != nullptr ? r->size : 0u, c.record);
   }
 }
 
@@ -161,31 +162,27 @@ TEST(DvType1ParseTest, SecondOffsetFollowsTheShuffle) {
   EXPECT_EQ(layout.offsets[54], 2u * (1 + 6000 * ((18 + 0) % 6)) + 488);
 }
 
+// "indx" right after "strh" sets the flag; the "send" mark lands on "movi", stepping back over
+// the header in hand.
 TEST(StreamListParseTest, IndxAfterStrhSetsFlagAndSendMarkAtMovi) {
-  AviBuilder b;
-  b.add_frames(b.add_video({}), 3, 10);
-  b.index(avitest::IndexKind::kOdml);
-  const auto avi = b.build();
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_NE(c.flags() & AVC_HAS_INDX, 0u);
-  const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
-  ASSERT_NE(indx, nullptr);
-  EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
-  const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
-  ASSERT_NE(send, nullptr);
-  EXPECT_EQ(send->position, avi.layout.movi_list);
-}
-
-TEST(StreamListParseTest, SendMarkStepsBackOverTheHeaderInHand) {
-  AviBuilder b;
-  b.add_frames(b.add_video({}), 3, 10);
-  const auto avi = b.build();
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.find_chunk_record(fourcc("send"), -1)->position, avi.layout.movi_list);
+  for (const bool odml : {true, false}) {
+    AviBuilder b;
+    b.add_frames(b.add_video({}), 3, 10);
+    if (odml) b.index(avitest::IndexKind::kOdml);
+    const auto avi = b.build();
+    TestFile f(avi.bytes);
+    AviContainer c(true);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_EQ(c.flags() & AVC_HAS_INDX, odml ? AVC_HAS_INDX : 0u);
+    const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
+    ASSERT_EQ(indx != nullptr, odml);
+    if (odml) {
+      EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
+    }
+    const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
+    ASSERT_NE(send, nullptr);
+    EXPECT_EQ(send->position, avi.layout.movi_list);
+  }
 }
 
 TEST(StreamListParseTest, FewerListsThanAnnouncedKeepsThoseFound) {
@@ -199,7 +196,7 @@ TEST(StreamListParseTest, FewerListsThanAnnouncedKeepsThoseFound) {
   EXPECT_EQ(c.frame_count(), 3u);
 }
 
-TEST(StreamListParseTest, FortyStreamsAllRecorded) {
+TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
   AviBuilder b;
   for (int i = 0; i < 40; ++i) b.add_video({});
   b.add_frames(39, 2, 10);
@@ -207,6 +204,9 @@ TEST(StreamListParseTest, FortyStreamsAllRecorded) {
   AviContainer c(true);
   ASSERT_EQ(c.open(f.name()), 1);
   EXPECT_EQ(c.video_stream_count(), 40);
+  std::uint32_t list[32];
+  EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
+  EXPECT_EQ(list[31], 31u);
   ASSERT_EQ(c.select_video_stream(27), 1);
   EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc" is read as decimal first.
 }
@@ -243,60 +243,38 @@ TEST(StreamListParseTest, OtherStreamTypesAddNoRecord) {
   EXPECT_EQ(c.selected_video_stream_number(), 1);
 }
 
-TEST(StreamListParseTest, EmptyStreamHeaderOrShortMainHeaderFails) {
-  for (int variant = 0; variant < 2; ++variant) {
-    AviBuilder b;
-    b.add_frames(b.add_video({}), 2, 10);
-    auto avi = b.build();
-    if (variant == 0) avitest::patch_u32(avi.bytes, avi.layout.strh_data[0] - 4, 0);
-    if (variant == 1) avitest::patch_u32(avi.bytes, avi.layout.avih_data - 4, 52);
-    TestFile f(avi.bytes);
+// Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no
+// length.
+TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
+  std::string fact, info;
+  avitest::put_fourcc(fact, "fact");
+  avitest::put_u32(fact, 3);
+  fact += std::string("abc") + '\0';
+  avitest::put_fourcc(info, "LIST");
+  avitest::put_u32(info, 4);
+  avitest::put_fourcc(info, "INFO");
+  avitest::WaveFields mono;
+  mono.sample_rate = 8000;
+  mono.channels = 1;
+  avitest::WaveFields no_rate;
+  no_rate.avg_bytes = no_rate.block_align = no_rate.bits = 0;
+  const struct {
+    avitest::WaveFields format;
+    std::string between;
+    double length;
+  } cases[] = {{mono, fact, 1.0}, {mono, info, 1.0}, {no_rate, {}, 0.0}};
+  for (const auto& w : cases) {
+    TestFile f(avitest::wave_file(w.format, std::string(16000, '\0'), w.between));
     AviContainer c(true);
-    EXPECT_EQ(c.open(f.name()), 0) << variant;
-    EXPECT_EQ(c.flags(), 0u);
+    ASSERT_EQ(c.open(f.name()), 1);
+    EXPECT_NE(c.flags() & AVC_WAVE, 0u);
+    EXPECT_EQ(c.audio_stream_count(), 1);
+    EXPECT_EQ(c.video_stream_count(), 0);
+    EXPECT_DOUBLE_EQ(c.audio_length(), w.length);
+    const ChunkRecord& data = c.chunk_records().front();
+    EXPECT_EQ(data.fourcc, fourcc("WAVE"));
+    EXPECT_EQ(data.size, 16000u);
   }
-}
-
-TEST(WaveParseTest, SkipsUnknownChunksBeforeData) {
-  avitest::WaveFields w;
-  w.sample_rate = 8000;
-  w.channels = 1;
-  std::string between;
-  avitest::put_fourcc(between, "fact");
-  avitest::put_u32(between, 3);
-  between += std::string("abc") + '\0';
-  TestFile f(avitest::wave_file(w, std::string(16000, '\0'), between));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_NE(c.flags() & AVC_WAVE, 0u);
-  EXPECT_EQ(c.audio_stream_count(), 1);
-  EXPECT_DOUBLE_EQ(c.audio_length(), 1.0);
-  const ChunkRecord& data = c.chunk_records().front();
-  EXPECT_EQ(data.fourcc, fourcc("WAVE"));
-  EXPECT_EQ(data.size, 16000u);
-  EXPECT_EQ(c.video_stream_count(), 0);
-}
-
-TEST(WaveParseTest, ListBeforeDataIsSkipped) {  // ffmpeg's default WAVE output
-  std::string between;
-  avitest::put_fourcc(between, "LIST");
-  avitest::put_u32(between, 4);
-  avitest::put_fourcc(between, "INFO");
-  TestFile f(avitest::wave_file({}, std::string(400, '\0'), between));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.chunk_records().front().size, 400u);
-}
-
-TEST(WaveParseTest, ZeroByteRateGivesZeroLength) {
-  avitest::WaveFields w;
-  w.avg_bytes = 0;
-  w.block_align = 0;
-  w.bits = 0;
-  TestFile f(avitest::wave_file(w, std::string(100, '\0')));
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.audio_length(), 0.0);
 }
 
 }  // namespace

@@ -16,34 +16,6 @@ using avitest::AviBuilder;
 using avitest::TestFile;
 using container::fourcc;
 
-TEST(StreamAccessTest, NeutralAnswersWithoutAFile) {
-  AviContainer c(false);
-  EXPECT_EQ(c.file_size(), 0u);
-  EXPECT_EQ(c.file_name(), nullptr);
-  EXPECT_EQ(c.is_dv(), 0);
-  EXPECT_EQ(c.video_stream_count(), 0);
-  EXPECT_EQ(c.selected_video_stream_number(), -1);
-  EXPECT_EQ(c.video_handler_fourcc(), 0u);
-  EXPECT_EQ(c.video_format(), nullptr);
-  EXPECT_EQ(c.frame_count(), 0u);
-  EXPECT_EQ(c.frame_rate(), 0.0f);
-  EXPECT_EQ(c.video_bit_rate(), 0.0f);
-  EXPECT_EQ(c.has_inter_frames(), 0);
-  EXPECT_EQ(c.largest_video_chunk(), 0u);
-  EXPECT_EQ(c.full_format_flag(), 0u);
-  EXPECT_EQ(c.selected_audio_stream_number(), -1);
-  EXPECT_EQ(c.audio_format(), nullptr);
-  EXPECT_EQ(c.audio_length(), 0.0);
-  EXPECT_EQ(c.short_chunk_flag(), 0u);
-  EXPECT_EQ(c.video_type_name(), nullptr);
-  EXPECT_EQ(c.audio_type_name(), nullptr);
-  EXPECT_EQ(c.select_video_stream(0), 0);
-  EXPECT_EQ(c.select_audio_stream(0), 0);
-  EXPECT_EQ(c.stream_kind(0), 0u);
-  std::uint32_t list[4];
-  EXPECT_EQ(c.video_stream_numbers(list, 4), 0);
-}
-
 TEST(StreamAccessTest, StreamKindAndNumbers) {
   AviBuilder b;
   const int a = b.add_audio({});
@@ -71,31 +43,16 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   EXPECT_EQ(c.select_video_stream(0), 0);  // An audio stream.
   EXPECT_EQ(c.select_video_stream(-1), 0);
   EXPECT_EQ(c.selected_video_stream_number(), 2);
-}
-
-TEST(StreamAccessTest, FortyVideoStreamsListAtMostTheMaximum) {
-  AviBuilder b;
-  for (int i = 0; i < 40; ++i) b.add_video({});
-  b.add_frames(0, 1, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
-  std::uint32_t list[32];
-  EXPECT_EQ(c.video_stream_numbers(list, 32), 32);
-  EXPECT_EQ(list[31], 31u);
-}
-
-TEST(StreamAccessTest, DvType1SoundIsTheStreamAbove) {
-  AviBuilder b;
-  b.add_frames(b.add_dv({}), 3, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
-  std::uint32_t list[4] = {};
-  ASSERT_EQ(c.audio_stream_numbers(list, 4), 1);
+  // DV type-1 sound is the stream above the "iavs" one.
+  AviBuilder dv;
+  dv.add_frames(dv.add_dv({}), 3, 10);
+  TestFile g(dv.build().bytes);
+  AviContainer d(false);
+  ASSERT_EQ(d.open(g.name()), 1);
+  ASSERT_EQ(d.audio_stream_numbers(list, 4), 1);
   EXPECT_EQ(list[0], 1u);
-  EXPECT_EQ(c.stream_kind(1), 0x610000u);
-  EXPECT_EQ(c.is_dv(), 1);
+  EXPECT_EQ(d.stream_kind(1), 0x610000u);
+  EXPECT_EQ(d.is_dv(), 1);
 }
 
 TEST(StreamAccessTest, SelectionRequiresParsedHeadersAndClearsNameAndIndex) {

@@ -50,87 +50,75 @@ bool was_opened(const char* handler) {
   return std::find(o.begin(), o.end(), avitest::fourcc_value(handler)) != o.end();
 }
 
-TEST(VideoNamingTest, MsvcWithDx50AsksForDivxAndRewritesHandler) {
-  FakeCodecs codecs;
-  codecs.add("divx", u"MPEG-4 part 2 decoder");
-  Named n("MSVC", "DX50");
-  EXPECT_STREQ(n.name(), "MPEG-4 part 2 decoder");
-  EXPECT_TRUE(was_opened("divx"));
-  EXPECT_EQ(n.c.video_handler_fourcc(), fourcc("divx"));
-}
+// The codecs installed, the stream's handler and format, and what the container names it, which
+// codec it opened and how it rewrote the handler and compression.
+struct NameCase {
+  const char* codec;  // installed, with `description`, accepting `accepts` when located
+  std::u16string description;
+  const char* accepts;
+  const char* handler;
+  const char* compression;
+  std::uint32_t compression_value;
+  std::uint16_t bits;
+  const char* want;  // nullptr: no name
+  const char* want_handler = nullptr;
+  const char* want_compression = nullptr;
+  const char* want_file_type = nullptr;
+};
 
-TEST(VideoNamingTest, UncompressedNamesItsBitDepth) {
-  Named rgb(nullptr, nullptr, 0, 24);
-  EXPECT_STREQ(rgb.name(), "Uncompressed RGB24");
-  Named dib("DIB ", nullptr, 0, 32);
-  EXPECT_STREQ(dib.name(), "Uncompressed RGB32");
-}
-
-TEST(VideoNamingTest, RunLengthBitmapsAskForRle) {
-  FakeCodecs codecs;
-  Named n(nullptr, nullptr, 1, 8);
-  EXPECT_EQ(n.name(), nullptr);  // No codec for "rle " here: undecodable.
-  EXPECT_EQ(n.c.video_handler_fourcc(), fourcc("rle "));
-  codecs.add("rle ", u"Run length");
-  Named m(nullptr, nullptr, 1, 8);
-  EXPECT_STREQ(m.name(), "Run length");
-  EXPECT_TRUE(was_opened("rle "));
-}
-
-TEST(VideoNamingTest, XvidWithoutItsCodecFallsBackToDivx) {
-  FakeCodecs codecs;
-  codecs.add("divx", u"DivX");
-  Named n("xvid", "XVID");
-  EXPECT_STREQ(n.name(), "DivX");
-  EXPECT_EQ(n.c.video_handler_fourcc(), fourcc("divx"));
-  EXPECT_EQ(n.c.video_format()->biCompression, fourcc("DX50"));
-}
-
-TEST(VideoNamingTest, DivxWithoutCodecTriesXvidLast) {
-  FakeCodecs codecs;
-  codecs.add("xvid", u"Xvid");
-  Named n("DX50", "DX50");
-  EXPECT_STREQ(n.name(), "Xvid");
-  EXPECT_EQ(n.c.video_handler_fourcc(), fourcc("XVID"));
-  EXPECT_EQ(n.c.video_format()->biCompression, fourcc("XVID"));
-}
-
-TEST(VideoNamingTest, Blz0DescribedKeepsHandlerButDecodesAsDx50) {
-  FakeCodecs codecs;
-  codecs.add("blz0", u"Blizzard");
-  Named n("BLZ0", "BLZ0");
-  EXPECT_STREQ(n.name(), "Blizzard");
-  EXPECT_EQ(n.c.video_format()->biCompression, fourcc("DX50"));
-}
-
-TEST(VideoNamingTest, LocatesCodecByCompressionWhenHandlerUnknown) {
-  FakeCodecs codecs;
-  codecs.add("mjpx", u"Motion JPEG", {fourcc("MJPG")});
-  Named n("abcd", "MJPG");
-  EXPECT_STREQ(n.name(), "Motion JPEG");  // Found by ICLocate asking every driver.
-}
-
-TEST(VideoNamingTest, DvCodecForAStreamThatIsNotDvNamesNothing) {
-  FakeCodecs codecs;
-  codecs.add("mjpg", u"Fake DV and MJPEG");
-  Named n("mjpg", "MJPG");
-  EXPECT_EQ(n.name(), nullptr);
-  codecs.add("dvsd", u"Fake DV");
-  Named dv("dvsd", "dvsd");
-  EXPECT_STREQ(dv.name(), "Fake DV");
-}
-
-TEST(VideoNamingTest, DvWithoutCodecIsDvVideo) {
-  FakeCodecs codecs;
-  Named type2("dvsd", "dvsd");
-  EXPECT_STREQ(type2.name(), "DV Video");
-  EXPECT_STREQ(type2.c.file_type_name(), "Microsoft DV-Type 2");
-  Named upper("DVSD", "dvsd");
-  EXPECT_STREQ(upper.name(), "DV Video");
-  EXPECT_STREQ(upper.c.file_type_name(), "Microsoft Audio/Video Interleaved File");
-  EXPECT_EQ(upper.c.is_dv(), 1);
-  EXPECT_EQ(upper.c.is_dv_type1(), 0);
-
+TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
+  const NameCase cases[] = {
+      {"divx", u"MPEG-4 part 2", nullptr, "MSVC", "DX50", 0, 24, "MPEG-4 part 2", "divx"},
+      {nullptr, u"", nullptr, nullptr, nullptr, 0, 24, "Uncompressed RGB24"},
+      {nullptr, u"", nullptr, "DIB ", nullptr, 0, 32, "Uncompressed RGB32"},
+      // Run-length bitmaps ask for "rle ".
+      {nullptr, u"", nullptr, nullptr, nullptr, 1, 8, nullptr, "rle "},
+      {"rle ", u"Run length", nullptr, nullptr, nullptr, 1, 8, "Run length", "rle "},
+      // Xvid without its codec falls back to DivX, and DivX tries Xvid last.
+      {"divx", u"DivX", nullptr, "xvid", "XVID", 0, 24, "DivX", "divx", "DX50"},
+      {"xvid", u"Xvid", nullptr, "DX50", "DX50", 0, 24, "Xvid", "XVID", "XVID"},
+      {"blz0", u"Blizzard", nullptr, "BLZ0", "BLZ0", 0, 24, "Blizzard", nullptr, "DX50"},
+      // An unknown handler: ICLocate asks every driver for the compression.
+      {"mjpx", u"Motion JPEG", "MJPG", "abcd", "MJPG", 0, 24, "Motion JPEG"},
+      // A codec that calls itself DV names only DV streams.
+      {"mjpg", u"Fake DV and MJPEG", nullptr, "mjpg", "MJPG", 0, 24, nullptr},
+      {"dvsd", u"Fake DV", nullptr, "dvsd", "dvsd", 0, 24, "Fake DV"},
+      {nullptr, u"", nullptr, "dvsd", "dvsd", 0, 24, "DV Video", nullptr, nullptr,
+       "Microsoft DV-Type 2"},
+      {nullptr, u"", nullptr, "DVSD", "dvsd", 0, 24, "DV Video", nullptr, nullptr,
+       "Microsoft Audio/Video Interleaved File"},
+      {nullptr, u"", nullptr, "FMP4", "FMP4", 0, 24, nullptr},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(std::string(c.handler != nullptr ? c.handler : "0") + " with " +
+                 (c.codec != nullptr ? c.codec : "no codec"));
+    FakeCodecs codecs;
+    if (c.codec != nullptr) {
+      std::vector<std::uint32_t> accepts;
+      if (c.accepts != nullptr) accepts.push_back(avitest::fourcc_value(c.accepts));
+      codecs.add(c.codec, c.description, accepts);
+    }
+    Named n(c.handler, c.compression, c.compression_value, c.bits);
+    if (c.want == nullptr) {
+      EXPECT_EQ(n.name(), nullptr);
+      EXPECT_NE(n.c.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
+    } else {
+      EXPECT_STREQ(n.name(), c.want);
+    }
+    if (c.codec != nullptr && c.want != nullptr && c.accepts == nullptr) {
+      EXPECT_TRUE(was_opened(c.codec));
+    }
+    if (c.want_handler != nullptr) {
+      EXPECT_EQ(n.c.video_handler_fourcc(), avitest::fourcc_value(c.want_handler));
+    }
+    if (c.want_compression != nullptr) {
+      EXPECT_EQ(n.c.video_format()->biCompression, avitest::fourcc_value(c.want_compression));
+    }
+    if (c.want_file_type != nullptr) {
+      EXPECT_STREQ(n.c.file_type_name(), c.want_file_type);
+    }
+    EXPECT_EQ(platform::ic_open_instances(), 0);
+  }
   AviBuilder b;
   b.add_frames(b.add_dv({}), 2, 10);
   TestFile f(b.build().bytes);
@@ -138,14 +126,7 @@ TEST(VideoNamingTest, DvWithoutCodecIsDvVideo) {
   ASSERT_EQ(type1.open(f.name()), 1);
   EXPECT_STREQ(type1.video_type_name(), "DV Video");
   EXPECT_STREQ(type1.file_type_name(), "Microsoft DV-Type 1");
-}
-
-TEST(VideoNamingTest, NoCodecNoName) {
-  FakeCodecs codecs;
-  Named n("FMP4", "FMP4");
-  EXPECT_EQ(n.name(), nullptr);
-  EXPECT_NE(n.c.flags() & AVC_VIDEO_NAME, 0u);  // Worked out once, even without a result.
-  EXPECT_EQ(platform::ic_open_instances(), 0);
+  EXPECT_EQ(type1.is_dv(), 1);
 }
 
 TEST(DescribeCodecTest, LongDescriptionTruncatedAndNullBufferRefused) {

@@ -35,7 +35,7 @@ TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
 
 // Rows padded to four bytes (24 and 16 bits); YV12 with luma rows of the padded width and two
 // chroma planes of half the rows, rounded up.
-TEST(CNewDibTest, CreateSizesRowsLikeADib) {
+TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
   const struct {
     int width, height, bits, pitch;
     std::uint32_t bytes, compression;
@@ -67,9 +67,7 @@ TEST(CNewDibTest, CreateSizesRowsLikeADib) {
       std::memset(p, 0x11, c.bytes);  // the whole picture is writable
     }
   }
-}
-
-TEST(CNewDibTest, RefusesBadSizesAndDepths) {
+  // Bad sizes and depths are refused.
   CNewDib d;
   for (const auto& [w, h, bits] :
        {std::tuple{0, 10, 24}, std::tuple{10, -1, 24}, std::tuple{10, 10, 32},

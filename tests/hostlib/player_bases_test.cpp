@@ -1,38 +1,12 @@
-// The parts of the host library the players inherit or hand out: the player base's open with a
-// stream, sound blocks and images.
-#include "hostlib/player_bases.h"
-
+// The parts of the host library the players hand out: sound blocks and images.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "audio/avi_audio_player.h"
 #include "hostlib/image.h"
-#include "hostlib/media_info.h"
 #include "hostlib/sound_frame.h"
-#include "support/avi_builder.h"
 
 namespace {
-
-// Opening with a stream number selects it, and a stream the file lacks undoes the open.
-TEST(PlayerBasesTest, AudioOpenWithAStreamSelectsItOrFails) {
-  avitest::AviBuilder b;
-  const int v = b.add_video({});
-  avitest::AudioStream mono;
-  mono.channels = 1;
-  const int a = b.add_audio(mono);
-  b.add_chunks(v, 4, 24).add_chunks(a, 4, 882);
-  const avitest::MemoryFile clip("mem://bases/clip.avi", b.build().bytes);
-  AviAudioPlayer p;
-  int list[4] = {7, 7, 7, 7};
-  EXPECT_EQ(p.get_audio_stream_list(list, 4), 0);
-  ASSERT_EQ(p.open(clip.name(), -1), 0);
-  EXPECT_EQ(p.get_audio_stream_list(list, 4), 1);
-  EXPECT_EQ(list[0], 1);
-  EXPECT_EQ(p.open(clip.name(), 5), 1);
-  EXPECT_EQ(p.has_audio(), 0);
-  EXPECT_EQ(p.get_audio_stream_id(), -1);
-}
 
 TEST(SoundFrameTest, LengthIsTheDurationOfTheSamplesSet) {
   SoundFrame f(44100, 2);

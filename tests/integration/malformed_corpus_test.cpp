@@ -38,22 +38,10 @@ constexpr std::size_t kBlockFrames = 1152;   // sample frames in one sound block
 constexpr std::size_t kExtraBlocks = 6;      // blocks asked for past the undamaged count
 constexpr std::size_t kMaxTruncations = 90;  // cut points per file, sampled evenly
 
-std::uint64_t fnv1a(const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  std::uint64_t h = 1469598103934665603ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 std::uint32_t get_u32(const std::string& b, std::uint64_t at) {
   std::uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b[at + std::uint64_t(i)]);
   return v;
-}
-
-void patch_u16(std::string& b, std::uint64_t at, std::uint16_t v) {
-  b[at] = static_cast<char>(v & 0xFF);
-  b[at + 1] = static_cast<char>(v >> 8);
 }
 
 // --- The RIFF tree of an undamaged file ---------------------------------------------------------
@@ -157,7 +145,8 @@ std::uint64_t frame_hash(AviVideoPlayer& p) {
   if (pixels == nullptr || info == nullptr || info->height <= 0) return 0;
   const int pitch = p.get_frame_dib_pitch();
   if (pitch <= 0) return 0;
-  return fnv1a(pixels, static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
+  return avitest::fnv1a(pixels,
+                        static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
 }
 
 // Plays every frame in order and the sound up to `max_blocks` (or its end).
@@ -181,8 +170,9 @@ Played play(const char* name, std::size_t max_frames, std::size_t max_blocks) {
     for (std::size_t k = 0; k < max_blocks && a.is_end() == 0; ++k) {
       const SoundFrame* s = a.get_next_sound();
       out.blocks.push_back(
-          s == nullptr ? 0
-                       : fnv1a(s->get_pcm(), static_cast<std::size_t>(s->get_sample_count()) * 2));
+          s == nullptr
+              ? 0
+              : avitest::fnv1a(s->get_pcm(), static_cast<std::size_t>(s->get_sample_count()) * 2));
     }
     a.get_next_sound();  // past the end: silence, never a read past the stream
   }
@@ -356,16 +346,18 @@ std::vector<Variant> truncations(const Corpus& c) {
   return out;
 }
 
-Variant overwrite32(const Corpus& c, const std::string& what, std::uint64_t at, std::uint32_t v) {
-  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 4}}};
-  avitest::patch_u32(out.bytes, at, v);
+// The little-endian `width` bytes at `at` set to `v`.
+Variant overwrite(const Corpus& c, const std::string& what, std::uint64_t at, std::uint64_t v,
+                  unsigned width) {
+  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + width}}};
+  for (unsigned i = 0; i < width; ++i) out.bytes[at + i] = static_cast<char>(v >> (8 * i));
   return out;
 }
-
+Variant overwrite32(const Corpus& c, const std::string& what, std::uint64_t at, std::uint32_t v) {
+  return overwrite(c, what, at, v, 4);
+}
 Variant overwrite16(const Corpus& c, const std::string& what, std::uint64_t at, std::uint16_t v) {
-  Variant out{what + " = " + std::to_string(v), c.bytes(), {{at, at + 2}}};
-  patch_u16(out.bytes, at, v);
-  return out;
+  return overwrite(c, what, at, v, 2);
 }
 
 // Sizes of the header chunks and lists, and the counts and fields inside avih, strh and strf.
@@ -446,11 +438,7 @@ std::vector<Variant> index_damage(const Corpus& c) {
       if (n.id == "indx") {
         // A super index entry pointing at the super index itself, at the file start, past its end.
         for (std::uint64_t target : {n.start, std::uint64_t{0}, std::uint64_t{b.size()} + 64}) {
-          Variant v = overwrite32(c, what + "[0].offset", first, 0);
-          avitest::patch_u64(v.bytes, first, target);
-          v.damaged = {{first, first + 8}};
-          v.label += std::to_string(target);
-          out.push_back(std::move(v));
+          out.push_back(overwrite(c, what + "[0].offset", first, target, 8));
         }
         for (std::uint32_t v : {0u, 8u, 0xFFFFFFFFu}) {
           out.push_back(overwrite32(c, what + "[0].size", first + 8, v));
@@ -542,17 +530,7 @@ std::string odml_from(const std::string& avi) {
 // damage to the last leaves the first sound group of ten whole.
 std::string dv_type1() {
   const std::string raw = avitest::read_file(avitest::media_path("dv_525_48k.dv"));
-  constexpr std::size_t kFrame = 120000;
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.rate = 30000;
-  d.scale = 1001;
-  d.fifty_field = false;
-  const int s = b.add_dv(d);
-  for (std::size_t p = 0; p + kFrame <= raw.size() && p < 11 * kFrame; p += kFrame) {
-    b.add_chunk(s, kFrame, true, raw.substr(p, kFrame));
-  }
-  return b.build().bytes;
+  return avitest::dv_type1(avitest::dv_frames(raw, false, 11), false).build().bytes;
 }
 
 struct CorpusCase {

@@ -28,42 +28,25 @@ constexpr int kFramesChecked = 24;  // frames 0..23 of every file
 constexpr double kSeekTimes[] = {0.0, 0.3, 0.71};
 constexpr int kBlocksPerSeek = 2;
 
-std::uint64_t fnv1a(const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  std::uint64_t h = 1469598103934665603ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 std::uint64_t frame_hash(AviVideoPlayer& p) {
   const char* pixels = p.get_frame_dib_data();
   const VideoInfo* info = p.get_video_info();
   if (pixels == nullptr || info == nullptr) return 0;
-  return fnv1a(pixels, static_cast<std::size_t>(p.get_frame_dib_pitch()) *
-                           static_cast<std::size_t>(info->height));
+  return avitest::fnv1a(pixels, static_cast<std::size_t>(p.get_frame_dib_pitch()) *
+                                    static_cast<std::size_t>(info->height));
 }
 
 std::uint64_t block_hash(AviAudioPlayer& p) {
   const SoundFrame* f = p.get_next_sound();
   if (f == nullptr) return 0;
-  return fnv1a(f->get_pcm(), static_cast<std::size_t>(f->get_sample_count()) * 2);
+  return avitest::fnv1a(f->get_pcm(), static_cast<std::size_t>(f->get_sample_count()) * 2);
 }
 
 // A DV type-1 file (interleaved DV video and sound) written to disk from ffmpeg's DV frames.
 std::string write_dv_type1() {
   const std::string raw = avitest::read_file(avitest::media_path("dv_625_48k.dv"));
-  constexpr std::size_t kFrame = 144000;
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.rate = 25;
-  d.scale = 1;
-  d.fifty_field = true;
-  const int s = b.add_dv(d);
-  for (std::size_t p = 0; p + kFrame <= raw.size(); p += kFrame) {
-    b.add_chunk(s, kFrame, true, raw.substr(p, kFrame));
-  }
   const std::string path = avitest::temp_path("stress_dv_type1.avi");
-  EXPECT_TRUE(b.write_file(path).has_value());
+  EXPECT_TRUE(avitest::dv_type1(avitest::dv_frames(raw, true)).write_file(path).has_value());
   return path;
 }
 

@@ -65,24 +65,9 @@ RiffWriter& RiffWriter::bytes(const std::string& data) {
   size_ += data.size();
   return *this;
 }
-RiffWriter& RiffWriter::zeros(std::uint64_t n) {
-  tail().data.append(n, '\0');
-  size_ += n;
-  return *this;
-}
-RiffWriter& RiffWriter::u16(std::uint16_t v) {
-  std::string s;
-  put_u16(s, v);
-  return bytes(s);
-}
 RiffWriter& RiffWriter::u32(std::uint32_t v) {
   std::string s;
   put_u32(s, v);
-  return bytes(s);
-}
-RiffWriter& RiffWriter::u64(std::uint64_t v) {
-  std::string s;
-  put_u64(s, v);
   return bytes(s);
 }
 RiffWriter& RiffWriter::fourcc(const char* four) {
@@ -108,27 +93,21 @@ std::uint64_t RiffWriter::begin_list(const char* id, const char* type) {
 std::uint32_t RiffWriter::end(std::uint64_t mark, bool pad) {
   const auto written = static_cast<std::uint32_t>(size_ - mark - 8);
   patch32(mark + 4, written);
-  if (pad && (written & 1) != 0) zeros(1);
+  if (pad && (written & 1) != 0) bytes(std::string(1, '\0'));
   return written;
 }
 std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pad,
                                 std::optional<std::uint32_t> declared) {
   const std::uint64_t mark = begin_chunk(id);
   bytes(data);
-  const std::uint32_t written = end(mark, pad && !declared);
+  end(mark, pad && !declared);
   if (declared) patch32(mark + 4, *declared);
-  (void)written;
   return mark;
 }
 
 void RiffWriter::patch32(std::uint64_t at_offset, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) *at(at_offset + static_cast<unsigned>(i)) = (v >> (8 * i)) & 0xFF;
 }
-void RiffWriter::patch64(std::uint64_t at_offset, std::uint64_t v) {
-  patch32(at_offset, static_cast<std::uint32_t>(v));
-  patch32(at_offset + 4, static_cast<std::uint32_t>(v >> 32));
-}
-
 void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
@@ -170,11 +149,10 @@ std::string stream_header(const StreamHeaderFields& f) {
   put_u32(s, f.rate);
   put_u32(s, 0);  // dwStart
   put_u32(s, f.length);
-  put_u32(s, f.suggested_buffer);
+  put_u32(s, 0);            // dwSuggestedBufferSize
   put_u32(s, 0xFFFFFFFFu);  // dwQuality
-  put_u32(s, f.sample_size);
-  put_u16(s, 0);
-  put_u16(s, 0);
+  put_u32(s, 0);            // dwSampleSize
+  put_u32(s, 0);            // rcFrame left, top
   put_u16(s, static_cast<std::uint16_t>(f.frame_right));
   put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
   return s;
@@ -207,7 +185,7 @@ std::string wave_format(const WaveFields& f) {
   put_u32(s, f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align);
   put_u16(s, align);
   put_u16(s, f.bits);
-  if (f.cb_size) put_u16(s, *f.cb_size);
+  put_u16(s, 0);  // cbSize
   return s;
 }
 
@@ -267,9 +245,7 @@ std::string wave_file(const WaveFields& format, const std::string& data, const s
                       std::optional<std::uint32_t> declared) {
   RiffWriter w;
   const std::uint64_t riff = w.begin_list("RIFF", "WAVE");
-  WaveFields f = format;
-  if (!f.cb_size) f.cb_size = 0;
-  w.chunk("fmt ", wave_format(f));
+  w.chunk("fmt ", wave_format(format));
   w.bytes(between);
   w.chunk("data", data, true, declared);
   w.end(riff);

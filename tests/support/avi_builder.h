@@ -40,10 +40,7 @@ std::uint32_t fourcc_value(const char* four);
 class RiffWriter {
  public:
   RiffWriter& bytes(const std::string& data);
-  RiffWriter& zeros(std::uint64_t n);
-  RiffWriter& u16(std::uint16_t v);
   RiffWriter& u32(std::uint32_t v);
-  RiffWriter& u64(std::uint64_t v);
   RiffWriter& fourcc(const char* four);
   // A region that is part of the file but never stored: written as a hole by write_sparse,
   // as zeros by str().
@@ -61,7 +58,6 @@ class RiffWriter {
 
   std::uint64_t size() const { return size_; }
   void patch32(std::uint64_t at, std::uint32_t v);
-  void patch64(std::uint64_t at, std::uint64_t v);
   void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
   std::string str() const;                           // holes as zeros
@@ -86,8 +82,6 @@ struct StreamHeaderFields {
   std::uint32_t scale = 1;
   std::uint32_t rate = 25;
   std::uint32_t length = 0;
-  std::uint32_t suggested_buffer = 0;
-  std::uint32_t sample_size = 0;
   std::int16_t frame_right = 0;
   std::int16_t frame_bottom = 0;
 };
@@ -110,9 +104,8 @@ struct WaveFields {
   std::uint32_t avg_bytes = 0;    // 0: sample_rate * block_align
   std::uint16_t block_align = 0;  // 0: channels * bits / 8
   std::uint16_t bits = 16;
-  std::optional<std::uint16_t> cb_size;  // written (18-byte form) when set
 };
-std::string wave_format(const WaveFields& f);  // 16 or 18 bytes
+std::string wave_format(const WaveFields& f);  // 18 bytes, cbSize 0
 
 // DVINFO (32 bytes) with the audio sampling-frequency code and the 50-field flag set.
 std::string dv_info(unsigned sampling_code, bool fifty_field);
@@ -221,9 +214,7 @@ class AviBuilder {
   AviBuilder& entries_per_ix(std::uint32_t n);                 // OpenDML: ix## size
   AviBuilder& ix_longs_per_entry(std::uint16_t n);             // 2 (default), 3 or 6
   AviBuilder& strl_extra(int stream, const std::string& raw);  // raw bytes at the end of a strl
-  AviBuilder& hdrl_extra(const std::string& raw);              // raw bytes after the stream lists
   AviBuilder& before_movi(const std::string& raw);             // raw bytes between hdrl and movi
-  AviBuilder& after_movi(const std::string& raw);              // raw bytes between movi and idx1
   // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
   // later segments lie beyond 4 GB without costing disk. OpenDML only.
   AviBuilder& gap_after_first_segment(std::uint64_t bytes);
@@ -270,12 +261,23 @@ class AviBuilder {
   std::uint32_t per_segment_ = 0;  // 0: one segment
   std::uint32_t per_ix_ = 1024;
   std::uint16_t ix_longs_ = 2;
-  std::string hdrl_extra_, before_movi_, after_movi_;
+  std::string before_movi_;
   std::uint64_t gap_ = 0;
 };
 
+// --- DV type 1 -----------------------------------------------------------------------------------
+// The whole frames of raw DV (144000 bytes a frame when `fifty_field`, else 120000), at most `max`.
+std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field,
+                                   std::size_t max = SIZE_MAX);
+// One "iavs" stream holding `frames`, at 25 or 30000/1001 frames a second.
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field = true,
+                    unsigned sampling_code = 0);
+
+// --- Hashing -------------------------------------------------------------------------------------
+std::uint64_t fnv1a(const void* data, std::size_t n);
+
 // --- WAVE ----------------------------------------------------------------------------------------
-// "RIFF" "WAVE" with "fmt " (18-byte form unless the fields say otherwise), `between` raw bytes,
+// "RIFF" "WAVE" with "fmt ", `between` raw bytes,
 // then "data" holding `data` (its declared size can lie).
 std::string wave_file(const WaveFields& format, const std::string& data,
                       const std::string& between = {},

@@ -65,7 +65,6 @@ int AviBuilder::add_audio(const AudioStream& a) {
   w.bits = a.bits;
   w.avg_bytes = a.avg_bytes;
   w.block_align = a.block_align;
-  w.cb_size = 0;
   const std::uint16_t align =
       a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8);
   s.strh = strh_bytes("auds", std::string(4, '\0'), align == 0 ? 1 : align,
@@ -146,16 +145,8 @@ AviBuilder& AviBuilder::strl_extra(int stream, const std::string& raw) {
   streams_.at(static_cast<std::size_t>(stream)).extra += raw;
   return *this;
 }
-AviBuilder& AviBuilder::hdrl_extra(const std::string& raw) {
-  hdrl_extra_ += raw;
-  return *this;
-}
 AviBuilder& AviBuilder::before_movi(const std::string& raw) {
   before_movi_ += raw;
-  return *this;
-}
-AviBuilder& AviBuilder::after_movi(const std::string& raw) {
-  after_movi_ += raw;
   return *this;
 }
 AviBuilder& AviBuilder::gap_after_first_segment(std::uint64_t bytes) {
@@ -221,7 +212,6 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     w.bytes(s.extra);
     w.end(strl);
   }
-  w.bytes(hdrl_extra_);
   if (is_odml(index_)) {
     const std::uint64_t odml = w.begin_list("LIST", "odml");
     std::string dmlh;
@@ -322,9 +312,8 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
     seg.next = next;
     if (odml) write_ix_chunks(w, seg, layout, super);
     w.end(movi);
-    if (index == 0) {
-      w.bytes(after_movi_);
-      if (index_ != IndexKind::kNone && index_ != IndexKind::kOdml) write_idx1(w, seg, layout);
+    if (index == 0 && index_ != IndexKind::kNone && index_ != IndexKind::kOdml) {
+      write_idx1(w, seg, layout);
     }
     w.end(riff);
     if (index == 0) write_gap(w, gap_);
@@ -350,6 +339,35 @@ std::optional<AviLayout> AviBuilder::write_file(const std::string& path) const {
   AviLayout layout = write(w);
   if (!w.write_sparse(path)) return std::nullopt;
   return layout;
+}
+
+std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std::size_t max) {
+  const std::size_t n = fifty_field ? 144000 : 120000;
+  std::vector<std::string> out;
+  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n) {
+    out.push_back(raw.substr(p, n));
+  }
+  return out;
+}
+
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field,
+                    unsigned sampling_code) {
+  AviBuilder b;
+  DvStream d;
+  d.fifty_field = fifty_field;
+  d.sampling_code = sampling_code;
+  d.rate = fifty_field ? 25 : 30000;
+  d.scale = fifty_field ? 1 : 1001;
+  const int s = b.add_dv(d);
+  for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
+  return b;
+}
+
+std::uint64_t fnv1a(const void* data, std::size_t n) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
 }
 
 }  // namespace avitest

@@ -70,29 +70,6 @@ std::string bitmap_bytes(AviVideoPlayer& p) {
   return std::string(reinterpret_cast<const char*>(dib.LockBits()), dib.image_bytes());
 }
 
-// The DV frames of a raw .dv file, and a DV type-1 AVI around them.
-std::vector<std::string> dv_frames(const std::string& path, bool is625) {
-  const std::string all = avitest::read_file(path);
-  const std::size_t n = is625 ? kDvFrameBytes625 : kDvFrameBytes525;
-  std::vector<std::string> out;
-  for (std::size_t p = 0; p + n <= all.size(); p += n) out.push_back(all.substr(p, n));
-  return out;
-}
-
-std::string dv_type1(const std::vector<std::string>& frames, bool is625) {
-  avitest::AviBuilder b;
-  avitest::DvStream d;
-  d.rate = is625 ? 25 : 30000;
-  d.scale = is625 ? 1 : 1001;
-  d.fifty_field = is625;
-  d.sampling_code = 0;  // 48 kHz
-  const int s = b.add_dv(d);
-  for (const std::string& f : frames) {
-    b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
-  }
-  return b.build().bytes;
-}
-
 // `count` rows of `bytes` each from `src`, laid `pitch` apart (bottom-up when `bottom_up`), the
 // bytes between them left at `fill` as a fresh bitmap has them.
 std::string rows(const std::uint8_t* src, std::size_t stride, std::size_t bytes, int count,
@@ -234,10 +211,12 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
       // Made only when ffmpeg has the encoder (libx264, libxvid).
       if (!std::filesystem::exists(path_)) GTEST_SKIP() << c.file << " was not made";
     } else {
-      dv_ = dv_frames(avitest::media_path(c.dv625 ? "dv_625_48k.dv" : "dv_525_48k.dv"), c.dv625);
+      dv_ = avitest::dv_frames(
+          avitest::read_file(avitest::media_path(c.dv625 ? "dv_625_48k.dv" : "dv_525_48k.dv")),
+          c.dv625);
       ASSERT_FALSE(dv_.empty());
       built_ = std::make_unique<avitest::MemoryFile>("mem://accuracy/dv_type1.avi",
-                                                     dv_type1(dv_, c.dv625));
+                                                     avitest::dv_type1(dv_, c.dv625).build().bytes);
       path_ = built_->name();
     }
   }

@@ -150,20 +150,4 @@ TEST_F(SharedFileRegistryTest, ReaderReopeningItsNameKeepsFileAndCounts) {
   // The reader's destructor released the file.
 }
 
-TEST_F(SharedFileRegistryTest, ManyThreadsOpenAndCloseAtOnce) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([this] {
-      for (int i = 0; i < 50; ++i) {
-        VideoMediaReader v;
-        AudioMediaReader a;
-        ASSERT_TRUE(v.open(name(), USE_VIDEO));
-        ASSERT_TRUE(a.open(name(), USE_AUDIO));
-        EXPECT_EQ(v.file(), a.file());
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-}
-
 }  // namespace

@@ -49,7 +49,9 @@ class VideoPlayerTest : public ::testing::Test {
   AviVideoPlayer player_;
 };
 
-TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndShowsTheFirstFrame) {
+// Open describes the stream and shows the first frame; a failed open gives 1, and close forgets
+// the file.
+TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
   EXPECT_EQ(player_.get_total_frames(), 100);
   EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
   const VideoInfo* v = player_.get_video_info();
@@ -58,9 +60,6 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndShowsTheFirstFrame) {
   EXPECT_EQ(v->width, 4);
   EXPECT_EQ(v->height, 2);
   EXPECT_EQ(shown(), 0u);
-}
-
-TEST_F(VideoPlayerTest, OpenFailsWithOneAndCloseForgetsTheFile) {
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
   EXPECT_NE(other.get_frame(), nullptr);  // a reader without a file still hands out an image
@@ -71,7 +70,8 @@ TEST_F(VideoPlayerTest, OpenFailsWithOneAndCloseForgetsTheFile) {
   EXPECT_EQ(player_.get_video_stream_id(), 0);
 }
 
-TEST_F(VideoPlayerTest, ForwardZeroMovesBySpeed) {
+// Forward(0) moves by the speed; speeds and frame rates out of range change nothing.
+TEST_F(VideoPlayerTest, SpeedAndFrameRateStayInRange) {
   EXPECT_EQ(player_.set_speed(5), 5);
   EXPECT_EQ(player_.forward(0), 5);
   EXPECT_EQ(frame(), 5);
@@ -81,6 +81,12 @@ TEST_F(VideoPlayerTest, ForwardZeroMovesBySpeed) {
   EXPECT_EQ(player_.get_speed(), 1);
   player_.set_speed(3);
   EXPECT_EQ(player_.get_fast_speed(), 0);  // set_speed switches key-frame steps off
+  for (double bad : {4.99, 60.01, std::nan("")}) player_.set_frame_rate(bad, 0);
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
+  player_.set_frame_rate(60.0, 0);
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 60.0);
+  player_.select_video_stream(-1);  // re-reads the stream's rate and leaves reverse mode
+  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
 }
 
 struct KeyStep {
@@ -162,15 +168,13 @@ TEST_F(VideoPlayerTest, TrimNarrowsTheWindowAndSeeksItsStart) {
   EXPECT_EQ(player_.get_frame_offset(), 0);
 }
 
-TEST_F(VideoPlayerTest, SeekClampsToTheStream) {
+// Seeks and time moves are held to the stream; a move by time goes to the offset of the time.
+TEST_F(VideoPlayerTest, SeeksAndTimeMovesStayInTheStream) {
   EXPECT_EQ(player_.seek(500, 1), 99);
   EXPECT_EQ(shown(), 99u);
   EXPECT_EQ(player_.seek(-3, 1), 0);
   EXPECT_EQ(player_.seek(30, 0), 36);  // not exact: the nearest key frame (a tie goes later)
   EXPECT_EQ(player_.seek(29, 0), 24);
-}
-
-TEST_F(VideoPlayerTest, TimeMovesGoToTheOffsetOfTheTime) {
   at(10);
   EXPECT_EQ(player_.forward_time(2.0), 40);
   EXPECT_EQ(player_.get_frame_offset(), 50);
@@ -185,15 +189,6 @@ TEST_F(VideoPlayerTest, TimeMovesGoToTheOffsetOfTheTime) {
   EXPECT_EQ(player_.seek_time(1e300, 1), 99 / 25.0);
   EXPECT_EQ(player_.forward_time(std::nan("")), -99);  // NaN seconds: offset 0
   EXPECT_EQ(player_.get_frame_offset(), 0);
-}
-
-TEST_F(VideoPlayerTest, FrameRateStaysBetweenFiveAndSixty) {
-  for (double bad : {4.99, 60.01, std::nan("")}) player_.set_frame_rate(bad, 0);
-  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
-  player_.set_frame_rate(60.0, 0);
-  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 60.0);
-  player_.select_video_stream(-1);  // re-reads the stream's rate and leaves reverse mode
-  EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
 }
 
 TEST_F(VideoPlayerTest, TimecodesCountFromTheWindowStart) {
