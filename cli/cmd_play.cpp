@@ -404,6 +404,7 @@ void add_play_command(CLI::App& app, ExitStatus& status) {
   cmd->add_option("--screenshot", o->screenshot, "write the last picture shown to this PNG");
   cmd->add_option("--keys", o->keys, "press these keys at start (space,left,right,...)");
   cmd->add_flag("--mute", o->mute, "no sound; the wall clock paces the video");
+  add_cache_option(cmd);
   cmd->callback([o, &status] { status.code = run_play(*o); });
 }
 
