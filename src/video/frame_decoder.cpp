@@ -343,8 +343,12 @@ int SharedAviFile::play_run_to(std::uint32_t frame, std::uint32_t key, bool* lea
     if (next_chunk_ < chunks) {
       // Each call gives at most the next picture, so while it lies before the one wanted the
       // call may be hurried: the driver then skips its output, or the whole decode of a
-      // B-frame. Not a frame a dropped frame follows: that one shows its picture again.
-      const bool hurry = !caching_ && st.picture >= 0 && st.picture + 1 < want &&
+      // B-frame. Not a picture the cache would keep, nor a frame a dropped frame follows: that
+      // one shows its picture again.
+      const std::uint32_t next = key + static_cast<std::uint32_t>(st.picture + 1);
+      const bool kept_next =
+          caching_ && picture_cache_.worth_keeping(next, frame, destination_bytes());
+      const bool hurry = !kept_next && st.picture >= 0 && st.picture + 1 < want &&
                          !followed_by_dropped_frame(next_chunk_);
       if (!feed_chunk(next_chunk_, false, hurry)) return 0;
     } else if (platform::ICSendMessage(decoder_, hostlib::ICM_AVK_DRAIN,
