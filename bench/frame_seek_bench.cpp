@@ -35,8 +35,10 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,23 +64,26 @@ constexpr Sample kSamples[] = {{"gop250", "-bf 0", "640x480", kFrames},
                                {"hd_gop250_bframes", "-bf 2", "1920x1080", 400}};
 constexpr int kHd = 2;
 
-// The samples live in a folder of this process, removed when it ends.
+// The samples live in a folder of this process, removed when it ends; with
+// AVIKIT_SEEK_BENCH_DIR set, in that folder, kept and reused by the next runs.
 class SampleDir {
  public:
-  SampleDir()
-      : dir_(std::filesystem::temp_directory_path() /
-             ("avikit-seek-bench-" + std::to_string(getpid()))) {
+  SampleDir() : keep_(std::getenv("AVIKIT_SEEK_BENCH_DIR") != nullptr) {
+    dir_ = keep_ ? std::filesystem::path(std::getenv("AVIKIT_SEEK_BENCH_DIR"))
+                 : std::filesystem::temp_directory_path() /
+                       ("avikit-seek-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
   }
   ~SampleDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    if (!keep_) std::filesystem::remove_all(dir_, ignored);
   }
   SampleDir(const SampleDir&) = delete;
   SampleDir& operator=(const SampleDir&) = delete;
   std::string file(const std::string& name) const { return (dir_ / name).string(); }
 
  private:
+  bool keep_;
   std::filesystem::path dir_;
 };
 
@@ -88,11 +93,19 @@ const std::string& sample_path(int which) {
   std::string& path = paths[which];
   if (!path.empty()) return path;
   path = dir.file(std::string(kSamples[which].name) + ".avi");
+  if (std::filesystem::exists(path)) return path;
   const std::string cmd =
       std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=") + kSamples[which].size +
       ":rate=25 -frames:v " + std::to_string(kSamples[which].frames) +
-      " -c:v mpeg4 -vtag XVID -g 250 -q:v 4 " + kSamples[which].args + " '" + path + "'";
-  if (std::system(cmd.c_str()) != 0) path.clear();
+      " -c:v mpeg4 -vtag XVID -g 250 -q:v 4 " + kSamples[which].args + " '" + path + ".part.avi'";
+  // Renamed once whole: a run cut short leaves no half sample for the next to reuse.
+  std::error_code failed;
+  if (std::system(cmd.c_str()) == 0) {
+    std::filesystem::rename(path + ".part.avi", path, failed);
+  } else {
+    failed = std::make_error_code(std::errc::io_error);
+  }
+  if (failed) path.clear();
   return path;
 }
 
@@ -273,6 +286,66 @@ void BM_PlayerRandomFrames(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRandomFrames);
 }
 
+// The same 50 frames as `avikit frames --at` and the library's batch read visit them: in file
+// order, each one walking on from the one before when they share a run. The reference still
+// seeks for every frame, as it would for any order.
+void BM_PlayerAtList(benchmark::State& state) {
+  const std::string& path = sample_path(static_cast<int>(state.range(0)));
+  std::vector<int> frames = random_frames();
+  std::stable_sort(frames.begin(), frames.end());
+  std::optional<AviVideoPlayer> player;
+  for (auto _ : state) {
+    state.PauseTiming();
+    player.reset();
+    player.emplace();
+    if (path.empty() || player->open(path.c_str(), -1) != 0) {
+      return state.SkipWithError("no sample");
+    }
+    state.ResumeTiming();
+    for (const int f : frames) {
+      if (player->seek(f, 1) != f) return state.SkipWithError("seek missed");
+      benchmark::DoNotOptimize(bitmap(*player)[0]);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kRandomFrames);
+}
+
+// CPU seconds of the finished child processes so far.
+double children_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Whole `avikit frames --at LIST -o F.raw` runs, as a user types them, less the start-up: each
+// iteration's time is the CPU time of the 50-frame run minus that of a `--at 0` run (open,
+// one key frame, one frame written), spread over the 49 frames between them.
+void BM_CliAtList(benchmark::State& state) {
+  const std::string& path = sample_path(static_cast<int>(state.range(0)));
+  if (path.empty()) return state.SkipWithError("no sample");
+  std::string list;
+  for (const int f : random_frames()) list += (list.empty() ? "" : ",") + std::to_string(f);
+  const std::string out = path + ".frames.raw";
+  const auto run = [&](const std::string& at) {
+    const std::string cmd = std::string(AVI_CLI_PATH) + " frames --quiet '" + path + "' --at " +
+                            at + " -o '" + out + "'";
+    const double before = children_cpu_seconds();
+    const int code = std::system(cmd.c_str());
+    return code == 0 ? children_cpu_seconds() - before : -1.0;
+  };
+  for (auto _ : state) {
+    const double whole = run(list);
+    const double start_up = run("0");
+    if (whole < 0 || start_up < 0) return state.SkipWithError("avikit frames failed");
+    state.SetIterationTime(std::max(whole - start_up, 0.0));
+  }
+  std::filesystem::remove(out);
+  state.SetItemsProcessed(state.iterations() * (kRandomFrames - 1));
+}
+
 // The last kBackwardFrames frames of a sample, stepped through backwards or forwards by a
 // freshly opened player standing on the first of them.
 void step_through(benchmark::State& state, int which, bool backwards) {
@@ -394,6 +467,8 @@ void BM_AvcodecSequentialCopied(benchmark::State& state) { avcodec_sequential(st
 
 BENCHMARK(BM_PlayerRandomFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FfmpegRandomFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayerAtList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CliAtList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_PlayerBackwards)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlayerForwards)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlayerBackwards1080p)->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -401,6 +476,62 @@ BENCHMARK(BM_PlayerSequential)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AvcodecSequential)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AvcodecSequentialCopied)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// Prints the console table, then each job beside its reference from this run (the medians when
+// repeated): time per frame from the items rate, which is CPU time but for the manual-time row.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      const auto rate = r.counters.find("items_per_second");
+      if (r.error_occurred || rate == r.counters.end() || rate->second.value <= 0) continue;
+      const std::string name = r.run_name.str();
+      if (r.aggregate_name == "median" || (r.aggregate_name.empty() && !medians_.count(name))) {
+        per_frame_ms_[name] = 1e3 / rate->second.value;
+      }
+      if (r.aggregate_name == "median") medians_.insert(name);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\nSide by side, same run (ms a frame; ratio > 1: avikit faster):\n");
+    for (const int which : {0, 1}) {
+      const std::string arg = "/" + std::to_string(which);
+      const char* what = which == 0 ? "no B-frames" : "B-frames";
+      const double theirs = get("BM_FfmpegRandomFrames" + arg);
+      for (const char* ours : {"BM_PlayerRandomFrames", "BM_PlayerAtList", "BM_CliAtList"}) {
+        const std::string name =
+            ours + arg + (std::string(ours) == "BM_CliAtList" ? "/manual_time" : "");
+        const double t = get(name);
+        if (t > 0 && theirs > 0) {
+          std::printf("  %-22s %-11s %7.2f  libavformat seek + decode %7.2f  %.2fx\n", ours, what,
+                      t, theirs, theirs / t);
+        }
+      }
+      const double back = get("BM_PlayerBackwards" + arg);
+      const double fwd = get("BM_PlayerForwards" + arg);
+      if (back > 0 && fwd > 0) {
+        std::printf("  %-22s %-11s %7.3f  forwards %7.3f  backwards at %.0f %% of forward speed\n",
+                    "BM_PlayerBackwards", what, back, fwd, 100.0 * fwd / back);
+      }
+    }
+  }
+
+ private:
+  double get(const std::string& name) const {
+    const auto it = per_frame_ms_.find(name);
+    return it == per_frame_ms_.end() ? 0.0 : it->second;
+  }
+  std::map<std::string, double> per_frame_ms_;
+  std::set<std::string> medians_;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -468,6 +468,7 @@ void add_frames_command(CLI::App& app, ExitStatus& status) {
                   "raw) or packed");
   cmd->add_option("--scale", o->scale, "scale to WxH (libswscale, bicubic)");
   cmd->add_flag("--quiet", o->quiet, "no progress on standard error");
+  add_cache_option(cmd);
   cmd->add_option("-o,--output", o->out,
                   "OUT.raw, OUT.y4m, a PNG pattern (f%04d.png) or - for standard output")
       ->required();

@@ -9,6 +9,9 @@
 // to the first/last frame, Q or Escape quits. --keys feeds the same key presses at start-up so
 // the window can be driven headless; --frames quits after N pictures shown; --screenshot writes
 // the last picture the renderer showed.
+//
+// Built as a module of its own (avikit_play.so, beside the tool), which the tool loads when the
+// command runs (cli/cmd_play_loader.cpp).
 
 #include <SDL.h>
 
@@ -23,23 +26,14 @@
 
 #include "audio/avi_audio_player.h"
 #include "cli/cli_common.h"
-#include "cli/commands.h"
 #include "cli/image_out.h"
+#include "cli/play_options.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
 #include "video/avi_video_player.h"
 
 namespace avicli {
 namespace {
-
-struct PlayOptions {
-  std::string file;
-  std::string screenshot;
-  std::string keys;
-  int stream = -1;
-  int frames = 0;
-  bool mute = false;
-};
 
 struct SdlDeleter {
   void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
@@ -393,18 +387,10 @@ int run_play(const PlayOptions& o) {
 
 }  // namespace
 
-void add_play_command(CLI::App& app, ExitStatus& status) {
-  auto o = std::make_shared<PlayOptions>();
-  CLI::App* cmd = app.add_subcommand(
-      "play", "Play an AVI file in a window with its sound (space, arrows, Home/End, Q)");
-  cmd->add_option("FILE", o->file, "the AVI file")->required();
-  cmd->add_option("--stream", o->stream, "video stream number (-1: the first)");
-  cmd->add_option("--frames", o->frames, "quit after this many pictures shown")
-      ->check(CLI::NonNegativeNumber);
-  cmd->add_option("--screenshot", o->screenshot, "write the last picture shown to this PNG");
-  cmd->add_option("--keys", o->keys, "press these keys at start (space,left,right,...)");
-  cmd->add_flag("--mute", o->mute, "no sound; the wall clock paces the video");
-  cmd->callback([o, &status] { status.code = run_play(*o); });
-}
-
 }  // namespace avicli
+
+// The module's entry point (cli/play_options.h).
+extern "C" __attribute__((visibility("default"))) int avikit_run_play(
+    const avicli::PlayOptions* o) {
+  return o != nullptr ? avicli::run_play(*o) : 1;
+}

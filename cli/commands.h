@@ -2,6 +2,9 @@
 // Each subcommand of the avikit tool registers itself on the application.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
+
+#include "hostlib/options.h"
 
 namespace avicli {
 
@@ -9,6 +12,16 @@ namespace avicli {
 struct ExitStatus {
   int code = 0;
 };
+
+// --cache MIB, for the commands that step through frames: bounds the pictures kept for stepping
+// backwards (option 1001) as soon as the command line is read.
+inline void add_cache_option(CLI::App* cmd) {
+  constexpr std::uint32_t kMaxMib = 1u << 20;  // 1 TiB: more is a typing slip
+  cmd->add_option_function<std::uint32_t>(
+         "--cache", [](std::uint32_t mib) { options_set(kOptionPictureCacheMib, mib); },
+         "MiB of decoded pictures kept for stepping backwards (default 256, 0: none)")
+      ->check(CLI::Range(std::uint32_t{0}, kMaxMib));
+}
 
 void add_probe_command(CLI::App& app, ExitStatus& status);  // cli/cmd_probe.cpp
 // avikit dv-decode: raw DV frames to BGR pictures (cli/cmd_dv_decode.cpp).

@@ -85,6 +85,16 @@ std::uint32_t key_before(const ChunkIndex& index, std::uint32_t k) {
   return it == keys.begin() ? SharedAviFile::kNone : *(it - 1);
 }
 
+// For a codec that codes every picture alone, the chunk a run for frame f starts at: the last
+// chunk at or before f holding data (a 0-byte chunk shows the picture before it), looked for
+// no further back than f's key frame.
+std::uint32_t intra_start(const ChunkIndex& index, std::uint32_t f) {
+  const std::uint32_t key = key_at_or_before(index, f);
+  std::uint32_t c = f;
+  while (c > key && index.entries[c].size == 0) --c;
+  return c;
+}
+
 // A request at most this far before the frame the bitmap holds is a step backwards (the
 // players step by up to 24 frames): its walk keeps the pictures it passes for the next steps.
 // A longer jump back is a seek, and its walk stays hurried.
@@ -333,8 +343,12 @@ int SharedAviFile::play_run_to(std::uint32_t frame, std::uint32_t key, bool* lea
     if (next_chunk_ < chunks) {
       // Each call gives at most the next picture, so while it lies before the one wanted the
       // call may be hurried: the driver then skips its output, or the whole decode of a
-      // B-frame. Not a frame a dropped frame follows: that one shows its picture again.
-      const bool hurry = !caching_ && st.picture >= 0 && st.picture + 1 < want &&
+      // B-frame. Not a picture the cache would keep, nor a frame a dropped frame follows: that
+      // one shows its picture again.
+      const std::uint32_t next = key + static_cast<std::uint32_t>(st.picture + 1);
+      const bool kept_next =
+          caching_ && picture_cache_.worth_keeping(next, frame, destination_bytes());
+      const bool hurry = !kept_next && st.picture >= 0 && st.picture + 1 < want &&
                          !followed_by_dropped_frame(next_chunk_);
       if (!feed_chunk(next_chunk_, false, hurry)) return 0;
     } else if (platform::ICSendMessage(decoder_, hostlib::ICM_AVK_DRAIN,
@@ -357,16 +371,20 @@ int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination)
     run_key_ = kNone;
   }
   std::uint32_t target = frame;
-  std::uint32_t key = key_at_or_before(index, target);
+  // An intra-only codec never needs the frames before: every run starts at the frame itself,
+  // whatever the index flags (MJPEG files often flag only their first frame).
+  std::uint32_t key = intra_only_ ? intra_start(index, target) : key_at_or_before(index, target);
   for (int start = 0; start < kMaxRunStarts; ++start) {
     const hostlib::AvkRunState st = run_state(decoder_);
     const std::int64_t shown = run_key_ == kNone || st.picture < 0
                                    ? -1
                                    : std::int64_t{run_key_} + std::int64_t{st.picture};
     // Playing on across a key frame, or into the leading pictures of an open GOP, needs no
-    // restart as long as the run has not passed the target.
+    // restart as long as the run has not passed the target. An intra-only run goes on from the
+    // chunk it stands before, which costs what a new run would.
+    const bool taken = intra_only_ ? next_chunk_ >= key : next_chunk_ > key;
     const bool go_on = run_key_ != kNone && shown <= std::int64_t{target} &&
-                       (run_key_ == key || (run_key_ < key && next_chunk_ > key));
+                       (run_key_ == key || (run_key_ < key && taken));
     if (go_on) {
       key = run_key_;
     } else {

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         FramesCase{"--start 2 --count 3", "\x02\x03\x04"},
         FramesCase{"--count 3 --step 4", std::string("\x00\x04\x08", 3)},
         FramesCase{"", std::string(1, '\0')}, FramesCase{"--at 5,1,9", "\x05\x01\x09"},
-        FramesCase{"--reverse --trim 2:5 --count 3", "\x05\x04\x03"},
+        FramesCase{"--reverse --cache 1 --trim 2:5 --count 3", "\x05\x04\x03"},
         FramesCase{"--trim 2:5 --at 0,3", "\x02\x05"},
         // The run stops at the end of the stream, the window or the key frames; nothing repeats.
         FramesCase{"--start 7 --count 5", "\x07\x08\x09", 2 * kRow,
@@ -160,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"frames", "--step 0", "1 to 2147483647"},
                       RefusedCase{"frames", "--pix-fmt yuv9", "bgr24, rgb24, gray or yuv420p"},
                       RefusedCase{"frames", "-o f.mp4", "not f.mp4"},
+                      RefusedCase{"frames", "--cache -1", "0 to 1048576"},
                       RefusedCase{"audio", "--rate 96000", "8000 to 48000"},
                       RefusedCase{"audio", "--rate 7000", "8000 to 48000"},
                       RefusedCase{"audio", "--channels 0", "1 or 2"},

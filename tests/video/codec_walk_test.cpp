@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "hostlib/avcodec_driver.h"
+#include "hostlib/media_fixtures.h"
 #include "hostlib/options.h"
 #include "support/avi_builder.h"
 #include "video/fake_video_codec.h"
@@ -198,6 +200,44 @@ TEST_F(CodecWalkTest, ForgottenBitmapIsNotTakenForTheRunsOwn) {
   FakeVideoCodec::log().clear_calls();
   ASSERT_EQ(request(3), 1);
   EXPECT_EQ(frames(), range(0, 3));
+}
+
+// libavcodec's MJPEG codes every picture alone: a request starts the driver's run at the frame
+// itself (a 0-byte chunk: at the picture it repeats), though the index flags only frame 0, or
+// goes on from the chunk the run stands before.
+TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
+  hostlib_test::AviVideo mjpeg;
+  ASSERT_TRUE(hostlib_test::read_avi_video(
+      hostlib_test::ffmpeg_file("walk_mjpeg.avi",
+                                "-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 40 -c:v mjpeg"),
+      mjpeg));
+  avitest::AviBuilder b;
+  avitest::VideoStream v;
+  v.handler = v.compression = "MJPG";
+  v.width = 64;
+  v.height = 48;
+  const int stream = b.add_video(v);
+  for (std::size_t f = 0; f < mjpeg.chunks.size(); ++f) {
+    const std::string& chunk = f == 20 ? std::string() : mjpeg.chunks[f];
+    b.add_chunk(stream, static_cast<std::uint32_t>(chunk.size()), f == 0, chunk);
+  }
+  avitest::MemoryFile clip("mem://walk/mjpeg.avi", b.build().bytes);
+  VideoMediaReader reader;
+  ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+  ASSERT_EQ(reader.prepare_output(-1, 0), 1);
+  SharedAviFile* file = reader.file();
+  struct Want {
+    std::uint32_t frame, run_key;
+    int chunks;
+  };
+  for (const Want w : {Want{30, 30, 1}, Want{12, 12, 1}, Want{13, 12, 2}, Want{20, 19, 2}}) {
+    ASSERT_EQ(file->decode_frame(w.frame, reader.frame().LockBits()), 1) << w.frame;
+    hostlib::AvkRunState st;
+    platform::ICSendMessage(file->decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
+                            reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st);
+    EXPECT_EQ(file->run_key_, w.run_key) << w.frame;
+    EXPECT_EQ(st.chunks, w.chunks) << w.frame;
+  }
 }
 
 // --- Decoder selection -------------------------------------------------------------------------
