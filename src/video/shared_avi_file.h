@@ -79,6 +79,10 @@ class SharedAviFile : public AviContainer {
   // A bitmap that readers of this file decoded into is going away: a later bitmap at the same
   // address must not be taken for one that already holds the run's last picture.
   void forget_destination(const std::uint8_t* destination);
+  // The run's last picture went into `destination` and is still there.
+  bool holds_run_picture(const std::uint8_t* destination) const {
+    return destination != nullptr && destination == run_destination_ && last_decoded_ != kNone;
+  }
 
   platform::HIC decoder_ = nullptr;
   std::vector<std::uint8_t> frame_buffer_;   // one compressed chunk
