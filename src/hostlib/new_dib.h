@@ -28,7 +28,9 @@ class CNewDib {
   // bad size or depth, or no memory.
   int Create(int width, int height, int bits, bool movable);
   // As Create in plain memory, but the pixels are not written: the memory of a large bitmap is
-  // only touched by the first picture written into it. Nothing may read them before that.
+  // only touched by the first picture written into it. Nothing may read them before that; row
+  // padding a picture does not cover keeps what the allocator gave (zero in the fresh pages a
+  // large allocation gets).
   int CreateUnwritten(int width, int height, int bits);
   // The pixels; null when empty.
   std::uint8_t* LockBits() const;

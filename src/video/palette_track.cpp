@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "container/avi_container.h"
+#include "container/byte_cursor.h"
 
 namespace {
+
+using container::le16;
 
 constexpr std::size_t kHeaderBytes = 40;
 constexpr std::size_t kTableBytes = 4 * 256;
@@ -53,7 +56,10 @@ std::span<const std::uint8_t> PaletteTrack::format_at(std::uint32_t frame, const
                                                       std::span<const std::uint8_t> format,
                                                       AviContainer& file) {
   const auto& changes = index.palette_changes;
-  if (changes.empty() || format.size() < kHeaderBytes) return format;
+  // Only a colour table has entries to change: a deeper stream's block may hold masks there.
+  if (changes.empty() || format.size() < kHeaderBytes || le16(format.data() + 14) > 8) {
+    return format;
+  }
   if (index_ != &index) start(index, format);
   // The header follows the stream's (the reader updates its image size).
   std::memcpy(block_.data(), format.data(), kHeaderBytes);
