@@ -3,6 +3,7 @@
 void ChunkIndex::clear() {
   entries.clear();
   key_frames.clear();
+  palette_changes.clear();
   total_bytes = 0;
   largest_chunk = 0;
   counted_ = 0;

@@ -10,11 +10,19 @@ struct IndexEntry {
   std::uint32_t key = 0;       // non-zero for a key frame (0x10 from idx1, 1 from OpenDML)
 };
 
+// A palette change ("##pc") among a video stream's chunks: its colours hold from `frame` on.
+struct PaletteChange {
+  std::uint32_t frame = 0;     // entries of the stream before it
+  std::uint32_t size = 0;      // bytes of data
+  std::uint64_t position = 0;  // file offset of its data
+};
+
 struct ChunkIndex {
   std::vector<IndexEntry> entries;
-  std::vector<std::uint32_t> key_frames;  // positions in `entries` of key frames, ascending
-  std::uint64_t total_bytes = 0;          // sum of the entry sizes
-  std::uint32_t largest_chunk = 0;        // largest entry size
+  std::vector<std::uint32_t> key_frames;       // positions in `entries` of key frames, ascending
+  std::vector<PaletteChange> palette_changes;  // in file order, so `frame` ascends
+  std::uint64_t total_bytes = 0;               // sum of the entry sizes
+  std::uint32_t largest_chunk = 0;             // largest entry size
 
   // A container that drops its indexes right after loading (the probe) only needs the
   // figures, so its indexes count entries instead of storing them: a million-entry index then
@@ -31,6 +39,11 @@ struct ChunkIndex {
     }
     if (key != 0) key_frames.push_back(static_cast<std::uint32_t>(entries.size()));
     entries.push_back(IndexEntry{position, size, key});
+  }
+  void append_palette_change(std::uint64_t position, std::uint32_t size) {
+    if (!figures_only) {
+      palette_changes.push_back({static_cast<std::uint32_t>(entries.size()), size, position});
+    }
   }
   // Number of entries, stored or counted.
   std::uint64_t size() const { return figures_only ? counted_ : entries.size(); }

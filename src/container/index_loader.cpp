@@ -267,10 +267,14 @@ int AviContainer::load_idx1(IndexPlan& plan, const ChunkRecord& movi) {
       const std::uint32_t ckid = le32(e);
       const std::int64_t s = idx1_stream_number(ckid, plan.declared);
       ChunkIndex* target = plan.open_target(static_cast<std::int32_t>(s));
-      if (target == nullptr || is_palette_change(ckid)) continue;
+      if (target == nullptr) continue;
       const std::uint32_t length = le32(e + 12);
-      note_short_chunk(plan, s, length);
       const std::uint64_t position = le32(e + 8) + base;
+      if (is_palette_change(ckid)) {
+        target->append_palette_change(position, size_in_file(position, length, file_size));
+        continue;
+      }
+      note_short_chunk(plan, s, length);
       target->append(position, size_in_file(position, length, file_size),
                      le32(e + 4) & kIdx1KeyFrame);
     }

@@ -153,7 +153,9 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
       } else if (id != kJunk && id != kIdx1 && (id & 0xFFFF) != (fourcc("ix00") & 0xFFFF)) {
         const std::int32_t s = chunk_stream_number(id, plan.declared);
         ChunkIndex* target = plan.open_target(s);
-        if (target != nullptr && !is_palette_change(id)) {
+        if (target != nullptr && is_palette_change(id)) {
+          target->append_palette_change(pos + 8, size_in_file(pos + 8, size, file_size));
+        } else if (target != nullptr) {
           note_short_chunk(plan, s, size);
           target->append(pos + 8, size_in_file(pos + 8, size, file_size), key_of(s, pos + 8, size));
         }

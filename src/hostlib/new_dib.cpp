@@ -33,6 +33,30 @@ CNewDib& CNewDib::operator=(const CNewDib& other) {
 }
 
 int CNewDib::Create(int width, int height, int bits, bool movable) {
+  if (allocate(width, height, bits, movable) == 0) return 0;
+  const hostlib::DibLayout l = hostlib::dib_layout(width, height, bits);
+  std::uint8_t* p = LockBits();
+  if (bits == 16) {
+    // Black in YUY2 is Y 16 and chroma 128, not zero bytes.
+    for (std::uint32_t i = 0; i + 1 < l.bytes; i += 2) {
+      p[i] = 16;
+      p[i + 1] = 128;
+    }
+  } else {
+    const std::uint32_t luma =
+        bits == 12 ? static_cast<std::uint32_t>(l.pitch) * static_cast<std::uint32_t>(height)
+                   : l.bytes;
+    std::memset(p, bits == 12 ? 16 : 0, luma);
+    std::memset(p + luma, 128, l.bytes - luma);
+  }
+  return 1;
+}
+
+int CNewDib::CreateUnwritten(int width, int height, int bits) {
+  return allocate(width, height, bits, false);
+}
+
+int CNewDib::allocate(int width, int height, int bits, bool movable) {
   clear();
   const hostlib::DibLayout l = hostlib::dib_layout(width, height, bits);
   if (l.bytes == 0) return 0;
@@ -62,20 +86,6 @@ int CNewDib::Create(int width, int height, int bits, bool movable) {
   memory = pixels;
   direct = movable ? 0 : 1;
   image_size = l.bytes;
-  std::uint8_t* p = LockBits();
-  if (bits == 16) {
-    // Black in YUY2 is Y 16 and chroma 128, not zero bytes.
-    for (std::uint32_t i = 0; i + 1 < l.bytes; i += 2) {
-      p[i] = 16;
-      p[i + 1] = 128;
-    }
-  } else {
-    const std::uint32_t luma =
-        bits == 12 ? static_cast<std::uint32_t>(l.pitch) * static_cast<std::uint32_t>(height)
-                   : l.bytes;
-    std::memset(p, bits == 12 ? 16 : 0, luma);
-    std::memset(p + luma, 128, l.bytes - luma);
-  }
   return 1;
 }
 

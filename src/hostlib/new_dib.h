@@ -27,6 +27,11 @@ class CNewDib {
   // movable global handle instead of plain memory. 1 on success; 0 (and an empty bitmap) for a
   // bad size or depth, or no memory.
   int Create(int width, int height, int bits, bool movable);
+  // As Create in plain memory, but the pixels are not written: the memory of a large bitmap is
+  // only touched by the first picture written into it. Nothing may read them before that; row
+  // padding a picture does not cover keeps what the allocator gave (zero in the fresh pages a
+  // large allocation gets).
+  int CreateUnwritten(int width, int height, int bits);
   // The pixels; null when empty.
   std::uint8_t* LockBits() const;
   // Bytes per row (the luma row for YV12); 0 when empty.
@@ -48,5 +53,6 @@ class CNewDib {
   std::uint32_t reserved[3];
 
  private:
+  int allocate(int width, int height, int bits, bool movable);
   void release();
 };

@@ -98,6 +98,7 @@ class AviVideoPlayerImpl {
   std::int32_t frame_of(std::int32_t offset) const;
   double seconds(std::int32_t frames_as_unsigned) const;
   void moved();
+  void create_output_dib();
 
   // Members in the order of the original design.
   std::int32_t width_ = 0;

@@ -11,6 +11,7 @@
 #include "container/fourccs.h"
 #include "dv/frame_decoder.h"
 #include "hostlib/avcodec_driver.h"
+#include "hostlib/dib_layout.h"
 #include "hostlib/options.h"
 #include "video/media_reader.h"
 
@@ -273,6 +274,12 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
 
 // --- The reader's side: choosing the bitmap format --------------------------------------------
 
+// A codec writes every picture it gives whole, so a compressed stream's bitmap larger than
+// this is left unwritten until the codec gives its first picture: a header claiming 16384 x
+// 16384 then costs memory only once the file really holds a picture of that size. Smaller
+// bitmaps start black, as frames before the first picture show.
+constexpr std::uint64_t kBlackBitmapBytes = std::uint64_t{64} << 20;
+
 bool MediaReader::prepare_bitmap(int bits, bool prime) {
   const platform::BITMAPINFOHEADER* format = file_->video_format();
   int height = format != nullptr ? format->biHeight : 0;
@@ -283,7 +290,13 @@ bool MediaReader::prepare_bitmap(int bits, bool prime) {
   if (!bitmap_is_worth_it(*file_)) return false;
   // The old bitmap goes away; a new one may land at its address.
   file_->forget_destination(frame_.LockBits());
-  frame_.Create(width, height, bits, false);
+  holds_picture_ = classify(*file_) != SharedAviFile::VideoPath::kCodec ||
+                   hostlib::dib_layout(width, height, bits).bytes <= kBlackBitmapBytes;
+  if (holds_picture_) {
+    frame_.Create(width, height, bits, false);
+  } else {
+    frame_.CreateUnwritten(width, height, bits);
+  }
   if (frame_.header == nullptr) return false;
   std::uint8_t* pixels = frame_.LockBits();
   if (bits == 12) {
@@ -292,7 +305,7 @@ bool MediaReader::prepare_bitmap(int bits, bool prime) {
     const std::uint64_t luma = static_cast<std::uint64_t>(frame_.GetPitch()) *
                                static_cast<std::uint64_t>(frame_.header->biHeight);
     const std::uint64_t chroma = std::min<std::uint64_t>(luma / 4, frame_.image_bytes() - luma);
-    std::memset(pixels + luma, 128, static_cast<std::size_t>(chroma));
+    if (holds_picture_) std::memset(pixels + luma, 128, static_cast<std::size_t>(chroma));
   } else {
     frame_.header->biCompression = bits == 16 ? fourcc("YUY2") : platform::BI_RGB;
   }
@@ -318,6 +331,14 @@ int MediaReader::prepare_output(int stream, int decode_now) {
     }
   }
   if (!ok) ok = prepare_bitmap(24, prime);
-  if (ok && decode_now != 0) file_->decode_frame(position_, frame_.LockBits());
+  if (ok && decode_now != 0) decode_position();
   return ok ? 1 : 0;
+}
+
+int MediaReader::decode_position() {
+  std::uint8_t* pixels = frame_.LockBits();
+  const int decoded = file_->decode_frame(position_, pixels);
+  // A failed walk may still have left one of the run's pictures in the bitmap.
+  if (decoded != 0 || file_->holds_run_picture(pixels)) holds_picture_ = true;
+  return decoded;
 }

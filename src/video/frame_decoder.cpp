@@ -215,10 +215,11 @@ int SharedAviFile::decode_raw(std::uint32_t frame, std::uint8_t* destination) {
     set_size_image(input_format_, got);
     if (got == 0) return 1;
     const std::span<const std::uint8_t> chunk(frame_buffer_.data(), got);
+    const auto format = palette_track_.format_at(frame, *video_index(), input_format_, *this);
     if (in.biHeight < 0) {
-      convert_top_down_raw_to_rgb24(input_format_, chunk, bitmap);
+      convert_top_down_raw_to_rgb24(format, chunk, bitmap);
     } else {
-      convert_raw_to_rgb24(input_format_, chunk, bitmap);
+      convert_raw_to_rgb24(format, chunk, bitmap);
     }
     return 1;
   }

@@ -33,6 +33,11 @@ class MediaReader {
   // --- Video (video/decoder_setup.cpp, video/navigation.cpp) ----------------------------------
   // Chooses the frame bitmap's format and prepares the decoder; non-zero on success.
   int prepare_output(int stream, int decode_now);
+  // Decodes the current position into the frame bitmap; 1 or 0, as decode_frame.
+  int decode_position();
+  // False while the frame bitmap of a compressed stream, too large to start black, has had no
+  // picture written into it: there is nothing to show yet.
+  bool holds_picture() const { return holds_picture_; }
   std::int32_t step_forward(std::int32_t n, int exact);
   std::int32_t step_backward(std::int32_t n, int exact);
   std::uint32_t seek_frame(std::uint32_t frame, int exact);
@@ -62,6 +67,7 @@ class MediaReader {
   int mode_ = 3;                   // neither USE_VIDEO nor USE_AUDIO before the first open
   CNewDib frame_;
   std::uint32_t position_ = 0;
+  bool holds_picture_ = true;
   std::int64_t audio_position_ = 0;
   // Where the audio position stands in the stream's chunk index (entry, bytes before it), so
   // that reading on does not walk the index from its start; see audio/audio_reader.cpp.

@@ -61,7 +61,7 @@ std::int32_t MediaReader::step_forward(std::int32_t n, int exact) {
     const auto from = static_cast<std::int32_t>(position_);
     position_ = key_step_target(std::int64_t{from} + n, true);
   }
-  file_->decode_frame(position_, frame_.LockBits());
+  decode_position();
   return n;
 }
 
@@ -74,7 +74,7 @@ std::int32_t MediaReader::step_backward(std::int32_t n, int exact) {
     const auto from = static_cast<std::int32_t>(position_);
     position_ = key_step_target(std::int64_t{from} - n, false);
   }
-  file_->decode_frame(position_, frame_.LockBits());
+  decode_position();
   return n;
 }
 
@@ -82,6 +82,6 @@ std::uint32_t MediaReader::seek_frame(std::uint32_t frame, int exact) {
   if (file_ == nullptr) return position_;
   if (frame_.header == nullptr) prepare_output(-1, 0);
   position_ = exact != 0 ? frame : file_->nearest_key_frame(frame);
-  file_->decode_frame(position_, frame_.LockBits());
+  decode_position();
   return position_;
 }

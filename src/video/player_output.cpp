@@ -3,26 +3,39 @@
 #include "hostlib/dib_convert.h"
 #include "video/avi_video_player_impl.h"
 
+// The outputs are as large as the stream's header says. Before a large compressed stream's first
+// picture there is nothing to convert, and the header is all they hold: no memory is touched.
+void AviVideoPlayerImpl::create_output_dib() {
+  if (output_dib_.header != nullptr) return;
+  if (reader_ && !reader_->holds_picture()) {
+    output_dib_.CreateUnwritten(width_, height_, 24);
+  } else {
+    output_dib_.Create(width_, height_, 24, false);
+  }
+}
+
 Image* AviVideoPlayerImpl::get_frame() {
   if (!reader_) return nullptr;
   if (image_current_ != 0 && image_) return image_.get();
-  if (!image_) image_ = std::make_unique<Image>(width_, height_, kImageFormatBgr24, 0);
   if (reader_->frame().header == nullptr) reader_->prepare_output(-1, 1);
+  if (!reader_->holds_picture()) return nullptr;
+  if (!image_) image_ = std::make_unique<Image>(width_, height_, kImageFormatBgr24, 0);
   DibToImage(*image_, reader_->frame());
   image_current_ = 1;
   return image_.get();
 }
 
 void* AviVideoPlayerImpl::get_frame_dib_header() {
-  if (output_dib_.header == nullptr) output_dib_.Create(width_, height_, 24, false);
+  create_output_dib();
   return output_dib_.header;
 }
 
 char* AviVideoPlayerImpl::get_frame_dib_data() {
   if (!reader_) return nullptr;
   if (rgb_current_ != 0) return reinterpret_cast<char*>(output_dib_.LockBits());
-  if (output_dib_.header == nullptr) output_dib_.Create(width_, height_, 24, false);
   if (reader_->frame().header == nullptr) reader_->prepare_output(-1, 1);
+  if (!reader_->holds_picture()) return nullptr;  // the next move tries again
+  create_output_dib();
   const CNewDib& frame = reader_->frame();
   const std::uint32_t compression = frame.compression();
   if (compression == platform::BI_RGB) {

@@ -12,11 +12,13 @@ using container::le16;
 using container::le32;
 
 constexpr std::size_t kHeaderBytes = 40;
+constexpr std::uint32_t kBitfields = 3;  // BI_BITFIELDS: red, green, blue masks follow the header
 
 struct RawGeometry {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::uint32_t bits = 0;
+  bool rgb565 = false;  // 16 bits: five red, six green, five blue
   std::uint64_t source_stride = 0;
   std::uint64_t destination_stride = 0;
 };
@@ -49,17 +51,21 @@ void convert_indexed_row(const std::uint8_t* src, std::uint8_t* dst, const RawGe
   }
 }
 
-void convert_555_row(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
-  static const std::array<std::uint8_t, 32> expand = [] {
-    std::array<std::uint8_t, 32> t{};
-    for (std::uint32_t c = 0; c < 32; ++c) t[c] = static_cast<std::uint8_t>(c * 255 / 31);
-    return t;
-  }();
+template <std::uint32_t kMax>
+constexpr std::array<std::uint8_t, kMax + 1> expansion() {
+  std::array<std::uint8_t, kMax + 1> t{};
+  for (std::uint32_t c = 0; c <= kMax; ++c) t[c] = static_cast<std::uint8_t>(c * 255 / kMax);
+  return t;
+}
+
+void convert_16_row(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width, bool rgb565) {
+  static constexpr auto expand5 = expansion<31>();
+  static constexpr auto expand6 = expansion<63>();
   for (std::uint32_t x = 0; x < width; ++x) {
     const std::uint32_t w = le16(src + 2 * std::size_t{x});
-    dst[3 * std::size_t{x}] = expand[w & 31];
-    dst[3 * std::size_t{x} + 1] = expand[(w >> 5) & 31];
-    dst[3 * std::size_t{x} + 2] = expand[(w >> 10) & 31];
+    dst[3 * std::size_t{x}] = expand5[w & 31];
+    dst[3 * std::size_t{x} + 1] = rgb565 ? expand6[(w >> 5) & 63] : expand5[(w >> 5) & 31];
+    dst[3 * std::size_t{x} + 2] = expand5[(w >> (rgb565 ? 11 : 10)) & 31];
   }
 }
 
@@ -102,7 +108,7 @@ void convert_rows(std::span<const std::uint8_t> format, std::span<const std::uin
     if (g.bits <= 8) {
       convert_indexed_row(src, dst, g, table);
     } else if (g.bits == 16) {
-      convert_555_row(src, dst, g.width);
+      convert_16_row(src, dst, g.width, g.rgb565);
     } else if (g.bits == 24) {
       convert_24_row(src, dst, g.width);
     } else {
@@ -118,6 +124,9 @@ RawGeometry geometry(std::span<const std::uint8_t> format, std::int64_t height, 
   const std::uint32_t bits = le16(format.data() + 14);
   if (height < 1 || width < 1 || !supported_depth(bits, with_24)) return g;
   g.bits = bits;
+  g.rgb565 = bits == 16 && le32(format.data() + 16) == kBitfields &&
+             format.size() >= kHeaderBytes + 12 && le32(format.data() + 40) == 0xF800 &&
+             le32(format.data() + 44) == 0x07E0 && le32(format.data() + 48) == 0x001F;
   g.width = static_cast<std::uint32_t>(width);
   g.height = static_cast<std::uint32_t>(height);
   g.source_stride = dib_stride(g.bits, g.width);

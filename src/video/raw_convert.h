@@ -6,7 +6,8 @@
 #include <span>
 
 // `format` is the stream's input format block: a 40-byte BITMAPINFOHEADER and, for 1, 4 and 8
-// bits, the RGBQUAD colour table after it. Rows are converted in stored order, biHeight rows of
+// bits, the RGBQUAD colour table after it; 16 bits are 5-5-5 unless the header says BI_BITFIELDS
+// with the 5-6-5 masks after it. Rows are converted in stored order, biHeight rows of
 // biWidth pixels, each row padded to four bytes on both sides; pixels come out blue, green, red.
 // Nothing happens when a span is empty, source and destination overlap, biHeight is below 1,
 // or biBitCount is 0 or above 32; a depth of 2, 24 or any other not listed converts nothing.

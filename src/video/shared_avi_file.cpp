@@ -33,6 +33,7 @@ void SharedAviFile::reset_decoder() {
   hurried_ = false;
   picture_cache_.clear();
   cached_shown_ = kNone;
+  palette_track_.clear();
   frame_buffer_.clear();
   input_format_.clear();
   output_format_.clear();

@@ -22,6 +22,7 @@
 #include "container/avi_container.h"
 #include "platform/sync.h"
 #include "platform/vfw.h"
+#include "video/palette_track.h"
 #include "video/picture_cache.h"
 
 // Serialises reading and decoding a DV chunk with the built-in decoder across the process; taken
@@ -79,6 +80,10 @@ class SharedAviFile : public AviContainer {
   // A bitmap that readers of this file decoded into is going away: a later bitmap at the same
   // address must not be taken for one that already holds the run's last picture.
   void forget_destination(const std::uint8_t* destination);
+  // The run's last picture went into `destination` and is still there.
+  bool holds_run_picture(const std::uint8_t* destination) const {
+    return destination != nullptr && destination == run_destination_ && last_decoded_ != kNone;
+  }
 
   platform::HIC decoder_ = nullptr;
   std::vector<std::uint8_t> frame_buffer_;   // one compressed chunk
@@ -99,7 +104,8 @@ class SharedAviFile : public AviContainer {
   // bitmap holds when it came from there rather than from the decoder (kNone otherwise).
   PictureCache picture_cache_;
   std::uint32_t cached_shown_ = kNone;
-  bool caching_ = false;  // the walk in progress keeps every picture it passes
+  bool caching_ = false;        // the walk in progress keeps every picture it passes
+  PaletteTrack palette_track_;  // colours of an indexed uncompressed stream, frame by frame
 
  private:
   std::uint32_t shown_frame(std::uint32_t frame) const;

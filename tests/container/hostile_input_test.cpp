@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "container/avi_container.h"
@@ -12,6 +13,7 @@
 #include "platform/vfw.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
+#include "video/avi_video_player.h"
 
 namespace {
 
@@ -125,8 +127,20 @@ struct Reading {
   int height = 0;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> video, audio;
   std::vector<std::uint32_t> keys;
+  std::vector<std::string> pictures;  // the video player's, frame by frame
   bool operator==(const Reading&) const = default;
 };
+
+void read_pictures(const char* name, Reading& r) {
+  AviVideoPlayer player;
+  if (player.open(name, -1) != 0) return;
+  for (int i = 0; i < player.get_total_frames(); ++i) {
+    player.seek(i, 1);
+    const char* dib = player.get_frame_dib_data();
+    const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+    r.pictures.emplace_back(dib != nullptr ? std::string(dib, h->biSizeImage) : "");
+  }
+}
 
 Reading read_back(const std::string& bytes) {
   TestFile f(bytes);
@@ -145,6 +159,7 @@ Reading read_back(const std::string& bytes) {
   if (const ChunkIndex* a = c.audio_index()) {
     for (const IndexEntry& e : a->entries) r.audio.emplace_back(e.position, e.size);
   }
+  read_pictures(f.name(), r);
   return r;
 }
 
@@ -246,6 +261,21 @@ const BadField kBadFields[] = {
        if (bad) b.add_chunk(v, 8, true, std::string(8, '\0'), "00pc");
        return b.build().bytes;
      }},
+    {"PaletteChangeRestatingColours",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       vs.bit_count = 8;
+       vs.length = 6;
+       for (char i = 0; i < 8; ++i) vs.strf_extra += std::string{i, char(2 * i), char(3 * i), 0};
+       const int v = b.add_video(vs);
+       for (char i = 0; i < 4; ++i) b.add_chunk(v, 8, true, std::string(8, i));
+       // Entries 0 to 7 as they are (stored red, green, blue, flags), between frames 3 and 4.
+       std::string change{0, 8, 0, 0};
+       for (char i = 0; i < 8; ++i) change += std::string{char(3 * i), char(2 * i), i, 0};
+       b.add_chunk(v, 36, false, change, bad ? "00pc" : "JUNK");  // frames stay where they are
+       for (char i = 4; i < 6; ++i) b.add_chunk(v, 8, true, std::string(8, i));
+       return b.build().bytes;
+     }},
 };
 
 class OneBadFieldTest : public ::testing::TestWithParam<BadField> {};
@@ -265,3 +295,30 @@ TEST_P(OneBadFieldTest, ReadsAsTheFileWithoutIt) {
 }
 INSTANTIATE_TEST_SUITE_P(Cases, OneBadFieldTest, ::testing::ValuesIn(kBadFields),
                          [](const auto& test) { return std::string(test.param.name); });
+
+std::int64_t resident_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+  }
+  return 0;
+}
+
+// A few hundred bytes claiming a 16384 x 16384 picture: memory follows the pictures decoded.
+TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
+  for (const char* codec : {"MJPG", "H264", "XVID"}) {
+    AviBuilder b;
+    avitest::VideoStream vs;
+    vs.handler = vs.compression = codec;
+    vs.width = vs.height = 16384;
+    b.add_frames(b.add_video(vs), 3, 16);
+    TestFile f(b.build().bytes);
+    const std::int64_t before = resident_kib();
+    AviVideoPlayer player;
+    ASSERT_EQ(player.open(f.name(), -1), 0) << codec;
+    player.seek(2, 1);
+    EXPECT_NE(player.get_frame_dib_header(), nullptr);
+    EXPECT_EQ(player.get_frame_dib_data(), nullptr);  // nothing decoded, nothing to show
+    EXPECT_LT(resident_kib() - before, 64 << 10) << codec;
+  }
+}

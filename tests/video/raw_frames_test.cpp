@@ -13,13 +13,16 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes header(std::int32_t width, std::int32_t height, std::uint16_t bits, std::size_t palette = 0) {
+Bytes header(std::int32_t width, std::int32_t height, std::uint16_t bits, std::size_t palette = 0,
+             Bytes masks = {}) {
   avitest::BitmapFields f;
   f.width = width;
   f.height = height;
   f.bit_count = bits;
+  f.compression_value = masks.empty() ? 0 : 3;  // BI_BITFIELDS
   const std::string h = avitest::bitmap_info(f);
   Bytes out(h.begin(), h.end());
+  out.insert(out.end(), masks.begin(), masks.end());
   for (std::size_t i = 0; i < palette; ++i) {
     // Entry i: blue i, green 2i, red 3i (mod 256), reserved 0xEE.
     out.insert(out.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(2 * i),
@@ -57,6 +60,10 @@ TEST(RawConvertTest, DepthsConvertToBgrRows) {
       {header(4, 1, 16),
        {0xFF, 0x7F, 0x1F, 0, 0xE0, 3, 0x21, 4},
        {255, 255, 255, 255, 0, 0, 0, 255, 0, 8, 8, 8}},
+      // BI_BITFIELDS with the 5-6-5 masks: 0xF800 red, 0x07E0 green, 0x0821 components 1 (-> 8, 4).
+      {header(4, 1, 16, 0, {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0}),
+       {0, 0xF8, 0xE0, 7, 0x1F, 0, 0x21, 8},
+       {0, 0, 255, 0, 255, 0, 255, 0, 0, 8, 4, 8}},
       {header(2, 1, 32),
        {1, 2, 3, 4, 5, 6, 7, 8},
        {1, 2, 3, 5, 6, 7, 0xAB, 0xAB}},  // no fourth byte
@@ -90,6 +97,7 @@ struct RawClip {
   std::int32_t height = 2;
   std::vector<std::string> chunks;
   std::string palette;
+  std::string change;  // a palette change ("00pc") before the last chunk
 };
 
 std::string build(const RawClip& c) {
@@ -101,6 +109,9 @@ std::string build(const RawClip& c) {
   v.strf_extra = c.palette;
   const int s = b.add_video(v);
   for (const std::string& chunk : c.chunks) {
+    if (!c.change.empty() && &chunk == &c.chunks.back()) {
+      b.add_chunk(s, static_cast<std::uint32_t>(c.change.size()), false, c.change, "00pc");
+    }
     b.add_chunk(s, static_cast<std::uint32_t>(chunk.size()), true, chunk);
   }
   return b.build().bytes;
@@ -119,13 +130,18 @@ TEST(RawStreamTest, ChunksOfAnySizeFillTheBitmapWithoutRunningPastIt) {
     std::vector<std::string> pictures;
     bool straight;
   } cases[] = {
-      {{24, 2, {big}, {}}, {std::string(24, '\x22')}, true},  // read only as far as it holds
-      {{24, 2, {s24, std::string(10, 4)}, {}},
+      {{24, 2, {big}, {}, {}}, {std::string(24, '\x22')}, true},  // read only as far as it holds
+      {{24, 2, {s24, std::string(10, 4)}, {}, {}},
        {s24, std::string(10, 4) + std::string(14, 0)},
        true},
-      {{24, 2, {s24, ""}, {}}, {s24, s24}, true},  // an empty chunk keeps the picture
-      {{8, 2, {indexed}, palette}, {from_palette}, false},
-      {{24, -2, {top_first}, {}}, {std::string(12, 2) + std::string(12, 1)}, false},
+      {{24, 2, {s24, ""}, {}, {}}, {s24, s24}, true},  // an empty chunk keeps the picture
+      {{8, 2, {indexed}, palette, {}}, {from_palette}, false},
+      // Entries 1 and 2 become red and green (stored red, green, blue, flags) from frame 2 on.
+      {{8, 2, {indexed, indexed, indexed}, palette, {1, 2, 0, 0, '\xFF', 0, 0, 0, 0, '\xFF', 0, 0}},
+       {from_palette, from_palette,
+        from_palette.substr(0, 3) + std::string("\0\0\xFF\0\xFF\0", 6) + from_palette.substr(9)},
+       false},
+      {{24, -2, {top_first}, {}, {}}, {std::string(12, 2) + std::string(12, 1)}, false},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -137,7 +153,10 @@ TEST(RawStreamTest, ChunksOfAnySizeFillTheBitmapWithoutRunningPastIt) {
     CNewDib& bitmap = reader.frame();
     ASSERT_EQ(bitmap.image_bytes(), 24u);
     EXPECT_EQ(reader.file()->frame_buffer_.empty(), c.straight);
-    for (std::uint32_t f = 0; f < c.pictures.size(); ++f) {
+    // Forwards, then backwards: a seek sees what playing up to the frame would show.
+    for (std::uint32_t i = 0; i < 2 * c.pictures.size(); ++i) {
+      const auto f =
+          static_cast<std::uint32_t>(i < c.pictures.size() ? i : 2 * c.pictures.size() - 1 - i);
       EXPECT_EQ(reader.file()->decode_frame(f, bitmap.LockBits()), 1);
       EXPECT_EQ(std::string(reinterpret_cast<const char*>(bitmap.LockBits()), 24), c.pictures[f])
           << "frame " << f;
