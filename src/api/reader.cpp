@@ -7,7 +7,9 @@
 
 #include "audio/avi_audio_player.h"
 #include "container/open_error.h"
+#include "hostlib/dib_convert.h"
 #include "hostlib/media_info.h"
+#include "hostlib/new_dib.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
 #include "video/avi_video_player.h"
@@ -57,6 +59,8 @@ std::string printable_fourcc(std::uint32_t v) {
   const char* why = avi_last_open_error_message();
   throw Error(code, path + ": " + (why != nullptr && *why != 0 ? why : "cannot be opened"));
 }
+
+constexpr int kBandBytes = 64 * 1024;
 
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
@@ -121,27 +125,71 @@ struct VideoReader::Impl {
   std::unique_ptr<SwsContext, SwsDeleter> sws;  // BGR24 to gray or 4:2:0
   PixelFormat sws_format = PixelFormat::kRgb24;
 
+  std::unique_ptr<SwsContext, SwsDeleter> swap;  // BGR24 to RGB24, a byte permutation
+  std::vector<std::uint8_t> band_rows;           // a few rows of BGR on their way to RGB
+
   SharedAviFile* file() const {
     const AviVideoPlayerImpl* impl = player.impl();
     return impl != nullptr && impl->reader() != nullptr ? impl->reader()->file() : nullptr;
   }
 
-  // The player's bottom-up BGR bitmap of frame `index`.
-  const std::uint8_t* fetch(std::int64_t index, int& pitch) {
+  // Moves the player to frame `index` (negative: from the end), which decodes it.
+  void seek(std::int64_t& index) {
     if (index < 0) index += frames;
     if (index < 0 || index >= frames) {
       throw Error(ErrorCode::kOutOfRange, "frame " + std::to_string(index) + " is outside 0.." +
                                               std::to_string(frames - 1));
     }
-    const int got = player.seek(static_cast<int>(index), 1);
+    if (player.seek(static_cast<int>(index), 1) != index) decode_failed(index);
+  }
+
+  [[noreturn]] void decode_failed(std::int64_t index) const {
+    throw Error(ErrorCode::kDecodeFailed,
+                "frame " + std::to_string(index) + " of " + path + " could not be decoded");
+  }
+
+  // The player's bottom-up BGR bitmap of the frame just decoded.
+  const std::uint8_t* dib(std::int64_t index, int& pitch) {
     const char* data = player.get_frame_dib_data();
     pitch = player.get_frame_dib_pitch();
-    if (got != index || data == nullptr || pitch <= 0) {
-      throw Error(ErrorCode::kDecodeFailed,
-                  "frame " + std::to_string(index) + " of " + path + " could not be decoded");
-    }
-    position = index;
+    if (data == nullptr || pitch <= 0) decode_failed(index);
     return reinterpret_cast<const std::uint8_t*>(data);
+  }
+
+  // Packed top-down rows straight from the bitmap the frame was decoded into, with the colours
+  // of the player's own bitmap but without its copy and flip; false when that bitmap is not one
+  // the player converts this way, and the player's bitmap is the way.
+  bool packed(PixelFormat format, std::uint8_t* out) {
+    const AviVideoPlayerImpl* impl = player.impl();
+    const MediaReader* reader = impl != nullptr ? impl->reader() : nullptr;
+    if (reader == nullptr) return false;
+    const CNewDib& picture = reader->frame();
+    if (picture.header == nullptr || picture.width() != width || picture.height() != height) {
+      return false;
+    }
+    const int row = width * 3;
+    if (format == PixelFormat::kBgr24) return DibRowsToBgr(picture, 0, height, out, row) != 0;
+    if (!swap) {
+      swap.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_RGB24,
+                                SWS_POINT, nullptr, nullptr, nullptr));
+      if (!swap) return false;
+    }
+    // A band of rows at a time, small enough to stay in the cache between its two passes.
+    const int band = std::clamp(kBandBytes / row, 1, height);
+    band_rows.resize(static_cast<std::size_t>(band) * static_cast<std::size_t>(row));
+    for (int y = 0; y < height; y += band) {
+      const int n = std::min(band, height - y);
+      if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0) {
+        if (y == 0) return false;
+        throw Error(ErrorCode::kDecodeFailed, "the picture of " + path + " changed while read");
+      }
+      const std::uint8_t* src[4] = {band_rows.data(), nullptr, nullptr, nullptr};
+      const int src_stride[4] = {row, 0, 0, 0};
+      std::uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
+      const int dst_stride[4] = {row, 0, 0, 0};
+      sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride);
+    }
+    return true;
   }
 
   void convert(const std::uint8_t* dib, int pitch, PixelFormat format, std::uint8_t* out) {
@@ -292,9 +340,14 @@ void VideoReader::read(std::int64_t index, PixelFormat format, std::span<std::ui
     throw Error(ErrorCode::kInvalidArgument, "the buffer holds " + std::to_string(out.size()) +
                                                  " bytes, a frame needs " + std::to_string(need));
   }
-  int pitch = 0;
-  const std::uint8_t* dib = impl_->fetch(index, pitch);
-  impl_->convert(dib, pitch, format, out.data());
+  impl_->seek(index);
+  if ((format != PixelFormat::kRgb24 && format != PixelFormat::kBgr24) ||
+      !impl_->packed(format, out.data())) {
+    int pitch = 0;
+    const std::uint8_t* dib = impl_->dib(index, pitch);
+    impl_->convert(dib, pitch, format, out.data());
+  }
+  impl_->position = index;
 }
 
 Image VideoReader::read(std::int64_t index, PixelFormat format) {

@@ -43,15 +43,19 @@ def test_any_order_gives_the_frames_of_sequential_iteration(name):
     assert np.array_equal(r[1:9:3], np.stack(frames[1:9:3]))
 
 
-@pytest.mark.parametrize("name", ["mpeg4_xvid_gop250.avi", "odd_h264_854x480.avi"])
+@pytest.mark.parametrize("name", ["mpeg4_xvid_gop250.avi", "odd_h264_854x480.avi",
+                                  "odd_mpeg4_170x97.avi", "raw_rgb555.avi"])
 def test_frames_are_the_tools_frames_byte_for_byte(name, tmp_path):
     r = avikit.VideoReader(media(name), format="dib")
     out = tmp_path / "f.raw"
     subprocess.run([CLI, "frames", media(name), "--start", "5", "--count", "3", "-o", str(out)],
                    check=True, capture_output=True)
     assert out.read_bytes() == r.get_batch([5, 6, 7]).tobytes()
+    # The packed layouts: the tool's bottom-up rows turned over, padding dropped.
+    dib = np.frombuffer(out.read_bytes(), np.uint8).reshape(3, r.height, -1)[1, ::-1]
     rgb = avikit.VideoReader(media(name), format="rgb24")[6]
     bgr = avikit.VideoReader(media(name), format="bgr24")[6]
+    assert np.array_equal(bgr.reshape(r.height, -1), dib[:, :r.width * 3])
     assert np.array_equal(rgb, bgr[:, :, ::-1])
     assert avikit.VideoReader(media(name), format="gray")[6].shape == (r.height, r.width)
 
