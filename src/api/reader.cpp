@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <thread>
 
 #include "audio/avi_audio_player.h"
 #include "container/open_error.h"
@@ -179,15 +180,15 @@ struct VideoReader::Impl {
     band_rows.resize(static_cast<std::size_t>(band) * static_cast<std::size_t>(row));
     for (int y = 0; y < height; y += band) {
       const int n = std::min(band, height - y);
-      if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0) {
-        if (y == 0) return false;
-        throw Error(ErrorCode::kDecodeFailed, "the picture of " + path + " changed while read");
-      }
       const std::uint8_t* src[4] = {band_rows.data(), nullptr, nullptr, nullptr};
       const int src_stride[4] = {row, 0, 0, 0};
       std::uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
       const int dst_stride[4] = {row, 0, 0, 0};
-      sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride);
+      if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0 ||
+          sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride) < 0) {
+        swap.reset();  // it may stand in the middle of a picture
+        return false;  // the player's bitmap writes the whole frame
+      }
     }
     return true;
   }
@@ -367,22 +368,70 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
     throw Error(ErrorCode::kInvalidArgument,
                 "the buffer cannot hold " + std::to_string(indices.size()) + " frames");
   }
-  std::vector<std::size_t> order(indices.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
   const auto at = [&](std::size_t i) {
     return indices[i] < 0 ? indices[i] + impl_->frames : indices[i];
   };
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    if (at(i) < 0 || at(i) >= impl_->frames) {
+      throw Error(ErrorCode::kOutOfRange, "frame " + std::to_string(indices[i]) +
+                                              " is outside 0.." +
+                                              std::to_string(impl_->frames - 1));
+    }
+  }
+  std::vector<std::size_t> order(indices.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
   // File order: the walk from each key frame goes on from the frame before, never back.
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return at(a) < at(b); });
+  // Runs of frames after one key frame: each run is one walk.
+  const SharedAviFile* file = impl_->file();
+  const ChunkIndex* index = file != nullptr ? file->video_index() : nullptr;
+  const auto key_of = [&](std::int64_t f) -> std::int64_t {
+    if (index == nullptr) return 0;
+    const auto it = std::upper_bound(index->key_frames.begin(), index->key_frames.end(), f);
+    return it == index->key_frames.begin() ? 0 : *(it - 1);
+  };
+  std::vector<std::size_t> runs;  // where each run starts in `order`, then the end
   for (std::size_t k = 0; k < order.size(); ++k) {
-    std::uint8_t* dst = out.data() + order[k] * one;
-    if (k > 0 && at(order[k]) == at(order[k - 1])) {
-      std::memcpy(dst, out.data() + order[k - 1] * one, one);
-    } else {
-      read(indices[order[k]], format, {dst, one});
-    }
+    if (k == 0 || key_of(at(order[k])) != key_of(at(order[k - 1]))) runs.push_back(k);
   }
+  runs.push_back(order.size());
+  const auto fetch = [&](VideoReader& reader, std::size_t first_run, std::size_t step) {
+    for (std::size_t r = first_run; r + 1 < runs.size(); r += step) {
+      for (std::size_t k = runs[r]; k < runs[r + 1]; ++k) {
+        std::uint8_t* dst = out.data() + order[k] * one;
+        if (k > runs[r] && at(order[k]) == at(order[k - 1])) {
+          std::memcpy(dst, out.data() + order[k - 1] * one, one);
+        } else {
+          reader.read(at(order[k]), format, {dst, one});
+        }
+      }
+    }
+  };
+  if (runs.size() < 3 || std::thread::hardware_concurrency() < 2) {
+    fetch(*this, 0, 1);
+    return;
+  }
+  // Two walks at once: every other run goes to a second reader of the file, opened and used on
+  // a thread of its own. Readers share nothing, and each gives every frame exactly. Should the
+  // second reader fail (the file renamed since this one opened it, say), this one reads its runs.
+  bool helped = false;
+  std::thread helper([&] {
+    try {
+      VideoReader other(impl_->path, impl_->stream);
+      fetch(other, 1, 2);
+      helped = true;
+    } catch (...) {
+    }
+  });
+  try {
+    fetch(*this, 0, 2);
+  } catch (...) {
+    helper.join();
+    throw;
+  }
+  helper.join();
+  if (!helped) fetch(*this, 1, 2);
 }
 
 std::vector<Image> VideoReader::read_batch(std::span<const std::int64_t> indices,
