@@ -66,6 +66,7 @@ std::string printable_fourcc(std::uint32_t v) {
 }
 
 constexpr int kBandBytes = 64 * 1024;
+constexpr std::int64_t kWorthASecondReader = 24;
 
 // B, G, R to R, G, B with a byte shuffle, five pixels a step: libswscale's swap works in 8-byte
 // registers and took as long as the colour conversion before it. Each step reads and writes 16
@@ -437,6 +438,11 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
     if (k == 0 || key_of(at(order[k])) != key_of(at(order[k - 1]))) runs.push_back(k);
   }
   runs.push_back(order.size());
+  // Pictures the walks decode: a second reader costs an open, worth it for a few dozen.
+  std::int64_t decodes = 0;
+  for (std::size_t r = 0; r + 1 < runs.size(); ++r) {
+    decodes += at(order[runs[r + 1] - 1]) - key_of(at(order[runs[r]])) + 1;
+  }
   const auto fetch = [&](VideoReader& reader, std::size_t first_run, std::size_t step) {
     for (std::size_t r = first_run; r + 1 < runs.size(); r += step) {
       for (std::size_t k = runs[r]; k < runs[r + 1]; ++k) {
@@ -449,7 +455,7 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
       }
     }
   };
-  if (runs.size() < 3 || std::thread::hardware_concurrency() < 2) {
+  if (runs.size() < 3 || decodes < kWorthASecondReader || std::thread::hardware_concurrency() < 2) {
     fetch(*this, 0, 1);
     return;
   }
