@@ -53,18 +53,16 @@ def test_frames_are_the_tools_frames_byte_for_byte(name, tmp_path):
     assert out.read_bytes() == r.get_batch([5, 6, 7]).tobytes()
     # The packed layouts: the tool's bottom-up rows turned over, padding dropped.
     dib = np.frombuffer(out.read_bytes(), np.uint8).reshape(3, r.height, -1)[1, ::-1]
-    rgb = avikit.VideoReader(media(name), format="rgb24")[6]
-    bgr = avikit.VideoReader(media(name), format="bgr24")[6]
-    assert np.array_equal(bgr.reshape(r.height, -1), dib[:, :r.width * 3])
-    assert np.array_equal(rgb, bgr[:, :, ::-1])
+    bgr = dib[:, :r.width * 3].reshape(r.height, r.width, 3)
+    for layout, want in (("bgr24", bgr), ("rgb24", bgr[:, :, ::-1])):
+        assert np.array_equal(avikit.VideoReader(media(name), format=layout)[6], want), layout
     assert avikit.VideoReader(media(name), format="gray")[6].shape == (r.height, r.width)
 
 
 def test_stream_facts():
     r = avikit.VideoReader(media("mpeg4_xvid_gop250.avi"))
     assert (len(r), r.fps, r.duration, r.key_frames, r.fourcc) == (300, 25, 12.0, [0, 250], "XVID")
-    ntsc = avikit.VideoReader(media("dv_type2_525.avi"))
-    assert str(ntsc.fps) == "30000/1001"
+    assert str(avikit.VideoReader(media("dv_type2_525.avi")).fps) == "30000/1001"
 
 
 def unknown_fourcc():
