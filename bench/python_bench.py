@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""avikit's Python module beside PyAV and OpenCV on the same files, one process, one run.
+"""avikit's Python module beside PyAV and OpenCV on the same files, one process each.
 
     PYTHONPATH=build/release/python /usr/bin/python3 bench/python_bench.py [WORK_DIR]
 
@@ -11,10 +11,12 @@ key frame every 250 (with and without B-frames) in WORK_DIR, then times per read
   - the same 50 frames as one batch: avikit get_batch; the others have no batch call and fetch
     them one at a time in file order.
   - sequential iteration of every frame to a numpy array.
-Each reader runs ROUNDS times, interleaved with the others and opened afresh each time; a cell
-gives the best wall-clock time and, after it, the CPU time of that process (all its threads):
-the machine is shared, and the best round is the one least disturbed.
+Each reader runs ROUNDS times in a process of its own, interleaved with the others, after an
+untimed pass of avikit that gives the frames its answers are checked against. A cell gives the
+best wall-clock time of the rounds and the least CPU time (all the process's threads): the
+machine is shared, and the best round is the one least disturbed; the fewest right frames.
 """
+import json
 import random
 import subprocess
 import sys
@@ -54,7 +56,7 @@ def pyav_frame(container, stream, index: int) -> np.ndarray:
     raise RuntimeError("past the end")
 
 
-ROUNDS = 3
+ROUNDS = 4
 
 
 def clock():
@@ -66,24 +68,22 @@ def since(start, count):
     return ((wall - start[0]) / count * 1000, (cpu - start[1]) / count * 1000)
 
 
-def best(a, b):
-    return b if a is None or b[0] < a[0] else a
-
-
 def timed(fn, picks):
     start = clock()
     out = [fn(i) for i in picks]
     return since(start, len(picks)), out
 
 
-def seq_avikit(path, keep):
+def reference(path, keep):
+    """The frames sequential decoding gives, by avikit, untimed."""
+    return {i: f for i, f in enumerate(avikit.VideoReader(str(path))) if i in keep}
+
+
+def seq_avikit(path):
     reader = avikit.VideoReader(str(path))
-    truth = {}
     start = clock()
-    for i, f in enumerate(reader):
-        if i in keep:
-            truth[i] = f
-    return since(start, len(reader)), truth
+    n = sum(1 for f in reader if f is not None)
+    return since(start, n)
 
 
 def seq_pyav(path):
@@ -147,52 +147,63 @@ def rand_opencv(path, picks, truth, count):
     return t, sum(nearest(g, truth, i, count) for g, i in zip(got, picks))
 
 
+def one(reader: str, path: Path) -> dict:
+    """One reader's three jobs, in this process: {job: [wall ms, cpu ms, right frames]}."""
+    count = len(avikit.VideoReader(str(path)))
+    picks = random.Random(50).sample(range(count), 50)
+    # The random fetches are checked against these frames and their neighbours.
+    keep = {j for i in picks for j in range(max(0, i - 2), min(count, i + 3))}
+    truth = reference(path, keep)
+    out = {}
+    if reader == "avikit":
+        out["seq"] = [*seq_avikit(path), None]
+        for job, fetch in (("rand", rand_avikit), ("batch", batch_avikit)):
+            t, ok = fetch(path, picks, truth)
+            out[job] = [*t, ok]
+    elif reader == "PyAV":
+        out["seq"] = [*seq_pyav(path), None]
+        for job, order in (("rand", picks), ("batch", sorted(picks))):
+            t, ok = rand_pyav(path, order, truth, count)
+            out[job] = [*t, ok]
+    else:
+        out["seq"] = [*seq_opencv(path), None]
+        for job, order in (("rand", picks), ("batch", sorted(picks))):
+            t, ok = rand_opencv(path, order, truth, count)
+            out[job] = [*t, ok]
+    return out
+
+
 def main() -> None:
+    if sys.argv[1:2] == ["--one"]:
+        print(json.dumps(one(sys.argv[2], Path(sys.argv[3]))))
+        return
     work = Path(sys.argv[1] if len(sys.argv) > 1 else "/tmp/avikit-python-bench")
     work.mkdir(parents=True, exist_ok=True)
+    readers = ["avikit"] + (["PyAV"] if av is not None else []) + (
+        ["OpenCV"] if cv2 is not None else [])
     print("| file | job | avikit | PyAV | OpenCV |")
     print("|---|---|---|---|---|")
     for bf in (0, 2):
         path = work / f"mpeg4_640x480_gop250_bf{bf}.avi"
         make(path, bf)
-        count = len(avikit.VideoReader(str(path)))
-        picks = random.Random(50).sample(range(count), 50)
-        # Sequential iteration keeps only the frames the random fetches are checked against
-        # (and their neighbours): every reader converts each frame to a new array.
-        keep = {j for i in picks for j in range(max(0, i - 2), min(count, i + 3))}
-        seq, rows, batch, right = {}, {}, {}, {}
+        cells = {}  # (job, reader) -> [wall, cpu, right]: each the best of the rounds
         for _ in range(ROUNDS):
-            t, truth = seq_avikit(path, keep)
-            seq["avikit"] = best(seq.get("avikit"), t)
-            if av is not None:
-                seq["PyAV"] = best(seq.get("PyAV"), seq_pyav(path))
-            if cv2 is not None:
-                seq["OpenCV"] = best(seq.get("OpenCV"), seq_opencv(path))
-            in_order = sorted(picks)
-            runs = [("avikit", lambda: rand_avikit(path, picks, truth), rows),
-                    ("avikit", lambda: batch_avikit(path, picks, truth), batch)]
-            if av is not None:
-                runs += [("PyAV", lambda: rand_pyav(path, picks, truth, count), rows),
-                         ("PyAV", lambda: rand_pyav(path, in_order, truth, count), batch)]
-            if cv2 is not None:
-                runs += [("OpenCV", lambda: rand_opencv(path, picks, truth, count), rows),
-                         ("OpenCV", lambda: rand_opencv(path, in_order, truth, count), batch)]
-            for k, run, table in runs:
-                t, ok = run()
-                table[k] = best(table.get(k), t)
-                right[(id(table), k)] = min(right.get((id(table), k), 50), ok)
-
-        def cell(d, k, fmt):
-            return fmt(d[k]) if k in d else "-"
+            for reader in readers:
+                run = subprocess.run([sys.executable, __file__, "--one", reader, str(path)],
+                                     check=True, capture_output=True, text=True)
+                for job, got in json.loads(run.stdout.splitlines()[-1]).items():
+                    old = cells.setdefault((job, reader), got)
+                    cells[(job, reader)] = [min(old[0], got[0]), min(old[1], got[1]),
+                                            None if got[2] is None else min(old[2], got[2])]
         name = f"640x480 MPEG-4, GOP 250, {'B-frames' if bf else 'no B-frames'}"
-        for label, table in (("50 random frames", rows), ("the 50 as one batch", batch)):
-            print(f"| {name} | {label}, ms a frame, cpu ms (right frames) | " + " | ".join(
-                cell(table, k, lambda v: f"{v[0]:.1f}, cpu {v[1]:.1f} "
-                                         f"({right[(id(table), k)]}/50)")
-                for k in ("avikit", "PyAV", "OpenCV")) + " |")
-        print(f"| {name} | sequential, ms a frame, cpu ms | " + " | ".join(
-            cell(seq, k, lambda v: f"{v[0]:.2f}, cpu {v[1]:.2f}")
-            for k in ("avikit", "PyAV", "OpenCV")) + " |")
+        for job, label in (("rand", "50 random frames"), ("batch", "the 50 as one batch"),
+                           ("seq", "sequential")):
+            row = []
+            for reader in ("avikit", "PyAV", "OpenCV"):
+                c = cells.get((job, reader))
+                row.append("-" if c is None else f"{c[0]:.2f}, cpu {c[1]:.2f}" + (
+                    "" if c[2] is None else f" ({c[2]}/50)"))
+            print(f"| {name} | {label}, ms a frame, cpu ms | " + " | ".join(row) + " |")
 
 
 if __name__ == "__main__":
