@@ -98,7 +98,9 @@ class VideoReader {
   void read(std::int64_t index, PixelFormat format, std::span<std::uint8_t> out);
   Image read(std::int64_t index, PixelFormat format = PixelFormat::kRgb24);
   // The frames fetched in file order (each decoded once, however often it is asked for) and
-  // laid out back to back in the order asked; `out` holds indices.size() frames.
+  // laid out back to back in the order asked; `out` holds indices.size() frames. Frames after
+  // different key frames are decoded two walks at a time, the second walk by a reader of its
+  // own on a thread the call starts and ends.
   void read_batch(std::span<const std::int64_t> indices, PixelFormat format,
                   std::span<std::uint8_t> out);
   std::vector<Image> read_batch(std::span<const std::int64_t> indices,

@@ -4,10 +4,14 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
+#include <thread>
 
 #include "audio/avi_audio_player.h"
 #include "container/open_error.h"
+#include "hostlib/colour_convert.h"
+#include "hostlib/dib_convert.h"
 #include "hostlib/media_info.h"
+#include "hostlib/new_dib.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
 #include "video/avi_video_player.h"
@@ -18,6 +22,9 @@
 extern "C" {
 #include <libswscale/swscale.h>
 }
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#endif
 
 namespace avikit {
 namespace {
@@ -57,6 +64,37 @@ std::string printable_fourcc(std::uint32_t v) {
   const char* why = avi_last_open_error_message();
   throw Error(code, path + ": " + (why != nullptr && *why != 0 ? why : "cannot be opened"));
 }
+
+constexpr int kBandBytes = 64 * 1024;
+constexpr std::int64_t kWorthASecondReader = 24;
+
+// B, G, R to R, G, B with a byte shuffle, five pixels a step: libswscale's swap works in 8-byte
+// registers and took as long as the colour conversion before it. Each step reads and writes 16
+// bytes; the last byte it writes, the next step writes again, and the tail goes byte by byte.
+#if defined(__x86_64__)
+__attribute__((target("ssse3"))) void bgr_to_rgb(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::size_t pixels) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  std::size_t i = 0;
+  for (; i + 6 <= pixels; i += 5) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
+  }
+  for (; i < pixels; ++i) {
+    dst[3 * i] = src[3 * i + 2];
+    dst[3 * i + 1] = src[3 * i + 1];
+    dst[3 * i + 2] = src[3 * i];
+  }
+}
+// The colour kernels' choice of instruction set stands for the shuffle's too (AVX2 implies it),
+// so forcing scalar colour code forces the libswscale swap.
+bool shuffle_bytes_available() {
+  return hostlib::colour_kernels().isa == hostlib::ColourIsa::kAvx2;
+}
+#else
+void bgr_to_rgb(const std::uint8_t*, std::uint8_t*, std::size_t) {}
+bool shuffle_bytes_available() { return false; }
+#endif
 
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
@@ -121,27 +159,80 @@ struct VideoReader::Impl {
   std::unique_ptr<SwsContext, SwsDeleter> sws;  // BGR24 to gray or 4:2:0
   PixelFormat sws_format = PixelFormat::kRgb24;
 
+  std::unique_ptr<SwsContext, SwsDeleter> swap;  // BGR24 to RGB24, a byte permutation
+  std::vector<std::uint8_t> band_rows;           // a few rows of BGR on their way to RGB
+
   SharedAviFile* file() const {
     const AviVideoPlayerImpl* impl = player.impl();
     return impl != nullptr && impl->reader() != nullptr ? impl->reader()->file() : nullptr;
   }
 
-  // The player's bottom-up BGR bitmap of frame `index`.
-  const std::uint8_t* fetch(std::int64_t index, int& pitch) {
+  // Moves the player to frame `index` (negative: from the end), which decodes it.
+  void seek(std::int64_t& index) {
     if (index < 0) index += frames;
     if (index < 0 || index >= frames) {
       throw Error(ErrorCode::kOutOfRange, "frame " + std::to_string(index) + " is outside 0.." +
                                               std::to_string(frames - 1));
     }
-    const int got = player.seek(static_cast<int>(index), 1);
+    if (player.seek(static_cast<int>(index), 1) != index) decode_failed(index);
+  }
+
+  [[noreturn]] void decode_failed(std::int64_t index) const {
+    throw Error(ErrorCode::kDecodeFailed,
+                "frame " + std::to_string(index) + " of " + path + " could not be decoded");
+  }
+
+  // The player's bottom-up BGR bitmap of the frame just decoded.
+  const std::uint8_t* dib(std::int64_t index, int& pitch) {
     const char* data = player.get_frame_dib_data();
     pitch = player.get_frame_dib_pitch();
-    if (got != index || data == nullptr || pitch <= 0) {
-      throw Error(ErrorCode::kDecodeFailed,
-                  "frame " + std::to_string(index) + " of " + path + " could not be decoded");
-    }
-    position = index;
+    if (data == nullptr || pitch <= 0) decode_failed(index);
     return reinterpret_cast<const std::uint8_t*>(data);
+  }
+
+  // Packed top-down rows straight from the bitmap the frame was decoded into, with the colours
+  // of the player's own bitmap but without its copy and flip; false when that bitmap is not one
+  // the player converts this way, and the player's bitmap is the way.
+  bool packed(PixelFormat format, std::uint8_t* out) {
+    const AviVideoPlayerImpl* impl = player.impl();
+    const MediaReader* reader = impl != nullptr ? impl->reader() : nullptr;
+    if (reader == nullptr) return false;
+    const CNewDib& picture = reader->frame();
+    if (picture.header == nullptr || picture.width() != width || picture.height() != height) {
+      return false;
+    }
+    const int row = width * 3;
+    if (format == PixelFormat::kBgr24) return DibRowsToBgr(picture, 0, height, out, row) != 0;
+    // A band of rows at a time, small enough to stay in the cache between its two passes.
+    const int band = std::clamp(kBandBytes / row, 1, height);
+    band_rows.resize(static_cast<std::size_t>(band) * static_cast<std::size_t>(row));
+    if (shuffle_bytes_available()) {
+      for (int y = 0; y < height; y += band) {
+        const int n = std::min(band, height - y);
+        if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0) return false;
+        bgr_to_rgb(band_rows.data(), out + static_cast<std::ptrdiff_t>(y) * row,
+                   static_cast<std::size_t>(n) * static_cast<std::size_t>(width));
+      }
+      return true;
+    }
+    if (!swap) {
+      swap.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_RGB24,
+                                SWS_POINT, nullptr, nullptr, nullptr));
+      if (!swap) return false;
+    }
+    for (int y = 0; y < height; y += band) {
+      const int n = std::min(band, height - y);
+      const std::uint8_t* src[4] = {band_rows.data(), nullptr, nullptr, nullptr};
+      const int src_stride[4] = {row, 0, 0, 0};
+      std::uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
+      const int dst_stride[4] = {row, 0, 0, 0};
+      if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0 ||
+          sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride) < 0) {
+        swap.reset();  // it may stand in the middle of a picture
+        return false;  // the player's bitmap writes the whole frame
+      }
+    }
+    return true;
   }
 
   void convert(const std::uint8_t* dib, int pitch, PixelFormat format, std::uint8_t* out) {
@@ -292,9 +383,14 @@ void VideoReader::read(std::int64_t index, PixelFormat format, std::span<std::ui
     throw Error(ErrorCode::kInvalidArgument, "the buffer holds " + std::to_string(out.size()) +
                                                  " bytes, a frame needs " + std::to_string(need));
   }
-  int pitch = 0;
-  const std::uint8_t* dib = impl_->fetch(index, pitch);
-  impl_->convert(dib, pitch, format, out.data());
+  impl_->seek(index);
+  if ((format != PixelFormat::kRgb24 && format != PixelFormat::kBgr24) ||
+      !impl_->packed(format, out.data())) {
+    int pitch = 0;
+    const std::uint8_t* dib = impl_->dib(index, pitch);
+    impl_->convert(dib, pitch, format, out.data());
+  }
+  impl_->position = index;
 }
 
 Image VideoReader::read(std::int64_t index, PixelFormat format) {
@@ -314,22 +410,75 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
     throw Error(ErrorCode::kInvalidArgument,
                 "the buffer cannot hold " + std::to_string(indices.size()) + " frames");
   }
-  std::vector<std::size_t> order(indices.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
   const auto at = [&](std::size_t i) {
     return indices[i] < 0 ? indices[i] + impl_->frames : indices[i];
   };
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    if (at(i) < 0 || at(i) >= impl_->frames) {
+      throw Error(ErrorCode::kOutOfRange, "frame " + std::to_string(indices[i]) +
+                                              " is outside 0.." +
+                                              std::to_string(impl_->frames - 1));
+    }
+  }
+  std::vector<std::size_t> order(indices.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
   // File order: the walk from each key frame goes on from the frame before, never back.
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return at(a) < at(b); });
+  // Runs of frames after one key frame: each run is one walk.
+  const SharedAviFile* file = impl_->file();
+  const ChunkIndex* index = file != nullptr ? file->video_index() : nullptr;
+  const auto key_of = [&](std::int64_t f) -> std::int64_t {
+    if (index == nullptr) return 0;
+    const auto it = std::upper_bound(index->key_frames.begin(), index->key_frames.end(), f);
+    return it == index->key_frames.begin() ? 0 : *(it - 1);
+  };
+  std::vector<std::size_t> runs;  // where each run starts in `order`, then the end
   for (std::size_t k = 0; k < order.size(); ++k) {
-    std::uint8_t* dst = out.data() + order[k] * one;
-    if (k > 0 && at(order[k]) == at(order[k - 1])) {
-      std::memcpy(dst, out.data() + order[k - 1] * one, one);
-    } else {
-      read(indices[order[k]], format, {dst, one});
-    }
+    if (k == 0 || key_of(at(order[k])) != key_of(at(order[k - 1]))) runs.push_back(k);
   }
+  runs.push_back(order.size());
+  // Pictures the walks decode: a second reader costs an open, worth it for a few dozen.
+  std::int64_t decodes = 0;
+  for (std::size_t r = 0; r + 1 < runs.size(); ++r) {
+    decodes += at(order[runs[r + 1] - 1]) - key_of(at(order[runs[r]])) + 1;
+  }
+  const auto fetch = [&](VideoReader& reader, std::size_t first_run, std::size_t step) {
+    for (std::size_t r = first_run; r + 1 < runs.size(); r += step) {
+      for (std::size_t k = runs[r]; k < runs[r + 1]; ++k) {
+        std::uint8_t* dst = out.data() + order[k] * one;
+        if (k > runs[r] && at(order[k]) == at(order[k - 1])) {
+          std::memcpy(dst, out.data() + order[k - 1] * one, one);
+        } else {
+          reader.read(at(order[k]), format, {dst, one});
+        }
+      }
+    }
+  };
+  if (runs.size() < 3 || decodes < kWorthASecondReader || std::thread::hardware_concurrency() < 2) {
+    fetch(*this, 0, 1);
+    return;
+  }
+  // Two walks at once: every other run goes to a second reader of the file, opened and used on
+  // a thread of its own. Readers share nothing, and each gives every frame exactly. Should the
+  // second reader fail (the file renamed since this one opened it, say), this one reads its runs.
+  bool helped = false;
+  std::thread helper([&] {
+    try {
+      VideoReader other(impl_->path, impl_->stream);
+      fetch(other, 1, 2);
+      helped = true;
+    } catch (...) {
+    }
+  });
+  try {
+    fetch(*this, 0, 2);
+  } catch (...) {
+    helper.join();
+    throw;
+  }
+  helper.join();
+  if (!helped) fetch(*this, 1, 2);
 }
 
 std::vector<Image> VideoReader::read_batch(std::span<const std::int64_t> indices,

@@ -83,39 +83,48 @@ int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, in
   return 1;
 }
 
-int DibToImage(Image& image, const CNewDib& dib) {
+int DibRowsToBgr(const CNewDib& dib, int first, int count, std::uint8_t* out,
+                 std::ptrdiff_t stride) {
   const std::uint8_t* in = dib.LockBits();
-  if (in == nullptr || dib.header == nullptr) return 0;
+  if (in == nullptr || dib.header == nullptr || out == nullptr) return 0;
   const int w = dib.width();
   const int h = dib.height();
-  if ((image.width() != w || image.height() != h) && !image.resize(w, h)) return 0;
+  if (first < 0 || count < 1 || first > h - count) return 0;
+  const auto at = [&](int y) { return out + static_cast<std::ptrdiff_t>(y - first) * stride; };
   const int pitch = dib.GetPitch();
   const std::uint32_t comp = dib.compression();
   const int bits = dib.header->biBitCount;
   const hostlib::ColourKernels& k = hostlib::colour_kernels();
   if (bits == 12 && is_yv12(dib)) {
-    for (int y = 0; y < h; ++y) {
+    for (int y = first; y < first + count; ++y) {
       const Yv12Rows r = yv12_row(dib, in, y);
-      k.yuv420_row(r.y, r.u, r.v, image.row(y), w);
+      k.yuv420_row(r.y, r.u, r.v, at(y), w);
     }
     return 1;
   }
   const std::size_t rows_bytes = static_cast<std::size_t>(pitch) * static_cast<std::size_t>(h);
   if (dib.image_bytes() < rows_bytes) return 0;
   if (bits == 16 && (comp == kYuy2 || comp == kUyvy)) {
-    for (int y = 0; y < h; ++y) {
-      k.packed422_row(in + static_cast<std::size_t>(y) * static_cast<std::size_t>(pitch),
-                      image.row(y), w, comp == kYuy2);
+    for (int y = first; y < first + count; ++y) {
+      k.packed422_row(in + static_cast<std::size_t>(y) * static_cast<std::size_t>(pitch), at(y), w,
+                      comp == kYuy2);
     }
     return 1;
   }
   if (bits == 24 && comp == platform::BI_RGB) {
-    for (int y = 0; y < h; ++y) {
-      std::memcpy(image.row(y),
-                  in + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch),
+    for (int y = first; y < first + count; ++y) {
+      std::memcpy(at(y), in + static_cast<std::size_t>(h - 1 - y) * static_cast<std::size_t>(pitch),
                   static_cast<std::size_t>(w) * 3);
     }
     return 1;
   }
   return 0;
+}
+
+int DibToImage(Image& image, const CNewDib& dib) {
+  if (dib.LockBits() == nullptr || dib.header == nullptr) return 0;
+  const int w = dib.width();
+  const int h = dib.height();
+  if ((image.width() != w || image.height() != h) && !image.resize(w, h)) return 0;
+  return DibRowsToBgr(dib, 0, h, image.row(0), image.pitch());
 }

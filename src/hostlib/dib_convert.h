@@ -2,6 +2,7 @@
 // The support library's picture copies: YV12 and packed 4:2:2 bitmaps to 24-bit BGR, and any
 // frame bitmap into an Image. Colour arithmetic: hostlib/colour_convert.h.
 
+#include <cstddef>
 #include <cstdint>
 
 class CNewDib;
@@ -23,3 +24,10 @@ int YUY2_2_Rgb24(std::uint8_t* dst, int dst_height, int dst_pitch, int dst_x, in
 // the image to the bitmap if they differ. 1 on success, 0 when either is empty or the bitmap's
 // format is none of the three.
 int DibToImage(Image& image, const CNewDib& dib);
+
+// Converts rows [first, first + count) of the bitmap's picture (YV12, YUY2/UYVY or 24-bit RGB),
+// counted from the top, into 24-bit blue-green-red rows `stride` bytes apart from `out`: the
+// pixels DibToImage gives, without the copy through an image. 1 on success, 0 when the bitmap is
+// empty, its format none of the three, or the rows outside the picture.
+int DibRowsToBgr(const CNewDib& dib, int first, int count, std::uint8_t* out,
+                 std::ptrdiff_t stride);
