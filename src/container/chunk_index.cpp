@@ -5,6 +5,7 @@ void ChunkIndex::clear() {
   key_frames.clear();
   total_bytes = 0;
   largest_chunk = 0;
+  first = IndexEntry{};
   counted_ = 0;
   keys_counted_ = 0;
   last_key_ = 0;

@@ -132,14 +132,6 @@ HandMade hand_made(std::uint32_t chunks, std::uint32_t super_entries) {
   return out;
 }
 
-TEST(OdmlIndexTest, HandMadeFileIndexes) {
-  const HandMade m = hand_made(10, 1);
-  TestFile f(m.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.video_index()->entries.size(), 10u);
-}
-
 TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
   AviBuilder b;
   const int v = b.add_video({});

@@ -73,18 +73,6 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   EXPECT_EQ(c.selected_video_stream_number(), 2);
 }
 
-TEST(StreamAccessTest, FortyVideoStreamsListAtMostTheMaximum) {
-  AviBuilder b;
-  for (int i = 0; i < 40; ++i) b.add_video({});
-  b.add_frames(0, 1, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
-  std::uint32_t list[32];
-  EXPECT_EQ(c.video_stream_numbers(list, 32), 32);
-  EXPECT_EQ(list[31], 31u);
-}
-
 TEST(StreamAccessTest, DvType1SoundIsTheStreamAbove) {
   AviBuilder b;
   b.add_frames(b.add_dv({}), 3, 10);
