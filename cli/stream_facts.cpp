@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <numeric>
+#include <tuple>
 
 #include "container/avi_container.h"
 
@@ -54,7 +55,9 @@ std::vector<Rate> stream_rates(const std::string& file) {
 }  // namespace
 
 bool read_video_facts(const std::string& file, int stream, bool want_key_frames, VideoFacts* out) {
-  AviContainer c(true);
+  // Counts come from a probe container, which keeps figures only: the entries themselves are
+  // stored only when the key frames are listed.
+  AviContainer c(want_key_frames);
   if (c.open(file.c_str()) == 0 || c.select_video_stream(stream) == 0 || c.load_index() == 0) {
     return false;
   }
@@ -65,13 +68,10 @@ bool read_video_facts(const std::string& file, int stream, bool want_key_frames,
     f.scale = rates[static_cast<std::size_t>(stream)].scale;
   }
   if (const platform::BITMAPINFOHEADER* bih = c.video_format()) f.codec_tag = bih->biCompression;
+  std::tie(f.frame_count, f.key_frame_count) = c.video_index_counts();
   if (const ChunkIndex* index = c.video_index()) {
-    f.frame_count = index->entries.size();
-    for (const IndexEntry& e : index->entries) f.key_frame_count += e.key != 0 ? 1 : 0;
-    if (want_key_frames) {
-      for (std::size_t i = 0; i < index->entries.size(); ++i)
-        if (index->entries[i].key != 0) f.key_frames.push_back(static_cast<std::uint32_t>(i));
-    }
+    for (std::size_t i = 0; i < index->entries.size(); ++i)
+      if (index->entries[i].key != 0) f.key_frames.push_back(static_cast<std::uint32_t>(i));
   }
   *out = std::move(f);
   return true;

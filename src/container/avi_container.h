@@ -165,8 +165,11 @@ class AviContainer {
   float frame_rate();
   // The stream's dwRate and dwScale, whose quotient is the exact frame rate; {0, 0} if none.
   std::pair<std::uint32_t, std::uint32_t> frame_rate_ratio();
-  float video_bit_rate();               // index; kbit/s
-  int has_inter_frames();               // index; 1 unless every frame is a key frame
+  float video_bit_rate();  // index; kbit/s
+  int has_inter_frames();  // index; 1 unless every frame is a key frame
+  // index; entries of the stream's index and the key frames among them, counted by the probe
+  // too, so that a count needs no stored index.
+  std::pair<std::uint64_t, std::uint64_t> video_index_counts();
   std::uint32_t largest_video_chunk();  // no parse started: opened containers only
   std::uint32_t full_format_flag();     // no parse started: opened containers only
   const char* video_type_name();        // codec description; nullptr when undecodable

@@ -38,8 +38,9 @@ struct ChunkIndex {
     if (key != 0 && lists_keys) key_frames.push_back(static_cast<std::uint32_t>(entries.size()));
     entries.push_back(IndexEntry{position, size, key});
   }
-  // Number of entries, stored or counted.
+  // Number of entries, stored or counted, and of key frames among them (listed ones only).
   std::uint64_t size() const { return figures_only ? counted_ : entries.size(); }
+  std::uint64_t key_count() const { return figures_only ? keys_counted_ : key_frames.size(); }
   // 0 without key frames, 1 when every entry is one, else the widest gap between consecutive
   // key frames (0 when there is only one).
   std::uint32_t key_frame_distance() const;

@@ -182,6 +182,8 @@ void AviContainer::apply_video_figures(VideoStreamRecord& video, const ChunkInde
   }
   video.bit_rate = video_kbit_rate(index.total_bytes, video.frame_count, video.frame_rate);
   video.largest_chunk = index.largest_chunk;
+  video.indexed = index.size();
+  video.indexed_keys = index.key_count();
   video.key_frame_distance = index.key_frame_distance();
 }
 
