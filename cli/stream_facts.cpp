@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <numeric>
+#include <tuple>
 
 #include "container/avi_container.h"
 
@@ -51,27 +52,38 @@ std::vector<Rate> stream_rates(const std::string& file) {
   return rates;
 }
 
+// Counts come from a probe container, which keeps figures only, and has them for every stream
+// after one pass over the index: the probe asks for each video stream of a file in turn, so the
+// last file's container answers again.
+AviContainer* counting_container(const std::string& file) {
+  static std::string held;
+  static AviContainer c(false);
+  if (held != file || c.file_name() == nullptr) {
+    held = file;
+    if (c.open(file.c_str()) == 0) return nullptr;
+  }
+  return &c;
+}
+
 }  // namespace
 
 bool read_video_facts(const std::string& file, int stream, bool want_key_frames, VideoFacts* out) {
-  AviContainer c(true);
-  if (c.open(file.c_str()) == 0 || c.select_video_stream(stream) == 0 || c.load_index() == 0) {
-    return false;
-  }
+  // The entries themselves are stored only when the key frames are listed.
+  AviContainer lister(true);
+  AviContainer* c = want_key_frames ? &lister : counting_container(file);
+  if (c == &lister && lister.open(file.c_str()) == 0) c = nullptr;
+  if (c == nullptr || c->select_video_stream(stream) == 0 || c->load_index() == 0) return false;
   VideoFacts f;
   const std::vector<Rate> rates = stream_rates(file);
   if (stream >= 0 && static_cast<std::size_t>(stream) < rates.size()) {
     f.rate = rates[static_cast<std::size_t>(stream)].rate;
     f.scale = rates[static_cast<std::size_t>(stream)].scale;
   }
-  if (const platform::BITMAPINFOHEADER* bih = c.video_format()) f.codec_tag = bih->biCompression;
-  if (const ChunkIndex* index = c.video_index()) {
-    f.frame_count = index->entries.size();
-    for (const IndexEntry& e : index->entries) f.key_frame_count += e.key != 0 ? 1 : 0;
-    if (want_key_frames) {
-      for (std::size_t i = 0; i < index->entries.size(); ++i)
-        if (index->entries[i].key != 0) f.key_frames.push_back(static_cast<std::uint32_t>(i));
-    }
+  if (const platform::BITMAPINFOHEADER* bih = c->video_format()) f.codec_tag = bih->biCompression;
+  std::tie(f.frame_count, f.key_frame_count) = c->video_index_counts();
+  if (const ChunkIndex* index = c->video_index()) {
+    for (std::size_t i = 0; i < index->entries.size(); ++i)
+      if (index->entries[i].key != 0) f.key_frames.push_back(static_cast<std::uint32_t>(i));
   }
   *out = std::move(f);
   return true;

@@ -65,6 +65,7 @@ inline constexpr std::uint32_t AVC_INDEXED = 0x80;       // selected streams ind
 inline constexpr std::uint32_t AVC_WAVE = 0x100;         // a RIFF WAVE file
 inline constexpr std::uint32_t AVC_ALL_FIGURES = 0x200;  // probe: figures of every stream loaded
 inline constexpr std::uint32_t AVC_REBUILT = 0x400;      // no usable index: rebuilt from "movi"
+inline constexpr std::uint32_t AVC_SOUND_ONLY = 0x800;   // the video stream is left unindexed
 // Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
 // close() clears them with every other bit.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
@@ -114,6 +115,12 @@ class AviContainer {
   // --- The staged work (each returns at once when already done) -------------------------------
   int parse_headers();  // 1 when the stream table exists
   int load_index();     // 1 when the selected streams are indexed (or their figures computed)
+  // For a file opened for its sound alone: load_index then leaves the video stream out, so a
+  // file of millions of frames costs the sound player nothing for them. DV type-1 sound lives
+  // in the video chunks and still indexes them. Call before open(); index_video() undoes it
+  // when a video reader joins, loading the video index then. Both return what load_index does.
+  void skip_video_index() { flags_ |= AVC_SOUND_ONLY; }
+  int index_video();
   // 1 when the file had no usable index and load_index rebuilt it from the "movi" lists.
   int index_rebuilt() const { return (flags_ & AVC_REBUILT) != 0 ? 1 : 0; }
 
@@ -158,8 +165,11 @@ class AviContainer {
   float frame_rate();
   // The stream's dwRate and dwScale, whose quotient is the exact frame rate; {0, 0} if none.
   std::pair<std::uint32_t, std::uint32_t> frame_rate_ratio();
-  float video_bit_rate();               // index; kbit/s
-  int has_inter_frames();               // index; 1 unless every frame is a key frame
+  float video_bit_rate();  // index; kbit/s
+  int has_inter_frames();  // index; 1 unless every frame is a key frame
+  // index; entries of the stream's index and the key frames among them, counted by the probe
+  // too, so that a count needs no stored index.
+  std::pair<std::uint64_t, std::uint64_t> video_index_counts();
   std::uint32_t largest_video_chunk();  // no parse started: opened containers only
   std::uint32_t full_format_flag();     // no parse started: opened containers only
   const char* video_type_name();        // codec description; nullptr when undecodable
@@ -267,6 +277,8 @@ class AviContainer {
   void note_short_chunk(container::detail::IndexPlan& plan, std::int64_t stream,
                         std::uint32_t length);
   void apply_video_figures(VideoStreamRecord& video, const ChunkIndex& index, bool from_odml);
+  void settle_dv_system(VideoStreamRecord& video, const ChunkIndex& index);
+  void use_dv_sound_layout(AudioStreamRecord& sound, const std::uint8_t (&dvinfo)[64]);
   void apply_audio_figures(AudioStreamRecord& audio, const ChunkIndex& index);
   int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
                       std::uint64_t& budget);

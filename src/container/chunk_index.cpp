@@ -6,6 +6,7 @@ void ChunkIndex::clear() {
   palette_changes.clear();
   total_bytes = 0;
   largest_chunk = 0;
+  first = IndexEntry{};
   counted_ = 0;
   keys_counted_ = 0;
   last_key_ = 0;

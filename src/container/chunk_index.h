@@ -28,16 +28,22 @@ struct ChunkIndex {
   // figures, so its indexes count entries instead of storing them: a million-entry index then
   // costs no memory. Such an index never leaves the container.
   bool figures_only = false;
+  // Sound chunks are all "key frames" and nothing asks which: a sound index lists none, which
+  // saves a fifth of its memory.
+  bool lists_keys = true;
+  // The first entry appended, stored or counted: the DV system is told from its chunk.
+  IndexEntry first;
 
   void clear();
   void append(std::uint64_t position, std::uint32_t size, std::uint32_t key) {
+    if (total_bytes == 0 && this->size() == 0) first = IndexEntry{position, size, key};
     if (size > largest_chunk) largest_chunk = size;
     total_bytes += size;
     if (figures_only) {
       count_entry(key != 0);
       return;
     }
-    if (key != 0) key_frames.push_back(static_cast<std::uint32_t>(entries.size()));
+    if (key != 0 && lists_keys) key_frames.push_back(static_cast<std::uint32_t>(entries.size()));
     entries.push_back(IndexEntry{position, size, key});
   }
   void append_palette_change(std::uint64_t position, std::uint32_t size) {
@@ -45,8 +51,9 @@ struct ChunkIndex {
       palette_changes.push_back({static_cast<std::uint32_t>(entries.size()), size, position});
     }
   }
-  // Number of entries, stored or counted.
+  // Number of entries, stored or counted, and of key frames among them (listed ones only).
   std::uint64_t size() const { return figures_only ? counted_ : entries.size(); }
+  std::uint64_t key_count() const { return figures_only ? keys_counted_ : key_frames.size(); }
   // 0 without key frames, 1 when every entry is one, else the widest gap between consecutive
   // key frames (0 when there is only one).
   std::uint32_t key_frame_distance() const;

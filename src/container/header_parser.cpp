@@ -342,22 +342,86 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
   stream_table_->video.push_back(v);
   flags_ |= AVC_DV_TYPE1;
 
-  DvAudioLayout layout = dv_audio_layout(dvinfo);
   AudioStreamRecord a;
   a.stream = stream + 1;  // The sound has no stream of its own in the file.
   a.format.wFormatTag = platform::WAVE_FORMAT_PCM;
   a.format.nChannels = 2;
   a.format.wBitsPerSample = 16;
   a.format.nBlockAlign = 4;
+  const std::uint32_t scaled_length = h.scale * h.length;  // Compat: a 32-bit product.
+  a.length = h.rate != 0 ? static_cast<double>(scaled_length) / h.rate : 0.0;
+  use_dv_sound_layout(a, dvinfo);
+  stream_table_->audio.push_back(a);
+}
+
+void AviContainer::use_dv_sound_layout(AudioStreamRecord& a,
+                                       const std::uint8_t (&dvinfo)[kDvInfoSize]) {
+  DvAudioLayout layout = dv_audio_layout(dvinfo);
   a.format.nSamplesPerSec = layout.sample_rate;
   a.format.nAvgBytesPerSec = layout.sample_rate * 4;
   a.bit_rate = static_cast<float>(layout.sample_rate * 32u) * 0.001f;
-  const std::uint32_t scaled_length = h.scale * h.length;  // Compat: a 32-bit product.
-  a.length = h.rate != 0 ? static_cast<double>(scaled_length) / h.rate : 0.0;
   if (layout.known_rate) dv_samples_per_10_frames_ = layout.samples_per_10_frames;
   dv_audio_offsets_ = std::move(layout.offsets);
   dv_channel2_offset_ = layout.channel2_offset;
-  stream_table_->audio.push_back(a);
+}
+
+namespace {
+
+// Where a DV frame repeats what DVINFO holds: the AAUX source pack of the first audio block
+// (pack header, then the four bytes of dwDVAAuxSrc) and the VAUX source pack (the four bytes of
+// dwDVVAuxSrc), both in DIF sequence 1, where the sound reader takes them too.
+constexpr std::size_t kAauxSourcePack = 12483;
+constexpr std::size_t kVauxSourceBytes = 12244;
+constexpr std::uint8_t kAauxSourceHeader = 0x50;
+constexpr std::size_t kDvFrameHead = kAauxSourcePack + 5;
+
+// 1 for the 625/50 system, 0 for 525/60, -1 when the frame says neither. A whole frame has the
+// size of its system, and the decoder reads that many bytes, so the size comes first; a chunk
+// of another length (damaged, or padded) is asked its DIF header block (IEC 61834: section type
+// 0 in ID0, the three reserved bits of ID1 set, block number 0), whose DSF bit is 1 for 625/50.
+int dv_system_of(std::uint32_t chunk_size, const std::uint8_t* head, std::uint32_t got) {
+  if (chunk_size == 144000) return 1;
+  if (chunk_size == 120000) return 0;
+  if (got >= 4 && (head[0] >> 5) == 0 && (head[1] & 7) == 7 && head[2] == 0) return head[3] >> 7;
+  return -1;
+}
+
+}  // namespace
+
+// The frames, not the header, say which DV system a stream is: writers copy a header from a
+// template of the other system often enough. The picture height follows the frames, and so do
+// the DV type-1 sound layout and, when DVINFO is empty or zero-filled, the sound format, which
+// the first frame's AAUX source pack then gives.
+void AviContainer::settle_dv_system(VideoStreamRecord& video, const ChunkIndex& index) {
+  const bool type1 = (flags_ & AVC_DV_TYPE1) != 0;
+  if (index.size() == 0 || (!type1 && video.handler != kDvsdLower && video.handler != kDvsdUpper)) {
+    return;
+  }
+  std::uint8_t head[kDvFrameHead] = {};
+  const std::uint32_t want = std::min<std::uint32_t>(index.first.size, kDvFrameHead);
+  const std::uint32_t got = read_at(index.first.position, head, want);
+  const int system = dv_system_of(index.first.size, head, got);
+  if (system < 0) return;
+  const bool is625 = system == 1;
+  if (video.format.biHeight == 480 || video.format.biHeight == 576) {
+    video.format.biHeight = is625 ? 576 : 480;
+  }
+  if (!type1) return;
+  AudioStreamRecord* sound = nullptr;
+  for (AudioStreamRecord& a : stream_table_->audio) {
+    if (a.stream == video.stream + 1) sound = &a;
+  }
+  const ChunkRecord* strf = find_chunk_record(kStrf, static_cast<std::int32_t>(video.stream));
+  if (sound == nullptr || strf == nullptr) return;
+  std::uint8_t dvinfo[kDvInfoSize] = {};
+  read_at(strf->position, dvinfo, std::min(strf->size, kDvInfoSize));
+  if (std::all_of(std::begin(dvinfo), std::end(dvinfo), [](std::uint8_t b) { return b == 0; })) {
+    if (got < kDvFrameHead || head[kAauxSourcePack] != kAauxSourceHeader) return;
+    std::copy_n(head + kAauxSourcePack + 1, 4, dvinfo);
+    std::copy_n(head + kVauxSourceBytes, 4, dvinfo + 16);
+  }
+  dvinfo[18] = static_cast<std::uint8_t>((dvinfo[18] & ~0x20) | (is625 ? 0x20 : 0));
+  use_dv_sound_layout(*sound, dvinfo);
 }
 
 int AviContainer::parse_wave() {

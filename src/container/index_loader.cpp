@@ -89,6 +89,11 @@ int AviContainer::load_index() {
   }
 }
 
+int AviContainer::index_video() {
+  if ((flags_ & AVC_SOUND_ONLY) != 0) flags_ &= ~(AVC_SOUND_ONLY | AVC_INDEXED);
+  return load_index();
+}
+
 void AviContainer::prepare_indexes(bool video, bool audio) {
   std::unique_ptr<ChunkIndex>* indexes[2] = {&video_index_, &audio_index_};
   const bool wanted[2] = {video, audio};
@@ -99,6 +104,7 @@ void AviContainer::prepare_indexes(bool video, bool audio) {
     } else if (wanted[k]) {
       index = std::make_unique<ChunkIndex>();
       index->figures_only = (flags_ & AVC_KEEP_HANDLE) == 0;
+      index->lists_keys = index == video_index_;
     }
   }
 }
@@ -121,6 +127,7 @@ int AviContainer::load_streams() {
   std::vector<ChunkIndex> figures;
   VideoStreamRecord* video = selected_video_record();
   AudioStreamRecord* audio = selected_audio_record();
+  if ((flags_ & (AVC_SOUND_ONLY | AVC_DV_TYPE1)) == AVC_SOUND_ONLY) video = nullptr;
   if (all) {
     figures.resize(table.video.size() + table.audio.size());
     for (ChunkIndex& f : figures) f.figures_only = true;
@@ -166,6 +173,7 @@ int AviContainer::load_streams() {
 
 void AviContainer::apply_video_figures(VideoStreamRecord& video, const ChunkIndex& index,
                                        bool from_odml) {
+  settle_dv_system(video, index);
   // OpenDML headers often count the first segment only; any header may carry a stale count.
   // The index holds what the file has: it wins when it holds more, and an OpenDML one always.
   const std::uint64_t n = std::min<std::uint64_t>(index.size(), UINT32_MAX - 1);
@@ -174,6 +182,8 @@ void AviContainer::apply_video_figures(VideoStreamRecord& video, const ChunkInde
   }
   video.bit_rate = video_kbit_rate(index.total_bytes, video.frame_count, video.frame_rate);
   video.largest_chunk = index.largest_chunk;
+  video.indexed = index.size();
+  video.indexed_keys = index.key_count();
   video.key_frame_distance = index.key_frame_distance();
 }
 

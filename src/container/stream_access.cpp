@@ -133,6 +133,13 @@ int AviContainer::has_inter_frames() {
   return v != nullptr && v->key_frame_distance != 1 ? 1 : 0;
 }
 
+std::pair<std::uint64_t, std::uint64_t> AviContainer::video_index_counts() {
+  if (load_index() == 0) return {};
+  const VideoStreamRecord* v = selected_video_record();
+  return v != nullptr ? std::pair{v->indexed, v->indexed_keys}
+                      : std::pair<std::uint64_t, std::uint64_t>{};
+}
+
 std::uint32_t AviContainer::largest_video_chunk() {
   if ((flags_ & AVC_OPENED) == 0) return 0;
   const VideoStreamRecord* v = selected_video_record();

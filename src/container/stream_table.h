@@ -18,7 +18,9 @@ struct VideoStreamRecord {
   float bit_rate = 0.0f;                 // kbit/s, from the index
   std::uint32_t largest_chunk = 0;       // bytes, from the index
   std::uint32_t key_frame_distance = 0;  // 0 no key frames, 1 all key frames, else widest gap
-  std::uint32_t full_format = 0;         // 1: the whole "strf" must be read from the file again
+  std::uint64_t indexed = 0;             // entries in the index, and the key frames among them
+  std::uint64_t indexed_keys = 0;
+  std::uint32_t full_format = 0;  // 1: the whole "strf" must be read from the file again
 };
 
 struct AudioStreamRecord {

@@ -22,6 +22,7 @@ bool MediaReader::open(const char* name, int mode) {
   if (file_ != nullptr) {
     const char* held = file_->file_name();
     if (held != nullptr && ::strcasecmp(held, name) == 0) {
+      if ((mode & USE_VIDEO) != 0) file_->index_video();
       mode_ = mode;
       return true;
     }

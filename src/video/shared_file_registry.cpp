@@ -42,10 +42,12 @@ std::int32_t first_video_stream(SharedAviFile& file) {
   return file.video_stream_numbers(&first, 1) == 1 ? static_cast<std::int32_t>(first) : -1;
 }
 
-// Opens the file anew for a player; null when it cannot serve one.
-std::unique_ptr<SharedAviFile> open_for_player(const char* name) {
+// Opens the file anew for a player; null when it cannot serve one. The sound player alone
+// leaves the video index unloaded until a video reader joins.
+std::unique_ptr<SharedAviFile> open_for_player(const char* name, int mode) {
   if (name == nullptr) return nullptr;
   auto file = std::make_unique<SharedAviFile>();
+  if ((mode & USE_VIDEO) == 0) file->skip_video_index();
   if (file->open_shared(name) == 0 || !file->has_playable_stream()) return nullptr;
   return file;
 }
@@ -81,7 +83,9 @@ enum class Kind { kVideo, kAudio };
 SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mode,
                          bool select_stream) {
   const char* name = old_file->file_name();
-  std::unique_ptr<SharedAviFile> copy = open_for_player(name);
+  const int moved =
+      kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO)) : (USE_AUDIO | (mode & USE_VIDEO));
+  std::unique_ptr<SharedAviFile> copy = open_for_player(name, moved);
   if (!copy) return nullptr;
   if (select_stream) {
     if (kind == Kind::kVideo) {
@@ -90,8 +94,6 @@ SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mod
       copy->select_audio_stream(stream);
     }
   }
-  const int moved =
-      kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO)) : (USE_AUDIO | (mode & USE_VIDEO));
   SharedFileEntry entry = new_entry(std::string(), std::move(copy), moved);
   SharedAviFile* result = entry.file.get();
 
@@ -112,6 +114,7 @@ SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mod
 SharedAviFile* acquire_shared_file(const char* name, int mode) {
   if (name == nullptr) return nullptr;
   const std::uint32_t thread = platform::GetCurrentThreadId();
+  SharedAviFile* joined = nullptr;
   {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -125,7 +128,8 @@ SharedAviFile* acquire_shared_file(const char* name, int mode) {
         continue;
       if (mode == USE_VIDEO) {
         ++e.video_users;
-        return e.file.get();
+        joined = e.file.get();
+        break;
       }
       if (mode == USE_AUDIO) {
         ++e.audio_users;
@@ -133,7 +137,11 @@ SharedAviFile* acquire_shared_file(const char* name, int mode) {
       }
     }
   }
-  std::unique_ptr<SharedAviFile> file = open_for_player(name);
+  if (joined != nullptr) {
+    joined->index_video();  // outside the lock: the entry is this thread's
+    return joined;
+  }
+  std::unique_ptr<SharedAviFile> file = open_for_player(name, mode);
   if (!file) return nullptr;
   SharedFileEntry entry = new_entry(name, std::move(file), mode);
   SharedAviFile* result = entry.file.get();

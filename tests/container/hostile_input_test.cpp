@@ -2,10 +2,13 @@
 // codec, and leave the accessors answering.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <fstream>
+#include <functional>
 #include <random>
 
+#include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
 #include "container/avi_file_info.h"
 #include "container_peek.h"
@@ -125,6 +128,8 @@ struct Reading {
   bool opened = false;
   std::uint32_t frames = 0;
   int height = 0;
+  std::uint32_t sample_rate = 0;
+  std::int32_t dv_per_10_frames = 0;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> video, audio;
   std::vector<std::uint32_t> keys;
   std::vector<std::string> pictures;  // the video player's, frame by frame
@@ -152,6 +157,8 @@ Reading read_back(const std::string& bytes) {
   VideoInfo info;
   c.describe_video_stream(info);
   r.height = info.height;
+  if (const platform::WAVEFORMATEX* a = c.audio_format()) r.sample_rate = a->nSamplesPerSec;
+  r.dv_per_10_frames = c.dv_samples_per_10_frames();
   if (const ChunkIndex* v = c.video_index()) {
     for (const IndexEntry& e : v->entries) r.video.emplace_back(e.position, e.size);
     r.keys = v->key_frames;
@@ -174,6 +181,28 @@ avitest::BuiltAvi two_streams(AviBuilder& b, IndexKind kind, int frames = 50) {
   const int a = b.add_audio({});
   for (int i = 0; i < frames; ++i) b.add_chunk(v, 24).add_chunk(a, 40);
   return b.index(kind).build();
+}
+
+// A 625/50 DV frame whose AAUX source pack says 44.1 kHz.
+std::string dv_frame() {
+  std::string f(144000, '\0');
+  f[3] = '\x80';    // DIF header block: DSF
+  f[12246] = 0x20;  // VAUX source pack: 50 fields
+  f[12483] = 0x50;  // AAUX source pack
+  f[12487] = 1 << 3;
+  return f;
+}
+
+// Three such frames in a DV type-1 stream whose header says `height` lines.
+std::string dv_file(AviBuilder& b, std::int16_t height, bool fifty_field) {
+  avitest::DvStream d;
+  d.width = 720;
+  d.height = height;
+  d.sampling_code = 1;
+  d.fifty_field = fifty_field;
+  const int s = b.add_dv(d);
+  for (int i = 0; i < 3; ++i) b.add_chunk(s, 144000, true, dv_frame());
+  return b.build().bytes;
 }
 
 const BadField kBadFields[] = {
@@ -276,6 +305,52 @@ const BadField kBadFields[] = {
        for (char i = 4; i < 6; ++i) b.add_chunk(v, 8, true, std::string(8, i));
        return b.build().bytes;
      }},
+    {"Idx1OffsetsAbsolute",
+     [](AviBuilder& b, bool bad) {
+       return two_streams(b, bad ? IndexKind::kIdx1Absolute : IndexKind::kIdx1Relative).bytes;
+     }},
+    {"Idx1SizeClaimsMoreThanTheFile",
+     [](AviBuilder& b, bool bad) {
+       auto avi = two_streams(b, IndexKind::kIdx1Relative);
+       if (bad) avitest::patch_u32(avi.bytes, avi.layout.idx1_header + 4, 0xFFFFFFF0u);
+       return avi.bytes;
+     }},
+    {"ChunksOfNoDeclaredStream",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       vs.length = 6;
+       const int v = b.add_video(vs);
+       b.add_frames(v, 6, 24);
+       if (bad) b.add_chunk(v, 10, true, {}, "07dc").add_chunk(v, 10, true, {}, "JUNK");
+       return b.build().bytes;
+     }},
+    {"ListsBeforeMovi",  // an INFO list is stepped over, another one entered
+     [](AviBuilder& b, bool bad) {
+       if (bad) {
+         b.before_movi(std::string("LIST\x0e\0\0\0INFOISFT\2\0\0\0ab", 22) +
+                       std::string("LIST\x10\0\0\0wrapJUNK\4\0\0\0abcd", 24));
+       }
+       b.add_frames(b.add_video({}), 4, 10);
+       return b.build().bytes;
+     }},
+    {"DvType1HeaderOfTheOtherSystem",
+     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 480 : 576, !bad); }},
+    {"DvType2HeaderOfTheOtherSystem",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream dv;
+       dv.handler = dv.compression = "dvsd";
+       dv.width = 720;
+       dv.height = bad ? 480 : 576;
+       const int v = b.add_video(dv);
+       for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
+       return b.build().bytes;
+     }},
+    {"DvInfoZeroFilled",
+     [](AviBuilder& b, bool bad) {
+       std::string bytes = dv_file(b, 576, true);
+       if (bad) bytes.replace(bytes.find("strf") + 8, 32, std::string(32, '\0'));
+       return bytes;
+     }},
 };
 
 class OneBadFieldTest : public ::testing::TestWithParam<BadField> {};
@@ -322,3 +397,96 @@ TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
     EXPECT_LT(resident_kib() - before, 64 << 10) << codec;
   }
 }
+// Resident memory follows the index entries a file holds, whatever its size says: files of about
+// 900 MB, sparse on disk, of a million frames (and as many sound chunks when the parameter says),
+// read by the probe and both players.
+constexpr std::uint32_t kBigFrames = 1000000;
+
+std::string write_big_file(bool sound) {
+  avitest::RiffWriter w;
+  const std::uint64_t riff = w.begin_list("RIFF", "AVI ");
+  const std::uint64_t hdrl = w.begin_list("LIST", "hdrl");
+  w.chunk("avih", std::string(56, '\0'));
+  std::uint64_t strl = w.begin_list("LIST", "strl");
+  w.chunk("strh", avitest::stream_header({.length = kBigFrames}));
+  w.chunk("strf", avitest::bitmap_info({}));
+  w.end(strl);
+  if (sound) {
+    strl = w.begin_list("LIST", "strl");
+    w.chunk("strh", avitest::stream_header(
+                        {.type = "auds", .handler = nullptr, .rate = 44100, .sample_size = 4}));
+    w.chunk("strf", avitest::wave_format({}));
+    w.end(strl);
+  }
+  w.end(hdrl);
+  const std::uint64_t movi = w.begin_list("LIST", "movi");
+  for (int i = 0; i < 8; ++i) w.chunk(sound && i % 2 != 0 ? "01wb" : "00dc", std::string(24, '\0'));
+  w.hole(900u << 20);
+  w.end(movi);
+  const std::uint64_t idx1 = w.begin_chunk("idx1");
+  std::string entry;
+  for (std::uint32_t i = 0; i < (sound ? 2 : 1) * kBigFrames; ++i) {
+    entry.clear();
+    avitest::put_fourcc(entry, sound && i % 2 != 0 ? "01wb" : "00dc");
+    avitest::put_u32(entry, 0x10);
+    avitest::put_u32(entry, 4 + 32 * (i % 8));
+    avitest::put_u32(entry, 24);
+    w.bytes(entry);
+  }
+  w.end(idx1);
+  w.end(riff);
+  const std::string path = avitest::temp_path(sound ? "big_with_sound.avi" : "big.avi");
+  EXPECT_TRUE(w.write_sparse(path));
+  return path;
+}
+
+std::int64_t status_kb(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(field)) return std::stoll(line.substr(field.size()));
+  }
+  return -1;
+}
+
+// The resident memory `read` added at its peak, in bytes; -1 where the peak cannot be reset.
+std::int64_t peak_growth(const std::function<void()>& read) {
+  malloc_trim(0);  // what earlier readers freed would otherwise be reused unseen
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5" << std::flush;
+  if (!clear) return -1;
+  const std::int64_t before = status_kb("VmRSS:");
+  read();
+  return (status_kb("VmHWM:") - before) * 1024;
+}
+
+class MemoryBoundTest : public ::testing::TestWithParam<bool> {};
+TEST_P(MemoryBoundTest, FollowsTheEntriesPresent) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers keep their own memory";
+#endif
+  const std::string path = write_big_file(GetParam());
+  const std::int64_t probe = peak_growth([&] {
+    AviFileInfo info;
+    std::uint32_t status[2] = {0, 0};
+    info.open(path.c_str(), status);
+  });
+  if (probe < 0) GTEST_SKIP() << "no /proc/self/clear_refs";
+  const std::int64_t video = peak_growth([&] {
+    AviVideoPlayer p;
+    if (p.open(path.c_str(), -1) == 0) p.seek(p.get_total_frames() - 1, 1);
+  });
+  const std::int64_t sound = peak_growth([&] {
+    AviAudioPlayer a;
+    if (a.open(path.c_str()) == 0) a.get_next_sound();
+  });
+  std::remove(path.c_str());
+  // An entry costs 16 bytes, and a video entry 4 more for the key-frame list (8 while it grows);
+  // the sound player holds no video entries, the probe none at all. Beside them, a few
+  // megabytes of buffers and tables.
+  const std::int64_t sounds = GetParam() ? kBigFrames : 0;
+  constexpr std::int64_t kSlack = 8 << 20;
+  EXPECT_LT(probe, kSlack);
+  EXPECT_LT(video, kSlack + 24 * std::int64_t{kBigFrames} + 16 * sounds);
+  EXPECT_LT(sound, kSlack + 16 * sounds);
+}
+INSTANTIATE_TEST_SUITE_P(Files, MemoryBoundTest, ::testing::Bool());

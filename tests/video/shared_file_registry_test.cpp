@@ -52,10 +52,14 @@ TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn
   EXPECT_EQ(e.audio_users, 1);
   EXPECT_EQ(e.name, name());  // the first opener's spelling
   std::thread([&] {
-    SharedAviFile* theirs = acquire_shared_file(name(), USE_VIDEO);
+    // The sound alone leaves the video unindexed, until a video reader joins.
+    SharedAviFile* theirs = acquire_shared_file(name(), USE_AUDIO);
+    EXPECT_EQ(theirs->video_index(), nullptr);
+    EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), theirs);
     EXPECT_NE(theirs, v);
     EXPECT_EQ(shared_file_count(), 2);
-    release_shared_file(theirs, USE_VIDEO);
+    EXPECT_EQ(theirs->video_index()->entries.size(), 10u);
+    release_shared_file(theirs, USE_VIDEO | USE_AUDIO);
   }).join();
   release_shared_file(v, USE_VIDEO);
   release_shared_file(v, USE_AUDIO);
