@@ -151,8 +151,8 @@ std::string stream_header(const StreamHeaderFields& f) {
   put_u32(s, f.length);
   put_u32(s, 0);            // dwSuggestedBufferSize
   put_u32(s, 0xFFFFFFFFu);  // dwQuality
-  put_u32(s, 0);            // dwSampleSize
-  put_u32(s, 0);            // rcFrame left, top
+  put_u32(s, f.sample_size);
+  put_u32(s, 0);  // rcFrame left, top
   put_u16(s, static_cast<std::uint16_t>(f.frame_right));
   put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
   return s;

@@ -82,6 +82,7 @@ struct StreamHeaderFields {
   std::uint32_t scale = 1;
   std::uint32_t rate = 25;
   std::uint32_t length = 0;
+  std::uint32_t sample_size = 0;
   std::int16_t frame_right = 0;
   std::int16_t frame_bottom = 0;
 };
