@@ -27,7 +27,7 @@ void fill(CNewDib& d) {
     p[i] = static_cast<std::uint8_t>(16 + rng() % 220);
 }
 
-void ours_yv12(benchmark::State& state, hostlib::ColourIsa isa) {
+void ours_yv12(benchmark::State& state, platform::SimdLevel isa) {
   if (!hostlib::set_colour_isa(isa)) {
     state.SkipWithError("instruction set missing");
     return;
@@ -44,7 +44,7 @@ void ours_yv12(benchmark::State& state, hostlib::ColourIsa isa) {
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 
-void ours_yuy2(benchmark::State& state, hostlib::ColourIsa isa) {
+void ours_yuy2(benchmark::State& state, platform::SimdLevel isa) {
   if (!hostlib::set_colour_isa(isa)) {
     state.SkipWithError("instruction set missing");
     return;
@@ -104,13 +104,13 @@ void bt709_to_bt601(benchmark::State& state, int bits) {
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 
-BENCHMARK_CAPTURE(ours_yv12, avx2, hostlib::ColourIsa::kAvx2);
-BENCHMARK_CAPTURE(ours_yv12, sse2, hostlib::ColourIsa::kSse2);
-BENCHMARK_CAPTURE(ours_yv12, scalar, hostlib::ColourIsa::kScalar);
+BENCHMARK_CAPTURE(ours_yv12, avx2, platform::kSimdAvx2);
+BENCHMARK_CAPTURE(ours_yv12, sse2, platform::kSimdSse2);
+BENCHMARK_CAPTURE(ours_yv12, scalar, platform::kSimdScalar);
 BENCHMARK_CAPTURE(swscale, yv12, AV_PIX_FMT_YUV420P, 12);
-BENCHMARK_CAPTURE(ours_yuy2, avx2, hostlib::ColourIsa::kAvx2);
-BENCHMARK_CAPTURE(ours_yuy2, sse2, hostlib::ColourIsa::kSse2);
-BENCHMARK_CAPTURE(ours_yuy2, scalar, hostlib::ColourIsa::kScalar);
+BENCHMARK_CAPTURE(ours_yuy2, avx2, platform::kSimdAvx2);
+BENCHMARK_CAPTURE(ours_yuy2, sse2, platform::kSimdSse2);
+BENCHMARK_CAPTURE(ours_yuy2, scalar, platform::kSimdScalar);
 BENCHMARK_CAPTURE(swscale, yuy2, AV_PIX_FMT_YUYV422, 16);
 BENCHMARK_CAPTURE(bt709_to_bt601, yv12, 12);
 BENCHMARK_CAPTURE(bt709_to_bt601, yuy2, 16);

@@ -88,9 +88,7 @@ __attribute__((target("ssse3"))) void bgr_to_rgb(const std::uint8_t* src, std::u
 }
 // The colour kernels' choice of instruction set stands for the shuffle's too (AVX2 implies it),
 // so forcing scalar colour code forces the libswscale swap.
-bool shuffle_bytes_available() {
-  return hostlib::colour_kernels().isa == hostlib::ColourIsa::kAvx2;
-}
+bool shuffle_bytes_available() { return hostlib::colour_kernels().isa == platform::kSimdAvx2; }
 #else
 void bgr_to_rgb(const std::uint8_t*, std::uint8_t*, std::size_t) {}
 bool shuffle_bytes_available() { return false; }

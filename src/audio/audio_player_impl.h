@@ -18,7 +18,7 @@
 //   - A file whose selected stream cannot be decoded, or that has no audio stream, fails the
 //     open: the probe withholds exactly those streams.
 //   - After a failed open there is no reader: get_next_sound gives null.
-//   - Copies of the exported player share one object, counted in `users`.
+//   - Copies of the exported player share one object, counted by the shell (container/shell.h).
 //
 // Threads: one thread drives a player; no locks are taken.
 
@@ -77,9 +77,6 @@ class AviAudioPlayerImpl {
   }
   double file_size() const;
   const MediaReader* reader() const { return reader_.get(); }
-
-  // Copies of the exported player that share this object (the shell counts them).
-  std::int32_t users = 1;
 
  private:
   struct Format {

@@ -53,7 +53,5 @@ class AviAudioPlayer : public AudioPlayer {
   const char* get_type_name() const;                       // "" | null
 
  private:
-  void release() noexcept;
-
-  AviAudioPlayerImpl* impl_ = nullptr;  // owned, shared by copies (impl_->users counts them)
+  AviAudioPlayerImpl* impl_ = nullptr;  // shared by copies, counted by container/shell.h
 };

@@ -1,6 +1,5 @@
 #include "container/avi_file_info.h"
 
-#include <new>
 #include <string>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "container/avi_container.h"
 #include "container/fourccs.h"
 #include "container/open_error.h"
+#include "container/shell.h"
 #include "hostlib/audio_decoder.h"
 
 namespace {
@@ -35,7 +35,6 @@ class AviFileInfoImpl {
   std::vector<std::string> video_names;
   std::vector<char*> video_name_pointers;  // what get_video_type_name hands out
   AviContainer container;
-  int users = 1;  // AviFileInfo copies sharing this result
 };
 
 // 0 when the selected audio stream can be decoded; `info` is filled either way. The answer is
@@ -113,109 +112,88 @@ int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
   return status != nullptr && status[0] != 0 ? static_cast<int>(status[0]) : 1;
 }
 
+using shell::call;
+using Impl = AviFileInfoImpl;
+
+// Copies share one probe result (container/shell.h); impl_ is null while none is held.
 AviFileInfo::AviFileInfo() = default;
 
-AviFileInfo::AviFileInfo(const AviFileInfo& other) : state_(other.state_), impl_(other.impl_) {
-  if (state_ == kHoldsResult && impl_ != nullptr) ++impl_->users;
-}
+AviFileInfo::AviFileInfo(const AviFileInfo& other)
+    : state_(other.state_), impl_(shell::share(other.impl_)) {}
 
 AviFileInfo& AviFileInfo::operator=(const AviFileInfo& other) {
-  if (this == &other) return *this;
-  if (other.state_ == kHoldsResult && other.impl_ != nullptr) ++other.impl_->users;
-  release();
+  shell::assign(impl_, other.impl_);
   state_ = other.state_;
-  impl_ = other.impl_;
   return *this;
 }
 
 AviFileInfo::~AviFileInfo() { release(); }
 
 void AviFileInfo::release() noexcept {
-  // Copies share the result by pointer; the last one to let go deletes it (the new is in open).
-  if (state_ == kHoldsResult && impl_ != nullptr && --impl_->users == 0) delete impl_;
-  impl_ = nullptr;
+  shell::release(impl_);
   state_ = 0;
 }
 
 int AviFileInfo::open(const char* name, std::uint32_t* status) {
   release();
-  try {
-    impl_ = new AviFileInfoImpl();  // Owned until release(), which deletes it.
-    state_ = kHoldsResult;
-    const int result = impl_->probe(name, status);
-    if (result != 0) release();
-    container::note_open_result(name, result, container::OpenKind::kProbe);
-    return result;
-  } catch (...) {
-    release();
-    container::note_open_result(name, 1, container::OpenKind::kProbe);
-    return 1;
-  }
+  impl_ = shell::make<Impl>();
+  if (impl_ != nullptr) state_ = kHoldsResult;
+  const int result = call(impl_, 1, [&](Impl& p) { return p.probe(name, status); });
+  if (result != 0) release();
+  container::note_open_result(name, result, container::OpenKind::kProbe);
+  return result;
 }
 
 const char* AviFileInfo::get_type_name() const {
-  if (state_ != kHoldsResult) return nullptr;
-  try {
-    return impl_->container.file_type_name();
-  } catch (...) {
-    return nullptr;
-  }
+  return call(impl_, static_cast<const char*>(nullptr),
+              [](Impl& p) { return p.container.file_type_name(); });
 }
 
 const char* AviFileInfo::get_file_name() const {
-  return state_ == kHoldsResult ? impl_->container.file_name() : nullptr;
+  return call(impl_, static_cast<const char*>(nullptr),
+              [](Impl& p) { return p.container.file_name(); });
 }
 
 double AviFileInfo::get_file_size() const {
-  if (state_ != kHoldsResult) return 0.0;
-  try {
-    return static_cast<double>(impl_->container.file_size());
-  } catch (...) {
-    return 0.0;
-  }
+  return call(impl_, 0.0, [](Impl& p) { return static_cast<double>(p.container.file_size()); });
 }
 
 double AviFileInfo::get_length() const {
-  if (state_ != kHoldsResult) return 0.0;
-  try {
-    AviContainer& c = impl_->container;
-    if (impl_->video.empty()) {
-      return impl_->audio.empty() ? c.audio_length() : impl_->audio.front().length;
-    }
+  return call(impl_, 0.0, [](Impl& p) {
+    AviContainer& c = p.container;
+    if (p.video.empty()) return p.audio.empty() ? c.audio_length() : p.audio.front().length;
     const double rate = c.frame_rate();
     return rate > 0.0 ? c.frame_count() / rate : 0.0;
-  } catch (...) {
-    return 0.0;
-  }
+  });
 }
 
 int AviFileInfo::index_rebuilt() const {
-  return state_ == kHoldsResult ? impl_->container.index_rebuilt() : 0;
+  return call(impl_, 0, [](Impl& p) { return p.container.index_rebuilt(); });
 }
 
 int AviFileInfo::get_bit_rate() const {
-  if (state_ != kHoldsResult) return 0;
-  try {
-    const float kbits = impl_->container.video_bit_rate();
+  return call(impl_, 0, [](Impl& p) {
+    const float kbits = p.container.video_bit_rate();
     return kbits >= 0.0f && kbits < 2147483647.0f ? static_cast<int>(kbits) : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 const VideoInfo* AviFileInfo::get_video_info(int& count) const {
-  if (state_ != kHoldsResult) return nullptr;
-  count = static_cast<int>(impl_->video.size());
-  return impl_->video.data();
+  return call(impl_, static_cast<const VideoInfo*>(nullptr), [&](Impl& p) {
+    count = static_cast<int>(p.video.size());
+    return static_cast<const VideoInfo*>(p.video.data());
+  });
 }
 
 const AudioInfo* AviFileInfo::get_audio_info(int& count) const {
-  if (state_ != kHoldsResult) return nullptr;
-  count = static_cast<int>(impl_->audio.size());
-  return impl_->audio.data();
+  return call(impl_, static_cast<const AudioInfo*>(nullptr), [&](Impl& p) {
+    count = static_cast<int>(p.audio.size());
+    return static_cast<const AudioInfo*>(p.audio.data());
+  });
 }
 
 char** AviFileInfo::get_video_type_name() const {
-  if (state_ != kHoldsResult || impl_->video_name_pointers.empty()) return nullptr;
-  return impl_->video_name_pointers.data();
+  return call(impl_, static_cast<char**>(nullptr), [](Impl& p) {
+    return p.video_name_pointers.empty() ? nullptr : p.video_name_pointers.data();
+  });
 }

@@ -48,5 +48,5 @@ class AviFileInfo {
   void release() noexcept;
 
   std::int32_t state_ = 0;           // kHoldsResult while a result is held, else 0
-  AviFileInfoImpl* impl_ = nullptr;  // owned (shared by copies) while state_ is kHoldsResult
+  AviFileInfoImpl* impl_ = nullptr;  // the result, shared by copies (container/shell.h); or null
 };

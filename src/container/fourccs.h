@@ -1,7 +1,6 @@
 #pragma once
 // FOURCC values the container compares against, and the byte-wise case rules for them.
 
-#include <cctype>
 #include <cstdint>
 #include <string>
 
@@ -59,15 +58,7 @@ constexpr std::uint32_t lower_fourcc(std::uint32_t v) {
   }
   return out;
 }
-constexpr std::uint32_t upper_fourcc(std::uint32_t v) {
-  std::uint32_t out = 0;
-  for (int k = 0; k < 4; ++k) {
-    std::uint8_t b = fourcc_byte(v, k);
-    if (b >= 'a' && b <= 'z') b = static_cast<std::uint8_t>(b - ('a' - 'A'));
-    out |= std::uint32_t{b} << (8 * k);
-  }
-  return out;
-}
+using platform::upper_fourcc;
 
 // The handler values that mean "no codec, the pixels are stored as they are"; compared exactly.
 constexpr bool is_uncompressed_fourcc(std::uint32_t v) {

@@ -8,10 +8,13 @@
 #include <string>
 
 #include "container/avi_container.h"
+#include "container/byte_cursor.h"
 #include "container/fourccs.h"
 #include "platform/files.h"
 
 namespace {
+
+using container::le32;
 
 thread_local AviOpenError t_code = AviOpenError::kNone;
 thread_local std::string t_text;
@@ -21,11 +24,6 @@ struct Reason {
   std::string text;
   bool wave = false;  // a sound RIFF WAVE file (with kNone)
 };
-
-constexpr std::uint32_t le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
 
 // The file through the platform layer, so in-memory files are diagnosed like real ones.
 class Probe {

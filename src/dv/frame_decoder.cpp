@@ -28,11 +28,6 @@ dv::FrameWorkspace g_dv_work;
 
 namespace dv {
 
-PictureFormat picture_format(bool is625) {
-  if (is625) return {kDvFrameBytes625, 576, 360, 288, 414720, 518400, 622080, 720 * 3 * 576};
-  return {kDvFrameBytes525, 480, 180, 480, 345600, 432000, 518400, 720 * 3 * 480};
-}
-
 bool read_system_from_header(std::span<const std::uint8_t> frame, bool* is625) {
   // IEC 61834: DIF block 0 of a frame is the header block (section type 0 in the top three bits
   // of ID byte 0); bit 7 of its byte 3 is DSF, 1 for the 625/50 system.

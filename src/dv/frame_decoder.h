@@ -41,7 +41,23 @@ struct PictureFormat {
   std::size_t planar_bytes;
   std::size_t bgr_bytes;
 };
-PictureFormat picture_format(bool is625);
+// 625/50 is 4:2:0 (chroma halved both ways), 525/60 is 4:1:1 (a quarter of the width).
+constexpr PictureFormat picture_format(bool is625) {
+  const int height = is625 ? 576 : 480;
+  const int chroma_width = is625 ? 360 : 180;
+  const int chroma_height = is625 ? 288 : 480;
+  const auto luma = std::size_t{720} * static_cast<std::size_t>(height);
+  const auto chroma =
+      static_cast<std::size_t>(chroma_width) * static_cast<std::size_t>(chroma_height);
+  return {is625 ? kDvFrameBytes625 : kDvFrameBytes525,
+          height,
+          chroma_width,
+          chroma_height,
+          luma,
+          luma + chroma,
+          luma + 2 * chroma,
+          3 * luma};
+}
 
 // The system a frame says it belongs to: the DSF bit of its first (header) DIF block.
 // Returns false when the first block is not a header block.

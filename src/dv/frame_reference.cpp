@@ -14,6 +14,11 @@
 namespace dv {
 namespace {
 
+constexpr PictureFormat k625 = picture_format(true);
+constexpr PictureFormat k525 = picture_format(false);
+constexpr std::size_t kCw625 = k625.chroma_width;
+constexpr std::size_t kCw525 = k525.chroma_width;
+
 void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
                          std::uint8_t* planar) {
   for (std::size_t r = 0; r < 3; ++r) {
@@ -24,8 +29,8 @@ void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
         const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
         const auto& mb = *reinterpret_cast<const DvMacroblock*>(st.coeffs[6 * m]);
         dv_place_mb_420(mb, planar + 16 * mb_row * 720 + 16 * mb_col, 720,
-                        planar + 414720 + 8 * mb_row * 360 + 8 * mb_col,
-                        planar + 518400 + 8 * mb_row * 360 + 8 * mb_col, 360);
+                        planar + k625.cr_offset + 8 * mb_row * kCw625 + 8 * mb_col,
+                        planar + k625.cb_offset + 8 * mb_row * kCw625 + 8 * mb_col, kCw625);
       }
     }
   }
@@ -40,12 +45,13 @@ void place_525_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
     const std::size_t line = 8 * (pos.y + 6 * sb_row);
     const auto& mb = *reinterpret_cast<const DvMacroblock*>(st.coeffs[6 * m]);
     if (col == 4 && k >= 24) {
-      dv_place_mb_411_edge(mb, planar + line * 720 + 704, 720, planar + 345600 + line * 180 + 176,
-                           planar + 432000 + line * 180 + 176, 180);
+      dv_place_mb_411_edge(mb, planar + line * 720 + 704, 720,
+                           planar + k525.cr_offset + line * kCw525 + 176,
+                           planar + k525.cb_offset + line * kCw525 + 176, kCw525);
     } else {
       dv_place_mb_411(mb, planar + line * 720 + 32 * std::size_t{pos.x}, 720,
-                      planar + 345600 + line * 180 + 8 * std::size_t{pos.x},
-                      planar + 432000 + line * 180 + 8 * std::size_t{pos.x}, 180);
+                      planar + k525.cr_offset + line * kCw525 + 8 * std::size_t{pos.x},
+                      planar + k525.cb_offset + line * kCw525 + 8 * std::size_t{pos.x}, kCw525);
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dv/cpu.h"
+#include "dv/frame_decoder.h"
 #include "dv/frame_workspace.h"
 #include "dv/idct.h"
 #include "dv/segment_fast.h"
@@ -14,6 +15,10 @@ namespace dv {
 namespace {
 
 constexpr std::ptrdiff_t kYStride = 720;
+constexpr PictureFormat k625 = picture_format(true);
+constexpr PictureFormat k525 = picture_format(false);
+constexpr std::size_t kCw625 = k625.chroma_width;
+constexpr std::size_t kCw525 = k525.chroma_width;
 
 class BlockPutter {
  public:
@@ -106,10 +111,11 @@ void place_625(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
     const std::size_t mb_row = 3 * ((s + dv_sb_row_offset[m]) % 12) + r;
     const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
     std::uint8_t* y = planar + 16 * mb_row * kYStride + 16 * mb_col;
-    const std::size_t chroma = 8 * mb_row * 360 + 8 * mb_col;
+    const std::size_t chroma = 8 * mb_row * kCw625 + 8 * mb_col;
     const std::size_t i = first + 6 * m;
     bp.put4(i, {y, y + 8, y + 8 * kYStride, y + 8 * kYStride + 8}, kYStride);
-    bp.put2(i + 4, i + 5, planar + 414720 + chroma, planar + 518400 + chroma, 360);
+    bp.put2(i + 4, i + 5, planar + k625.cr_offset + chroma, planar + k625.cb_offset + chroma,
+            kCw625);
   }
 }
 
@@ -122,8 +128,8 @@ void place_edge_525(const BlockPutter& bp, std::size_t i, std::uint8_t* y, std::
   std::uint8_t* dst[2] = {cr, cb};
   for (std::size_t b = 0; b < 2; ++b) {
     for (std::size_t row = 0; row < 8; ++row) {
-      std::memcpy(dst[b] + row * 180, tmp[b] + 8 * row, 4);
-      std::memcpy(dst[b] + (row + 8) * 180, tmp[b] + 8 * row + 4, 4);
+      std::memcpy(dst[b] + row * kCw525, tmp[b] + 8 * row, 4);
+      std::memcpy(dst[b] + (row + 8) * kCw525, tmp[b] + 8 * row + 4, 4);
     }
   }
 }
@@ -136,15 +142,15 @@ void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
     const DvMbPos pos = dv_mb_pos_525[col][k];
     const std::size_t line = 8 * (pos.y + 6 * sb_row);
     const std::size_t i = first + 6 * m;
-    std::uint8_t* cr = planar + 345600 + line * 180;
-    std::uint8_t* cb = planar + 432000 + line * 180;
+    std::uint8_t* cr = planar + k525.cr_offset + line * kCw525;
+    std::uint8_t* cb = planar + k525.cb_offset + line * kCw525;
     if (col == 4 && k >= 24) {
       place_edge_525(bp, i, planar + line * kYStride + 704, cr + 176, cb + 176);
       continue;
     }
     std::uint8_t* y = planar + line * kYStride + 32 * std::size_t{pos.x};
     bp.put4(i, {y, y + 8, y + 16, y + 24}, kYStride);
-    bp.put2(i + 4, i + 5, cr + 8 * std::size_t{pos.x}, cb + 8 * std::size_t{pos.x}, 180);
+    bp.put2(i + 4, i + 5, cr + 8 * std::size_t{pos.x}, cb + 8 * std::size_t{pos.x}, kCw525);
   }
 }
 

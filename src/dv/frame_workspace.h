@@ -5,11 +5,12 @@
 #include <cstdint>
 
 #include "dv/colour.h"
+#include "dv/frame_decoder.h"
 #include "dv/segment_fast.h"
 
 namespace dv {
 
-inline constexpr std::size_t kPlanarBytesMax = 720 * 576 + 2 * 360 * 288;
+inline constexpr std::size_t kPlanarBytesMax = picture_format(true).planar_bytes;
 
 struct FrameWorkspace {
   DvFastSegments segments;

@@ -18,8 +18,6 @@
 
 #include "dv/segment_fast.h"
 
-#include <emmintrin.h>
-
 #include <array>
 #include <cstring>
 
@@ -611,24 +609,12 @@ std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t
   return n;
 }
 
-// A segment's bytes into the parse's copy, and zeros in the padding the reader peeks into. Done
-// as 16-byte moves because the library copy of this size is a string instruction whose start-up
-// costs more than the copy.
-inline void copy_segment(std::uint8_t* dst, const std::uint8_t* src) {
-  static_assert(kDvSegmentBytes % 16 == 0 && kDvFastStride == kDvSegmentBytes + 16);
-  for (std::size_t o = 0; o < kDvSegmentBytes; o += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + o),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + o)));
-  }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + kDvSegmentBytes), _mm_setzero_si128());
-}
-
 }  // namespace
 
 void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segments,
                             std::size_t count) {
   for (std::size_t j = 0; j < count; ++j) {
-    copy_segment(st.bytes + kDvFastStride * j, segments[j]);
+    dv_copy_segment_sse2(st.bytes + kDvFastStride * j, segments[j]);
   }
   OpenBlocks open;
   std::memset(st.block_big, 0, kDvBlocks * count);

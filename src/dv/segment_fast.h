@@ -45,6 +45,10 @@ struct DvFastSegments {
   std::uint8_t block_big[kDvFastBlocks];
 };
 
+// A segment's 400 bytes into its copy in DvFastSegments::bytes, and zeros in the padding the
+// reader peeks into.
+void dv_copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
+
 // Parses `count` (1..kDvFastSegments) segments, segments[j] being the first of the five DIF
 // blocks of segment j. Not modified.
 void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segments,

@@ -1,7 +1,6 @@
 #include "hostlib/avcodec_driver.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <new>
 #include <string>
@@ -20,15 +19,6 @@ namespace {
 using namespace platform;
 using detail::AvcodecSession;
 
-DWORD upper(DWORD v) {
-  DWORD out = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto b = static_cast<unsigned char>(v >> (8 * i));
-    out |= static_cast<DWORD>(std::toupper(b)) << (8 * i);
-  }
-  return out;
-}
-
 bool printable(DWORD v) {
   for (int i = 0; i < 4; ++i) {
     const auto b = static_cast<unsigned char>(v >> (8 * i));
@@ -40,7 +30,7 @@ bool printable(DWORD v) {
 // FOURCCs left to others: DV type-2 goes to the module's own decoder; the uncompressed RGB names
 // are the module's raw path.
 bool reserved_fourcc(DWORD v) {
-  const DWORD u = upper(v);
+  const DWORD u = upper_fourcc(v);
   return u == fourcc("DVSD") || u == fourcc("DIB ") || u == fourcc("RGB ") || u == fourcc("RAW ") ||
          u == fourcc("    ");
 }
@@ -53,8 +43,9 @@ std::vector<std::uint32_t> supported_fourccs() {
     if (detail::riff_codec_for_fourcc(tag) == AV_CODEC_ID_NONE) continue;
     const auto id = static_cast<AVCodecID>(detail::riff_tag_codec_id(t));
     if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr) continue;
-    const bool seen = std::any_of(out.begin(), out.end(),
-                                  [&](std::uint32_t v) { return upper(v) == upper(tag); });
+    const bool seen = std::any_of(out.begin(), out.end(), [&](std::uint32_t v) {
+      return upper_fourcc(v) == upper_fourcc(tag);
+    });
     if (!seen) out.push_back(tag);
   }
   return out;

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "platform/simd.h"
+
 namespace hostlib {
 
 // One row of planar 4:2:0 (or 4:2:2) input: `u` and `v` hold (width + 1) / 2 samples.
@@ -36,18 +38,18 @@ void packed422_row_avx2(const std::uint8_t* src, std::uint8_t* bgr, int width, b
 // The reference for one pixel; `bgr` receives three bytes.
 void yuv_pixel_scalar(int y, int u, int v, std::uint8_t* bgr);
 
-enum class ColourIsa { kScalar, kSse2, kAvx2 };
-
 struct ColourKernels {
   Yuv420RowFn yuv420_row;
   Packed422RowFn packed422_row;
-  ColourIsa isa;
+  platform::SimdLevel isa;  // scalar, SSE2 or AVX2
 };
 
-// The kernels in force: the best the processor has, or scalar when AVI_FORCE_SCALAR=1.
+// The kernels in force: the best for platform::allowed_simd_level() (scalar under
+// AVI_FORCE_SCALAR).
 const ColourKernels& colour_kernels();
-// Test hook: forces one instruction set; false (nothing changed) when the processor lacks it.
-bool set_colour_isa(ColourIsa isa);
-bool colour_isa_supported(ColourIsa isa);
+// Test hook: the best kernels at or below `isa`; false (nothing changed) when the processor
+// lacks it.
+bool set_colour_isa(platform::SimdLevel isa);
+bool colour_isa_supported(platform::SimdLevel isa);
 
 }  // namespace hostlib

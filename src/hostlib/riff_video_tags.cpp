@@ -242,16 +242,6 @@ constexpr std::array<RiffVideoTag, 442> kTags = {{
     {"mv30", fourcc("MV30")},         {"notchlc", fourcc("nlc1")},
 }};
 
-std::uint32_t upper4(std::uint32_t v) {
-  std::uint32_t out = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto b = static_cast<unsigned char>(v >> (8 * i));
-    const auto u = b >= 'a' && b <= 'z' ? static_cast<unsigned char>(b - 'a' + 'A') : b;
-    out |= std::uint32_t{u} << (8 * i);
-  }
-  return out;
-}
-
 const std::vector<int>& codec_ids() {
   static const std::vector<int> ids = [] {
     std::vector<int> out;
@@ -278,9 +268,9 @@ int riff_codec_for_fourcc(std::uint32_t v) {
   for (std::size_t i = 0; i < kTags.size(); ++i) {
     if (kTags[i].fourcc == v && ids[i] != AV_CODEC_ID_NONE) return ids[i];
   }
-  const std::uint32_t u = upper4(v);
+  const std::uint32_t u = platform::upper_fourcc(v);
   for (std::size_t i = 0; i < kTags.size(); ++i) {
-    if (upper4(kTags[i].fourcc) == u && ids[i] != AV_CODEC_ID_NONE) return ids[i];
+    if (platform::upper_fourcc(kTags[i].fourcc) == u && ids[i] != AV_CODEC_ID_NONE) return ids[i];
   }
   return AV_CODEC_ID_NONE;
 }

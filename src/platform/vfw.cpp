@@ -1,7 +1,6 @@
 #include "platform/vfw.h"
 
 #include <atomic>
-#include <cctype>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -32,15 +31,6 @@ std::mutex& registry_mutex() {
 std::vector<Driver>& registry() {
   static std::vector<Driver> drivers;
   return drivers;
-}
-
-DWORD upper_fourcc(DWORD v) {
-  DWORD out = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto b = static_cast<unsigned char>(v >> (8 * i));
-    out |= static_cast<DWORD>(std::toupper(b)) << (8 * i);
-  }
-  return out;
 }
 
 bool find_driver(DWORD fcc_type, DWORD fcc_handler, DRIVERPROC* proc) {

@@ -135,4 +135,10 @@ struct IcDriver {
 std::vector<IcDriver> ic_installed_drivers();
 void ic_replace_drivers(std::vector<IcDriver> drivers);
 
+// The codec manager's calls take a format block as the header it starts with: that is the Video
+// for Windows contract (a driver reads biSize bytes from it).
+inline BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
+  return reinterpret_cast<BITMAPINFOHEADER*>(block.data());
+}
+
 }  // namespace platform

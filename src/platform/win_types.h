@@ -31,6 +31,17 @@ constexpr std::uint32_t make_fourcc(char a, char b, char c, char d) {
 }
 // fourcc("idx1") is the little-endian value of the four bytes as they stand in a file.
 constexpr std::uint32_t fourcc(const char (&s)[5]) { return make_fourcc(s[0], s[1], s[2], s[3]); }
+// Handler FOURCCs match without regard to letter case: ASCII letters upper-cased byte by byte,
+// every other byte kept, whatever the process's locale.
+constexpr std::uint32_t upper_fourcc(std::uint32_t v) {
+  std::uint32_t out = 0;
+  for (int k = 0; k < 4; ++k) {
+    auto b = static_cast<std::uint8_t>(v >> (8 * k));
+    if (b >= 'a' && b <= 'z') b = static_cast<std::uint8_t>(b - ('a' - 'A'));
+    out |= std::uint32_t{b} << (8 * k);
+  }
+  return out;
+}
 
 // BITMAPINFOHEADER: 40 bytes, no padding.
 struct BITMAPINFOHEADER {

@@ -5,29 +5,12 @@
 #include <cstring>
 
 #include "container/open_error.h"
+#include "container/shell.h"
 #include "video/avi_video_player_impl.h"
 
 namespace {
 
-// Runs f on the implementation; `none` without one or when anything is thrown.
-template <class R, class F>
-R call(AviVideoPlayerImpl* impl, R none, F&& f) noexcept {
-  if (impl == nullptr) return none;
-  try {
-    return f(*impl);
-  } catch (...) {
-    return none;
-  }
-}
-
-template <class F>
-void call_void(AviVideoPlayerImpl* impl, F&& f) noexcept {
-  if (impl == nullptr) return;
-  try {
-    f(*impl);
-  } catch (...) {
-  }
-}
+using shell::call;
 
 char* copy_text(char* buffer, const char* text) {
   if (buffer != nullptr) std::memcpy(buffer, text, std::strlen(text) + 1);
@@ -36,42 +19,20 @@ char* copy_text(char* buffer, const char* text) {
 
 }  // namespace
 
-// The exported layout holds one raw owning pointer, shared by the copies of a player: the
-// implementation counts them, and the last handle to go deletes it (release()). Sharing keeps
-// what the host expects of a copy (the same player) without deleting anything twice.
-AviVideoPlayer::AviVideoPlayer() : impl_(nullptr) {
-  try {
-    impl_ = new AviVideoPlayerImpl;
-  } catch (...) {
-    impl_ = nullptr;  // every operation answers its no-implementation value
-  }
-}
+// Copies share one implementation (container/shell.h); without one, every operation answers its
+// no-implementation value.
+AviVideoPlayer::AviVideoPlayer() : impl_(shell::make<AviVideoPlayerImpl>()) {}
 
 AviVideoPlayer::AviVideoPlayer(const AviVideoPlayer& other)
-    : VideoPlayer(other), impl_(other.impl_) {
-  if (impl_ != nullptr) impl_->users().fetch_add(1, std::memory_order_relaxed);
-}
+    : VideoPlayer(other), impl_(shell::share(other.impl_)) {}
 
 AviVideoPlayer& AviVideoPlayer::operator=(const AviVideoPlayer& other) {
-  if (this == &other || impl_ == other.impl_) {
-    VideoPlayer::operator=(other);
-    return *this;
-  }
-  if (other.impl_ != nullptr) other.impl_->users().fetch_add(1, std::memory_order_relaxed);
-  release();
   VideoPlayer::operator=(other);
-  impl_ = other.impl_;
+  shell::assign(impl_, other.impl_);
   return *this;
 }
 
-AviVideoPlayer::~AviVideoPlayer() { release(); }
-
-void AviVideoPlayer::release() noexcept {
-  if (impl_ != nullptr && impl_->users().fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    delete impl_;  // its destructor closes the player
-  }
-  impl_ = nullptr;
-}
+AviVideoPlayer::~AviVideoPlayer() { shell::release(impl_); }
 
 int AviVideoPlayer::open(const char* name, int stream) {
   const int result = call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.open(name, stream); });
@@ -79,7 +40,7 @@ int AviVideoPlayer::open(const char* name, int stream) {
   return result;
 }
 void AviVideoPlayer::close() {
-  call_void(impl_, [](AviVideoPlayerImpl& p) { p.close(); });
+  call(impl_, [](AviVideoPlayerImpl& p) { p.close(); });
 }
 int AviVideoPlayer::has_audio() const {
   return call(impl_, 0, [](AviVideoPlayerImpl& p) { return p.has_audio(); });
@@ -180,7 +141,7 @@ double AviVideoPlayer::get_frame_rate() const {
   return call(impl_, kDefaultFrameRate, [](AviVideoPlayerImpl& p) { return p.get_frame_rate(); });
 }
 void AviVideoPlayer::set_frame_rate(double rate, int) {
-  call_void(impl_, [&](AviVideoPlayerImpl& p) { p.set_frame_rate(rate); });
+  call(impl_, [&](AviVideoPlayerImpl& p) { p.set_frame_rate(rate); });
 }
 void* AviVideoPlayer::get_frame_dib_header() {
   return call(impl_, static_cast<void*>(nullptr),

@@ -90,7 +90,5 @@ class AviVideoPlayer : public VideoPlayer {
   AviVideoPlayerImpl* impl() const { return impl_; }
 
  private:
-  void release() noexcept;
-
-  AviVideoPlayerImpl* impl_;  // shared by copies, counted inside; see the .cpp
+  AviVideoPlayerImpl* impl_;  // shared by copies, counted by container/shell.h
 };

@@ -8,8 +8,8 @@
 // end in reverse mode. Every move decodes at once (video/navigation.cpp); the outputs only
 // convert what the reader's bitmap holds, once per position.
 //
-// Copies. Copies of an exported player share one implementation object; users_ counts them and
-// the last one to go deletes it (see video/avi_video_player.cpp). The copies are one player seen
+// Copies. Copies of an exported player share one implementation object, counted by the shell
+// (container/shell.h); the last one to go deletes it. The copies are one player seen
 // through several handles, to be used from one thread at a time like the player itself.
 //
 // Arithmetic on positions is 32-bit with wrap-around, as the host's ints are; nothing the host
@@ -34,8 +34,6 @@ class AviVideoPlayerImpl {
   virtual ~AviVideoPlayerImpl();  // closes
   AviVideoPlayerImpl(const AviVideoPlayerImpl&) = delete;
   AviVideoPlayerImpl& operator=(const AviVideoPlayerImpl&) = delete;
-
-  std::atomic<std::int32_t>& users() { return users_; }
 
   // --- Open, close, streams (video/player_impl.cpp) --------------------------------------------
   int open(const char* name, int stream);  // 0 success, 1 failure
@@ -125,6 +123,4 @@ class AviVideoPlayerImpl {
   std::int32_t trim_length_ = 0;
   std::int32_t fast_speed_ = 0;
   std::int32_t has_video_ = 0;
-
-  std::atomic<std::int32_t> users_{1};
 };

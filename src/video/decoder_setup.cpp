@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "container/byte_cursor.h"
 #include "container/fourccs.h"
 #include "dv/frame_decoder.h"
 #include "hostlib/avcodec_driver.h"
@@ -17,8 +18,10 @@
 
 namespace {
 
+using platform::as_header;
 using platform::BITMAPINFOHEADER;
 using platform::fourcc;
+using platform::upper_fourcc;
 
 constexpr std::uint32_t kOptYuvOutput = 254;
 constexpr std::uint32_t kOptYuvOutputYv12 = 2;
@@ -35,15 +38,6 @@ constexpr std::size_t kOutputFormatBytes = 44;
 // claiming more is damaged, and its size must not decide an allocation.
 constexpr std::uint64_t kMaxInputFormatBytes = kHeaderBytes + (std::uint64_t{1} << 20);
 
-std::uint32_t upper_fourcc(std::uint32_t v) {
-  std::uint32_t out = 0;
-  for (int i = 0; i < 4; ++i) {
-    const auto b = static_cast<unsigned char>(container::fourcc_byte(v, i));
-    out |= static_cast<std::uint32_t>(std::toupper(b)) << (8 * i);
-  }
-  return out;
-}
-
 // The fixed uncompressed and DV values are compared as they stand, not upper-cased.
 bool is_raw_handler(std::uint32_t h) {
   return h == 0 || h == fourcc("    ") || h == fourcc("dib ") || h == fourcc("DIB ");
@@ -59,20 +53,9 @@ void put_le32(std::vector<std::uint8_t>& block, std::size_t at, std::uint32_t v)
   for (std::size_t i = 0; i < 4; ++i) block[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::uint32_t get_le32(const std::vector<std::uint8_t>& block, std::size_t at) {
-  return std::uint32_t{block[at]} | std::uint32_t{block[at + 1]} << 8 |
-         std::uint32_t{block[at + 2]} << 16 | std::uint32_t{block[at + 3]} << 24;
-}
-
 std::uint16_t bit_count(const std::vector<std::uint8_t>& block) {
   constexpr std::size_t at = offsetof(BITMAPINFOHEADER, biBitCount);
   return static_cast<std::uint16_t>(block[at] | block[at + 1] << 8);
-}
-
-// The codec manager's calls take the block as the header it starts with: that is the Video for
-// Windows contract (the codec reads biSize bytes from it).
-BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
-  return reinterpret_cast<BITMAPINFOHEADER*>(block.data());
 }
 
 // DV is tested first: a DV type-1 stream is DV whatever handler its header carries.
@@ -143,12 +126,12 @@ bool SharedAviFile::build_input_format(VideoPath path) {
   // Compat: a negative height on a compressed stream means nothing to its codec; the picture is
   // as high as the magnitude, as other players take it.
   constexpr std::size_t kHeightAt = offsetof(BITMAPINFOHEADER, biHeight);
-  const auto height = static_cast<std::int32_t>(get_le32(input_format_, kHeightAt));
+  const auto height = static_cast<std::int32_t>(container::le32(input_format_.data() + kHeightAt));
   if (path == VideoPath::kCodec && height < 0 && height != INT32_MIN) {
     put_le32(input_format_, kHeightAt, static_cast<std::uint32_t>(-height));
   }
   // A codec reads biSize bytes of the block, as Windows codecs do: never more than it holds.
-  const std::uint32_t declared = get_le32(input_format_, 0);
+  const std::uint32_t declared = container::le32(input_format_.data());
   put_le32(input_format_, 0,
            static_cast<std::uint32_t>(std::clamp<std::uint64_t>(declared, kHeaderBytes, size)));
   return true;

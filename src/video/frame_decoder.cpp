@@ -18,6 +18,7 @@ platform::CRITICAL_SECTION g_dv_frame_lock;
 
 namespace {
 
+using platform::as_header;
 using platform::BITMAPINFOHEADER;
 
 std::once_flag g_dv_frame_lock_once;
@@ -54,12 +55,6 @@ void set_size_image(std::vector<std::uint8_t>& block, std::uint32_t bytes) {
   for (std::size_t i = 0; i < 4; ++i) {
     block[kSizeImage + i] = static_cast<std::uint8_t>(bytes >> (8 * i));
   }
-}
-
-// The codec manager's calls take the block as the header it starts with: that is the
-// Video for Windows contract (the driver reads biSize bytes from it).
-BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
-  return reinterpret_cast<BITMAPINFOHEADER*>(block.data());
 }
 
 hostlib::AvkRunState run_state(platform::HIC ic) {

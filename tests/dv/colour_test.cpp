@@ -18,17 +18,6 @@
 
 namespace {
 
-// Studio-range luma with neutral chroma maps to full-range grey, clamped outside 16..235.
-TEST(DvColourTest, StudioRangeLumaMapsToFullRange) {
-  const int cases[][2] = {{16, 0}, {235, 255}, {126, 128}, {0, 0}, {10, 0}, {240, 255}, {255, 255}};
-  for (const auto& [y, want] : cases) {
-    std::vector<std::uint8_t> yuy2(1440, 128), out(2160);
-    for (std::size_t i = 0; i < 1440; i += 2) yuy2[i] = static_cast<std::uint8_t>(y);
-    dv_yuy2_to_rgb24(yuy2.data(), out.data(), yuy2.data() + 1440, 1440, 1440);
-    for (std::uint8_t v : out) ASSERT_EQ(v, want) << "Y " << y;
-  }
-}
-
 // Sample sources: a value, or kRandom (any byte), kExtremes (0 or 255), kFlat (one value a case).
 constexpr int kRandom = -1, kExtremes = -2, kFlat = -3;
 struct LineCase {

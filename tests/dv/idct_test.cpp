@@ -154,17 +154,6 @@ TEST(DvIdctKernelsTest, FourBlockKernelsOnlyFromTheAvx512Level) {
   }
 }
 
-// Scan positions up to 9 of the 8x8 mode stay within rows 0..3 and columns 0..3; position 10
-// does not.
-TEST(DvIdctLowTest, LowBlocksAreTheFirstTenScanPositions) {
-  for (int i = 0; i <= dv::kIdctLowLastPosition; ++i) {
-    EXPECT_LT(dv_scan_88[static_cast<std::size_t>(i)] / 8, 4) << i;
-    EXPECT_LT(dv_scan_88[static_cast<std::size_t>(i)] % 8, 4) << i;
-  }
-  const int next = dv_scan_88[dv::kIdctLowLastPosition + 1];
-  EXPECT_TRUE(next / 8 >= 4 || next % 8 >= 4);
-}
-
 // Every coded DC, on both modes: the table of DC-only pictures against the full transform.
 TEST(DvIdctDcTest, DcTableMatchesTheFullTransformForEveryCodedDc) {
   const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);

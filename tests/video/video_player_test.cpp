@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "container/shell.h"
 #include "hostlib/image.h"
 #include "hostlib/media_info.h"
 #include "hostlib/smpte_timecode.h"
@@ -230,9 +231,9 @@ TEST_F(VideoPlayerTest, CopiesShareOnePlayerAndFreeItOnce) {
     assigned = copy;
     assigned = assigned;
     EXPECT_EQ(assigned.impl(), player_.impl());
-    EXPECT_EQ(player_.impl()->users().load(), 3);
+    EXPECT_EQ(shell::users(player_.impl()), 3);
   }
-  EXPECT_EQ(player_.impl()->users().load(), 1);
+  EXPECT_EQ(shell::users(player_.impl()), 1);
   EXPECT_EQ(player_.get_frame_offset(), 5);
   auto* heap = new AviVideoPlayer(player_);
   player_ = AviVideoPlayer();  // the original handle now drives a new, empty player
