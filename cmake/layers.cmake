@@ -1,6 +1,7 @@
 # The folders of src/ are layers, each built on the ones beneath it only:
-#   platform < hostlib < container, dv < video < audio < api
-# (dv needs only the platform's lock; audio reads through video's shared files). A layer's
+#   platform < hostlib < container, dv < video < audio < probe < api
+# (dv needs only the platform's lock; audio reads through video's shared files; the probe
+# applies the players' own tests). A layer's
 # targets compile against an include root that links in itself and what lies beneath, so
 # "container/riff_reader.h" keeps its spelling and an include of a layer above does not build.
 # What sits above every layer (cli/, tools/, tests/, bench/, fuzz/, python/) sees all of src/.
@@ -10,7 +11,8 @@ set(AVI_LAYER_container ${AVI_LAYER_hostlib} container)
 set(AVI_LAYER_dv ${AVI_LAYER_platform} dv)
 set(AVI_LAYER_video ${AVI_LAYER_container} dv video)
 set(AVI_LAYER_audio ${AVI_LAYER_video} audio)
-set(AVI_LAYER_api ${AVI_LAYER_audio} api)
+set(AVI_LAYER_probe ${AVI_LAYER_audio} probe)
+set(AVI_LAYER_api ${AVI_LAYER_probe} api)
 
 # avi_layer(<target> <layer>): <target> sees <layer> and the layers beneath it.
 function(avi_layer target layer)
