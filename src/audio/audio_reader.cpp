@@ -158,15 +158,29 @@ audio::StreamTiming audio::measured_timing(AviContainer& f) {
   if ((f.flags() & AVC_DV_TYPE1) != 0) {
     return {static_cast<double>(format->nAvgBytesPerSec), f.audio_length()};
   }
-  const StreamExtent extent = stream_extent(f);
+  // A container that keeps figures only (the probe's) measures from the figures its index left
+  // in the stream's record and the first chunks kept there.
+  const bool figures = (f.flags() & AVC_KEEP_HANDLE) == 0;
+  const AudioStreamRecord* record = f.audio_record();
+  if (figures && record == nullptr) return {};
+  const StreamExtent extent = !figures || (f.flags() & AVC_WAVE) != 0
+                                  ? stream_extent(f)
+                                  : StreamExtent{record->data_bytes, record->chunks};
   audio::FrameSample head;
   if (audio::is_decoded_tag(format->wFormatTag)) {
     std::vector<std::uint8_t> bytes(std::min<std::uint64_t>(kMeasureBytes, extent.bytes));
     IndexCursor cursor;
     const auto want = static_cast<std::uint32_t>(bytes.size());
-    const std::uint32_t got = (f.flags() & AVC_WAVE) != 0
-                                  ? read_wave_audio(f, 0, bytes.data(), want)
-                                  : read_indexed_audio(f, 0, cursor, bytes.data(), want);
+    std::uint32_t got = 0;
+    if (!figures) {
+      got = (f.flags() & AVC_WAVE) != 0 ? read_wave_audio(f, 0, bytes.data(), want)
+                                        : read_indexed_audio(f, 0, cursor, bytes.data(), want);
+    } else if ((f.flags() & AVC_WAVE) != 0) {
+      const ChunkRecord* data = f.find_chunk_record(kWaveRecord, 0);
+      if (data != nullptr) got = f.read_entries({{data->position, want, 1}}, bytes.data(), want);
+    } else {
+      got = f.read_entries(record->head, bytes.data(), want);
+    }
     const int ac3 = format->wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3 ? 1 : 0;
     const AudioDecoder::FrameSpan span = AudioDecoder::measure_frames(ac3, bytes.data(), got);
     head = {span.frames, span.bytes, span.samples, span.sample_rate};

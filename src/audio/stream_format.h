@@ -63,8 +63,9 @@ StreamTiming stream_timing(const platform::WAVEFORMATEX& format, double stated_l
                            std::uint64_t data_bytes, std::uint64_t chunks,
                            const FrameSample& head = {});
 
-// stream_timing for the selected audio stream of a container that keeps its handle, with the
-// compressed frames measured at the stream's start (audio/audio_reader.cpp). The player and the
+// stream_timing for the selected audio stream of a container, with the compressed frames
+// measured at the stream's start (audio/audio_reader.cpp); a probe's container measures from
+// the figures and first chunks its index kept. The player and the
 // probe both take a stream's length from here, so they agree.
 StreamTiming measured_timing(AviContainer& file);
 

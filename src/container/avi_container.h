@@ -183,8 +183,14 @@ class AviContainer {
   int audio_stream_count();
   int selected_audio_stream_number();
   const platform::WAVEFORMATEX* audio_format();
-  float audio_bit_rate();            // index; kbit/s
-  double audio_length();             // index; seconds
+  float audio_bit_rate();  // index; kbit/s
+  double audio_length();   // index; seconds
+  // The selected audio stream's record, with the figures its index gave; nullptr without one.
+  const AudioStreamRecord* audio_record();  // index
+  // The bytes of `entries` one after another, at most `count`; a short read does not end the
+  // walk. A container that has let its handle go (the probe) reopens the file for the call.
+  std::uint32_t read_entries(const std::vector<IndexEntry>& entries, std::uint8_t* buffer,
+                             std::uint32_t count);
   std::uint32_t short_chunk_flag();  // index
   double audio_start();              // index; seconds of silence before the first sample
   const char* audio_type_name();

@@ -4,6 +4,7 @@ void ChunkIndex::clear() {
   entries.clear();
   key_frames.clear();
   palette_changes.clear();
+  head.clear();
   total_bytes = 0;
   largest_chunk = 0;
   first = IndexEntry{};

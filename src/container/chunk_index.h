@@ -33,6 +33,11 @@ struct ChunkIndex {
   bool lists_keys = true;
   // The first entry appended, stored or counted: the DV system is told from its chunk.
   IndexEntry first;
+  // A figures-only index still keeps its first chunks, up to kHeadBytes: compressed sound is
+  // measured from its first frames, and the probe measures it as the player does.
+  static constexpr std::uint64_t kHeadBytes = 64 * 1024;
+  static constexpr std::size_t kHeadEntries = 4096;
+  std::vector<IndexEntry> head;
 
   void clear();
   void append(std::uint64_t position, std::uint32_t size, std::uint32_t key) {
@@ -40,6 +45,9 @@ struct ChunkIndex {
     if (size > largest_chunk) largest_chunk = size;
     total_bytes += size;
     if (figures_only) {
+      if (total_bytes - size < kHeadBytes && head.size() < kHeadEntries) {
+        head.push_back(IndexEntry{position, size, key});
+      }
       count_entry(key != 0);
       return;
     }

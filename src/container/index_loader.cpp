@@ -192,6 +192,9 @@ void AviContainer::apply_audio_figures(AudioStreamRecord& audio, const ChunkInde
   if ((flags_ & AVC_DV_TYPE1) != 0) return;
   const std::uint32_t rate = audio.format.nAvgBytesPerSec;
   audio.length = rate != 0 ? static_cast<double>(index.total_bytes) / rate : 0.0;
+  audio.data_bytes = index.total_bytes;
+  audio.chunks = index.size();
+  if (index.figures_only) audio.head = index.head;
 }
 
 int AviContainer::find_idx1(ChunkHeader& h) {

@@ -180,6 +180,23 @@ double AviContainer::audio_length() {
   return a != nullptr ? a->length : 0.0;
 }
 
+const AudioStreamRecord* AviContainer::audio_record() {
+  return load_index() != 0 ? selected_audio_record() : nullptr;
+}
+
+std::uint32_t AviContainer::read_entries(const std::vector<IndexEntry>& entries,
+                                         std::uint8_t* buffer, std::uint32_t count) {
+  FileLease lease(*this);
+  if (!lease.ok()) return 0;
+  std::uint32_t delivered = 0;
+  for (const IndexEntry& e : entries) {
+    if (delivered >= count) break;
+    const std::uint32_t want = std::min(e.size, count - delivered);
+    delivered += read_at(e.position, buffer + delivered, want);
+  }
+  return delivered;
+}
+
 std::uint32_t AviContainer::short_chunk_flag() {
   if (load_index() == 0) return 0;
   const AudioStreamRecord* a = selected_audio_record();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "container/chunk_index.h"
 #include "platform/win_types.h"
 
 struct VideoStreamRecord {
@@ -30,6 +31,11 @@ struct AudioStreamRecord {
   double length = 0.0;              // seconds, from the index (DV type-1, WAVE: headers)
   std::uint32_t short_chunk = 0;    // 1: a chunk shorter than nBlockAlign was indexed
   double start = 0.0;               // seconds: "strh" dwStart x dwScale / dwRate
+  // What the index holds, for a container that keeps figures only (the probe): the stream's
+  // bytes and chunks, and its first chunks (ChunkIndex::head).
+  std::uint64_t data_bytes = 0;
+  std::uint64_t chunks = 0;
+  std::vector<IndexEntry> head;
 };
 
 struct StreamTable {

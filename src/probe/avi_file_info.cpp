@@ -28,7 +28,7 @@ class AviFileInfoImpl {
   AviFileInfoImpl& operator=(const AviFileInfoImpl&) = delete;
 
   int probe(const char* name, std::uint32_t* status);
-  int check_audio(const char* name, int stream, AudioInfo& info);
+  int check_audio(AudioInfo& info);
 
   std::vector<AudioInfo> audio;
   std::vector<VideoInfo> video;
@@ -41,7 +41,7 @@ class AviFileInfoImpl {
 // the audio player's own test (its AudioDecoder takes the format), so that every stream listed
 // plays and every stream withheld fails to open in the player. Chunks shorter than a block do
 // not matter: the player reads the stream as one run of bytes.
-int AviFileInfoImpl::check_audio(const char* name, int stream, AudioInfo& info) {
+int AviFileInfoImpl::check_audio(AudioInfo& info) {
   container.describe_audio_stream(info);
   const platform::WAVEFORMATEX* format = container.audio_format();
   if (format == nullptr) return 1;
@@ -49,14 +49,11 @@ int AviFileInfoImpl::check_audio(const char* name, int stream, AudioInfo& info) 
   if (decoder.set_input_format(*format) == 0) return 2;
   // Sound lasts as long as its samples or compressed frames say, as the player measures it: a
   // header's byte rate can lie (an AC-3 copy declaring 18,432,000 bytes/s lasts 4 ms by it,
-  // ffmpeg's ADPCM rates are rounded). The probe's container drops its indexes, so the stream is
-  // measured through one that keeps them.
+  // ffmpeg's ADPCM rates are rounded). The probe's container keeps figures only, and the
+  // first chunks of each stream to measure frames from.
   if (container.is_dv_type1() == 0) {
-    AviContainer reader(true);
-    if (reader.open(name) != 0 && reader.select_audio_stream(stream) != 0) {
-      const double length = audio::measured_timing(reader).length;
-      if (length > 0.0) info.length = length;
-    }
+    const double length = audio::measured_timing(container).length;
+    if (length > 0.0) info.length = length;
   }
   return 0;
 }
@@ -95,7 +92,7 @@ int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
     const platform::WAVEFORMATEX* format = container.audio_format();
     if (i == 0 && format != nullptr) first_tag = format->wFormatTag;
     AudioInfo info;
-    if (check_audio(name, static_cast<int>(audio_streams[i]), info) != 0) continue;
+    if (check_audio(info) != 0) continue;
     info.stream = static_cast<std::int32_t>(audio_streams[i]);
     audio.push_back(info);
   }
