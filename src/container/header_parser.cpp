@@ -401,12 +401,20 @@ void AviContainer::settle_dv_system(VideoStreamRecord& video, const ChunkIndex& 
   const std::uint32_t want = std::min<std::uint32_t>(index.first.size, kDvFrameHead);
   const std::uint32_t got = read_at(index.first.position, head, want);
   const int system = dv_system_of(index.first.size, head, got);
-  if (system < 0) return;
-  const bool is625 = system == 1;
-  if (video.format.biHeight == 480 || video.format.biHeight == 576) {
-    video.format.biHeight = is625 ? 576 : 480;
+  const bool is625 = system >= 0 ? system == 1 : video.format.biHeight != 480;
+  const std::int32_t lines = is625 ? 576 : 480;
+  if (system >= 0 && (video.format.biHeight == 480 || video.format.biHeight == 576)) {
+    video.format.biHeight = lines;
   }
-  if (!type1) return;
+  // Compat: a DV picture is 720 x 480 or 576 whatever the header claims. A larger claim would
+  // only pad it with black, at the cost of bitmaps as large as the claim (a few hundred bytes
+  // claiming 16384 x 16384 took 1.6 GB), so it gets the picture's own size, as other players
+  // show it; a smaller claim keeps its crop.
+  if (video.format.biWidth > 720 || video.format.biHeight > lines) {
+    video.format.biWidth = 720;
+    video.format.biHeight = lines;
+  }
+  if (system < 0 || !type1) return;
   AudioStreamRecord* sound = nullptr;
   for (AudioStreamRecord& a : stream_table_->audio) {
     if (a.stream == video.stream + 1) sound = &a;

@@ -345,6 +345,16 @@ const BadField kBadFields[] = {
        for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
        return b.build().bytes;
      }},
+    {"DvType2HeaderClaimingAGiantPicture",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream dv;
+       dv.handler = dv.compression = "dvsd";
+       dv.width = bad ? 16384 : 720;
+       dv.height = bad ? 16384 : 576;
+       const int v = b.add_video(dv);
+       for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
+       return b.build().bytes;
+     }},
     {"DvInfoZeroFilled",
      [](AviBuilder& b, bool bad) {
        std::string bytes = dv_file(b, 576, true);
