@@ -43,6 +43,7 @@ extern "C" {
 #include <vector>
 
 #include "hostlib/options.h"
+#include "support/run_command.h"
 #include "video/avi_video_player.h"
 #include "video/avi_video_player_impl.h"
 
@@ -310,16 +311,6 @@ void BM_PlayerAtList(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRandomFrames);
 }
 
-// CPU seconds of the finished child processes so far.
-double children_cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  const auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Whole `avikit frames --at LIST -o F.raw` runs, as a user types them, less the start-up: each
 // iteration's time is the CPU time of the 50-frame run minus that of a `--at 0` run (open,
 // one key frame, one frame written), spread over the 49 frames between them.
@@ -332,9 +323,9 @@ void BM_CliAtList(benchmark::State& state) {
   const auto run = [&](const std::string& at) {
     const std::string cmd = std::string(AVI_CLI_PATH) + " frames --quiet '" + path + "' --at " +
                             at + " -o '" + out + "'";
-    const double before = children_cpu_seconds();
+    const double before = avitest::children_cpu_seconds();
     const int code = std::system(cmd.c_str());
-    return code == 0 ? children_cpu_seconds() - before : -1.0;
+    return code == 0 ? avitest::children_cpu_seconds() - before : -1.0;
   };
   for (auto _ : state) {
     const double whole = run(list);

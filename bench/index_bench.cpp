@@ -15,7 +15,6 @@
 //   build/release/bench/index_bench --benchmark_min_time=1
 
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -131,26 +130,16 @@ void BM_ProbeInProcess(benchmark::State& state) {
   state.SetLabel(kLabels[state.range(0)]);
 }
 
-// CPU seconds (user + system) of the finished child processes so far.
-double children_cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  const auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // A command's time is the CPU time the command itself spent (the shell that starts it is a few
 // hundred microseconds, alike for all): on a loaded machine a child's wall time mostly measures
 // how long it waited for a core.
 void time_command(benchmark::State& state, const std::string& cmd, const char* what) {
   for (auto _ : state) {
-    const double before = children_cpu_seconds();
+    const double before = avitest::children_cpu_seconds();
     int code = 0;
     avitest::run_command(cmd, &code);
     if (code != 0) return state.SkipWithError(what);
-    state.SetIterationTime(children_cpu_seconds() - before);
+    state.SetIterationTime(avitest::children_cpu_seconds() - before);
   }
   state.SetLabel(kLabels[state.range(0)]);
 }

@@ -193,6 +193,17 @@ std::string dv_frame() {
   return f;
 }
 
+// Three such frames in a DV type-2 ("dvsd") stream whose header says `width` x `height`.
+std::string dv_type2_file(AviBuilder& b, std::int32_t width, std::int32_t height) {
+  avitest::VideoStream dv;
+  dv.handler = dv.compression = "dvsd";
+  dv.width = width;
+  dv.height = height;
+  const int v = b.add_video(dv);
+  for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
+  return b.build().bytes;
+}
+
 // Three such frames in a DV type-1 stream whose header says `height` lines.
 std::string dv_file(AviBuilder& b, std::int16_t height, bool fifty_field) {
   avitest::DvStream d;
@@ -336,24 +347,10 @@ const BadField kBadFields[] = {
     {"DvType1HeaderOfTheOtherSystem",
      [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 480 : 576, !bad); }},
     {"DvType2HeaderOfTheOtherSystem",
-     [](AviBuilder& b, bool bad) {
-       avitest::VideoStream dv;
-       dv.handler = dv.compression = "dvsd";
-       dv.width = 720;
-       dv.height = bad ? 480 : 576;
-       const int v = b.add_video(dv);
-       for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
-       return b.build().bytes;
-     }},
+     [](AviBuilder& b, bool bad) { return dv_type2_file(b, 720, bad ? 480 : 576); }},
     {"DvType2HeaderClaimingAGiantPicture",
      [](AviBuilder& b, bool bad) {
-       avitest::VideoStream dv;
-       dv.handler = dv.compression = "dvsd";
-       dv.width = bad ? 16384 : 720;
-       dv.height = bad ? 16384 : 576;
-       const int v = b.add_video(dv);
-       for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
-       return b.build().bytes;
+       return dv_type2_file(b, bad ? 16384 : 720, bad ? 16384 : 576);
      }},
     {"DvInfoZeroFilled",
      [](AviBuilder& b, bool bad) {
@@ -381,12 +378,12 @@ TEST_P(OneBadFieldTest, ReadsAsTheFileWithoutIt) {
 INSTANTIATE_TEST_SUITE_P(Cases, OneBadFieldTest, ::testing::ValuesIn(kBadFields),
                          [](const auto& test) { return std::string(test.param.name); });
 
-std::int64_t resident_kib() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+std::int64_t status_kb(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(field)) return std::stoll(line.substr(field.size()));
   }
-  return 0;
+  return -1;
 }
 
 // A few hundred bytes claiming a 16384 x 16384 picture: memory follows the pictures decoded.
@@ -398,13 +395,13 @@ TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
     vs.width = vs.height = 16384;
     b.add_frames(b.add_video(vs), 3, 16);
     TestFile f(b.build().bytes);
-    const std::int64_t before = resident_kib();
+    const std::int64_t before = status_kb("VmRSS:");
     AviVideoPlayer player;
     ASSERT_EQ(player.open(f.name(), -1), 0) << codec;
     player.seek(2, 1);
     EXPECT_NE(player.get_frame_dib_header(), nullptr);
     EXPECT_EQ(player.get_frame_dib_data(), nullptr);  // nothing decoded, nothing to show
-    EXPECT_LT(resident_kib() - before, 64 << 10) << codec;
+    EXPECT_LT(status_kb("VmRSS:") - before, 64 << 10) << codec;
   }
 }
 // Resident memory follows the index entries a file holds, whatever its size says: files of about
@@ -448,14 +445,6 @@ std::string write_big_file(bool sound) {
   const std::string path = avitest::temp_path(sound ? "big_with_sound.avi" : "big.avi");
   EXPECT_TRUE(w.write_sparse(path));
   return path;
-}
-
-std::int64_t status_kb(const std::string& field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with(field)) return std::stoll(line.substr(field.size()));
-  }
-  return -1;
 }
 
 // The resident memory `read` added at its peak, in bytes; -1 where the peak cannot be reset.

@@ -1,5 +1,6 @@
 #include "support/run_command.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -26,6 +27,15 @@ bool have_tool(const std::string& tool) {
   int code = 0;
   run_command("command -v " + tool + " >/dev/null 2>&1", &code);
   return code == 0;
+}
+
+double children_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace avitest
