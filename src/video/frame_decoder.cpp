@@ -8,7 +8,6 @@
 #include <mutex>
 #include <span>
 
-#include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
 #include "hostlib/options.h"
 #include "video/raw_convert.h"
@@ -57,47 +56,10 @@ void set_size_image(std::vector<std::uint8_t>& block, std::uint32_t bytes) {
   }
 }
 
-hostlib::AvkRunState run_state(platform::HIC ic) {
-  hostlib::AvkRunState st;
-  if (platform::ICSendMessage(ic, hostlib::ICM_AVK_GET_RUN_STATE,
-                              reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st) != 0) {
-    st = hostlib::AvkRunState{};
-  }
-  return st;
-}
-
-// The key frame at or before f; with no key frame flagged, frame 0.
-std::uint32_t key_at_or_before(const ChunkIndex& index, std::uint32_t f) {
-  const auto& keys = index.key_frames;
-  const auto it = std::upper_bound(keys.begin(), keys.end(), f);
-  return it == keys.begin() ? 0 : *(it - 1);
-}
-
-// The key frame before k, or kNone.
-std::uint32_t key_before(const ChunkIndex& index, std::uint32_t k) {
-  const auto& keys = index.key_frames;
-  const auto it = std::lower_bound(keys.begin(), keys.end(), k);
-  return it == keys.begin() ? SharedAviFile::kNone : *(it - 1);
-}
-
-// For a codec that codes every picture alone, the chunk a run for frame f starts at: the last
-// chunk at or before f holding data (a 0-byte chunk shows the picture before it), looked for
-// no further back than f's key frame.
-std::uint32_t intra_start(const ChunkIndex& index, std::uint32_t f) {
-  const std::uint32_t key = key_at_or_before(index, f);
-  std::uint32_t c = f;
-  while (c > key && index.entries[c].size == 0) --c;
-  return c;
-}
-
 // A request at most this far before the frame the bitmap holds is a step backwards (the
 // players step by up to 24 frames): its walk keeps the pictures it passes for the next steps.
 // A longer jump back is a seek, and its walk stays hurried.
 constexpr std::uint32_t kMaxStepBack = 24;
-
-// Walk ceiling of one request in the numbering driver's walk: a start at the wanted key frame,
-// and at most one fall-back to the key frame before for each open GOP's leading pictures.
-constexpr int kMaxRunStarts = 4;
 
 }  // namespace
 
@@ -167,7 +129,7 @@ int SharedAviFile::cached_walk(std::uint32_t frame, std::uint8_t* destination) {
   const std::uint32_t held = own ? (cached_shown_ != kNone ? cached_shown_ : last_decoded_) : kNone;
   // The run's bitmap holds a cached picture: the decoder's own last picture is not in it, so
   // the run cannot simply stop where it stands.
-  if (own && cached_shown_ != kNone && frame == last_decoded_) run_key_ = kNone;
+  if (own && cached_shown_ != kNone && frame == last_decoded_) run_.key = kNone;
   const bool step_back = held != kNone && frame < held && held - frame <= kMaxStepBack;
   if (step_back) {
     picture_cache_.set_limit(std::uint64_t{OptionsGet(kOptionPictureCacheMib, 0, 0)} << 20);
@@ -190,7 +152,7 @@ std::uint32_t SharedAviFile::find_run_key(std::uint32_t frame) {
   if (index == nullptr || frame >= index->entries.size()) return frame;
   if (index->entries[frame].key != 0 || intra_only_) return frame;
   // Unsigned on purpose: with no frame decoded yet, last + 1 is 0.
-  if (run_key_ <= frame && frame <= last_decoded_ + 1) return run_key_;
+  if (run_.key <= frame && frame <= last_decoded_ + 1) return run_.key;
   const auto& keys = index->key_frames;
   if (keys.empty()) return 0;  // nothing flagged: every run starts at the first frame
   const auto it = std::lower_bound(keys.begin(), keys.end(), frame);
@@ -266,16 +228,16 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
   if (destination != run_destination_) {
     // The run's pictures went into another bitmap: this one holds none of them.
     run_destination_ = destination;
-    run_key_ = kNone;
+    run_.key = kNone;
     last_decoded_ = kNone;
   }
   std::uint32_t next = last_decoded_ + 1;
   const std::uint32_t key = find_run_key(frame);
-  if (key != run_key_) {
-    run_key_ = key;
+  if (key != run_.key) {
+    run_.key = key;
     next = key;
   } else if (frame < last_decoded_) {
-    next = run_key_;  // going back inside the run restarts it
+    next = run_.key;  // going back inside the run restarts it
   }
   // The chunk that draws the frame asked for: the frame itself, or the last chunk before it
   // that holds data, as 0-byte chunks show the picture before them.
@@ -288,7 +250,7 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
     const std::uint32_t got = read_chunk(next, frame_buffer_.data(), frame_buffer_.size());
     if (got > 0) {
       set_size_image(input_format_, got);
-      platform::DWORD flags = next == run_key_ ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
+      platform::DWORD flags = next == run_.key ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
       // Frames decoded only to reach the one asked for: the codec may spare their output.
       if (next < drawn) flags |= platform::ICDECOMPRESS_HURRYUP;
       ok = platform::ICDecompress(decoder_, flags, as_header(input_format_), frame_buffer_.data(),
@@ -300,120 +262,46 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
   return ok ? 1 : 0;
 }
 
-bool SharedAviFile::followed_by_dropped_frame(std::uint32_t chunk) const {
-  const auto& entries = video_index()->entries;
-  return std::uint64_t{chunk} + 1 < entries.size() && entries[chunk + 1].size == 0;
-}
-
-bool SharedAviFile::feed_chunk(std::uint32_t chunk, bool key, bool hurry) {
-  // Chunks of 0 bytes go to the driver as well: it shows a dropped frame as a repeat.
-  const std::uint32_t got = read_chunk(chunk, frame_buffer_.data(), frame_buffer_.size());
-  set_size_image(input_format_, got);
-  next_chunk_ = chunk + 1;
-  platform::DWORD flags = key ? 0 : platform::ICDECOMPRESS_NOTKEYFRAME;
-  if (hurry) flags |= platform::ICDECOMPRESS_HURRYUP;
-  hurried_ = hurry;
-  return platform::ICDecompress(decoder_, flags, as_header(input_format_), frame_buffer_.data(),
-                                as_header(output_format_), run_destination_) == platform::ICERR_OK;
-}
-
-// Plays the run on until the bitmap holds `frame`. 1 when it does; 0 when the driver fails,
-// the stream has no such picture, or (with *leading set) `frame` is shown before `key` and needs
-// an earlier key frame.
-int SharedAviFile::play_run_to(std::uint32_t frame, std::uint32_t key, bool* leading) {
-  const std::int64_t want = std::int64_t{frame} - std::int64_t{key};
-  const std::uint32_t chunks = indexed_frames();
-  // The picture the run stands on was written before this walk, perhaps over by the cache.
-  std::int64_t kept = caching_ ? run_state(decoder_).picture : -1;
-  for (std::int64_t calls = 0; calls < want + hostlib::kAvkMaxLookahead; ++calls) {
-    const hostlib::AvkRunState st = run_state(decoder_);
-    if (caching_ && st.picture >= 0 && st.picture != kept && !hurried_) {
-      kept = st.picture;
-      keep_picture(key + static_cast<std::uint32_t>(st.picture), frame);
-    }
-    if (st.picture == want) return 1;
-    if (st.first_picture > want) {
-      *leading = true;
-      return 0;
-    }
-    if (next_chunk_ < chunks) {
-      // Each call gives at most the next picture, so while it lies before the one wanted the
-      // call may be hurried: the driver then skips its output, or the whole decode of a
-      // B-frame. Not a picture the cache would keep, nor a frame a dropped frame follows: that
-      // one shows its picture again.
-      const std::uint32_t next = key + static_cast<std::uint32_t>(st.picture + 1);
-      const bool kept_next =
-          caching_ && picture_cache_.worth_keeping(next, frame, destination_bytes());
-      const bool hurry = !kept_next && st.picture >= 0 && st.picture + 1 < want &&
-                         !followed_by_dropped_frame(next_chunk_);
-      if (!feed_chunk(next_chunk_, false, hurry)) return 0;
-    } else if (platform::ICSendMessage(decoder_, hostlib::ICM_AVK_DRAIN,
-                                       reinterpret_cast<platform::DWORD_PTR>(run_destination_),
-                                       0) != platform::ICERR_OK) {
-      return 0;  // past the last picture the decoder can give
-    }
+// The file's chunks as the numbering driver's walk reads them, and the picture cache behind it.
+class SharedAviFile::WalkSource final : public hostlib::WalkChunks {
+ public:
+  explicit WalkSource(SharedAviFile& file) : file_(file) {}
+  std::uint32_t count() const override { return file_.indexed_frames(); }
+  std::uint32_t size(std::uint32_t chunk) const override {
+    return file_.video_index()->entries[chunk].size;
   }
-  return 0;
-}
+  std::span<const std::uint32_t> key_frames() const override {
+    return file_.video_index()->key_frames;
+  }
+  std::span<const std::uint8_t> read(std::uint32_t chunk) override {
+    const std::uint32_t got =
+        file_.read_chunk(chunk, file_.frame_buffer_.data(), file_.frame_buffer_.size());
+    return {file_.frame_buffer_.data(), got};
+  }
+  bool worth_keeping(std::uint32_t frame, std::uint32_t target) override {
+    return file_.picture_cache_.worth_keeping(frame, target, file_.destination_bytes());
+  }
+  void keep(std::uint32_t frame, std::uint32_t target) override {
+    file_.keep_picture(frame, target);
+  }
 
-// The walk for a driver that numbers its pictures (hostlib/avcodec_driver.h): frame f is the
-// f-th picture in display order, even with B-frames and open GOPs. A stream can have fewer
-// pictures than chunks (libavcodec cannot give the last B-frames of a packed stream): a walk to
-// such a frame fails, and the bitmap keeps the picture it held.
+ private:
+  SharedAviFile& file_;
+};
+
+// The walk for a driver that numbers its pictures (hostlib/codec_walk.h). A walk that fails
+// leaves the bitmap with the picture it held.
 int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination) {
-  const ChunkIndex& index = *video_index();
   if (destination != run_destination_) {
     run_destination_ = destination;
-    run_key_ = kNone;
+    run_.key = kNone;
   }
-  std::uint32_t target = frame;
-  // An intra-only codec never needs the frames before: every run starts at the frame itself,
-  // whatever the index flags (MJPEG files often flag only their first frame).
-  std::uint32_t key = intra_only_ ? intra_start(index, target) : key_at_or_before(index, target);
-  for (int start = 0; start < kMaxRunStarts; ++start) {
-    const hostlib::AvkRunState st = run_state(decoder_);
-    const std::int64_t shown = run_key_ == kNone || st.picture < 0
-                                   ? -1
-                                   : std::int64_t{run_key_} + std::int64_t{st.picture};
-    // Playing on across a key frame, or into the leading pictures of an open GOP, needs no
-    // restart as long as the run has not passed the target. An intra-only run goes on from the
-    // chunk it stands before, which costs what a new run would.
-    const bool taken = intra_only_ ? next_chunk_ >= key : next_chunk_ > key;
-    const bool go_on = run_key_ != kNone && shown <= std::int64_t{target} &&
-                       (run_key_ == key || (run_key_ < key && taken));
-    if (go_on) {
-      key = run_key_;
-    } else {
-      run_key_ = key;
-      if (!feed_chunk(key, true, false)) break;
-    }
-    bool leading = false;
-    if (play_run_to(target, key, &leading) != 0) {
-      last_decoded_ = target;
-      return 1;
-    }
-    if (!leading) break;
-    const std::uint32_t before = key_before(index, key);
-    if (before == kNone) {
-      // A leading picture of the first key frame has no references in the file: show the
-      // run's first picture instead, as frames before the first key frame do.
-      const hostlib::AvkRunState now = run_state(decoder_);
-      target = key + static_cast<std::uint32_t>(std::max(now.first_picture, 0));
-      continue;
-    }
-    key = before;
-    run_key_ = kNone;
-  }
-  // The bitmap keeps what the driver last wrote into it; after a hurried call that is not the
-  // run's picture, so the next request starts afresh.
-  if (hurried_) {
-    run_key_ = kNone;
-    last_decoded_ = kNone;
-    return 0;
-  }
-  const hostlib::AvkRunState st = run_state(decoder_);
-  last_decoded_ = run_key_ != kNone && st.picture >= 0
-                      ? run_key_ + static_cast<std::uint32_t>(st.picture)
-                      : kNone;
-  return 0;
+  hostlib::WalkTarget target;
+  target.ic = decoder_;
+  target.input = as_header(input_format_);
+  target.output = as_header(output_format_);
+  target.destination = destination;
+  target.intra_only = intra_only_;
+  WalkSource chunks(*this);
+  return run_.walk_to(target, chunks, frame, caching_, &last_decoded_) ? 1 : 0;
 }

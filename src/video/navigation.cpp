@@ -27,11 +27,11 @@ std::int32_t SharedAviFile::next_key_frame(std::int32_t key, bool forward) {
     if (index->entries[k + 1].key != 0) return static_cast<std::int32_t>(k + 1);
     return static_cast<std::int32_t>(*std::lower_bound(keys.begin(), keys.end(), k + 1));
   }
-  if (k == run_key_ && k > 0) --k;
+  if (k == run_.key && k > 0) --k;
   if (k <= keys.front()) return -1;
-  if (k == last_decoded_) return static_cast<std::int32_t>(run_key_);
+  if (k == last_decoded_) return static_cast<std::int32_t>(run_.key);
   if (k < index->entries.size() && index->entries[k].key != 0) return static_cast<std::int32_t>(k);
-  if (run_key_ <= k && k <= last_decoded_ + 1) return static_cast<std::int32_t>(run_key_);
+  if (run_.key <= k && k <= last_decoded_ + 1) return static_cast<std::int32_t>(run_.key);
   const auto it = std::lower_bound(keys.begin(), keys.end(), k);
   return static_cast<std::int32_t>(it == keys.begin() ? keys.front() : *(it - 1));
 }

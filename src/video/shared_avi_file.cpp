@@ -24,13 +24,13 @@ void SharedAviFile::reset_decoder() {
   }
   flags_ &= ~(AVC_DECODER_READY | AVC_DECOMPRESSING);
   last_decoded_ = kNone;
-  run_key_ = kNone;
+  run_.key = kNone;
   driver_numbers_pictures_ = false;
   intra_only_ = false;
   path_ = VideoPath::kNone;
   run_destination_ = nullptr;
-  next_chunk_ = 0;
-  hurried_ = false;
+  run_.next_chunk = 0;
+  run_.hurried = false;
   picture_cache_.clear();
   cached_shown_ = kNone;
   palette_track_.clear();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "container/avi_container.h"
+#include "hostlib/codec_walk.h"
 #include "platform/sync.h"
 #include "platform/vfw.h"
 #include "video/palette_track.h"
@@ -88,7 +89,6 @@ class SharedAviFile : public AviContainer {
   platform::HIC decoder_ = nullptr;
   std::vector<std::uint8_t> frame_buffer_;   // one compressed chunk
   std::uint32_t last_decoded_ = kNone;       // frame the decoder last produced
-  std::uint32_t run_key_ = kNone;            // key frame the current run started at
   std::vector<std::uint8_t> input_format_;   // BITMAPINFOHEADER + codec data; empty: none
   std::vector<std::uint8_t> output_format_;  // 44 bytes holding the output header; empty
   // The driver's own decoding run, when it numbers pictures itself (hostlib/avcodec_driver.h).
@@ -98,8 +98,7 @@ class SharedAviFile : public AviContainer {
   // The bitmap the run's pictures went into. Readers sharing the file share the run but not
   // their bitmaps, so "frame f was decoded last" only means "this bitmap holds f" for this one.
   std::uint8_t* run_destination_ = nullptr;
-  std::uint32_t next_chunk_ = 0;  // the next chunk the driver's run takes (numbering drivers)
-  bool hurried_ = false;          // the last chunk fed went in with ICDECOMPRESS_HURRYUP
+  hostlib::CodecRun run_;  // the codec's run: its key frame, and where a numbering driver is
   // Pictures kept for stepping backwards (numbering drivers only), and the frame the run's
   // bitmap holds when it came from there rather than from the decoder (kNone otherwise).
   PictureCache picture_cache_;
@@ -117,9 +116,7 @@ class SharedAviFile : public AviContainer {
   int numbered_walk(std::uint32_t frame, std::uint8_t* destination);
   int cached_walk(std::uint32_t frame, std::uint8_t* destination);
   void keep_picture(std::uint32_t frame, std::uint32_t target);
-  int play_run_to(std::uint32_t frame, std::uint32_t key, bool* leading);
-  bool feed_chunk(std::uint32_t chunk, bool key, bool hurry);
-  bool followed_by_dropped_frame(std::uint32_t chunk) const;
+  class WalkSource;
   bool build_input_format(VideoPath path);
   bool size_frame_buffer(VideoPath path);
   bool grow_frame_buffer(std::uint32_t chunk_bytes);

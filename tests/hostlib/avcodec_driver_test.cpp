@@ -6,7 +6,6 @@
 #include <cstring>
 #include <random>
 
-#include "hostlib/codec_walk.h"
 #include "hostlib/dib_layout.h"
 #include "hostlib/media_fixtures.h"
 #include "platform/strings.h"

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "hostlib/avcodec_driver.h"
-#include "hostlib/codec_walk.h"
 #include "hostlib/dib_layout.h"
 #include "hostlib/media_fixtures.h"
 #include "hostlib/riff_video_tags.h"

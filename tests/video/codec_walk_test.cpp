@@ -235,7 +235,7 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
     hostlib::AvkRunState st;
     platform::ICSendMessage(file->decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
                             reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st);
-    EXPECT_EQ(file->run_key_, w.run_key) << w.frame;
+    EXPECT_EQ(file->run_.key, w.run_key) << w.frame;
     EXPECT_EQ(st.chunks, w.chunks) << w.frame;
   }
 }
