@@ -228,17 +228,4 @@ TEST(AudioCliTest, RawOutputFollowsSeekShiftVolumeAndBlocks) {
   std::remove(out.c_str());
 }
 
-TEST(AudioCliTest, FailsCleanlyOnBadInput) {
-  const std::string out = avitest::temp_path("cli_bad.raw");
-  int code = -1;
-  EXPECT_NE(cli("/no/such/file.avi -o '" + out + "'", &code).find("cannot open"),
-            std::string::npos);
-  EXPECT_EQ(code, 1);
-  const std::string in = avitest::media_path("pcm16_stereo_44100.avi");
-  cli("'" + in + "' --stream 7 -o '" + out + "'", &code);
-  EXPECT_EQ(code, 2);  // a value out of range
-  cli("'" + in + "' --volume loud -o '" + out + "'", &code);
-  EXPECT_EQ(code, 2);
-}
-
 }  // namespace

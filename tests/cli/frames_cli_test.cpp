@@ -169,6 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"audio", "--seek 5", "0 to 1.000 s"},
                       RefusedCase{"audio", "--blocks -2", "from 0 up"},
                       RefusedCase{"audio", "--volume -1", "0 to 100"},
+                      RefusedCase{"audio", "--volume loud", "not loud"},
                       RefusedCase{"audio", "--stream 0", "audio streams of"},
                       RefusedCase{"audio", "-o a.mp3", "not a.mp3"},
                       RefusedCase{"sheet", "-o s.jpg", "not s.jpg"}));
