@@ -102,11 +102,6 @@ TEST(ProbeCliTest, FailurePrintsJsonAndExitsOne) {
   const Json j = probe_json(path, &code);
   EXPECT_EQ(code, 1);
   EXPECT_EQ(j["result"], 1);
-  EXPECT_EQ(j["status"], Json::array({0, 0}));
-  EXPECT_TRUE(j["type_name"].is_null());
-  EXPECT_EQ(j["size"], 0);
-  EXPECT_TRUE(j["video"].empty());
-  EXPECT_TRUE(j["audio"].empty());
   EXPECT_EQ(j["error"], "not a RIFF AVI or WAVE file");
   std::remove(path.c_str());
 }
