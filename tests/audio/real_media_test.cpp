@@ -10,6 +10,7 @@
 #include "audio/audio_test_support.h"
 #include "audio/avi_audio_player.h"
 #include "container/avi_file_info.h"
+#include "hostlib/media_fixtures.h"
 #include "hostlib/media_info.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
@@ -187,13 +188,6 @@ std::string cli(const std::string& args, int* code) {
   return avitest::run_command(std::string(AVIKIT_CLI) + " audio " + args + " 2>&1", code);
 }
 
-std::uint32_t le32_at(const std::string& s, std::size_t at) {
-  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at])) |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 1])) << 8 |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 2])) << 16 |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(s[at + 3])) << 24;
-}
-
 TEST(AudioCliTest, WritesAWaveFileAtThePlayersOutputFormat) {
   const std::string in = avitest::media_path("pcm16_stereo_44100.avi");
   const std::string out = avitest::temp_path("cli.wav");
@@ -203,9 +197,9 @@ TEST(AudioCliTest, WritesAWaveFileAtThePlayersOutputFormat) {
   const std::string wav = avitest::read_file(out);
   ASSERT_GT(wav.size(), 44u);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");
-  EXPECT_EQ(le32_at(wav, 24), 48000u);
+  EXPECT_EQ(hostlib_test::le32(&wav[24]), 48000u);
   EXPECT_EQ(static_cast<std::uint8_t>(wav[22]), 1);
-  EXPECT_EQ(le32_at(wav, 40), wav.size() - 44);
+  EXPECT_EQ(hostlib_test::le32(&wav[40]), wav.size() - 44);
   AviAudioPlayer p;
   ASSERT_EQ(p.open(in.c_str()), 0);
   p.set_pcm_output(48000, 1);
