@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "hostlib/media_fixtures.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -34,17 +35,11 @@ TEST(WavWriterTest, HeaderCarriesFormatAndPatchedSizes) {
   }
   const std::string bytes = avitest::read_file(path);
   ASSERT_EQ(bytes.size(), 44u + 8u);
-  auto le32 = [&](std::size_t at) {
-    return std::uint32_t{std::uint8_t(bytes[at])} |
-           std::uint32_t{std::uint8_t(bytes[at + 1])} << 8 |
-           std::uint32_t{std::uint8_t(bytes[at + 2])} << 16 |
-           std::uint32_t{std::uint8_t(bytes[at + 3])} << 24;
-  };
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-  EXPECT_EQ(le32(4), 44u);
-  EXPECT_EQ(le32(24), 48000u);
-  EXPECT_EQ(le32(28), 192000u);
-  EXPECT_EQ(le32(40), 8u);
+  EXPECT_EQ(hostlib_test::le32(&bytes[4]), 44u);
+  EXPECT_EQ(hostlib_test::le32(&bytes[24]), 48000u);
+  EXPECT_EQ(hostlib_test::le32(&bytes[28]), 192000u);
+  EXPECT_EQ(hostlib_test::le32(&bytes[40]), 8u);
   EXPECT_EQ(std::uint8_t(bytes[50]), 0x00);  // -32768 little-endian
   EXPECT_EQ(std::uint8_t(bytes[51]), 0x80);
 }
