@@ -25,6 +25,7 @@
 #include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
 #include "container/avi_file_info.h"
+#include "hostlib/media_fixtures.h"
 #include "hostlib/sound_frame.h"
 #include "platform/files.h"
 #include "platform/vfw.h"
@@ -37,12 +38,6 @@ namespace {
 constexpr std::size_t kBlockFrames = 1152;   // sample frames in one sound block
 constexpr std::size_t kExtraBlocks = 6;      // blocks asked for past the undamaged count
 constexpr std::size_t kMaxTruncations = 90;  // cut points per file, sampled evenly
-
-std::uint32_t get_u32(const std::string& b, std::uint64_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b[at + std::uint64_t(i)]);
-  return v;
-}
 
 // --- The RIFF tree of an undamaged file ---------------------------------------------------------
 struct Node {
@@ -59,7 +54,7 @@ void walk(const std::string& b, std::uint64_t pos, std::uint64_t end, int depth,
     Node n;
     n.start = pos;
     n.id = b.substr(pos, 4);
-    const std::uint64_t size = get_u32(b, pos + 4);
+    const std::uint64_t size = hostlib_test::le32(&b[pos + 4]);
     n.data = pos + 8;
     n.end = std::min<std::uint64_t>(end, pos + 8 + size + (size & 1));
     const bool list = n.id == "RIFF" || n.id == "LIST";
@@ -369,7 +364,7 @@ std::vector<Variant> header_damage(const Corpus& c) {
     const bool header = n.id == "avih" || n.id == "strh" || n.id == "strf" || n.id == "indx" ||
                         n.id == "idx1" || n.id == "RIFF" || (n.id == "LIST" && n.type != "rec ");
     if (!header) continue;
-    const std::uint32_t size = get_u32(b, n.start + 4);
+    const std::uint32_t size = hostlib_test::le32(&b[n.start + 4]);
     for (std::uint32_t v : {0u, 1u, size - 1, size + 9, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
       out.push_back(overwrite32(c, name + " size", n.start + 4, v));
     }
@@ -412,11 +407,12 @@ std::vector<Variant> index_damage(const Corpus& c) {
         if (e >= entries) continue;
         const std::uint64_t at = n.data + e * 16;
         const std::string what = "idx1[" + std::to_string(e) + "]";
-        const std::uint32_t offset = get_u32(b, at + 8);
-        const std::uint32_t length = get_u32(b, at + 12);
+        const std::uint32_t offset = hostlib_test::le32(&b[at + 8]);
+        const std::uint32_t length = hostlib_test::le32(&b[at + 12]);
         out.push_back(overwrite32(c, what + ".ckid", at, avitest::fourcc_value("99dc")));
         out.push_back(overwrite32(c, what + ".ckid", at, avitest::fourcc_value("01wb")));
-        out.push_back(overwrite32(c, what + ".flags", at + 4, get_u32(b, at + 4) ^ 0x10u));
+        out.push_back(
+            overwrite32(c, what + ".flags", at + 4, hostlib_test::le32(&b[at + 4]) ^ 0x10u));
         for (std::uint32_t v : {0u, offset + 2, 0xFFFFFFF0u}) {
           out.push_back(overwrite32(c, what + ".offset", at + 8, v));
         }
@@ -449,8 +445,8 @@ std::vector<Variant> index_damage(const Corpus& c) {
           out.push_back(overwrite32(c, what + ".base_high", n.data + 16, v));
           out.push_back(overwrite32(c, what + "[0].offset", first, v));
         }
-        out.push_back(
-            overwrite32(c, what + "[0].size", first + 4, get_u32(b, first + 4) ^ (1u << 31)));
+        out.push_back(overwrite32(c, what + "[0].size", first + 4,
+                                  hostlib_test::le32(&b[first + 4]) ^ (1u << 31)));
         out.push_back(overwrite32(c, what + "[0].size", first + 4, 0x7FFFFFFFu));
       }
     }
@@ -494,7 +490,7 @@ std::string strf_of(const std::vector<Node>& nodes, const std::string& bytes, in
   int seen = -1;
   for (const Node& n : nodes) {
     if (n.id == "strf" && ++seen == stream) {
-      return bytes.substr(n.data, get_u32(bytes, n.start + 4));
+      return bytes.substr(n.data, hostlib_test::le32(&bytes[n.start + 4]));
     }
   }
   return {};
