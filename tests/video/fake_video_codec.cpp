@@ -33,7 +33,7 @@ std::uint32_t chunk_number(const ICDECOMPRESS& d) {
 
 LRESULT decompress(const ICDECOMPRESS& d) {
   const std::uint32_t f = chunk_number(d);
-  FakeVideoCodec::log().calls.push_back({f, d.dwFlags, d.lpbiInput->biSizeImage});
+  FakeVideoCodec::log().calls.push_back({f, d.dwFlags});
   if (f == config().fail_frame) return ICERR_ERROR;
   if (d.lpOutput != nullptr && d.lpbiOutput != nullptr && d.lpbiOutput->biSizeImage >= 4) {
     std::memcpy(d.lpOutput, &f, 4);
@@ -56,7 +56,6 @@ LRESULT fake_proc(DWORD_PTR, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
       if (container::upper_fourcc(o->fccHandler) != container::upper_fourcc(config().handler)) {
         return 0;
       }
-      FakeVideoCodec::log().opened.push_back(o->fccHandler);
       return 7;
     }
     case DRV_CLOSE:

@@ -19,14 +19,12 @@ namespace videotest {
 struct FakeCall {
   std::uint32_t frame = 0;  // the number the chunk carries
   std::uint32_t flags = 0;  // ICDecompress flags
-  std::uint32_t bytes = 0;  // biSizeImage handed over
 };
 
 struct FakeCodecLog {
   std::vector<FakeCall> calls;
-  std::vector<std::uint32_t> opened;  // handlers the manager opened the driver for
-  std::vector<std::uint32_t> begun;   // output compressions ICM_DECOMPRESS_BEGIN was asked for
-  int queries = 0;                    // ICM_DECOMPRESS_QUERY (ICLocate)
+  std::vector<std::uint32_t> begun;  // output compressions ICM_DECOMPRESS_BEGIN was asked for
+  int queries = 0;                   // ICM_DECOMPRESS_QUERY (ICLocate)
   int ends = 0;
   void clear_calls() { calls.clear(); }
   std::vector<std::uint32_t> frames() const;
