@@ -142,17 +142,6 @@ std::vector<KernelCase> all_kernel_cases() {
 
 INSTANTIATE_TEST_SUITE_P(Blocks8x8And248, DvIdctMatchTest, ::testing::ValuesIn(all_kernel_cases()));
 
-TEST(DvIdctKernelsTest, FourBlockKernelsOnlyFromTheAvx512Level) {
-  for (int level = kSimdScalar; level <= kSimdAvx512; ++level) {
-    const IdctKernels k = idct_kernels(level);
-    const bool wide = level >= kSimdAvx512;
-    EXPECT_EQ(k.put4_88 != nullptr, wide) << level;
-    EXPECT_EQ(k.put4_248 != nullptr, wide) << level;
-    EXPECT_EQ(k.put4_88_low != nullptr, wide) << level;
-    EXPECT_EQ(k.put2_88 != nullptr, level >= kSimdAvx2) << level;
-  }
-}
-
 // Every coded DC, on both modes: the table of DC-only pictures against the full transform.
 TEST(DvIdctDcTest, DcTableMatchesTheFullTransformForEveryCodedDc) {
   const IdctKernels ref = idct_kernels(kSimdScalar);

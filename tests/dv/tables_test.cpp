@@ -50,8 +50,9 @@ TEST(DvTablesTest, TransformConstantsRecomputeFromCosines) {
   EXPECT_EQ(kIdctC4, std::lround(std::cos(M_PI / 4) * 32768));
 }
 
-TEST(DvTablesTest, ScanOf8x8IsTheZigZag) {
-  // Walk the anti-diagonals, alternating direction.
+// 8x8: the zig-zag over the anti-diagonals, alternating direction. 2-4-8: every cell once, each
+// sum-field coefficient followed by the difference coefficient below it.
+TEST(DvTablesTest, ScansRecomputeFromTheirShapes) {
   int i = 0;
   for (int d = 0; d < 15; ++d) {
     for (int k = 0; k <= d; ++k) {
@@ -61,13 +62,8 @@ TEST(DvTablesTest, ScanOf8x8IsTheZigZag) {
       EXPECT_EQ(dv_scan_88[static_cast<std::size_t>(i++)], 8 * row + col) << "scan " << i - 1;
     }
   }
-}
-
-TEST(DvTablesTest, ScanOf248PairsSumAndDifferenceRows) {
-  std::set<int> seen(dv_scan_248.begin(), dv_scan_248.end());
-  EXPECT_EQ(seen.size(), 64U);
-  // Each sum-field coefficient is followed by the difference coefficient below it.
-  for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(dv_scan_248[i + 1], dv_scan_248[i] + 32);
+  EXPECT_EQ(std::set<int>(dv_scan_248.begin(), dv_scan_248.end()).size(), 64U);
+  for (std::size_t j = 0; j < 64; j += 2) EXPECT_EQ(dv_scan_248[j + 1], dv_scan_248[j] + 32);
 }
 
 // Every macroblock slot of a 525/60 superblock row is taken exactly once.
