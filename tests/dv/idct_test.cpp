@@ -158,7 +158,8 @@ TEST(DvIdctDcTest, DcTableMatchesTheFullTransformForEveryCodedDc) {
 }
 
 // The kernels' factors against the reference's own steps (dv_dequantize, the DC times 16,
-// dv_weight) for every pattern, mode and amplitude, saturating escapes included.
+// dv_weight) for every pattern, mode and amplitude, saturating escapes included; and the
+// identity factors that blocks weighted beforehand take.
 TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
   for (std::uint32_t mode = 0; mode < 2; ++mode) {
     for (std::size_t p = 0; p < kQuantPatterns; ++p) {
@@ -183,6 +184,13 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
       }
     }
   }
+  // The identity factors pass every weighted coefficient through.
+  const BlockFactors& id = identity_factors();
+  for (int x = -8192; x <= 8191; ++x) {
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
+    }
+  }
 }
 
 // The exact weighting of blocks with big amplitudes: SSE2 against the scalar reference, every
@@ -200,15 +208,6 @@ TEST(DvDequantTest, ExactWeightingSimdEqualsScalar) {
         dequant_block_exact_sse2(got.data(), block_factors(mode, p));
         ASSERT_EQ(want, got) << "mode " << mode << " pattern " << p << " amp " << amp;
       }
-    }
-  }
-}
-
-TEST(DvDequantTest, IdentityFactorsPassWeightedCoefficientsThrough) {
-  const BlockFactors& id = identity_factors();
-  for (int x = -8192; x <= 8191; ++x) {
-    for (std::size_t cell = 0; cell < 64; ++cell) {
-      ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
     }
   }
 }
