@@ -116,7 +116,7 @@ void BM_Avikit(benchmark::State& state, std::size_t index, dv::SimdLevel level) 
   std::vector<std::uint8_t> out(dv::picture_format(s.is625).bgr_bytes);
   std::size_t n = 0;
   for (auto _ : state) {
-    dv_decode_frame(s.frames[n++ % s.frames.size()].data(), out.data(), s.is625 ? 1 : 0);
+    dv::dv_decode_frame(s.frames[n++ % s.frames.size()].data(), out.data(), s.is625 ? 1 : 0);
     benchmark::DoNotOptimize(out.data());
   }
   dv::set_simd_level_cap(dv::kSimdAvx512);
@@ -279,8 +279,8 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
     state.SkipWithError("no sample");
     return;
   }
-  auto ref = std::make_unique<DvSegmentState>();
-  auto st = std::make_unique<DvFastSegments>();
+  auto ref = std::make_unique<dv::SegmentState>();
+  auto st = std::make_unique<dv::FastSegments>();
   const std::size_t total = (s.is625 ? 12 : 10) * 27;
   const std::uint8_t* f = s.frames[0].data();
   auto segment = [&](std::size_t n) {
@@ -288,17 +288,17 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
   };
   for (auto _ : state) {
     if (fast) {
-      for (std::size_t n = 0; n < total; n += kDvFastSegments) {
-        const std::size_t count = std::min(total - n, kDvFastSegments);
-        const std::uint8_t* segs[kDvFastSegments];
+      for (std::size_t n = 0; n < total; n += dv::kFastSegments) {
+        const std::size_t count = std::min(total - n, dv::kFastSegments);
+        const std::uint8_t* segs[dv::kFastSegments];
         for (std::size_t j = 0; j < count; ++j) segs[j] = segment(n + j);
         std::memset(st->coeffs, 0, sizeof st->coeffs);
-        dv_parse_segments_fast(*st, segs, count);
+        dv::parse_segments_fast(*st, segs, count);
         benchmark::DoNotOptimize(st->coeffs);
       }
     } else {
       for (std::size_t n = 0; n < total; ++n) {
-        dv_parse_segment(*ref, segment(n));
+        dv::dv_parse_segment(*ref, segment(n));
         benchmark::DoNotOptimize(ref->coeffs);
       }
     }
@@ -329,15 +329,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-18s %12s %12s %12s %12s %8s %8s\n", "sample", "avikit f/s", "avx2 f/s",
-                "scalar f/s", "ffmpeg f/s", "ratio", "best/avx2");
+    std::printf("\n%-18s %12s %12s %12s %12s %8s %8s %8s\n", "sample", "avikit f/s", "avx2 f/s",
+                "scalar f/s", "ffmpeg f/s", "ratio", "avx2/ff", "best/avx2");
     for (const Sample& s : samples()) {
       const double ours = find("Avikit/" + s.name);
       const double avx2 = find("AvikitAvx2/" + s.name);
       const double scalar = find("AvikitScalar/" + s.name);
       const double ff = find("Ffmpeg/" + s.name);
-      std::printf("%-18s %12.0f %12.0f %12.0f %12.0f %8.2f %8.2f\n", s.name.c_str(), ours, avx2,
-                  scalar, ff, ff > 0 ? ours / ff : 0.0, avx2 > 0 ? ours / avx2 : 0.0);
+      std::printf("%-18s %12.0f %12.0f %12.0f %12.0f %8.2f %8.2f %8.2f\n", s.name.c_str(), ours,
+                  avx2, scalar, ff, ff > 0 ? ours / ff : 0.0, ff > 0 ? avx2 / ff : 0.0,
+                  avx2 > 0 ? ours / avx2 : 0.0);
     }
     std::printf("\n%-12s %9s %9s %9s %9s %8s %8s %8s %8s\n", "stage (it/s)", "scalar", "sse2",
                 "avx2", "avx512", "sse2/sc", "avx2/sc", "512/sc", "512/avx2");

@@ -42,8 +42,8 @@ int run_dv_decode(const DvDecodeOptions& o) {
     return 1;
   }
   // Read the first frame at the larger size; a 525/60 frame uses the first 120000 bytes.
-  std::vector<std::uint8_t> frame(kDvFrameBytes625);
-  std::size_t have = std::fread(frame.data(), 1, kDvFrameBytes525, in.get());
+  std::vector<std::uint8_t> frame(dv::kFrameBytes625);
+  std::size_t have = std::fread(frame.data(), 1, dv::kFrameBytes525, in.get());
   bool is625 = o.system == 625;
   if (o.system == 0 && !dv::read_system_from_header({frame.data(), have}, &is625)) {
     std::fprintf(stderr,
@@ -52,7 +52,7 @@ int run_dv_decode(const DvDecodeOptions& o) {
     return 1;
   }
   const dv::PictureFormat f = dv::picture_format(is625);
-  if (have == kDvFrameBytes525 && is625) {
+  if (have == dv::kFrameBytes525 && is625) {
     have += std::fread(frame.data() + have, 1, f.frame_bytes - have, in.get());
   }
   if (have < f.frame_bytes) {
@@ -65,7 +65,7 @@ int run_dv_decode(const DvDecodeOptions& o) {
     std::fprintf(stderr, "avikit dv-decode: cannot create %s\n", o.out.c_str());
     return 1;
   }
-  dv::DvDecoder decoder;
+  dv::Decoder decoder;
   std::vector<std::uint8_t> picture(f.bgr_bytes);
   if (!decoder.valid()) {
     std::fprintf(stderr, "avikit dv-decode: out of memory\n");

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<std::uint8_t> original = frame;
   std::vector<std::uint8_t> out(f.bgr_bytes);
-  if (dv_decode_frame(frame.data(), out.data(), is625 ? 1 : 0) != 1) std::abort();
+  if (dv::dv_decode_frame(frame.data(), out.data(), is625 ? 1 : 0) != 1) std::abort();
   if (frame != original) std::abort();
   if ((data[0] & 0x0E) != 0) return 0;
   std::vector<std::uint8_t> ref(f.bgr_bytes);

@@ -6,6 +6,8 @@
 #include "dv/simd_helpers.h"
 #include "dv/vlc.h"
 
+namespace dv {
+
 namespace {
 
 // Byte offset of each block's area in its DIF block, and the area's length in bits.
@@ -14,9 +16,9 @@ constexpr std::uint32_t kAreaBits[6] = {112, 112, 112, 112, 80, 80};
 
 }  // namespace
 
-void dv_init_bit_readers(DvSegmentState& st, const std::uint8_t* segment) {
-  std::memcpy(st.bytes, segment, kDvSegmentBytes);
-  std::memset(st.bytes + kDvSegmentBytes, 0, sizeof st.bytes - kDvSegmentBytes);
+void dv_init_bit_readers(SegmentState& st, const std::uint8_t* segment) {
+  std::memcpy(st.bytes, segment, kSegmentBytes);
+  std::memset(st.bytes + kSegmentBytes, 0, sizeof st.bytes - kSegmentBytes);
   for (std::uint32_t m = 0; m < 5; ++m) {
     for (std::uint32_t b = 0; b < 6; ++b) {
       const std::uint32_t start = (80 * m + kAreaOffset[b]) * 8;
@@ -39,31 +41,31 @@ int dv_decode_block_ac(DvBitReader& r, DvBlockState& s, std::int16_t* coeffs, st
   // the reader is dry or the block is finished.
   for (;;) {
     const std::uint32_t node = dv_vlc_tree[static_cast<std::size_t>(s.node)];
-    switch (dv_node_kind(node)) {
-      case kDvBranch: {
+    switch (node_kind(node)) {
+      case kBranch: {
         const int bit = dv_read_bit(r);
         if (bit < 0) return s.node;
-        s.node = static_cast<std::int32_t>(dv_node_child(node)) + bit;
+        s.node = static_cast<std::int32_t>(node_child(node)) + bit;
         break;
       }
-      case kDvSymbol:
-        s.position += static_cast<std::int32_t>(dv_node_run(node)) + 1;
+      case kSymbol:
+        s.position += static_cast<std::int32_t>(node_run(node)) + 1;
         if (s.position >= 64) {
           s.node = -1;
           return -1;
         }
-        coeffs[scan[static_cast<std::size_t>(s.position)]] = dv_node_value(node);
+        coeffs[scan[static_cast<std::size_t>(s.position)]] = node_value(node);
         s.node = 0;
         break;
-      case kDvEnd:
-      case kDvInvalid:
+      case kEnd:
+      case kInvalid:
         s.node = -1;
         return -1;
     }
   }
 }
 
-namespace dv::detail {
+namespace detail {
 
 // The 12-bit block header at the start of an area: 9-bit DC (two's complement), DCT mode, class.
 struct BlockHeader {
@@ -79,16 +81,16 @@ inline BlockHeader read_header(DvBitReader& r) {
   return {static_cast<std::int16_t>(dc9 >= 256 ? dc9 - 512 : dc9), (h >> 2) & 1, h & 3};
 }
 
-}  // namespace dv::detail
+}  // namespace detail
 
-void dv_parse_segment(DvSegmentState& st, const std::uint8_t* segment) {
+void dv_parse_segment(SegmentState& st, const std::uint8_t* segment) {
   dv_init_bit_readers(st, segment);
   std::memset(st.block_states, 0, sizeof st.block_states);
   std::memset(st.coeffs, 0, sizeof st.coeffs);
   for (std::size_t m = 0; m < 5; ++m) {
     st.qno[m] = st.bytes[80 * m + 3] & 15U;
     for (std::size_t i = 6 * m; i < 6 * m + 6; ++i) {
-      const auto h = dv::detail::read_header(st.readers[i]);
+      const auto h = detail::read_header(st.readers[i]);
       st.coeffs[i][0] = h.dc;
       st.block_mode[i] = h.mode;
       st.block_class[i] = h.klass;
@@ -107,8 +109,8 @@ void dv_parse_segment(DvSegmentState& st, const std::uint8_t* segment) {
     }
   }
   // Pass 3: what the whole segment left over.
-  for (std::size_t i = 0; i < kDvBlocks; ++i) {
-    for (std::size_t j = 0; j < kDvBlocks; ++j) {
+  for (std::size_t i = 0; i < kBlocks; ++i) {
+    for (std::size_t j = 0; j < kBlocks; ++j) {
       if (dv_decode_block_ac(st.readers[j], st.block_states[i], st.coeffs[i], st.block_mode[i]) <
           0) {
         break;
@@ -117,22 +119,22 @@ void dv_parse_segment(DvSegmentState& st, const std::uint8_t* segment) {
   }
 }
 
-void dv_dequantize(std::int16_t* coeffs, const DvStepTable& steps) {
+void dv_dequantize(std::int16_t* coeffs, const StepTable& steps) {
   for (std::size_t i = 0; i < 64; ++i) {
-    coeffs[i] = dv::detail::sat16(std::int32_t{coeffs[i]} * steps[i]);
+    coeffs[i] = detail::sat16(std::int32_t{coeffs[i]} * steps[i]);
   }
 }
 
 void dv_weight(std::int16_t* coeffs, const std::array<std::int16_t, 64>& weights) {
   for (std::size_t i = 0; i < 64; ++i) {
-    const std::int16_t hi = dv::detail::mulhi16(coeffs[i], weights[i]);
-    coeffs[i] = static_cast<std::int16_t>(dv::detail::sat_add16(hi, 1) >> 1);
+    const std::int16_t hi = detail::mulhi16(coeffs[i], weights[i]);
+    coeffs[i] = static_cast<std::int16_t>(detail::sat_add16(hi, 1) >> 1);
   }
 }
 
-void dv_decode_segment(DvSegmentState& st, const std::uint8_t* segment) {
+void dv_decode_segment(SegmentState& st, const std::uint8_t* segment) {
   dv_parse_segment(st, segment);
-  for (std::size_t i = 0; i < kDvBlocks; ++i) {
+  for (std::size_t i = 0; i < kBlocks; ++i) {
     std::int16_t* c = st.coeffs[i];
     const std::size_t pattern = dv_quant_index[st.block_class[i]][st.qno[i / 6]];
     const bool field = st.block_mode[i] != 0;
@@ -144,6 +146,8 @@ void dv_decode_segment(DvSegmentState& st, const std::uint8_t* segment) {
     } else {
       dv_idct_8x8(c);
     }
-    for (std::size_t k = 0; k < 64; ++k) c[k] = dv::detail::clamp_u8(c[k] + 128);
+    for (std::size_t k = 0; k < 64; ++k) c[k] = detail::clamp_u8(c[k] + 128);
   }
 }
+
+}  // namespace dv

@@ -14,10 +14,10 @@
 
 namespace dv {
 
-inline constexpr int kDvWidth = 720;
-inline constexpr int kPairChroma = kDvWidth / 2;
-inline constexpr int kDoubledChroma = kDvWidth + 1;
-inline constexpr int kDoubledChromaPadded = kDvWidth + 32;  // room for the kernels' wide loads
+inline constexpr int kWidth = 720;
+inline constexpr int kPairChroma = kWidth / 2;
+inline constexpr int kDoubledChroma = kWidth + 1;
+inline constexpr int kDoubledChromaPadded = kWidth + 32;  // room for the kernels' wide loads
 
 // 4:2:0: doubled chroma of the average (a[i] + b[i] + 1) >> 1 of two rows of 360 samples; a may
 // equal b.

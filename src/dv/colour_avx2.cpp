@@ -154,14 +154,14 @@ template <bool kLastGroup>
 
 void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out) {
-  constexpr int kLast = kDvWidth - 32;
+  constexpr int kLast = kWidth - 32;
   for (int x = 0; x < kLast; x += 32) bgr32(y, cb, cr, x, out);
   // The last 32 pixels overlap the step before rather than going narrower.
   bgr32(y, cb, cr, kLast, out);
 }
 
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {
-  constexpr int kLast = kDvWidth - 32;
+  constexpr int kLast = kWidth - 32;
   for (int x = 0; x < kLast; x += 32) bgr32_420<false>(y, rows, x, out);
   // The last 32 pixels overlap the step before rather than going narrower.
   bgr32_420<true>(y, rows, kLast, out);

@@ -189,7 +189,7 @@ template <bool kLastStep>
 }
 
 // 720 = 11 x 64 + 16: the last 64 pixels overlap the step before rather than going narrower.
-constexpr int kLast = kDvWidth - kStep;
+constexpr int kLast = kWidth - kStep;
 
 }  // namespace
 

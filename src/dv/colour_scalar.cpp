@@ -37,7 +37,7 @@ ChromaRows420 chroma_rows_420(int line, int height) {
 
 void chroma_avg_scalar(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out) {
   for (int i = 0; i < kPairChroma; ++i) out[2 * i] = out[2 * i + 1] = centred(avg(a[i], b[i]));
-  out[kDvWidth] = out[kDvWidth - 1];
+  out[kWidth] = out[kWidth - 1];
 }
 
 void chroma_411_scalar(const std::uint8_t* src, std::int8_t* out) {
@@ -48,12 +48,12 @@ void chroma_411_scalar(const std::uint8_t* src, std::int8_t* out) {
     out[4 * m] = out[4 * m + 1] = own;
     out[4 * m + 2] = out[4 * m + 3] = between;
   }
-  out[kDvWidth] = out[kDvWidth - 1];
+  out[kWidth] = out[kWidth - 1];
 }
 
 void bgr_line_scalar(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                      std::uint8_t* out) {
-  for (int x = 0; x < kDvWidth; ++x) {
+  for (int x = 0; x < kWidth; ++x) {
     const int b = cb[x] + cb[x + 1];
     const int r = cr[x] + cr[x + 1];
     const std::int32_t yt = (y[x] - 16) * kLumaFactor + kLumaRound;

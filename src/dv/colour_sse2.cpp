@@ -64,7 +64,7 @@ void chroma_avg_sse2(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* 
   // The last vector overlaps the one before rather than going byte by byte.
   constexpr int kLast = kPairChroma - 16;
   put_doubled(_mm_avg_epu8(loadu(a + kLast), loadu(b + kLast)), out + 2 * kLast);
-  out[kDvWidth] = out[kDvWidth - 1];
+  out[kWidth] = out[kWidth - 1];
 }
 
 void chroma_411_sse2(const std::uint8_t* src, std::int8_t* out) {
@@ -80,13 +80,13 @@ void chroma_411_sse2(const std::uint8_t* src, std::int8_t* out) {
   put16(kSamples - 17);  // overlaps the one before
   // The last sample has no next one: both its pairs take it as it is.
   const auto last = static_cast<std::int8_t>(src[kSamples - 1] - 128);
-  for (int i = kDvWidth - 4; i <= kDvWidth; ++i) out[i] = last;
+  for (int i = kWidth - 4; i <= kWidth; ++i) out[i] = last;
 }
 
 void bgr_line_sse2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out) {
   const __m128i zero = _mm_setzero_si128();
-  for (int x = 0; x < kDvWidth; x += 16) {
+  for (int x = 0; x < kWidth; x += 16) {
     const __m128i yv = loadu(y + x);
     const __m128i b0 = loadu(cb + x), b1 = loadu(cb + x + 1);
     const __m128i r0 = loadu(cr + x), r1 = loadu(cr + x + 1);

@@ -18,21 +18,21 @@ constexpr BlockFactors make_factors(const std::array<std::uint8_t, 64>& scan,
     const std::uint8_t raster = scan[i];
     const std::size_t cell = std::size_t{raster} % 8 * 8 + raster / 8U;
     const int step =
-        i == 0 ? 1
-               : dv_quant_area_steps[pattern]
-                                    [static_cast<std::size_t>(dv_quant_area(static_cast<int>(i)))];
+        i == 0
+            ? 1
+            : quant_area_steps[pattern][static_cast<std::size_t>(quant_area(static_cast<int>(i)))];
     f.step4[cell] = static_cast<std::int16_t>(4 * step);
     f.weight[cell] = weights[raster];
   }
   return f;
 }
 
-using FactorSet = std::array<BlockFactors, kDvQuantPatterns>;
+using FactorSet = std::array<BlockFactors, kQuantPatterns>;
 
 constexpr FactorSet make_set(const std::array<std::uint8_t, 64>& scan,
                              const std::array<std::int16_t, 64>& weights) {
   FactorSet t{};
-  for (std::size_t p = 0; p < kDvQuantPatterns; ++p) t[p] = make_factors(scan, weights, p);
+  for (std::size_t p = 0; p < kQuantPatterns; ++p) t[p] = make_factors(scan, weights, p);
   return t;
 }
 

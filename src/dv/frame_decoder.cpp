@@ -8,25 +8,25 @@
 #include "dv/idct.h"
 #include "dv/tables.h"
 
+namespace dv {
+
 platform::CRITICAL_SECTION g_dv_lock;
 
 namespace {
 
 // Creates g_dv_lock during static initialisation and deletes it at unload.
-struct DvLockLifetime {
-  DvLockLifetime() { platform::InitializeCriticalSection(&g_dv_lock); }
-  ~DvLockLifetime() { platform::DeleteCriticalSection(&g_dv_lock); }
-  DvLockLifetime(const DvLockLifetime&) = delete;
-  DvLockLifetime& operator=(const DvLockLifetime&) = delete;
+struct LockLifetime {
+  LockLifetime() { platform::InitializeCriticalSection(&g_dv_lock); }
+  ~LockLifetime() { platform::DeleteCriticalSection(&g_dv_lock); }
+  LockLifetime(const LockLifetime&) = delete;
+  LockLifetime& operator=(const LockLifetime&) = delete;
 };
-const DvLockLifetime g_dv_lock_lifetime;
+const LockLifetime g_lock_lifetime;
 
 // The static work buffers of dv_decode_frame, zero at load.
-dv::FrameWorkspace g_dv_work;
+FrameWorkspace g_work;
 
 }  // namespace
-
-namespace dv {
 
 bool read_system_from_header(std::span<const std::uint8_t> frame, bool* is625) {
   // IEC 61834: DIF block 0 of a frame is the header block (section type 0 in the top three bits
@@ -36,13 +36,13 @@ bool read_system_from_header(std::span<const std::uint8_t> frame, bool* is625) {
   return true;
 }
 
-DvDecoder::DvDecoder() noexcept : work_(new (std::nothrow) FrameWorkspace()) {}
-DvDecoder::~DvDecoder() = default;
-DvDecoder::DvDecoder(DvDecoder&&) noexcept = default;
-DvDecoder& DvDecoder::operator=(DvDecoder&&) noexcept = default;
+Decoder::Decoder() noexcept : work_(new (std::nothrow) FrameWorkspace()) {}
+Decoder::~Decoder() = default;
+Decoder::Decoder(Decoder&&) noexcept = default;
+Decoder& Decoder::operator=(Decoder&&) noexcept = default;
 
-bool DvDecoder::decode(std::span<const std::uint8_t> frame, bool is625,
-                       std::span<std::uint8_t> out) noexcept {
+bool Decoder::decode(std::span<const std::uint8_t> frame, bool is625,
+                     std::span<std::uint8_t> out) noexcept {
   const PictureFormat f = picture_format(is625);
   if (!work_ || frame.size() < f.frame_bytes || out.size() < f.bgr_bytes) return false;
   decode_segments(frame.data(), is625, *work_);
@@ -50,8 +50,8 @@ bool DvDecoder::decode(std::span<const std::uint8_t> frame, bool is625,
   return true;
 }
 
-bool DvDecoder::decode_planar(std::span<const std::uint8_t> frame, bool is625,
-                              std::span<std::uint8_t> planar) noexcept {
+bool Decoder::decode_planar(std::span<const std::uint8_t> frame, bool is625,
+                            std::span<std::uint8_t> planar) noexcept {
   const PictureFormat f = picture_format(is625);
   if (!work_ || frame.size() < f.frame_bytes || planar.size() < f.planar_bytes) return false;
   decode_segments(frame.data(), is625, *work_);
@@ -68,30 +68,28 @@ void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out) {
   const auto cw = static_cast<std::ptrdiff_t>(f.chroma_width);
   for (int line = 0; line < f.height; ++line) {
     // Bottom-up: the picture's last line is the output's first.
-    std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(f.height - 1 - line) * kDvWidth * 3;
+    std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(f.height - 1 - line) * kWidth * 3;
     if (is625) {
       const ChromaRows420 r = chroma_rows_420(line, f.height);
-      k.bgr_line_420(y + line * kDvWidth,
+      k.bgr_line_420(y + line * kWidth,
                      ChromaRowPairs{cb + r.ua * cw, cb + r.ub * cw, cr + r.va * cw, cr + r.vb * cw},
                      dst);
       continue;
     }
     k.chroma_411(cb + line * cw, work.line_cb);
     k.chroma_411(cr + line * cw, work.line_cr);
-    k.bgr_line(y + line * kDvWidth, work.line_cb, work.line_cr, dst);
+    k.bgr_line(y + line * kWidth, work.line_cb, work.line_cr, dst);
   }
 }
 
-}  // namespace dv
-
 void dv_decode_frame_625(const std::uint8_t* frame, std::uint8_t* out) {
-  dv::decode_segments(frame, true, g_dv_work);
-  dv::convert_planar(true, g_dv_work, out);
+  decode_segments(frame, true, g_work);
+  convert_planar(true, g_work, out);
 }
 
 void dv_decode_frame_525(const std::uint8_t* frame, std::uint8_t* out) {
-  dv::decode_segments(frame, false, g_dv_work);
-  dv::convert_planar(false, g_dv_work, out);
+  decode_segments(frame, false, g_work);
+  convert_planar(false, g_work, out);
 }
 
 int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625) {
@@ -104,3 +102,5 @@ int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625) {
   }
   return 1;
 }
+
+}  // namespace dv

@@ -3,8 +3,12 @@
 // 525/60 or the 625/50 system to a 720-pixel-wide, bottom-up, 24-bit BGR picture.
 //
 // dv_decode_frame is the module's entry point: it decodes under the process-wide g_dv_lock into
-// static work buffers. DvDecoder does the same with buffers of its own and no lock, for callers
+// static work buffers. Decoder does the same with buffers of its own and no lock, for callers
 // that decode on several threads at once.
+//
+// All of the decoder lives in namespace dv. The names the module was handed (dv_decode_frame,
+// g_dv_lock, the dv_ routines and tables, DvBitReader, DvBlockState) keep their spelling there;
+// the decoder's own names do not repeat the namespace.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +17,10 @@
 
 #include "platform/sync.h"
 
-inline constexpr std::size_t kDvFrameBytes525 = 120000;
-inline constexpr std::size_t kDvFrameBytes625 = 144000;
+namespace dv {
+
+inline constexpr std::size_t kFrameBytes525 = 120000;
+inline constexpr std::size_t kFrameBytes625 = 144000;
 
 // Serialises every use of the static work buffers. Initialised during static initialisation,
 // deleted at unload.
@@ -27,8 +33,6 @@ int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625);
 // The two halves of dv_decode_frame; the caller holds g_dv_lock.
 void dv_decode_frame_625(const std::uint8_t* frame, std::uint8_t* out);
 void dv_decode_frame_525(const std::uint8_t* frame, std::uint8_t* out);
-
-namespace dv {
 
 // Sizes of one system's pictures. The planar picture is Y (720 a line), then Cr, then Cb.
 struct PictureFormat {
@@ -49,7 +53,7 @@ constexpr PictureFormat picture_format(bool is625) {
   const auto luma = std::size_t{720} * static_cast<std::size_t>(height);
   const auto chroma =
       static_cast<std::size_t>(chroma_width) * static_cast<std::size_t>(chroma_height);
-  return {is625 ? kDvFrameBytes625 : kDvFrameBytes525,
+  return {is625 ? kFrameBytes625 : kFrameBytes525,
           height,
           chroma_width,
           chroma_height,
@@ -66,14 +70,14 @@ bool read_system_from_header(std::span<const std::uint8_t> frame, bool* is625);
 struct FrameWorkspace;
 
 // Re-entrant decoder: each object owns its work buffers (about 640 KB, allocated once).
-class DvDecoder {
+class Decoder {
  public:
-  DvDecoder() noexcept;
-  ~DvDecoder();
-  DvDecoder(DvDecoder&&) noexcept;
-  DvDecoder& operator=(DvDecoder&&) noexcept;
-  DvDecoder(const DvDecoder&) = delete;
-  DvDecoder& operator=(const DvDecoder&) = delete;
+  Decoder() noexcept;
+  ~Decoder();
+  Decoder(Decoder&&) noexcept;
+  Decoder& operator=(Decoder&&) noexcept;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
 
   // False when the buffers could not be allocated.
   [[nodiscard]] bool valid() const noexcept { return work_ != nullptr; }

@@ -19,7 +19,7 @@ constexpr PictureFormat k525 = picture_format(false);
 constexpr std::size_t kCw625 = k625.chroma_width;
 constexpr std::size_t kCw525 = k525.chroma_width;
 
-void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
+void place_625_reference(const SegmentState& st, std::size_t s, std::size_t k,
                          std::uint8_t* planar) {
   for (std::size_t r = 0; r < 3; ++r) {
     for (std::size_t c = 0; c < 9; ++c) {
@@ -27,7 +27,7 @@ void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
       for (std::size_t m = 0; m < 5; ++m) {
         const std::size_t mb_row = 3 * ((s + dv_sb_row_offset[m]) % 12) + r;
         const std::size_t mb_col = 9 * std::size_t{dv_sb_column[m]} + c;
-        const auto& mb = *reinterpret_cast<const DvMacroblock*>(st.coeffs[6 * m]);
+        const auto& mb = *reinterpret_cast<const Macroblock*>(st.coeffs[6 * m]);
         dv_place_mb_420(mb, planar + 16 * mb_row * 720 + 16 * mb_col, 720,
                         planar + k625.cr_offset + 8 * mb_row * kCw625 + 8 * mb_col,
                         planar + k625.cb_offset + 8 * mb_row * kCw625 + 8 * mb_col, kCw625);
@@ -36,14 +36,14 @@ void place_625_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
   }
 }
 
-void place_525_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
+void place_525_reference(const SegmentState& st, std::size_t s, std::size_t k,
                          std::uint8_t* planar) {
   for (std::size_t m = 0; m < 5; ++m) {
     const std::size_t sb_row = (s + dv_sb_row_offset[m]) % 10;
     const std::size_t col = dv_sb_column[m];
-    const DvMbPos pos = dv_mb_pos_525[col][k];
+    const MbPos pos = dv_mb_pos_525[col][k];
     const std::size_t line = 8 * (pos.y + 6 * sb_row);
-    const auto& mb = *reinterpret_cast<const DvMacroblock*>(st.coeffs[6 * m]);
+    const auto& mb = *reinterpret_cast<const Macroblock*>(st.coeffs[6 * m]);
     if (col == 4 && k >= 24) {
       dv_place_mb_411_edge(mb, planar + line * 720 + 704, 720,
                            planar + k525.cr_offset + line * kCw525 + 176,
@@ -56,7 +56,7 @@ void place_525_reference(const DvSegmentState& st, std::size_t s, std::size_t k,
   }
 }
 
-void planar_reference(const std::uint8_t* frame, bool is625, DvSegmentState& st,
+void planar_reference(const std::uint8_t* frame, bool is625, SegmentState& st,
                       std::uint8_t* planar) {
   const std::size_t sequences = is625 ? 12 : 10;
   for (std::size_t s = 0; s < sequences; ++s) {
@@ -77,7 +77,7 @@ bool decode_planar_reference(std::span<const std::uint8_t> frame, bool is625,
                              std::span<std::uint8_t> planar) noexcept {
   const PictureFormat f = picture_format(is625);
   if (frame.size() < f.frame_bytes || planar.size() < f.planar_bytes) return false;
-  const std::unique_ptr<DvSegmentState> st(new (std::nothrow) DvSegmentState());
+  const std::unique_ptr<SegmentState> st(new (std::nothrow) SegmentState());
   if (!st) return false;
   planar_reference(frame.data(), is625, *st, planar.data());
   return true;
@@ -88,7 +88,7 @@ bool decode_frame_reference(std::span<const std::uint8_t> frame, bool is625,
   const PictureFormat f = picture_format(is625);
   if (frame.size() < f.frame_bytes || out.size() < f.bgr_bytes) return false;
   try {
-    const auto st = std::make_unique<DvSegmentState>();
+    const auto st = std::make_unique<SegmentState>();
     std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(f.height) * 1440);
     // The planar picture lives at the start of the output until the last stage.
     std::uint8_t* planar = out.data();

@@ -22,7 +22,7 @@ constexpr std::size_t kCw525 = k525.chroma_width;
 
 class BlockPutter {
  public:
-  BlockPutter(DvFastSegments& st, const IdctKernels& k) : st_(st), k_(k) {}
+  BlockPutter(FastSegments& st, const IdctKernels& k) : st_(st), k_(k) {}
 
   void put(std::size_t i, std::uint8_t* dst, std::ptrdiff_t stride) const {
     const std::int32_t last = st_.block_states[i].position;
@@ -92,7 +92,7 @@ class BlockPutter {
     return low ? k_.put4_88_low : mode != 0 ? k_.put4_248 : k_.put4_88;
   }
 
-  DvFastSegments& st_;
+  FastSegments& st_;
   const IdctKernels& k_;
 };
 
@@ -139,7 +139,7 @@ void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
   for (std::size_t m = 0; m < 5; ++m) {
     const std::size_t sb_row = (s + dv_sb_row_offset[m]) % 10;
     const std::size_t col = dv_sb_column[m];
-    const DvMbPos pos = dv_mb_pos_525[col][k];
+    const MbPos pos = dv_mb_pos_525[col][k];
     const std::size_t line = 8 * (pos.y + 6 * sb_row);
     const std::size_t i = first + 6 * m;
     std::uint8_t* cr = planar + k525.cr_offset + line * kCw525;
@@ -158,22 +158,22 @@ void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
 
 void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work) {
   const IdctKernels kernels = idct_kernels(active_simd_level());
-  DvFastSegments& st = work.segments;
+  FastSegments& st = work.segments;
   const BlockPutter bp(st, kernels);
-  // Segments in the order of the frame, kDvFastSegments at a time.
+  // Segments in the order of the frame, kFastSegments at a time.
   const std::size_t total = (is625 ? 12 : 10) * 27;
-  for (std::size_t n = 0; n < total; n += kDvFastSegments) {
-    const std::size_t count = total - n < kDvFastSegments ? total - n : kDvFastSegments;
-    const std::uint8_t* segments[kDvFastSegments];
+  for (std::size_t n = 0; n < total; n += kFastSegments) {
+    const std::size_t count = total - n < kFastSegments ? total - n : kFastSegments;
+    const std::uint8_t* segments[kFastSegments];
     for (std::size_t j = 0; j < count; ++j) {
       segments[j] = segment_at(frame, (n + j) / 27, (n + j) % 27);
     }
-    dv_parse_segments_fast(st, segments, count);
+    parse_segments_fast(st, segments, count);
     for (std::size_t j = 0; j < count; ++j) {
       if (is625) {
-        place_625(bp, kDvBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
+        place_625(bp, kBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
       } else {
-        place_525(bp, kDvBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
+        place_525(bp, kBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);
       }
     }
   }

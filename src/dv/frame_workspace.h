@@ -13,7 +13,7 @@ namespace dv {
 inline constexpr std::size_t kPlanarBytesMax = picture_format(true).planar_bytes;
 
 struct FrameWorkspace {
-  DvFastSegments segments;
+  FastSegments segments;
   alignas(64) std::uint8_t planar[kPlanarBytesMax];
   alignas(32) std::int8_t line_cb[kDoubledChromaPadded];
   alignas(32) std::int8_t line_cr[kDoubledChromaPadded];

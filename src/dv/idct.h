@@ -14,10 +14,10 @@
 
 #include "dv/tables.h"
 
+namespace dv {
+
 void dv_idct_8x8(std::int16_t* block);
 void dv_idct_248(std::int16_t* block);
-
-namespace dv {
 
 // Row coefficient sets K4, K1, K2, K3: round(32768 cos(k pi/16) cos(r pi/16)) for
 // k = 4, 2, 6, 1, 3, 5, 7 (AP-922).
@@ -48,7 +48,7 @@ struct BlockFactors {
 };
 namespace detail {
 // [mode][pattern], built from dv/tables.h in dv/dequant.cpp.
-extern const std::array<std::array<BlockFactors, kDvQuantPatterns>, 2> kFactorTable;
+extern const std::array<std::array<BlockFactors, kQuantPatterns>, 2> kFactorTable;
 }  // namespace detail
 // Factors of step pattern `pattern` (0..12) in mode `mode` (0 = 8x8, 1 = 2-4-8).
 inline const BlockFactors& block_factors(std::uint32_t mode, std::size_t pattern) {

@@ -6,6 +6,7 @@
 #include "dv/simd_helpers.h"
 
 namespace dv {
+
 namespace {
 
 using detail::as_int32;
@@ -115,19 +116,17 @@ void transpose(const std::int16_t* in, std::int16_t* out) {
 }
 
 }  // namespace
-}  // namespace dv
 
 void dv_idct_8x8(std::int16_t* block) {
-  dv::row_pass(block, dv::kIdctRowSet88, dv::kIdctRowBias88);
-  for (int c = 0; c < 8; ++c) dv::column_88(block, c);
+  row_pass(block, kIdctRowSet88, kIdctRowBias88);
+  for (int c = 0; c < 8; ++c) column_88(block, c);
 }
 
 void dv_idct_248(std::int16_t* block) {
-  dv::row_pass(block, dv::kIdctRowSet248, dv::kIdctRowBias248);
-  for (int c = 0; c < 8; ++c) dv::column_248(block, c);
+  row_pass(block, kIdctRowSet248, kIdctRowBias248);
+  for (int c = 0; c < 8; ++c) column_248(block, c);
 }
 
-namespace dv {
 namespace {
 
 // Weighted coefficients of a put kernel's input, still transposed; clears the input.

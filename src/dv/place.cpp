@@ -2,6 +2,8 @@
 
 #include "dv/simd_helpers.h"
 
+namespace dv {
+
 namespace {
 
 void put_block(const std::int16_t* block, std::uint8_t* dst, std::ptrdiff_t stride) {
@@ -10,7 +12,7 @@ void put_block(const std::int16_t* block, std::uint8_t* dst, std::ptrdiff_t stri
   }
 }
 
-void put_luma_2x2(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t s) {
+void put_luma_2x2(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t s) {
   put_block(mb[0], y, s);
   put_block(mb[1], y + 8, s);
   put_block(mb[2], y + 8 * s, s);
@@ -32,21 +34,21 @@ std::uint8_t avg(std::uint8_t a, std::uint8_t b) {
 
 }  // namespace
 
-void dv_place_mb_420(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_420(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                      std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride) {
   put_luma_2x2(mb, y, y_stride);
   put_block(mb[4], cr, c_stride);
   put_block(mb[5], cb, c_stride);
 }
 
-void dv_place_mb_411(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_411(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                      std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride) {
   for (int b = 0; b < 4; ++b) put_block(mb[b], y + 8 * b, y_stride);
   put_block(mb[4], cr, c_stride);
   put_block(mb[5], cb, c_stride);
 }
 
-void dv_place_mb_411_edge(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_411_edge(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                           std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride) {
   put_luma_2x2(mb, y, y_stride);
   put_edge_chroma(mb[4], cr, c_stride);
@@ -124,9 +126,7 @@ namespace {
 // the colour differences, which arrive doubled.
 void bgr_pixel(int y, int cb, int cr, std::uint8_t* out) {
   const std::int32_t yt = (y - 16) * 19077 + 8192;
-  const auto to_u8 = [](std::int32_t v) {
-    return dv::detail::clamp_u8(dv::detail::sat16(v >> 14));
-  };
+  const auto to_u8 = [](std::int32_t v) { return detail::clamp_u8(detail::sat16(v >> 14)); };
   out[0] = to_u8(yt + 16525 * cb);
   out[1] = to_u8(yt - 3209 * cb - 6660 * cr);
   out[2] = to_u8(yt + 13075 * cr);
@@ -147,3 +147,5 @@ void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uin
     if (line == src) break;
   }
 }
+
+}  // namespace dv

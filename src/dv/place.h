@@ -7,18 +7,20 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace dv {
+
 // The six blocks (Y0..Y3, Cr, Cb) of a macroblock, each 64 samples in raster order.
-using DvMacroblock = std::int16_t[6][64];
+using Macroblock = std::int16_t[6][64];
 
 // 625/50, 16 x 16: Y0 Y1 over Y2 Y3; 8 x 8 chroma squares.
-void dv_place_mb_420(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_420(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                      std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride);
 // 525/60, 32 x 8: Y0..Y3 side by side; 8 x 8 chroma squares.
-void dv_place_mb_411(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_411(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                      std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride);
 // 525/60 right edge, 16 x 16: Y as in 4:2:0; each chroma row r puts columns 0..3 on line r and
 // columns 4..7 on line r + 8.
-void dv_place_mb_411_edge(const DvMacroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
+void dv_place_mb_411_edge(const Macroblock& mb, std::uint8_t* y, std::ptrdiff_t y_stride,
                           std::uint8_t* cr, std::uint8_t* cb, std::ptrdiff_t c_stride);
 
 // Planar 4:2:0 (line-alternating chroma siting of DV) to YUY2.
@@ -32,3 +34,5 @@ void dv_411_to_yuy2(const std::uint8_t* y, std::ptrdiff_t y_stride, const std::u
 // YUY2 [src, src_end) to BGR, last source line first.
 void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* src_end,
                       std::ptrdiff_t src_stride, std::ptrdiff_t line_bytes);
+
+}  // namespace dv

@@ -23,6 +23,8 @@
 
 #include "dv/vlc.h"
 
+namespace dv {
+
 namespace {
 
 // Scan position to the transposed raster cell (8 x column + row) the kernels take, per mode.
@@ -47,8 +49,8 @@ inline std::uint64_t peek64(const std::uint8_t* bytes, std::uint32_t pos) {
   return __builtin_bswap64(w) << (pos & 7);
 }
 
-inline DvLookupEntry lookup(std::uint64_t bits) {
-  return dv_vlc_lookup[dv_vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))];
+inline LookupEntry lookup(std::uint64_t bits) {
+  return vlc_lookup[vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))];
 }
 
 // A partial code is carried as its bits rather than as a tree node: block state node =
@@ -79,21 +81,20 @@ inline std::uint32_t packed_pos(std::uint32_t s, std::uint32_t base) {
 inline std::uint32_t packed_end(std::uint32_t base) { return base + kPosBias - 1; }
 
 // Stores a lane's coefficient: amplitude of entry e at scan position s & 0xFF (below 64).
-inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t s,
-                  DvLookupEntry e) {
-  coeffs[cells[s & 0xFF]] = dv_lookup_amplitude(e);
+inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t s, LookupEntry e) {
+  coeffs[cells[s & 0xFF]] = lookup_amplitude(e);
 }
 
 // Both hot loops decode two codes from one 64-bit peek: the first counted into s1, both into s.
 // The second entry is only meaningful when the first neither ended the block nor ran past the
 // area; the callers check s1 before they look at it.
 [[gnu::always_inline]] inline void decode_two(const std::uint8_t* bytes, std::uint32_t base,
-                                              std::uint32_t& s, std::uint32_t& s1,
-                                              DvLookupEntry& e1, DvLookupEntry& e2) {
+                                              std::uint32_t& s, std::uint32_t& s1, LookupEntry& e1,
+                                              LookupEntry& e2) {
   std::uint64_t w = peek64(bytes, packed_pos(s, base));
   e1 = lookup(w);
   s1 = s + e1;
-  w <<= dv_lookup_length(e1);
+  w <<= lookup_length(e1);
   e2 = lookup(w);
   s = s1 + e2;
 }
@@ -109,25 +110,25 @@ class OpenBlocks {
   bool segment_open(std::size_t j) const { return bits_[j] != 0; }
   bool macroblock_open(std::size_t g) const { return (bits_[g / 5] >> (6 * (g % 5)) & 63) != 0; }
   void set_segment(std::size_t j, std::uint32_t blocks) { bits_[j] = blocks; }
-  void clear(std::size_t i) { bits_[i / kDvBlocks] &= ~(1U << (i % kDvBlocks)); }
+  void clear(std::size_t i) { bits_[i / kBlocks] &= ~(1U << (i % kBlocks)); }
   // The first open block in [i, last), or last; [i, last) lies within one segment.
   std::size_t first(std::size_t i, std::size_t last) const {
     if (i >= last) return last;
-    const std::size_t j = i / kDvBlocks;
-    const std::uint32_t from = bits_[j] >> (i % kDvBlocks);
+    const std::size_t j = i / kBlocks;
+    const std::uint32_t from = bits_[j] >> (i % kBlocks);
     if (from == 0) return last;
     const std::size_t found = i + static_cast<std::size_t>(__builtin_ctz(from));
     return found < last ? found : last;
   }
 
  private:
-  std::uint32_t bits_[kDvFastSegments] = {};
+  std::uint32_t bits_[kFastSegments] = {};
 };
 
 // Keeps up to four blocks in flight, each in its own lane, so that the branch-heavy decoding of
 // one block overlaps the others'. Engine::start(lane) fills a lane with the next block (false
 // when none is left); Engine::step<N> advances N lanes at once and marks a finished lane by
-// moving its block to kDvFastBlocks or past it; the lanes still running are then packed down.
+// moving its block to kFastBlocks or past it; the lanes still running are then packed down.
 template <class Engine>
 class LaneDriver {
  public:
@@ -148,7 +149,7 @@ class LaneDriver {
       }
       std::size_t kept = 0;
       for (std::size_t k = 0; k < n; ++k) {
-        if (lanes[k].block < kDvFastBlocks) lanes[kept++] = lanes[k];
+        if (lanes[k].block < kFastBlocks) lanes[kept++] = lanes[k];
       }
       n = kept;
     }
@@ -165,7 +166,7 @@ class LaneDriver {
 // end of block is settled inline from the lane's registers, the rest out of line.
 class OwnAreas : public LaneDriver<OwnAreas> {
  public:
-  OwnAreas(DvFastSegments& st, OpenBlocks& open, const std::uint16_t* blocks, std::size_t count)
+  OwnAreas(FastSegments& st, OpenBlocks& open, const std::uint16_t* blocks, std::size_t count)
       : st_(st), open_(open), blocks_(blocks), count_(count) {}
 
  private:
@@ -174,23 +175,23 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   struct Lane {
     std::uint32_t s;  // packed position
     std::uint32_t base;
-    std::size_t block;  // kDvFastBlocks once the lane has no block left
+    std::size_t block;  // kFastBlocks once the lane has no block left
   };
 
   // Gives the lane the next queued block; false (and the lane idle) when none is left.
   bool start(Lane& l) {
     if (next_ == count_) {
-      l.block = kDvFastBlocks;
+      l.block = kFastBlocks;
       return false;
     }
     const std::size_t i = blocks_[next_++];
-    const DvFastSegments::Area& a = st_.areas[i];
+    const FastSegments::Area& a = st_.areas[i];
     l = Lane{packed(a.pos, a.end, 0), packed_base(a.end), i};
     return true;
   }
 
   // The usual end: the code with entry e (counted in t) ended the block within its area.
-  void finish(std::size_t i, std::uint32_t t, std::uint32_t base, DvLookupEntry e) {
+  void finish(std::size_t i, std::uint32_t t, std::uint32_t base, LookupEntry e) {
     st_.block_states[i] = DvBlockState{-1, static_cast<std::int32_t>((t - e) & 0xFF)};
     st_.areas[i].pos = packed_pos(t, base);
     open_.clear(i);
@@ -199,12 +200,12 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
   // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
   // lane on its next block or idle.
-  [[gnu::noinline]] void settle_rare(Lane& l, DvLookupEntry e1, DvLookupEntry e2, bool second) {
+  [[gnu::noinline]] void settle_rare(Lane& l, LookupEntry e1, LookupEntry e2, bool second) {
     std::uint32_t pos = packed_pos(l.s, l.base);
     if ((l.s & 0x800000) != 0) {
       // The code runs past the area: its first bits wait for pass 2.
       l.s -= e1;
-      pos -= dv_lookup_length(e1);
+      pos -= lookup_length(e1);
       const std::uint32_t left = packed_end(l.base) - pos;
       const auto bits =
           left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
@@ -214,14 +215,13 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       start(l);
       return;
     }
-    if (dv_lookup_big(e1)) {
-      l.s -= kDvLookupBig;
-      e1 -= kDvLookupBig;
+    if (lookup_big(e1)) {
+      l.s -= kLookupBig;
+      e1 -= kLookupBig;
       st_.block_big[l.block] = 1;
       if ((l.s & 0xC0) == 0) {
         const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
-        st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] =
-            dv_escape_amplitude(code);
+        st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] = escape_amplitude(code);
         if (!second) return;
         // The block goes on with the code after the escape.
         l.s += e2;
@@ -229,7 +229,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
           store(st_.coeffs[l.block], kCells[st_.block_mode[l.block]].data(), l.s, e2);
           return;
         }
-        if ((l.s & 0x800000) != 0 || dv_lookup_big(e2)) {
+        if ((l.s & 0x800000) != 0 || lookup_big(e2)) {
           settle_rare(l, e2, 0, false);
           return;
         }
@@ -261,7 +261,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       cells[k] = kCells[st_.block_mode[block[k]]].data();
     }
     for (bool busy = true; busy;) {
-      DvLookupEntry e1[N], e2[N];
+      LookupEntry e1[N], e2[N];
       std::uint32_t s1[N];
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
@@ -279,9 +279,9 @@ class OwnAreas : public LaneDriver<OwnAreas> {
         }
         // The lane's block ends (or something rarer happens) at code 1 or code 2.
         const std::uint32_t t = first_ok ? s[k] : s1[k];
-        const DvLookupEntry e = first_ok ? e2[k] : e1[k];
+        const LookupEntry e = first_ok ? e2[k] : e1[k];
         Lane l{t, base[k], block[k]};
-        if ((t & 0x800000) == 0 && !dv_lookup_big(e)) [[likely]] {
+        if ((t & 0x800000) == 0 && !lookup_big(e)) [[likely]] {
           finish(block[k], t, base[k], e);
           start(l);
         } else {
@@ -290,7 +290,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
         s[k] = l.s;
         base[k] = l.base;
         block[k] = l.block;
-        if (l.block < kDvFastBlocks) {
+        if (l.block < kFastBlocks) {
           coeffs[k] = st_.coeffs[l.block];
           cells[k] = kCells[st_.block_mode[l.block]].data();
         } else {
@@ -302,7 +302,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     for (std::size_t k = 0; k < N; ++k) lanes[k] = Lane{s[k], base[k], block[k]};
   }
 
-  DvFastSegments& st_;
+  FastSegments& st_;
   OpenBlocks& open_;
   const std::uint16_t* blocks_;
   std::size_t count_;
@@ -315,7 +315,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
 template <std::size_t Span>
 class Streams : public LaneDriver<Streams<Span>> {
  public:
-  Streams(DvFastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
+  Streams(FastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
       : st_(st), open_(open), streams_(streams), groups_(groups) {}
 
  private:
@@ -344,7 +344,7 @@ class Streams : public LaneDriver<Streams<Span>> {
       const std::size_t g = next_group_++;
       if (resume(l, g * Span, g)) return true;
     }
-    l.block = kDvFastBlocks;
+    l.block = kFastBlocks;
     return false;
   }
 
@@ -376,8 +376,8 @@ class Streams : public LaneDriver<Streams<Span>> {
     const std::uint64_t next = peek64(r.bytes, r.pos);
     const auto code =
         static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
-    DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(code)];
-    const std::uint32_t need = dv_lookup_length(e) - len;
+    LookupEntry e = vlc_lookup[vlc_lookup_index(code)];
+    const std::uint32_t need = lookup_length(e) - len;
     if (need > left) {
       // Still short: the whole stream joins the pending bits.
       const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
@@ -386,13 +386,13 @@ class Streams : public LaneDriver<Streams<Span>> {
       return Step::kDry;
     }
     r.pos += need;
-    std::int16_t amplitude = dv_lookup_amplitude(e);
-    if (dv_lookup_big(e)) {
+    std::int16_t amplitude = lookup_amplitude(e);
+    if (lookup_big(e)) {
       st_.block_big[i] = 1;
-      amplitude = dv_escape_amplitude(code);
-      e -= kDvLookupBig;
+      amplitude = escape_amplitude(code);
+      e -= kLookupBig;
     }
-    const auto zpos = static_cast<std::uint32_t>(s.position) + dv_lookup_advance(e);
+    const auto zpos = static_cast<std::uint32_t>(s.position) + lookup_advance(e);
     if (zpos >= 64) {
       s.node = -1;
       open_.clear(i);
@@ -405,14 +405,14 @@ class Streams : public LaneDriver<Streams<Span>> {
 
   // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is a
   // big escape. Settles it as the reference would.
-  Step settle(Lane& l, DvLookupEntry e) {
+  Step settle(Lane& l, LookupEntry e) {
     DvBlockState& s = st_.block_states[l.block];
     DvBitReader& r = streams_[l.group];
     std::uint32_t pos = packed_pos(l.s, l.base);
     if ((l.s & 0x800000) != 0) {
       // The code runs past the stream: its first bits wait for pass 3.
       l.s -= e;
-      pos -= dv_lookup_length(e);
+      pos -= lookup_length(e);
       const std::uint32_t left = r.end - pos;
       const auto bits =
           left == 0 ? 0U : static_cast<std::uint32_t>(peek64(r.bytes, pos) >> (64 - left));
@@ -421,13 +421,13 @@ class Streams : public LaneDriver<Streams<Span>> {
       r.pos = r.end;
       return Step::kDry;
     }
-    if (dv_lookup_big(e)) {
-      l.s -= kDvLookupBig;
-      e -= kDvLookupBig;
+    if (lookup_big(e)) {
+      l.s -= kLookupBig;
+      e -= kLookupBig;
       st_.block_big[l.block] = 1;
       if ((l.s & 0xC0) == 0) {
         const auto code = static_cast<std::uint32_t>(peek64(r.bytes, pos - 16) >> 48);
-        st_.coeffs[l.block][cells_of(l.block)[l.s & 0xFF]] = dv_escape_amplitude(code);
+        st_.coeffs[l.block][cells_of(l.block)[l.s & 0xFF]] = escape_amplitude(code);
         return Step::kGoesOn;
       }
     }
@@ -459,7 +459,7 @@ class Streams : public LaneDriver<Streams<Span>> {
       cells[k] = cells_of(lanes[k].block);
     }
     for (bool busy = true; busy;) {
-      DvLookupEntry e1[N], e2[N];
+      LookupEntry e1[N], e2[N];
       std::uint32_t s1[N];
 #pragma GCC unroll 4
       for (std::size_t k = 0; k < N; ++k) {
@@ -495,7 +495,7 @@ class Streams : public LaneDriver<Streams<Span>> {
         if (st != Step::kGoesOn && !next(l, st)) busy = false;
         s[k] = l.s;
         base[k] = l.base;
-        if (l.block < kDvFastBlocks) {
+        if (l.block < kFastBlocks) {
           coeffs[k] = st_.coeffs[l.block];
           cells[k] = cells_of(l.block);
         }
@@ -508,7 +508,7 @@ class Streams : public LaneDriver<Streams<Span>> {
     }
   }
 
-  DvFastSegments& st_;
+  FastSegments& st_;
   OpenBlocks& open_;
   DvBitReader* streams_;
   std::size_t groups_;
@@ -562,21 +562,21 @@ class BitWriter {
 };
 
 // Lays the leftover bits of areas [first, last) end to end.
-void gather(const DvFastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
+void gather(const FastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
   for (std::size_t j = first; j < last; ++j) {
-    const DvFastSegments::Area& a = st.areas[j];
+    const FastSegments::Area& a = st.areas[j];
     out.append_short(st.bytes, a.pos, a.end - a.pos);
   }
 }
 
-// Bit offsets of a macroblock's pass 2 stream in DvFastSegments::streams, and of a segment's
+// Bit offsets of a macroblock's pass 2 stream in FastSegments::streams, and of a segment's
 // pass 3 stream in stream3.
 constexpr std::uint32_t kStreamSlot = 8 * 128;
 constexpr std::uint32_t kStream3Slot = 8 * 512;
 
 // Block headers and the first look at each block: queues for pass 1 the blocks whose first
 // code is not the end of block, and marks them open.
-std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t* queue,
+std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* queue,
                          OpenBlocks& open) {
   std::size_t n = 0;
   for (std::uint32_t j = 0; j < segments; ++j) {
@@ -584,7 +584,7 @@ std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t
     // block's header on the store before it.
     std::uint32_t open_blocks = 0;
     for (std::uint32_t m = 0; m < 5; ++m) {
-      const std::uint32_t dif = static_cast<std::uint32_t>(kDvFastStride) * j + 80 * m;
+      const std::uint32_t dif = static_cast<std::uint32_t>(kFastStride) * j + 80 * m;
       const std::uint32_t qno = st.bytes[dif + 3] & 15U;
       for (std::uint32_t b = 0; b < 6; ++b) {
         const std::size_t i = 30 * j + 6 * m + b;
@@ -611,21 +611,20 @@ std::size_t read_headers(DvFastSegments& st, std::size_t segments, std::uint16_t
 
 }  // namespace
 
-void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segments,
-                            std::size_t count) {
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count) {
   for (std::size_t j = 0; j < count; ++j) {
-    dv_copy_segment_sse2(st.bytes + kDvFastStride * j, segments[j]);
+    copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
   }
   OpenBlocks open;
-  std::memset(st.block_big, 0, kDvBlocks * count);
-  std::uint16_t pass1[kDvFastBlocks];
+  std::memset(st.block_big, 0, kBlocks * count);
+  std::uint16_t pass1[kFastBlocks];
   const std::size_t queued = read_headers(st, count, pass1, open);
   OwnAreas(st, open, pass1, queued).run();
   if (!open.any()) return;
 
   // Pass 2, for the macroblocks with unfinished blocks.
   const std::size_t macroblocks = 5 * count;
-  DvBitReader streams[5 * kDvFastSegments];
+  DvBitReader streams[5 * kFastSegments];
   for (std::uint32_t g = 0; g < macroblocks; ++g) {
     BitWriter out(st.streams, kStreamSlot * g);
     if (open.macroblock_open(g)) gather(st, 6 * g, 6 * g + 6, out);
@@ -635,7 +634,7 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
   if (!open.any()) return;
 
   // Pass 3: what every macroblock of a segment left, in order.
-  DvBitReader wholes[kDvFastSegments];
+  DvBitReader wholes[kFastSegments];
   for (std::uint32_t j = 0; j < count; ++j) {
     BitWriter out(st.stream3, kStream3Slot * j);
     if (open.segment_open(j)) {
@@ -650,5 +649,7 @@ void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segme
     }
     wholes[j] = DvBitReader{st.stream3, kStream3Slot * j, out.end()};
   }
-  Streams<kDvBlocks>(st, open, wholes, count).run();
+  Streams<kBlocks>(st, open, wholes, count).run();
 }
+
+}  // namespace dv

@@ -5,7 +5,7 @@
 // leave the processor waiting on a single chain (pass 3 above all).
 //
 // The coefficients are left as coded amplitudes (coefficient values / 16, the DC as coded),
-// transposed (8 x column + row); dv::block_factors turns them into dv_parse_segment's
+// transposed (8 x column + row); block_factors turns them into dv_parse_segment's
 // coefficients after dequantisation and weighting, inside the transform kernels (dv/idct.h).
 
 #include <cstddef>
@@ -13,43 +13,46 @@
 
 #include "dv/block_decode.h"
 
+namespace dv {
+
 // A whole sequence of the frame (27 segments) at once: each pass ends with fewer busy lanes than
 // it has, and the more blocks a call holds, the less of its time goes to those tails. Measured
 // on 625/50 frames: 8 segments cost 3-4% more a frame than 27, 4 segments more again.
-inline constexpr std::size_t kDvFastSegments = 27;
-inline constexpr std::size_t kDvFastBlocks = kDvFastSegments * kDvBlocks;
+inline constexpr std::size_t kFastSegments = 27;
+inline constexpr std::size_t kFastBlocks = kFastSegments * kBlocks;
 // Each segment's copy: its 400 bytes and room for the fast reader to peek 8 bytes past any bit.
-inline constexpr std::size_t kDvFastStride = kDvSegmentBytes + 16;
+inline constexpr std::size_t kFastStride = kSegmentBytes + 16;
 
-struct DvFastSegments {
-  alignas(16) std::uint8_t bytes[kDvFastSegments * kDvFastStride];
+struct FastSegments {
+  alignas(16) std::uint8_t bytes[kFastSegments * kFastStride];
   // The free space of the areas laid end to end: for pass 2 one 128-byte slot a macroblock, for
   // pass 3 one 512-byte slot a segment.
-  alignas(16) std::uint8_t streams[kDvFastSegments * 5 * 128 + 16];
-  alignas(16) std::uint8_t stream3[kDvFastSegments * 512 + 16];
+  alignas(16) std::uint8_t streams[kFastSegments * 5 * 128 + 16];
+  alignas(16) std::uint8_t stream3[kFastSegments * 512 + 16];
   // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
   // kernels clear what they used.
-  alignas(32) std::int16_t coeffs[kDvFastBlocks][64];
+  alignas(32) std::int16_t coeffs[kFastBlocks][64];
   // Each block's area in `bytes`: its next bit once pass 1 is done with it, and its end.
   struct Area {
     std::uint32_t pos;
     std::uint32_t end;
   };
-  Area areas[kDvFastBlocks];
+  Area areas[kFastBlocks];
   // A block's position is the scan position of the last coefficient stored: 0 when it holds
   // only its DC.
-  DvBlockState block_states[kDvFastBlocks];
-  std::uint8_t block_mode[kDvFastBlocks];
-  std::uint8_t block_pattern[kDvFastBlocks];  // step pattern (class and QNO)
+  DvBlockState block_states[kFastBlocks];
+  std::uint8_t block_mode[kFastBlocks];
+  std::uint8_t block_pattern[kFastBlocks];  // step pattern (class and QNO)
   // 1 when the block holds an amplitude of 64 or more, which may saturate in dequantisation.
-  std::uint8_t block_big[kDvFastBlocks];
+  std::uint8_t block_big[kFastBlocks];
 };
 
-// A segment's 400 bytes into its copy in DvFastSegments::bytes, and zeros in the padding the
+// A segment's 400 bytes into its copy in FastSegments::bytes, and zeros in the padding the
 // reader peeks into.
-void dv_copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
+void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 
-// Parses `count` (1..kDvFastSegments) segments, segments[j] being the first of the five DIF
+// Parses `count` (1..kFastSegments) segments, segments[j] being the first of the five DIF
 // blocks of segment j. Not modified.
-void dv_parse_segments_fast(DvFastSegments& st, const std::uint8_t* const* segments,
-                            std::size_t count);
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
+
+}  // namespace dv

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace dv {
+
 // Scan position to raster position (8 x row + column, row = vertical frequency), 8x8 mode: the
 // usual zig-zag.
 inline constexpr std::array<std::uint8_t, 64> dv_scan_88 = {
@@ -29,10 +31,10 @@ inline constexpr std::array<std::array<std::uint8_t, 16>, 4> dv_quant_index = {{
     {12, 11, 11, 10, 10, 9, 9, 8, 8, 7, 7, 6, 6, 5, 4, 4},
 }};
 
-inline constexpr std::size_t kDvQuantPatterns = 13;
+inline constexpr std::size_t kQuantPatterns = 13;
 
 // Step of each of the four areas, by pattern (IEC 61834-2).
-inline constexpr std::array<std::array<std::uint8_t, 4>, kDvQuantPatterns> dv_quant_area_steps = {{
+inline constexpr std::array<std::array<std::uint8_t, 4>, kQuantPatterns> quant_area_steps = {{
     {1, 1, 1, 1},
     {1, 1, 1, 2},
     {1, 1, 2, 2},
@@ -49,32 +51,32 @@ inline constexpr std::array<std::array<std::uint8_t, 4>, kDvQuantPatterns> dv_qu
 }};
 
 // Area of a scan position: 1..5 area 0, 6..20 area 1, 21..42 area 2, 43..63 area 3.
-constexpr int dv_quant_area(int scan_pos) {
+constexpr int quant_area(int scan_pos) {
   return scan_pos <= 5 ? 0 : scan_pos <= 20 ? 1 : scan_pos <= 42 ? 2 : 3;
 }
 
-using DvStepTable = std::array<std::int16_t, 64>;
+using StepTable = std::array<std::int16_t, 64>;
 
-namespace dv::detail {
-constexpr std::array<DvStepTable, kDvQuantPatterns> make_step_tables(
+namespace detail {
+constexpr std::array<StepTable, kQuantPatterns> make_step_tables(
     const std::array<std::uint8_t, 64>& scan) {
-  std::array<DvStepTable, kDvQuantPatterns> t{};
-  for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
+  std::array<StepTable, kQuantPatterns> t{};
+  for (std::size_t p = 0; p < kQuantPatterns; ++p) {
     t[p][0] = 1;  // The DC always has step 1.
     for (std::size_t i = 1; i < 64; ++i) {
       t[p][scan[i]] =
-          dv_quant_area_steps[p][static_cast<std::size_t>(dv_quant_area(static_cast<int>(i)))];
+          quant_area_steps[p][static_cast<std::size_t>(quant_area(static_cast<int>(i)))];
     }
   }
   return t;
 }
-}  // namespace dv::detail
+}  // namespace detail
 
 // Dequantisation factors by pattern, in raster order, for each mode's scan.
-inline constexpr std::array<DvStepTable, kDvQuantPatterns> dv_quant_steps_88 =
-    dv::detail::make_step_tables(dv_scan_88);
-inline constexpr std::array<DvStepTable, kDvQuantPatterns> dv_quant_steps_248 =
-    dv::detail::make_step_tables(dv_scan_248);
+inline constexpr std::array<StepTable, kQuantPatterns> dv_quant_steps_88 =
+    detail::make_step_tables(dv_scan_88);
+inline constexpr std::array<StepTable, kQuantPatterns> dv_quant_steps_248 =
+    detail::make_step_tables(dv_scan_248);
 
 // Inverse weighting, raster order: 16384 / (w(v) w(h)) to the nearest integer with
 // w(0) = 1, w(1) = C4/(4 C7 C2), w(2) = C4/(2 C6), w(3) = 1/(2 C5), w(4) = 7/8, w(5) = C4/C3,
@@ -122,12 +124,12 @@ inline constexpr std::array<std::array<std::uint8_t, 9>, 3> dv_mb_order_625 = []
 // 525/60: position of macroblock k of superblock column c, x in 32-pixel units and y in 8-line
 // units from the top of the superblock row. For the three 16 x 16 edge macroblocks (column 4,
 // k >= 24) x is 22 (pixel 704) and y is 0, 2 or 4.
-struct DvMbPos {
+struct MbPos {
   std::uint8_t x;
   std::uint8_t y;
 };
-inline constexpr std::array<std::array<DvMbPos, 27>, 5> dv_mb_pos_525 = [] {
-  std::array<std::array<DvMbPos, 27>, 5> t{};
+inline constexpr std::array<std::array<MbPos, 27>, 5> dv_mb_pos_525 = [] {
+  std::array<std::array<MbPos, 27>, 5> t{};
   constexpr int x0[5] = {0, 4, 9, 13, 18};
   for (std::size_t c = 0; c < 5; ++c) {
     for (std::size_t kk = 0; kk < 27; ++kk) {
@@ -154,8 +156,10 @@ inline constexpr std::array<std::array<DvMbPos, 27>, 5> dv_mb_pos_525 = [] {
         x = x0[c] + 1 + q;
         y = q % 2 == 0 ? 5 - p : p;
       }
-      t[c][kk] = DvMbPos{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)};
+      t[c][kk] = MbPos{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y)};
     }
   }
   return t;
 }();
+
+}  // namespace dv

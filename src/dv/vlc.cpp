@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+namespace dv {
+
 namespace {
 
 // The AC code table of IEC 61834-2 / SMPTE 314M: code bits (first bit first, sign bit not
@@ -114,7 +116,7 @@ struct Leaf {
 constexpr std::size_t kLeafCount = 747;  // 692 symbols, 54 invalid codes, 1 end of block
 
 constexpr std::uint32_t symbol_node(int run, int value) {
-  return std::uint32_t{kDvSymbol} << 30 | static_cast<std::uint32_t>(run) << 16 |
+  return std::uint32_t{kSymbol} << 30 | static_cast<std::uint32_t>(run) << 16 |
          (static_cast<std::uint32_t>(value) & 0xFFFF);
 }
 constexpr std::uint32_t bits_of(std::string_view s) {
@@ -138,12 +140,12 @@ consteval std::array<Leaf, kLeafCount> make_leaves() {
       leaves[n++] = {code << 1 | sign, len + 1, symbol_node(c.run, value)};
     }
   }
-  leaves[n++] = {bits_of(kEndOfBlock), 4, std::uint32_t{kDvEnd} << 30};
+  leaves[n++] = {bits_of(kEndOfBlock), 4, std::uint32_t{kEnd} << 30};
   // Long zero run: 1111110 then 6 bits; runs 6..61 only.
   for (std::uint32_t run = 0; run < 64; ++run) {
     const bool valid = run >= 6 && run <= 61;
     leaves[n++] = {0x7EU << 6 | run, 13,
-                   valid ? symbol_node(static_cast<int>(run), 0) : std::uint32_t{kDvInvalid} << 30};
+                   valid ? symbol_node(static_cast<int>(run), 0) : std::uint32_t{kInvalid} << 30};
   }
   // Escape: 1111111, 8-bit amplitude, sign; amplitudes 23..255 only, the sign bit included
   // in the invalid codes too.
@@ -151,7 +153,7 @@ consteval std::array<Leaf, kLeafCount> make_leaves() {
     for (std::uint32_t sign = 0; sign < 2; ++sign) {
       const int value = (sign != 0 ? -16 : 16) * static_cast<int>(amp);
       leaves[n++] = {(0x7FU << 8 | amp) << 1 | sign, 16,
-                     amp >= 23 ? symbol_node(0, value) : std::uint32_t{kDvInvalid} << 30};
+                     amp >= 23 ? symbol_node(0, value) : std::uint32_t{kInvalid} << 30};
     }
   }
   // A throw in these compile-time builders fails the build: the table is not what the tree needs.
@@ -164,7 +166,7 @@ consteval std::array<Leaf, kLeafCount> make_leaves() {
 
 struct TreeBuilder {
   std::array<Leaf, kLeafCount> leaves = make_leaves();
-  std::array<std::uint32_t, kDvVlcTreeNodes> tree{};
+  std::array<std::uint32_t, kVlcTreeNodes> tree{};
   std::size_t next = 1;
 
   constexpr std::uint32_t bit_at(const Leaf& l, std::uint32_t depth) const {
@@ -177,10 +179,10 @@ struct TreeBuilder {
       tree[node] = leaves[lo].node;
       return;
     }
-    if (next + 2 > kDvVlcTreeNodes) throw "too many nodes";
+    if (next + 2 > kVlcTreeNodes) throw "too many nodes";
     const std::size_t child = next;
     next += 2;
-    tree[node] = std::uint32_t{kDvBranch} << 30 | static_cast<std::uint32_t>(child) << 16;
+    tree[node] = std::uint32_t{kBranch} << 30 | static_cast<std::uint32_t>(child) << 16;
     std::size_t mid = lo;
     while (mid < hi) {
       if (leaves[mid].len <= depth) throw "code is a prefix of another";
@@ -192,40 +194,40 @@ struct TreeBuilder {
   }
 };
 
-consteval std::array<std::uint32_t, kDvVlcTreeNodes> make_tree() {
+consteval std::array<std::uint32_t, kVlcTreeNodes> make_tree() {
   TreeBuilder b;
   b.build(0, 0, kLeafCount, 0);
-  if (b.next != kDvVlcTreeNodes) throw "node count";
+  if (b.next != kVlcTreeNodes) throw "node count";
   return b.tree;
 }
 
-constexpr std::array<std::uint32_t, kDvVlcTreeNodes> kTree = make_tree();
+constexpr std::array<std::uint32_t, kVlcTreeNodes> kTree = make_tree();
 
 // Walks the tree over the 16 bits of p, first bit most significant.
-consteval DvLookupEntry lookup_entry(std::uint32_t p, std::uint32_t max_len) {
+consteval LookupEntry lookup_entry(std::uint32_t p, std::uint32_t max_len) {
   std::uint32_t node = kTree[0];
   std::uint32_t len = 0;
-  while (dv_node_kind(node) == kDvBranch) {
+  while (node_kind(node) == kBranch) {
     if (len >= max_len) throw "code longer than the look-up covers";
     const std::uint32_t bit = (p >> (15 - len)) & 1;
-    node = kTree[dv_node_child(node) + bit];
+    node = kTree[node_child(node) + bit];
     ++len;
   }
-  if (dv_node_kind(node) != kDvSymbol) return len << 8 | kDvLookupEnd;  // ends the block
-  const int value = dv_node_value(node);
+  if (node_kind(node) != kSymbol) return len << 8 | kLookupEnd;  // ends the block
+  const int value = node_value(node);
   if (value % 16 != 0) throw "value is not a multiple of 16";
   const int amplitude = value / 16;
-  const std::uint32_t advance = dv_node_run(node) + 1;
+  const std::uint32_t advance = node_run(node) + 1;
   if (amplitude >= 64 || amplitude <= -64) {
     if (advance != 1 || len != 16) throw "big amplitude outside an escape";
-    return len << 8 | (advance + kDvLookupBig);
+    return len << 8 | (advance + kLookupBig);
   }
-  if (advance >= kDvLookupEnd) throw "run does not fit the advance field";
+  if (advance >= kLookupEnd) throw "run does not fit the advance field";
   return static_cast<std::uint32_t>(amplitude & 0xFF) << 24 | len << 8 | advance;
 }
 
-consteval std::array<DvLookupEntry, kDvVlcLookupSize> make_lookup() {
-  std::array<DvLookupEntry, kDvVlcLookupSize> t{};
+consteval std::array<LookupEntry, kVlcLookupSize> make_lookup() {
+  std::array<LookupEntry, kVlcLookupSize> t{};
   for (std::uint32_t i = 0; i < 1024; ++i) {
     // Prefix 11111 is never looked up here; the codes below it are at most 10 bits long.
     t[i] = i >= 0x3E0 ? 0 : lookup_entry(i << 6, 10);
@@ -236,5 +238,7 @@ consteval std::array<DvLookupEntry, kDvVlcLookupSize> make_lookup() {
 
 }  // namespace
 
-constexpr std::array<std::uint32_t, kDvVlcTreeNodes> dv_vlc_tree = kTree;
-constexpr std::array<DvLookupEntry, kDvVlcLookupSize> dv_vlc_lookup = make_lookup();
+constexpr std::array<std::uint32_t, kVlcTreeNodes> dv_vlc_tree = kTree;
+constexpr std::array<LookupEntry, kVlcLookupSize> vlc_lookup = make_lookup();
+
+}  // namespace dv

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace platform {
 namespace {
@@ -47,6 +48,17 @@ bool scalar_forced() {
   return force != nullptr && std::strcmp(force, "") != 0 && std::strcmp(force, "0") != 0;
 }
 
+// AVI_SIMD_LEVEL names the highest level to use (scalar, sse2, avx2 or avx512), so that a machine
+// with AVX-512 can measure and test what an AVX2 machine runs. Unset or unknown: no cap.
+SimdLevel level_cap() {
+  const char* name = std::getenv("AVI_SIMD_LEVEL");
+  if (name == nullptr) return kSimdAvx512;
+  for (const SimdLevel level : {kSimdScalar, kSimdSse2, kSimdAvx2, kSimdAvx512}) {
+    if (std::strcmp(name, simd_level_name(level)) == 0) return level;
+  }
+  return kSimdAvx512;
+}
+
 }  // namespace
 
 SimdLevel detected_simd_level() {
@@ -55,7 +67,10 @@ SimdLevel detected_simd_level() {
 }
 
 SimdLevel allowed_simd_level() {
-  static const SimdLevel level = scalar_forced() ? kSimdScalar : detected_simd_level();
+  static const SimdLevel level = [] {
+    const SimdLevel cap = scalar_forced() ? kSimdScalar : level_cap();
+    return detected_simd_level() < cap ? detected_simd_level() : cap;
+  }();
   return level;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Run-time choice of SIMD kernels, for the DV decoder and the colour conversion alike: the
 // processor is asked once, and AVI_FORCE_SCALAR (set, not empty and not "0") forces the scalar
-// reference everywhere. Kernels of a level build only with that level's flags (cmake/simd.cmake);
-// the code that picks them stays at the x86-64 baseline.
+// reference everywhere; AVI_SIMD_LEVEL=sse2|avx2|... caps the level. Kernels of a level build only
+// with that level's flags (cmake/simd.cmake); the code that picks them stays at the x86-64
+// baseline.
 
 namespace platform {
 
@@ -15,7 +16,7 @@ enum SimdLevel : int {
 
 // Highest level the processor supports (ignores AVI_FORCE_SCALAR).
 SimdLevel detected_simd_level();
-// The detected level, or kSimdScalar when AVI_FORCE_SCALAR asks for it.
+// The detected level, capped by AVI_SIMD_LEVEL, or kSimdScalar when AVI_FORCE_SCALAR asks for it.
 SimdLevel allowed_simd_level();
 
 const char* simd_level_name(SimdLevel level);

@@ -146,7 +146,7 @@ bool SharedAviFile::size_frame_buffer(VideoPath path) {
   // The DV decoder reads a whole frame of the larger system, whatever the chunk held; an
   // uncompressed picture has the size its header gives (its chunks were found to hold it).
   std::uint64_t bytes = 0;
-  if (path == VideoPath::kDv) bytes = kDvFrameBytes625;
+  if (path == VideoPath::kDv) bytes = dv::kFrameBytes625;
   if (path == VideoPath::kRaw) bytes = raw_picture_bytes(*this);
   try {
     frame_buffer_.reserve(static_cast<std::size_t>(round_up_256(std::max(largest, bytes))));

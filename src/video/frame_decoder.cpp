@@ -206,12 +206,12 @@ int SharedAviFile::decode_dv(std::uint32_t frame, std::uint8_t* destination) {
     std::memset(frame_buffer_.data() + got, 0, picture.frame_bytes - got);
   }
   if (out.biWidth == 720 && out.biHeight == picture.height) {
-    return dv_decode_frame(frame_buffer_.data(), destination, is625 ? 1 : 0);
+    return dv::dv_decode_frame(frame_buffer_.data(), destination, is625 ? 1 : 0);
   }
   // The decoder always writes a whole 720-wide picture; a stream that claims another size gets
   // the part of it that fits, aligned on the bottom-left corner as both are stored bottom-up.
   std::vector<std::uint8_t> whole(picture.bgr_bytes);
-  const int result = dv_decode_frame(frame_buffer_.data(), whole.data(), is625 ? 1 : 0);
+  const int result = dv::dv_decode_frame(frame_buffer_.data(), whole.data(), is625 ? 1 : 0);
   const hostlib::DibLayout l = hostlib::dib_layout(out.biWidth, out.biHeight, 24);
   const std::size_t row = std::min<std::size_t>(static_cast<std::size_t>(l.pitch), 720 * 3);
   const int rows = std::min(out.biHeight, picture.height);

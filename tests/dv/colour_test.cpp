@@ -16,6 +16,7 @@
 #include "dv/frame_workspace.h"
 #include "dv/place.h"
 
+namespace dv {
 namespace {
 
 // Sample sources: a value, or kRandom (any byte), kExtremes (0 or 255), kFlat (one value a case).
@@ -40,9 +41,9 @@ TEST_P(DvColourMatchTest, LineKernelsEqualScalar) {
     if (v == kExtremes) return rng() % 2 != 0 ? 255 : 0;
     return static_cast<std::uint8_t>(v == kFlat ? n * 7 : v);
   };
-  const dv::ColourKernels ref = dv::colour_kernels(dv::kSimdScalar);
-  for (int level = dv::kSimdSse2; level <= dv::detected_simd_level(); ++level) {
-    const dv::ColourKernels k = dv::colour_kernels(level);
+  const ColourKernels ref = colour_kernels(kSimdScalar);
+  for (int level = kSimdSse2; level <= detected_simd_level(); ++level) {
+    const ColourKernels k = colour_kernels(level);
     for (n = 0; n < 100; ++n) {
       SCOPED_TRACE("level " + std::to_string(level) + " case " + std::to_string(n));
       std::vector<std::uint8_t> y(720);
@@ -54,22 +55,22 @@ TEST_P(DvColourMatchTest, LineKernelsEqualScalar) {
         if (c.last_pair >= 0) r[359] = static_cast<std::uint8_t>(c.last_pair);
         if (c.last_pair >= 0) r[179] = static_cast<std::uint8_t>(c.last_pair);  // 4:1:1's last
       }
-      std::vector<std::int8_t> wa(dv::kDoubledChromaPadded + 8, 0x5A), ca(wa), wb(wa), cb(wa);
+      std::vector<std::int8_t> wa(kDoubledChromaPadded + 8, 0x5A), ca(wa), wb(wa), cb(wa);
       ref.chroma_avg(rows[0].get(), rows[1].get(), wa.data());
       k.chroma_avg(rows[0].get(), rows[1].get(), ca.data());
       ASSERT_EQ(wa, ca) << "chroma_avg";
-      ASSERT_EQ(wa[dv::kDoubledChroma], 0x5A);
+      ASSERT_EQ(wa[kDoubledChroma], 0x5A);
       ref.chroma_411(rows[2].get(), wb.data());
       k.chroma_411(rows[2].get(), cb.data());
       ASSERT_EQ(wb, cb) << "chroma_411";
-      ASSERT_EQ(wb[dv::kDoubledChroma], 0x5A);
+      ASSERT_EQ(wb[kDoubledChroma], 0x5A);
       std::vector<std::uint8_t> want(2160 + 128, 0x5A), got(want);
       ref.bgr_line(y.data(), wa.data(), wb.data(), want.data() + 64);
       k.bgr_line(y.data(), wa.data(), wb.data(), got.data() + 64);
       ASSERT_EQ(want, got) << "bgr_line";
       // The whole 4:2:0 line, with one row taken twice as at the picture's edges.
-      const dv::ChromaRowPairs pairs{rows[0].get(), rows[1].get(), rows[2].get(),
-                                     n % 2 == 0 ? rows[3].get() : rows[2].get()};
+      const ChromaRowPairs pairs{rows[0].get(), rows[1].get(), rows[2].get(),
+                                 n % 2 == 0 ? rows[3].get() : rows[2].get()};
       ref.bgr_line_420(y.data(), pairs, want.data() + 64);
       k.bgr_line_420(y.data(), pairs, got.data() + 64);
       ASSERT_EQ(want, got) << "bgr_line_420";
@@ -96,8 +97,8 @@ class DvConvertTest : public ::testing::TestWithParam<bool> {};
 // The frame decoder's line-by-line colour stage against the two whole-picture references.
 TEST_P(DvConvertTest, LineByLineEqualsYuy2ThenBgr) {
   const bool is625 = GetParam();
-  const dv::PictureFormat f = dv::picture_format(is625);
-  auto work = std::make_unique<dv::FrameWorkspace>();
+  const PictureFormat f = picture_format(is625);
+  auto work = std::make_unique<FrameWorkspace>();
   std::mt19937 rng(is625 ? 1 : 2);
   for (std::size_t i = 0; i < f.planar_bytes; ++i)
     work->planar[i] = static_cast<std::uint8_t>(rng());
@@ -108,15 +109,16 @@ TEST_P(DvConvertTest, LineByLineEqualsYuy2ThenBgr) {
                                             yuy2.data(), 1440, 720, f.height);
   std::vector<std::uint8_t> want(f.bgr_bytes);
   dv_yuy2_to_rgb24(yuy2.data(), want.data(), yuy2.data() + yuy2.size(), 1440, 1440);
-  for (int level = dv::kSimdScalar; level <= dv::detected_simd_level(); ++level) {
-    dv::set_simd_level_cap(static_cast<dv::SimdLevel>(level));
+  for (int level = kSimdScalar; level <= detected_simd_level(); ++level) {
+    set_simd_level_cap(static_cast<SimdLevel>(level));
     std::vector<std::uint8_t> got(f.bgr_bytes);
-    dv::convert_planar(is625, *work, got.data());
+    convert_planar(is625, *work, got.data());
     EXPECT_EQ(want, got) << "level " << level;
   }
-  dv::set_simd_level_cap(dv::kSimdAvx512);
+  set_simd_level_cap(kSimdAvx512);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSystems, DvConvertTest, ::testing::Values(true, false));
 
 }  // namespace
+}  // namespace dv

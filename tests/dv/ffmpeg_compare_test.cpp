@@ -18,6 +18,7 @@ extern "C" {
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
+namespace dv {
 namespace {
 
 struct EncodeCase {
@@ -56,7 +57,7 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
   const EncodeCase c = GetParam();
   const std::vector<std::uint8_t> frames = encode(c);
   if (frames.empty()) GTEST_SKIP() << "ffmpeg could not make the frames";
-  const dv::PictureFormat f = dv::picture_format(c.is625);
+  const PictureFormat f = picture_format(c.is625);
   ASSERT_EQ(frames.size() % f.frame_bytes, 0U);
 
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DVVIDEO);
@@ -66,7 +67,7 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
   ASSERT_EQ(avcodec_open2(ctx.get(), codec, nullptr), 0);
   std::unique_ptr<AVFrame, AvDeleter> pic(av_frame_alloc());
   std::unique_ptr<AVPacket, AvDeleter> pkt(av_packet_alloc());
-  dv::DvDecoder decoder;
+  Decoder decoder;
   std::vector<std::uint8_t> planar(f.planar_bytes);
 
   for (std::size_t off = 0; off < frames.size(); off += f.frame_bytes) {
@@ -125,3 +126,4 @@ INSTANTIATE_TEST_SUITE_P(DvvideoEncoder, DvFfmpegTest, ::testing::ValuesIn(all_c
                          [](const auto& i) { return i.param.name; });
 
 }  // namespace
+}  // namespace dv

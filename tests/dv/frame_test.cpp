@@ -11,6 +11,7 @@
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
+namespace dv {
 namespace {
 
 // A file of tests/data/dv, unpacked when it is a .gz.
@@ -28,7 +29,7 @@ struct Fixture {
 
 class DvFixtureTest : public ::testing::TestWithParam<Fixture> {
  protected:
-  void TearDown() override { dv::set_simd_level_cap(dv::kSimdAvx512); }
+  void TearDown() override { set_simd_level_cap(kSimdAvx512); }
 };
 
 // The reference pipeline, and the fast path at every instruction set through both entry points,
@@ -37,23 +38,23 @@ TEST_P(DvFixtureTest, EveryPathMatchesTheExpectedPictureByteForByte) {
   const Fixture f = GetParam();
   const auto frame = data(std::string(f.name) + ".dv");
   const auto expected = data(std::string(f.name) + ".bgr.gz");
-  const dv::PictureFormat pf = dv::picture_format(f.is625);
+  const PictureFormat pf = picture_format(f.is625);
   ASSERT_EQ(frame.size(), pf.frame_bytes);
   ASSERT_EQ(expected.size(), pf.bgr_bytes);
   bool is625 = !f.is625;
-  ASSERT_TRUE(dv::read_system_from_header(frame, &is625));
+  ASSERT_TRUE(read_system_from_header(frame, &is625));
   EXPECT_EQ(is625, f.is625);
   std::vector<std::uint8_t> out(expected.size()), ref_planar(pf.planar_bytes), planar(ref_planar);
-  ASSERT_TRUE(dv::decode_frame_reference(frame, f.is625, out));
+  ASSERT_TRUE(decode_frame_reference(frame, f.is625, out));
   EXPECT_TRUE(out == expected) << "reference";
-  ASSERT_TRUE(dv::decode_planar_reference(frame, f.is625, ref_planar));
-  for (int level = dv::kSimdScalar; level <= dv::detected_simd_level(); ++level) {
-    SCOPED_TRACE(dv::simd_level_name(static_cast<dv::SimdLevel>(level)));
-    dv::set_simd_level_cap(static_cast<dv::SimdLevel>(level));
+  ASSERT_TRUE(decode_planar_reference(frame, f.is625, ref_planar));
+  for (int level = kSimdScalar; level <= detected_simd_level(); ++level) {
+    SCOPED_TRACE(simd_level_name(static_cast<SimdLevel>(level)));
+    set_simd_level_cap(static_cast<SimdLevel>(level));
     std::fill(out.begin(), out.end(), 0);
     ASSERT_EQ(dv_decode_frame(frame.data(), out.data(), f.is625 ? 1 : 0), 1);
     EXPECT_TRUE(out == expected);
-    dv::DvDecoder decoder;
+    Decoder decoder;
     std::fill(out.begin(), out.end(), 0);
     ASSERT_TRUE(decoder.decode(frame, f.is625, out));
     EXPECT_TRUE(out == expected);
@@ -74,7 +75,7 @@ class DvDamageTest : public ::testing::TestWithParam<int> {};
 TEST_P(DvDamageTest, DamagedFramesDecodeLikeTheReferenceWithinBounds) {
   const int seed = GetParam();
   const bool is625 = seed % 2 == 0;
-  const dv::PictureFormat f = dv::picture_format(is625);
+  const PictureFormat f = picture_format(is625);
   std::mt19937 rng(static_cast<unsigned>(seed));
   std::vector<std::uint8_t> frame =
       data(is625 ? "625-smptebars-scroll-ildct.dv" : "525-testsrc2.dv");
@@ -94,23 +95,23 @@ TEST_P(DvDamageTest, DamagedFramesDecodeLikeTheReferenceWithinBounds) {
   }
   EXPECT_TRUE(frame == original);
   std::vector<std::uint8_t> ref(f.bgr_bytes);
-  ASSERT_TRUE(dv::decode_frame_reference(frame, is625, ref));
+  ASSERT_TRUE(decode_frame_reference(frame, is625, ref));
   EXPECT_TRUE(std::equal(ref.begin(), ref.end(), out.begin() + kGuard));
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, DvDamageTest, ::testing::Range(1, 9));
 
 TEST(DvDecoderTest, RejectsBuffersThatAreTooSmallAndFramesWithoutAHeader) {
-  dv::DvDecoder decoder;
+  Decoder decoder;
   ASSERT_TRUE(decoder.valid());
-  std::vector<std::uint8_t> frame(kDvFrameBytes625), out(720 * 3 * 576);
-  EXPECT_FALSE(decoder.decode({frame.data(), kDvFrameBytes625 - 1}, true, out));
+  std::vector<std::uint8_t> frame(kFrameBytes625), out(720 * 3 * 576);
+  EXPECT_FALSE(decoder.decode({frame.data(), kFrameBytes625 - 1}, true, out));
   EXPECT_FALSE(decoder.decode(frame, true, {out.data(), out.size() - 1}));
-  EXPECT_TRUE(decoder.decode({frame.data(), kDvFrameBytes525}, false, {out.data(), 720 * 3 * 480}));
+  EXPECT_TRUE(decoder.decode({frame.data(), kFrameBytes525}, false, {out.data(), 720 * 3 * 480}));
   EXPECT_EQ(dv_decode_frame(nullptr, out.data(), 1), 0);
   bool is625 = false;
   const std::uint8_t video_block[4] = {0x90, 0, 0, 0};
-  EXPECT_FALSE(dv::read_system_from_header(video_block, &is625));
+  EXPECT_FALSE(read_system_from_header(video_block, &is625));
 }
 
 // dv_decode_frame from several threads at once (g_dv_lock), and lock-free decoders beside it.
@@ -122,7 +123,7 @@ TEST(DvDecoderTest, ThreadsDecodeTheSameBytes) {
   for (std::size_t t = 0; t < ok.size(); ++t) {
     threads.emplace_back([&, t] {
       std::vector<std::uint8_t> out(expected.size());
-      dv::DvDecoder own;
+      Decoder own;
       bool good = true;
       for (int n = 0; n < 5; ++n) {
         if (t % 2 == 0) {
@@ -140,3 +141,4 @@ TEST(DvDecoderTest, ThreadsDecodeTheSameBytes) {
 }
 
 }  // namespace
+}  // namespace dv

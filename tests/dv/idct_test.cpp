@@ -14,6 +14,7 @@
 #include "dv/cpu.h"
 #include "dv/tables.h"
 
+namespace dv {
 namespace {
 
 using Block = std::array<std::int16_t, 64>;
@@ -32,14 +33,14 @@ enum class Fill {
 
 struct Input {
   alignas(32) Block coeffs{};
-  const dv::BlockFactors* factors = nullptr;
+  const BlockFactors* factors = nullptr;
 };
 
 Input make_input(Fill fill, bool field, std::mt19937& rng) {
   Input in;
   const auto pattern = static_cast<std::size_t>(rng() % 13);
-  in.factors = &dv::block_factors(field ? 1 : 0, fill == Fill::kExtreme ? 12 : pattern);
-  if (fill == Fill::kWeighted || fill == Fill::kSaturated) in.factors = &dv::identity_factors();
+  in.factors = &block_factors(field ? 1 : 0, fill == Fill::kExtreme ? 12 : pattern);
+  if (fill == Fill::kWeighted || fill == Fill::kSaturated) in.factors = &identity_factors();
   std::uniform_int_distribution<int> amp(-63, 63), dc(-256, 255), weighted(-8192, 8191);
   const int extremes[4] = {-8192, 8191, 7880, 0};
   for (std::size_t i = 0; i < 64; ++i) {
@@ -79,22 +80,20 @@ class DvIdctMatchTest : public ::testing::TestWithParam<KernelCase> {};
 TEST_P(DvIdctMatchTest, SimdEqualsScalar) {
   const KernelCase kc = GetParam();
   std::mt19937 rng(static_cast<unsigned>(kc.fill) * 31 + (kc.field ? 7 : 3) + (kc.low ? 50 : 0));
-  const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
+  const IdctKernels ref = idct_kernels(kSimdScalar);
   const auto put1 = kc.field ? ref.put_248 : ref.put_88;
-  const auto sse2 = kc.low     ? dv::idct_put_88_low_sse2
-                    : kc.field ? dv::idct_put_248_sse2
-                               : dv::idct_put_88_sse2;
-  const auto avx2 = kc.low     ? dv::idct_put2_88_low_avx2
-                    : kc.field ? dv::idct_put2_248_avx2
-                               : dv::idct_put2_88_avx2;
-  const dv::IdctKernels wide = dv::idct_kernels(dv::kSimdAvx512);
-  const dv::IdctPut4Fn put4 = kc.low ? wide.put4_88_low : kc.field ? wide.put4_248 : wide.put4_88;
-  const int level = dv::detected_simd_level();
+  const auto sse2 = kc.low ? idct_put_88_low_sse2 : kc.field ? idct_put_248_sse2 : idct_put_88_sse2;
+  const auto avx2 = kc.low     ? idct_put2_88_low_avx2
+                    : kc.field ? idct_put2_248_avx2
+                               : idct_put2_88_avx2;
+  const IdctKernels wide = idct_kernels(kSimdAvx512);
+  const IdctPut4Fn put4 = kc.low ? wide.put4_88_low : kc.field ? wide.put4_248 : wide.put4_88;
+  const int level = detected_simd_level();
   for (int n = 0; n < 400; ++n) {
     SCOPED_TRACE("case " + std::to_string(n));
     Input in[4], work[4];
     Canvas want[4], got[4];
-    dv::Put4Blocks blocks{};
+    Put4Blocks blocks{};
     for (std::size_t b = 0; b < 4; ++b) {
       in[b] = make_input(kc.fill, kc.field, rng);
       for (std::size_t cell = 0; kc.low && cell < 64; ++cell) {
@@ -118,12 +117,12 @@ TEST_P(DvIdctMatchTest, SimdEqualsScalar) {
     };
     sse2(work[0].coeffs.data(), *in[0].factors, got[0].at(), Canvas::kStride);
     check(1, "sse2");
-    if (level >= dv::kSimdAvx2) {
+    if (level >= kSimdAvx2) {
       avx2(work[0].coeffs.data(), *in[0].factors, work[1].coeffs.data(), *in[1].factors,
            got[0].at(), got[1].at(), Canvas::kStride);
       check(2, "avx2");
     }
-    if (level >= dv::kSimdAvx512) {
+    if (level >= kSimdAvx512) {
       ASSERT_NE(put4, nullptr);
       put4(blocks, Canvas::kStride);
       check(4, "avx512");
@@ -143,38 +142,28 @@ std::vector<KernelCase> all_kernel_cases() {
 
 INSTANTIATE_TEST_SUITE_P(Blocks8x8And248, DvIdctMatchTest, ::testing::ValuesIn(all_kernel_cases()));
 
-TEST(DvIdctKernelsTest, FourBlockKernelsOnlyFromTheAvx512Level) {
-  for (int level = dv::kSimdScalar; level <= dv::kSimdAvx512; ++level) {
-    const dv::IdctKernels k = dv::idct_kernels(level);
-    const bool wide = level >= dv::kSimdAvx512;
-    EXPECT_EQ(k.put4_88 != nullptr, wide) << level;
-    EXPECT_EQ(k.put4_248 != nullptr, wide) << level;
-    EXPECT_EQ(k.put4_88_low != nullptr, wide) << level;
-    EXPECT_EQ(k.put2_88 != nullptr, level >= dv::kSimdAvx2) << level;
-  }
-}
-
 // Every coded DC, on both modes: the table of DC-only pictures against the full transform.
 TEST(DvIdctDcTest, DcTableMatchesTheFullTransformForEveryCodedDc) {
-  const dv::IdctKernels ref = dv::idct_kernels(dv::kSimdScalar);
+  const IdctKernels ref = idct_kernels(kSimdScalar);
   for (std::uint32_t field = 0; field < 2; ++field) {
     for (int dc = -256; dc <= 255; ++dc) {
       alignas(32) Block b{};
       b[0] = static_cast<std::int16_t>(dc);
       std::uint8_t want[64], got[64];
-      (field != 0 ? ref.put_248 : ref.put_88)(b.data(), dv::block_factors(field, 5), want, 8);
-      dv::idct_put_dc_coded(static_cast<std::int16_t>(dc), field != 0, got, 8);
+      (field != 0 ? ref.put_248 : ref.put_88)(b.data(), block_factors(field, 5), want, 8);
+      idct_put_dc_coded(static_cast<std::int16_t>(dc), field != 0, got, 8);
       ASSERT_TRUE(std::equal(want, want + 64, got)) << "dc " << dc << " field " << field;
     }
   }
 }
 
 // The kernels' factors against the reference's own steps (dv_dequantize, the DC times 16,
-// dv_weight) for every pattern, mode and amplitude, saturating escapes included.
+// dv_weight) for every pattern, mode and amplitude, saturating escapes included; and the
+// identity factors that blocks weighted beforehand take.
 TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
   for (std::uint32_t mode = 0; mode < 2; ++mode) {
-    for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
-      const dv::BlockFactors& f = dv::block_factors(mode, p);
+    for (std::size_t p = 0; p < kQuantPatterns; ++p) {
+      const BlockFactors& f = block_factors(mode, p);
       for (int amp = -255; amp <= 255; ++amp) {
         Block raster{};
         for (std::size_t r = 1; r < 64; ++r) raster[r] = static_cast<std::int16_t>(amp * 16);
@@ -184,7 +173,7 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
         dv_weight(raster.data(), mode != 0 ? dv_weights_248 : dv_weights_88);
         for (std::size_t cell = 0; cell < 64; ++cell) {
           const std::size_t r = cell % 8 * 8 + cell / 8;
-          ASSERT_EQ(dv::dequant_cell(static_cast<std::int16_t>(amp), f.step4[cell], f.weight[cell]),
+          ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(amp), f.step4[cell], f.weight[cell]),
                     raster[r])
               << "mode " << mode << " pattern " << p << " amp " << amp << " cell " << cell;
           // The vector kernels' contract: amplitudes up to 63 never saturate.
@@ -195,34 +184,33 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
       }
     }
   }
+  // The identity factors pass every weighted coefficient through.
+  const BlockFactors& id = identity_factors();
+  for (int x = -8192; x <= 8191; ++x) {
+    for (std::size_t cell = 0; cell < 64; ++cell) {
+      ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
+    }
+  }
 }
 
 // The exact weighting of blocks with big amplitudes: SSE2 against the scalar reference, every
 // amplitude (saturating ones included) against every factor table.
 TEST(DvDequantTest, ExactWeightingSimdEqualsScalar) {
   for (std::uint32_t mode = 0; mode < 2; ++mode) {
-    for (std::size_t p = 0; p < kDvQuantPatterns; ++p) {
+    for (std::size_t p = 0; p < kQuantPatterns; ++p) {
       for (int amp = -255; amp <= 255; amp += 3) {
         alignas(32) Block want{};
         for (std::size_t i = 0; i < 64; ++i) {
           want[i] = static_cast<std::int16_t>(i % 3 == 0 ? amp : i % 3 == 1 ? -amp / 2 : amp / 5);
         }
         alignas(32) Block got = want;
-        dv::dequant_block_exact(want.data(), dv::block_factors(mode, p));
-        dv::dequant_block_exact_sse2(got.data(), dv::block_factors(mode, p));
+        dequant_block_exact(want.data(), block_factors(mode, p));
+        dequant_block_exact_sse2(got.data(), block_factors(mode, p));
         ASSERT_EQ(want, got) << "mode " << mode << " pattern " << p << " amp " << amp;
       }
     }
   }
 }
 
-TEST(DvDequantTest, IdentityFactorsPassWeightedCoefficientsThrough) {
-  const dv::BlockFactors& id = dv::identity_factors();
-  for (int x = -8192; x <= 8191; ++x) {
-    for (std::size_t cell = 0; cell < 64; ++cell) {
-      ASSERT_EQ(dv::dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
-    }
-  }
-}
-
 }  // namespace
+}  // namespace dv

@@ -14,6 +14,7 @@
 #include "dv/segment_fast.h"
 #include "dv/tables.h"
 
+namespace dv {
 namespace {
 
 constexpr std::size_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
@@ -49,20 +50,20 @@ class SegmentBuilder {
   const std::uint8_t* data() const { return bytes_.data(); }
 
  private:
-  std::array<std::uint8_t, kDvSegmentBytes> bytes_{};
+  std::array<std::uint8_t, kSegmentBytes> bytes_{};
 };
 
-using Weighted = std::array<std::array<std::int16_t, 64>, kDvBlocks>;
+using Weighted = std::array<std::array<std::int16_t, 64>, kBlocks>;
 
 // Segment j's blocks after the fast parse, weighted with the kernels' factors, in raster order.
-Weighted weighted_fast(const DvFastSegments& st, std::size_t j) {
+Weighted weighted_fast(const FastSegments& st, std::size_t j) {
   Weighted out{};
-  for (std::size_t b = 0; b < kDvBlocks; ++b) {
-    const std::size_t i = kDvBlocks * j + b;
-    const dv::BlockFactors& f = dv::block_factors(st.block_mode[i], st.block_pattern[i]);
+  for (std::size_t b = 0; b < kBlocks; ++b) {
+    const std::size_t i = kBlocks * j + b;
+    const BlockFactors& f = block_factors(st.block_mode[i], st.block_pattern[i]);
     for (std::size_t cell = 0; cell < 64; ++cell) {
       out[b][cell % 8 * 8 + cell / 8] =
-          dv::dequant_cell(st.coeffs[i][cell], f.step4[cell], f.weight[cell]);
+          dequant_cell(st.coeffs[i][cell], f.step4[cell], f.weight[cell]);
     }
   }
   return out;
@@ -70,10 +71,10 @@ Weighted weighted_fast(const DvFastSegments& st, std::size_t j) {
 
 // The reference's coefficients after dequantisation, DC scaling and weighting.
 Weighted weighted_reference(const std::uint8_t* seg) {
-  auto st = std::make_unique<DvSegmentState>();
+  auto st = std::make_unique<SegmentState>();
   dv_parse_segment(*st, seg);
   Weighted out{};
-  for (std::size_t i = 0; i < kDvBlocks; ++i) {
+  for (std::size_t i = 0; i < kBlocks; ++i) {
     std::int16_t* c = st->coeffs[i];
     const bool field = st->block_mode[i] != 0;
     const std::size_t p = dv_quant_index[st->block_class[i]][st->qno[i / 6]];
@@ -88,7 +89,7 @@ Weighted weighted_reference(const std::uint8_t* seg) {
 // Random segments: uniform bytes (short codes, frequent ends and invalid codes), and dense ones
 // whose blocks overflow into passes 2 and 3 with codes of every length.
 std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
-  std::vector<std::uint8_t> seg(kDvSegmentBytes);
+  std::vector<std::uint8_t> seg(kSegmentBytes);
   for (auto& v : seg) v = static_cast<std::uint8_t>(rng());
   if (!dense) return seg;
   // clang-format off
@@ -98,7 +99,7 @@ std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
   // clang-format on
   SegmentBuilder b;
   for (std::size_t m = 0; m < 5; ++m) b.qno(m, static_cast<int>(rng() % 16));
-  for (std::size_t i = 0; i < kDvBlocks; ++i) {
+  for (std::size_t i = 0; i < kBlocks; ++i) {
     std::string ac;
     const std::size_t room = kAreaBits[i % 6] - 12;
     const bool ends = rng() % 3 == 0;
@@ -107,33 +108,33 @@ std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
     b.block(i, static_cast<int>(rng() % 512) - 256, static_cast<int>(rng() % 2),
             static_cast<int>(rng() % 4), ac.substr(0, room));
   }
-  std::memcpy(seg.data(), b.data(), kDvSegmentBytes);
+  std::memcpy(seg.data(), b.data(), kSegmentBytes);
   return seg;
 }
 
 class DvSegmentMatchTest : public ::testing::TestWithParam<bool> {};
 
-// Up to kDvFastSegments random segments parsed together: each decodes as the reference alone
+// Up to kFastSegments random segments parsed together: each decodes as the reference alone
 // (each uses only its own areas). Besides the coefficients, the frame decoder relies on a block
 // reported at position 0 holding only its DC (the DC-only shortcut) and on every block with an
 // amplitude of 64 or more being flagged (weighted exactly before the vector kernels).
 TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
   std::mt19937 rng(GetParam() ? 31 : 32);
-  auto st = std::make_unique<DvFastSegments>();
+  auto st = std::make_unique<FastSegments>();
   for (int n = 0; n < 2500; ++n) {
-    std::vector<std::uint8_t> segs[kDvFastSegments];
-    const std::uint8_t* ptrs[kDvFastSegments];
-    const std::size_t count = 1 + rng() % kDvFastSegments;
+    std::vector<std::uint8_t> segs[kFastSegments];
+    const std::uint8_t* ptrs[kFastSegments];
+    const std::size_t count = 1 + rng() % kFastSegments;
     for (std::size_t j = 0; j < count; ++j) {
       segs[j] = random_segment(rng, j == 0 ? GetParam() : rng() % 2 == 0);
       ptrs[j] = segs[j].data();
     }
     std::memset(st->coeffs, 0, sizeof st->coeffs);
-    dv_parse_segments_fast(*st, ptrs, count);
+    parse_segments_fast(*st, ptrs, count);
     for (std::size_t j = 0; j < count; ++j) {
       ASSERT_EQ(weighted_fast(*st, j), weighted_reference(ptrs[j])) << n << " segment " << j;
     }
-    for (std::size_t i = 0; i < kDvBlocks * count; ++i) {
+    for (std::size_t i = 0; i < kBlocks * count; ++i) {
       bool any_ac = false;
       bool big = false;
       for (std::size_t c = 1; c < 64; ++c) {
@@ -149,3 +150,4 @@ TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
 INSTANTIATE_TEST_SUITE_P(UniformAndDense, DvSegmentMatchTest, ::testing::Values(false, true));
 
 }  // namespace
+}  // namespace dv

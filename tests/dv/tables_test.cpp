@@ -8,6 +8,7 @@
 
 #include "dv/idct.h"
 
+namespace dv {
 namespace {
 
 double c(int k) { return std::cos(k * M_PI / 16); }
@@ -40,17 +41,18 @@ TEST(DvTablesTest, TransformConstantsRecomputeFromCosines) {
   const int ks[7] = {4, 2, 6, 1, 3, 5, 7};
   for (int s = 0; s < 4; ++s) {
     for (int k = 0; k < 7; ++k) {
-      EXPECT_EQ(dv::kIdctSets[s][k], std::lround(32768 * c(ks[k]) * c(rs[s])));
+      EXPECT_EQ(kIdctSets[s][k], std::lround(32768 * c(ks[k]) * c(rs[s])));
     }
   }
-  EXPECT_EQ(dv::kIdctT1, std::lround(std::tan(M_PI / 16) * 65536));
-  EXPECT_EQ(dv::kIdctT2, std::lround(std::tan(2 * M_PI / 16) * 65536));
-  EXPECT_EQ(dv::kIdctT3, std::lround((std::tan(3 * M_PI / 16) - 1) * 65536));
-  EXPECT_EQ(dv::kIdctC4, std::lround(std::cos(M_PI / 4) * 32768));
+  EXPECT_EQ(kIdctT1, std::lround(std::tan(M_PI / 16) * 65536));
+  EXPECT_EQ(kIdctT2, std::lround(std::tan(2 * M_PI / 16) * 65536));
+  EXPECT_EQ(kIdctT3, std::lround((std::tan(3 * M_PI / 16) - 1) * 65536));
+  EXPECT_EQ(kIdctC4, std::lround(std::cos(M_PI / 4) * 32768));
 }
 
-TEST(DvTablesTest, ScanOf8x8IsTheZigZag) {
-  // Walk the anti-diagonals, alternating direction.
+// 8x8: the zig-zag over the anti-diagonals, alternating direction. 2-4-8: every cell once, each
+// sum-field coefficient followed by the difference coefficient below it.
+TEST(DvTablesTest, ScansRecomputeFromTheirShapes) {
   int i = 0;
   for (int d = 0; d < 15; ++d) {
     for (int k = 0; k <= d; ++k) {
@@ -60,13 +62,8 @@ TEST(DvTablesTest, ScanOf8x8IsTheZigZag) {
       EXPECT_EQ(dv_scan_88[static_cast<std::size_t>(i++)], 8 * row + col) << "scan " << i - 1;
     }
   }
-}
-
-TEST(DvTablesTest, ScanOf248PairsSumAndDifferenceRows) {
-  std::set<int> seen(dv_scan_248.begin(), dv_scan_248.end());
-  EXPECT_EQ(seen.size(), 64U);
-  // Each sum-field coefficient is followed by the difference coefficient below it.
-  for (std::size_t i = 0; i < 64; i += 2) EXPECT_EQ(dv_scan_248[i + 1], dv_scan_248[i] + 32);
+  EXPECT_EQ(std::set<int>(dv_scan_248.begin(), dv_scan_248.end()).size(), 64U);
+  for (std::size_t j = 0; j < 64; j += 2) EXPECT_EQ(dv_scan_248[j + 1], dv_scan_248[j] + 32);
 }
 
 // Every macroblock slot of a 525/60 superblock row is taken exactly once.
@@ -74,7 +71,7 @@ TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
   int covered[48][720] = {};
   for (std::size_t col = 0; col < 5; ++col) {
     for (std::size_t k = 0; k < 27; ++k) {
-      const DvMbPos p = dv_mb_pos_525[col][k];
+      const MbPos p = dv_mb_pos_525[col][k];
       const bool edge = col == 4 && k >= 24;
       const int x0 = edge ? 704 : 32 * p.x, y0 = 8 * p.y;
       const int w = edge ? 16 : 32, h = edge ? 16 : 8;
@@ -93,3 +90,4 @@ TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
 }
 
 }  // namespace
+}  // namespace dv

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+namespace dv {
 namespace {
 
 struct Walk {
@@ -16,9 +17,8 @@ struct Walk {
 Walk walk(const std::string& bits) {
   std::uint32_t index = 0;
   int n = 0;
-  while (dv_node_kind(dv_vlc_tree[index]) == kDvBranch && n < static_cast<int>(bits.size())) {
-    index =
-        dv_node_child(dv_vlc_tree[index]) + (bits[static_cast<std::size_t>(n)] == '1' ? 1U : 0U);
+  while (node_kind(dv_vlc_tree[index]) == kBranch && n < static_cast<int>(bits.size())) {
+    index = node_child(dv_vlc_tree[index]) + (bits[static_cast<std::size_t>(n)] == '1' ? 1U : 0U);
     ++n;
   }
   return {dv_vlc_tree[index], n};
@@ -28,21 +28,21 @@ Walk walk(const std::string& bits) {
 TEST(DvVlcTreeTest, HasTheStandardsShape) {
   int count[4] = {};
   for (std::uint32_t node : dv_vlc_tree) {
-    ++count[dv_node_kind(node)];
-    if (dv_node_kind(node) != kDvBranch) continue;
-    EXPECT_GE(dv_node_child(node), 1U);
-    EXPECT_LT(dv_node_child(node) + 1, dv_vlc_tree.size());
+    ++count[node_kind(node)];
+    if (node_kind(node) != kBranch) continue;
+    EXPECT_GE(node_child(node), 1U);
+    EXPECT_LT(node_child(node) + 1, dv_vlc_tree.size());
   }
   EXPECT_EQ(dv_vlc_tree.size(), 1493U);
-  EXPECT_EQ(count[kDvSymbol], 692);
-  EXPECT_EQ(count[kDvInvalid], 54);
-  EXPECT_EQ(count[kDvEnd], 1);
-  EXPECT_EQ(count[kDvBranch], 746);
+  EXPECT_EQ(count[kSymbol], 692);
+  EXPECT_EQ(count[kInvalid], 54);
+  EXPECT_EQ(count[kEnd], 1);
+  EXPECT_EQ(count[kBranch], 746);
 }
 
 struct CodeCase {
   std::string bits;
-  DvNodeKind kind;
+  NodeKind kind;
   int run;
   int value;
 };
@@ -53,53 +53,54 @@ TEST_P(DvVlcCodeTest, DecodesToRunAndValue) {
   const CodeCase& c = GetParam();
   const Walk w = walk(c.bits);
   EXPECT_EQ(w.bits, static_cast<int>(c.bits.size())) << c.bits;
-  ASSERT_EQ(dv_node_kind(w.node), c.kind) << c.bits;
-  if (c.kind == kDvSymbol) {
-    EXPECT_EQ(static_cast<int>(dv_node_run(w.node)), c.run) << c.bits;
-    EXPECT_EQ(dv_node_value(w.node), c.value) << c.bits;
+  ASSERT_EQ(node_kind(w.node), c.kind) << c.bits;
+  if (c.kind == kSymbol) {
+    EXPECT_EQ(static_cast<int>(node_run(w.node)), c.run) << c.bits;
+    EXPECT_EQ(node_value(w.node), c.value) << c.bits;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     StandardExamples, DvVlcCodeTest,
     ::testing::Values(
-        CodeCase{"000", kDvSymbol, 0, 16}, CodeCase{"001", kDvSymbol, 0, -16},
-        CodeCase{"0100", kDvSymbol, 0, 32}, CodeCase{"0101", kDvSymbol, 0, -32},
-        CodeCase{"0110", kDvEnd, 0, 0}, CodeCase{"01110", kDvSymbol, 1, 16},
-        CodeCase{"10001", kDvSymbol, 0, -48}, CodeCase{"111110101100", kDvSymbol, 2, 0},
-        CodeCase{"11111001110", kDvSymbol, 0, 0}, CodeCase{"1111101111111", kDvSymbol, 1, -272},
+        CodeCase{"000", kSymbol, 0, 16}, CodeCase{"001", kSymbol, 0, -16},
+        CodeCase{"0100", kSymbol, 0, 32}, CodeCase{"0101", kSymbol, 0, -32},
+        CodeCase{"0110", kEnd, 0, 0}, CodeCase{"01110", kSymbol, 1, 16},
+        CodeCase{"10001", kSymbol, 0, -48}, CodeCase{"111110101100", kSymbol, 2, 0},
+        CodeCase{"11111001110", kSymbol, 0, 0}, CodeCase{"1111101111111", kSymbol, 1, -272},
         // Long zero run: 1111110 + 6-bit run, valid for runs 6..61.
-        CodeCase{"1111110000110", kDvSymbol, 6, 0}, CodeCase{"1111110111101", kDvSymbol, 61, 0},
-        CodeCase{"1111110000101", kDvInvalid, 0, 0}, CodeCase{"1111110111110", kDvInvalid, 0, 0},
+        CodeCase{"1111110000110", kSymbol, 6, 0}, CodeCase{"1111110111101", kSymbol, 61, 0},
+        CodeCase{"1111110000101", kInvalid, 0, 0}, CodeCase{"1111110111110", kInvalid, 0, 0},
         // Escape: 1111111 + 8-bit amplitude + sign, valid for 23..255; the sign
         // bit belongs to the invalid codes too.
-        CodeCase{"1111111000101110", kDvSymbol, 0, 368},
-        CodeCase{"1111111111111111", kDvSymbol, 0, -4080},
-        CodeCase{"1111111000101100", kDvInvalid, 0, 0},
-        CodeCase{"1111111000000001", kDvInvalid, 0, 0}));
+        CodeCase{"1111111000101110", kSymbol, 0, 368},
+        CodeCase{"1111111111111111", kSymbol, 0, -4080},
+        CodeCase{"1111111000101100", kInvalid, 0, 0},
+        CodeCase{"1111111000000001", kInvalid, 0, 0}));
 
 // The fast decoder's look-up must agree with the tree for every 16 bits it can peek.
 TEST(DvVlcLookupTest, AgreesWithTheTreeForEveryPeek) {
   for (std::uint32_t p = 0; p < 0x10000; ++p) {
     std::uint32_t index = 0;
     std::uint32_t len = 0;
-    while (dv_node_kind(dv_vlc_tree[index]) == kDvBranch) {
-      index = dv_node_child(dv_vlc_tree[index]) + ((p >> (15 - len)) & 1);
+    while (node_kind(dv_vlc_tree[index]) == kBranch) {
+      index = node_child(dv_vlc_tree[index]) + ((p >> (15 - len)) & 1);
       ++len;
     }
     const std::uint32_t leaf = dv_vlc_tree[index];
-    const DvLookupEntry e = dv_vlc_lookup[dv_vlc_lookup_index(p)];
-    ASSERT_EQ(dv_lookup_length(e), len) << p;
-    if (dv_node_kind(leaf) == kDvSymbol) {
-      const int value = dv_node_value(leaf);
+    const LookupEntry e = vlc_lookup[vlc_lookup_index(p)];
+    ASSERT_EQ(lookup_length(e), len) << p;
+    if (node_kind(leaf) == kSymbol) {
+      const int value = node_value(leaf);
       const bool big = value >= 64 * 16 || value <= -64 * 16;
-      ASSERT_EQ(dv_lookup_big(e), big) << p;
-      ASSERT_EQ(dv_lookup_advance(e), dv_node_run(leaf) + 1 + (big ? kDvLookupBig : 0U)) << p;
-      ASSERT_EQ((big ? dv_escape_amplitude(p) : dv_lookup_amplitude(e)) * 16, value) << p;
+      ASSERT_EQ(lookup_big(e), big) << p;
+      ASSERT_EQ(lookup_advance(e), node_run(leaf) + 1 + (big ? kLookupBig : 0U)) << p;
+      ASSERT_EQ((big ? escape_amplitude(p) : lookup_amplitude(e)) * 16, value) << p;
     } else {
-      ASSERT_EQ(dv_lookup_advance(e), kDvLookupEnd) << p;  // ends the block like a run past 63
+      ASSERT_EQ(lookup_advance(e), kLookupEnd) << p;  // ends the block like a run past 63
     }
   }
 }
 
 }  // namespace
+}  // namespace dv

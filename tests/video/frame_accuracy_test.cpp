@@ -250,7 +250,7 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
       std::vector<std::string> chunks = dv_;
       hostlib_test::AviVideo video;
       if (chunks.empty() && hostlib_test::read_avi_video(path_, video)) chunks = video.chunks;
-      dv::DvDecoder decoder;
+      dv::Decoder decoder;
       for (const std::string& chunk : chunks) {
         std::string picture(static_cast<std::size_t>(720 * 3 * h), '\0');
         ASSERT_TRUE(decoder.decode(
