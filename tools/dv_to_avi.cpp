@@ -223,7 +223,7 @@ int run(const std::string& in_path, const std::string& out_path) {
   const std::uintmax_t in_bytes = std::filesystem::file_size(in_path, ec);
   File in(std::fopen(in_path.c_str(), "rb"));
   if (ec || !in) return fail("cannot open " + in_path);
-  std::vector<std::uint8_t> frame(kDvFrameBytes525);
+  std::vector<std::uint8_t> frame(dv::kFrameBytes525);
   Layout l;
   if (std::fread(frame.data(), 1, frame.size(), in.get()) != frame.size() ||
       !dv::read_system_from_header(frame, &l.is625)) {
@@ -232,8 +232,8 @@ int run(const std::string& in_path, const std::string& out_path) {
   const std::size_t frame_bytes = dv::picture_format(l.is625).frame_bytes;
   if (frame_bytes > frame.size()) {
     frame.resize(frame_bytes);
-    const std::size_t rest = frame_bytes - kDvFrameBytes525;
-    if (std::fread(frame.data() + kDvFrameBytes525, 1, rest, in.get()) != rest) {
+    const std::size_t rest = frame_bytes - dv::kFrameBytes525;
+    if (std::fread(frame.data() + dv::kFrameBytes525, 1, rest, in.get()) != rest) {
       return fail(in_path + " does not start with a whole DV frame");
     }
   }
