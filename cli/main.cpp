@@ -32,7 +32,7 @@ std::string version_text() {
 int main(int argc, char** argv) {
   // The library leaves libav's log to its host; this host says why a file fails itself, so
   // libav's notes about damaged streams would only be noise on its standard error.
-  av_log_set_level(AV_LOG_QUIET);
+  hostlib::detail::set_codec_log_level(AV_LOG_QUIET);
   CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)",
                "avikit"};
   app.footer(

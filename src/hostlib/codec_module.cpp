@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace hostlib::detail {
@@ -9,6 +10,7 @@ namespace {
 
 constexpr const char* kModuleName = "quorrin_codecs.so";
 constexpr const char* kEntry = "quorrin_codec_module";
+constexpr int kNoLogLevel = -1000;  // below every libav level: leave libav's own
 
 // The module sits beside libquorrin, in the build tree and once installed alike, so it is found
 // from the path libquorrin was loaded from, whatever the host's own RUNPATH says.
@@ -23,6 +25,9 @@ std::string module_path() {
   return slash == std::string::npos ? kModuleName : library.substr(0, slash + 1) + kModuleName;
 }
 
+std::atomic<int> g_log_level{kNoLogLevel};
+std::atomic<bool> g_loaded{false};
+
 struct Loaded {
   const CodecModule* module = nullptr;
   std::string error;
@@ -31,7 +36,13 @@ struct Loaded {
 const Loaded& loaded() {
   static Loaded l;
   static std::once_flag once;
-  std::call_once(once, [] { l.module = load_codec_module(module_path(), l.error); });
+  std::call_once(once, [] {
+    l.module = load_codec_module(module_path(), l.error);
+    // Marked before the level is read: a level set meanwhile is applied here or by its setter.
+    g_loaded.store(true);
+    const int level = g_log_level.load();
+    if (l.module != nullptr && level != kNoLogLevel) l.module->set_log_level(level);
+  });
   return l;
 }
 
@@ -59,5 +70,12 @@ const CodecModule* load_codec_module(const std::string& path, std::string& error
 const CodecModule* codec_module() { return loaded().module; }
 
 const std::string& codec_module_error() { return loaded().error; }
+
+void set_codec_log_level(int level) {
+  g_log_level.store(level);
+  if (g_loaded.load()) {
+    if (const CodecModule* m = codec_module()) m->set_log_level(level);
+  }
+}
 
 }  // namespace hostlib::detail

@@ -17,6 +17,11 @@
 #include "hostlib/pcm_resampler.h"
 #include "platform/vfw.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
 namespace hostlib::detail {
 
 // AudioDecoder's work, as libavcodec does it (audio_decoder.h says what each call means).
@@ -44,8 +49,20 @@ class PcmConversion {
   virtual std::size_t pop(std::int16_t* out, std::size_t count) = 0;
 };
 
+// libswscale and libavutil as the layers above the host library call them (the modern readers'
+// pixel formats, the tool's pictures), reached through the module so that they too are loaded
+// only when a picture is converted. Only their headers are read here.
+struct ScaleCalls {
+  decltype(&::sws_getContext) sws_getContext;
+  decltype(&::sws_getCachedContext) sws_getCachedContext;
+  decltype(&::sws_scale) sws_scale;
+  decltype(&::sws_freeContext) sws_freeContext;
+  decltype(&::av_image_get_buffer_size) av_image_get_buffer_size;
+  decltype(&::av_image_fill_arrays) av_image_fill_arrays;
+};
+
 // Raised whenever the table below changes, so that a module of another build is refused.
-inline constexpr std::uint32_t kCodecModuleVersion = 1;
+inline constexpr std::uint32_t kCodecModuleVersion = 2;
 
 struct CodecModule {
   std::uint32_t version;
@@ -62,6 +79,9 @@ struct CodecModule {
   AudioDecoder::FrameSpan (*measure_frames)(int ac3, const std::uint8_t* data, std::size_t size);
   // The libavcodec loaded (avcodec_version).
   unsigned (*avcodec_version)();
+  // av_log_set_level of the libavutil the module loaded.
+  void (*set_log_level)(int level);
+  ScaleCalls scale;
 };
 
 // The module beside libquorrin, loaded on the first call; thread-safe. Null when it cannot be
@@ -69,6 +89,15 @@ struct CodecModule {
 // exist (no video decoder opens, no compressed sound decodes).
 const CodecModule* codec_module();
 const std::string& codec_module_error();
+// The module's libswscale and libavutil calls (loading it); null without it.
+inline const ScaleCalls* scale_calls() {
+  const CodecModule* m = codec_module();
+  return m != nullptr ? &m->scale : nullptr;
+}
+
+// libav's log level, set in the module when it is loaded (at once if it is): a host that says
+// why files fail itself silences libav's notes without loading libav for it.
+void set_codec_log_level(int level);
 
 // Loads the module at `path` (tests; codec_module() loads the one beside libquorrin). Null with
 // the reason in `error` when the file is missing or is not a module of this build.

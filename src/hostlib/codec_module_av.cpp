@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 }
 
 namespace hostlib::detail {
@@ -34,9 +35,18 @@ class ModulePcm final : public PcmConversion {
 PcmConversion* new_pcm_conversion() { return new (std::nothrow) ModulePcm; }
 
 constexpr CodecModule kModule = {
-    kCodecModuleVersion, sizeof(CodecModule), &avcodec_instance_proc,
-    &avcodec_handlers,   &codec_for_fourcc,   &new_audio_decoding,
-    &new_pcm_conversion, &measure_frames,     &::avcodec_version,
+    kCodecModuleVersion,
+    sizeof(CodecModule),
+    &avcodec_instance_proc,
+    &avcodec_handlers,
+    &codec_for_fourcc,
+    &new_audio_decoding,
+    &new_pcm_conversion,
+    &measure_frames,
+    &::avcodec_version,
+    &::av_log_set_level,
+    {&::sws_getContext, &::sws_getCachedContext, &::sws_scale, &::sws_freeContext,
+     &::av_image_get_buffer_size, &::av_image_fill_arrays},
 };
 
 }  // namespace
