@@ -34,13 +34,16 @@ bool reserved_fourcc(DWORD v) {
 // those been installed.
 const std::vector<std::uint32_t>& installed_fourccs() {
   static const std::vector<std::uint32_t> tags = [] {
+    // Every command pays for this at start-up: the names seen are kept sorted.
     std::vector<std::uint32_t> out;
+    std::vector<std::uint32_t> seen;
     for (const detail::RiffVideoTag& t : detail::riff_video_tags()) {
       if (!detail::driver_may_install(t.fourcc)) continue;
-      const bool seen = std::any_of(out.begin(), out.end(), [&](std::uint32_t v) {
-        return upper_fourcc(v) == upper_fourcc(t.fourcc);
-      });
-      if (!seen) out.push_back(t.fourcc);
+      const std::uint32_t name = upper_fourcc(t.fourcc);
+      const auto at = std::lower_bound(seen.begin(), seen.end(), name);
+      if (at != seen.end() && *at == name) continue;
+      seen.insert(at, name);
+      out.push_back(t.fourcc);
     }
     return out;
   }();
