@@ -3,20 +3,26 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 }
 
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "hostlib/codec_module.h"
 
 namespace {
 
+// libavcodec's version is asked of the codec module, which only --version loads.
 std::string version_text() {
-  const unsigned v = avcodec_version();
+  const hostlib::detail::CodecModule* codecs = hostlib::detail::codec_module();
+  if (codecs == nullptr) {
+    return "avikit " AVIKIT_VERSION "\nno codecs: " + hostlib::detail::codec_module_error();
+  }
+  const unsigned v = codecs->avcodec_version();
   return "avikit " AVIKIT_VERSION "\nlibavcodec " + std::to_string(v >> 16) + "." +
          std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF);
 }
@@ -26,14 +32,14 @@ std::string version_text() {
 int main(int argc, char** argv) {
   // The library leaves libav's log to its host; this host says why a file fails itself, so
   // libav's notes about damaged streams would only be noise on its standard error.
-  av_log_set_level(AV_LOG_QUIET);
+  hostlib::detail::set_codec_log_level(AV_LOG_QUIET);
   CLI::App app{"avikit: exact, fast access to AVI files (probe, frames, sound, DV decoding)",
                "avikit"};
   app.footer(
       "Run 'avikit COMMAND --help' for a command's arguments; docs/cli.md has each "
       "command's exact contract.");
   app.require_subcommand(1);
-  app.set_version_flag("--version", version_text());
+  app.set_version_flag("--version", std::function<std::string()>(version_text));
   avicli::ExitStatus status;
   avicli::add_probe_command(app, status);
   avicli::add_dv_decode_command(app, status);

@@ -11,6 +11,7 @@ extern "C" {
 #include <numeric>
 
 #include "cli/cli_common.h"
+#include "hostlib/codec_module.h"
 
 namespace avicli {
 namespace {
@@ -61,25 +62,35 @@ bool parse_size(const std::string& text, int* width, int* height) {
   return true;
 }
 
-PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
+// libswscale and libavutil come from the codec module (hostlib/codec_module.h), loaded by the
+// first picture converted.
+PictureConverter::~PictureConverter() {
+  if (sws_ != nullptr) hostlib::detail::scale_calls()->sws_freeContext(sws_);
+}
 
 std::size_t PictureConverter::picture_bytes() const {
-  const int n = av_image_get_buffer_size(av_format(format_), width_, height_, 1);
+  const hostlib::detail::ScaleCalls* calls = hostlib::detail::scale_calls();
+  const int n = calls != nullptr
+                    ? calls->av_image_get_buffer_size(av_format(format_), width_, height_, 1)
+                    : 0;
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 bool PictureConverter::convert(const std::uint8_t* bottom_up_bgr, int src_width, int src_height,
                                std::size_t pitch, std::vector<std::uint8_t>* out) {
-  if (bottom_up_bgr == nullptr || src_width <= 0 || src_height <= 0) return false;
-  sws_ = sws_getCachedContext(sws_, src_width, src_height, AV_PIX_FMT_BGR24, width_, height_,
-                              av_format(format_), SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
-                              nullptr);
+  const hostlib::detail::ScaleCalls* calls = hostlib::detail::scale_calls();
+  if (calls == nullptr || bottom_up_bgr == nullptr || src_width <= 0 || src_height <= 0) {
+    return false;
+  }
+  sws_ = calls->sws_getCachedContext(sws_, src_width, src_height, AV_PIX_FMT_BGR24, width_, height_,
+                                     av_format(format_), SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                     nullptr, nullptr);
   if (sws_ == nullptr) return false;
   out->resize(picture_bytes());
   std::uint8_t* planes[4] = {};
   int strides[4] = {};
-  if (av_image_fill_arrays(planes, strides, out->data(), av_format(format_), width_, height_, 1) <
-      0) {
+  if (calls->av_image_fill_arrays(planes, strides, out->data(), av_format(format_), width_, height_,
+                                  1) < 0) {
     return false;
   }
   // The bitmap's last row in memory is the picture's top. libswscale's vertical filter does not
@@ -92,7 +103,7 @@ bool PictureConverter::convert(const std::uint8_t* bottom_up_bgr, int src_width,
   }
   const std::uint8_t* src[4] = {top_down_.data(), nullptr, nullptr, nullptr};
   const int src_strides[4] = {static_cast<int>(row), 0, 0, 0};
-  return sws_scale(sws_, src, src_strides, 0, src_height, planes, strides) == height_;
+  return calls->sws_scale(sws_, src, src_strides, 0, src_height, planes, strides) == height_;
 }
 
 std::string y4m_header(int width, int height, std::uint32_t rate, std::uint32_t scale) {

@@ -8,6 +8,7 @@
 
 #include "audio/avi_audio_player.h"
 #include "container/open_error.h"
+#include "hostlib/codec_module.h"
 #include "hostlib/colour_convert.h"
 #include "hostlib/dib_convert.h"
 #include "hostlib/media_info.h"
@@ -94,8 +95,10 @@ void bgr_to_rgb(const std::uint8_t*, std::uint8_t*, std::size_t) {}
 bool shuffle_bytes_available() { return false; }
 #endif
 
+// libswscale comes from the codec module, loaded by the first conversion that needs it; a
+// context exists only once it is.
 struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
+  void operator()(SwsContext* s) const { hostlib::detail::scale_calls()->sws_freeContext(s); }
 };
 
 }  // namespace
@@ -213,9 +216,11 @@ struct VideoReader::Impl {
       }
       return true;
     }
+    const hostlib::detail::ScaleCalls* calls = hostlib::detail::scale_calls();
+    if (calls == nullptr) return false;
     if (!swap) {
-      swap.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_RGB24,
-                                SWS_POINT, nullptr, nullptr, nullptr));
+      swap.reset(calls->sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height,
+                                       AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr));
       if (!swap) return false;
     }
     for (int y = 0; y < height; y += band) {
@@ -225,7 +230,7 @@ struct VideoReader::Impl {
       std::uint8_t* dst[4] = {out, nullptr, nullptr, nullptr};
       const int dst_stride[4] = {row, 0, 0, 0};
       if (DibRowsToBgr(picture, y, n, band_rows.data(), row) == 0 ||
-          sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride) < 0) {
+          calls->sws_scale(swap.get(), src, src_stride, y, n, dst, dst_stride) < 0) {
         swap.reset();  // it may stand in the middle of a picture
         return false;  // the player's bitmap writes the whole frame
       }
@@ -265,9 +270,15 @@ struct VideoReader::Impl {
 
   void scale(const std::uint8_t* dib, int pitch, PixelFormat format, std::uint8_t* out) {
     const AVPixelFormat to = format == PixelFormat::kGray8 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_YUV420P;
+    const hostlib::detail::ScaleCalls* calls = hostlib::detail::scale_calls();
+    if (calls == nullptr) {
+      throw Error(ErrorCode::kDecodeFailed, "no conversion to " +
+                                                std::string(pixel_format_name(format)) + ": " +
+                                                hostlib::detail::codec_module_error());
+    }
     if (!sws || sws_format != format) {
-      sws.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, to, SWS_BILINEAR,
-                               nullptr, nullptr, nullptr));
+      sws.reset(calls->sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, to,
+                                      SWS_BILINEAR, nullptr, nullptr, nullptr));
       sws_format = format;
       if (!sws)
         throw Error(ErrorCode::kDecodeFailed,
@@ -290,7 +301,7 @@ struct VideoReader::Impl {
     std::uint8_t* pdst[4] = {padded.data(), padded.data() + plane, padded.data() + 2 * plane,
                              nullptr};
     const int pstride[4] = {pw, pw, pw, 0};
-    sws_scale(sws.get(), src, src_stride, 0, height, pdst, pstride);
+    calls->sws_scale(sws.get(), src, src_stride, 0, height, pdst, pstride);
     const int planes = format == PixelFormat::kGray8 ? 1 : 3;
     for (int p = 0; p < planes; ++p) {
       const std::size_t rows = p == 0 ? h : (h + 1) / 2;

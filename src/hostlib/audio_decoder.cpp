@@ -1,462 +1,102 @@
+// AudioDecoder in front of the codec module: libavcodec is loaded when sound has to be decoded,
+// not when a PCM format is only looked at (a probe's "listed means plays" test).
 #include "hostlib/audio_decoder.h"
 
-#include <algorithm>
-#include <climits>
-#include <cstring>
-#include <vector>
+#include <optional>
 
-#include "hostlib/pcm_resampler.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-}
-
-namespace {
-
-// Undetected input kept for the format search; a stream that shows no audio frame in this much
-// data is not MPEG audio or AC-3.
-constexpr std::size_t kMaxSearchBytes = std::size_t{1} << 20;
-// A parser has to deliver this many frames before its format wins: one lucky sync word in
-// foreign data must not decide.
-constexpr int kFramesToWin = 2;
-
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct ParserDeleter {
-  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
-
-// One parser with the codec context it reports into.
-struct ParserSlot {
-  ParserPtr parser;
-  CodecContextPtr context;
-  int frames = 0;
-
-  [[nodiscard]] bool open(AVCodecID id) {
-    parser.reset(av_parser_init(id));
-    context.reset(avcodec_alloc_context3(nullptr));
-    frames = 0;
-    return parser != nullptr && context != nullptr;
-  }
-};
-
-}  // namespace
+#include "hostlib/codec_module.h"
+#include "hostlib/wave_blocks.h"
 
 struct AudioDecoder::State {
+  std::unique_ptr<hostlib::detail::AudioDecoding> decoding;
+  bool module_missing = false;
+  // Calls answered before the module was needed, played to it once it is.
+  std::optional<platform::WAVEFORMATEX> format;
+  std::optional<platform::WAVEFORMATEX> refused;  // a refusal is for good
   int want_rate = 0;
   int want_channels = 0;
-  int out_rate = 0;
-  int out_channels = 0;
-  bool failed = false;
-  bool refused = false;  // set_input_format found no decoder: no input is ever taken
 
-  // Before the format is known: both parsers race over the same bytes, which are kept.
-  ParserSlot mpeg;
-  ParserSlot ac3;
-  std::vector<std::uint8_t> search;
-  std::vector<std::uint8_t> padded;  // the current input with the padding parsers read
-  AVCodecID codec = AV_CODEC_ID_NONE;
-  AVCodecID parser_id = AV_CODEC_ID_NONE;
-  // Input since the last decoded frame; a stream that yields no sound in kMaxSearchBytes is not
-  // what it looked like.
-  std::size_t bytes_since_audio = 0;
-
-  // A block-stored format (set_input_format): whole blocks go to the decoder as packets, the
-  // rest of the input waits in `partial`.
-  int block_bytes = 0;
-  bool one_block_per_packet = false;
-  std::vector<std::uint8_t> partial;
-  std::vector<std::uint8_t> packet_bytes;
-
-  // After: one parser feeding one decoder.
-  ParserSlot parser;
-  CodecContextPtr decoder;
-  std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
-  std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
-  hostlib::PcmResampler pcm;
-
-  [[nodiscard]] bool detect(const std::uint8_t* data, std::size_t size);
-  [[nodiscard]] bool open_decoder();
-  [[nodiscard]] bool feed(const std::uint8_t* data, std::size_t size);
-  [[nodiscard]] bool open_block_decoder(const platform::WAVEFORMATEX& format);
-  void feed_blocks(const std::uint8_t* data, std::size_t size);
-  void decode_packet(const std::uint8_t* data, int size);
-  void take_frame();
+  // The module's decoder with the calls so far; null without the module or memory.
+  hostlib::detail::AudioDecoding* get();
 };
 
-namespace {
-
-// Runs bytes through a parser and counts the frames it cuts out.
-void count_frames(ParserSlot& slot, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    std::uint8_t* out = nullptr;
-    int out_size = 0;
-    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX / 2));
-    const int used = av_parser_parse2(slot.parser.get(), slot.context.get(), &out, &out_size, data,
-                                      chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-    if (out_size > 0) ++slot.frames;
-    if (used <= 0 && out_size <= 0) break;  // the parser wants no more of this data
-    const auto step = static_cast<std::size_t>(std::max(used, 0));
-    data += step;
-    size -= step;
+hostlib::detail::AudioDecoding* AudioDecoder::State::get() {
+  if (decoding != nullptr || module_missing) return decoding.get();
+  const hostlib::detail::CodecModule* m = hostlib::detail::codec_module();
+  decoding.reset(m != nullptr ? m->new_audio_decoder() : nullptr);
+  if (decoding == nullptr) {
+    module_missing = m == nullptr;
+    return nullptr;
   }
-}
-
-}  // namespace
-
-bool AudioDecoder::State::detect(const std::uint8_t* data, std::size_t size) {
-  if (mpeg.parser == nullptr && (!mpeg.open(AV_CODEC_ID_MP3) || !ac3.open(AV_CODEC_ID_AC3))) {
-    return false;
-  }
-  search.insert(search.end(), data, data + size);
-  count_frames(mpeg, data, size);
-  count_frames(ac3, data, size);
-  ParserSlot* winner = nullptr;
-  if (mpeg.frames >= kFramesToWin && mpeg.frames >= ac3.frames)
-    winner = &mpeg;
-  else if (ac3.frames >= kFramesToWin)
-    winner = &ac3;
-  if (winner == nullptr) {
-    if (search.size() <= kMaxSearchBytes) return true;
-    return false;
-  }
-  codec = winner->context->codec_id;
-  if (codec == AV_CODEC_ID_NONE) codec = winner == &mpeg ? AV_CODEC_ID_MP3 : AV_CODEC_ID_AC3;
-  mpeg = {};
-  ac3 = {};
-  if (!open_decoder()) return false;
-  std::vector<std::uint8_t> pending;
-  pending.swap(search);
-  const std::size_t held = pending.size();
-  pending.resize(held + AV_INPUT_BUFFER_PADDING_SIZE, 0);  // see input()
-  return feed(pending.data(), held);
-}
-
-bool AudioDecoder::State::open_decoder() {
-  const AVCodec* c = avcodec_find_decoder(codec);
-  if (c == nullptr || packet == nullptr || frame == nullptr) return false;
-  decoder.reset(avcodec_alloc_context3(c));
-  if (decoder == nullptr) return false;
-  if (codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3) {
-    // The AC-3 decoder's own downmix uses the centre and surround levels of the stream.
-    (void)av_opt_set(decoder.get(), "downmix", "stereo", AV_OPT_SEARCH_CHILDREN);
-    // AC-3 frames carry CRCs: a frame that fails them is dropped rather than concealed, which
-    // also lets foreign data that merely looked like AC-3 fail instead of playing as silence.
-    decoder->err_recognition = AV_EF_CRCCHECK | AV_EF_EXPLODE;
-  }
-  if (avcodec_open2(decoder.get(), c, nullptr) < 0) {
-    decoder.reset();
-    return false;
-  }
-  // The MPEG audio parser covers all three layers and names the layer it saw.
-  parser_id =
-      codec == AV_CODEC_ID_AC3 || codec == AV_CODEC_ID_EAC3 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_MP3;
-  return parser.open(parser_id);
-}
-
-bool AudioDecoder::State::feed(const std::uint8_t* data, std::size_t size) {
-  // Every loop consumes input or ends; a parser that makes no progress stops the walk.
-  while (size > 0) {
-    std::uint8_t* out = nullptr;
-    int out_size = 0;
-    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX / 2));
-    const int used = av_parser_parse2(parser.parser.get(), parser.context.get(), &out, &out_size,
-                                      data, chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-    if (out_size > 0) decode_packet(out, out_size);
-    // A parser may hand out a frame it held without taking new bytes; only a call that does
-    // neither has stalled.
-    if (used <= 0 && out_size <= 0) break;
-    const auto step = static_cast<std::size_t>(std::max(used, 0));
-    data += step;
-    size -= step;
-  }
-  bytes_since_audio += size;  // bytes a stalled parser left
-  return bytes_since_audio <= kMaxSearchBytes;
-}
-
-void AudioDecoder::State::decode_packet(const std::uint8_t* data, int size) {
-  // The parser hands out a pointer into its own buffer, which is padded as decoders require.
-  packet->data = const_cast<std::uint8_t*>(data);
-  packet->size = size;
-  const int sent = avcodec_send_packet(decoder.get(), packet.get());
-  packet->data = nullptr;
-  packet->size = 0;
-  bytes_since_audio += static_cast<std::size_t>(size);
-  if (sent < 0 && sent != AVERROR(EAGAIN)) return;  // a damaged frame: skip it
-  while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
-    bytes_since_audio = 0;
-    take_frame();
-    av_frame_unref(frame.get());
-  }
-}
-
-void AudioDecoder::State::take_frame() {
-  const int channels = frame->ch_layout.nb_channels;
-  const bool wanted = hostlib::valid_pcm_format(want_rate, want_channels);
-  const int rate = wanted ? want_rate : frame->sample_rate;
-  const int out = wanted ? want_channels : (channels == 1 ? 1 : 2);
-  if (!hostlib::valid_pcm_format(rate, out)) return;
-  const hostlib::PcmSource source{channels, frame->format, frame->sample_rate};
-  if (pcm.push(source, frame->extended_data, frame->nb_samples, rate, out)) {
-    out_rate = rate;
-    out_channels = out;
-  }
-}
-
-namespace {
-
-// libavcodec's decoder for a WAVE format tag stored in whole blocks (the codes of the RIFF
-// registry: 1 PCM, 2 MS ADPCM, 3 IEEE float, 6 A-law, 7 mu-law, 0x11 IMA ADPCM), or none.
-AVCodecID block_codec(const platform::WAVEFORMATEX& f) {
-  const std::uint32_t bits = f.wBitsPerSample == 0 ? 16u : f.wBitsPerSample;
-  // The bytes of one sample as stored: the block alignment shows a wider container (24 valid
-  // bits in 4 bytes).
-  std::uint32_t bytes = (bits + 7) / 8;
-  if (f.nChannels != 0 && f.nBlockAlign % f.nChannels == 0 && f.nBlockAlign / f.nChannels > bytes)
-    bytes = f.nBlockAlign / f.nChannels;
-  switch (f.wFormatTag) {
-    case 1:
-      if (bytes == 1) return AV_CODEC_ID_PCM_U8;
-      if (bytes == 2) return AV_CODEC_ID_PCM_S16LE;
-      if (bytes == 3) return AV_CODEC_ID_PCM_S24LE;
-      if (bytes == 4) return AV_CODEC_ID_PCM_S32LE;
-      return AV_CODEC_ID_NONE;
-    case 3:
-      if (bytes == 4) return AV_CODEC_ID_PCM_F32LE;
-      if (bytes == 8) return AV_CODEC_ID_PCM_F64LE;
-      return AV_CODEC_ID_NONE;
-    case 6:
-      return AV_CODEC_ID_PCM_ALAW;
-    case 7:
-      return AV_CODEC_ID_PCM_MULAW;
-    case 2:
-      return AV_CODEC_ID_ADPCM_MS;
-    case 0x11:
-      return AV_CODEC_ID_ADPCM_IMA_WAV;
-    default:
-      return AV_CODEC_ID_NONE;
-  }
-}
-
-// Whole blocks handed to a PCM decoder at once: about 16 KiB.
-constexpr std::size_t kPcmPacketBytes = 16384;
-constexpr int kMaxChannels = 64;
-
-}  // namespace
-
-bool AudioDecoder::State::open_block_decoder(const platform::WAVEFORMATEX& format) {
-  const AVCodecID id = block_codec(format);
-  const AVCodec* c = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
-  if (c == nullptr || packet == nullptr || frame == nullptr || format.nChannels == 0 ||
-      format.nChannels > kMaxChannels || format.nBlockAlign == 0 ||
-      format.nSamplesPerSec < hostlib::kMinSourceRate ||
-      format.nSamplesPerSec > hostlib::kMaxSourceRate) {
-    return false;
-  }
-  // An ADPCM block starts with a header per channel (7 bytes MS, 4 IMA); a block that holds no
-  // more than that has no sound to give.
-  const std::uint32_t header = id == AV_CODEC_ID_ADPCM_MS        ? 7u
-                               : id == AV_CODEC_ID_ADPCM_IMA_WAV ? 4u
-                                                                 : 0u;
-  if (format.nBlockAlign <= header * format.nChannels) return false;
-  decoder.reset(avcodec_alloc_context3(c));
-  if (decoder == nullptr) return false;
-  av_channel_layout_default(&decoder->ch_layout, format.nChannels);
-  decoder->sample_rate = static_cast<int>(format.nSamplesPerSec);
-  decoder->block_align = format.nBlockAlign;
-  decoder->bits_per_coded_sample = format.wBitsPerSample;
-  if (avcodec_open2(decoder.get(), c, nullptr) < 0) {
-    decoder.reset();
-    return false;
-  }
-  codec = id;
-  block_bytes = format.nBlockAlign;
-  // ADPCM decoders read one block per packet, as a RIFF demuxer cuts them.
-  one_block_per_packet = id == AV_CODEC_ID_ADPCM_MS || id == AV_CODEC_ID_ADPCM_IMA_WAV;
-  return true;
-}
-
-void AudioDecoder::State::feed_blocks(const std::uint8_t* data, std::size_t size) {
-  partial.insert(partial.end(), data, data + size);
-  const auto block = static_cast<std::size_t>(block_bytes);
-  std::size_t per_packet = block;
-  if (!one_block_per_packet) per_packet = std::max<std::size_t>(1, kPcmPacketBytes / block) * block;
-  std::size_t used = 0;
-  while (partial.size() - used >= block) {
-    const std::size_t n = std::min(per_packet, (partial.size() - used) / block * block);
-    // Decoders read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past a packet.
-    packet_bytes.assign(partial.begin() + static_cast<std::ptrdiff_t>(used),
-                        partial.begin() + static_cast<std::ptrdiff_t>(used + n));
-    packet_bytes.resize(n + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    decode_packet(packet_bytes.data(), static_cast<int>(n));
-    used += n;
-  }
-  partial.erase(partial.begin(), partial.begin() + static_cast<std::ptrdiff_t>(used));
-}
-
-AudioDecoder::FrameSpan AudioDecoder::measure_frames(int ac3, const std::uint8_t* data,
-                                                     std::size_t size) {
-  FrameSpan span;
-  ParserSlot slot;
-  if (data == nullptr || !slot.open(ac3 != 0 ? AV_CODEC_ID_AC3 : AV_CODEC_ID_MP3)) return span;
-  std::vector<std::uint8_t> padded(data, data + size);
-  padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  const std::uint8_t* p = padded.data();
-  std::size_t left = size;
-  while (left > 0) {
-    std::uint8_t* out = nullptr;
-    int out_size = 0;
-    const int chunk = static_cast<int>(std::min<std::size_t>(left, INT_MAX / 2));
-    const int used = av_parser_parse2(slot.parser.get(), slot.context.get(), &out, &out_size, p,
-                                      chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-    if (out_size > 0 && slot.parser->duration > 0 && slot.context->sample_rate > 0) {
-      // One rate per stream: a frame at another rate is foreign data the parser took for sound.
-      if (span.sample_rate == 0) span.sample_rate = slot.context->sample_rate;
-      if (slot.context->sample_rate == span.sample_rate) {
-        ++span.frames;
-        span.bytes += static_cast<std::uint64_t>(out_size);
-        span.samples += static_cast<std::uint64_t>(slot.parser->duration);
-      }
-    }
-    if (used <= 0 && out_size <= 0) break;
-    const auto step = static_cast<std::size_t>(std::max(used, 0));
-    p += step;
-    left -= step;
-  }
-  return span;
+  if (refused) (void)decoding->set_input_format(*refused);
+  if (format) (void)decoding->set_input_format(*format);
+  if (want_rate != 0) (void)decoding->set_output_format(want_rate, want_channels);
+  return decoding.get();
 }
 
 AudioDecoder::AudioDecoder() : state_(std::make_unique<State>()) {}
 AudioDecoder::~AudioDecoder() = default;
 
 int AudioDecoder::can_you_decode_this(int ac3, int sample_rate, int channels, int /*reserved*/) {
-  // MPEG audio exists at 8 to 48 kHz in one or two channels; AC-3 at 32, 44.1 and 48 kHz with up
-  // to six channels.
-  if (ac3 != 0) {
-    if (sample_rate != 32000 && sample_rate != 44100 && sample_rate != 48000) return 0;
-    if (channels < 1 || channels > 6) return 0;
-    return avcodec_find_decoder(AV_CODEC_ID_AC3) != nullptr ? 1 : 0;
-  }
-  switch (sample_rate) {
-    case 8000:
-    case 11025:
-    case 12000:
-    case 16000:
-    case 22050:
-    case 24000:
-    case 32000:
-    case 44100:
-    case 48000:
-      break;
-    default:
-      return 0;
-  }
-  if (channels < 1 || channels > 2) return 0;
-  return avcodec_find_decoder(AV_CODEC_ID_MP3) != nullptr ? 1 : 0;
+  hostlib::detail::AudioDecoding* d = state_->get();
+  return d != nullptr ? d->can_you_decode_this(ac3, sample_rate, channels) : 0;
 }
 
 int AudioDecoder::set_input_format(const platform::WAVEFORMATEX& format) {
   State& s = *state_;
-  switch (format.wFormatTag) {
-    case platform::WAVE_FORMAT_MPEG:
-    case platform::WAVE_FORMAT_MPEGLAYER3:
-    case platform::WAVE_FORMAT_DOLBY_AC3: {
-      const int ac3 = format.wFormatTag == platform::WAVE_FORMAT_DOLBY_AC3 ? 1 : 0;
-      const auto rate = static_cast<int>(std::min<std::uint32_t>(format.nSamplesPerSec, INT_MAX));
-      return can_you_decode_this(ac3, rate, format.nChannels, 0);
+  const int certain = hostlib::detail::certain_block_answer(format);
+  if (s.decoding == nullptr && certain >= 0) {
+    if (certain == 0) {
+      s.refused = format;
+      s.format.reset();
+    } else {
+      s.format = format;
     }
-    default:
-      break;
+    return certain;
   }
-  s.decoder.reset();
-  s.codec = AV_CODEC_ID_NONE;
-  try {
-    if (s.open_block_decoder(format)) return 1;
-  } catch (...) {  // std::bad_alloc
-  }
-  s.refused = true;
-  return 0;
+  hostlib::detail::AudioDecoding* d = s.get();
+  return d != nullptr ? d->set_input_format(format) : 0;
 }
 
 int AudioDecoder::set_output_format(int sample_rate, int channels) {
+  State& s = *state_;
+  if (s.decoding != nullptr) return s.decoding->set_output_format(sample_rate, channels);
   if (!hostlib::valid_pcm_format(sample_rate, channels)) return 0;
-  state_->want_rate = sample_rate;
-  state_->want_channels = channels;
+  s.want_rate = sample_rate;
+  s.want_channels = channels;
   return 1;
 }
 
 int AudioDecoder::re_start(int /*reserved*/) {
-  State& s = *state_;
-  s.pcm.reset();
-  s.failed = false;
-  s.bytes_since_audio = 0;
-  if (s.codec == AV_CODEC_ID_NONE) {
-    s.search.clear();
-    s.mpeg = {};
-    s.ac3 = {};
-    return 1;
-  }
-  if (s.decoder != nullptr) avcodec_flush_buffers(s.decoder.get());
-  s.partial.clear();
-  if (s.block_bytes != 0) return 1;
-  // A fresh parser forgets the partial frame it held from before the seek.
-  if (!s.parser.open(s.parser_id)) s.failed = true;
-  return 1;
+  // Before any input there is nothing to forget.
+  return state_->decoding != nullptr ? state_->decoding->re_start() : 1;
 }
 
 int AudioDecoder::input(const void* bytes, int count) {
   State& s = *state_;
-  if (bytes == nullptr || count < 0 || s.failed || s.refused) return 1;
-  if (count == 0) return 0;
-  try {
-    // libavcodec's parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what
-    // they are given, so they only ever see this zero-padded copy.
-    const auto size = static_cast<std::size_t>(count);
-    s.padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(s.padded.data(), bytes, size);
-    std::memset(s.padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    const std::uint8_t* data = s.padded.data();
-    bool ok = true;
-    if (s.block_bytes != 0) {
-      s.feed_blocks(data, size);
-    } else {
-      ok = s.codec == AV_CODEC_ID_NONE ? s.detect(data, size) : s.feed(data, size);
-    }
-    if (!ok) s.failed = true;
-  } catch (...) {  // std::bad_alloc from a buffer: stop decoding rather than throw at the host
-    s.failed = true;
-  }
-  return s.failed ? 1 : 0;
+  if (s.decoding == nullptr && (bytes == nullptr || count < 0 || s.refused)) return 1;
+  if (s.decoding == nullptr && count == 0) return 0;
+  hostlib::detail::AudioDecoding* d = s.get();
+  return d != nullptr ? d->input(bytes, count) : 1;
 }
 
 int AudioDecoder::get_output_total() const {
-  const std::size_t bytes = state_->pcm.queued() * sizeof(std::int16_t);
-  return static_cast<int>(std::min<std::size_t>(bytes, INT_MAX));
+  return state_->decoding != nullptr ? state_->decoding->get_output_total() : 0;
 }
 
 int AudioDecoder::output(std::int16_t* pcm, int count) {
-  if (pcm == nullptr || count <= 0) return 0;
-  return static_cast<int>(state_->pcm.pop(pcm, static_cast<std::size_t>(count)));
+  return state_->decoding != nullptr ? state_->decoding->output(pcm, count) : 0;
 }
 
 void AudioDecoder::get_output_format(int& sample_rate, int& channels) const {
   const State& s = *state_;
-  if (hostlib::valid_pcm_format(s.want_rate, s.want_channels)) {
-    sample_rate = s.want_rate;
-    channels = s.want_channels;
-    return;
-  }
-  sample_rate = s.out_rate;
-  channels = s.out_channels;
+  if (s.decoding != nullptr) return s.decoding->get_output_format(sample_rate, channels);
+  sample_rate = s.want_rate;
+  channels = s.want_channels;
+}
+
+AudioDecoder::FrameSpan AudioDecoder::measure_frames(int ac3, const std::uint8_t* data,
+                                                     std::size_t size) {
+  const hostlib::detail::CodecModule* m = hostlib::detail::codec_module();
+  return m != nullptr ? m->measure_frames(ac3, data, size) : FrameSpan{};
 }

@@ -1,23 +1,17 @@
+// The libavcodec driver as the codec manager holds it: installed when the library loads, without
+// libavcodec; the codec module (codec_module.h) is loaded when the first instance opens.
 #include "hostlib/avcodec_driver.h"
 
 #include <algorithm>
 #include <mutex>
-#include <new>
-#include <string>
 
-#include "hostlib/avcodec_session.h"
-#include "hostlib/dib_layout.h"
+#include "hostlib/codec_module.h"
 #include "hostlib/riff_video_tags.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 namespace hostlib {
 namespace {
 
 using namespace platform;
-using detail::AvcodecSession;
 
 bool printable(DWORD v) {
   for (int i = 0; i < 4; ++i) {
@@ -35,147 +29,84 @@ bool reserved_fourcc(DWORD v) {
          u == fourcc("    ");
 }
 
-std::vector<std::uint32_t> supported_fourccs() {
-  std::vector<std::uint32_t> out;
-  for (const detail::RiffVideoTag& t : detail::riff_video_tags()) {
-    const DWORD tag = t.fourcc;
-    if (!printable(tag) || reserved_fourcc(tag)) continue;
-    if (detail::riff_codec_for_fourcc(tag) == AV_CODEC_ID_NONE) continue;
-    const auto id = static_cast<AVCodecID>(detail::riff_tag_codec_id(t));
-    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr) continue;
-    const bool seen = std::any_of(out.begin(), out.end(), [&](std::uint32_t v) {
-      return upper_fourcc(v) == upper_fourcc(tag);
-    });
-    if (!seen) out.push_back(tag);
-  }
-  return out;
+// One FOURCC per case-insensitive name of the tag table. The module refuses to open those this
+// libavcodec cannot decode, so the codec manager finds exactly the codecs it would had only
+// those been installed.
+const std::vector<std::uint32_t>& installed_fourccs() {
+  static const std::vector<std::uint32_t> tags = [] {
+    // Every command pays for this at start-up: the names seen are kept sorted.
+    std::vector<std::uint32_t> out;
+    std::vector<std::uint32_t> seen;
+    for (const detail::RiffVideoTag& t : detail::riff_video_tags()) {
+      if (!detail::driver_may_install(t.fourcc)) continue;
+      const std::uint32_t name = upper_fourcc(t.fourcc);
+      const auto at = std::lower_bound(seen.begin(), seen.end(), name);
+      if (at != seen.end() && *at == name) continue;
+      seen.insert(at, name);
+      out.push_back(t.fourcc);
+    }
+    return out;
+  }();
+  return tags;
 }
 
-void copy_wide(const std::string& text, WCHAR* out, std::size_t capacity) {
-  const std::size_t n = std::min(text.size(), capacity - 1);
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(text[i]);
-  out[n] = 0;
-}
-
-LRESULT get_info(const AvcodecSession& session, ICINFO* info, LPARAM size) {
-  if (info == nullptr || size < static_cast<LPARAM>(sizeof(ICINFO))) return 0;
-  const auto id = static_cast<AVCodecID>(detail::codec_for_fourcc(session.handler()));
-  const AVCodec* codec = avcodec_find_decoder(id);
-  info->dwSize = sizeof(ICINFO);
-  info->fccType = ICTYPE_VIDEO;
-  info->fccHandler = session.handler();
-  info->dwFlags = 0;
-  info->dwVersion = LIBAVCODEC_VERSION_INT;
-  info->dwVersionICM = 0x0104;
-  const std::string name = codec != nullptr ? codec->name : "avcodec";
-  const std::string long_name =
-      codec != nullptr && codec->long_name != nullptr ? codec->long_name : name;
-  copy_wide(name, info->szName, std::size(info->szName));
-  copy_wide("libavcodec " + long_name, info->szDescription, std::size(info->szDescription));
-  copy_wide("avcodec", info->szDriver, std::size(info->szDriver));
-  return sizeof(ICINFO);
-}
-
-LRESULT open_instance(LPARAM param2) {
+LRESULT open_instance(DWORD_PTR driver_id, HANDLE driver, LPARAM param2) {
   const auto* open = reinterpret_cast<const ICOPEN*>(param2);
   if (open == nullptr) return 1;  // the driver itself, opened without an instance
   if (open->fccType != ICTYPE_VIDEO && open->fccType != 0) return 0;
   if (open->dwFlags == ICMODE_COMPRESS) return 0;  // a decompressor only
   if (reserved_fourcc(open->fccHandler)) return 0;
-  // Owned by the codec manager's instance until DRV_CLOSE.
-  auto* session = new (std::nothrow) AvcodecSession(open->fccHandler);
-  return reinterpret_cast<LRESULT>(session);
-}
-
-LRESULT instance_message(AvcodecSession& s, UINT message, LPARAM p1, LPARAM p2) {
-  auto* in = reinterpret_cast<BITMAPINFOHEADER*>(p1);
-  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(p2);
-  switch (message) {
-    case ICM_GETINFO:
-      return get_info(s, reinterpret_cast<ICINFO*>(p1), p2);
-    case ICM_DECOMPRESS_QUERY:
-      return s.query(in, out);
-    case ICM_DECOMPRESS_GET_FORMAT: {
-      if (s.query(in, nullptr) != ICERR_OK) return ICERR_BADFORMAT;
-      if (out == nullptr) return sizeof(BITMAPINFOHEADER);
-      *out = BITMAPINFOHEADER{};
-      out->biSize = sizeof(BITMAPINFOHEADER);
-      out->biWidth = in->biWidth;
-      out->biHeight = in->biHeight;
-      out->biPlanes = 1;
-      out->biBitCount = 24;
-      out->biCompression = BI_RGB;
-      out->biSizeImage = dib_layout(in->biWidth, in->biHeight, 24).bytes;
-      return ICERR_OK;
-    }
-    case ICM_DECOMPRESS_BEGIN:
-      return s.begin(in, out);
-    case ICM_DECOMPRESS: {
-      if (p1 == 0 || p2 < static_cast<LPARAM>(sizeof(ICDECOMPRESS))) return ICERR_BADPARAM;
-      return s.decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));
-    }
-    case ICM_DECOMPRESS_END:
-      return s.end();
-    case ICM_AVK_GET_RUN_STATE: {
-      auto* state = reinterpret_cast<AvkRunState*>(p1);
-      if (state == nullptr || p2 < static_cast<LPARAM>(sizeof(AvkRunState))) {
-        return ICERR_BADPARAM;
-      }
-      s.run_state(*state);
-      return ICERR_OK;
-    }
-    case ICM_AVK_DRAIN:
-      return s.drain(reinterpret_cast<void*>(p1));
-    case ICM_AVK_IS_INTRA_ONLY: {
-      if (in == nullptr) return ICERR_BADPARAM;
-      const AVCodecDescriptor* d = avcodec_descriptor_get(
-          static_cast<AVCodecID>(detail::codec_for_fourcc(in->biCompression)));
-      return d != nullptr && (d->props & AV_CODEC_PROP_INTRA_ONLY) != 0 ? ICERR_OK
-                                                                        : ICERR_UNSUPPORTED;
-    }
-    default:
-      return ICERR_UNSUPPORTED;
-  }
+  const detail::CodecModule* m = detail::codec_module();
+  return m != nullptr ? m->driver_proc(driver_id, driver, DRV_OPEN, 0, param2) : 0;
 }
 
 }  // namespace
 
-LRESULT avcodec_driver_proc(DWORD_PTR driver_id, HANDLE, UINT message, LPARAM param1,
+namespace detail {
+
+bool driver_may_install(std::uint32_t fourcc) {
+  return printable(fourcc) && !reserved_fourcc(fourcc);
+}
+
+}  // namespace detail
+
+LRESULT avcodec_driver_proc(DWORD_PTR driver_id, HANDLE driver, UINT message, LPARAM param1,
                             LPARAM param2) {
-  try {
-    switch (message) {
-      case DRV_LOAD:
-      case DRV_ENABLE:
-      case DRV_DISABLE:
-      case DRV_FREE:
-        return 1;
-      case DRV_OPEN:
-        return open_instance(param2);
-      case DRV_CLOSE:
-        if (driver_id > 1) delete reinterpret_cast<AvcodecSession*>(driver_id);
-        return 1;
-      default:
-        break;
-    }
-    if (driver_id <= 1) return ICERR_BADHANDLE;
-    return instance_message(*reinterpret_cast<AvcodecSession*>(driver_id), message, param1, param2);
-  } catch (const std::bad_alloc&) {
-    return ICERR_MEMORY;
-  } catch (...) {
-    return ICERR_INTERNAL;
+  switch (message) {
+    case DRV_LOAD:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+    case DRV_FREE:
+      return 1;
+    case DRV_OPEN:
+      try {
+        return open_instance(driver_id, driver, param2);
+      } catch (...) {  // std::bad_alloc while loading the module
+        return 0;
+      }
+    case DRV_CLOSE:
+      if (driver_id <= 1) return 1;
+      break;
+    default:
+      if (driver_id <= 1) return ICERR_BADHANDLE;
+      break;
   }
+  // An instance exists, so the module is loaded.
+  return detail::codec_module()->driver_proc(driver_id, driver, message, param1, param2);
 }
 
 std::vector<std::uint32_t> avcodec_driver_handlers() {
-  static const std::vector<std::uint32_t> handlers = supported_fourccs();
-  return handlers;
+  const detail::CodecModule* m = detail::codec_module();
+  std::size_t n = 0;
+  const std::uint32_t* h = m != nullptr ? m->handlers(&n) : nullptr;
+  return h != nullptr ? std::vector<std::uint32_t>(h, h + n) : std::vector<std::uint32_t>{};
 }
 
 int register_avcodec_driver() {
   static std::once_flag once;
   static int installed = 0;
   std::call_once(once, [] {
-    for (const std::uint32_t tag : avcodec_driver_handlers()) {
+    for (const std::uint32_t tag : installed_fourccs()) {
       if (ICInstall(ICTYPE_VIDEO, tag, reinterpret_cast<LPARAM>(&avcodec_driver_proc), "libavcodec",
                     ICINSTALL_FUNCTION) != FALSE) {
         ++installed;

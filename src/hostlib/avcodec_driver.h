@@ -92,14 +92,23 @@ struct AvkRunState {
   std::int32_t drained = 0;         // 1 after ICM_AVK_DRAIN: only a new run may follow
 };
 
-// Installs the driver for every supported FOURCC. Idempotent and thread-safe; the library also
-// does it once when it is loaded. Returns the number of FOURCCs installed.
+// Installs the driver for every FOURCC of the AVI tag table (riff_video_tags.h) but those above.
+// Idempotent and thread-safe; the library also does it once when it is loaded, without loading
+// libavcodec: the codec module (codec_module.h) is loaded when the first instance opens, and
+// refuses to open a FOURCC whose codec this libavcodec cannot decode. Returns the number of
+// FOURCCs installed.
 int register_avcodec_driver();
-// The FOURCCs installed (as stored in the tag table, one per case-insensitive name).
+// The FOURCCs the driver opens for (as stored in the tag table, one per case-insensitive name).
+// Loads the codec module; empty without it.
 std::vector<std::uint32_t> avcodec_driver_handlers();
 // The driver procedure itself, for ICInstall.
 platform::LRESULT avcodec_driver_proc(platform::DWORD_PTR driver_id, platform::HANDLE driver,
                                       platform::UINT message, platform::LPARAM param1,
                                       platform::LPARAM param2);
+
+namespace detail {
+// A FOURCC the driver is installed for: printable, and not one the module decodes itself.
+bool driver_may_install(std::uint32_t fourcc);
+}  // namespace detail
 
 }  // namespace hostlib

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
+#include <vector>
 
 #include "hostlib/dib_layout.h"
 #include "hostlib/riff_video_tags.h"
@@ -59,6 +61,19 @@ VopScan scan_vops(const std::uint8_t* p, std::uint32_t size) {
   return out;
 }
 
+const std::vector<int>& codec_ids() {
+  static const std::vector<int> ids = [] {
+    std::vector<int> out;
+    out.reserve(riff_video_tags().size());
+    for (const RiffVideoTag& t : riff_video_tags()) {
+      const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(t.codec);
+      out.push_back(d != nullptr ? static_cast<int>(d->id) : static_cast<int>(AV_CODEC_ID_NONE));
+    }
+    return out;
+  }();
+  return ids;
+}
+
 bool sane_input(const BITMAPINFOHEADER* in) {
   return in != nullptr && in->biWidth >= 1 && in->biWidth <= kMaxSide && in->biHeight >= 1 &&
          in->biHeight <= kMaxSide;
@@ -68,6 +83,23 @@ bool sane_input(const BITMAPINFOHEADER* in) {
 
 bool is_dv_type2(std::uint32_t fourcc) {
   return (fourcc & 0xDFDFDFDFu) == platform::fourcc("DVSD");  // 0xDF folds ASCII letter case
+}
+
+int riff_tag_codec_id(const RiffVideoTag& tag) {
+  return codec_ids()[static_cast<std::size_t>(&tag - riff_video_tags().data())];
+}
+
+int riff_codec_for_fourcc(std::uint32_t v) {
+  const std::span<const RiffVideoTag> tags = riff_video_tags();
+  const std::vector<int>& ids = codec_ids();
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    if (tags[i].fourcc == v && ids[i] != AV_CODEC_ID_NONE) return ids[i];
+  }
+  const std::uint32_t u = platform::upper_fourcc(v);
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    if (platform::upper_fourcc(tags[i].fourcc) == u && ids[i] != AV_CODEC_ID_NONE) return ids[i];
+  }
+  return AV_CODEC_ID_NONE;
 }
 
 int codec_for_fourcc(std::uint32_t fourcc) { return riff_codec_for_fourcc(fourcc); }
@@ -84,7 +116,11 @@ OutputKind output_kind(const BITMAPINFOHEADER& out, int width, int height) {
   return OutputKind::kNone;
 }
 
-void AvcodecSession::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void AvDeleter::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+void AvDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void AvDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void AvDeleter::operator()(AVBufferPool* pool) const { av_buffer_pool_uninit(&pool); }
+void AvDeleter::operator()(SwsContext* sws) const { sws_freeContext(sws); }
 
 AvcodecSession::AvcodecSession(std::uint32_t handler) : handler_(handler) {}
 
@@ -116,10 +152,10 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
   if (out == nullptr || query(in, out) != ICERR_OK) return ICERR_BADFORMAT;
   (void)end();
   const AVCodec* codec = avcodec_find_decoder(static_cast<AVCodecID>(codec_for(*in)));
-  context_ = avcodec_alloc_context3(codec);
-  packet_ = av_packet_alloc();
-  frame_ = av_frame_alloc();
-  last_ = av_frame_alloc();
+  context_.reset(avcodec_alloc_context3(codec));
+  packet_.reset(av_packet_alloc());
+  frame_.reset(av_frame_alloc());
+  last_.reset(av_frame_alloc());
   if (context_ == nullptr || packet_ == nullptr || frame_ == nullptr || last_ == nullptr) {
     (void)end();
     return ICERR_MEMORY;
@@ -151,7 +187,7 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
     context_->extradata = extra;
     context_->extradata_size = static_cast<int>(n);
   }
-  if (avcodec_open2(context_, codec, nullptr) < 0) {
+  if (avcodec_open2(context_.get(), codec, nullptr) < 0) {
     (void)end();
     return ICERR_BADFORMAT;
   }
@@ -164,55 +200,49 @@ LRESULT AvcodecSession::begin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER
 
 LRESULT AvcodecSession::end() {
   clear_queue();
-  av_frame_free(&last_);
-  for (AVFrame*& f : spare_) av_frame_free(&f);
+  last_.reset();
   spare_.clear();
-  sws_freeContext(sws_);
-  sws_ = nullptr;
+  sws_.reset();
   scaled_.reset();
-  avcodec_free_context(&context_);
-  av_packet_free(&packet_);
-  av_buffer_pool_uninit(&packet_pool_);
+  context_.reset();
+  packet_.reset();
+  packet_pool_.reset();
   packet_pool_size_ = 0;
-  av_frame_free(&frame_);
+  frame_.reset();
   kind_ = OutputKind::kNone;
   return ICERR_OK;
 }
 
 void AvcodecSession::clear_queue() {
-  for (Picture& p : queue_) give_back(p.frame);  // null for skipped B-frames: nothing to give
+  for (Picture& p : queue_) give_back(std::move(p.frame));
   queue_.clear();
 }
 
 // Pictures move through a few recycled AVFrames: a fresh allocation (and a second reference)
 // per picture showed up as allocator churn in exact-seek runs that decode hundreds of pictures.
-AVFrame* AvcodecSession::take_frame() {
-  if (spare_.empty()) return av_frame_alloc();
-  AVFrame* f = spare_.back();
+AvPtr<AVFrame> AvcodecSession::take_frame() {
+  if (spare_.empty()) return AvPtr<AVFrame>(av_frame_alloc());
+  AvPtr<AVFrame> f = std::move(spare_.back());
   spare_.pop_back();
   return f;
 }
 
-void AvcodecSession::give_back(AVFrame* frame) {
-  if (frame == nullptr) return;
-  av_frame_unref(frame);
-  if (spare_.size() < kMaxSpare) {
-    spare_.push_back(frame);
-  } else {
-    av_frame_free(&frame);
-  }
+void AvcodecSession::give_back(AvPtr<AVFrame> frame) {
+  if (frame == nullptr) return;  // a skipped B-frame: nothing to give
+  av_frame_unref(frame.get());
+  if (spare_.size() < kMaxSpare) spare_.push_back(std::move(frame));
 }
 
 const AVFrame* AvcodecSession::newest() const {
-  if (!queue_.empty()) return queue_.back().frame;
-  return last_ != nullptr && last_->buf[0] != nullptr ? last_ : nullptr;
+  if (!queue_.empty()) return queue_.back().frame.get();
+  return last_ != nullptr && last_->buf[0] != nullptr ? last_.get() : nullptr;
 }
 
 void AvcodecSession::start_run() {
-  if (used_) avcodec_flush_buffers(context_);
+  if (used_) avcodec_flush_buffers(context_.get());
   used_ = false;
   clear_queue();
-  if (last_ != nullptr) av_frame_unref(last_);
+  if (last_ != nullptr) av_frame_unref(last_.get());
   chunks_ = 0;
   picture_ = -1;
   first_picture_ = -1;
@@ -235,16 +265,16 @@ int AvcodecSession::get_buffer(AVCodecContext* context, AVFrame* frame, int flag
 bool AvcodecSession::fill_packet(const void* bytes, std::uint32_t size) {
   const std::size_t need = std::size_t{size} + AV_INPUT_BUFFER_PADDING_SIZE;
   if (need > packet_pool_size_) {
-    av_buffer_pool_uninit(&packet_pool_);  // buffers still held stay valid until released
+    packet_pool_.reset();  // buffers still held stay valid until released
     packet_pool_size_ = std::max<std::size_t>(std::bit_ceil(need), 64 * 1024);
-    packet_pool_ = av_buffer_pool_init(packet_pool_size_, nullptr);
+    packet_pool_.reset(av_buffer_pool_init(packet_pool_size_, nullptr));
     if (packet_pool_ == nullptr) {
       packet_pool_size_ = 0;
       return false;
     }
   }
-  av_packet_unref(packet_);
-  packet_->buf = av_buffer_pool_get(packet_pool_);
+  av_packet_unref(packet_.get());
+  packet_->buf = av_buffer_pool_get(packet_pool_.get());
   if (packet_->buf == nullptr) return false;
   packet_->data = packet_->buf->data;
   packet_->size = static_cast<int>(size);
@@ -255,26 +285,26 @@ bool AvcodecSession::fill_packet(const void* bytes, std::uint32_t size) {
 
 bool AvcodecSession::send(AVPacket* packet) {
   used_ = true;
-  int ret = avcodec_send_packet(context_, packet);
+  int ret = avcodec_send_packet(context_.get(), packet);
   if (ret == AVERROR(EAGAIN)) {
     receive();
-    ret = avcodec_send_packet(context_, packet);
+    ret = avcodec_send_packet(context_.get(), packet);
   }
   return ret >= 0 || ret == AVERROR_EOF;
 }
 
 void AvcodecSession::receive() {
-  while (avcodec_receive_frame(context_, frame_) == 0) {
+  while (avcodec_receive_frame(context_.get(), frame_.get()) == 0) {
     if (queue_.size() >= kMaxQueue) {
-      av_frame_unref(frame_);
+      av_frame_unref(frame_.get());
       continue;
     }
-    AVFrame* picture = take_frame();
+    AvPtr<AVFrame> picture = take_frame();
     if (picture == nullptr) {
-      av_frame_unref(frame_);
+      av_frame_unref(frame_.get());
       continue;
     }
-    av_frame_move_ref(picture, frame_);
+    av_frame_move_ref(picture.get(), frame_.get());
     const bool first = first_picture_ < 0;
     if (first) {
       first_picture_ = skipped_;
@@ -282,9 +312,9 @@ void AvcodecSession::receive() {
     }
     ++received_;
     // The newest picture is now the queue's back; last_ only stands in once the queue empties.
-    av_frame_unref(last_);
+    av_frame_unref(last_.get());
     newest_skipped_ = false;
-    queue_.push_back({picture, next_offset_++});
+    queue_.push_back({std::move(picture), next_offset_++});
     // Dropped frames met before any picture came out repeat the run's first picture.
     for (; first && pending_repeats_ > 0; --pending_repeats_) (void)queue_repeat();
   }
@@ -309,13 +339,13 @@ bool AvcodecSession::queue_repeat() {
     return true;
   }
   if (queue_.size() >= kMaxQueue) return false;
-  AVFrame* copy = take_frame();
+  AvPtr<AVFrame> copy = take_frame();
   if (copy == nullptr) return false;
-  if (av_frame_ref(copy, source) < 0) {
-    give_back(copy);
+  if (av_frame_ref(copy.get(), source) < 0) {
+    give_back(std::move(copy));
     return false;
   }
-  queue_.push_back({copy, next_offset_++});
+  queue_.push_back({std::move(copy), next_offset_++});
   return true;
 }
 
@@ -366,8 +396,8 @@ LRESULT AvcodecSession::decompress(const platform::ICDECOMPRESS& d) {
     packet_->flags = (d.dwFlags & platform::ICDECOMPRESS_NOTKEYFRAME) == 0 ? AV_PKT_FLAG_KEY : 0;
     // A skipped B-VOP still has its header read: its times feed the next B-frames.
     if (skip) context_->skip_frame = AVDISCARD_NONREF;
-    ok = send(packet_);
-    av_packet_unref(packet_);
+    ok = send(packet_.get());
+    av_packet_unref(packet_.get());
     receive();
     context_->skip_frame = AVDISCARD_DEFAULT;
     had_picture = allocations_ > 0;
@@ -397,7 +427,7 @@ LRESULT AvcodecSession::drain(void* dst) {
 
 LRESULT AvcodecSession::deliver(void* dst, bool hurry) {
   if (queue_.empty()) return ICERR_OK;
-  Picture p = queue_.front();
+  Picture p = std::move(queue_.front());
   queue_.pop_front();
   if (p.frame == nullptr) {
     // Only a hurried call queues a skipped B-frame, and it takes it out again at once.
@@ -409,11 +439,11 @@ LRESULT AvcodecSession::deliver(void* dst, bool hurry) {
   const bool written = hurry || write_picture(*p.frame, dst);
   if (queue_.empty()) {
     // Keep the picture just shown: a dropped frame that follows repeats it.
-    av_frame_unref(last_);
-    av_frame_move_ref(last_, p.frame);
+    av_frame_unref(last_.get());
+    av_frame_move_ref(last_.get(), p.frame.get());
     newest_skipped_ = false;
   }
-  give_back(p.frame);
+  give_back(std::move(p.frame));
   if (!written) return ICERR_BADFORMAT;
   picture_ = p.offset;
   return ICERR_OK;
@@ -437,11 +467,12 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
   // YUY2 takes each 4:2:0 chroma row for both of its luma rows, as ffmpeg's own conversion to
   // RGB does: a bilinear filter would blend neighbouring rows and smear every colour edge.
   const int flags = kind_ == OutputKind::kYuy2 ? SWS_POINT : SWS_BILINEAR;
-  sws_ = sws_getCachedContext(sws_, frame.width, frame.height,
-                              static_cast<AVPixelFormat>(frame.format), width_, height_, dst_format,
-                              flags, nullptr, nullptr, nullptr);
+  // libswscale frees the old context when it makes a new one.
+  sws_.reset(sws_getCachedContext(sws_.release(), frame.width, frame.height,
+                                  static_cast<AVPixelFormat>(frame.format), width_, height_,
+                                  dst_format, flags, nullptr, nullptr, nullptr));
   if (sws_ == nullptr) return false;
-  if (kind_ == OutputKind::kRgb24) follow_colour_details(sws_, frame);
+  if (kind_ == OutputKind::kRgb24) follow_colour_details(sws_.get(), frame);
   // libswscale writes whole vector groups past the last pixel of a row and of the picture, so it
   // gets a padded, aligned frame of its own; the bitmap then takes exactly its bytes.
   if (scaled_ == nullptr) scaled_.reset(av_frame_alloc());
@@ -456,7 +487,7 @@ bool AvcodecSession::write_picture(const AVFrame& frame, void* dst) {
       return false;
     }
   }
-  if (sws_scale(sws_, frame.data, frame.linesize, 0, frame.height, scaled_->data,
+  if (sws_scale(sws_.get(), frame.data, frame.linesize, 0, frame.height, scaled_->data,
                 scaled_->linesize) <= 0) {
     return false;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hostlib/avcodec_driver.h"
+#include "hostlib/riff_video_tags.h"
 #include "platform/vfw.h"
 
 struct AVBufferPool;
@@ -22,10 +23,33 @@ namespace hostlib::detail {
 bool is_dv_type2(std::uint32_t fourcc);
 // Codec id of the AVI tag table for a FOURCC (case-insensitive), or 0 (AV_CODEC_ID_NONE).
 int codec_for_fourcc(std::uint32_t fourcc);
+// libavcodec's codec id for an entry of the tag table (AV_CODEC_ID_NONE, 0, when this
+// libavcodec lacks it), and for a FOURCC: the first entry naming exactly it, else the first
+// that names it in another letter case (ASCII), else 0.
+int riff_tag_codec_id(const RiffVideoTag& tag);
+int riff_codec_for_fourcc(std::uint32_t fourcc);
+
+// The driver's procedure for DRV_OPEN of an instance and every message after it, and the FOURCCs
+// it opens for (avcodec_driver.h).
+platform::LRESULT avcodec_instance_proc(platform::DWORD_PTR driver_id, platform::HANDLE driver,
+                                        platform::UINT message, platform::LPARAM param1,
+                                        platform::LPARAM param2);
+const std::uint32_t* avcodec_handlers(std::size_t* count);
 
 enum class OutputKind { kNone, kYv12, kYuy2, kRgb24 };
 // The output kind a header asks for at the given size, or kNone.
 OutputKind output_kind(const platform::BITMAPINFOHEADER& out, int width, int height);
+
+// Frees each libav object with its own libav function.
+struct AvDeleter {
+  void operator()(AVCodecContext* context) const;
+  void operator()(AVPacket* packet) const;
+  void operator()(AVFrame* frame) const;
+  void operator()(AVBufferPool* pool) const;
+  void operator()(SwsContext* sws) const;
+};
+template <typename T>
+using AvPtr = std::unique_ptr<T, AvDeleter>;
 
 class AvcodecSession {
  public:
@@ -47,8 +71,7 @@ class AvcodecSession {
 
  private:
   struct Picture {
-    AVFrame* frame;  // a reference of our own, freed when the picture leaves the queue; null
-                     // for a B-frame a hurried call did not decode
+    AvPtr<AVFrame> frame;  // null for a B-frame a hurried call did not decode
     int offset;
   };
 
@@ -64,31 +87,29 @@ class AvcodecSession {
   [[nodiscard]] bool write_picture(const AVFrame& frame, void* dst);
   void copy_to_dib(const AVFrame& picture, std::uint8_t* base) const;
   void clear_queue();
-  AVFrame* take_frame();
-  void give_back(AVFrame* frame);
+  AvPtr<AVFrame> take_frame();
+  void give_back(AvPtr<AVFrame> frame);
   const AVFrame* newest() const;
   static int get_buffer(AVCodecContext* context, AVFrame* frame, int flags);
 
   std::uint32_t handler_;
-  AVCodecContext* context_ = nullptr;    // owned: avcodec_free_context in end()
-  AVPacket* packet_ = nullptr;           // owned
-  AVBufferPool* packet_pool_ = nullptr;  // owned; buffers of packet_pool_size_ bytes
+  // All freed by end().
+  AvPtr<AVCodecContext> context_;
+  AvPtr<AVPacket> packet_;
+  AvPtr<AVBufferPool> packet_pool_;  // buffers of packet_pool_size_ bytes
   std::size_t packet_pool_size_ = 0;
-  AVFrame* frame_ = nullptr;   // owned
-  SwsContext* sws_ = nullptr;  // owned
-  struct FrameDeleter {
-    void operator()(AVFrame* f) const;
-  };
-  std::unique_ptr<AVFrame, FrameDeleter> scaled_;  // libswscale's padded output
+  AvPtr<AVFrame> frame_;
+  AvPtr<SwsContext> sws_;
+  AvPtr<AVFrame> scaled_;  // libswscale's padded output
   OutputKind kind_ = OutputKind::kNone;
   int width_ = 0;
   int height_ = 0;
 
   // The run.
   std::deque<Picture> queue_;
-  // Owned; holds the newest picture once the queue has handed it out, for repeats.
-  AVFrame* last_ = nullptr;
-  std::vector<AVFrame*> spare_;  // owned, emptied frames for reuse
+  // Holds the newest picture once the queue has handed it out, for repeats.
+  AvPtr<AVFrame> last_;
+  std::vector<AvPtr<AVFrame>> spare_;  // emptied frames for reuse
   static constexpr std::size_t kMaxSpare = 8;
   int chunks_ = 0;
   int picture_ = -1;

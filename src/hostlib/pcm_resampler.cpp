@@ -10,6 +10,9 @@ extern "C" {
 }
 
 namespace hostlib {
+
+static_assert(kSampleFormatS16 == AV_SAMPLE_FMT_S16);
+
 namespace {
 
 // More than any audio stream's frame carries; keeps one push's arithmetic far from overflow.

@@ -21,6 +21,9 @@ constexpr bool valid_pcm_format(int rate, int channels) {
   return rate >= kMinPcmRate && rate <= kMaxPcmRate && channels >= 1 && channels <= 2;
 }
 
+// AV_SAMPLE_FMT_S16, for callers that do not include libavutil.
+inline constexpr int kSampleFormatS16 = 1;
+
 struct PcmSource {
   int channels = 0;       // interleaved or planar channel count
   int sample_format = 0;  // an AVSampleFormat

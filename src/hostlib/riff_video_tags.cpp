@@ -1,14 +1,8 @@
 #include "hostlib/riff_video_tags.h"
 
 #include <array>
-#include <cctype>
-#include <vector>
 
 #include "platform/vfw.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 namespace hostlib::detail {
 namespace {
@@ -242,37 +236,8 @@ constexpr std::array<RiffVideoTag, 442> kTags = {{
     {"mv30", fourcc("MV30")},         {"notchlc", fourcc("nlc1")},
 }};
 
-const std::vector<int>& codec_ids() {
-  static const std::vector<int> ids = [] {
-    std::vector<int> out;
-    out.reserve(kTags.size());
-    for (const RiffVideoTag& t : kTags) {
-      const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(t.codec);
-      out.push_back(d != nullptr ? static_cast<int>(d->id) : static_cast<int>(AV_CODEC_ID_NONE));
-    }
-    return out;
-  }();
-  return ids;
-}
-
 }  // namespace
 
 std::span<const RiffVideoTag> riff_video_tags() { return kTags; }
-
-int riff_tag_codec_id(const RiffVideoTag& tag) {
-  return codec_ids()[static_cast<std::size_t>(&tag - kTags.data())];
-}
-
-int riff_codec_for_fourcc(std::uint32_t v) {
-  const std::vector<int>& ids = codec_ids();
-  for (std::size_t i = 0; i < kTags.size(); ++i) {
-    if (kTags[i].fourcc == v && ids[i] != AV_CODEC_ID_NONE) return ids[i];
-  }
-  const std::uint32_t u = platform::upper_fourcc(v);
-  for (std::size_t i = 0; i < kTags.size(); ++i) {
-    if (platform::upper_fourcc(kTags[i].fourcc) == u && ids[i] != AV_CODEC_ID_NONE) return ids[i];
-  }
-  return AV_CODEC_ID_NONE;
-}
 
 }  // namespace hostlib::detail

@@ -3,8 +3,13 @@
 // 48000 Hz, mono or stereo, to one chosen output format, through libswresample.
 
 #include <cstdint>
+#include <memory>
 
 #include "hostlib/pcm_resampler.h"
+
+namespace hostlib::detail {
+class PcmConversion;
+}
 
 class AudioSampleRateConvertor {
  public:
@@ -31,5 +36,6 @@ class AudioSampleRateConvertor {
  private:
   int rate_;
   int channels_;
-  hostlib::PcmResampler pcm_;
+  // Made in the codec module with the first samples: libswresample is not loaded before.
+  std::unique_ptr<hostlib::detail::PcmConversion> pcm_;
 };

@@ -10,6 +10,7 @@ struct SwsContext;
 
 namespace hostlib {
 
+// These two take libav types and live in the codec module (stream_colour_av.cpp).
 // Points a context that converts `frame` to RGB at the frame's matrix and range. It changes
 // nothing for an untagged studio-range picture, and nothing once the context is set.
 void follow_colour_details(SwsContext* sws, const AVFrame& frame);

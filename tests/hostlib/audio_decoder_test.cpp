@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "hostlib/codec_module.h"
 #include "hostlib/media_fixtures.h"
 #include "hostlib/sample_rate_convertor.h"
 #include "support/test_paths.h"
@@ -176,12 +178,43 @@ TEST(AudioDecoderTest, FuzzFindingsRunClean) {
   }
 }
 
-TEST(AudioDecoderTest, AnswersTheProbe) {
-  AudioDecoder d;
-  EXPECT_NE(d.can_you_decode_this(1, 48000, 6, 0), 0);
-  EXPECT_EQ(d.can_you_decode_this(1, 22050, 2, 0), 0);
-  EXPECT_NE(d.can_you_decode_this(0, 22050, 1, 0), 0);
-  EXPECT_EQ(d.can_you_decode_this(0, 44100, 6, 0), 0);
+// Which formats the decoder takes. PCM, float, A-law and mu-law are answered without loading
+// libavcodec (hostlib/wave_blocks.h), so every row is asked of libavcodec's decoder too.
+TEST(AudioDecoderTest, TakesTheFormatsItCanDecode) {
+  struct Row {
+    platform::WORD tag, channels;
+    platform::DWORD rate;
+    platform::WORD align, bits;
+    int takes;
+  };
+  const Row rows[] = {
+      {1, 2, 44100, 4, 16, 1},     {1, 1, 8000, 1, 8, 1},       {1, 2, 48000, 6, 24, 1},
+      {1, 2, 48000, 8, 24, 1},     {1, 1, 48000, 2, 12, 1},     {1, 1, 48000, 5, 40, 0},
+      {1, 64, 48000, 128, 16, 1},  {1, 65, 48000, 130, 16, 0},  {1, 0, 48000, 2, 16, 0},
+      {1, 2, 48000, 0, 16, 0},     {1, 2, 999, 4, 16, 0},       {1, 2, 384000, 4, 16, 1},
+      {1, 2, 384001, 4, 16, 0},    {3, 2, 48000, 8, 32, 1},     {3, 1, 48000, 8, 64, 1},
+      {3, 1, 48000, 2, 16, 0},     {6, 1, 8000, 1, 8, 1},       {7, 2, 8000, 2, 8, 1},
+      {2, 2, 22050, 1024, 4, 1},   {0x11, 1, 22050, 4, 4, 0},   {0x1234, 2, 48000, 4, 16, 0},
+      {0x2000, 6, 48000, 1, 0, 1}, {0x2000, 2, 22050, 1, 0, 0}, {0x55, 1, 22050, 1, 0, 1},
+      {0x55, 6, 44100, 1, 0, 0},
+  };
+  const hostlib::detail::CodecModule* codecs = hostlib::detail::codec_module();
+  ASSERT_NE(codecs, nullptr) << hostlib::detail::codec_module_error();
+  for (const Row& r : rows) {
+    platform::WAVEFORMATEX f;
+    f.wFormatTag = r.tag;
+    f.nChannels = r.channels;
+    f.nSamplesPerSec = r.rate;
+    f.nBlockAlign = r.align;
+    f.wBitsPerSample = r.bits;
+    const std::unique_ptr<hostlib::detail::AudioDecoding> real(codecs->new_audio_decoder());
+    EXPECT_EQ(real->set_input_format(f), r.takes) << r.tag << " " << r.bits << " " << r.align;
+    EXPECT_EQ(AudioDecoder().set_input_format(f), r.takes) << r.tag << " " << r.bits;
+  }
+  // A missing module is a reason, not a crash.
+  std::string error;
+  EXPECT_EQ(hostlib::detail::load_codec_module("/nonexistent/quorrin_codecs.so", error), nullptr);
+  EXPECT_NE(error.find("/nonexistent/quorrin_codecs.so"), std::string::npos);
 }
 
 TEST(AudioSampleRateConvertorTest, RestartDropsBufferedSamplesAndOutputPadsWithSilence) {

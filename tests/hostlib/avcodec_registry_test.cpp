@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hostlib/avcodec_driver.h"
+#include "hostlib/codec_module.h"
 #include "hostlib/dib_layout.h"
 #include "hostlib/media_fixtures.h"
 #include "hostlib/riff_video_tags.h"
@@ -29,6 +30,8 @@ TEST(RiffVideoTagsTest, AnswerAsLibavformatDoes) {
     AVCodecID id;
     unsigned int tag;
   };
+  const hostlib::detail::CodecModule* codecs = hostlib::detail::codec_module();
+  ASSERT_NE(codecs, nullptr) << hostlib::detail::codec_module_error();
   const AVCodecTag* theirs = avformat_get_riff_video_tags();
   const AVCodecTag* const tables[] = {theirs, nullptr};
   const auto* entry = reinterpret_cast<const TagEntry*>(theirs);
@@ -36,7 +39,7 @@ TEST(RiffVideoTagsTest, AnswerAsLibavformatDoes) {
   for (; entry[n].id != AV_CODEC_ID_NONE; ++n) {
     const std::uint32_t t = entry[n].tag;
     for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu}) {
-      EXPECT_EQ(hostlib::detail::riff_codec_for_fourcc(v), av_codec_get_id(tables, v)) << v;
+      EXPECT_EQ(codecs->codec_for_fourcc(v), av_codec_get_id(tables, v)) << v;
     }
   }
   EXPECT_EQ(hostlib::detail::riff_video_tags().size(), n);
@@ -77,10 +80,11 @@ std::string description(HIC ic) {
 
 class AvcodecRegistryTest : public ::testing::Test {
  protected:
-  // Registering again installs nothing more: every test's call counts the same handlers.
+  // Registering again installs nothing more: every test's call counts the same FOURCCs, among
+  // them every handler the driver opens for.
   void SetUp() override {
     ASSERT_GT(hostlib::register_avcodec_driver(), 20);
-    ASSERT_EQ(hostlib::register_avcodec_driver(),
+    ASSERT_GE(hostlib::register_avcodec_driver(),
               static_cast<int>(hostlib::avcodec_driver_handlers().size()));
   }
   void TearDown() override { EXPECT_EQ(ic_open_instances(), 0); }
