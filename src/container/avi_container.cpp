@@ -1,35 +1,11 @@
 #include "container/avi_container.h"
 
+#include <cstddef>
+#include <span>
+
 #include "container/fourccs.h"
 
 using namespace container;
-
-namespace {
-
-platform::HANDLE open_for_reading(const char* name) {
-  platform::HANDLE h =
-      platform::CreateFileA(name, platform::GENERIC_READ, platform::FILE_SHARE_READ, nullptr,
-                            platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL, nullptr);
-  return h == platform::INVALID_HANDLE_VALUE ? nullptr : h;
-}
-
-// Closes a handle that open() has not yet handed to the container.
-class PendingHandle {
- public:
-  explicit PendingHandle(platform::HANDLE h) noexcept : h_(h) {}
-  ~PendingHandle() {
-    if (h_ != nullptr) platform::CloseHandle(h_);
-  }
-  PendingHandle(const PendingHandle&) = delete;
-  PendingHandle& operator=(const PendingHandle&) = delete;
-  platform::HANDLE get() const { return h_; }
-  platform::HANDLE release() noexcept { return std::exchange(h_, nullptr); }
-
- private:
-  platform::HANDLE h_;
-};
-
-}  // namespace
 
 AviContainer::AviContainer(bool keep_handle) : flags_(keep_handle ? AVC_KEEP_HANDLE : 0) {}
 
@@ -62,12 +38,11 @@ AviContainer& AviContainer::operator=(const AviContainer& other) {
 
 int AviContainer::open(const char* name) {
   if (name == nullptr) return 0;
-  PendingHandle handle(open_for_reading(name));
-  if (handle.get() == nullptr) return 0;
+  platform::File file;
+  if (!file.open(name)) return 0;
   // Compat: this also drops AVC_KEEP_HANDLE, so a reopened container no longer keeps its handle.
   if ((flags_ & AVC_OPENED) != 0) close();
-  close_handle();
-  file_ = handle.release();
+  file_ = std::move(file);
   tracked_position_ = 0;
   flags_ |= AVC_OPENED;
   file_name_ = name;
@@ -97,7 +72,7 @@ void AviContainer::close() {
   video_index_.reset();
   audio_index_.reset();
   stream_table_.reset();
-  close_handle();
+  file_ = platform::File();
   flags_ = 0;
   chunk_records_.clear();
   file_name_.clear();
@@ -109,21 +84,18 @@ void AviContainer::close() {
   dv_channel2_offset_ = 0;
 }
 
-void AviContainer::close_handle() {
-  if (file_ != nullptr) platform::CloseHandle(file_);
-  file_ = nullptr;
-}
+void AviContainer::close_handle() { file_.drop(); }
 
 bool AviContainer::reopen_handle() {
-  if (file_ != nullptr) return true;
+  if (file_.is_open()) return true;
   if (file_name_.empty()) return false;
-  file_ = open_for_reading(file_name_.c_str());
+  if (!file_.open(file_name_)) return false;
   tracked_position_ = 0;  // A fresh handle stands at the start of the file.
-  return file_ != nullptr;
+  return true;
 }
 
 AviContainer::FileLease::FileLease(AviContainer& owner) : owner_(owner) {
-  if (owner_.file_ == nullptr) opened_ = owner_.reopen_handle();
+  if (!owner_.file_.is_open()) opened_ = owner_.reopen_handle();
 }
 
 AviContainer::FileLease::~FileLease() {
@@ -131,45 +103,27 @@ AviContainer::FileLease::~FileLease() {
 }
 
 void AviContainer::seek_tracked(std::int64_t distance, SeekOrigin origin) {
-  if (distance <= 0 || file_ == nullptr) return;
+  if (distance <= 0 || !file_.is_open()) return;
   const auto bits = static_cast<std::uint64_t>(distance);
-  auto high = static_cast<platform::LONG>(static_cast<std::uint32_t>(bits >> 32));
-  const auto low = static_cast<platform::LONG>(static_cast<std::uint32_t>(bits));
-  const platform::DWORD method =
-      origin == SeekOrigin::kBegin ? platform::FILE_BEGIN : platform::FILE_CURRENT;
-  platform::SetLastError(platform::ERROR_SUCCESS);
-  const platform::DWORD r = platform::SetFilePointer(file_, low, &high, method);
-  if (r == platform::INVALID_SET_FILE_POINTER &&
-      platform::GetLastError() != platform::ERROR_SUCCESS) {
-    return;
-  }
   if (origin == SeekOrigin::kBegin) {
     tracked_position_ = bits;
-  } else {
+  } else if (tracked_position_ <= static_cast<std::uint64_t>(INT64_MAX) - bits) {
     tracked_position_ += bits;
   }
 }
 
 std::uint32_t AviContainer::read_bytes(void* buffer, std::uint32_t count) {
-  if (file_ == nullptr || buffer == nullptr || count == 0) return 0;
-  platform::DWORD done = 0;
-  platform::ReadFile(file_, buffer, count, &done, nullptr);
-  tracked_position_ += done;
-  return done;
+  if (!file_.is_open() || buffer == nullptr || count == 0) return 0;
+  const platform::ReadResult r =
+      file_.read_at(tracked_position_, std::span(static_cast<std::byte*>(buffer), count));
+  tracked_position_ += r.bytes;
+  return static_cast<std::uint32_t>(r.bytes);
 }
 
 std::uint32_t AviContainer::read_at(std::uint64_t position, void* buffer, std::uint32_t count) {
-  if (file_ == nullptr) return 0;
+  if (!file_.is_open()) return 0;
   if (position > static_cast<std::uint64_t>(INT64_MAX)) return 0;
-  if (position == 0) {
-    // seek_tracked never moves to 0; this helper means an exact position.
-    auto high = platform::LONG{0};
-    if (platform::SetFilePointer(file_, 0, &high, platform::FILE_BEGIN) != 0) return 0;
-    tracked_position_ = 0;
-  } else {
-    seek_tracked(static_cast<std::int64_t>(position), SeekOrigin::kBegin);
-    if (tracked_position_ != position) return 0;
-  }
+  tracked_position_ = position;
   return read_bytes(buffer, count);
 }
 

@@ -32,7 +32,7 @@
 // call open() once: opening an open container closes it first, and close() clears every flag,
 // AVC_KEEP_HANDLE included, so a second open() would drop the handle and the indexes between
 // calls. Reading a chunk: read_at(entry.position, buffer, entry.size) with an IndexEntry of
-// video_index() / audio_index(); it seeks through the tracked position. The flag bits from
+// video_index() / audio_index(); it reads through the tracked position. The flag bits from
 // 0x10000 up (AVC_DECOMPRESSING, AVC_DECODER_READY) are the derived class's to set in flags_.
 // The protected members are documented where they are declared.
 
@@ -132,16 +132,16 @@ class AviContainer {
   // of the file once its size is known), else 0. With may_skip, up to two stray bytes before a
   // header (the pad byte after an odd-sized chunk) are absorbed.
   std::uint32_t read_chunk_header(ChunkHeader& header, bool may_skip);
-  // Moves the file pointer and the tracked position together. A distance of 0 or less moves
-  // nothing, whatever the origin.
+  // Moves the tracked position. A distance of 0 or less moves nothing, whatever the origin, and
+  // neither does a move without a file or one past the largest signed 64-bit offset.
   void seek_tracked(std::int64_t distance, SeekOrigin origin);
-  // Reads at the file pointer; returns the bytes read (short at end of file, 0 without a handle)
-  // and advances the tracked position by them.
+  // Reads at the tracked position; returns the bytes read (short at end of file, 0 without a
+  // file held) and advances the tracked position by them.
   std::uint32_t read_bytes(void* buffer, std::uint32_t count);
   // Positions the file at an absolute offset (0 included) and reads there, as read_bytes.
   std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
   std::uint64_t tracked_position() const { return tracked_position_; }
-  platform::HANDLE handle() const { return file_; }
+  bool holds_file() const { return file_.is_open(); }
 
   // --- Whole file -----------------------------------------------------------------------------
   std::uint32_t flags() const { return flags_; }
@@ -225,7 +225,7 @@ class AviContainer {
     ~FileLease();
     FileLease(const FileLease&) = delete;
     FileLease& operator=(const FileLease&) = delete;
-    bool ok() const { return owner_.file_ != nullptr; }
+    bool ok() const { return owner_.file_.is_open(); }
 
    private:
     AviContainer& owner_;
@@ -244,7 +244,7 @@ class AviContainer {
   // move the file only through seek_tracked / read_bytes / read_at, which keep
   // tracked_position_ true).
   std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
-  platform::HANDLE file_ = nullptr;              // null while no handle is held
+  platform::File file_;                          // not open while no handle is held
   std::uint32_t flags_ = 0;                      // AVC_* bits
   std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
   std::unique_ptr<ChunkIndex> video_index_;      // selected video stream; null when not loaded
@@ -255,7 +255,7 @@ class AviContainer {
   std::string file_name_;        // as given to open(); empty when closed
   std::string video_type_name_;  // empty until worked out, or when undecodable
   std::string audio_type_name_;
-  std::uint64_t tracked_position_ = 0;  // where the file pointer stands
+  std::uint64_t tracked_position_ = 0;  // where the next read_bytes reads
 
  private:
   bool reopen_handle();

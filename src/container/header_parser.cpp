@@ -116,19 +116,6 @@ DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]) {
 using namespace container;
 using namespace container::detail;
 
-namespace {
-
-std::uint64_t file_size_of(platform::HANDLE h) {
-  platform::DWORD high = 0;
-  const platform::DWORD low = platform::GetFileSize(h, &high);
-  if (low == platform::INVALID_FILE_SIZE && platform::GetLastError() != platform::ERROR_SUCCESS) {
-    return 0;
-  }
-  return std::uint64_t{high} << 32 | low;
-}
-
-}  // namespace
-
 void AviContainer::skip_chunk_data(const ChunkHeader& header) {
   // "RIFF" and "LIST" have already given up the 4 bytes of their type.
   if (header.id == kRiff || header.id == kList) {
@@ -150,7 +137,7 @@ int AviContainer::parse_headers() {
   const ChunkRecord avih = chunk_records_.front();
   seek_tracked(static_cast<std::int64_t>(avih.position), SeekOrigin::kBegin);
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  stream_table_->file_size = file_size_of(file_);
+  stream_table_->file_size = file_.is_open() ? file_.size() : 0;
 
   int ok = 0;
   std::uint8_t main_header[kMainHeaderSize] = {};
@@ -443,7 +430,7 @@ int AviContainer::parse_wave() {
   ChunkHeader h;
   if (next_chunk(h) != kFmt) return 0;
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  const std::uint64_t file_size = file_size_of(file_);
+  const std::uint64_t file_size = file_.is_open() ? file_.size() : 0;
   stream_table_->file_size = file_size;
   AudioStreamRecord r;
   r.stream = 0;

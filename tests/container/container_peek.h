@@ -16,11 +16,7 @@ class ContainerPeek : public AviContainer {
 
   // Holds a handle on `name` without opening it as AVI, for driving the chunk reader directly.
   bool attach(const std::string& name) {
-    platform::HANDLE h =
-        platform::CreateFileA(name.c_str(), platform::GENERIC_READ, platform::FILE_SHARE_READ,
-                              nullptr, platform::OPEN_EXISTING, 0, nullptr);
-    if (h == platform::INVALID_HANDLE_VALUE) return false;
-    file_ = h;
+    if (!file_.open(name)) return false;
     tracked_position_ = 0;
     return true;
   }

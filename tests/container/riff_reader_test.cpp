@@ -139,7 +139,7 @@ TEST(AviContainerOpenTest, ReopeningClearsKeepHandleAndAFailedOpenChangesNothing
   ASSERT_EQ(c.open(f.name()), 1);
   ASSERT_EQ(c.open(f.name()), 1);
   EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
-  EXPECT_EQ(c.handle(), nullptr);
+  EXPECT_FALSE(c.holds_file());
   EXPECT_EQ(c.open("/no/such/file.avi"), 0);
   EXPECT_EQ(c.open(nullptr), 0);
   EXPECT_STREQ(c.file_name(), f.name());
@@ -183,7 +183,7 @@ TEST(AviContainerCopyTest, CopyReopensByNameAndKeepsTables) {
   ASSERT_EQ(source.open(f.name()), 1);
   AviContainer copy(false);
   copy = source;
-  EXPECT_EQ(copy.handle(), nullptr);
+  EXPECT_FALSE(copy.holds_file());
   EXPECT_EQ(copy.tracked_position(), 0u);
   EXPECT_EQ(copy.flags(), source.flags());
   ASSERT_NE(copy.video_index(), nullptr);
