@@ -1,7 +1,6 @@
 #include "container/avi_container.h"
 
-#include <cstddef>
-#include <span>
+#include <optional>
 
 #include "container/fourccs.h"
 
@@ -23,7 +22,7 @@ AviContainer& AviContainer::operator=(const AviContainer& other) {
       other.stream_table_ ? std::make_unique<StreamTable>(*other.stream_table_) : nullptr;
   flags_ = other.flags_;
   chunk_records_ = other.chunk_records_;
-  file_name_ = other.file_name_;
+  riff_ = other.riff_;  // the name, never the handle
   video_type_name_ = other.video_type_name_;
   audio_type_name_ = other.audio_type_name_;
   video_index_ = other.video_index_ ? std::make_unique<ChunkIndex>(*other.video_index_) : nullptr;
@@ -31,21 +30,17 @@ AviContainer& AviContainer::operator=(const AviContainer& other) {
   dv_audio_offsets_ = other.dv_audio_offsets_;
   dv_samples_per_10_frames_ = other.dv_samples_per_10_frames_;
   dv_channel2_offset_ = other.dv_channel2_offset_;
-  close_handle();
-  tracked_position_ = 0;
   return *this;
 }
 
 int AviContainer::open(const char* name) {
   if (name == nullptr) return 0;
-  platform::File file;
-  if (!file.open(name)) return 0;
+  RiffReader reader;
+  if (!reader.open(name)) return 0;
   // Compat: this also drops AVC_KEEP_HANDLE, so a reopened container no longer keeps its handle.
   if ((flags_ & AVC_OPENED) != 0) close();
-  file_ = std::move(file);
-  tracked_position_ = 0;
+  riff_ = std::move(reader);
   flags_ |= AVC_OPENED;
-  file_name_ = name;
 
   const int result = open_riff();
   if (result == 0) {
@@ -64,7 +59,7 @@ int AviContainer::open_riff() {
   if (header.list_type != kAviForm) return 0;
   if (read_chunk_header(header, false) != kList || header.list_type != kHdrl) return 0;
   if (read_chunk_header(header, true) != kAvih) return 0;
-  chunk_records_.push_back(ChunkRecord{-1, kAvih, header.size, tracked_position_});
+  chunk_records_.push_back(ChunkRecord{-1, kAvih, header.size, riff_.position()});
   return load_index();
 }
 
@@ -72,63 +67,48 @@ void AviContainer::close() {
   video_index_.reset();
   audio_index_.reset();
   stream_table_.reset();
-  file_ = platform::File();
+  riff_.close();
   flags_ = 0;
   chunk_records_.clear();
-  file_name_.clear();
   video_type_name_.clear();
   audio_type_name_.clear();
   dv_audio_offsets_.clear();
-  tracked_position_ = 0;
   dv_samples_per_10_frames_ = 0;
   dv_channel2_offset_ = 0;
 }
 
-void AviContainer::close_handle() { file_.drop(); }
+void AviContainer::close_handle() { riff_.drop(); }
 
-bool AviContainer::reopen_handle() {
-  if (file_.is_open()) return true;
-  if (file_name_.empty()) return false;
-  if (!file_.open(file_name_)) return false;
-  tracked_position_ = 0;  // A fresh handle stands at the start of the file.
-  return true;
-}
+bool AviContainer::reopen_handle() { return riff_.reopen(); }
 
 AviContainer::FileLease::FileLease(AviContainer& owner) : owner_(owner) {
-  if (!owner_.file_.is_open()) opened_ = owner_.reopen_handle();
+  if (!owner_.riff_.holds_file()) opened_ = owner_.reopen_handle();
 }
 
 AviContainer::FileLease::~FileLease() {
   if (opened_ && (owner_.flags_ & AVC_KEEP_HANDLE) == 0) owner_.close_handle();
 }
 
+std::uint32_t AviContainer::read_chunk_header(ChunkHeader& header, bool may_skip) {
+  std::optional<std::uint64_t> end;
+  if (stream_table_) end = stream_table_->file_size;
+  return riff_.read_chunk_header(header, may_skip, end);
+}
+
 void AviContainer::seek_tracked(std::int64_t distance, SeekOrigin origin) {
-  if (distance <= 0 || !file_.is_open()) return;
-  const auto bits = static_cast<std::uint64_t>(distance);
-  if (origin == SeekOrigin::kBegin) {
-    tracked_position_ = bits;
-  } else if (tracked_position_ <= static_cast<std::uint64_t>(INT64_MAX) - bits) {
-    tracked_position_ += bits;
-  }
+  riff_.seek(distance, origin);
 }
 
 std::uint32_t AviContainer::read_bytes(void* buffer, std::uint32_t count) {
-  if (!file_.is_open() || buffer == nullptr || count == 0) return 0;
-  const platform::ReadResult r =
-      file_.read_at(tracked_position_, std::span(static_cast<std::byte*>(buffer), count));
-  tracked_position_ += r.bytes;
-  return static_cast<std::uint32_t>(r.bytes);
+  return riff_.read(buffer, count);
 }
 
 std::uint32_t AviContainer::read_at(std::uint64_t position, void* buffer, std::uint32_t count) {
-  if (!file_.is_open()) return 0;
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) return 0;
-  tracked_position_ = position;
-  return read_bytes(buffer, count);
+  return riff_.read_at(position, buffer, count);
 }
 
 const char* AviContainer::file_name() const {
-  return file_name_.empty() ? nullptr : file_name_.c_str();
+  return riff_.name().empty() ? nullptr : riff_.name().c_str();
 }
 
 const ChunkRecord* AviContainer::find_chunk_record(std::uint32_t id, std::int32_t stream) const {

@@ -44,9 +44,9 @@
 #include <vector>
 
 #include "container/chunk_index.h"
+#include "container/riff_reader.h"
 #include "container/stream_table.h"
 #include "hostlib/media_info.h"
-#include "platform/files.h"
 #include "platform/win_types.h"
 
 namespace container::detail {
@@ -85,14 +85,8 @@ struct ChunkRecord {
   std::uint64_t position = 0;  // file offset of the chunk's data
 };
 
-// What read_chunk_header delivers.
-struct ChunkHeader {
-  std::uint32_t id = 0;         // FOURCC
-  std::uint32_t size = 0;       // size field; the caller reads or skips the data itself
-  std::uint32_t list_type = 0;  // form or list type after "RIFF" / "LIST", else 0
-};
-
-enum class SeekOrigin { kBegin, kCurrent };
+using container::ChunkHeader;
+using container::SeekOrigin;
 
 class AviContainer {
  public:
@@ -140,8 +134,8 @@ class AviContainer {
   std::uint32_t read_bytes(void* buffer, std::uint32_t count);
   // Positions the file at an absolute offset (0 included) and reads there, as read_bytes.
   std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
-  std::uint64_t tracked_position() const { return tracked_position_; }
-  bool holds_file() const { return file_.is_open(); }
+  std::uint64_t tracked_position() const { return riff_.position(); }
+  bool holds_file() const { return riff_.holds_file(); }
 
   // --- Whole file -----------------------------------------------------------------------------
   std::uint32_t flags() const { return flags_; }
@@ -225,7 +219,7 @@ class AviContainer {
     ~FileLease();
     FileLease(const FileLease&) = delete;
     FileLease& operator=(const FileLease&) = delete;
-    bool ok() const { return owner_.file_.is_open(); }
+    bool ok() const { return owner_.riff_.holds_file(); }
 
    private:
     AviContainer& owner_;
@@ -244,7 +238,6 @@ class AviContainer {
   // move the file only through seek_tracked / read_bytes / read_at, which keep
   // tracked_position_ true).
   std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
-  platform::File file_;                          // not open while no handle is held
   std::uint32_t flags_ = 0;                      // AVC_* bits
   std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
   std::unique_ptr<ChunkIndex> video_index_;      // selected video stream; null when not loaded
@@ -252,14 +245,12 @@ class AviContainer {
   std::vector<std::uint32_t> dv_audio_offsets_;  // see dv_audio_offsets()
   std::int32_t dv_samples_per_10_frames_ = 0;
   std::uint32_t dv_channel2_offset_ = 0;
-  std::string file_name_;        // as given to open(); empty when closed
   std::string video_type_name_;  // empty until worked out, or when undecodable
   std::string audio_type_name_;
-  std::uint64_t tracked_position_ = 0;  // where the next read_bytes reads
+  container::RiffReader riff_;  // the file, its name as given to open(), the tracked position
 
  private:
   bool reopen_handle();
-  std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip);
   int open_riff();
   int parse_wave();
   int parse_stream_lists(ChunkHeader& in_hand, bool& have_header);
