@@ -32,9 +32,9 @@
 // call open() once: opening an open container closes it first, and close() clears every flag,
 // AVC_KEEP_HANDLE included, so a second open() would drop the handle and the indexes between
 // calls. Reading a chunk: read_at(entry.position, buffer, entry.size) with an IndexEntry of
-// video_index() / audio_index(); it reads through the tracked position. The flag bits from
-// 0x10000 up (AVC_DECOMPRESSING, AVC_DECODER_READY) are the derived class's to set in flags_.
-// The protected members are documented where they are declared.
+// video_index() / audio_index(); it reads through the tracked position. The container's state
+// is its own: a derived class sees it through the accessors above, and keeps the decoder bits
+// (AVC_DECOMPRESSING, AVC_DECODER_READY) in a flag word of its own.
 
 #include <cstdint>
 #include <functional>
@@ -66,8 +66,8 @@ inline constexpr std::uint32_t AVC_WAVE = 0x100;         // a RIFF WAVE file
 inline constexpr std::uint32_t AVC_ALL_FIGURES = 0x200;  // probe: figures of every stream loaded
 inline constexpr std::uint32_t AVC_REBUILT = 0x400;      // no usable index: rebuilt from "movi"
 inline constexpr std::uint32_t AVC_SOUND_ONLY = 0x800;   // the video stream is left unindexed
-// Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
-// close() clears them with every other bit.
+// Owned by the video pipeline: SharedAviFile keeps them in its own decoder flag word, never in
+// the container's.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
 inline constexpr std::uint32_t AVC_DECODER_READY = 0x40000;  // decoder prepared for an output
 
@@ -210,7 +210,7 @@ class AviContainer {
   // `handler` into buffer[128] and returns its length; 0 when no codec describes it.
   int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format, char* buffer);
 
- protected:
+ private:
   // Opens the file by name for the length of one call when no handle is held, and closes it
   // again afterwards unless AVC_KEEP_HANDLE is set. ok() is false when the reopen failed.
   class FileLease {
@@ -234,9 +234,6 @@ class AviContainer {
   AudioStreamRecord* selected_audio_record();
   void close_handle();
 
-  // State. Derived classes may read all of it; they write only the flag bits they own (and
-  // move the file only through seek_tracked / read_bytes / read_at, which keep
-  // tracked_position_ true).
   std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
   std::uint32_t flags_ = 0;                      // AVC_* bits
   std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
@@ -249,7 +246,6 @@ class AviContainer {
   std::string audio_type_name_;
   container::RiffReader riff_;  // the file, its name as given to open(), the tracked position
 
- private:
   bool reopen_handle();
   int open_riff();
   int parse_wave();
