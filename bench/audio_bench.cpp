@@ -24,11 +24,11 @@
 #include <random>
 #include <string>
 
+#include "audio/audio_reader.h"
 #include "audio/avi_audio_player.h"
 #include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
-#include "video/media_reader.h"
 #include "video/shared_file_registry.h"
 
 namespace {

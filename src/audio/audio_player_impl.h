@@ -26,12 +26,12 @@
 #include <memory>
 #include <vector>
 
+#include "audio/audio_reader.h"
 #include "hostlib/audio_decoder.h"
 #include "hostlib/media_info.h"
 #include "hostlib/sample_rate_convertor.h"
 #include "hostlib/sound_frame.h"
 #include "platform/win_types.h"
-#include "video/media_reader.h"
 
 class AviAudioPlayerImpl {
  public:

@@ -1,11 +1,9 @@
-// The audio operations of MediaReader: the selected audio stream seen as one run of bytes (the
-// chunks' data without their headers), read from an AVI audio index, a WAVE "data" chunk or the
-// DV frames of a DV type-1 file, with a byte position, a seek by time and an end test.
-//
 // Negative positions (a negative shift asks for sound from before the stream's start) read as
 // nothing on every kind of file, WAVE included, so no bytes from in front of the "data" chunk
 // are ever played; the player turns that stretch into silence and starts the stream at 0 when
 // its clock gets there (audio/audio_player_impl.cpp).
+
+#include "audio/audio_reader.h"
 
 #include <algorithm>
 #include <bit>
@@ -14,7 +12,6 @@
 
 #include "audio/stream_format.h"
 #include "hostlib/audio_decoder.h"
-#include "video/media_reader.h"
 #include "video/shared_avi_file.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -188,7 +185,7 @@ audio::StreamTiming audio::measured_timing(AviContainer& f) {
   return audio::stream_timing(*format, f.audio_length(), extent.bytes, extent.chunks, head);
 }
 
-double MediaReader::audio_byte_rate() {
+double AudioMediaReader::audio_byte_rate() {
   if (file_ == nullptr) return 0.0;
   if (audio_rate_ < 0.0) {
     const audio::StreamTiming t = audio::measured_timing(*file_);
@@ -198,36 +195,39 @@ double MediaReader::audio_byte_rate() {
   return audio_rate_;
 }
 
-int MediaReader::select_audio(int stream) {
-  if (file_ != nullptr) file_ = select_audio_on_shared(file_, stream, mode_);
+void AudioMediaReader::reset_position() {
   audio_position_ = 0;
   audio_cursor_entry_ = 0;
   audio_cursor_offset_ = 0;
   audio_rate_ = -1.0;
+}
+
+bool AudioMediaReader::open(const char* name, int mode) {
+  reset_position();
+  return MediaReader::open(name, mode);
+}
+
+int AudioMediaReader::select_audio(int stream) {
+  if (file_ != nullptr) file_ = select_audio_on_shared(file_, stream, mode_);
+  reset_position();
   return 1;
 }
 
-const platform::WAVEFORMATEX* MediaReader::audio_format() {
+const platform::WAVEFORMATEX* AudioMediaReader::audio_format() {
   return file_ != nullptr ? file_->audio_format() : nullptr;
 }
 
-double MediaReader::audio_length() {
+double AudioMediaReader::audio_length() {
   audio_byte_rate();
   return file_ != nullptr ? audio_seconds_ : 0.0;
 }
 
-int MediaReader::audio_stream_id() {
+int AudioMediaReader::audio_stream_id() {
   if (file_ == nullptr || file_->audio_format() == nullptr) return -1;
   return file_->selected_audio_stream_number();
 }
 
-const char* MediaReader::file_name() const {
-  return file_ != nullptr ? file_->file_name() : nullptr;
-}
-
-std::uint64_t MediaReader::file_size() { return file_ != nullptr ? file_->file_size() : 0; }
-
-double MediaReader::seek_audio(double seconds) {
+double AudioMediaReader::seek_audio(double seconds) {
   if (file_ == nullptr) return 0.0;
   const platform::WAVEFORMATEX* format = file_->audio_format();
   if (format == nullptr) return 0.0;
@@ -243,13 +243,13 @@ double MediaReader::seek_audio(double seconds) {
   return t;
 }
 
-int MediaReader::audio_at_end() {
+int AudioMediaReader::audio_at_end() {
   if (file_ == nullptr) return 1;
   const double end = audio_byte_rate() * audio_seconds_ - 0.001;
   return static_cast<double>(audio_position_) >= end ? 1 : 0;
 }
 
-std::uint32_t MediaReader::read_audio(std::uint8_t* buffer, std::uint32_t count) {
+std::uint32_t AudioMediaReader::read_audio(std::uint8_t* buffer, std::uint32_t count) {
   if (file_ == nullptr || buffer == nullptr || count == 0) return 0;
   if (file_->audio_format() == nullptr || audio_position_ < 0) return 0;
   const auto p = static_cast<std::uint64_t>(audio_position_);

@@ -32,9 +32,9 @@
 // call open() once: opening an open container closes it first, and close() clears every flag,
 // AVC_KEEP_HANDLE included, so a second open() would drop the handle and the indexes between
 // calls. Reading a chunk: read_at(entry.position, buffer, entry.size) with an IndexEntry of
-// video_index() / audio_index(); it seeks through the tracked position. The flag bits from
-// 0x10000 up (AVC_DECOMPRESSING, AVC_DECODER_READY) are the derived class's to set in flags_.
-// The protected members are documented where they are declared.
+// video_index() / audio_index(); it reads through the tracked position. The container's state
+// is its own: a derived class sees it through the accessors above, and keeps the decoder bits
+// (AVC_DECOMPRESSING, AVC_DECODER_READY) in a flag word of its own.
 
 #include <cstdint>
 #include <functional>
@@ -44,9 +44,9 @@
 #include <vector>
 
 #include "container/chunk_index.h"
+#include "container/riff_reader.h"
 #include "container/stream_table.h"
 #include "hostlib/media_info.h"
-#include "platform/files.h"
 #include "platform/win_types.h"
 
 namespace container::detail {
@@ -66,8 +66,8 @@ inline constexpr std::uint32_t AVC_WAVE = 0x100;         // a RIFF WAVE file
 inline constexpr std::uint32_t AVC_ALL_FIGURES = 0x200;  // probe: figures of every stream loaded
 inline constexpr std::uint32_t AVC_REBUILT = 0x400;      // no usable index: rebuilt from "movi"
 inline constexpr std::uint32_t AVC_SOUND_ONLY = 0x800;   // the video stream is left unindexed
-// Owned by the video pipeline (SharedAviFile); the container never sets or reads them, and
-// close() clears them with every other bit.
+// Owned by the video pipeline: SharedAviFile keeps them in its own decoder flag word, never in
+// the container's.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
 inline constexpr std::uint32_t AVC_DECODER_READY = 0x40000;  // decoder prepared for an output
 
@@ -85,14 +85,8 @@ struct ChunkRecord {
   std::uint64_t position = 0;  // file offset of the chunk's data
 };
 
-// What read_chunk_header delivers.
-struct ChunkHeader {
-  std::uint32_t id = 0;         // FOURCC
-  std::uint32_t size = 0;       // size field; the caller reads or skips the data itself
-  std::uint32_t list_type = 0;  // form or list type after "RIFF" / "LIST", else 0
-};
-
-enum class SeekOrigin { kBegin, kCurrent };
+using container::ChunkHeader;
+using container::SeekOrigin;
 
 class AviContainer {
  public:
@@ -132,16 +126,16 @@ class AviContainer {
   // of the file once its size is known), else 0. With may_skip, up to two stray bytes before a
   // header (the pad byte after an odd-sized chunk) are absorbed.
   std::uint32_t read_chunk_header(ChunkHeader& header, bool may_skip);
-  // Moves the file pointer and the tracked position together. A distance of 0 or less moves
-  // nothing, whatever the origin.
+  // Moves the tracked position. A distance of 0 or less moves nothing, whatever the origin, and
+  // neither does a move without a file or one past the largest signed 64-bit offset.
   void seek_tracked(std::int64_t distance, SeekOrigin origin);
-  // Reads at the file pointer; returns the bytes read (short at end of file, 0 without a handle)
-  // and advances the tracked position by them.
+  // Reads at the tracked position; returns the bytes read (short at end of file, 0 without a
+  // file held) and advances the tracked position by them.
   std::uint32_t read_bytes(void* buffer, std::uint32_t count);
   // Positions the file at an absolute offset (0 included) and reads there, as read_bytes.
   std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
-  std::uint64_t tracked_position() const { return tracked_position_; }
-  platform::HANDLE handle() const { return file_; }
+  std::uint64_t tracked_position() const { return riff_.position(); }
+  bool holds_file() const { return riff_.holds_file(); }
 
   // --- Whole file -----------------------------------------------------------------------------
   std::uint32_t flags() const { return flags_; }
@@ -216,7 +210,7 @@ class AviContainer {
   // `handler` into buffer[128] and returns its length; 0 when no codec describes it.
   int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format, char* buffer);
 
- protected:
+ private:
   // Opens the file by name for the length of one call when no handle is held, and closes it
   // again afterwards unless AVC_KEEP_HANDLE is set. ok() is false when the reopen failed.
   class FileLease {
@@ -225,7 +219,7 @@ class AviContainer {
     ~FileLease();
     FileLease(const FileLease&) = delete;
     FileLease& operator=(const FileLease&) = delete;
-    bool ok() const { return owner_.file_ != nullptr; }
+    bool ok() const { return owner_.riff_.holds_file(); }
 
    private:
     AviContainer& owner_;
@@ -240,11 +234,7 @@ class AviContainer {
   AudioStreamRecord* selected_audio_record();
   void close_handle();
 
-  // State. Derived classes may read all of it; they write only the flag bits they own (and
-  // move the file only through seek_tracked / read_bytes / read_at, which keep
-  // tracked_position_ true).
   std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
-  platform::HANDLE file_ = nullptr;              // null while no handle is held
   std::uint32_t flags_ = 0;                      // AVC_* bits
   std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
   std::unique_ptr<ChunkIndex> video_index_;      // selected video stream; null when not loaded
@@ -252,14 +242,11 @@ class AviContainer {
   std::vector<std::uint32_t> dv_audio_offsets_;  // see dv_audio_offsets()
   std::int32_t dv_samples_per_10_frames_ = 0;
   std::uint32_t dv_channel2_offset_ = 0;
-  std::string file_name_;        // as given to open(); empty when closed
   std::string video_type_name_;  // empty until worked out, or when undecodable
   std::string audio_type_name_;
-  std::uint64_t tracked_position_ = 0;  // where the file pointer stands
+  container::RiffReader riff_;  // the file, its name as given to open(), the tracked position
 
- private:
   bool reopen_handle();
-  std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip);
   int open_riff();
   int parse_wave();
   int parse_stream_lists(ChunkHeader& in_hand, bool& have_header);

@@ -116,19 +116,6 @@ DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]) {
 using namespace container;
 using namespace container::detail;
 
-namespace {
-
-std::uint64_t file_size_of(platform::HANDLE h) {
-  platform::DWORD high = 0;
-  const platform::DWORD low = platform::GetFileSize(h, &high);
-  if (low == platform::INVALID_FILE_SIZE && platform::GetLastError() != platform::ERROR_SUCCESS) {
-    return 0;
-  }
-  return std::uint64_t{high} << 32 | low;
-}
-
-}  // namespace
-
 void AviContainer::skip_chunk_data(const ChunkHeader& header) {
   // "RIFF" and "LIST" have already given up the 4 bytes of their type.
   if (header.id == kRiff || header.id == kList) {
@@ -150,7 +137,7 @@ int AviContainer::parse_headers() {
   const ChunkRecord avih = chunk_records_.front();
   seek_tracked(static_cast<std::int64_t>(avih.position), SeekOrigin::kBegin);
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  stream_table_->file_size = file_size_of(file_);
+  stream_table_->file_size = riff_.file_size();
 
   int ok = 0;
   std::uint8_t main_header[kMainHeaderSize] = {};
@@ -163,10 +150,10 @@ int AviContainer::parse_headers() {
       flags_ |= AVC_HEADERS;
       // Step back over the header that ended the stream lists so the body scan sees it.
       const std::uint64_t back = in_hand.list_type != 0 ? 12 : 8;
-      if (have_header && in_hand.id != 0 && tracked_position_ >= back) {
-        seek_tracked(static_cast<std::int64_t>(tracked_position_ - back), SeekOrigin::kBegin);
+      if (have_header && in_hand.id != 0 && riff_.position() >= back) {
+        seek_tracked(static_cast<std::int64_t>(riff_.position() - back), SeekOrigin::kBegin);
       }
-      chunk_records_.push_back(ChunkRecord{-1, kSend, 0, tracked_position_});
+      chunk_records_.push_back(ChunkRecord{-1, kSend, 0, riff_.position()});
     }
   }
   if (ok == 0) {
@@ -239,7 +226,7 @@ int AviContainer::parse_stream_header(std::uint32_t stream, ChunkHeader& header,
   if (header.id == kIndx) {
     flags_ |= AVC_HAS_INDX;
     chunk_records_.push_back(
-        ChunkRecord{static_cast<std::int32_t>(stream), kIndx, header.size, tracked_position_});
+        ChunkRecord{static_cast<std::int32_t>(stream), kIndx, header.size, riff_.position()});
     seek_tracked(header.size, SeekOrigin::kCurrent);
     have_header = false;  // Consumed: nothing to step back over.
   }
@@ -257,7 +244,7 @@ void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* 
   r.rate = h.rate;
   r.scale = h.scale;
   if (read_chunk_header(next, true) == kStrf) {
-    const std::uint64_t at = tracked_position_;
+    const std::uint64_t at = riff_.position();
     std::uint8_t bih[kBitmapInfoSize] = {};
     // A short format is malformed: read what it holds and go on from its end.
     read_bytes(bih, std::min(next.size, kBitmapInfoSize));
@@ -332,7 +319,7 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
   std::uint8_t dvinfo[kDvInfoSize] = {};
   if (read_chunk_header(next, true) == kStrf) {
     chunk_records_.push_back(
-        ChunkRecord{static_cast<std::int32_t>(stream), kStrf, next.size, tracked_position_});
+        ChunkRecord{static_cast<std::int32_t>(stream), kStrf, next.size, riff_.position()});
     const std::uint32_t got = std::min(next.size, kDvInfoSize);
     read_bytes(dvinfo, got);
     if (next.size > got) seek_tracked(next.size - got, SeekOrigin::kCurrent);
@@ -443,7 +430,7 @@ int AviContainer::parse_wave() {
   ChunkHeader h;
   if (next_chunk(h) != kFmt) return 0;
   if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  const std::uint64_t file_size = file_size_of(file_);
+  const std::uint64_t file_size = riff_.file_size();
   stream_table_->file_size = file_size;
   AudioStreamRecord r;
   r.stream = 0;
@@ -456,11 +443,11 @@ int AviContainer::parse_wave() {
   if (next_chunk(h) != kData) return 0;
   // A WAVE written as a stream (to a pipe) leaves the size 0 or 0xFFFFFFFF: the sound then runs
   // to the end of the file.
-  const std::uint64_t room = file_size > tracked_position_ ? file_size - tracked_position_ : 0;
+  const std::uint64_t room = file_size > riff_.position() ? file_size - riff_.position() : 0;
   std::uint64_t data_size = h.size;
   if (h.size == 0 || h.size == 0xFFFFFFFFu) data_size = std::min<std::uint64_t>(room, 0xFFFFFFFEu);
   chunk_records_.push_back(
-      ChunkRecord{0, fourcc("WAVE"), static_cast<std::uint32_t>(data_size), tracked_position_});
+      ChunkRecord{0, fourcc("WAVE"), static_cast<std::uint32_t>(data_size), riff_.position()});
   r.length = r.format.nAvgBytesPerSec != 0
                  ? static_cast<double>(data_size) / r.format.nAvgBytesPerSec
                  : 0.0;

@@ -69,13 +69,13 @@ int AviContainer::load_index() {
     if (h.id == kList && h.list_type == kMovi) {
       // A size of 0xFFFFFFFF (a recording never closed) means "to the end of the file".
       const std::uint64_t file_size = stream_table_->file_size;
-      const std::uint64_t left = tracked_position_ < file_size ? file_size - tracked_position_ : 0;
+      const std::uint64_t left = riff_.position() < file_size ? file_size - riff_.position() : 0;
       const std::uint32_t size =
           static_cast<std::uint32_t>(std::min<std::uint64_t>(h.size >= 4 ? h.size - 4 : 0, left));
       const ChunkRecord* known = find_chunk_record(kMovi, -1);
       // A reload after a selection finds the same list again; one record of it is enough.
-      if (known == nullptr || known->position != tracked_position_) {
-        chunk_records_.push_back(ChunkRecord{-1, kMovi, size, tracked_position_});
+      if (known == nullptr || known->position != riff_.position()) {
+        chunk_records_.push_back(ChunkRecord{-1, kMovi, size, riff_.position()});
       }
       const int r = load_streams();
       if (r != 0) flags_ |= AVC_INDEXED;
@@ -265,7 +265,7 @@ int AviContainer::load_idx1(IndexPlan& plan, const ChunkRecord& movi) {
   if (find_idx1(h) == 0) return 0;
   // As many entries as the chunk announces and the rest of the file can hold.
   const std::uint64_t file_size = stream_table_->file_size;
-  const std::uint64_t start = tracked_position_;
+  const std::uint64_t start = riff_.position();
   const std::uint64_t left = start < file_size ? file_size - start : 0;
   const std::uint64_t count = entries_that_fit(h.size / kIdx1EntrySize, left, kIdx1EntrySize);
   const std::uint64_t base = idx1_base(start, count, movi.position, plan.declared);

@@ -78,7 +78,7 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
   // is malformed.
   if (depth > 0) return 0;
 
-  const std::uint64_t start = tracked_position_;
+  const std::uint64_t start = riff_.position();
   const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
@@ -123,7 +123,7 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
   const std::uint64_t file_size = stream_table_->file_size;
   const std::int32_t stream = chunk_stream_number(header.chunk_id, stream_table_->stream_lists);
   const bool known_stream = stream >= 0 && stream_kind(stream) != 0;
-  const std::uint64_t start = tracked_position_;
+  const std::uint64_t start = riff_.position();
   const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;

@@ -1,10 +1,12 @@
 #include "container/open_error.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <span>
 #include <string>
 
 #include "container/avi_container.h"
@@ -28,35 +30,22 @@ struct Reason {
 // The file through the platform layer, so in-memory files are diagnosed like real ones.
 class Probe {
  public:
-  explicit Probe(const char* name)
-      : h_(platform::CreateFileA(name, platform::GENERIC_READ, platform::FILE_SHARE_READ, nullptr,
-                                 platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL,
-                                 nullptr)) {
-    if (!ok()) return;
-    platform::DWORD high = 0;
-    const platform::DWORD low = platform::GetFileSize(h_, &high);
-    size_ = std::uint64_t{high} << 32 | low;
+  explicit Probe(const char* name) {
+    if (name != nullptr && file_.open(name)) size_ = file_.size();
   }
-  ~Probe() {
-    if (ok()) platform::CloseHandle(h_);
-  }
-  Probe(const Probe&) = delete;
-  Probe& operator=(const Probe&) = delete;
 
-  bool ok() const { return h_ != platform::INVALID_HANDLE_VALUE && h_ != nullptr; }
+  bool ok() const { return file_.is_open(); }
   std::uint64_t size() const { return size_; }
   // Exactly n bytes at pos, or false.
   bool read(std::uint64_t pos, std::uint8_t* out, std::uint32_t n) {
     if (pos > size_ || n > size_ - pos) return false;
-    platform::LONG high = static_cast<platform::LONG>(pos >> 32);
-    platform::SetFilePointer(h_, static_cast<platform::LONG>(pos & 0xFFFFFFFFu), &high,
-                             platform::FILE_BEGIN);
-    platform::DWORD got = 0;
-    return platform::ReadFile(h_, out, n, &got, nullptr) != 0 && got == n;
+    const platform::ReadResult r =
+        file_.read_at(pos, std::span(reinterpret_cast<std::byte*>(out), n));
+    return r.ok() && r.bytes == n;
   }
 
  private:
-  platform::HANDLE h_;
+  platform::File file_;
   std::uint64_t size_ = 0;
 };
 

@@ -2,9 +2,15 @@
 
 #include <cstring>
 
-#include "platform/files.h"
-
 namespace platform {
+namespace {
+
+thread_local DWORD t_last_error = ERROR_SUCCESS;
+
+}  // namespace
+
+DWORD GetLastError() { return t_last_error; }
+void SetLastError(DWORD error) { t_last_error = error; }
 
 int WideCharToMultiByte(UINT /*code_page*/, DWORD /*flags*/, const WCHAR* src, int src_len,
                         char* dst, int dst_len, const char* default_char, BOOL* used_default) {

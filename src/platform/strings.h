@@ -8,6 +8,14 @@ namespace platform {
 
 inline constexpr UINT CP_ACP = 0;
 
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+
+// The calling thread's error from the last routine here that failed.
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
 // As on Windows: src_len -1 converts through the terminating NUL (counted in the result);
 // dst_len 0 asks for the size needed; a buffer too small gives 0 and ERROR_INSUFFICIENT_BUFFER.
 int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_len, char* dst,

@@ -101,7 +101,7 @@ bool SharedAviFile::build_input_format(VideoPath path) {
     size = std::min<std::uint64_t>({strf->size, kMaxInputFormatBytes,
                                     std::max<std::uint64_t>(file_size(), kInputFormatBytes)});
   }
-  const bool type1 = (flags_ & AVC_DV_TYPE1) != 0;
+  const bool type1 = (flags() & AVC_DV_TYPE1) != 0;
   if (type1) size *= 2;
   try {
     input_format_.assign(static_cast<std::size_t>(size), 0);
@@ -219,7 +219,7 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
       reset_decoder();
     }
   }
-  if ((flags_ & AVC_DECODER_READY) != 0) return true;
+  if ((decoder_flags_ & AVC_DECODER_READY) != 0) return true;
   if (output == nullptr) return false;
   load_index();
   const BITMAPINFOHEADER* stream = video_format();
@@ -238,13 +238,13 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
   } else if (ready) {
     put_le32(input_format_, offsetof(BITMAPINFOHEADER, biCompression), stream->biCompression);
     ready = begin_codec(path, output) && size_frame_buffer(path);
-    if (ready) flags_ |= AVC_DECOMPRESSING;
+    if (ready) decoder_flags_ |= AVC_DECOMPRESSING;
   }
   if (!ready) {
     reset_decoder();
     return false;
   }
-  flags_ |= AVC_DECODER_READY;
+  decoder_flags_ |= AVC_DECODER_READY;
   path_ = path;
   output_format_.assign(kOutputFormatBytes, 0);
   std::memcpy(output_format_.data(), output, kHeaderBytes);

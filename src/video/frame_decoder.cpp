@@ -100,12 +100,12 @@ std::uint32_t SharedAviFile::shown_frame(std::uint32_t frame) const {
 }
 
 int SharedAviFile::decode_frame(std::uint32_t frame, std::uint8_t* destination) {
-  if ((flags_ & AVC_DECODER_READY) == 0 || destination == nullptr) return 0;
+  if ((decoder_flags_ & AVC_DECODER_READY) == 0 || destination == nullptr) return 0;
   // A header may count more frames than the index holds: those have no chunk to read.
   if (frame >= frame_count() || frame >= indexed_frames()) return 0;
   if (decoder_ == nullptr && path_ == VideoPath::kDv) return decode_dv(frame, destination);
   if (decoder_ == nullptr && path_ == VideoPath::kRaw) return decode_raw(frame, destination);
-  if (decoder_ == nullptr || (flags_ & AVC_DECOMPRESSING) == 0) return 0;
+  if (decoder_ == nullptr || (decoder_flags_ & AVC_DECOMPRESSING) == 0) return 0;
   const std::uint32_t shown = shown_frame(frame);
   if (!driver_numbers_pictures_) {
     if (shown == last_decoded_ && destination == run_destination_) return 1;

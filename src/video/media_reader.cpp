@@ -14,10 +14,6 @@ MediaReader::~MediaReader() {
 }
 
 bool MediaReader::open(const char* name, int mode) {
-  audio_position_ = 0;
-  audio_cursor_entry_ = 0;
-  audio_cursor_offset_ = 0;
-  audio_rate_ = -1.0;
   if (name == nullptr) return false;
   if (file_ != nullptr) {
     const char* held = file_->file_name();
@@ -33,3 +29,9 @@ bool MediaReader::open(const char* name, int mode) {
   mode_ = mode;
   return file_ != nullptr;
 }
+
+const char* MediaReader::file_name() const {
+  return file_ != nullptr ? file_->file_name() : nullptr;
+}
+
+std::uint64_t MediaReader::file_size() { return file_ != nullptr ? file_->file_size() : 0; }

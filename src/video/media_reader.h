@@ -1,8 +1,9 @@
 #pragma once
 // MediaReader: one player's link to its shared file. A video player's reader holds the frame
-// bitmap that frames are decoded into and the current frame; an audio player's reader holds the
-// byte position in the audio stream. Readers move between shared files only through open, the
-// stream selections and decoder preparation, each of which keeps the registry's counts balanced.
+// bitmap that frames are decoded into and the current frame; an audio player's reader
+// (audio/audio_reader.h) holds the byte position in the audio stream. Readers move between shared
+// files only through open, the stream selections and decoder preparation, each of which keeps the
+// registry's counts balanced.
 
 #include <cstdint>
 
@@ -28,7 +29,8 @@ class MediaReader {
   const CNewDib& frame() const { return frame_; }
   std::uint32_t position() const { return position_; }
   void set_position(std::uint32_t p) { position_ = p; }
-  std::int64_t audio_position() const { return audio_position_; }
+  const char* file_name() const;
+  std::uint64_t file_size();
 
   // --- Video (video/decoder_setup.cpp, video/navigation.cpp) ----------------------------------
   // Chooses the frame bitmap's format and prepares the decoder; non-zero on success.
@@ -42,20 +44,6 @@ class MediaReader {
   std::int32_t step_backward(std::int32_t n, int exact);
   std::uint32_t seek_frame(std::uint32_t frame, int exact);
 
-  // --- Audio (audio/audio_reader.cpp) ---------------------------------------------------------
-  int select_audio(int stream);
-  const platform::WAVEFORMATEX* audio_format();
-  double audio_length();
-  int audio_stream_id();
-  const char* file_name() const;
-  std::uint64_t file_size();
-  std::uint32_t read_audio(std::uint8_t* buffer, std::uint32_t count);
-  double seek_audio(double seconds);
-  int audio_at_end();
-  // Bytes per second of the selected audio stream as its data measures out (not always the
-  // header's figure).
-  double audio_byte_rate();
-
  protected:
   // Creates the frame bitmap at `bits` (12 YV12, 16 YUY2, 24 RGB) and prepares the file's decoder
   // for it; true on success.
@@ -68,17 +56,7 @@ class MediaReader {
   CNewDib frame_;
   std::uint32_t position_ = 0;
   bool holds_picture_ = true;
-  std::int64_t audio_position_ = 0;
-  // Where the audio position stands in the stream's chunk index (entry, bytes before it), so
-  // that reading on does not walk the index from its start; see audio/audio_reader.cpp.
-  std::uint64_t audio_cursor_entry_ = 0;
-  std::uint64_t audio_cursor_offset_ = 0;
-  // The selected audio stream's byte rate and length, measured once per selection (the rate is
-  // negative until then).
-  double audio_rate_ = -1.0;
-  double audio_seconds_ = 0.0;
 };
 
-// The two kinds of reader add nothing; they only say whose reader it is.
+// A video player's reader adds nothing; it only says whose reader it is.
 class VideoMediaReader : public MediaReader {};
-class AudioMediaReader : public MediaReader {};

@@ -15,14 +15,14 @@ bool SharedAviFile::has_playable_stream() {
 
 void SharedAviFile::reset_decoder() {
   if (decoder_ != nullptr) {
-    if ((flags_ & AVC_DECOMPRESSING) != 0) {
+    if ((decoder_flags_ & AVC_DECOMPRESSING) != 0) {
       platform::ICDecompressEnd(decoder_);
-      flags_ &= ~AVC_DECOMPRESSING;
+      decoder_flags_ &= ~AVC_DECOMPRESSING;
     }
     platform::ICClose(decoder_);
     decoder_ = nullptr;
   }
-  flags_ &= ~(AVC_DECODER_READY | AVC_DECOMPRESSING);
+  decoder_flags_ &= ~(AVC_DECODER_READY | AVC_DECOMPRESSING);
   last_decoded_ = kNone;
   run_.key = kNone;
   driver_numbers_pictures_ = false;

@@ -6,7 +6,7 @@
 //
 // Who uses what
 //   - decoder selection (video/decoder_setup.cpp): open_decoder, reset_decoder and the decoder
-//     members; the flags AVC_DECOMPRESSING and AVC_DECODER_READY of the container's flag word;
+//     members; the flags AVC_DECOMPRESSING and AVC_DECODER_READY of decoder_flags_;
 //   - frame decoding (video/frame_decoder.cpp): decode_frame, find_run_key and the run members;
 //   - navigation (video/navigation.cpp): next_key_frame;
 //   - audio reading (audio/dv_audio.cpp): dv_audio_group and the DV audio members.
@@ -87,6 +87,7 @@ class SharedAviFile : public AviContainer {
   }
 
   platform::HIC decoder_ = nullptr;
+  std::uint32_t decoder_flags_ = 0;          // AVC_DECOMPRESSING, AVC_DECODER_READY
   std::vector<std::uint8_t> frame_buffer_;   // one compressed chunk
   std::uint32_t last_decoded_ = kNone;       // frame the decoder last produced
   std::vector<std::uint8_t> input_format_;   // BITMAPINFOHEADER + codec data; empty: none

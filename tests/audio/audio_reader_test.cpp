@@ -1,5 +1,7 @@
-// The audio reader (MediaReader's audio operations) on AVI, WAVE and header-only cases built in
+// The audio reader (AudioMediaReader) on AVI, WAVE and header-only cases built in
 // memory. DV type-1 sound has tests of its own (dv_audio_test.cpp).
+
+#include "audio/audio_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include <random>
 
 #include "support/avi_builder.h"
-#include "video/media_reader.h"
 #include "video/shared_file_registry.h"
 
 namespace {
@@ -93,7 +94,7 @@ class AudioReaderTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0); }
 };
 
-std::string read(MediaReader& r, std::uint32_t count) {
+std::string read(AudioMediaReader& r, std::uint32_t count) {
   std::string out(count, '\0');
   const std::uint32_t got = r.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), count);
   out.resize(got);

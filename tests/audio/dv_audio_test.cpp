@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <numeric>
 
+#include "audio/audio_reader.h"
 #include "audio/audio_test_support.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
-#include "video/media_reader.h"
 #include "video/shared_file_registry.h"
 
 namespace {

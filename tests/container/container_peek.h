@@ -1,36 +1,11 @@
 #pragma once
-// Test access to AviContainer's protected steps and members.
+// In-memory test files for the container's tests.
 
-#include <memory>
 #include <string>
 
-#include "container/avi_container.h"
-#include "platform/files.h"
 #include "support/avi_builder.h"
 
 namespace avitest {
-
-class ContainerPeek : public AviContainer {
- public:
-  explicit ContainerPeek(bool keep_handle = true) : AviContainer(keep_handle) {}
-
-  // Holds a handle on `name` without opening it as AVI, for driving the chunk reader directly.
-  bool attach(const std::string& name) {
-    platform::HANDLE h =
-        platform::CreateFileA(name.c_str(), platform::GENERIC_READ, platform::FILE_SHARE_READ,
-                              nullptr, platform::OPEN_EXISTING, 0, nullptr);
-    if (h == platform::INVALID_HANDLE_VALUE) return false;
-    file_ = h;
-    tracked_position_ = 0;
-    return true;
-  }
-  // Makes the reader know the file size, as it does once the headers are parsed.
-  void know_file_size(std::uint64_t size) {
-    stream_table_ = std::make_unique<StreamTable>();
-    stream_table_->file_size = size;
-  }
-  ~ContainerPeek() override { close(); }
-};
 
 // Bytes registered as an in-memory file under a fresh name.
 class TestFile {

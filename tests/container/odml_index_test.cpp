@@ -154,7 +154,7 @@ TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {
   // them all would cost 5000 times the file. The walk stops once it has read a file's worth.
   const HandMade m = hand_made(1000, 5000);
   TestFile f(m.bytes);
-  avitest::ContainerPeek c(true);
+  AviContainer c(true);
   ASSERT_EQ(c.open(f.name()), 1);
   const std::size_t n = c.video_index()->entries.size();
   EXPECT_GE(n, 1000u);

@@ -1,4 +1,8 @@
+#include "container/riff_reader.h"
+
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
@@ -8,9 +12,11 @@
 
 namespace {
 
-using avitest::ContainerPeek;
 using avitest::TestFile;
+using container::ChunkHeader;
 using container::fourcc;
+using container::RiffReader;
+using container::SeekOrigin;
 
 std::string header(const char* id, std::uint32_t size) {
   std::string s;
@@ -34,12 +40,12 @@ class ReadChunkHeaderTest : public ::testing::TestWithParam<ReaderCase> {};
 TEST_P(ReadChunkHeaderTest, DeliversHeaderAndPosition) {
   const ReaderCase& c = GetParam();
   TestFile f(c.bytes);
-  ContainerPeek reader;
-  ASSERT_TRUE(reader.attach(f.name()));
-  if (c.know_size) reader.know_file_size(c.bytes.size());
+  RiffReader reader;
+  ASSERT_TRUE(reader.open(f.name()));
+  const auto end = c.know_size ? std::optional<std::uint64_t>(c.bytes.size()) : std::nullopt;
   ChunkHeader h;
-  EXPECT_EQ(reader.read_chunk_header(h, c.may_skip), c.want_id);
-  EXPECT_EQ(reader.tracked_position(), c.want_position);
+  EXPECT_EQ(reader.read_chunk_header(h, c.may_skip, end), c.want_id);
+  EXPECT_EQ(reader.position(), c.want_position);
   if (c.want_id != 0) {
     EXPECT_EQ(h.id, c.want_id);
     EXPECT_EQ(h.list_type, c.want_list_type);
@@ -79,25 +85,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 // A distance of zero or less moves nothing; read_at reaches offset 0 and offsets past 4 GB.
-TEST(SeekTrackedTest, NonPositiveDistanceMovesNothingAndReadAtGoesAnywhere) {
+TEST(RiffReaderTest, NonPositiveDistanceMovesNothingAndReadAtGoesAnywhere) {
   TestFile f("0123456789");
-  ContainerPeek reader;
-  ASSERT_TRUE(reader.attach(f.name()));
+  RiffReader reader;
+  ASSERT_TRUE(reader.open(f.name()));
   char b[4];
-  ASSERT_EQ(reader.read_bytes(b, 4), 4u);
-  reader.seek_tracked(0, SeekOrigin::kBegin);
-  EXPECT_EQ(reader.tracked_position(), 4u);
-  reader.seek_tracked(-2, SeekOrigin::kCurrent);
-  EXPECT_EQ(reader.tracked_position(), 4u);
-  reader.seek_tracked(3, SeekOrigin::kCurrent);
-  EXPECT_EQ(reader.tracked_position(), 7u);
-  reader.seek_tracked(3, SeekOrigin::kBegin);
-  EXPECT_EQ(reader.read_bytes(b, 4), 4u);  // the file pointer moved with the tracked position
+  ASSERT_EQ(reader.read(b, 4), 4u);
+  reader.seek(0, SeekOrigin::kBegin);
+  EXPECT_EQ(reader.position(), 4u);
+  reader.seek(-2, SeekOrigin::kCurrent);
+  EXPECT_EQ(reader.position(), 4u);
+  reader.seek(3, SeekOrigin::kCurrent);
+  EXPECT_EQ(reader.position(), 7u);
+  reader.seek(3, SeekOrigin::kBegin);
+  EXPECT_EQ(reader.read(b, 4), 4u);
   EXPECT_EQ(std::string(b, 4), "3456");
   ASSERT_EQ(reader.read_at(0, b, 3), 3u);
   EXPECT_EQ(std::string(b, 3), "012");
   EXPECT_EQ(reader.read_at(std::uint64_t{5} << 32, b, 3), 0u);  // past the end: nothing read
-  EXPECT_EQ(reader.tracked_position(), std::uint64_t{5} << 32);
+  EXPECT_EQ(reader.position(), std::uint64_t{5} << 32);
 }
 
 avitest::BuiltAvi small_avi() {
@@ -139,7 +145,7 @@ TEST(AviContainerOpenTest, ReopeningClearsKeepHandleAndAFailedOpenChangesNothing
   ASSERT_EQ(c.open(f.name()), 1);
   ASSERT_EQ(c.open(f.name()), 1);
   EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
-  EXPECT_EQ(c.handle(), nullptr);
+  EXPECT_FALSE(c.holds_file());
   EXPECT_EQ(c.open("/no/such/file.avi"), 0);
   EXPECT_EQ(c.open(nullptr), 0);
   EXPECT_STREQ(c.file_name(), f.name());
@@ -183,7 +189,7 @@ TEST(AviContainerCopyTest, CopyReopensByNameAndKeepsTables) {
   ASSERT_EQ(source.open(f.name()), 1);
   AviContainer copy(false);
   copy = source;
-  EXPECT_EQ(copy.handle(), nullptr);
+  EXPECT_FALSE(copy.holds_file());
   EXPECT_EQ(copy.tracked_position(), 0u);
   EXPECT_EQ(copy.flags(), source.flags());
   ASSERT_NE(copy.video_index(), nullptr);

@@ -12,36 +12,35 @@ namespace {
 
 using namespace platform;
 
-HANDLE open_read(const std::string& name) {
-  return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+std::string read_string(File& f, std::uint64_t offset, std::size_t count) {
+  std::string out(count, '\0');
+  const ReadResult r = f.read_at(offset, std::as_writable_bytes(std::span(out)));
+  EXPECT_TRUE(r.ok());
+  return out.substr(0, r.bytes);
 }
 
-TEST(FilesTest, MemoryFileReadsSeeksAndStopsAtEnd) {
+TEST(FilesTest, MemoryFilesReadByNameOrAloneAndStopAtEnd) {
   register_memory_file("mem://abc", std::make_shared<const std::string>("0123456789"));
-  HANDLE h = open_read("mem://abc");
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  char buf[8] = {};
-  DWORD got = 0;
-  ASSERT_TRUE(ReadFile(h, buf, 4, &got, nullptr));
-  EXPECT_EQ(got, 4u);
-  EXPECT_EQ(std::string(buf, 4), "0123");
-  EXPECT_EQ(SetFilePointer(h, 4, nullptr, FILE_CURRENT), 8u);
-  ASSERT_TRUE(ReadFile(h, buf, 8, &got, nullptr));  // a short read at the end is not an error
-  EXPECT_EQ(got, 2u);
-  ASSERT_TRUE(ReadFile(h, buf, 8, &got, nullptr));
-  EXPECT_EQ(got, 0u);
-  EXPECT_EQ(SetFilePointer(h, -100, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
-  DWORD high = 99;
-  EXPECT_EQ(GetFileSize(h, &high), 10u);
-  EXPECT_EQ(high, 0u);
-  EXPECT_TRUE(CloseHandle(h));
+  File named;
+  ASSERT_TRUE(named.open("mem://abc"));
+  File alone = File::from_bytes(std::make_shared<const std::string>("0123456789"));
+  for (File* f : {&named, &alone}) {
+    EXPECT_EQ(read_string(*f, 0, 4), "0123");
+    EXPECT_EQ(read_string(*f, 8, 8), "89");  // a short read at the end is not an error
+    EXPECT_EQ(read_string(*f, 10, 8), "");
+    EXPECT_EQ(read_string(*f, ~std::uint64_t{0}, 8), "");
+    EXPECT_EQ(f->size(), 10u);
+  }
+  // Dropped, a named file looks its name up again; bytes of its own stay.
+  named.drop();
+  alone.drop();
+  EXPECT_TRUE(alone.is_open());
   unregister_memory_file("mem://abc");
-  EXPECT_EQ(open_read("mem://abc"), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(named.read_at(0, {}).ok());
+  EXPECT_FALSE(File().open("mem://abc"));
 }
 
-TEST(FilesTest, SixtyFourBitPositionsOnSparseFile) {
+TEST(FilesTest, SixtyFourBitOffsetsAndReopenAfterDrop) {
   const std::string path = avitest::temp_path("sparse.bin");
   const std::uint64_t kFar = (std::uint64_t{5} << 32) + 17;  // past 20 GiB
   {
@@ -49,24 +48,24 @@ TEST(FilesTest, SixtyFourBitPositionsOnSparseFile) {
     out.seekp(static_cast<std::streamoff>(kFar));
     out.write("XYZ", 3);
   }
-  HANDLE h = open_read(path);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD high = 0;
-  EXPECT_EQ(GetFileSize(h, &high), static_cast<DWORD>(kFar + 3));
-  EXPECT_EQ(high, 5u);
-  LONG dist_high = static_cast<LONG>(kFar >> 32);
-  EXPECT_EQ(SetFilePointer(h, static_cast<LONG>(kFar & 0xFFFFFFFF), &dist_high, FILE_BEGIN), 17u);
-  EXPECT_EQ(dist_high, 5);
-  char buf[3];
-  DWORD got = 0;
-  ASSERT_TRUE(ReadFile(h, buf, 3, &got, nullptr));
-  EXPECT_EQ(std::string(buf, got), "XYZ");
-  EXPECT_TRUE(CloseHandle(h));
+  File f;
+  ASSERT_TRUE(f.open(path));
+  const int held = open_file_handles();
+  EXPECT_EQ(f.size(), kFar + 3);
+  EXPECT_EQ(read_string(f, kFar, 3), "XYZ");
+  f.drop();
+  EXPECT_FALSE(f.is_open());
+  EXPECT_EQ(open_file_handles(), held - 1);
+  EXPECT_EQ(read_string(f, kFar + 1, 3), "YZ");
+  EXPECT_EQ(open_file_handles(), held);
+  File moved = std::move(f);
+  EXPECT_FALSE(f.is_open());
+  EXPECT_EQ(read_string(moved, kFar, 1), "X");
   std::remove(path.c_str());
 }
 
-// Small reads go through a read-ahead buffer: every mix of sizes, seeks back and forth and reads
-// across its edges must give the file's bytes, and bytes appended later must not be hidden.
+// Small reads go through a read-ahead buffer: every mix of sizes and offsets, and reads across
+// its edges, must give the file's bytes, and bytes appended later must not be hidden.
 TEST(FilesTest, DiskReadsOfEverySizeMatchTheFileAndSeeItGrow) {
   const std::string path = avitest::temp_path("readahead.bin");
   std::string bytes(300 * 1024 + 77, '\0');
@@ -76,49 +75,33 @@ TEST(FilesTest, DiskReadsOfEverySizeMatchTheFileAndSeeItGrow) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  HANDLE h = open_read(path);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  std::vector<char> buf(80 * 1024);
+  File f;
+  ASSERT_TRUE(f.open(path));
   for (int i = 0; i < 2000; ++i) {
     const std::size_t pos = rng() % (bytes.size() + 10);
-    const std::size_t count = i % 7 == 0 ? rng() % buf.size() : rng() % 5000;
-    ASSERT_NE(SetFilePointer(h, static_cast<LONG>(pos), nullptr, FILE_BEGIN),
-              INVALID_SET_FILE_POINTER);
-    DWORD got = 0;
-    ASSERT_TRUE(ReadFile(h, buf.data(), static_cast<DWORD>(count), &got, nullptr));
+    const std::size_t count = i % 7 == 0 ? rng() % (80 * 1024) : rng() % 5000;
     const std::size_t want = pos >= bytes.size() ? 0 : std::min(count, bytes.size() - pos);
-    ASSERT_EQ(got, want) << "read " << count << " at " << pos;
-    ASSERT_EQ(std::string(buf.data(), got), bytes.substr(std::min(pos, bytes.size()), want));
+    ASSERT_EQ(read_string(f, pos, count), bytes.substr(std::min(pos, bytes.size()), want))
+        << "read " << count << " at " << pos;
     // A second read goes on from where the first stopped.
-    ASSERT_TRUE(ReadFile(h, buf.data(), 100, &got, nullptr));
     const std::size_t next = std::min(pos + want, bytes.size());
-    ASSERT_EQ(std::string(buf.data(), got), bytes.substr(next, 100));
+    ASSERT_EQ(read_string(f, next, 100), bytes.substr(next, 100));
   }
   // Read up to the end, then let the file grow: the new bytes are read.
-  ASSERT_NE(SetFilePointer(h, static_cast<LONG>(bytes.size() - 10), nullptr, FILE_BEGIN),
-            INVALID_SET_FILE_POINTER);
-  DWORD got = 0;
-  ASSERT_TRUE(ReadFile(h, buf.data(), 10, &got, nullptr));
+  read_string(f, bytes.size() - 10, 10);
   {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out.write("GROWN", 5);
   }
-  ASSERT_TRUE(ReadFile(h, buf.data(), 100, &got, nullptr));
-  EXPECT_EQ(std::string(buf.data(), got), "GROWN");
-  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(read_string(f, bytes.size(), 100), "GROWN");
   std::remove(path.c_str());
 }
 
-TEST(FilesTest, RejectsMissingFilesDirectoriesAndForeignHandles) {
-  for (const char* bad : {"/nonexistent/x", "/tmp", static_cast<const char*>(nullptr)}) {
-    EXPECT_EQ(CreateFileA(bad, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-  }
-  int not_a_file = 0;
-  DWORD got = 0;
-  EXPECT_FALSE(ReadFile(&not_a_file, &got, 1, &got, nullptr));
-  EXPECT_FALSE(CloseHandle(nullptr));
-  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+TEST(FilesTest, RejectsMissingFilesDirectoriesAndReadsWithoutAFile) {
+  for (const char* bad : {"/nonexistent/x", "/tmp", ""}) EXPECT_FALSE(File().open(bad)) << bad;
+  std::byte b[1];
+  EXPECT_EQ(File().read_at(0, b).error, EBADF);
+  EXPECT_EQ(File().size(), 0u);
 }
 
 }  // namespace

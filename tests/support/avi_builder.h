@@ -14,7 +14,7 @@
 //   int a = b.add_audio({.sample_rate = 22050, .channels = 1});
 //   b.add_frames(v, 10, 24, /*key_every=*/1).add_chunks(a, 10, 882);
 //   avitest::BuiltAvi avi = b.build();       // avi.bytes, avi.layout.data_positions, ...
-//   avitest::MemoryFile f("clip.avi", avi.bytes);   // CreateFileA("clip.avi") opens the bytes
+//   avitest::MemoryFile f("clip.avi", avi.bytes);   // opening "clip.avi" reads the bytes
 //
 // Hostile inputs are made by patching the bytes of a built file at the positions the layout
 // reports (patch_u32 / patch_u64 below), or with the raw hooks (extra header chunks, lying
@@ -285,7 +285,8 @@ std::string wave_file(const WaveFields& format, const std::string& data,
                       std::optional<std::uint32_t> declared_data_size = std::nullopt);
 
 // --- In-memory files -----------------------------------------------------------------------------
-// Registers bytes under a name so CreateFileA opens them; unregisters on destruction.
+// Registers bytes under a name so opening it reads them (platform/files.h); unregisters on
+// destruction.
 class MemoryFile {
  public:
   MemoryFile(std::string name, std::string bytes);
