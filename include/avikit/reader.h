@@ -3,7 +3,7 @@
 // packed, top-down layouts image libraries expect, and sound as interleaved samples.
 //
 //   avikit::VideoReader r("clip.avi");
-//   avikit::Image f = r.read(1234, avikit::PixelFormat::kRgb24);  // frame 1234, exactly
+//   avikit::Frame f = r.read(1234, avikit::PixelFormat::kRgb24);  // frame 1234, exactly
 //   auto batch = r.read_batch({500, 3, 42});  // fetched in file order, returned as asked
 //
 //   avikit::AudioReader a("clip.avi", 16000, 1);  // resampled to 16 kHz mono
@@ -65,7 +65,7 @@ const char* pixel_format_name(PixelFormat format);
 // Bytes of one frame of `format` at width x height.
 std::size_t frame_bytes(PixelFormat format, int width, int height);
 
-struct Image {
+struct Frame {
   int width = 0;
   int height = 0;
   PixelFormat format = PixelFormat::kRgb24;
@@ -96,14 +96,14 @@ class VideoReader {
 
   // Frame `index` (negative: from the end) into `out`, which must hold frame_bytes() bytes.
   void read(std::int64_t index, PixelFormat format, std::span<std::uint8_t> out);
-  Image read(std::int64_t index, PixelFormat format = PixelFormat::kRgb24);
+  Frame read(std::int64_t index, PixelFormat format = PixelFormat::kRgb24);
   // The frames fetched in file order (each decoded once, however often it is asked for) and
   // laid out back to back in the order asked; `out` holds indices.size() frames. Frames after
   // different key frames are decoded two walks at a time, the second walk by a reader of its
   // own on a thread the call starts and ends.
   void read_batch(std::span<const std::int64_t> indices, PixelFormat format,
                   std::span<std::uint8_t> out);
-  std::vector<Image> read_batch(std::span<const std::int64_t> indices,
+  std::vector<Frame> read_batch(std::span<const std::int64_t> indices,
                                 PixelFormat format = PixelFormat::kRgb24);
 
  private:

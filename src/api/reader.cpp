@@ -402,8 +402,8 @@ void VideoReader::read(std::int64_t index, PixelFormat format, std::span<std::ui
   impl_->position = index;
 }
 
-Image VideoReader::read(std::int64_t index, PixelFormat format) {
-  Image image;
+Frame VideoReader::read(std::int64_t index, PixelFormat format) {
+  Frame image;
   image.width = impl_->width;
   image.height = impl_->height;
   image.format = format;
@@ -490,12 +490,12 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
   if (!helped) fetch(*this, 1, 2);
 }
 
-std::vector<Image> VideoReader::read_batch(std::span<const std::int64_t> indices,
+std::vector<Frame> VideoReader::read_batch(std::span<const std::int64_t> indices,
                                            PixelFormat format) {
   const std::size_t one = frame_bytes(format, impl_->width, impl_->height);
   std::vector<std::uint8_t> all(one * indices.size());
   read_batch(indices, format, all);
-  std::vector<Image> out(indices.size());
+  std::vector<Frame> out(indices.size());
   for (std::size_t i = 0; i < indices.size(); ++i) {
     out[i].width = impl_->width;
     out[i].height = impl_->height;
