@@ -4,6 +4,7 @@
 # applies the players' own tests). A layer's
 # targets compile against an include root that links in itself and what lies beneath, so
 # "container/riff_reader.h" keeps its spelling and an include of a layer above does not build.
+# The public headers (include/avikit/) are the bottom of every layer.
 # What sits above every layer (cli/, tools/, tests/, bench/, fuzz/, python/) sees all of src/.
 set(AVI_LAYER_platform platform)
 set(AVI_LAYER_hostlib ${AVI_LAYER_platform} hostlib)
@@ -26,5 +27,5 @@ function(avi_layer target layer)
       file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${dir} ${root}/${dir} SYMBOLIC)
     endif()
   endforeach()
-  target_include_directories(${target} PRIVATE ${root})
+  target_include_directories(${target} PRIVATE ${root} ${PROJECT_SOURCE_DIR}/include)
 endfunction()
