@@ -14,6 +14,8 @@
 //
 //   build/release/bench/audio_bench
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/sound_frame.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -25,11 +27,11 @@
 #include <string>
 
 #include "audio/audio_reader.h"
-#include "audio/avi_audio_player.h"
-#include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "video/shared_file_registry.h"
+
+using namespace avikit;
 
 namespace {
 

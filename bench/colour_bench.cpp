@@ -15,6 +15,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+using namespace avikit;
+
 namespace {
 
 constexpr int kWidth = 720;

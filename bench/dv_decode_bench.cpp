@@ -36,6 +36,8 @@ extern "C" {
 #include "dv/idct.h"
 #include "dv/segment_fast.h"
 
+using namespace avikit;
+
 namespace {
 
 constexpr int kFramesPerSample = 4;

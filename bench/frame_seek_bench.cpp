@@ -26,6 +26,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <avikit/avi_video_player.h>
+#include <avikit/options.h>
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -42,10 +44,10 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "hostlib/options.h"
 #include "support/run_command.h"
-#include "video/avi_video_player.h"
 #include "video/avi_video_player_impl.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -14,6 +14,7 @@
 //
 //   build/release/bench/index_bench --benchmark_min_time=1
 
+#include <avikit/avi_file_info.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -22,9 +23,10 @@
 #include <string>
 
 #include "container/avi_container.h"
-#include "container/avi_file_info.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "cli/cli_common.h"
 
+#include <avikit/smpte_timecode.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -11,7 +12,8 @@
 #include <cstdlib>
 
 #include "container/open_error.h"
-#include "hostlib/smpte_timecode.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

@@ -9,6 +9,9 @@
 // "-", standard output, unless --format raw), bare for .raw. Every value is checked before
 // anything is written; an interrupted run still leaves a WAVE file with its sizes.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/sound_frame.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -19,12 +22,12 @@
 #include <optional>
 #include <string>
 
-#include "audio/avi_audio_player.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/image_out.h"
 #include "cli/stream_facts.h"
-#include "hostlib/sound_frame.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

@@ -14,6 +14,8 @@
 #include "cli/commands.h"
 #include "dv/frame_decoder.h"
 
+using namespace avikit;
+
 namespace avicli {
 namespace {
 

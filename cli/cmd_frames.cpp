@@ -11,6 +11,8 @@
 // OUT: .raw (frames back to back), .y4m (YUV4MPEG2), a %d pattern ending .png (one PNG per
 // frame, numbered by frame offset) or - (raw to standard output).
 
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/win_types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,8 +30,8 @@
 #include "cli/image_out.h"
 #include "cli/picture_out.h"
 #include "cli/stream_facts.h"
-#include "platform/win_types.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

@@ -14,6 +14,10 @@
 // command runs (cli/cmd_play_loader.cpp).
 
 #include <SDL.h>
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/win_types.h>
+#include <avikit/sound_frame.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,13 +28,11 @@
 #include <utility>
 #include <vector>
 
-#include "audio/avi_audio_player.h"
 #include "cli/cli_common.h"
 #include "cli/image_out.h"
 #include "cli/play_options.h"
-#include "hostlib/sound_frame.h"
-#include "platform/win_types.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

@@ -13,6 +13,8 @@
 #include "cli/probe_json.h"
 #include "container/fourccs.h"
 
+using namespace avikit;
+
 namespace avicli {
 namespace {
 

@@ -7,6 +7,9 @@
 // each seek(offset, 1)'d, shrunk to W pixels wide with a box filter and laid out N to a row, with
 // frame_2_timecode(offset, mode 0) under it.
 
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/win_types.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,8 +23,8 @@
 #include "cli/contact_sheet.h"
 #include "cli/image_out.h"
 #include "cli/stream_facts.h"
-#include "platform/win_types.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

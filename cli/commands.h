@@ -1,10 +1,12 @@
 #pragma once
 // Each subcommand of the avikit tool registers itself on the application.
 
+#include <avikit/options.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdint>
 
-#include "hostlib/options.h"
+using namespace avikit;
 
 namespace avicli {
 

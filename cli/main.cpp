@@ -14,6 +14,8 @@ extern "C" {
 #include "cli/commands.h"
 #include "hostlib/codec_module.h"
 
+using namespace avikit;
+
 namespace {
 
 // libavcodec's version is asked of the codec module, which only --version loads.

@@ -13,6 +13,8 @@ extern "C" {
 #include "cli/cli_common.h"
 #include "hostlib/codec_module.h"
 
+using namespace avikit;
+
 namespace avicli {
 namespace {
 

@@ -1,12 +1,15 @@
 #include "cli/probe_json.h"
 
+#include <avikit/avi_file_info.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 
 #include "cli/cli_common.h"
 #include "cli/stream_facts.h"
-#include "container/avi_file_info.h"
+
+using namespace avikit;
 
 namespace avicli {
 namespace {

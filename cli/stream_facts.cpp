@@ -8,6 +8,8 @@
 
 #include "container/avi_container.h"
 
+using namespace avikit;
+
 namespace avicli {
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include "hostlib/audio_decoder.h"
 
+using namespace avikit;
+
 namespace {
 
 void check_format(const AudioDecoder& d) {

@@ -12,6 +12,9 @@
 // into one slice per frame, laid over the frame from byte 12240 on (the audio source pack, then
 // the first samples).
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/sound_frame.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,11 +22,11 @@
 #include <memory>
 #include <string>
 
-#include "audio/avi_audio_player.h"
-#include "hostlib/sound_frame.h"
 #include "platform/files.h"
 #include "support/avi_builder.h"
 #include "video/shared_file_registry.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -12,6 +12,8 @@
 
 #include "dv/frame_decoder.h"
 
+using namespace avikit;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const bool is625 = (data[0] & 1) != 0;

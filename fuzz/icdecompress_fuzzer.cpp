@@ -2,6 +2,8 @@
 // Input: byte 0 picks the FOURCC, byte 1 the output format and size, then chunks, each a
 // 2-byte little-endian length (high bit: a new run) and its bytes. Invariants: no crash,
 // nothing written outside the destination, run state in range.
+#include <avikit/platform/vfw.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +12,8 @@
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
-#include "platform/vfw.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -2,6 +2,9 @@
 // keep-handle AviContainer whose accessors, selections and indexes are all exercised. Only
 // invariants are checked; the sanitizers catch the rest.
 
+#include <avikit/avi_file_info.h>
+#include <avikit/platform/vfw.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,9 +12,9 @@
 #include <string>
 
 #include "container/avi_container.h"
-#include "container/avi_file_info.h"
 #include "platform/files.h"
-#include "platform/vfw.h"
+
+using namespace avikit;
 
 namespace {
 

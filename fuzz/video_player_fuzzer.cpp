@@ -7,6 +7,13 @@
 // open); the sanitizers catch the rest. Moves are kept within 256 frames of the start so a file
 // without key frames cannot turn one input into millions of decodes.
 
+#include <avikit/avi_video_player.h>
+#include <avikit/image.h>
+#include <avikit/media_info.h>
+#include <avikit/options.h>
+#include <avikit/platform/vfw.h>
+#include <avikit/smpte_timecode.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,14 +22,10 @@
 #include <string>
 
 #include "container/avi_container.h"
-#include "hostlib/image.h"
-#include "hostlib/media_info.h"
-#include "hostlib/options.h"
-#include "hostlib/smpte_timecode.h"
 #include "platform/files.h"
-#include "platform/vfw.h"
-#include "video/avi_video_player.h"
 #include "video/shared_file_registry.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -8,6 +8,8 @@
 //
 // AVI 1.0 only: the whole file must stay below 1 GiB, which is plenty for a sample.
 
+#include <avikit/platform/win_types.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,7 +22,8 @@
 #include <vector>
 
 #include "dv/frame_decoder.h"
-#include "platform/win_types.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -8,19 +8,20 @@
 // Build with CMake (CMakeLists.txt here) or with pkg-config:
 //   c++ -std=c++20 main.cpp $(pkg-config --cflags --libs avikit) -o avikit_host
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_file_info.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/win_types.h>
+#include <avikit/player_bases.h>
+#include <avikit/smpte_timecode.h>
+#include <avikit/sound_frame.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-#include "audio/avi_audio_player.h"
-#include "container/avi_file_info.h"
 #include "container/open_error.h"
-#include "hostlib/player_bases.h"
-#include "hostlib/smpte_timecode.h"
-#include "hostlib/sound_frame.h"
-#include "platform/win_types.h"
-#include "video/avi_video_player.h"
 
 namespace {
 

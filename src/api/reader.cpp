@@ -1,21 +1,22 @@
 #include "avikit/reader.h"
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/media_info.h>
+#include <avikit/platform/win_types.h>
+#include <avikit/sound_frame.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
 #include <thread>
 
-#include "audio/avi_audio_player.h"
 #include "container/open_error.h"
 #include "hostlib/codec_module.h"
 #include "hostlib/colour_convert.h"
 #include "hostlib/dib_convert.h"
-#include "hostlib/media_info.h"
 #include "hostlib/new_dib.h"
-#include "hostlib/sound_frame.h"
-#include "platform/win_types.h"
-#include "video/avi_video_player.h"
 #include "video/avi_video_player_impl.h"
 #include "video/media_reader.h"
 #include "video/shared_avi_file.h"

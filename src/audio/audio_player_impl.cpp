@@ -8,6 +8,8 @@
 #include "container/stream_access.h"
 #include "video/shared_file_registry.h"
 
+namespace avikit {
+
 namespace {
 
 constexpr int kMinRate = 8000;
@@ -326,3 +328,5 @@ void AviAudioPlayerImpl::fill_pcm(std::int16_t* out, int count) {
   // silence is 128).
   std::fill(out + done, out + count, std::int16_t{0});
 }
+
+}  // namespace avikit

@@ -22,16 +22,19 @@
 //
 // Threads: one thread drives a player; no locks are taken.
 
+#include <avikit/media_info.h>
+#include <avikit/platform/win_types.h>
+#include <avikit/sound_frame.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "audio/audio_reader.h"
 #include "hostlib/audio_decoder.h"
-#include "hostlib/media_info.h"
 #include "hostlib/sample_rate_convertor.h"
-#include "hostlib/sound_frame.h"
-#include "platform/win_types.h"
+
+namespace avikit {
 
 class AviAudioPlayerImpl {
  public:
@@ -123,3 +126,5 @@ class AviAudioPlayerImpl {
   std::vector<std::int16_t> stream_;   // stream-format samples on their way to the converter
   std::vector<std::int16_t> adapted_;  // the same, brought into the converter's range
 };
+
+}  // namespace avikit

@@ -14,6 +14,8 @@
 #include "hostlib/audio_decoder.h"
 #include "video/shared_avi_file.h"
 
+namespace avikit {
+
 static_assert(std::endian::native == std::endian::little,
               "DV samples are handed out as little-endian 16-bit PCM by copying them");
 
@@ -267,3 +269,5 @@ std::uint32_t AudioMediaReader::read_audio(std::uint8_t* buffer, std::uint32_t c
   audio_position_ += got;
   return got;
 }
+
+}  // namespace avikit

@@ -12,10 +12,13 @@
 //
 // Threads: one reader, one thread (the shared file it holds belongs to that thread).
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 
-#include "platform/win_types.h"
 #include "video/media_reader.h"
+
+namespace avikit {
 
 class AudioMediaReader : public MediaReader {
  public:
@@ -47,3 +50,5 @@ class AudioMediaReader : public MediaReader {
   double audio_rate_ = -1.0;
   double audio_seconds_ = 0.0;
 };
+
+}  // namespace avikit

@@ -1,8 +1,10 @@
-#include "audio/avi_audio_player.h"
+#include <avikit/avi_audio_player.h>
 
 #include "audio/audio_player_impl.h"
 #include "container/open_error.h"
 #include "container/shell.h"
+
+namespace avikit {
 
 namespace {
 
@@ -116,3 +118,5 @@ double AviAudioPlayer::get_file_size() const {
 const char* AviAudioPlayer::get_type_name() const {
   return call(impl_, static_cast<const char*>(nullptr), [](Impl&) { return kNoTypeName; });
 }
+
+}  // namespace avikit

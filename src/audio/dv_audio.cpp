@@ -10,6 +10,8 @@
 
 #include "video/shared_avi_file.h"
 
+namespace avikit {
+
 namespace audio::detail {
 namespace {
 
@@ -203,3 +205,5 @@ const DvAudioSlot* SharedAviFile::dv_audio_group(std::uint32_t group) {
   if (taggable) dv_group_tags_[at] = static_cast<std::int32_t>(group);
   return &slot;
 }
+
+}  // namespace avikit

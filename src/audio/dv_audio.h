@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace avikit {
+
 namespace audio::detail {
 
 // Byte offsets inside a DV frame of the fields the audio reader uses.
@@ -39,3 +41,5 @@ void dv_stretch(const std::int16_t* raw, std::uint32_t count, std::int16_t* even
                 std::uint32_t target);
 
 }  // namespace audio::detail
+
+}  // namespace avikit

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace avikit {
+
 namespace audio {
 namespace {
 
@@ -161,3 +163,5 @@ ConverterInput adapt_for_converter(const std::int16_t* in, std::size_t frames, i
 }
 
 }  // namespace audio
+
+}  // namespace avikit

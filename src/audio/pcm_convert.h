@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace avikit {
+
 namespace audio {
 
 // Converts `count` samples of `sample_bytes` bytes each (little-endian, as stored in RIFF files)
@@ -47,3 +49,5 @@ ConverterInput adapt_for_converter(const std::int16_t* in, std::size_t frames, i
 int decimation_factor(int rate);
 
 }  // namespace audio
+
+}  // namespace avikit

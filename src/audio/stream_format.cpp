@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace avikit {
+
 namespace audio {
 namespace {
 
@@ -150,3 +152,5 @@ std::int64_t truncate_position(double bytes) {
 }
 
 }  // namespace audio
+
+}  // namespace avikit

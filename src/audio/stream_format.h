@@ -3,10 +3,12 @@
 // streams go through the host's decoder, and the byte rate and length that the clock, the seek
 // and the end test work with when the header's own figures cannot be used.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 class AviContainer;
 
@@ -74,3 +76,5 @@ StreamTiming measured_timing(AviContainer& file);
 std::int64_t truncate_position(double bytes);
 
 }  // namespace audio
+
+}  // namespace avikit

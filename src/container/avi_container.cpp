@@ -4,6 +4,8 @@
 
 #include "container/fourccs.h"
 
+namespace avikit {
+
 using namespace container;
 
 AviContainer::AviContainer(bool keep_handle) : flags_(keep_handle ? AVC_KEEP_HANDLE : 0) {}
@@ -117,3 +119,5 @@ const ChunkRecord* AviContainer::find_chunk_record(std::uint32_t id, std::int32_
   }
   return nullptr;
 }
+
+}  // namespace avikit

@@ -36,6 +36,9 @@
 // is its own: a derived class sees it through the accessors above, and keeps the decoder bits
 // (AVC_DECOMPRESSING, AVC_DECODER_READY) in a flag word of its own.
 
+#include <avikit/media_info.h>
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,8 +49,8 @@
 #include "container/chunk_index.h"
 #include "container/riff_reader.h"
 #include "container/stream_table.h"
-#include "hostlib/media_info.h"
-#include "platform/win_types.h"
+
+namespace avikit {
 
 namespace container::detail {
 struct IndexPlan;
@@ -280,3 +283,5 @@ class AviContainer {
   void name_video_stream();
   void name_audio_stream();
 };
+
+}  // namespace avikit

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace avikit {
+
 namespace container {
 
 constexpr std::uint16_t le16(const std::uint8_t* p) {
@@ -86,3 +88,5 @@ class ByteCursor {
 };
 
 }  // namespace container
+
+}  // namespace avikit

@@ -1,5 +1,7 @@
 #include "container/chunk_index.h"
 
+namespace avikit {
+
 void ChunkIndex::clear() {
   entries.clear();
   key_frames.clear();
@@ -40,3 +42,5 @@ std::uint32_t ChunkIndex::key_frame_distance() const {
   }
   return widest;
 }
+
+}  // namespace avikit

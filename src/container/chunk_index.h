@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace avikit {
+
 struct IndexEntry {
   std::uint64_t position = 0;  // file offset of the chunk's data (after its 8-byte header)
   std::uint32_t size = 0;      // bytes of data
@@ -73,3 +75,5 @@ struct ChunkIndex {
   std::uint64_t last_key_ = 0;
   std::uint32_t widest_key_gap_ = 0;
 };
+
+}  // namespace avikit

@@ -1,10 +1,12 @@
 #pragma once
 // FOURCC values the container compares against, and the byte-wise case rules for them.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 #include <string>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 namespace container {
 
@@ -103,3 +105,5 @@ constexpr std::int32_t chunk_stream_number(std::uint32_t chunk_id, std::uint32_t
 }
 
 }  // namespace container
+
+}  // namespace avikit

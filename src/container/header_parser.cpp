@@ -6,6 +6,8 @@
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
+namespace avikit {
+
 namespace container::detail {
 
 StreamHeader decode_stream_header(const std::uint8_t* data, std::size_t size) {
@@ -455,3 +457,5 @@ int AviContainer::parse_wave() {
   stream_table_->audio.push_back(r);
   return 1;
 }
+
+}  // namespace avikit

@@ -2,11 +2,13 @@
 // Decoding of the AVI header structures ("avih", "strh", "strf", DVINFO) and of the DV type-1
 // audio layout. AviContainer::parse_headers and the WAVE parse drive these over the file.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 namespace container::detail {
 
@@ -59,3 +61,5 @@ struct DvAudioLayout {
 DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]);
 
 }  // namespace container::detail
+
+}  // namespace avikit

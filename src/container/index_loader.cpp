@@ -10,6 +10,8 @@
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
+namespace avikit {
+
 namespace container::detail {
 
 std::int64_t idx1_stream_number(std::uint32_t ckid, std::uint32_t declared) {
@@ -303,3 +305,5 @@ void AviContainer::note_short_chunk(IndexPlan& plan, std::int64_t stream, std::u
     audio->short_chunk = 1;
   }
 }
+
+}  // namespace avikit

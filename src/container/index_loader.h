@@ -10,6 +10,8 @@
 #include "container/header_parser.h"
 #include "container/stream_table.h"
 
+namespace avikit {
+
 namespace container::detail {
 
 inline constexpr std::uint32_t kIdx1EntrySize = 16;
@@ -74,3 +76,5 @@ bool mpeg4_chunk_is_key(std::span<const std::uint8_t> data);
 bool h264_chunk_is_key(std::span<const std::uint8_t> data);
 
 }  // namespace container::detail
+
+}  // namespace avikit

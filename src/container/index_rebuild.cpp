@@ -1,6 +1,8 @@
 // The index of a file that has none, or whose index is unusable (a recording cut short, an idx1
 // never written or pointing at garbage): rebuilt by walking the "movi" lists of the first RIFF and
 // of every RIFF "AVIX" segment after it, chunk header by chunk header.
+#include <avikit/platform/vfw.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,7 +13,8 @@
 #include "container/fourccs.h"
 #include "container/index_loader.h"
 #include "hostlib/avcodec_driver.h"
-#include "platform/vfw.h"
+
+namespace avikit {
 
 namespace container::detail {
 
@@ -197,3 +200,5 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
     pos = end + (end & 1u);
   }
 }
+
+}  // namespace avikit

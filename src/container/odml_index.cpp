@@ -8,6 +8,8 @@
 #include "container/fourccs.h"
 #include "container/index_loader.h"
 
+namespace avikit {
+
 namespace container::detail {
 
 OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize]) {
@@ -153,3 +155,5 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
   });
   return 1;
 }
+
+}  // namespace avikit

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 namespace container::detail {
 
 inline constexpr std::uint32_t kOdmlHeaderSize = 24;
@@ -24,3 +26,5 @@ struct OdmlIndexHeader {
 OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize]);
 
 }  // namespace container::detail
+
+}  // namespace avikit

@@ -14,6 +14,8 @@
 #include "container/fourccs.h"
 #include "platform/files.h"
 
+namespace avikit {
+
 namespace {
 
 using container::le32;
@@ -206,3 +208,5 @@ void note_open_result(const char* name, int result, OpenKind kind, int stream) n
   }
 }
 }  // namespace container
+
+}  // namespace avikit

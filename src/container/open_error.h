@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 enum class AviOpenError : std::int32_t {
   kNone = 0,
   kNoName = 1,        // a null name
@@ -44,3 +46,5 @@ enum class OpenKind { kProbe, kVideo, kAudio };
 void note_open_result(const char* name, int result, OpenKind kind, int stream = -1) noexcept;
 
 }  // namespace container
+
+}  // namespace avikit

@@ -8,6 +8,8 @@
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
+namespace avikit {
+
 namespace container {
 namespace {
 
@@ -135,3 +137,5 @@ std::uint32_t RiffReader::next_chunk_header(ChunkHeader& header, bool may_skip,
 }
 
 }  // namespace container
+
+}  // namespace avikit

@@ -18,6 +18,8 @@
 
 #include "platform/files.h"
 
+namespace avikit {
+
 namespace container {
 
 // What read_chunk_header delivers.
@@ -82,3 +84,5 @@ class RiffReader {
 };
 
 }  // namespace container
+
+}  // namespace avikit

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <utility>
 
+namespace avikit {
+
 namespace shell {
 
 template <class Impl>
@@ -82,3 +84,5 @@ void call(Impl* impl, F&& f) noexcept {
 }
 
 }  // namespace shell
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 #include "container/avi_container.h"
 #include "container/fourccs.h"
 
+namespace avikit {
+
 namespace container::detail {
 
 std::int32_t truncate_to_int(double v) {
@@ -305,3 +307,5 @@ void AviContainer::describe_audio_stream(AudioInfo& info) {
   info.stream = selected_audio_stream_number();
   info.length = audio_length();
 }
+
+}  // namespace avikit

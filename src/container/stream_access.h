@@ -2,9 +2,11 @@
 // The container's accessors, stream selection and host-library descriptions are members of
 // AviContainer (container/avi_container.h); these are the conversions they share.
 
+#include <avikit/media_info.h>
+
 #include <cstdint>
 
-#include "hostlib/media_info.h"
+namespace avikit {
 
 namespace container::detail {
 
@@ -15,3 +17,5 @@ std::int32_t truncate_to_int(double v);
 std::int32_t audio_format_code(std::uint16_t format_tag);
 
 }  // namespace container::detail
+
+}  // namespace avikit

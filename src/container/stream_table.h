@@ -2,11 +2,14 @@
 // The streams of one AVI or WAVE file as the header parse found them. Owned by AviContainer;
 // other subsystems read them through the container's accessors, never directly.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 #include <vector>
 
 #include "container/chunk_index.h"
-#include "platform/win_types.h"
+
+namespace avikit {
 
 struct VideoStreamRecord {
   std::uint32_t stream = 0;              // position of the stream's "strl" list, from 0
@@ -46,3 +49,5 @@ struct StreamTable {
   std::vector<VideoStreamRecord> video;  // in stream order
   std::vector<AudioStreamRecord> audio;  // in stream order
 };
+
+}  // namespace avikit

@@ -1,12 +1,15 @@
 #include "container/type_names.h"
 
+#include <avikit/platform/vfw.h>
+
 #include <cstring>
 #include <utility>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
 #include "platform/strings.h"
-#include "platform/vfw.h"
+
+namespace avikit {
 
 namespace container::detail {
 
@@ -208,3 +211,5 @@ const char* AviContainer::file_type_name() {
   if (video_handler_fourcc() == kDvsdLower) return kDvType2TypeName;
   return kAviFileTypeName;
 }
+
+}  // namespace avikit

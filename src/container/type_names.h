@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 namespace container {
 
 inline constexpr const char kAviFileTypeName[] = "Microsoft Audio/Video Interleaved File";
@@ -41,3 +43,5 @@ const char* audio_type_name_for(std::uint16_t format_tag);
 
 }  // namespace detail
 }  // namespace container
+
+}  // namespace avikit

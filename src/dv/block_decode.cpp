@@ -6,6 +6,8 @@
 #include "dv/simd_helpers.h"
 #include "dv/vlc.h"
 
+namespace avikit {
+
 namespace dv {
 
 namespace {
@@ -151,3 +153,5 @@ void dv_decode_segment(SegmentState& st, const std::uint8_t* segment) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -13,6 +13,8 @@
 
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 
 inline constexpr std::size_t kSegmentBytes = 400;  // five DIF blocks of 80 bytes
@@ -64,3 +66,5 @@ void dv_weight(std::int16_t* coeffs, const std::array<std::int16_t, 64>& weights
 void dv_decode_segment(SegmentState& st, const std::uint8_t* segment);
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 namespace dv {
 
 inline constexpr int kWidth = 720;
@@ -86,3 +88,5 @@ struct ChromaRows420 {
 ChromaRows420 chroma_rows_420(int line, int height);
 
 }  // namespace dv
+
+}  // namespace avikit

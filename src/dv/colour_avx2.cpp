@@ -4,6 +4,8 @@
 
 #include "dv/colour.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -168,3 +170,5 @@ void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::u
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -4,6 +4,8 @@
 
 #include "dv/colour.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -205,3 +207,5 @@ void bgr_line_420_avx512(const std::uint8_t* y, const ChromaRowPairs& rows, std:
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 #include "dv/cpu.h"
 #include "dv/simd_helpers.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -85,3 +87,5 @@ ColourKernels colour_kernels(int level) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

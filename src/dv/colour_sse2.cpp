@@ -4,6 +4,8 @@
 
 #include "dv/colour.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -121,3 +123,5 @@ void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::u
 }
 
 }  // namespace dv
+
+}  // namespace avikit

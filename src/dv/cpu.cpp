@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -18,3 +20,5 @@ SimdLevel active_simd_level() {
 void set_simd_level_cap(SimdLevel cap) { g_cap.store(cap, std::memory_order_relaxed); }
 
 }  // namespace dv
+
+}  // namespace avikit

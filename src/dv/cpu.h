@@ -4,6 +4,8 @@
 
 #include "platform/simd.h"
 
+namespace avikit {
+
 namespace dv {
 
 using platform::detected_simd_level;
@@ -21,3 +23,5 @@ SimdLevel active_simd_level();
 void set_simd_level_cap(SimdLevel cap);
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 #include "dv/idct.h"
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -64,3 +66,5 @@ void dequant_block_exact(std::int16_t* coeffs, const BlockFactors& f) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

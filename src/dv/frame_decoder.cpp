@@ -8,6 +8,8 @@
 #include "dv/idct.h"
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 
 platform::CRITICAL_SECTION g_dv_lock;
@@ -104,3 +106,5 @@ int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

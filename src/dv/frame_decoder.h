@@ -17,6 +17,8 @@
 
 #include "platform/sync.h"
 
+namespace avikit {
+
 namespace dv {
 
 inline constexpr std::size_t kFrameBytes525 = 120000;
@@ -101,3 +103,5 @@ class Decoder {
                                            std::span<std::uint8_t> planar) noexcept;
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -11,6 +11,8 @@
 #include "dv/place.h"
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -109,3 +111,5 @@ bool decode_frame_reference(std::span<const std::uint8_t> frame, bool is625,
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -11,6 +11,8 @@
 #include "dv/segment_fast.h"
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -180,3 +182,5 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -8,6 +8,8 @@
 #include "dv/frame_decoder.h"
 #include "dv/segment_fast.h"
 
+namespace avikit {
+
 namespace dv {
 
 inline constexpr std::size_t kPlanarBytesMax = picture_format(true).planar_bytes;
@@ -26,3 +28,5 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
 void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out);
 
 }  // namespace dv
+
+}  // namespace avikit

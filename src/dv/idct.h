@@ -14,6 +14,8 @@
 
 #include "dv/tables.h"
 
+namespace avikit {
+
 namespace dv {
 
 void dv_idct_8x8(std::int16_t* block);
@@ -140,3 +142,5 @@ struct IdctKernels {
 IdctKernels idct_kernels(int level);
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -6,6 +6,8 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -257,3 +259,5 @@ void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int1
 }
 
 }  // namespace dv
+
+}  // namespace avikit

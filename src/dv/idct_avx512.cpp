@@ -18,6 +18,8 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -268,3 +270,5 @@ void idct_put4_248_avx512(const Put4Blocks& blocks, std::ptrdiff_t stride) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

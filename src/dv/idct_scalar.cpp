@@ -5,6 +5,8 @@
 #include "dv/idct.h"
 #include "dv/simd_helpers.h"
 
+namespace avikit {
+
 namespace dv {
 
 namespace {
@@ -243,3 +245,5 @@ IdctKernels idct_kernels(int level) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -3,6 +3,8 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
+namespace avikit {
+
 namespace dv {
 namespace {
 
@@ -260,3 +262,5 @@ void idct_put_248_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t
 }
 
 }  // namespace dv
+
+}  // namespace avikit

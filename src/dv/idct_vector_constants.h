@@ -7,6 +7,8 @@
 
 #include "dv/idct.h"
 
+namespace avikit {
+
 namespace dv::detail {
 
 // Constant pairs for pmaddwd, per half (rows 0..3, rows 4..7) and product.
@@ -55,3 +57,5 @@ inline constexpr RowConstants kRows88 = make_row_constants(kIdctRowSet88, kIdctR
 inline constexpr RowConstants kRows248 = make_row_constants(kIdctRowSet248, kIdctRowBias248);
 
 }  // namespace dv::detail
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 
 #include "dv/simd_helpers.h"
 
+namespace avikit {
+
 namespace dv {
 
 namespace {
@@ -149,3 +151,5 @@ void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uin
 }
 
 }  // namespace dv
+
+}  // namespace avikit

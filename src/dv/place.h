@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 namespace dv {
 
 // The six blocks (Y0..Y3, Cr, Cb) of a macroblock, each 64 samples in raster order.
@@ -36,3 +38,5 @@ void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uin
                       std::ptrdiff_t src_stride, std::ptrdiff_t line_bytes);
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -23,6 +23,8 @@
 
 #include "dv/vlc.h"
 
+namespace avikit {
+
 namespace dv {
 
 namespace {
@@ -653,3 +655,5 @@ void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, 
 }
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -13,6 +13,8 @@
 
 #include "dv/block_decode.h"
 
+namespace avikit {
+
 namespace dv {
 
 // A whole sequence of the frame (27 segments) at once: each pass ends with fewer busy lanes than
@@ -56,3 +58,5 @@ void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 
 #include "dv/segment_fast.h"
 
+namespace avikit {
+
 namespace dv {
 
 // Done as 16-byte moves because the library copy of this size is a string instruction whose
@@ -16,3 +18,5 @@ void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

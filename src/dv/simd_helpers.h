@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace avikit {
+
 namespace dv::detail {
 
 constexpr std::int16_t sat16(std::int32_t v) {
@@ -33,3 +35,5 @@ constexpr std::uint8_t clamp_u8(std::int32_t v) {
 }
 
 }  // namespace dv::detail
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 namespace dv {
 
 // Scan position to raster position (8 x row + column, row = vertical frequency), 8x8 mode: the
@@ -163,3 +165,5 @@ inline constexpr std::array<std::array<MbPos, 27>, 5> dv_mb_pos_525 = [] {
 }();
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+namespace avikit {
+
 namespace dv {
 
 namespace {
@@ -242,3 +244,5 @@ constexpr std::array<std::uint32_t, kVlcTreeNodes> dv_vlc_tree = kTree;
 constexpr std::array<LookupEntry, kVlcLookupSize> vlc_lookup = make_lookup();
 
 }  // namespace dv
+
+}  // namespace avikit

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+namespace avikit {
+
 namespace dv {
 
 // Node kinds of dv_vlc_tree, in bits 31..30 of a node.
@@ -60,3 +62,5 @@ constexpr std::int16_t escape_amplitude(std::uint32_t code16) {
 }
 
 }  // namespace dv
+
+}  // namespace avikit

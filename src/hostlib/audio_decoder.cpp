@@ -7,6 +7,8 @@
 #include "hostlib/codec_module.h"
 #include "hostlib/wave_blocks.h"
 
+namespace avikit {
+
 struct AudioDecoder::State {
   std::unique_ptr<hostlib::detail::AudioDecoding> decoding;
   bool module_missing = false;
@@ -100,3 +102,5 @@ AudioDecoder::FrameSpan AudioDecoder::measure_frames(int ac3, const std::uint8_t
   const hostlib::detail::CodecModule* m = hostlib::detail::codec_module();
   return m != nullptr ? m->measure_frames(ac3, data, size) : FrameSpan{};
 }
+
+}  // namespace avikit

@@ -14,11 +14,13 @@
 // downmix (which honours the mix levels the stream carries). get_output_format reports the
 // format actually delivered.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 class AudioDecoder {
  public:
@@ -67,3 +69,5 @@ class AudioDecoder {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+}  // namespace avikit

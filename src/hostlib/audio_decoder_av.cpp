@@ -16,6 +16,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+namespace avikit {
+
 namespace hostlib::detail {
 namespace {
 
@@ -462,3 +464,5 @@ AudioDecoder::FrameSpan measure_frames(int ac3, const std::uint8_t* data, std::s
 }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

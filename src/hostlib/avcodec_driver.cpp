@@ -8,6 +8,8 @@
 #include "hostlib/codec_module.h"
 #include "hostlib/riff_video_tags.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -122,3 +124,5 @@ const int g_registered_at_load = register_avcodec_driver();
 }  // namespace
 
 }  // namespace hostlib
+
+}  // namespace avikit

@@ -60,10 +60,12 @@
 // first frame of a run costs (its offset + delay + 1) calls. For streams without B-frames,
 // picture offset == chunks fed - 1, so the walk of one chunk per frame is unchanged.
 
+#include <avikit/platform/vfw.h>
+
 #include <cstdint>
 #include <vector>
 
-#include "platform/vfw.h"
+namespace avikit {
 
 namespace hostlib {
 
@@ -112,3 +114,5 @@ bool driver_may_install(std::uint32_t fourcc);
 }  // namespace detail
 
 }  // namespace hostlib
+
+}  // namespace avikit

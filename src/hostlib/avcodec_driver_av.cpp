@@ -13,6 +13,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+namespace avikit {
+
 namespace hostlib::detail {
 namespace {
 
@@ -160,3 +162,5 @@ const std::uint32_t* avcodec_handlers(std::size_t* count) {
 }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

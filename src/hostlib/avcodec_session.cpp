@@ -15,6 +15,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace avikit {
+
 namespace hostlib::detail {
 namespace {
 
@@ -553,3 +555,5 @@ void AvcodecSession::run_state(AvkRunState& state) const {
 }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 // One open instance of the libavcodec driver: the decoder begun for one input and output
 // format, and the numbering of the pictures of the current run (see avcodec_driver.h).
 
+#include <avikit/platform/vfw.h>
+
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -9,13 +11,14 @@
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/riff_video_tags.h"
-#include "platform/vfw.h"
 
 struct AVBufferPool;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
+
+namespace avikit {
 
 namespace hostlib::detail {
 
@@ -127,3 +130,5 @@ class AvcodecSession {
 };
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

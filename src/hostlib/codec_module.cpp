@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace avikit {
+
 namespace hostlib::detail {
 namespace {
 
@@ -79,3 +81,5 @@ void set_codec_log_level(int level) {
 }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

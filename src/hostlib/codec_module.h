@@ -9,18 +9,21 @@
 // is always linked and opens the module on first use, once per process; the module stays
 // loaded until the process ends.
 
+#include <avikit/platform/vfw.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "hostlib/audio_decoder.h"
 #include "hostlib/pcm_resampler.h"
-#include "platform/vfw.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
+
+namespace avikit {
 
 namespace hostlib::detail {
 
@@ -107,3 +110,5 @@ const CodecModule* load_codec_module(const std::string& path, std::string& error
 
 // The module's one exported symbol.
 extern "C" const hostlib::detail::CodecModule* quorrin_codec_module();
+
+}  // namespace avikit

@@ -10,6 +10,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+namespace avikit {
+
 namespace hostlib::detail {
 
 // Defined in audio_decoder_av.cpp.
@@ -57,3 +59,5 @@ extern "C" __attribute__((visibility("default"))) const hostlib::detail::CodecMo
 quorrin_codec_module() {
   return &hostlib::detail::kModule;
 }
+
+}  // namespace avikit

@@ -4,6 +4,8 @@
 
 #include "hostlib/avcodec_driver.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -152,3 +154,5 @@ bool CodecRun::walk_to(const WalkTarget& t, WalkChunks& chunks, std::uint32_t fr
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

@@ -4,10 +4,12 @@
 // and open GOPs, reached by feeding chunks from the right key frame and draining at the end.
 // The player and the driver's tests both walk through here.
 
+#include <avikit/platform/vfw.h>
+
 #include <cstdint>
 #include <span>
 
-#include "platform/vfw.h"
+namespace avikit {
 
 namespace hostlib {
 
@@ -61,3 +63,5 @@ struct CodecRun {
 };
 
 }  // namespace hostlib
+
+}  // namespace avikit

@@ -3,6 +3,8 @@
 
 #include "hostlib/colour_convert.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -142,3 +144,5 @@ void packed422_row_avx2(const std::uint8_t* src, std::uint8_t* bgr, int width, b
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

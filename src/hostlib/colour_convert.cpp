@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -36,3 +38,5 @@ bool set_colour_isa(SimdLevel isa) {
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

@@ -17,6 +17,8 @@
 
 #include "platform/simd.h"
 
+namespace avikit {
+
 namespace hostlib {
 
 // One row of planar 4:2:0 (or 4:2:2) input: `u` and `v` hold (width + 1) / 2 samples.
@@ -53,3 +55,5 @@ bool set_colour_isa(platform::SimdLevel isa);
 bool colour_isa_supported(platform::SimdLevel isa);
 
 }  // namespace hostlib
+
+}  // namespace avikit

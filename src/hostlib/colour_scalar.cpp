@@ -2,6 +2,8 @@
 
 #include "hostlib/colour_convert.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -44,3 +46,5 @@ void packed422_row_scalar(const std::uint8_t* src, std::uint8_t* bgr, int width,
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

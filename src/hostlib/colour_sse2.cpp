@@ -5,6 +5,8 @@
 
 #include "hostlib/colour_convert.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -131,3 +133,5 @@ void packed422_row_sse2(const std::uint8_t* src, std::uint8_t* bgr, int width, b
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

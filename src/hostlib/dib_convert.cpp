@@ -1,11 +1,14 @@
 #include "hostlib/dib_convert.h"
 
+#include <avikit/image.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "hostlib/colour_convert.h"
-#include "hostlib/image.h"
 #include "hostlib/new_dib.h"
+
+namespace avikit {
 
 namespace {
 
@@ -128,3 +131,5 @@ int DibToImage(Image& image, const CNewDib& dib) {
   if ((image.width() != w || image.height() != h) && !image.resize(w, h)) return 0;
   return DibRowsToBgr(dib, 0, h, image.row(0), image.pitch());
 }
+
+}  // namespace avikit

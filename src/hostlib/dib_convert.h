@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 class CNewDib;
 class Image;
 
@@ -31,3 +33,5 @@ int DibToImage(Image& image, const CNewDib& dib);
 // empty, its format none of the three, or the rows outside the picture.
 int DibRowsToBgr(const CNewDib& dib, int first, int count, std::uint8_t* out,
                  std::ptrdiff_t stride);
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 namespace hostlib {
 
 struct DibLayout {
@@ -39,3 +41,5 @@ constexpr DibLayout dib_layout(int width, int height, int bits) {
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

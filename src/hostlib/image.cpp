@@ -1,4 +1,6 @@
-#include "hostlib/image.h"
+#include <avikit/image.h>
+
+namespace avikit {
 
 namespace {
 // Larger than any video an AVI file describes, small enough that rows never overflow an int.
@@ -30,3 +32,5 @@ bool Image::resize(int width, int height) {
   pitch_ = pitch;
   return true;
 }
+
+}  // namespace avikit

@@ -1,4 +1,6 @@
-#include "hostlib/media_info.h"
+#include <avikit/media_info.h>
+
+namespace avikit {
 
 // The host's constructors zero every field; the module fills the ones it knows.
 VideoInfo::VideoInfo()
@@ -30,3 +32,5 @@ AudioInfo::AudioInfo()
       reserved2(0),
       source_channels(0),
       reserved3{} {}
+
+}  // namespace avikit

@@ -5,6 +5,8 @@
 
 #include "platform/sync.h"
 
+namespace avikit {
+
 CNewDib::CNewDib()
     : tag(kNewDibTag), image_size(0), memory(nullptr), header(nullptr), direct(1), reserved{} {}
 
@@ -120,3 +122,5 @@ void CNewDib::release() {
   memory = nullptr;
   header = nullptr;
 }
+
+}  // namespace avikit

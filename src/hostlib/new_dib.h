@@ -7,10 +7,13 @@
 // The pixel memory is either a plain pointer (direct == 1) or a movable global handle
 // (direct == 0) that LockBits locks.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 
 #include "hostlib/dib_layout.h"
-#include "platform/win_types.h"
+
+namespace avikit {
 
 inline constexpr std::uint32_t kNewDibTag = platform::fourcc("BIDN");
 
@@ -56,3 +59,5 @@ class CNewDib {
   int allocate(int width, int height, int bits, bool movable);
   void release();
 };
+
+}  // namespace avikit

@@ -1,9 +1,11 @@
-#include "hostlib/options.h"
+#include <avikit/options.h>
 
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
+
+namespace avikit {
 
 namespace {
 
@@ -44,3 +46,5 @@ void options_clear(std::uint32_t option) {
   std::lock_guard<std::mutex> lock(store_mutex());
   store().erase(option);
 }
+
+}  // namespace avikit

@@ -9,6 +9,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+namespace avikit {
+
 namespace hostlib {
 
 static_assert(kSampleFormatS16 == AV_SAMPLE_FMT_S16);
@@ -114,3 +116,5 @@ std::size_t PcmResampler::pop(std::int16_t* out, std::size_t count) {
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

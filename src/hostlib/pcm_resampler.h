@@ -9,6 +9,8 @@
 
 struct SwrContext;
 
+namespace avikit {
+
 namespace hostlib {
 
 inline constexpr int kMinPcmRate = 8000;
@@ -62,3 +64,5 @@ class PcmResampler {
 };
 
 }  // namespace hostlib
+
+}  // namespace avikit

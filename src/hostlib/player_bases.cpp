@@ -1,6 +1,7 @@
-#include "hostlib/player_bases.h"
+#include <avikit/media_info.h>
+#include <avikit/player_bases.h>
 
-#include "hostlib/media_info.h"
+namespace avikit {
 
 VideoPlayer::VideoPlayer() : image_size_word_(IMAGE_SIZE_FULL) {}
 VideoPlayer::~VideoPlayer() = default;
@@ -94,3 +95,5 @@ const CutSegment* AudioPlayer::get_cutlist(int& count, int, int) {
 }
 
 int AudioPlayer::sync_with_video(double) { return 0; }
+
+}  // namespace avikit

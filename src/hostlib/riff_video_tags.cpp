@@ -1,8 +1,10 @@
 #include "hostlib/riff_video_tags.h"
 
+#include <avikit/platform/vfw.h>
+
 #include <array>
 
-#include "platform/vfw.h"
+namespace avikit {
 
 namespace hostlib::detail {
 namespace {
@@ -241,3 +243,5 @@ constexpr std::array<RiffVideoTag, 442> kTags = {{
 std::span<const RiffVideoTag> riff_video_tags() { return kTags; }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+namespace avikit {
+
 namespace hostlib::detail {
 
 struct RiffVideoTag {
@@ -18,3 +20,5 @@ struct RiffVideoTag {
 std::span<const RiffVideoTag> riff_video_tags();
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

@@ -5,6 +5,8 @@
 
 #include "hostlib/codec_module.h"
 
+namespace avikit {
+
 AudioSampleRateConvertor::AudioSampleRateConvertor(int sample_rate, int channels)
     : rate_(44100), channels_(2) {
   (void)set_output_format(sample_rate, channels);
@@ -51,3 +53,5 @@ int AudioSampleRateConvertor::output(std::int16_t* pcm, int count) {
   std::fill(pcm + n, pcm + count, std::int16_t{0});
   return static_cast<int>(n);
 }
+
+}  // namespace avikit

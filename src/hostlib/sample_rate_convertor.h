@@ -7,6 +7,8 @@
 
 #include "hostlib/pcm_resampler.h"
 
+namespace avikit {
+
 namespace hostlib::detail {
 class PcmConversion;
 }
@@ -39,3 +41,5 @@ class AudioSampleRateConvertor {
   // Made in the codec module with the first samples: libswresample is not loaded before.
   std::unique_ptr<hostlib::detail::PcmConversion> pcm_;
 };
+
+}  // namespace avikit

@@ -1,4 +1,4 @@
-#include "hostlib/smpte_timecode.h"
+#include <avikit/smpte_timecode.h>
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+namespace avikit {
 
 namespace {
 
@@ -162,3 +164,5 @@ char* SMPTE_TimeCode::get_string(char* buffer, int mode) const {
   buffer[n] = '\0';
   return buffer;
 }
+
+}  // namespace avikit

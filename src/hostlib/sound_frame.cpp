@@ -1,4 +1,6 @@
-#include "hostlib/sound_frame.h"
+#include <avikit/sound_frame.h>
+
+namespace avikit {
 
 SoundFrame::SoundFrame(int sample_rate, int channels)
     : sample_rate_(sample_rate), channels_(channels) {}
@@ -22,3 +24,5 @@ double SoundFrame::get_length() const {
   const double frames = static_cast<double>(samples_.size()) / channels_;
   return frames / sample_rate_;
 }
+
+}  // namespace avikit

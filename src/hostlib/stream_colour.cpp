@@ -5,6 +5,8 @@
 
 #include "hostlib/dib_layout.h"
 
+namespace avikit {
+
 namespace hostlib {
 namespace {
 
@@ -107,3 +109,5 @@ void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits) {
 }
 
 }  // namespace hostlib
+
+}  // namespace avikit

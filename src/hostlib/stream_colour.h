@@ -8,6 +8,8 @@
 struct AVFrame;
 struct SwsContext;
 
+namespace avikit {
+
 namespace hostlib {
 
 // These two take libav types and live in the codec module (stream_colour_av.cpp).
@@ -25,3 +27,5 @@ bool needs_bt601_yuv(const AVFrame& frame);
 void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits);
 
 }  // namespace hostlib
+
+}  // namespace avikit

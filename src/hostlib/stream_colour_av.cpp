@@ -8,6 +8,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace avikit {
+
 namespace hostlib {
 
 void follow_colour_details(SwsContext* sws, const AVFrame& frame) {
@@ -33,3 +35,5 @@ void follow_colour_details(SwsContext* sws, const AVFrame& frame) {
 bool needs_bt601_yuv(const AVFrame& frame) { return frame.colorspace == AVCOL_SPC_BT709; }
 
 }  // namespace hostlib
+
+}  // namespace avikit

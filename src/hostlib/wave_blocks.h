@@ -4,10 +4,13 @@
 // without libavcodec (which formats it takes for certain) and in the codec module (which decoder
 // it opens).
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 
 #include "hostlib/pcm_resampler.h"
-#include "platform/win_types.h"
+
+namespace avikit {
 
 namespace hostlib::detail {
 
@@ -89,3 +92,5 @@ constexpr int certain_block_answer(const platform::WAVEFORMATEX& f) {
 }
 
 }  // namespace hostlib::detail
+
+}  // namespace avikit

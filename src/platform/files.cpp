@@ -12,6 +12,8 @@
 #include <mutex>
 #include <utility>
 
+namespace avikit {
+
 namespace platform {
 namespace {
 
@@ -181,3 +183,5 @@ void unregister_memory_file(const std::string& name) {
 int open_file_handles() { return g_open_files.load(); }
 
 }  // namespace platform
+
+}  // namespace avikit

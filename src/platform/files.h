@@ -20,6 +20,8 @@
 #include <span>
 #include <string>
 
+namespace avikit {
+
 namespace platform {
 
 // Bytes a file reads from memory, shared with whoever made them.
@@ -80,3 +82,5 @@ void unregister_memory_file(const std::string& name);
 int open_file_handles();
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <initializer_list>
 
+namespace avikit {
+
 namespace platform {
 namespace {
 
@@ -89,3 +91,5 @@ const char* simd_level_name(SimdLevel level) {
 }
 
 }  // namespace platform
+
+}  // namespace avikit

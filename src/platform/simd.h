@@ -5,6 +5,8 @@
 // with that level's flags (cmake/simd.cmake); the code that picks them stays at the x86-64
 // baseline.
 
+namespace avikit {
+
 namespace platform {
 
 enum SimdLevel : int {
@@ -22,3 +24,5 @@ SimdLevel allowed_simd_level();
 const char* simd_level_name(SimdLevel level);
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace avikit {
+
 namespace platform {
 namespace {
 
@@ -55,3 +57,5 @@ char* lstrcpyA(char* dst, const char* src) {
 int lstrlenA(const char* s) { return s == nullptr ? 0 : static_cast<int>(std::strlen(s)); }
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -2,7 +2,9 @@
 // The few Win32 string routines the module uses. The "ANSI code page" here is Latin-1: code
 // points above 0xFF become the default character '?'.
 
-#include "platform/win_types.h"
+#include <avikit/platform/win_types.h>
+
+namespace avikit {
 
 namespace platform {
 
@@ -24,3 +26,5 @@ char* lstrcpyA(char* dst, const char* src);
 int lstrlenA(const char* s);
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+namespace avikit {
+
 namespace platform {
 
 void InitializeCriticalSection(CRITICAL_SECTION* cs) {
@@ -87,3 +89,5 @@ HGLOBAL GlobalFree(HGLOBAL memory) {
 }
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -1,11 +1,13 @@
 #pragma once
 // Critical sections (recursive, as on Windows), thread ids and movable global memory.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstddef>
 #include <memory>
 #include <mutex>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 namespace platform {
 
@@ -46,3 +48,5 @@ std::size_t GlobalSize(HGLOBAL memory);
 HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, as on Windows
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -1,9 +1,11 @@
-#include "platform/vfw.h"
+#include <avikit/platform/vfw.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+namespace avikit {
 
 namespace platform {
 
@@ -172,3 +174,5 @@ void ic_replace_drivers(std::vector<IcDriver> drivers) {
 }
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -1,4 +1,4 @@
-#include "container/avi_file_info.h"
+#include <avikit/avi_file_info.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +9,8 @@
 #include "container/open_error.h"
 #include "container/shell.h"
 #include "hostlib/audio_decoder.h"
+
+namespace avikit {
 
 namespace {
 
@@ -194,3 +196,5 @@ char** AviFileInfo::get_video_type_name() const {
     return p.video_name_pointers.empty() ? nullptr : p.video_name_pointers.data();
   });
 }
+
+}  // namespace avikit

@@ -1,12 +1,14 @@
 // The exported shell: each operation forwards to the implementation and turns its absence, or
 // anything thrown below (an allocation failure above all), into the operation's fixed answer.
-#include "video/avi_video_player.h"
+#include <avikit/avi_video_player.h>
 
 #include <cstring>
 
 #include "container/open_error.h"
 #include "container/shell.h"
 #include "video/avi_video_player_impl.h"
+
+namespace avikit {
 
 namespace {
 
@@ -201,3 +203,5 @@ const AudioInfo* AviVideoPlayer::get_audio_info_list(int& count) const {
   return call(impl_, static_cast<const AudioInfo*>(nullptr),
               [&](AviVideoPlayerImpl& p) { return p.get_audio_info_list(count); });
 }
+
+}  // namespace avikit

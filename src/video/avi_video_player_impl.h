@@ -15,14 +15,17 @@
 // Arithmetic on positions is 32-bit with wrap-around, as the host's ints are; nothing the host
 // passes can overflow a signed computation here.
 
+#include <avikit/image.h>
+#include <avikit/media_info.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
-#include "hostlib/image.h"
-#include "hostlib/media_info.h"
 #include "hostlib/new_dib.h"
 #include "video/media_reader.h"
+
+namespace avikit {
 
 inline constexpr double kDefaultFrameRate = 29.97002997002997;
 // Compat: the rate a stream selection without a file sets differs from the constructor's.
@@ -124,3 +127,5 @@ class AviVideoPlayerImpl {
   std::int32_t fast_speed_ = 0;
   std::int32_t has_video_ = 0;
 };
+
+}  // namespace avikit

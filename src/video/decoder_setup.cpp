@@ -1,6 +1,8 @@
 // Decoder selection: the format of a reader's frame bitmap (YV12, YUY2 or 24-bit RGB, tried in
 // that order) and a decoder prepared for exactly that format: a Video for Windows codec, the
 // uncompressed path or the built-in DV decoder.
+#include <avikit/options.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -13,8 +15,9 @@
 #include "dv/frame_decoder.h"
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
-#include "hostlib/options.h"
 #include "video/media_reader.h"
+
+namespace avikit {
 
 namespace {
 
@@ -325,3 +328,5 @@ int MediaReader::decode_position() {
   if (decoded != 0 || file_->holds_run_picture(pixels)) holds_picture_ = true;
   return decoded;
 }
+
+}  // namespace avikit

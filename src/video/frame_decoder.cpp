@@ -3,15 +3,18 @@
 // decoder.
 #include "dv/frame_decoder.h"
 
+#include <avikit/options.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <span>
 
 #include "hostlib/dib_layout.h"
-#include "hostlib/options.h"
 #include "video/raw_convert.h"
 #include "video/shared_avi_file.h"
+
+namespace avikit {
 
 platform::CRITICAL_SECTION g_dv_frame_lock;
 
@@ -305,3 +308,5 @@ int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination)
   WalkSource chunks(*this);
   return run_.walk_to(target, chunks, frame, caching_, &last_decoded_) ? 1 : 0;
 }
+
+}  // namespace avikit

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+namespace avikit {
+
 MediaReader::~MediaReader() {
   if (file_ != nullptr) {
     // The file may outlive this reader (others share it): its run must not take a later
@@ -35,3 +37,5 @@ const char* MediaReader::file_name() const {
 }
 
 std::uint64_t MediaReader::file_size() { return file_ != nullptr ? file_->file_size() : 0; }
+
+}  // namespace avikit

@@ -5,12 +5,15 @@
 // files only through open, the stream selections and decoder preparation, each of which keeps the
 // registry's counts balanced.
 
+#include <avikit/platform/win_types.h>
+
 #include <cstdint>
 
 #include "hostlib/new_dib.h"
-#include "platform/win_types.h"
 #include "video/shared_avi_file.h"
 #include "video/shared_file_registry.h"
+
+namespace avikit {
 
 class MediaReader {
  public:
@@ -60,3 +63,5 @@ class MediaReader {
 
 // A video player's reader adds nothing; it only says whose reader it is.
 class VideoMediaReader : public MediaReader {};
+
+}  // namespace avikit

@@ -3,6 +3,8 @@
 
 #include "video/media_reader.h"
 
+namespace avikit {
+
 std::uint32_t SharedAviFile::nearest_key_frame(std::uint32_t target) {
   const ChunkIndex* index = video_index();
   if (index == nullptr || target >= index->entries.size()) return target;
@@ -85,3 +87,5 @@ std::uint32_t MediaReader::seek_frame(std::uint32_t frame, int exact) {
   decode_position();
   return position_;
 }
+
+}  // namespace avikit

@@ -6,6 +6,8 @@
 #include "container/avi_container.h"
 #include "container/byte_cursor.h"
 
+namespace avikit {
+
 namespace {
 
 using container::le16;
@@ -83,3 +85,5 @@ std::span<const std::uint8_t> PaletteTrack::format_at(std::uint32_t frame, const
   }
   return block_;
 }
+
+}  // namespace avikit

@@ -13,6 +13,8 @@
 
 #include "container/chunk_index.h"
 
+namespace avikit {
+
 class AviContainer;
 
 class PaletteTrack {
@@ -35,3 +37,5 @@ class PaletteTrack {
   std::size_t applied_ = 0;            // changes in the current table
   std::vector<Table> checkpoints_;     // checkpoints_[k]: the table after k * kCheckpointEvery
 };
+
+}  // namespace avikit

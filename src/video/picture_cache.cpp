@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iterator>
 
+namespace avikit {
+
 namespace {
 
 // Huge pages are 2 MiB on x86-64; slabs are multiples of them.
@@ -99,3 +101,5 @@ void PictureCache::evict(std::uint32_t position) {
     pictures_.erase(victim);
   }
 }
+
+}  // namespace avikit

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+namespace avikit {
+
 class PictureCache {
  public:
   // The bound in bytes; pictures over it are dropped at once. 0 keeps nothing.
@@ -47,3 +49,5 @@ class PictureCache {
   std::size_t picture_bytes_ = 0;
   std::uint64_t limit_ = 0;
 };
+
+}  // namespace avikit

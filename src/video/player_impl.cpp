@@ -9,6 +9,8 @@
 #include "hostlib/avcodec_driver.h"
 #include "video/avi_video_player_impl.h"
 
+namespace avikit {
+
 namespace {
 
 // The codecs must be in the codec manager before a player looks for one. Registering is
@@ -133,3 +135,5 @@ const AudioInfo* AviVideoPlayerImpl::get_audio_info_list(int& count) const {
   count = audio_list_count_;
   return audio_list_;
 }
+
+}  // namespace avikit

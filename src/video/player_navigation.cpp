@@ -1,11 +1,14 @@
 // The position model: moves by frames and by time, seeks, the trim window, the settings and
 // the conversions between offsets, seconds and SMPTE timecodes.
+#include <avikit/smpte_timecode.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "hostlib/smpte_timecode.h"
 #include "video/avi_video_player_impl.h"
+
+namespace avikit {
 
 namespace {
 
@@ -202,3 +205,5 @@ char* AviVideoPlayerImpl::get_length_timecode(char* buffer) const {
   tc.set_second(frame_rate_ > 0.0 ? trim_length_ / frame_rate_ : 0.0);
   return tc.get_string(buffer, 1);
 }
+
+}  // namespace avikit

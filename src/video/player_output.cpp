@@ -3,6 +3,8 @@
 #include "hostlib/dib_convert.h"
 #include "video/avi_video_player_impl.h"
 
+namespace avikit {
+
 // The outputs are as large as the stream's header says. Before a large compressed stream's first
 // picture there is nothing to convert, and the header is all they hold: no memory is touched.
 void AviVideoPlayerImpl::create_output_dib() {
@@ -55,3 +57,5 @@ char* AviVideoPlayerImpl::get_frame_dib_data() {
   rgb_current_ = 1;  // also when nothing could be converted: the next move tries again
   return reinterpret_cast<char*>(output_dib_.LockBits());
 }
+
+}  // namespace avikit

@@ -6,6 +6,8 @@
 
 #include "container/byte_cursor.h"
 
+namespace avikit {
+
 namespace {
 
 using container::le16;
@@ -161,3 +163,5 @@ void convert_top_down_raw_to_rgb24(std::span<const std::uint8_t> format,
   const RawGeometry g = geometry(format, -stored_height(format), true);
   if (g.bits != 0) convert_rows(format, source, destination, g, true);
 }
+
+}  // namespace avikit

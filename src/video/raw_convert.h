@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+namespace avikit {
+
 // `format` is the stream's input format block: a 40-byte BITMAPINFOHEADER and, for 1, 4 and 8
 // bits, the RGBQUAD colour table after it; 16 bits are 5-5-5 unless the header says BI_BITFIELDS
 // with the 5-6-5 masks after it. Rows are converted in stored order, biHeight rows of
@@ -23,3 +25,5 @@ void convert_raw_to_rgb24(std::span<const std::uint8_t> format,
 void convert_top_down_raw_to_rgb24(std::span<const std::uint8_t> format,
                                    std::span<const std::uint8_t> source,
                                    std::span<std::uint8_t> destination);
+
+}  // namespace avikit

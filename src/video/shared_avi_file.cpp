@@ -1,5 +1,7 @@
 #include "video/shared_avi_file.h"
 
+namespace avikit {
+
 SharedAviFile::SharedAviFile() : AviContainer(true) {}
 
 SharedAviFile::~SharedAviFile() { reset_decoder(); }
@@ -39,3 +41,5 @@ void SharedAviFile::reset_decoder() {
   output_format_.clear();
   clear_dv_audio_cache();
 }
+
+}  // namespace avikit

@@ -14,6 +14,8 @@
 //
 // Threads: a SharedAviFile is used only by the thread that created it; it has no lock.
 
+#include <avikit/platform/vfw.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -22,9 +24,10 @@
 #include "container/avi_container.h"
 #include "hostlib/codec_walk.h"
 #include "platform/sync.h"
-#include "platform/vfw.h"
 #include "video/palette_track.h"
 #include "video/picture_cache.h"
+
+namespace avikit {
 
 // Serialises reading and decoding a DV chunk with the built-in decoder across the process; taken
 // before the decoder's own g_dv_lock, never after it. Created by the first DV decode, deleted
@@ -135,3 +138,5 @@ class SharedAviFile : public AviContainer {
   std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
   std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
 };
+
+}  // namespace avikit

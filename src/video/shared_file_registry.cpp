@@ -7,6 +7,8 @@
 
 #include "platform/sync.h"
 
+namespace avikit {
+
 namespace {
 
 // Entries stay in insertion order: a removed entry closes the gap.
@@ -271,3 +273,5 @@ int shared_file_count() {
   std::lock_guard<std::mutex> lock(r.mutex);
   return static_cast<int>(r.entries.size());
 }
+
+}  // namespace avikit

@@ -15,6 +15,8 @@
 
 #include "video/shared_avi_file.h"
 
+namespace avikit {
+
 inline constexpr int USE_VIDEO = 1;
 inline constexpr int USE_AUDIO = 2;
 
@@ -53,3 +55,5 @@ SharedAviFile* prepare_decoder(SharedAviFile* file, int mode,
 // A snapshot of one entry, for tests and diagnostics; false when `file` has no entry.
 bool shared_file_entry(const SharedAviFile* file, SharedFileEntry* out_without_file);
 int shared_file_count();
+
+}  // namespace avikit

@@ -1,17 +1,19 @@
 // AviAudioPlayer on files built in memory: the shell's answers, blocks, formats, volume, seek,
 // shift, the end, stream selection, and the rules of our own for the cases left open.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/media_info.h>
+#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 
 #include "audio/audio_test_support.h"
-#include "audio/avi_audio_player.h"
-#include "hostlib/media_info.h"
-#include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "video/shared_file_registry.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include "support/avi_builder.h"
 #include "video/shared_file_registry.h"
 
+using namespace avikit;
+
 namespace {
 
 using avitest::AviBuilder;

@@ -1,13 +1,16 @@
 #include "audio/audio_test_support.h"
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/sound_frame.h>
+
 #include <cmath>
 #include <complex>
 #include <numbers>
 
-#include "audio/avi_audio_player.h"
-#include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
+
+using namespace avikit;
 
 namespace audiotest {
 

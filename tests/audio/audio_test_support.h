@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace avikit {
 class AviAudioPlayer;
+}  // namespace avikit
+using namespace avikit;
 
 namespace audiotest {
 

@@ -14,6 +14,8 @@
 #include "support/test_paths.h"
 #include "video/shared_file_registry.h"
 
+using namespace avikit;
+
 namespace {
 
 using audiotest::dv_frame;

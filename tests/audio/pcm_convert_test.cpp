@@ -11,6 +11,8 @@
 
 #include "audio/stream_format.h"
 
+using namespace avikit;
+
 namespace {
 
 // Factors scale and truncate, held to +-32767: near unity is unity, the sides apart, an inverted

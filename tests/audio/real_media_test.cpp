@@ -1,6 +1,9 @@
 // The audio player on real files written by ffmpeg, against the ffmpeg tool's own decode, and
 // the `avikit audio` command.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_file_info.h>
+#include <avikit/media_info.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,13 +11,12 @@
 #include <cstdio>
 
 #include "audio/audio_test_support.h"
-#include "audio/avi_audio_player.h"
-#include "container/avi_file_info.h"
 #include "hostlib/media_fixtures.h"
-#include "hostlib/media_info.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 #include "video/shared_file_registry.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The bundled DV type-1 sample, and tools/dv_to_avi, which wraps ffmpeg's raw DV frames into it.
 
+#include <avikit/avi_file_info.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,9 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "container/avi_file_info.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
+
+using namespace avikit;
 
 namespace {
 

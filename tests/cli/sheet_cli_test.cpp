@@ -1,6 +1,8 @@
 // `avikit sheet` end to end on real files made by ffmpeg: the thumbnails are the player's frames,
 // shrunk, and --keyframes lays out one cell per key frame.
 
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/win_types.h>
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -9,10 +11,10 @@
 #include <vector>
 
 #include "cli/contact_sheet.h"
-#include "platform/win_types.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace {
 

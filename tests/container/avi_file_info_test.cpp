@@ -1,5 +1,4 @@
-#include "container/avi_file_info.h"
-
+#include <avikit/avi_file_info.h>
 #include <gtest/gtest.h>
 
 #include "container/fourccs.h"
@@ -7,6 +6,8 @@
 #include "fake_codecs.h"
 #include "platform/files.h"
 #include "support/avi_builder.h"
+
+using namespace avikit;
 
 namespace {
 

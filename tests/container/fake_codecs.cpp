@@ -5,6 +5,8 @@
 #include "container/fourccs.h"
 #include "support/avi_builder.h"
 
+using namespace avikit;
+
 namespace avitest {
 namespace {
 

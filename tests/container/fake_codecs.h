@@ -3,11 +3,13 @@
 // each answers ICM_GETINFO with its description and accepts, in ICM_DECOMPRESS_QUERY, the input
 // compressions it was given. Every handler a driver is opened for is recorded.
 
+#include <avikit/platform/vfw.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/vfw.h"
+using namespace avikit;
 
 namespace avitest {
 

@@ -1,6 +1,10 @@
 // Damaged and hostile files: every one must give a clean result, release every handle and
 // codec, and leave the accessors answering.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_file_info.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -8,15 +12,13 @@
 #include <functional>
 #include <random>
 
-#include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
-#include "container/avi_file_info.h"
 #include "container_peek.h"
 #include "platform/files.h"
-#include "platform/vfw.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace {
 

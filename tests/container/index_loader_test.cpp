@@ -8,6 +8,8 @@
 #include "container_peek.h"
 #include "support/avi_builder.h"
 
+using namespace avikit;
+
 namespace {
 
 using avitest::AviBuilder;

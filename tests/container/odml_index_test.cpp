@@ -10,6 +10,8 @@
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
 
+using namespace avikit;
+
 namespace {
 
 using avitest::AviBuilder;

@@ -1,21 +1,23 @@
 // Files written by ffmpeg (tests/data, scripts/make-test-data.sh), checked against what
 // ffprobe reads from the same bytes.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_file_info.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 
-#include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
-#include "container/avi_file_info.h"
 #include "container/fourccs.h"
 #include "fake_codecs.h"
-#include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "support/avi_builder.h"
 
+using namespace avikit;
+
 namespace {
 
 using avitest::TestFile;

@@ -1,5 +1,6 @@
 #include "container/type_names.h"
 
+#include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +9,9 @@
 #include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
-#include "platform/vfw.h"
 #include "support/avi_builder.h"
+
+using namespace avikit;
 
 namespace {
 

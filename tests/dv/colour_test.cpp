@@ -16,7 +16,9 @@
 #include "dv/frame_workspace.h"
 #include "dv/place.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 // Sample sources: a value, or kRandom (any byte), kExtremes (0 or 255), kFlat (one value a case).
@@ -121,4 +123,4 @@ TEST_P(DvConvertTest, LineByLineEqualsYuy2ThenBgr) {
 INSTANTIATE_TEST_SUITE_P(BothSystems, DvConvertTest, ::testing::Values(true, false));
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

@@ -18,7 +18,9 @@ extern "C" {
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 struct EncodeCase {
@@ -126,4 +128,4 @@ INSTANTIATE_TEST_SUITE_P(DvvideoEncoder, DvFfmpegTest, ::testing::ValuesIn(all_c
                          [](const auto& i) { return i.param.name; });
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

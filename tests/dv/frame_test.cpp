@@ -11,7 +11,9 @@
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 // A file of tests/data/dv, unpacked when it is a .gz.
@@ -141,4 +143,4 @@ TEST(DvDecoderTest, ThreadsDecodeTheSameBytes) {
 }
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

@@ -14,7 +14,9 @@
 #include "dv/cpu.h"
 #include "dv/tables.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 using Block = std::array<std::int16_t, 64>;
@@ -213,4 +215,4 @@ TEST(DvDequantTest, ExactWeightingSimdEqualsScalar) {
 }
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

@@ -14,7 +14,9 @@
 #include "dv/segment_fast.h"
 #include "dv/tables.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 constexpr std::size_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
@@ -150,4 +152,4 @@ TEST_P(DvSegmentMatchTest, FastParseEqualsReference) {
 INSTANTIATE_TEST_SUITE_P(UniformAndDense, DvSegmentMatchTest, ::testing::Values(false, true));
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

@@ -8,7 +8,9 @@
 
 #include "dv/idct.h"
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 double c(int k) { return std::cos(k * M_PI / 16); }
@@ -90,4 +92,4 @@ TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
 }
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

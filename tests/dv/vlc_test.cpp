@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace dv {
+using namespace avikit;
+
+namespace avikit::dv {
 namespace {
 
 struct Walk {
@@ -103,4 +105,4 @@ TEST(DvVlcLookupTest, AgreesWithTheTreeForEveryPeek) {
 }
 
 }  // namespace
-}  // namespace dv
+}  // namespace avikit::dv

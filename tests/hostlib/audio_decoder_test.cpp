@@ -13,6 +13,8 @@
 #include "hostlib/sample_rate_convertor.h"
 #include "support/test_paths.h"
 
+using namespace avikit;
+
 namespace {
 
 // The audio player reads compressed audio 18432 bytes at a time.

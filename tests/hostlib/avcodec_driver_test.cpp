@@ -14,6 +14,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+using namespace avikit;
+
 namespace {
 
 using namespace platform;

@@ -1,5 +1,6 @@
 // The libavcodec driver as the codec manager's users see it: which FOURCCs it answers, what it
 // says about itself, which formats it takes, and how it meets bad input.
+#include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,11 +13,12 @@
 #include "hostlib/media_fixtures.h"
 #include "hostlib/riff_video_tags.h"
 #include "platform/strings.h"
-#include "platform/vfw.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
+
+using namespace avikit;
 
 namespace {
 

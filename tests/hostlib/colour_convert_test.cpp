@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace avikit;
+
 namespace {
 
 constexpr std::size_t kGuard = 48;

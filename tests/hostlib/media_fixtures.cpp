@@ -9,6 +9,8 @@
 #include "hostlib/avcodec_driver.h"
 #include "support/test_paths.h"
 
+using namespace avikit;
+
 namespace hostlib_test {
 namespace {
 

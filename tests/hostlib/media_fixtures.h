@@ -9,6 +9,8 @@
 
 #include "hostlib/codec_walk.h"
 
+using namespace avikit;
+
 namespace hostlib_test {
 
 // Runs `ffmpeg -v error -y <args> <file>` once and returns the file's path; empty on failure.

@@ -1,5 +1,6 @@
 #include "hostlib/new_dib.h"
 
+#include <avikit/image.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,8 +8,9 @@
 
 #include "hostlib/colour_convert.h"
 #include "hostlib/dib_convert.h"
-#include "hostlib/image.h"
 #include "platform/sync.h"
+
+using namespace avikit;
 
 namespace {
 

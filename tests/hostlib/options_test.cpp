@@ -1,8 +1,9 @@
-#include "hostlib/options.h"
-
+#include <avikit/options.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+using namespace avikit;
 
 namespace {
 

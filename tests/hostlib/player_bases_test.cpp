@@ -1,10 +1,11 @@
 // The parts of the host library the players hand out: sound blocks and images.
+#include <avikit/image.h>
+#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "hostlib/image.h"
-#include "hostlib/sound_frame.h"
+using namespace avikit;
 
 namespace {
 

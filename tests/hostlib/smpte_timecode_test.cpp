@@ -1,9 +1,10 @@
-#include "hostlib/smpte_timecode.h"
-
+#include <avikit/smpte_timecode.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+
+using namespace avikit;
 
 namespace {
 

@@ -10,6 +10,11 @@
 // clear of the damaged bytes, and the stream formats are unchanged. Sound is compared over the
 // leading run of chunks that is unchanged.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_file_info.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/platform/vfw.h>
+#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,16 +27,13 @@
 #include <utility>
 #include <vector>
 
-#include "audio/avi_audio_player.h"
 #include "container/avi_container.h"
-#include "container/avi_file_info.h"
 #include "hostlib/media_fixtures.h"
-#include "hostlib/sound_frame.h"
 #include "platform/files.h"
-#include "platform/vfw.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -2,6 +2,10 @@
 // of them share (players of one thread share a file) and some open separately, DV among them.
 // Every frame and every sound block must be exactly what one thread alone gets.
 
+#include <avikit/avi_audio_player.h>
+#include <avikit/avi_video_player.h>
+#include <avikit/media_info.h>
+#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "audio/avi_audio_player.h"
-#include "hostlib/media_info.h"
-#include "hostlib/sound_frame.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -8,6 +8,8 @@
 
 #include "support/test_paths.h"
 
+using namespace avikit;
+
 namespace {
 
 using namespace platform;

@@ -7,6 +7,8 @@
 #include "platform/strings.h"
 #include "platform/sync.h"
 
+using namespace avikit;
+
 namespace {
 
 using namespace platform;

@@ -1,8 +1,9 @@
-#include "platform/vfw.h"
-
+#include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+using namespace avikit;
 
 namespace {
 

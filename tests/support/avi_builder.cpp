@@ -11,6 +11,8 @@
 
 #include "platform/files.h"
 
+using namespace avikit;
+
 namespace avitest {
 
 void put_u16(std::string& s, std::uint16_t v) {

@@ -1,6 +1,7 @@
 // The codec walk with a plain codec (one that does not number its pictures): how many chunks
 // each request decompresses, with which flags, and what the bitmap shows afterwards.
 
+#include <avikit/options.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,10 +9,11 @@
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/media_fixtures.h"
-#include "hostlib/options.h"
 #include "support/avi_builder.h"
 #include "video/fake_video_codec.h"
 #include "video/media_reader.h"
+
+using namespace avikit;
 
 namespace {
 

@@ -6,6 +6,8 @@
 #include "container/fourccs.h"
 #include "support/avi_builder.h"
 
+using namespace avikit;
+
 namespace videotest {
 namespace {
 

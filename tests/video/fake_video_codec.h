@@ -8,11 +8,13 @@
 // "picture" is that number written at the start of the destination, so a bitmap shows which
 // chunk was decoded into it last.
 
+#include <avikit/platform/vfw.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/vfw.h"
+using namespace avikit;
 
 namespace videotest {
 

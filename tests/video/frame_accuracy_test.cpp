@@ -2,6 +2,8 @@
 // the one sequential playback reaches, for every codec; and sequential playback shows ffmpeg's
 // own pictures where the two can be compared exactly.
 
+#include <avikit/avi_video_player.h>
+#include <avikit/options.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,17 +13,17 @@
 
 #include "dv/frame_decoder.h"
 #include "hostlib/media_fixtures.h"
-#include "hostlib/options.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
-#include "video/avi_video_player.h"
 #include "video/avi_video_player_impl.h"
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
+
+using namespace avikit;
 
 namespace {
 

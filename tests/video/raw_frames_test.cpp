@@ -9,6 +9,8 @@
 #include "video/media_reader.h"
 #include "video/raw_convert.h"
 
+using namespace avikit;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -7,6 +7,8 @@
 #include "support/avi_builder.h"
 #include "video/media_reader.h"
 
+using namespace avikit;
+
 namespace {
 
 // Two uncompressed video streams (0, 1) and a PCM sound stream (2), ten frames each.

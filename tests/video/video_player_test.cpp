@@ -1,19 +1,21 @@
 // AviVideoPlayer as a host drives it: the position model (speed, key-frame steps, reverse
 // mode, trim window, time and timecodes), the shell's answers, copies and sharing.
 
+#include <avikit/avi_video_player.h>
+#include <avikit/image.h>
+#include <avikit/media_info.h>
+#include <avikit/smpte_timecode.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "container/shell.h"
-#include "hostlib/image.h"
-#include "hostlib/media_info.h"
-#include "hostlib/smpte_timecode.h"
 #include "support/avi_builder.h"
-#include "video/avi_video_player.h"
 #include "video/avi_video_player_impl.h"
 #include "video/fake_video_codec.h"
+
+using namespace avikit;
 
 namespace {
 

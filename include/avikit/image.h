@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace avikit {
+
 inline constexpr int kImageFormatBgr24 = 1;
 
 class Image {
@@ -38,3 +40,5 @@ class Image {
   int pitch_ = 0;
   std::vector<std::uint8_t> pixels_;
 };
+
+}  // namespace avikit

@@ -14,6 +14,8 @@
 // set_string reads either form, and ':' ';' or '.' as separators; ';' before the frames asks for
 // drop-frame. The buffer given to get_string must hold at least kTimecodeBufferSize bytes.
 
+namespace avikit {
+
 inline constexpr int kTimecodeBufferSize = 16;
 
 class SMPTE_TimeCode {
@@ -46,3 +48,5 @@ class SMPTE_TimeCode {
   bool drop_;
   int frame_;
 };
+
+}  // namespace avikit

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 struct VideoInfo {
   VideoInfo();
   std::int32_t kind;          // 0: 10 for a video description
@@ -62,3 +64,5 @@ static_assert(offsetof(AudioInfo, stream) == 32);
 static_assert(offsetof(AudioInfo, length) == 40);
 static_assert(offsetof(AudioInfo, source_channels) == 52);
 static_assert(sizeof(AudioInfo) == 72);
+
+}  // namespace avikit

@@ -17,7 +17,9 @@
 // Virtual operations stand in the order of the host's VideoPlayer; the slots not declared here
 // keep the base's bodies.
 
-#include "hostlib/player_bases.h"
+#include <avikit/player_bases.h>
+
+namespace avikit {
 
 class AviVideoPlayerImpl;
 class Image;
@@ -92,3 +94,5 @@ class AviVideoPlayer : public VideoPlayer {
  private:
   AviVideoPlayerImpl* impl_;  // shared by copies, counted by container/shell.h
 };
+
+}  // namespace avikit

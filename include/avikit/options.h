@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 // Option 254 chooses the video output format: 2 asks for YV12, anything else for YUY2. Unset, it
 // reads 2: a YV12 picture is what MPEG-4 decoders make, so it reaches the bitmap as a plain copy
 // and the 24-bit output converts it once, with the colours ffmpeg gives.
@@ -17,3 +19,5 @@ inline constexpr std::uint32_t kOptionPictureCacheMib = 1001;
 std::uint32_t OptionsGet(std::uint32_t option, std::uint32_t reserved1, std::uint32_t reserved2);
 void options_set(std::uint32_t option, std::uint32_t value);
 void options_clear(std::uint32_t option);
+
+}  // namespace avikit

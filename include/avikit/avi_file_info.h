@@ -18,9 +18,11 @@
 // Getters answer null / 0 / 0.0 while no probe result is held. No exception leaves any member.
 // Copies share one result; it is freed when the last copy holding it lets go.
 
+#include <avikit/media_info.h>
+
 #include <cstdint>
 
-#include "hostlib/media_info.h"
+namespace avikit {
 
 class AviFileInfoImpl;
 
@@ -50,3 +52,5 @@ class AviFileInfo {
   std::int32_t state_ = 0;           // kHoldsResult while a result is held, else 0
   AviFileInfoImpl* impl_ = nullptr;  // the result, shared by copies (container/shell.h); or null
 };
+
+}  // namespace avikit

@@ -16,9 +16,11 @@
 // Copies share one implementation, counted, and freed when the last copy lets go; a copy drives
 // the same stream as its original.
 
+#include <avikit/player_bases.h>
+
 #include <cstdint>
 
-#include "hostlib/player_bases.h"
+namespace avikit {
 
 class AviAudioPlayerImpl;
 
@@ -55,3 +57,5 @@ class AviAudioPlayer : public AudioPlayer {
  private:
   AviAudioPlayerImpl* impl_ = nullptr;  // shared by copies, counted by container/shell.h
 };
+
+}  // namespace avikit

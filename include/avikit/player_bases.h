@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace avikit {
+
 class Image;
 class SoundFrame;
 struct AudioInfo;
@@ -156,3 +158,5 @@ class AudioPlayer {
   // them. The base keeps nothing else in them.
   std::uint32_t base_words_[3];
 };
+
+}  // namespace avikit

@@ -3,9 +3,11 @@
 // each a driver procedure installed with ICInstall(..., ICINSTALL_FUNCTION), and the entry points
 // that open, query, describe and drive them. Message numbers and structures are the Windows ones.
 
+#include <avikit/platform/win_types.h>
+
 #include <vector>
 
-#include "platform/win_types.h"
+namespace avikit {
 
 namespace platform {
 
@@ -142,3 +144,5 @@ inline BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
 }
 
 }  // namespace platform
+
+}  // namespace avikit

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace avikit {
+
 class SoundFrame {
  public:
   SoundFrame(int sample_rate, int channels);
@@ -29,3 +31,5 @@ class SoundFrame {
   int channels_;
   std::vector<std::int16_t> samples_;
 };
+
+}  // namespace avikit

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace avikit {
+
 namespace platform {
 
 using BOOL = std::int32_t;
@@ -94,3 +96,5 @@ inline constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 0x55;
 inline constexpr WORD WAVE_FORMAT_DOLBY_AC3 = 0x2000;
 
 }  // namespace platform
+
+}  // namespace avikit
