@@ -67,7 +67,7 @@ class AviVideoPlayer : public VideoPlayer {
   double get_frame_time() const override;
   double get_frame_rate() const override;
   void set_frame_rate(double rate, int reserved) override;
-  void* get_frame_dib_header() override;
+  const BitmapInfoHeader* get_frame_dib_header() override;
   char* get_frame_dib_data() override;
   int get_frame_dib_pitch() override;
   int get_frame_dib_depth() override;

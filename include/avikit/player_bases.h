@@ -7,6 +7,8 @@
 // for features a player may not have (field modes, cut lists, image sizes...): a caller gets
 // "off", "none" or "not done" back, never an error or a crash.
 
+#include <avikit/bitmap_info_header.h>
+
 #include <cstdint>
 
 namespace avikit {
@@ -77,7 +79,7 @@ class VideoPlayer {
   virtual double get_frame_rate() const = 0;
   virtual void set_frame_rate(double rate, int reserved) = 0;
   virtual int get_snapshot_image(Image& image);  // 0: no snapshot taken
-  virtual void* get_frame_dib_header() = 0;
+  virtual const BitmapInfoHeader* get_frame_dib_header() = 0;
   virtual char* get_frame_dib_data() = 0;
   virtual int get_frame_dib_pitch() = 0;
   virtual int get_frame_dib_depth() = 0;

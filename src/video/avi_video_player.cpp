@@ -145,8 +145,8 @@ double AviVideoPlayer::get_frame_rate() const {
 void AviVideoPlayer::set_frame_rate(double rate, int) {
   call(impl_, [&](AviVideoPlayerImpl& p) { p.set_frame_rate(rate); });
 }
-void* AviVideoPlayer::get_frame_dib_header() {
-  return call(impl_, static_cast<void*>(nullptr),
+const BitmapInfoHeader* AviVideoPlayer::get_frame_dib_header() {
+  return call(impl_, static_cast<const BitmapInfoHeader*>(nullptr),
               [](AviVideoPlayerImpl& p) { return p.get_frame_dib_header(); });
 }
 char* AviVideoPlayer::get_frame_dib_data() {

@@ -54,7 +54,7 @@ class AviVideoPlayerImpl {
 
   // --- Frame output (video/player_output.cpp) --------------------------------------------------
   Image* get_frame();
-  void* get_frame_dib_header();
+  const BitmapInfoHeader* get_frame_dib_header();
   char* get_frame_dib_data();
   int get_frame_dib_pitch() const { return output_dib_.GetPitch(); }
 

@@ -27,7 +27,7 @@ Image* AviVideoPlayerImpl::get_frame() {
   return image_.get();
 }
 
-void* AviVideoPlayerImpl::get_frame_dib_header() {
+const BitmapInfoHeader* AviVideoPlayerImpl::get_frame_dib_header() {
   create_output_dib();
   return output_dib_.header;
 }

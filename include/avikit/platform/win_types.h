@@ -3,6 +3,8 @@
 // and field offsets they have on 32-bit Windows. Pointer-sized types (HANDLE, LPARAM) follow this
 // platform's pointers.
 
+#include <avikit/bitmap_info_header.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -45,23 +47,8 @@ constexpr std::uint32_t upper_fourcc(std::uint32_t v) {
   return out;
 }
 
-// BITMAPINFOHEADER: 40 bytes, no padding.
-struct BITMAPINFOHEADER {
-  DWORD biSize = 0;
-  LONG biWidth = 0;
-  LONG biHeight = 0;
-  WORD biPlanes = 0;
-  WORD biBitCount = 0;
-  DWORD biCompression = 0;
-  DWORD biSizeImage = 0;
-  LONG biXPelsPerMeter = 0;
-  LONG biYPelsPerMeter = 0;
-  DWORD biClrUsed = 0;
-  DWORD biClrImportant = 0;
-};
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
-static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == 14);
-static_assert(offsetof(BITMAPINFOHEADER, biCompression) == 16);
+// BITMAPINFOHEADER: 40 bytes, no padding; the players hand it to hosts under a name of its own.
+using BITMAPINFOHEADER = BitmapInfoHeader;
 
 struct RGBQUAD {
   BYTE rgbBlue = 0;
