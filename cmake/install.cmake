@@ -2,58 +2,26 @@
 #   lib/      libavikit (the module), libquorrin (host media library), libqrsuppt (support imaging
 #             library), libavi_platform (the Windows subset beneath them)
 #   bin/      the avikit tool, which finds those libraries through its RUNPATH
-#   include/avikit/   the public headers, under the same container/, hostlib/, ... paths that
-#             the source tree uses, so user code includes "container/avi_file_info.h" either way
+#   include/avikit/   the public headers, as the source tree holds them under include/avikit/:
+#             the players, the probe, the host library's types, the modern readers, every name in
+#             namespace avikit; platform/ holds only what a host needs to install a codec driver
 #   lib/cmake/avikit/ find_package(avikit): imported targets avikit::avikit (links the rest),
 #             avikit::quorrin, avikit::qrsuppt, avikit::platform
 #   lib/pkgconfig/avikit.pc
+# Users include <avikit/avi_video_player.h>, from the build tree and an installed tree alike.
 # scripts/check-package.sh installs into a scratch prefix and builds examples/host against it.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(AVI_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/avikit)
 set(AVI_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/avikit)
 
-# Headers a host program includes, and those they include in turn. Internals (readers, indexes,
-# kernels, the codec driver's session) stay out.
-set(AVI_PUBLIC_HEADERS
-  container/avi_file_info.h
-  container/open_error.h
-  dv/frame_decoder.h
-  hostlib/audio_decoder.h
-  hostlib/dib_convert.h
-  hostlib/dib_layout.h
-  hostlib/image.h
-  hostlib/media_info.h
-  hostlib/new_dib.h
-  hostlib/options.h
-  hostlib/pcm_resampler.h
-  hostlib/player_bases.h
-  hostlib/sample_rate_convertor.h
-  hostlib/smpte_timecode.h
-  hostlib/sound_frame.h
-  platform/files.h
-  platform/strings.h
-  platform/sync.h
-  platform/vfw.h
-  platform/win_types.h)
-# The exported players, installed as soon as their subsystems hold them. scripts/check-package.sh
-# fails when the module exports a player whose header is not installed: a header under another
-# name goes here.
-foreach(header video/avi_video_player.h audio/avi_audio_player.h)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/src/${header})
-    list(APPEND AVI_PUBLIC_HEADERS ${header})
-  endif()
-endforeach()
-
-foreach(header IN LISTS AVI_PUBLIC_HEADERS)
-  get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/src/${header} DESTINATION ${AVI_INSTALL_INCLUDEDIR}/${dir})
-endforeach()
-
-# The modern interface stands under include/avikit/ in the source tree too.
+# include/avikit/ is the public surface as a whole. scripts/check-package.sh fails when the module
+# exports a player whose header is not there.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/avikit DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The DV decoder on its own, for hosts that decode DV frames themselves.
+install(FILES ${PROJECT_SOURCE_DIR}/src/dv/frame_decoder.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/avikit/dv)
 
 # The public headers use C++20 (std::span); users' targets get it from the imported target.
 target_compile_features(avikit INTERFACE cxx_std_20)
@@ -69,7 +37,7 @@ install(TARGETS avikit quorrin qrsuppt avi_platform EXPORT avikit-targets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        INCLUDES DESTINATION ${AVI_INSTALL_INCLUDEDIR})
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS avikit_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(EXPORT avikit-targets NAMESPACE avikit:: DESTINATION ${AVI_INSTALL_CMAKEDIR})
@@ -98,6 +66,6 @@ foreach(part IN LISTS _avi_pc_parts)
   string(APPEND AVI_PC_PREFIX "/..")
 endforeach()
 avi_pc_path(AVI_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
-avi_pc_path(AVI_PC_INCLUDEDIR "${AVI_INSTALL_INCLUDEDIR}")
+avi_pc_path(AVI_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/avikit.pc.in ${PROJECT_BINARY_DIR}/avikit.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/avikit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -2,7 +2,8 @@
 # Checks avikit as a user gets it. Installs the release build into a scratch prefix, then builds
 # and runs programs against that prefix alone, never against the build tree:
 #   - the installed tool runs from bin/ through its RUNPATH and probes the bundled sample;
-#   - every installed header compiles on its own, warning-free under the project's warnings;
+#   - every installed header compiles on its own, warning-free under the project's warnings, and
+#     all of them together beside a host's own global Image, SoundFrame, VideoPlayer...;
 #   - every player the library exports has its header installed;
 #   - examples/host builds with find_package(avikit) and probes, steps frames and pulls sound
 #     from the sample;
@@ -32,17 +33,27 @@ loads_installed_lib "$root/bin/avikit" || fail "bin/avikit does not load the ins
 echo "== installed headers, each on its own"
 headers=$(cd "$root/include/avikit" && find . -name '*.h' | sed 's|^\./||' | sort)
 for h in $headers; do
-  echo "#include \"$h\"" |
-    c++ -std=c++20 "${warnings[@]}" -fsyntax-only -I"$root/include/avikit" -x c++ - ||
+  echo "#include <avikit/$h>" |
+    c++ -std=c++20 "${warnings[@]}" -fsyntax-only -I"$root/include" -x c++ - ||
     fail "$h does not compile on its own"
 done
 echo "$(wc -w <<<"$headers") headers"
+# Every public name is in namespace avikit: a host's own names of the same spelling do not clash.
+{
+  for h in $headers; do echo "#include <avikit/$h>"; done
+  for name in Image SoundFrame VideoPlayer AudioPlayer VideoInfo AudioInfo SMPTE_TimeCode \
+    AviFileInfo AviVideoPlayer AviAudioPlayer BitmapInfoHeader CutSegment; do
+    echo "struct $name {};"
+  done
+} | c++ -std=c++20 "${warnings[@]}" -fsyntax-only -I"$root/include" -x c++ - ||
+  fail "an installed header puts a name in the global namespace"
+echo "no global names"
 lib=$(find "$root" -name 'libavikit.so.0')
 for player in AviVideoPlayer AviAudioPlayer; do
   if [[ $(nm -DC --defined-only "$lib") == *"$player::$player()"* ]]; then
     grep -rqw "class $player" "$root/include/avikit" ||
       fail "libavikit exports $player but no installed header declares it:" \
-        "add the header to AVI_PUBLIC_HEADERS in cmake/install.cmake"
+        "its header belongs under include/avikit/"
     echo "$player: exported and declared"
   fi
 done

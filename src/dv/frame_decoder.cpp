@@ -7,6 +7,7 @@
 #include "dv/frame_workspace.h"
 #include "dv/idct.h"
 #include "dv/tables.h"
+#include "platform/sync.h"
 
 namespace avikit {
 

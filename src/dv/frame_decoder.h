@@ -15,9 +15,11 @@
 #include <memory>
 #include <span>
 
-#include "platform/sync.h"
-
 namespace avikit {
+
+namespace platform {
+struct CRITICAL_SECTION;  // platform/sync.h
+}  // namespace platform
 
 namespace dv {
 
