@@ -11,7 +11,7 @@
 #include <avikit/avi_audio_player.h>
 #include <avikit/avi_file_info.h>
 #include <avikit/avi_video_player.h>
-#include <avikit/platform/win_types.h>
+#include <avikit/open_error.h>
 #include <avikit/player_bases.h>
 #include <avikit/smpte_timecode.h>
 #include <avikit/sound_frame.h>
@@ -21,19 +21,17 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "container/open_error.h"
-
 namespace {
 
 const char* audio_format_name(int format) {
   switch (format) {
-    case kAudioFormatPcm:
+    case avikit::kAudioFormatPcm:
       return "PCM";
-    case kAudioFormatMpeg12:
+    case avikit::kAudioFormatMpeg12:
       return "MPEG layer 1/2";
-    case kAudioFormatMpeg3:
+    case avikit::kAudioFormatMpeg3:
       return "MPEG layer 3";
-    case kAudioFormatAc3:
+    case avikit::kAudioFormatAc3:
       return "AC-3";
     default:
       return "?";
@@ -42,23 +40,23 @@ const char* audio_format_name(int format) {
 
 // What the file is and which of its streams the module can decode.
 bool probe(const char* file) {
-  AviFileInfo info;
+  avikit::AviFileInfo info;
   std::uint32_t status[2] = {0, 0};  // why a kind of stream cannot be decoded (11, 12, 13)
   if (info.open(file, status) != 0) {
     std::printf("%s: not a file avikit can play: %s (status %u)\n", file,
-                avi_last_open_error_message(), status[0]);
+                avikit::avi_last_open_error_message(), status[0]);
     return false;
   }
   std::printf("%s: %s, %.0f bytes, %.3f s\n", file, info.get_type_name(), info.get_file_size(),
               info.get_length());
   int count = 0;
-  const VideoInfo* video = info.get_video_info(count);
+  const avikit::VideoInfo* video = info.get_video_info(count);
   char** codecs = info.get_video_type_name();
   for (int i = 0; i < count; ++i) {
     std::printf("  video stream %d: %s, %dx%d, %.3f frames/s, %.3f s\n", video[i].stream, codecs[i],
                 video[i].width, video[i].height, video[i].frame_rate, video[i].length);
   }
-  const AudioInfo* audio = info.get_audio_info(count);
+  const avikit::AudioInfo* audio = info.get_audio_info(count);
   for (int i = 0; i < count; ++i) {
     std::printf("  audio stream %d: %s, %d channels, %d Hz, %d bits, %.3f s\n", audio[i].stream,
                 audio_format_name(audio[i].format), audio[i].channels, audio[i].sample_rate,
@@ -76,23 +74,22 @@ std::uint32_t fingerprint(const std::uint8_t* p, std::size_t n) {
 }
 
 // Steps through the first frames and fetches each as the bottom-up 24-bit bitmap.
-bool step_frames(VideoPlayer& player, const char* file, int frames) {
+bool step_frames(avikit::VideoPlayer& player, const char* file, int frames) {
   if (player.open(file, -1) != 0) {  // open: 0 is success
     // The result stays 0/1; the reason is asked for on the same thread, right after.
-    std::printf("video: cannot open %s: %s\n", file, avi_last_open_error_message());
+    std::printf("video: cannot open %s: %s\n", file, avikit::avi_last_open_error_message());
     return false;
   }
   std::printf("video: %d frames at %.3f frames/s\n", player.get_total_frames(),
               player.get_frame_rate());
   player.seek(0, 1);
   for (int k = 0; k < frames && player.is_end() == 0; ++k) {
-    const auto* header =
-        static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+    const avikit::BitmapInfoHeader* header = player.get_frame_dib_header();
     const char* pixels = player.get_frame_dib_data();
     if (header == nullptr || pixels == nullptr) break;
     const auto bytes = static_cast<std::size_t>(player.get_frame_dib_pitch()) *
                        static_cast<std::size_t>(std::abs(header->biHeight));
-    char timecode[kTimecodeBufferSize];
+    char timecode[avikit::kTimecodeBufferSize];
     std::printf("  frame %d  %s  %dx%d  fingerprint %08x\n", player.get_frame_offset(),
                 player.frame_2_timecode(player.get_frame_offset(), timecode, 0), header->biWidth,
                 header->biHeight,
@@ -104,9 +101,9 @@ bool step_frames(VideoPlayer& player, const char* file, int frames) {
 }
 
 // Pulls blocks of 16-bit PCM, at the stream's own rate and channel count, for up to `seconds`.
-bool pull_sound(AudioPlayer& player, const char* file, double seconds) {
+bool pull_sound(avikit::AudioPlayer& player, const char* file, double seconds) {
   if (player.open(file) != 0) {  // open: 0 is success
-    std::printf("audio: cannot open %s: %s\n", file, avi_last_open_error_message());
+    std::printf("audio: cannot open %s: %s\n", file, avikit::avi_last_open_error_message());
     return false;
   }
   std::printf("audio: %d Hz, %d channels, %.3f s\n", player.get_pcm_output_sample_rate(),
@@ -115,7 +112,7 @@ bool pull_sound(AudioPlayer& player, const char* file, double seconds) {
   std::int64_t samples = 0;
   int peak = 0;
   while (player.is_end() == 0 && player.get_offset() < seconds) {
-    const SoundFrame* block = player.get_next_sound();
+    const avikit::SoundFrame* block = player.get_next_sound();
     if (block == nullptr) break;
     for (int i = 0; i < block->get_sample_count(); ++i) {
       peak = std::max(peak, std::abs(int{block->get_pcm()[i]}));
@@ -139,11 +136,11 @@ int main(int argc, char** argv) {
   const char* file = argv[1];
   bool ok = probe(file);
   {  // The video player, stepping through the first five frames.
-    AviVideoPlayer video;
+    avikit::AviVideoPlayer video;
     ok = step_frames(video, file, 5) && ok;
   }
   {  // The audio player, pulling the first second of sound.
-    AviAudioPlayer audio;
+    avikit::AviAudioPlayer audio;
     ok = pull_sound(audio, file, 1.0) && ok;
   }
   return ok ? 0 : 1;
