@@ -217,35 +217,4 @@ TEST_F(AvcodecRegistryTest, GarbageChunksGiveErrorsNotCrashes) {
   }
 }
 
-TEST_F(AvcodecRegistryTest, DroppedFramesRepeatThePictureBeforeThem) {
-  const std::string path =
-      hostlib_test::ffmpeg_file("mjpeg_drops.avi",
-                                "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 12 -c:v mjpeg "
-                                "-pix_fmt yuvj420p -vtag MJPG");
-  ASSERT_FALSE(path.empty());
-  hostlib_test::AviVideo video;
-  ASSERT_TRUE(hostlib_test::read_avi_video(path, video));
-  const auto pictures = hostlib_test::reference_frames(path, 176, 144);
-  ASSERT_EQ(pictures.size(), 12u);
-  // Make frames 4 and 5 drops: a capture that lost two frames.
-  video.chunks.insert(video.chunks.begin() + 4, 2, std::string());
-  video.keys.insert(video.keys.begin() + 4, 2, false);
-  HIC ic = ICOpen(ICTYPE_VIDEO, video.handler, ICMODE_DECOMPRESS);
-  ASSERT_NE(ic, nullptr);
-  BITMAPINFOHEADER out = output(12);
-  std::string format = video.format;
-  ASSERT_EQ(ICDecompressBegin(ic, reinterpret_cast<BITMAPINFOHEADER*>(format.data()), &out),
-            ICERR_OK);
-  std::string dst(hostlib::dib_layout(176, 144, 12).bytes, '\0');
-  hostlib_test::CodecWalk walk(ic, video, &out, dst.data());
-  const int luma = 176 * 144;
-  for (int f = 0; f < 14; ++f) {
-    const int picture = f < 4 ? f : f < 6 ? 3 : f - 2;
-    ASSERT_TRUE(walk.decode(f)) << f;
-    EXPECT_EQ(dst.compare(0, luma, pictures[static_cast<std::size_t>(picture)], 0, luma), 0) << f;
-  }
-  ICDecompressEnd(ic);
-  ICClose(ic);
-}
-
 }  // namespace
