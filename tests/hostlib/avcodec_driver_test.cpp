@@ -15,6 +15,7 @@ namespace {
 using namespace platform;
 using hostlib_test::AviVideo;
 using hostlib_test::CodecWalk;
+using hostlib_test::output_format;
 
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
@@ -36,18 +37,6 @@ class Codec {
  private:
   HIC ic_;
 };
-
-BITMAPINFOHEADER output_format(int bits) {
-  BITMAPINFOHEADER h;
-  h.biSize = sizeof h;
-  h.biWidth = kWidth;
-  h.biHeight = kHeight;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(bits);
-  h.biCompression = bits == 12 ? fourcc("YV12") : bits == 16 ? fourcc("YUY2") : BI_RGB;
-  h.biSizeImage = hostlib::dib_layout(kWidth, kHeight, bits).bytes;
-  return h;
-}
 
 struct StreamCase {
   const char* name;

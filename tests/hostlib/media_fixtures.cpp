@@ -8,6 +8,8 @@
 #include <functional>
 
 #include "hostlib/avcodec_driver.h"
+#include "hostlib/dib_layout.h"
+#include "platform/strings.h"
 #include "support/test_paths.h"
 
 extern "C" {
@@ -179,6 +181,20 @@ std::span<const std::uint8_t> CodecWalk::read(std::uint32_t chunk) {
   ++reads_;
   const std::string& c = video_.chunks[chunk];
   return {reinterpret_cast<const std::uint8_t*>(c.data()), c.size()};
+}
+
+platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
+  platform::BITMAPINFOHEADER h;
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<platform::WORD>(bits);
+  h.biCompression = bits == 12   ? platform::fourcc("YV12")
+                    : bits == 16 ? platform::fourcc("YUY2")
+                                 : platform::BI_RGB;
+  h.biSizeImage = hostlib::dib_layout(width, height, bits).bytes;
+  return h;
 }
 
 // ffmpeg's 4:2:0 reference in the driver's YV12 layout: Y, V, U, rows padded to 4 (Y) and 2.
