@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"audio", "--volume loud", "not loud"},
                       RefusedCase{"audio", "--stream 0", "audio streams of"},
                       RefusedCase{"audio", "-o a.mp3", "not a.mp3"},
-                      RefusedCase{"sheet", "-o s.jpg", "not s.jpg"}));
+                      RefusedCase{"sheet", "-o s.jpg", "not s.jpg"},
+                      RefusedCase{"sheet", "--count 0", "1 to 16384"}));
 
 TEST_F(CliTest, FramesNamesPngsByFrameNumber) {
   const std::string pattern = avitest::temp_path("frames_cli_%02d.png");

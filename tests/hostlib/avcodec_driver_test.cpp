@@ -3,16 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 
 #include "hostlib/dib_layout.h"
 #include "hostlib/media_fixtures.h"
 #include "platform/strings.h"
-
-extern "C" {
-#include <libswscale/swscale.h>
-}
 
 using namespace avikit;
 
@@ -21,6 +16,7 @@ namespace {
 using namespace platform;
 using hostlib_test::AviVideo;
 using hostlib_test::CodecWalk;
+using hostlib_test::output_format;
 
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
@@ -42,48 +38,6 @@ class Codec {
  private:
   HIC ic_;
 };
-
-BITMAPINFOHEADER output_format(int bits) {
-  BITMAPINFOHEADER h;
-  h.biSize = sizeof h;
-  h.biWidth = kWidth;
-  h.biHeight = kHeight;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(bits);
-  h.biCompression = bits == 12 ? fourcc("YV12") : bits == 16 ? fourcc("YUY2") : BI_RGB;
-  h.biSizeImage = hostlib::dib_layout(kWidth, kHeight, bits).bytes;
-  return h;
-}
-
-// The reference picture (I420) in the driver's YV12 layout: Y, then V, then U.
-std::string as_yv12(const std::string& i420) {
-  const std::size_t y = kWidth * kHeight;
-  const std::size_t c = y / 4;
-  return i420.substr(0, y) + i420.substr(y + c, c) + i420.substr(y, c);
-}
-
-// The reference picture converted by libswscale the way the driver converts, bottom-up for RGB.
-std::string converted(const std::string& i420, int bits, bool full_range) {
-  const hostlib::DibLayout l = hostlib::dib_layout(kWidth, kHeight, bits);
-  std::string out(l.bytes, '\0');
-  const auto* src = reinterpret_cast<const std::uint8_t*>(i420.data());
-  const std::uint8_t* planes[3] = {src, src + kWidth * kHeight, src + kWidth * kHeight * 5 / 4};
-  const int strides[3] = {kWidth, kWidth / 2, kWidth / 2};
-  auto* dst = reinterpret_cast<std::uint8_t*>(out.data());
-  std::uint8_t* dplanes[1] = {dst};
-  int dstrides[1] = {l.pitch};
-  if (bits == 24) {
-    dplanes[0] = dst + static_cast<std::size_t>(l.pitch) * (kHeight - 1);
-    dstrides[0] = -l.pitch;
-  }
-  SwsContext* sws =
-      sws_getContext(kWidth, kHeight, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, kWidth,
-                     kHeight, bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422,
-                     bits == 24 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
-  sws_scale(sws, planes, strides, 0, kHeight, dplanes, dstrides);
-  sws_freeContext(sws);
-  return out;
-}
 
 struct StreamCase {
   const char* name;
@@ -156,7 +110,8 @@ TEST_P(DriverStreamTest, EveryFrameFromItsKeyFrameEqualsTheSequentialDecode) {
   for (int f = pictures - 1; f >= 0; --f) {
     CodecWalk walk(codec.get(), video_, &out, dst.data());
     ASSERT_TRUE(walk.decode(f)) << "frame " << f;
-    ASSERT_TRUE(dst == as_yv12(refs_[static_cast<std::size_t>(f)])) << "frame " << f;
+    ASSERT_TRUE(dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight))
+        << "frame " << f;
   }
 }
 
@@ -169,7 +124,8 @@ TEST_P(DriverStreamTest, PlayingForwardCostsOneCallPerFrame) {
   const int pictures = static_cast<int>(refs_.size());
   for (int f = 0; f < pictures; ++f) {
     ASSERT_TRUE(walk.decode(f)) << "frame " << f;
-    ASSERT_TRUE(dst == as_yv12(refs_[static_cast<std::size_t>(f)])) << "frame " << f;
+    ASSERT_TRUE(dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight))
+        << "frame " << f;
   }
   // Each chunk (and each picture still held at the end) is handed over once.
   EXPECT_LE(walk.calls(), static_cast<int>(video_.chunks.size()) + 4);
@@ -192,7 +148,8 @@ TEST_P(DriverStreamTest, AllThreeOutputFormatsCarryTheSamePicture) {
     std::string dst(out.biSizeImage, '\x55');
     CodecWalk walk(codec.get(), video_, &out, dst.data());
     ASSERT_TRUE(walk.decode(f));
-    EXPECT_TRUE(dst == converted(source, bits, full)) << bits << " bits";
+    EXPECT_TRUE(dst == hostlib_test::converted(source, kWidth, kHeight, bits == 24, full))
+        << bits << " bits";
   }
 }
 

@@ -3,16 +3,53 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
 #include "hostlib/avcodec_driver.h"
+#include "hostlib/dib_layout.h"
+#include "platform/strings.h"
 #include "support/test_paths.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 using namespace avikit;
 
 namespace hostlib_test {
 namespace {
+
+// `count` rows of `bytes` each from `src`, laid `pitch` apart (bottom-up when `bottom_up`), the
+// bytes between them left at `fill` as a fresh bitmap has them.
+std::string rows(const std::uint8_t* src, std::size_t stride, std::size_t bytes, int count,
+                 std::size_t pitch, char fill, bool bottom_up = false) {
+  std::string out(pitch * static_cast<std::size_t>(count), fill);
+  for (int y = 0; y < count; ++y) {
+    const auto to = static_cast<std::size_t>(bottom_up ? count - 1 - y : y) * pitch;
+    out.replace(to, bytes,
+                reinterpret_cast<const char*>(src) + static_cast<std::size_t>(y) * stride, bytes);
+  }
+  return out;
+}
+
+// ffmpeg's packed 4:2:0 frame (any size) as the planes' base pointers and strides.
+struct I420 {
+  const std::uint8_t* planes[3];
+  int strides[3];
+  I420(const std::string& f, int w, int h) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(f.data());
+    const auto y = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    const auto c = static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2);
+    planes[0] = p;
+    planes[1] = p + y;
+    planes[2] = p + y + c;
+    strides[0] = w;
+    strides[1] = strides[2] = (w + 1) / 2;
+  }
+};
 
 std::filesystem::path cache_dir() {
   auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
@@ -146,6 +183,82 @@ std::span<const std::uint8_t> CodecWalk::read(std::uint32_t chunk) {
   ++reads_;
   const std::string& c = video_.chunks[chunk];
   return {reinterpret_cast<const std::uint8_t*>(c.data()), c.size()};
+}
+
+platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
+  platform::BITMAPINFOHEADER h;
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<platform::WORD>(bits);
+  h.biCompression = bits == 12   ? platform::fourcc("YV12")
+                    : bits == 16 ? platform::fourcc("YUY2")
+                                 : platform::BI_RGB;
+  h.biSizeImage = hostlib::dib_layout(width, height, bits).bytes;
+  return h;
+}
+
+// ffmpeg's 4:2:0 reference in the driver's YV12 layout: Y, V, U, rows padded to 4 (Y) and 2.
+std::string as_yv12(const std::string& i420, int w, int h) {
+  const I420 f(i420, w, h);
+  const auto pitch = static_cast<std::size_t>((w + 3) & ~3);
+  const auto cw = static_cast<std::size_t>((w + 1) / 2);
+  const int ch = (h + 1) / 2;
+  return rows(f.planes[0], static_cast<std::size_t>(w), static_cast<std::size_t>(w), h, pitch, 16) +
+         rows(f.planes[2], cw, cw, ch, pitch / 2, '\x80') +
+         rows(f.planes[1], cw, cw, ch, pitch / 2, '\x80');
+}
+
+// Converted by libswscale as the driver converts: to YUY2, or to bottom-up 24-bit rows.
+std::string converted(const std::string& i420, int w, int h, bool rgb, bool full_range) {
+  const I420 f(i420, w, h);
+  AVFrame* out = av_frame_alloc();
+  out->width = w;
+  out->height = h;
+  out->format = rgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
+  if (av_frame_get_buffer(out, 0) < 0) {
+    av_frame_free(&out);
+    return {};
+  }
+  SwsContext* sws = sws_getContext(w, h, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, w,
+                                   h, static_cast<AVPixelFormat>(out->format),
+                                   rgb ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+  // libswscale reads whole vector groups too: it reads from padded planes of its own.
+  AVFrame* in = av_frame_alloc();
+  in->width = w;
+  in->height = h;
+  in->format = full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+  if (av_frame_get_buffer(in, 0) < 0) {
+    av_frame_free(&in);
+    av_frame_free(&out);
+    return {};
+  }
+  for (int p = 0; p < 3; ++p) {
+    const int rows_of_plane = p == 0 ? h : (h + 1) / 2;
+    // Its vector code reads the padding too, and branches on it.
+    std::memset(
+        in->data[p], 0,
+        static_cast<std::size_t>(in->linesize[p]) * static_cast<std::size_t>(rows_of_plane));
+    for (int y = 0; y < rows_of_plane; ++y) {
+      std::memcpy(in->data[p] + static_cast<std::ptrdiff_t>(y) * in->linesize[p],
+                  f.planes[p] + static_cast<std::ptrdiff_t>(y) * f.strides[p],
+                  static_cast<std::size_t>(f.strides[p]));
+    }
+  }
+  sws_scale(sws, in->data, in->linesize, 0, h, out->data, out->linesize);
+  for (int y = 0; !rgb && w % 2 == 1 && y < h; ++y) {  // an odd width's last pair repeats its Y
+    std::uint8_t* row = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
+    row[2 * w] = row[2 * w - 2];
+  }
+  av_frame_free(&in);
+  sws_freeContext(sws);
+  const auto bytes = static_cast<std::size_t>(rgb ? w * 3 : (w + 1) / 2 * 4);
+  const auto pitch = static_cast<std::size_t>(rgb ? (w * 3 + 3) & ~3 : (w * 2 + 3) & ~3);
+  std::string laid =
+      rows(out->data[0], static_cast<std::size_t>(out->linesize[0]), bytes, h, pitch, '\0', rgb);
+  av_frame_free(&out);
+  return laid;
 }
 
 }  // namespace hostlib_test

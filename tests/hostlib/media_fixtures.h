@@ -55,6 +55,17 @@ class CodecWalk final : public hostlib::WalkChunks {
 std::vector<std::string> reference_frames(const std::string& path, int width, int height,
                                           const std::string& pixel_format = "yuv420p");
 
+// An output format the driver offers: YV12 (12 bits), YUY2 (16) or bottom-up RGB (24).
+platform::BITMAPINFOHEADER output_format(int bits, int width = 176, int height = 144);
+
+// A reference frame from reference_frames (any size) in the driver's YV12 layout: Y, V, U, rows
+// padded to 4 (Y) and 2 as a fresh bitmap has them.
+std::string as_yv12(const std::string& i420, int w, int h);
+
+// A reference frame converted by libswscale as the driver converts: to YUY2, or to bottom-up
+// 24-bit rows; empty when libswscale cannot.
+std::string converted(const std::string& i420, int w, int h, bool rgb, bool full_range);
+
 constexpr std::uint32_t le32(const char* p) {
   return std::uint32_t{static_cast<std::uint8_t>(p[0])} |
          std::uint32_t{static_cast<std::uint8_t>(p[1])} << 8 |
