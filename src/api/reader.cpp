@@ -349,7 +349,7 @@ std::int64_t VideoReader::position() const { return impl_->position; }
 Rational VideoReader::fps() const {
   SharedAviFile* f = impl_->file();
   if (f != nullptr) {
-    const auto [rate, scale] = f->frame_rate_ratio();
+    const auto [rate, scale] = f->container().frame_rate_ratio();
     if (rate != 0 && scale != 0) {
       const std::int64_t g = std::gcd(std::int64_t{rate}, std::int64_t{scale});
       return {rate / g, scale / g};
@@ -367,13 +367,13 @@ double VideoReader::duration() const {
 
 std::string VideoReader::codec() const {
   SharedAviFile* f = impl_->file();
-  const char* name = f != nullptr ? f->video_type_name() : nullptr;
+  const char* name = f != nullptr ? f->container().video_type_name() : nullptr;
   return name != nullptr ? name : "";
 }
 
 std::string VideoReader::fourcc() const {
   SharedAviFile* f = impl_->file();
-  const platform::BITMAPINFOHEADER* h = f != nullptr ? f->video_format() : nullptr;
+  const platform::BITMAPINFOHEADER* h = f != nullptr ? f->container().video_format() : nullptr;
   if (h == nullptr) return "";
   return h->biCompression == 0 ? "RGB " : printable_fourcc(h->biCompression);
 }
@@ -381,7 +381,7 @@ std::string VideoReader::fourcc() const {
 std::vector<std::int64_t> VideoReader::key_frames() const {
   std::vector<std::int64_t> out;
   SharedAviFile* f = impl_->file();
-  const ChunkIndex* index = f != nullptr ? f->video_index() : nullptr;
+  const ChunkIndex* index = f != nullptr ? f->container().video_index() : nullptr;
   if (index == nullptr) return out;
   out.assign(index->key_frames.begin(), index->key_frames.end());
   return out;
@@ -437,7 +437,7 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
                    [&](std::size_t a, std::size_t b) { return at(a) < at(b); });
   // Runs of frames after one key frame: each run is one walk.
   const SharedAviFile* file = impl_->file();
-  const ChunkIndex* index = file != nullptr ? file->video_index() : nullptr;
+  const ChunkIndex* index = file != nullptr ? file->container().video_index() : nullptr;
   const auto key_of = [&](std::int64_t f) -> std::int64_t {
     if (index == nullptr) return 0;
     const auto it = std::upper_bound(index->key_frames.begin(), index->key_frames.end(), f);

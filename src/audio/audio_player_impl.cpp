@@ -116,7 +116,7 @@ void AviAudioPlayerImpl::describe_stream() {
   info_.block_bytes = f->wBitsPerSample * kBlockFrames / 8;
   info_.stream = reader_->audio_stream_id();
   // A stream that starts after the video is preceded by silence (its "strh" start).
-  start_ = reader_->file()->audio_start();
+  start_ = reader_->file()->container().audio_start();
   info_.length = reader_->audio_length() + start_;
   length_ = info_.length;
   // 8- and 16-bit mono or stereo PCM at the rates the module always played passes straight

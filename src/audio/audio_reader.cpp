@@ -111,11 +111,11 @@ std::uint32_t read_indexed_audio(AviContainer& file, std::uint64_t p, IndexCurso
 // into the file's cache (audio/dv_audio.cpp) and copied out from there.
 std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* buffer,
                             std::uint32_t count) {
-  const platform::WAVEFORMATEX* format = file.audio_format();
+  const platform::WAVEFORMATEX* format = file.container().audio_format();
   const double stereo_frames =
-      file.audio_length() * static_cast<double>(format->nAvgBytesPerSec) * 0.25;
+      file.container().audio_length() * static_cast<double>(format->nAvgBytesPerSec) * 0.25;
   const std::int64_t frames = audio::truncate_position(stereo_frames);
-  const std::int32_t per_group = file.dv_samples_per_10_frames();
+  const std::int32_t per_group = file.container().dv_samples_per_10_frames();
   if (frames <= 0 || per_group <= 0 ||
       static_cast<std::uint32_t>(per_group) > DvAudioSlot::kEvenFrames) {
     return 0;
@@ -190,7 +190,7 @@ audio::StreamTiming audio::measured_timing(AviContainer& f) {
 double AudioMediaReader::audio_byte_rate() {
   if (file_ == nullptr) return 0.0;
   if (audio_rate_ < 0.0) {
-    const audio::StreamTiming t = audio::measured_timing(*file_);
+    const audio::StreamTiming t = audio::measured_timing(file_->container());
     audio_rate_ = t.bytes_per_second;
     audio_seconds_ = t.length;
   }
@@ -216,7 +216,7 @@ int AudioMediaReader::select_audio(int stream) {
 }
 
 const platform::WAVEFORMATEX* AudioMediaReader::audio_format() {
-  return file_ != nullptr ? file_->audio_format() : nullptr;
+  return file_ != nullptr ? file_->container().audio_format() : nullptr;
 }
 
 double AudioMediaReader::audio_length() {
@@ -225,13 +225,13 @@ double AudioMediaReader::audio_length() {
 }
 
 int AudioMediaReader::audio_stream_id() {
-  if (file_ == nullptr || file_->audio_format() == nullptr) return -1;
-  return file_->selected_audio_stream_number();
+  if (file_ == nullptr || file_->container().audio_format() == nullptr) return -1;
+  return file_->container().selected_audio_stream_number();
 }
 
 double AudioMediaReader::seek_audio(double seconds) {
   if (file_ == nullptr) return 0.0;
-  const platform::WAVEFORMATEX* format = file_->audio_format();
+  const platform::WAVEFORMATEX* format = file_->container().audio_format();
   if (format == nullptr) return 0.0;
   const double rate = audio_byte_rate();
   double t = seconds;
@@ -253,16 +253,16 @@ int AudioMediaReader::audio_at_end() {
 
 std::uint32_t AudioMediaReader::read_audio(std::uint8_t* buffer, std::uint32_t count) {
   if (file_ == nullptr || buffer == nullptr || count == 0) return 0;
-  if (file_->audio_format() == nullptr || audio_position_ < 0) return 0;
+  if (file_->container().audio_format() == nullptr || audio_position_ < 0) return 0;
   const auto p = static_cast<std::uint64_t>(audio_position_);
   std::uint32_t got = 0;
-  if ((file_->flags() & AVC_WAVE) != 0) {
-    got = read_wave_audio(*file_, p, buffer, count);
-  } else if ((file_->flags() & AVC_DV_TYPE1) != 0) {
+  if ((file_->container().flags() & AVC_WAVE) != 0) {
+    got = read_wave_audio(file_->container(), p, buffer, count);
+  } else if ((file_->container().flags() & AVC_DV_TYPE1) != 0) {
     got = read_dv_audio(*file_, p, buffer, count);
   } else {
     IndexCursor cursor{audio_cursor_entry_, audio_cursor_offset_};
-    got = read_indexed_audio(*file_, p, cursor, buffer, count);
+    got = read_indexed_audio(file_->container(), p, cursor, buffer, count);
     audio_cursor_entry_ = cursor.entry;
     audio_cursor_offset_ = cursor.offset;
   }

@@ -133,8 +133,8 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
                                           std::uint64_t last, std::uint32_t per_group,
                                           DvAudioSlot& slot) {
   std::vector<std::uint8_t>& buffer = file.dv_audio_frame_;
-  const ChunkIndex* index = file.video_index();
-  const std::vector<std::uint32_t>& offsets = file.dv_audio_offsets();
+  const ChunkIndex* index = file.container().video_index();
+  const std::vector<std::uint32_t>& offsets = file.container().dv_audio_offsets();
   std::uint32_t raw = 0;
   for (std::uint64_t f = first; f < last; ++f) {
     std::uint32_t got = 0;
@@ -142,7 +142,7 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
       // A chunk longer than a DV frame still carries its sound in the first frame's bytes.
       const IndexEntry& e = index->entries[f];
       const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(e.size, buffer.size()));
-      got = file.read_at(e.position, buffer.data(), want);
+      got = file.container().read_at(e.position, buffer.data(), want);
       if (got != 0 && got != buffer.size()) return std::nullopt;
     }
     DvFrameSound sound;
@@ -157,7 +157,8 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
     std::int16_t* out = slot.raw.data() + std::size_t{raw} * 2;
     if (sound.known) {
       audio::detail::dv_decode_samples(buffer.data(), buffer.size(), offsets,
-                                       file.dv_channel2_offset(), sound.twelve_bit, n, out);
+                                       file.container().dv_channel2_offset(), sound.twelve_bit, n,
+                                       out);
     } else {
       std::fill(out, out + std::size_t{n} * 2, std::int16_t{0});  // missing or unreadable
     }
@@ -175,11 +176,11 @@ const DvAudioSlot* SharedAviFile::dv_audio_group(std::uint32_t group) {
     return dv_slots_[at].get();
   }
   dv_group_tags_[at] = -1;
-  const std::int32_t n = dv_samples_per_10_frames();
+  const std::int32_t n = container_.dv_samples_per_10_frames();
   if (n <= 0 || static_cast<std::uint32_t>(n) > DvAudioSlot::kEvenFrames) return nullptr;
   const auto per_group = static_cast<std::uint32_t>(n);
-  load_index();
-  const std::uint64_t frames = frame_count();
+  container_.load_index();
+  const std::uint64_t frames = container_.frame_count();
   const std::uint64_t first = std::uint64_t{group} * kFramesPerGroup;
   if (first >= frames) return nullptr;
   std::uint64_t last = first + kFramesPerGroup;
@@ -189,7 +190,7 @@ const DvAudioSlot* SharedAviFile::dv_audio_group(std::uint32_t group) {
     target = static_cast<std::uint32_t>((frames - first) * per_group / kFramesPerGroup);
   }
   if (dv_audio_frame_.empty()) {
-    const platform::BITMAPINFOHEADER* format = video_format();
+    const platform::BITMAPINFOHEADER* format = container_.video_format();
     const bool is625 = format != nullptr && format->biHeight == 576;
     dv_audio_frame_.resize(is625 ? kFrameBytes625 : kFrameBytes525);
   }

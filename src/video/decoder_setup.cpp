@@ -63,8 +63,8 @@ std::uint16_t bit_count(const std::vector<std::uint8_t>& block) {
 
 // DV is tested first: a DV type-1 stream is DV whatever handler its header carries.
 SharedAviFile::VideoPath classify(SharedAviFile& file) {
-  const std::uint32_t handler = file.video_handler_fourcc();
-  if ((file.flags() & AVC_DV_TYPE1) != 0 || handler == container::kDvsdLower ||
+  const std::uint32_t handler = file.container().video_handler_fourcc();
+  if ((file.container().flags() & AVC_DV_TYPE1) != 0 || handler == container::kDvsdLower ||
       handler == container::kDvsdUpper) {
     return SharedAviFile::VideoPath::kDv;
   }
@@ -79,15 +79,15 @@ SharedAviFile::VideoPath classify(SharedAviFile& file) {
 constexpr std::uint64_t round_up_256(std::uint64_t n) { return (n + 255) & ~std::uint64_t{255}; }
 
 std::uint64_t raw_picture_bytes(SharedAviFile& file) {
-  const platform::BITMAPINFOHEADER* format = file.video_format();
+  const platform::BITMAPINFOHEADER* format = file.container().video_format();
   if (format == nullptr || format->biWidth <= 0 || format->biHeight == INT32_MIN) return 0;
   const std::uint64_t height = static_cast<std::uint64_t>(std::abs(format->biHeight));
   return (static_cast<std::uint64_t>(format->biWidth) * height * format->biBitCount + 7) / 8;
 }
 
 bool bitmap_is_worth_it(SharedAviFile& file) {
-  file.load_index();
-  const std::uint64_t largest = file.largest_video_chunk();
+  file.container().load_index();
+  const std::uint64_t largest = file.container().largest_video_chunk();
   if (largest == 0) return false;
   return classify(file) != SharedAviFile::VideoPath::kRaw || largest >= raw_picture_bytes(file);
 }
@@ -95,16 +95,18 @@ bool bitmap_is_worth_it(SharedAviFile& file) {
 }  // namespace
 
 bool SharedAviFile::build_input_format(VideoPath path) {
-  const BITMAPINFOHEADER* stream = video_format();
-  const ChunkRecord* strf =
-      full_format_flag() != 0 ? find_chunk_record(container::kStrf, selected_video_stream_number())
-                              : nullptr;
+  const BITMAPINFOHEADER* stream = container_.video_format();
+  const ChunkRecord* strf = container_.full_format_flag() != 0
+                                ? container_.find_chunk_record(
+                                      container::kStrf, container_.selected_video_stream_number())
+                                : nullptr;
   std::uint64_t size = kInputFormatBytes;
   if (strf != nullptr && strf->size > kInputFormatBytes) {
-    size = std::min<std::uint64_t>({strf->size, kMaxInputFormatBytes,
-                                    std::max<std::uint64_t>(file_size(), kInputFormatBytes)});
+    size = std::min<std::uint64_t>(
+        {strf->size, kMaxInputFormatBytes,
+         std::max<std::uint64_t>(container_.file_size(), kInputFormatBytes)});
   }
-  const bool type1 = (flags() & AVC_DV_TYPE1) != 0;
+  const bool type1 = (container_.flags() & AVC_DV_TYPE1) != 0;
   if (type1) size *= 2;
   try {
     input_format_.assign(static_cast<std::size_t>(size), 0);
@@ -113,11 +115,12 @@ bool SharedAviFile::build_input_format(VideoPath path) {
   }
   if (strf != nullptr && type1) {
     std::memcpy(input_format_.data(), stream, kHeaderBytes);
-    read_at(strf->position, input_format_.data() + kHeaderBytes,
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size - kHeaderBytes)));
+    container_.read_at(
+        strf->position, input_format_.data() + kHeaderBytes,
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size - kHeaderBytes)));
   } else if (strf != nullptr) {
-    read_at(strf->position, input_format_.data(),
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size)));
+    container_.read_at(strf->position, input_format_.data(),
+                       static_cast<std::uint32_t>(std::min<std::uint64_t>(strf->size, size)));
   } else {
     std::memcpy(input_format_.data(), stream, kHeaderBytes);
   }
@@ -145,7 +148,8 @@ bool SharedAviFile::build_input_format(VideoPath path) {
 // the end of the file), which costs address space only, so that growing never moves the bytes a
 // codec may still hold; memory is touched only as far as chunks are really read.
 bool SharedAviFile::size_frame_buffer(VideoPath path) {
-  const std::uint64_t largest = std::min<std::uint64_t>(largest_video_chunk(), file_size());
+  const std::uint64_t largest =
+      std::min<std::uint64_t>(container_.largest_video_chunk(), container_.file_size());
   // The DV decoder reads a whole frame of the larger system, whatever the chunk held; an
   // uncompressed picture has the size its header gives (its chunks were found to hold it).
   std::uint64_t bytes = 0;
@@ -173,8 +177,8 @@ bool SharedAviFile::grow_frame_buffer(std::uint32_t chunk_bytes) {
 
 bool SharedAviFile::find_codec() {
   using namespace platform;
-  const std::uint32_t handler = video_handler_fourcc();
-  const std::uint32_t compression = video_format()->biCompression;
+  const std::uint32_t handler = container_.video_handler_fourcc();
+  const std::uint32_t compression = container_.video_format()->biCompression;
   decoder_ = ICOpen(ICTYPE_VIDEO, handler, ICMODE_DECOMPRESS);
   if (decoder_ == nullptr && handler != compression) {
     decoder_ = ICOpen(ICTYPE_VIDEO, compression, ICMODE_DECOMPRESS);
@@ -224,10 +228,10 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
   }
   if ((decoder_flags_ & AVC_DECODER_READY) != 0) return true;
   if (output == nullptr) return false;
-  load_index();
-  const BITMAPINFOHEADER* stream = video_format();
+  container_.load_index();
+  const BITMAPINFOHEADER* stream = container_.video_format();
   if (stream == nullptr) return false;
-  const bool named = video_type_name() != nullptr;  // naming settles the handler
+  const bool named = container_.video_type_name() != nullptr;  // naming settles the handler
   const VideoPath path = classify(*this);
   if (path == VideoPath::kRaw && output->biCompression != platform::BI_RGB) return false;
   if (path != VideoPath::kRaw && !named) return false;
@@ -252,7 +256,7 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
   output_format_.assign(kOutputFormatBytes, 0);
   std::memcpy(output_format_.data(), output, kHeaderBytes);
   if (prime != nullptr) {
-    if (frame_count() != 0 && last_decoded_ != 0) decode_frame(0, prime);
+    if (container_.frame_count() != 0 && last_decoded_ != 0) decode_frame(0, prime);
     last_decoded_ = kNone;  // the next request decodes again
   }
   return true;
@@ -267,7 +271,7 @@ bool SharedAviFile::open_decoder(const BITMAPINFOHEADER* output, std::uint8_t* p
 constexpr std::uint64_t kBlackBitmapBytes = std::uint64_t{64} << 20;
 
 bool MediaReader::prepare_bitmap(int bits, bool prime) {
-  const platform::BITMAPINFOHEADER* format = file_->video_format();
+  const platform::BITMAPINFOHEADER* format = file_->container().video_format();
   int height = format != nullptr ? format->biHeight : 0;
   const int width = format != nullptr ? format->biWidth : 0;
   // An uncompressed top-down stream (ffmpeg writes them) still fills a bottom-up bitmap, and a
@@ -302,12 +306,14 @@ bool MediaReader::prepare_bitmap(int bits, bool prime) {
 
 int MediaReader::prepare_output(int stream, int decode_now) {
   if (file_ == nullptr) return 0;
-  const int before = file_->selected_video_stream_number();
+  const int before = file_->container().selected_video_stream_number();
   file_ = select_video_on_shared(file_, stream, mode_);
-  if (file_->selected_video_stream_number() == before && frame_.header != nullptr) return 1;
-  file_->video_type_name();  // naming settles the handler and compression compared below
-  const bool prime = upper_fourcc(file_->video_handler_fourcc()) == fourcc("XVID");
-  const platform::BITMAPINFOHEADER* format = file_->video_format();
+  if (file_->container().selected_video_stream_number() == before && frame_.header != nullptr)
+    return 1;
+  file_->container()
+      .video_type_name();  // naming settles the handler and compression compared below
+  const bool prime = upper_fourcc(file_->container().video_handler_fourcc()) == fourcc("XVID");
+  const platform::BITMAPINFOHEADER* format = file_->container().video_format();
   bool ok = false;
   if (format != nullptr && wants_yuv_output(format->biCompression)) {
     if (OptionsGet(kOptYuvOutput, 0, 0) == kOptYuvOutputYv12) {

@@ -67,7 +67,7 @@ constexpr std::uint32_t kMaxStepBack = 24;
 }  // namespace
 
 std::uint32_t SharedAviFile::indexed_frames() const {
-  const ChunkIndex* index = video_index();
+  const ChunkIndex* index = container_.video_index();
   if (index == nullptr) return 0;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(index->entries.size(), kNone - 1));
 }
@@ -83,7 +83,7 @@ void SharedAviFile::forget_destination(const std::uint8_t* destination) {
 
 std::uint32_t SharedAviFile::read_chunk(std::uint32_t frame, std::uint8_t* buffer,
                                         std::uint64_t capacity) {
-  const IndexEntry& e = video_index()->entries[frame];
+  const IndexEntry& e = container_.video_index()->entries[frame];
   if (buffer == frame_buffer_.data() && e.size > frame_buffer_.size()) {
     if (!grow_frame_buffer(e.size)) return 0;
     buffer = frame_buffer_.data();
@@ -92,20 +92,20 @@ std::uint32_t SharedAviFile::read_chunk(std::uint32_t frame, std::uint8_t* buffe
   if (e.size == 0 || buffer == nullptr || capacity == 0) return 0;
   // Never more than the buffer holds, whatever the index claims.
   const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.size, capacity));
-  return read_at(e.position, buffer, want);
+  return container_.read_at(e.position, buffer, want);
 }
 
 // Frames before the first key frame cannot be decoded (their references are not in the file):
 // they show the first key frame's picture. A stream that flags no key frame starts at frame 0.
 std::uint32_t SharedAviFile::shown_frame(std::uint32_t frame) const {
-  const auto& keys = video_index()->key_frames;
+  const auto& keys = container_.video_index()->key_frames;
   return !keys.empty() && keys.front() > frame ? keys.front() : frame;
 }
 
 int SharedAviFile::decode_frame(std::uint32_t frame, std::uint8_t* destination) {
   if ((decoder_flags_ & AVC_DECODER_READY) == 0 || destination == nullptr) return 0;
   // A header may count more frames than the index holds: those have no chunk to read.
-  if (frame >= frame_count() || frame >= indexed_frames()) return 0;
+  if (frame >= container_.frame_count() || frame >= indexed_frames()) return 0;
   if (decoder_ == nullptr && path_ == VideoPath::kDv) return decode_dv(frame, destination);
   if (decoder_ == nullptr && path_ == VideoPath::kRaw) return decode_raw(frame, destination);
   if (decoder_ == nullptr || (decoder_flags_ & AVC_DECOMPRESSING) == 0) return 0;
@@ -151,7 +151,7 @@ void SharedAviFile::keep_picture(std::uint32_t frame, std::uint32_t target) {
 }
 
 std::uint32_t SharedAviFile::find_run_key(std::uint32_t frame) {
-  const ChunkIndex* index = video_index();
+  const ChunkIndex* index = container_.video_index();
   if (index == nullptr || frame >= index->entries.size()) return frame;
   if (index->entries[frame].key != 0 || intra_only_) return frame;
   // Unsigned on purpose: with no frame decoded yet, last + 1 is 0.
@@ -175,7 +175,8 @@ int SharedAviFile::decode_raw(std::uint32_t frame, std::uint8_t* destination) {
     set_size_image(input_format_, got);
     if (got == 0) return 1;
     const std::span<const std::uint8_t> chunk(frame_buffer_.data(), got);
-    const auto format = palette_track_.format_at(frame, *video_index(), input_format_, *this);
+    const auto format =
+        palette_track_.format_at(frame, *container_.video_index(), input_format_, container_);
     if (in.biHeight < 0) {
       convert_top_down_raw_to_rgb24(format, chunk, bitmap);
     } else {
@@ -193,7 +194,7 @@ int SharedAviFile::decode_raw(std::uint32_t frame, std::uint8_t* destination) {
 }
 
 int SharedAviFile::decode_dv(std::uint32_t frame, std::uint8_t* destination) {
-  const BITMAPINFOHEADER* stream = video_format();
+  const BITMAPINFOHEADER* stream = container_.video_format();
   // Bound: the stream's height picks the system, and with it the bytes read and decoded. The
   // DSF bit of each frame is not asked: a damaged 525 frame claiming 625 would otherwise be
   // decoded over 144000 bytes of a 120000-byte buffer.
@@ -244,7 +245,7 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
   }
   // The chunk that draws the frame asked for: the frame itself, or the last chunk before it
   // that holds data, as 0-byte chunks show the picture before them.
-  const auto& entries = video_index()->entries;
+  const auto& entries = container_.video_index()->entries;
   std::uint32_t drawn = frame;
   while (drawn > next && entries[drawn].size == 0) --drawn;
   bool ok = true;
@@ -271,10 +272,10 @@ class SharedAviFile::WalkSource final : public hostlib::WalkChunks {
   explicit WalkSource(SharedAviFile& file) : file_(file) {}
   std::uint32_t count() const override { return file_.indexed_frames(); }
   std::uint32_t size(std::uint32_t chunk) const override {
-    return file_.video_index()->entries[chunk].size;
+    return file_.container().video_index()->entries[chunk].size;
   }
   std::span<const std::uint32_t> key_frames() const override {
-    return file_.video_index()->key_frames;
+    return file_.container().video_index()->key_frames;
   }
   std::span<const std::uint8_t> read(std::uint32_t chunk) override {
     const std::uint32_t got =

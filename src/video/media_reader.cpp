@@ -18,9 +18,9 @@ MediaReader::~MediaReader() {
 bool MediaReader::open(const char* name, int mode) {
   if (name == nullptr) return false;
   if (file_ != nullptr) {
-    const char* held = file_->file_name();
+    const char* held = file_->container().file_name();
     if (held != nullptr && ::strcasecmp(held, name) == 0) {
-      if ((mode & USE_VIDEO) != 0) file_->index_video();
+      if ((mode & USE_VIDEO) != 0) file_->container().index_video();
       mode_ = mode;
       return true;
     }
@@ -33,9 +33,11 @@ bool MediaReader::open(const char* name, int mode) {
 }
 
 const char* MediaReader::file_name() const {
-  return file_ != nullptr ? file_->file_name() : nullptr;
+  return file_ != nullptr ? file_->container().file_name() : nullptr;
 }
 
-std::uint64_t MediaReader::file_size() { return file_ != nullptr ? file_->file_size() : 0; }
+std::uint64_t MediaReader::file_size() {
+  return file_ != nullptr ? file_->container().file_size() : 0;
+}
 
 }  // namespace avikit

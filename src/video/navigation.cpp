@@ -6,7 +6,7 @@
 namespace avikit {
 
 std::uint32_t SharedAviFile::nearest_key_frame(std::uint32_t target) {
-  const ChunkIndex* index = video_index();
+  const ChunkIndex* index = container_.video_index();
   if (index == nullptr || target >= index->entries.size()) return target;
   const auto& keys = index->key_frames;
   if (index->entries[target].key != 0 || keys.empty()) return target;
@@ -19,7 +19,7 @@ std::uint32_t SharedAviFile::nearest_key_frame(std::uint32_t target) {
 }
 
 std::int32_t SharedAviFile::next_key_frame(std::int32_t key, bool forward) {
-  const ChunkIndex* index = video_index();
+  const ChunkIndex* index = container_.video_index();
   if (index == nullptr || index->key_frames.empty() || key < 0) return -1;
   const auto& keys = index->key_frames;
   auto k = static_cast<std::uint32_t>(key);
@@ -50,7 +50,7 @@ std::uint32_t MediaReader::key_step_target(std::int64_t target, bool forward) {
   if (key == aim) return aim;
   const std::int32_t next = file_->next_key_frame(static_cast<std::int32_t>(key), forward);
   if (next >= 0) return static_cast<std::uint32_t>(next);
-  return forward ? std::max(file_->frame_count(), frames) : 0;
+  return forward ? std::max(file_->container().frame_count(), frames) : 0;
 }
 
 std::int32_t MediaReader::step_forward(std::int32_t n, int exact) {

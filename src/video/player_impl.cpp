@@ -32,7 +32,8 @@ AviVideoPlayerImpl::~AviVideoPlayerImpl() { close(); }
 int AviVideoPlayerImpl::open(const char* name, int stream) {
   register_codecs_once();
   if (reader_) {
-    const char* held = reader_->file() != nullptr ? reader_->file()->file_name() : nullptr;
+    const char* held =
+        reader_->file() != nullptr ? reader_->file()->container().file_name() : nullptr;
     if (held == nullptr || name == nullptr || ::strcasecmp(held, name) != 0) close();
     trim_start_ = 0;
     trim_length_ = total_frames_;
@@ -52,7 +53,8 @@ int AviVideoPlayerImpl::open(const char* name, int stream) {
 bool AviVideoPlayerImpl::undecodable_video() const {
   SharedAviFile* file = reader_ ? reader_->file() : nullptr;
   // Uncompressed and DV streams are named by avikit itself; a compressed one only by a codec.
-  return file != nullptr && file->video_format() != nullptr && file->video_type_name() == nullptr;
+  return file != nullptr && file->container().video_format() != nullptr &&
+         file->container().video_type_name() == nullptr;
 }
 
 void AviVideoPlayerImpl::close() {
@@ -82,7 +84,7 @@ int AviVideoPlayerImpl::select_video_stream(int stream) {
     if (stream == video_info_.stream) return stream;
     if (reader_->prepare_output(stream, 1) == 0) {
       file = reader_->file();
-      return file != nullptr ? file->selected_video_stream_number() : 0;
+      return file != nullptr ? file->container().selected_video_stream_number() : 0;
     }
     file = reader_->file();
   }
@@ -90,13 +92,14 @@ int AviVideoPlayerImpl::select_video_stream(int stream) {
   output_dib_.clear();
   image_current_ = 0;
   rgb_current_ = 0;
-  const auto frames = file != nullptr ? file->frame_count() : 0u;
+  const auto frames = file != nullptr ? file->container().frame_count() : 0u;
   // The host counts in ints: a header claiming more frames (2^32 - 1, say) is held to the
   // largest one. Nothing is sized by this count; frames past the index fail to decode.
   total_frames_ = static_cast<std::int32_t>(std::min<std::uint32_t>(frames, INT32_MAX));
   trim_length_ = total_frames_;
   reverse_ = 0;
-  frame_rate_ = file != nullptr ? static_cast<double>(file->frame_rate()) : kNoFileFrameRate;
+  frame_rate_ =
+      file != nullptr ? static_cast<double>(file->container().frame_rate()) : kNoFileFrameRate;
   frame_duration_ = 1.0 / frame_rate_;
   if (reader_->frame().header == nullptr) reader_->prepare_output(-1, 1);
   file = reader_->file();
@@ -110,20 +113,22 @@ int AviVideoPlayerImpl::select_video_stream(int stream) {
   video_info_.frame_rate = frame_rate_;
   video_info_.width = width_;
   video_info_.height = height_;
-  video_info_.stream = file != nullptr ? file->selected_video_stream_number() : -1;
+  video_info_.stream = file != nullptr ? file->container().selected_video_stream_number() : -1;
   // Compat: no test for a zero rate; a stream without one reports an infinite length.
-  video_info_.length =
-      file != nullptr ? static_cast<double>(frames) / static_cast<double>(file->frame_rate()) : 0.0;
+  video_info_.length = file != nullptr ? static_cast<double>(frames) /
+                                             static_cast<double>(file->container().frame_rate())
+                                       : 0.0;
   return video_info_.stream;
 }
 
 const char* AviVideoPlayerImpl::get_file_name() const {
-  return reader_ && reader_->file() != nullptr ? reader_->file()->file_name() : nullptr;
+  return reader_ && reader_->file() != nullptr ? reader_->file()->container().file_name() : nullptr;
 }
 
 double AviVideoPlayerImpl::get_file_size() const {
-  return reader_ && reader_->file() != nullptr ? static_cast<double>(reader_->file()->file_size())
-                                               : 0.0;
+  return reader_ && reader_->file() != nullptr
+             ? static_cast<double>(reader_->file()->container().file_size())
+             : 0.0;
 }
 
 const VideoInfo* AviVideoPlayerImpl::get_video_info_list(int& count) const {

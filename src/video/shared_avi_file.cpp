@@ -2,17 +2,15 @@
 
 namespace avikit {
 
-SharedAviFile::SharedAviFile() : AviContainer(true) {}
-
 SharedAviFile::~SharedAviFile() { reset_decoder(); }
 
 int SharedAviFile::open_shared(const char* name) {
   clear_dv_audio_cache();
-  return open(name);
+  return container_.open(name);
 }
 
 bool SharedAviFile::has_playable_stream() {
-  return video_type_name() != nullptr || audio_type_name() != nullptr;
+  return container_.video_type_name() != nullptr || container_.audio_type_name() != nullptr;
 }
 
 void SharedAviFile::reset_decoder() {

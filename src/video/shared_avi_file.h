@@ -1,7 +1,7 @@
 #pragma once
 // SharedAviFile: one open AVI or WAVE file shared by the players of one thread (see
-// video/shared_file_registry.h). It is an AviContainer that keeps its handle and indexes open,
-// plus the state the players share through it: the video decoder (one codec session, one
+// video/shared_file_registry.h). It holds an AviContainer that keeps its handle and indexes
+// open, plus the state the players share through it: the video decoder (one codec session, one
 // decoding run) and the DV audio cache.
 //
 // Who uses what
@@ -43,15 +43,18 @@ struct DvAudioSlot {
   std::uint32_t raw_count = 0;
 };
 
-class SharedAviFile : public AviContainer {
+class SharedAviFile {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // "no frame" for the run members
   static constexpr int kDvSlots = 4;
 
-  SharedAviFile();  // always keeps its handle and indexes
-  ~SharedAviFile() override;
+  SharedAviFile() = default;
+  ~SharedAviFile();
   SharedAviFile(const SharedAviFile&) = delete;
   SharedAviFile& operator=(const SharedAviFile&) = delete;
+
+  AviContainer& container() { return container_; }
+  const AviContainer& container() const { return container_; }
 
   // Opens by name (AviContainer::open) and empties the DV audio cache. 1 or 0.
   int open_shared(const char* name);
@@ -111,6 +114,8 @@ class SharedAviFile : public AviContainer {
   PaletteTrack palette_track_;  // colours of an indexed uncompressed stream, frame by frame
 
  private:
+  AviContainer container_{true};  // always keeps its handle and indexes
+
   std::uint32_t shown_frame(std::uint32_t frame) const;
   std::uint32_t read_chunk(std::uint32_t frame, std::uint8_t* buffer, std::uint64_t capacity);
   std::uint64_t destination_bytes() const;

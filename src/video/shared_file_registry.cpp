@@ -41,7 +41,8 @@ std::vector<SharedFileEntry>::iterator find_entry(std::vector<SharedFileEntry>& 
 
 std::int32_t first_video_stream(SharedAviFile& file) {
   std::uint32_t first = 0;
-  return file.video_stream_numbers(&first, 1) == 1 ? static_cast<std::int32_t>(first) : -1;
+  return file.container().video_stream_numbers(&first, 1) == 1 ? static_cast<std::int32_t>(first)
+                                                               : -1;
 }
 
 // Opens the file anew for a player; null when it cannot serve one. The sound player alone
@@ -49,7 +50,7 @@ std::int32_t first_video_stream(SharedAviFile& file) {
 std::unique_ptr<SharedAviFile> open_for_player(const char* name, int mode) {
   if (name == nullptr) return nullptr;
   auto file = std::make_unique<SharedAviFile>();
-  if ((mode & USE_VIDEO) == 0) file->skip_video_index();
+  if ((mode & USE_VIDEO) == 0) file->container().skip_video_index();
   if (file->open_shared(name) == 0 || !file->has_playable_stream()) return nullptr;
   return file;
 }
@@ -59,11 +60,11 @@ SharedFileEntry new_entry(std::string name, std::unique_ptr<SharedAviFile> file,
   e.name = std::move(name);
   e.default_video_stream = first_video_stream(*file);
   if ((mode & USE_VIDEO) != 0) {
-    e.video_stream = file->selected_video_stream_number();
+    e.video_stream = file->container().selected_video_stream_number();
     e.video_users = 1;
   }
   if ((mode & USE_AUDIO) != 0) {
-    e.audio_stream = file->selected_audio_stream_number();
+    e.audio_stream = file->container().selected_audio_stream_number();
     e.audio_users = 1;
   }
   e.thread = platform::GetCurrentThreadId();
@@ -84,16 +85,16 @@ enum class Kind { kVideo, kAudio };
 // file, or null when the copy cannot be opened (nothing changes then).
 SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mode,
                          bool select_stream) {
-  const char* name = old_file->file_name();
+  const char* name = old_file->container().file_name();
   const int moved =
       kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO)) : (USE_AUDIO | (mode & USE_VIDEO));
   std::unique_ptr<SharedAviFile> copy = open_for_player(name, moved);
   if (!copy) return nullptr;
   if (select_stream) {
     if (kind == Kind::kVideo) {
-      if (copy->select_video_stream(stream) != 0) copy->reset_decoder();
+      if (copy->container().select_video_stream(stream) != 0) copy->reset_decoder();
     } else {
-      copy->select_audio_stream(stream);
+      copy->container().select_audio_stream(stream);
     }
   }
   SharedFileEntry entry = new_entry(std::string(), std::move(copy), moved);
@@ -140,7 +141,7 @@ SharedAviFile* acquire_shared_file(const char* name, int mode) {
     }
   }
   if (joined != nullptr) {
-    joined->index_video();  // outside the lock: the entry is this thread's
+    joined->container().index_video();  // outside the lock: the entry is this thread's
     return joined;
   }
   std::unique_ptr<SharedAviFile> file = open_for_player(name, mode);
@@ -181,11 +182,11 @@ SharedAviFile* select_video_on_shared(SharedAviFile* file, int stream, int mode)
       // Alone on the file: select in place. The entry is this thread's, so the file may be
       // worked on after the lock is released.
       lock.unlock();
-      if (file->select_video_stream(stream) != 0) file->reset_decoder();
+      if (file->container().select_video_stream(stream) != 0) file->reset_decoder();
       lock.lock();
       it = find_entry(r.entries, file);
       if (it != r.entries.end()) {
-        it->video_stream = file->selected_video_stream_number();
+        it->video_stream = file->container().selected_video_stream_number();
         it->output_format = kOutputNotPrepared;
       }
       return file;
@@ -204,10 +205,11 @@ SharedAviFile* select_audio_on_shared(SharedAviFile* file, int stream, int mode)
     if (it == r.entries.end() || it->audio_stream == stream) return file;
     if (it->audio_users == 1) {
       lock.unlock();
-      file->select_audio_stream(stream);
+      file->container().select_audio_stream(stream);
       lock.lock();
       it = find_entry(r.entries, file);
-      if (it != r.entries.end()) it->audio_stream = file->selected_audio_stream_number();
+      if (it != r.entries.end())
+        it->audio_stream = file->container().selected_audio_stream_number();
       return file;
     }
   }

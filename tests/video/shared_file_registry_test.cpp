@@ -56,11 +56,11 @@ TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn
   std::thread([&] {
     // The sound alone leaves the video unindexed, until a video reader joins.
     SharedAviFile* theirs = acquire_shared_file(name(), USE_AUDIO);
-    EXPECT_EQ(theirs->video_index(), nullptr);
+    EXPECT_EQ(theirs->container().video_index(), nullptr);
     EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), theirs);
     EXPECT_NE(theirs, v);
     EXPECT_EQ(shared_file_count(), 2);
-    EXPECT_EQ(theirs->video_index()->entries.size(), 10u);
+    EXPECT_EQ(theirs->container().video_index()->entries.size(), 10u);
     release_shared_file(theirs, USE_VIDEO | USE_AUDIO);
   }).join();
   release_shared_file(v, USE_VIDEO);
@@ -84,7 +84,7 @@ TEST_F(SharedFileRegistryTest, SelectingWhileSharedSplitsAndAloneSelectsInPlace)
   EXPECT_EQ(select_video_on_shared(split, 1, USE_VIDEO), split);
   EXPECT_EQ(entry_of(split).video_stream, 1);
   EXPECT_EQ(entry_of(split).output_format, kOutputNotPrepared);
-  EXPECT_EQ(split->selected_video_stream_number(), 1);
+  EXPECT_EQ(split->container().selected_video_stream_number(), 1);
   // A named entry watching stream 1 would not be joined by a new video reader; the split
   // entry has no name, so a new reader joins the first file.
   SharedAviFile* third = acquire_shared_file(name(), USE_VIDEO);
