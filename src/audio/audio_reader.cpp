@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "audio/dv_audio.h"
 #include "audio/stream_format.h"
 #include "hostlib/audio_decoder.h"
 #include "video/shared_avi_file.h"
@@ -108,16 +109,17 @@ std::uint32_t read_indexed_audio(AviContainer& file, std::uint64_t p, IndexCurso
 }
 
 // DV type-1 sound lives inside the video frames: it is decoded ten frames (one group) at a time
-// into the file's cache (audio/dv_audio.cpp) and copied out from there.
-std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* buffer,
+// into the file's cache (audio/dv_audio.h) and copied out from there.
+std::uint32_t read_dv_audio(SharedAviFile& shared, std::uint64_t p, std::uint8_t* buffer,
                             std::uint32_t count) {
-  const platform::WAVEFORMATEX* format = file.container().audio_format();
+  AviContainer& file = shared.container();
+  const platform::WAVEFORMATEX* format = file.audio_format();
   const double stereo_frames =
-      file.container().audio_length() * static_cast<double>(format->nAvgBytesPerSec) * 0.25;
+      file.audio_length() * static_cast<double>(format->nAvgBytesPerSec) * 0.25;
   const std::int64_t frames = audio::truncate_position(stereo_frames);
-  const std::int32_t per_group = file.container().dv_samples_per_10_frames();
+  const std::int32_t per_group = file.dv_samples_per_10_frames();
   if (frames <= 0 || per_group <= 0 ||
-      static_cast<std::uint32_t>(per_group) > DvAudioSlot::kEvenFrames) {
+      static_cast<std::uint32_t>(per_group) > audio::DvAudioSlot::kEvenFrames) {
     return 0;
   }
   const auto total = static_cast<std::uint64_t>(frames) * kStereoFrameBytes;
@@ -127,6 +129,7 @@ std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* 
   const std::uint64_t last_group = total / (kStereoFrameBytes * n);
   std::uint64_t s = p / kStereoFrameBytes;
   std::uint32_t delivered = 0;
+  audio::DvAudioCache& cache = audio::DvAudioCache::of(shared);
   while (delivered < count) {
     const std::uint64_t g = s / n;
     const std::uint64_t o = s % n;
@@ -135,7 +138,7 @@ std::uint32_t read_dv_audio(SharedAviFile& file, std::uint64_t p, std::uint8_t* 
     const std::uint64_t k = std::min({(count - delivered) / std::uint64_t{kStereoFrameBytes}, n - o,
                                       end_frame - std::min(end_frame, s)});
     if (k == 0) break;
-    const DvAudioSlot* slot = file.dv_audio_group(static_cast<std::uint32_t>(g));
+    const audio::DvAudioSlot* slot = cache.load(file, static_cast<std::uint32_t>(g));
     if (slot == nullptr) break;
     std::memcpy(buffer + delivered, slot->even.data() + 2 * o, k * kStereoFrameBytes);
     s += k;

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <optional>
 
-#include "video/shared_avi_file.h"
-
 namespace avikit {
 
 namespace audio::detail {
@@ -129,12 +127,11 @@ constexpr std::uint32_t kFramesPerGroup = 10;
 
 // Reads DV frames [first, last) into the slot's raw area; returns the stereo frames kept, or
 // nothing when a frame's chunk does not hold a whole DV frame (the read ends there).
-std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t first,
-                                          std::uint64_t last, std::uint32_t per_group,
-                                          DvAudioSlot& slot) {
-  std::vector<std::uint8_t>& buffer = file.dv_audio_frame_;
-  const ChunkIndex* index = file.container().video_index();
-  const std::vector<std::uint32_t>& offsets = file.container().dv_audio_offsets();
+std::optional<std::uint32_t> gather_group(AviContainer& file, std::vector<std::uint8_t>& buffer,
+                                          std::uint64_t first, std::uint64_t last,
+                                          std::uint32_t per_group, audio::DvAudioSlot& slot) {
+  const ChunkIndex* index = file.video_index();
+  const std::vector<std::uint32_t>& offsets = file.dv_audio_offsets();
   std::uint32_t raw = 0;
   for (std::uint64_t f = first; f < last; ++f) {
     std::uint32_t got = 0;
@@ -142,7 +139,7 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
       // A chunk longer than a DV frame still carries its sound in the first frame's bytes.
       const IndexEntry& e = index->entries[f];
       const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(e.size, buffer.size()));
-      got = file.container().read_at(e.position, buffer.data(), want);
+      got = file.read_at(e.position, buffer.data(), want);
       if (got != 0 && got != buffer.size()) return std::nullopt;
     }
     DvFrameSound sound;
@@ -153,12 +150,11 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
         sound.known
             ? std::min<std::uint32_t>(sound.samples, static_cast<std::uint32_t>(offsets.size()))
             : per_group / kFramesPerGroup;
-    if (raw + n >= DvAudioSlot::kRawFrames) break;
+    if (raw + n >= audio::DvAudioSlot::kRawFrames) break;
     std::int16_t* out = slot.raw.data() + std::size_t{raw} * 2;
     if (sound.known) {
       audio::detail::dv_decode_samples(buffer.data(), buffer.size(), offsets,
-                                       file.container().dv_channel2_offset(), sound.twelve_bit, n,
-                                       out);
+                                       file.dv_channel2_offset(), sound.twelve_bit, n, out);
     } else {
       std::fill(out, out + std::size_t{n} * 2, std::int16_t{0});  // missing or unreadable
     }
@@ -169,18 +165,25 @@ std::optional<std::uint32_t> gather_group(SharedAviFile& file, std::uint64_t fir
 
 }  // namespace
 
-const DvAudioSlot* SharedAviFile::dv_audio_group(std::uint32_t group) {
-  const std::uint32_t at = group % kDvSlots;
+audio::DvAudioCache& audio::DvAudioCache::of(SharedAviFile& file) {
+  std::unique_ptr<SharedFileSlot>& slot = file.dv_audio_cache();
+  if (!slot) slot = std::make_unique<DvAudioCache>();
+  // Only this layer fills the file's DV audio cache, always with a DvAudioCache.
+  return static_cast<DvAudioCache&>(*slot);
+}
+
+const audio::DvAudioSlot* audio::DvAudioCache::load(AviContainer& file, std::uint32_t group) {
+  const std::uint32_t at = group % kSlots;
   const bool taggable = group <= static_cast<std::uint32_t>(INT32_MAX);
-  if (taggable && dv_group_tags_[at] == static_cast<std::int32_t>(group) && dv_slots_[at]) {
-    return dv_slots_[at].get();
+  if (taggable && tags_[at] == static_cast<std::int32_t>(group) && slots_[at]) {
+    return slots_[at].get();
   }
-  dv_group_tags_[at] = -1;
-  const std::int32_t n = container_.dv_samples_per_10_frames();
+  tags_[at] = -1;
+  const std::int32_t n = file.dv_samples_per_10_frames();
   if (n <= 0 || static_cast<std::uint32_t>(n) > DvAudioSlot::kEvenFrames) return nullptr;
   const auto per_group = static_cast<std::uint32_t>(n);
-  container_.load_index();
-  const std::uint64_t frames = container_.frame_count();
+  file.load_index();
+  const std::uint64_t frames = file.frame_count();
   const std::uint64_t first = std::uint64_t{group} * kFramesPerGroup;
   if (first >= frames) return nullptr;
   std::uint64_t last = first + kFramesPerGroup;
@@ -189,21 +192,21 @@ const DvAudioSlot* SharedAviFile::dv_audio_group(std::uint32_t group) {
     last = frames;
     target = static_cast<std::uint32_t>((frames - first) * per_group / kFramesPerGroup);
   }
-  if (dv_audio_frame_.empty()) {
-    const platform::BITMAPINFOHEADER* format = container_.video_format();
+  if (frame_.empty()) {
+    const platform::BITMAPINFOHEADER* format = file.video_format();
     const bool is625 = format != nullptr && format->biHeight == 576;
-    dv_audio_frame_.resize(is625 ? kFrameBytes625 : kFrameBytes525);
+    frame_.resize(is625 ? kFrameBytes625 : kFrameBytes525);
   }
-  if (!dv_slots_[at]) dv_slots_[at] = std::make_unique<DvAudioSlot>();
-  DvAudioSlot& slot = *dv_slots_[at];
-  const std::optional<std::uint32_t> raw = gather_group(*this, first, last, per_group, slot);
+  if (!slots_[at]) slots_[at] = std::make_unique<DvAudioSlot>();
+  DvAudioSlot& slot = *slots_[at];
+  const std::optional<std::uint32_t> raw = gather_group(file, frame_, first, last, per_group, slot);
   if (!raw) return nullptr;
   slot.raw_count = *raw;
   audio::detail::dv_stretch(slot.raw.data(), *raw, slot.even.data(), target);
   // A short last group leaves the rest of the slot from an earlier group: silence it, so no
   // stale sound can ever be handed out.
   std::fill(slot.even.begin() + std::ptrdiff_t{target} * 2, slot.even.end(), std::int16_t{0});
-  if (taggable) dv_group_tags_[at] = static_cast<std::int32_t>(group);
+  if (taggable) tags_[at] = static_cast<std::int32_t>(group);
   return &slot;
 }
 

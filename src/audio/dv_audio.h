@@ -1,14 +1,52 @@
 #pragma once
 // DV sound (IEC 61834-2 audio in the DIF blocks of each frame), as the audio reader takes it out
 // of DV type-1 files: per-frame sample counts, 16-bit and 12-bit non-linear samples, and the
-// linear stretch of ten frames' sound to the exact count of the group. The group cache itself is
-// SharedAviFile::dv_audio_group (video/shared_avi_file.h), implemented in audio/dv_audio.cpp.
+// linear stretch of ten frames' sound to the exact count of the group; and the cache of groups
+// each shared file keeps.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "video/shared_avi_file.h"
+
 namespace avikit {
+
+namespace audio {
+
+// The sound of ten DV frames, as the audio reader hands it out.
+struct DvAudioSlot {
+  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
+  static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
+  std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
+  std::array<std::int16_t, 2 * kEvenFrames> even{};
+  std::uint32_t raw_count = 0;
+};
+
+// The DV sound of one shared file, decoded a group of ten frames at a time into a few slots. It
+// lives in the file's dv_audio_cache(), so every reader of the file shares it; they all run on
+// the file's one thread, so it has no lock.
+class DvAudioCache final : public SharedFileSlot {
+ public:
+  static constexpr int kSlots = 4;
+
+  // The cache of `file`, made on first use.
+  static DvAudioCache& of(SharedAviFile& file);
+
+  // The slot holding group g (the sound of DV frames 10g..10g+9) of `file`, filled on demand;
+  // null on a read error. `file` is the container of the shared file this cache belongs to.
+  const DvAudioSlot* load(AviContainer& file, std::uint32_t group);
+  void clear() override { tags_.fill(-1); }
+
+ private:
+  std::array<std::unique_ptr<DvAudioSlot>, kSlots> slots_;  // allocated on first use
+  std::array<std::int32_t, kSlots> tags_{-1, -1, -1, -1};
+  std::vector<std::uint8_t> frame_;  // one DV frame read for its sound
+};
+
+}  // namespace audio
 
 namespace audio::detail {
 

@@ -9,14 +9,13 @@
 //     members; the flags AVC_DECOMPRESSING and AVC_DECODER_READY of decoder_flags_;
 //   - frame decoding (video/frame_decoder.cpp): decode_frame, find_run_key and the run members;
 //   - navigation (video/navigation.cpp): next_key_frame;
-//   - audio reading (audio/dv_audio.cpp): dv_audio_group and the DV audio members.
+//   - audio reading (audio/dv_audio.cpp): the DV audio cache, through dv_audio_cache().
 // All readers that share a file share its decoding run and its DV audio cache.
 //
 // Threads: a SharedAviFile is used only by the thread that created it; it has no lock.
 
 #include <avikit/platform/vfw.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,19 +33,18 @@ namespace avikit {
 // when the module is unloaded.
 extern platform::CRITICAL_SECTION g_dv_frame_lock;
 
-// The sound of ten DV frames, as the audio reader hands it out.
-struct DvAudioSlot {
-  static constexpr std::uint32_t kRawFrames = 19590;   // stereo frames before the stretch
-  static constexpr std::uint32_t kEvenFrames = 19200;  // stereo frames after the stretch
-  std::array<std::int16_t, 2 * kRawFrames> raw{};      // left, right, left, right...
-  std::array<std::int16_t, 2 * kEvenFrames> even{};
-  std::uint32_t raw_count = 0;
+// State a layer above video keeps per shared file (audio's DV sound cache): the readers that
+// share the file share it too. Video owns it without knowing what it is, and empties it whenever
+// the file is opened again or its decoder reset.
+class SharedFileSlot {
+ public:
+  virtual ~SharedFileSlot() = default;
+  virtual void clear() = 0;
 };
 
 class SharedAviFile {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // "no frame" for the run members
-  static constexpr int kDvSlots = 4;
 
   SharedAviFile() = default;
   ~SharedAviFile();
@@ -134,14 +132,16 @@ class SharedAviFile {
 
  public:
   // --- DV audio cache (audio reading) ---------------------------------------------------------
-  // The slot holding group g (the sound of DV frames 10g..10g+9), filled on demand; null on a
-  // read error.
-  const DvAudioSlot* dv_audio_group(std::uint32_t group);
-  void clear_dv_audio_cache() { dv_group_tags_.fill(-1); }
+  // The audio layer's cache of decoded DV sound for this file (audio/dv_audio.h); empty until
+  // the audio reader first needs it.
+  std::unique_ptr<SharedFileSlot>& dv_audio_cache() { return dv_audio_cache_; }
 
-  std::array<std::unique_ptr<DvAudioSlot>, kDvSlots> dv_slots_;  // allocated on first use
-  std::array<std::int32_t, kDvSlots> dv_group_tags_{-1, -1, -1, -1};
-  std::vector<std::uint8_t> dv_audio_frame_;  // one DV frame read for its sound
+ private:
+  void clear_dv_audio_cache() {
+    if (dv_audio_cache_) dv_audio_cache_->clear();
+  }
+
+  std::unique_ptr<SharedFileSlot> dv_audio_cache_;
 };
 
 }  // namespace avikit

@@ -232,15 +232,15 @@ TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
   DvReader r(dv_type1_avi(frames));
   SharedAviFile* file = r.reader.file();
   ASSERT_NE(file, nullptr);
-  const DvAudioSlot* g0 = file->dv_audio_group(0);
+  audio::DvAudioCache& cache = audio::DvAudioCache::of(*file);
+  AviContainer& c = file->container();
+  const audio::DvAudioSlot* g0 = cache.load(c, 0);
   ASSERT_NE(g0, nullptr);
-  EXPECT_EQ(file->dv_audio_group(0), g0);
-  EXPECT_EQ(file->dv_group_tags_[0], 0);
-  ASSERT_NE(file->dv_audio_group(4), nullptr);  // group 4 takes group 0's slot
-  EXPECT_EQ(file->dv_group_tags_[0], 4);
-  EXPECT_EQ(file->dv_audio_group(4)->even[0], static_cast<std::int16_t>(40 * 2000));
-  EXPECT_EQ(file->dv_audio_group(0)->even[0], 0);
-  EXPECT_EQ(file->dv_audio_group(6), nullptr);  // past the last frame
+  EXPECT_EQ(cache.load(c, 0), g0);
+  EXPECT_EQ(cache.load(c, 4), g0);  // group 4 takes group 0's slot
+  EXPECT_EQ(cache.load(c, 4)->even[0], static_cast<std::int16_t>(40 * 2000));
+  EXPECT_EQ(cache.load(c, 0)->even[0], 0);
+  EXPECT_EQ(cache.load(c, 6), nullptr);  // past the last frame
   // The seek lands in the middle of a group.
   r.reader.seek_audio(1.0);
   EXPECT_EQ(r.read(1)[0], static_cast<std::int16_t>(25 * 2000));
