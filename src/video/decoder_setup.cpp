@@ -308,12 +308,11 @@ int MediaReader::prepare_output(int stream, int decode_now) {
   if (file_ == nullptr) return 0;
   const int before = file_->container().selected_video_stream_number();
   file_ = select_video_on_shared(file_, stream, mode_);
-  if (file_->container().selected_video_stream_number() == before && frame_.header != nullptr)
-    return 1;
-  file_->container()
-      .video_type_name();  // naming settles the handler and compression compared below
-  const bool prime = upper_fourcc(file_->container().video_handler_fourcc()) == fourcc("XVID");
-  const platform::BITMAPINFOHEADER* format = file_->container().video_format();
+  AviContainer& c = file_->container();
+  if (c.selected_video_stream_number() == before && frame_.header != nullptr) return 1;
+  c.video_type_name();  // naming settles the handler and compression compared below
+  const bool prime = upper_fourcc(c.video_handler_fourcc()) == fourcc("XVID");
+  const platform::BITMAPINFOHEADER* format = c.video_format();
   bool ok = false;
   if (format != nullptr && wants_yuv_output(format->biCompression)) {
     if (OptionsGet(kOptYuvOutput, 0, 0) == kOptYuvOutputYv12) {
