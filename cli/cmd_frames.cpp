@@ -210,8 +210,7 @@ class FrameSink {
   // Converts the player's current frame and puts it in its slot.
   bool emit(AviVideoPlayer& player, std::size_t slot, int offset) {
     const auto* pixels = reinterpret_cast<const std::uint8_t*>(player.get_frame_dib_data());
-    const auto* header =
-        static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+    const auto* header = player.get_frame_dib_header();
     const int pitch = player.get_frame_dib_pitch();
     if (pixels == nullptr || header == nullptr || pitch <= 0 || header->biHeight <= 0 ||
         header->biWidth <= 0) {
@@ -427,8 +426,7 @@ int run_frames(const FramesOptions& o) {
   if (o.keyframes) player.set_fast_speed(1);
 
   // Standard output cannot be written out of order: hold the frames when they fit.
-  const auto* header =
-      static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+  const auto* header = player.get_frame_dib_header();
   const std::uint64_t frame_bytes = header != nullptr
                                         ? std::uint64_t(std::max(header->biWidth, 1)) *
                                               std::uint64_t(std::max(header->biHeight, 1)) * 3

@@ -169,8 +169,7 @@ class PlayerWindow {
 };
 
 bool PlayerWindow::create() {
-  const auto* header =
-      static_cast<const platform::BITMAPINFOHEADER*>(video_.get_frame_dib_header());
+  const auto* header = video_.get_frame_dib_header();
   if (header == nullptr || header->biWidth <= 0 || header->biHeight <= 0) return false;
   width_ = header->biWidth;
   height_ = header->biHeight;

@@ -67,8 +67,7 @@ std::vector<int> keyframe_offsets(VideoPlayer& player, int first, int last) {
 bool draw_cell(VideoPlayer& player, int offset, int index, const SheetLayout& l, Canvas& sheet) {
   player.seek(offset, 1);
   const auto* pixels = reinterpret_cast<const std::uint8_t*>(player.get_frame_dib_data());
-  const auto* header =
-      static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+  const auto* header = player.get_frame_dib_header();
   const int pitch = player.get_frame_dib_pitch();
   if (pixels == nullptr || header == nullptr || pitch <= 0 || header->biHeight <= 0 ||
       header->biWidth <= 0)
@@ -138,8 +137,7 @@ int run_sheet(const SheetOptions& o) {
                                       list_text(streams));
     }
   }
-  const auto* header =
-      static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+  const auto* header = player.get_frame_dib_header();
   if (player.get_total_frames() <= 0 || header == nullptr || header->biWidth <= 0 ||
       header->biHeight <= 0) {
     return failure("sheet", o.file + ": the video has no frames");

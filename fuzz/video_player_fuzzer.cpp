@@ -58,7 +58,7 @@ bool reasonable_sizes() {
 // Every byte of the handed-out picture must be readable.
 void touch_output(AviVideoPlayer& p) {
   const char* data = p.get_frame_dib_data();
-  const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(p.get_frame_dib_header());
+  const auto* h = p.get_frame_dib_header();
   if (data == nullptr || h == nullptr) return;
   check(h->biBitCount == 24);
   const std::size_t bytes = static_cast<std::size_t>(p.get_frame_dib_pitch()) *

@@ -144,7 +144,7 @@ void read_pictures(const char* name, Reading& r) {
   for (int i = 0; i < player.get_total_frames(); ++i) {
     player.seek(i, 1);
     const char* dib = player.get_frame_dib_data();
-    const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(player.get_frame_dib_header());
+    const auto* h = player.get_frame_dib_header();
     r.pictures.emplace_back(dib != nullptr ? std::string(dib, h->biSizeImage) : "");
   }
 }

@@ -56,7 +56,7 @@ struct Frames {
 
 std::string frame_bytes(AviVideoPlayer& p) {
   const char* data = p.get_frame_dib_data();
-  const auto* h = static_cast<const platform::BITMAPINFOHEADER*>(p.get_frame_dib_header());
+  const auto* h = p.get_frame_dib_header();
   if (data == nullptr || h == nullptr) return {};
   return std::string(data, static_cast<std::size_t>(p.get_frame_dib_pitch()) *
                                static_cast<std::size_t>(h->biHeight));
