@@ -3,10 +3,6 @@
 #include <avikit/avi_audio_player.h>
 #include <avikit/sound_frame.h>
 
-#include <cmath>
-#include <complex>
-#include <numbers>
-
 #include "support/avi_builder.h"
 #include "support/run_command.h"
 
@@ -87,59 +83,21 @@ std::vector<std::int16_t> pull_all(AviAudioPlayer& player, int max_blocks) {
   return pcm;
 }
 
-namespace {
-
-void fft(std::vector<std::complex<double>>& a) {
-  const std::size_t n = a.size();
-  for (std::size_t i = 1, j = 0; i < n; ++i) {
-    std::size_t bit = n >> 1;
-    for (; (j & bit) != 0; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
+double sine_frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate) {
+  // Rising zero crossings over the middle half, each placed between its two samples.
+  const auto ch = static_cast<std::size_t>(channels);
+  const std::size_t frames = pcm.size() / ch;
+  double first = -1.0;
+  double last = -1.0;
+  int crossings = 0;
+  for (std::size_t i = frames / 4 + 1; i < 3 * frames / 4; ++i) {
+    const double a = pcm[(i - 1) * ch + static_cast<std::size_t>(channel)];
+    const double b = pcm[i * ch + static_cast<std::size_t>(channel)];
+    if (a >= 0 || b < 0) continue;
+    last = static_cast<double>(i - 1) + a / (a - b);
+    if (crossings++ == 0) first = last;
   }
-  for (std::size_t len = 2; len <= n; len <<= 1) {
-    const double angle = -2.0 * std::numbers::pi / static_cast<double>(len);
-    const std::complex<double> w(std::cos(angle), std::sin(angle));
-    for (std::size_t i = 0; i < n; i += len) {
-      std::complex<double> wk(1.0, 0.0);
-      for (std::size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> u = a[i + k];
-        const std::complex<double> v = a[i + k + len / 2] * wk;
-        a[i + k] = u + v;
-        a[i + k + len / 2] = u - v;
-        wk *= w;
-      }
-    }
-  }
-}
-
-}  // namespace
-
-double peak_frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate) {
-  const std::size_t frames = pcm.size() / static_cast<std::size_t>(channels);
-  std::size_t n = 1;
-  while (n * 2 <= frames / 2) n *= 2;
-  if (n < 1024) return 0.0;
-  const std::size_t from = (frames - n) / 2;
-  std::vector<std::complex<double>> a(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                             static_cast<double>(n - 1));
-    const std::size_t at =
-        (from + i) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel);
-    a[i] = pcm[at] * hann;
-  }
-  fft(a);
-  std::size_t best = 1;
-  for (std::size_t k = 1; k < n / 2; ++k) {
-    if (std::abs(a[k]) > std::abs(a[best])) best = k;
-  }
-  // Parabolic interpolation of the log magnitudes around the peak.
-  const double l = std::log(std::abs(a[best - 1]) + 1e-9);
-  const double c = std::log(std::abs(a[best]) + 1e-9);
-  const double r = std::log(std::abs(a[best + 1]) + 1e-9);
-  const double delta = 0.5 * (l - r) / (l - 2.0 * c + r);
-  return (static_cast<double>(best) + delta) * rate / static_cast<double>(n);
+  return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
 }
 
 }  // namespace audiotest

@@ -44,9 +44,8 @@ std::vector<std::int16_t> ffmpeg_s16(const std::string& file, const std::string&
 // Every sample of every block until is_end (at most max_blocks blocks).
 std::vector<std::int16_t> pull_all(AviAudioPlayer& player, int max_blocks = 1 << 20);
 
-// Frequency of the strongest component of one channel, from an FFT over the middle of the
-// signal (a power-of-two window, interpolated between bins).
-double peak_frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate);
+// Frequency of a sine in one channel, from its zero crossings.
+double sine_frequency(const std::vector<std::int16_t>& pcm, int channels, int channel, int rate);
 
 // Samples of a little-endian 16-bit byte string.
 std::vector<std::int16_t> as_samples(const std::string& bytes);

@@ -120,24 +120,6 @@ class DvGroupTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0); }
 };
 
-TEST_F(DvGroupTest, TenFramesOf1920SamplesAreExactly19200AsStored) {
-  std::vector<std::string> frames;
-  std::vector<std::int16_t> want;
-  for (std::uint32_t f = 0; f < 20; ++f) {
-    const DvSound s = numbered(f, 1920, 24);  // 1896 + 24
-    frames.push_back(dv_frame(s));
-    for (std::size_t i = 0; i < s.left.size(); ++i) {
-      want.push_back(s.left[i]);
-      want.push_back(s.right[i]);
-    }
-  }
-  DvReader r(dv_type1_avi(frames));
-  ASSERT_TRUE(r.ok);
-  EXPECT_DOUBLE_EQ(r.reader.audio_length(), 0.8);
-  EXPECT_EQ(r.read_all(1151), want);  // odd block sizes cross group boundaries
-  EXPECT_EQ(r.reader.audio_at_end(), 1);
-}
-
 // 525/60 frames (120000 bytes) in a file whose format claims the 50-field layout.
 std::string claims_fifty_field(const std::vector<std::string>& frames) {
   avitest::AviBuilder b;
@@ -154,7 +136,8 @@ std::string claims_fifty_field(const std::vector<std::string>& frames) {
 enum Change { kNone, kSilent, kShortChunk, kLongChunk, kOtherSystem };
 
 // Files of numbered frames (`samples` each, odd frames `odd_more` beyond, declaring 1896 +
-// `extra`), some changed: every sample read in blocks of 4096 frames, their count, and values.
+// `extra`), some changed: every sample read in blocks of 1151 frames (crossing the groups), their
+// count, values, and for unchanged files the length.
 struct GroupCase {
   std::uint32_t frames, samples, extra, odd_more;
   Change change;
@@ -164,6 +147,8 @@ struct GroupCase {
 
 TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
   const GroupCase cases[] = {
+      // Ten frames of 1920 samples are exactly a group of 19200, as stored.
+      {20, 1920, 24, 0, kNone, 38400, {{1, 0}, {2 * 19200 + 1, -20000}, {2 * 28800, 30000}}},
       // Uneven frame counts are stretched to the group size, the ends kept.
       {10, 1896, 0, 30, kNone, 19200, {{0, 0}, {2 * 19199, 9 * 2000 + 1925}}},
       // The last short group holds its share, 19200 + (3 x 19200) / 10 frames: frame 10 starts it.
@@ -193,8 +178,12 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
     if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
     DvReader r(c.change == kOtherSystem ? claims_fifty_field(frames) : dv_type1_avi(frames),
                ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
-    const std::vector<std::int16_t> got = r.read_all(4096);
+    const std::vector<std::int16_t> got = r.read_all(1151);
     ASSERT_EQ(got.size(), 2 * c.want_frames);
+    if (c.change == kNone) {
+      EXPECT_DOUBLE_EQ(r.reader.audio_length(), static_cast<double>(c.want_frames) / 48000);
+      EXPECT_EQ(r.reader.audio_at_end(), 1);
+    }
     for (const auto& [at, value] : c.want) EXPECT_EQ(got[at], value) << "sample " << at;
   }
 }
