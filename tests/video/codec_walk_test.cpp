@@ -98,15 +98,17 @@ struct Walk {
   const char* name;
   ClipShape shape;
   std::vector<Step> steps;
+  std::uint32_t fail = 0xFFFFFFFFu;  // a chunk the codec fails on
 };
 
 class CodecWalkStepTest : public CodecWalkTest, public ::testing::WithParamInterface<Walk> {};
 
 // A run starts at a key frame (or frame 0 when none is flagged) with flags 0; every chunk a
-// request decompresses before its own carries ICDECOMPRESS_HURRYUP.
+// request decompresses before its own (all, when the walk fails) carries ICDECOMPRESS_HURRYUP.
 TEST_P(CodecWalkStepTest, DecompressesWhatTheRunNeeds) {
   const ClipShape& shape = GetParam().shape;
   open(shape);
+  codec_.fail_on(GetParam().fail);
   for (const Step& s : GetParam().steps) {
     FakeVideoCodec::log().clear_calls();
     ASSERT_EQ(request(s.frame), s.result) << "frame " << s.frame;
@@ -116,8 +118,9 @@ TEST_P(CodecWalkStepTest, DecompressesWhatTheRunNeeds) {
     for (std::size_t i = 0; i < calls.size(); ++i) {
       const int f = static_cast<int>(calls[i].frame);
       const bool starts = shape.keys.empty() ? f == 0 : shape.keys.count(f) != 0;
-      EXPECT_EQ(calls[i].flags, (starts ? 0u : ICDECOMPRESS_NOTKEYFRAME) |
-                                    (i + 1 < calls.size() ? ICDECOMPRESS_HURRYUP : 0u))
+      EXPECT_EQ(calls[i].flags,
+                (starts ? 0u : ICDECOMPRESS_NOTKEYFRAME) |
+                    (i + 1 < calls.size() || s.result == 0 ? ICDECOMPRESS_HURRYUP : 0u))
           << "chunk " << f << " for frame " << s.frame;
     }
   }
@@ -162,22 +165,13 @@ INSTANTIATE_TEST_SUITE_P(
         Walk{"NoKeyFramesStartEveryRunAtZero",
              with_keys(20, {}),
              {{5, 1, range(0, 5), 5}, {2, 1, range(0, 2), 2}, {9, 1, range(3, 9), 9}}},
+        // A failing chunk ends the walk, and counts as the last one decoded.
+        Walk{"FailingChunkEndsTheWalk", every_12(), {{6, 0, range(0, 3), 2}, {3, 1, {}, 2}}, 3},
         // Frames before the first key frame show it, and the run goes on from it.
         Walk{"BeforeTheFirstKeyFrame",
              with_keys(30, {5, 17}),
              {{2, 1, {5}, 5}, {0, 1, {}, 5}, {6, 1, {6}, 6}}}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(CodecWalkTest, FailingChunkEndsTheWalkAndCountsAsDecoded) {
-  open(every_12());
-  codec_.fail_on(3);
-  EXPECT_EQ(request(6), 0);
-  EXPECT_EQ(frames(), range(0, 3));
-  EXPECT_EQ(shown(reader_), 2u);
-  FakeVideoCodec::log().clear_calls();
-  EXPECT_EQ(request(3), 1);  // the failed frame counts as the last one decoded
-  EXPECT_TRUE(frames().empty());
-}
 
 TEST_F(CodecWalkTest, ReadersSharingTheRunEachGetTheirFrame) {
   open(every_12());
@@ -253,6 +247,7 @@ struct Selection {
   int bits;
   int prepared;
   const char* handler = nullptr;  // another handler, which no codec answers to
+  bool primes = false;            // frame 0 decoded to prime the codec, and again to be shown
 };
 
 class DecoderSelectionTest : public ::testing::TestWithParam<Selection> {
@@ -274,6 +269,7 @@ TEST_P(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
   EXPECT_EQ(FakeVideoCodec::log().begun, p.asked);
   ASSERT_NE(reader.frame().header, nullptr);
   EXPECT_EQ(reader.frame().header->biBitCount, p.bits);
+  EXPECT_EQ(FakeVideoCodec::log().frames() == std::vector<std::uint32_t>({0, 0}), p.primes);
   EXPECT_EQ(reader.file()->decode_frame(1, reader.frame().LockBits()), p.prepared);
 }
 
@@ -288,22 +284,9 @@ INSTANTIATE_TEST_SUITE_P(
         Selection{"Dx50AcceptingNothing", "DX50", 2, {}, {kYv12, kYuy2, kRgb}, 24, 0},
         Selection{"LowerCaseDivxAsksForYuy2", "divx", 0, {kYuy2, kRgb}, {kYuy2}, 16, 1},
         Selection{"OtherCodecsGetRgbAtOnce", "MJPG", 2, {kYv12, kYuy2, kRgb}, {kRgb}, 24, 1},
-        Selection{"UnknownHandlerUsesTheCompression", "FAKE", 2, {kRgb}, {kRgb}, 24, 1, "ABCD"}),
+        Selection{"UnknownHandlerUsesTheCompression", "FAKE", 2, {kRgb}, {kRgb}, 24, 1, "ABCD"},
+        Selection{"XvidHandlerPrimesFrameZero", "XVID", 0, {kYuy2}, {kYuy2}, 16, 1, "xvid", true}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST(DecoderSetupTest, XvidHandlerPrimesFrameZeroAndDecodesItAgain) {
-  FakeVideoCodec codec("XVID", {kYuy2});
-  ClipShape s = every_12(5);
-  s.handler = "xvid";
-  s.compression = "XVID";
-  avitest::MemoryFile clip("mem://walk/xvid.avi", build_clip(s));
-  VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
-  ASSERT_EQ(reader.prepare_output(-1, 0), 1);
-  EXPECT_EQ(FakeVideoCodec::log().frames(), std::vector<std::uint32_t>{0});
-  EXPECT_EQ(shown(reader), 0u);
-  EXPECT_EQ(reader.file()->last_decoded_, kNone);
-}
 
 TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
   FakeVideoCodec codec("FAKE", {kRgb});
