@@ -25,7 +25,7 @@ std::vector<std::uint32_t> dv_offsets(bool fifty_field) {
 }
 
 std::string dv_frame(const DvSound& s) {
-  std::string f(s.fifty_field ? kDvFrame625 : kDvFrame525, '\0');
+  std::string f(s.fifty_field ? 144000 : 120000, '\0');
   auto at = [&f](std::size_t i) -> std::uint8_t& { return reinterpret_cast<std::uint8_t&>(f[i]); };
   at(12246) = s.fifty_field ? 0x20 : 0x00;
   at(12487) = static_cast<std::uint8_t>((s.frequency & 7) << 3 | (s.twelve_bit ? 1 : 0));

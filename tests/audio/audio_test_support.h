@@ -14,8 +14,6 @@ using namespace avikit;
 namespace audiotest {
 
 // --- DV ------------------------------------------------------------------------------------------
-inline constexpr std::uint32_t kDvFrame625 = 144000;
-inline constexpr std::uint32_t kDvFrame525 = 120000;
 
 // The byte offsets of the first channel's samples in a DV frame (the container's layout rule).
 std::vector<std::uint32_t> dv_offsets(bool fifty_field);

@@ -240,7 +240,6 @@ TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
 struct RealDv {
   const char* file;
   bool fifty_field;
-  std::uint32_t frame_bytes;
 };
 std::ostream& operator<<(std::ostream& os, const RealDv& c) { return os << c.file; }
 
@@ -248,12 +247,9 @@ class DvRealSoundTest : public ::testing::TestWithParam<RealDv> {};
 
 TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
   const RealDv& c = GetParam();
-  const std::string dv = avitest::read_file(avitest::media_path(c.file));
-  ASSERT_GE(dv.size(), std::size_t{c.frame_bytes} * 10);
-  std::vector<std::string> frames;
-  for (std::size_t at = 0; at + c.frame_bytes <= dv.size(); at += c.frame_bytes) {
-    frames.push_back(dv.substr(at, c.frame_bytes));
-  }
+  const std::vector<std::string> frames =
+      avitest::dv_frames(avitest::read_file(avitest::media_path(c.file)), c.fifty_field);
+  ASSERT_GE(frames.size(), 10u);
   DvReader r(dv_type1_avi(frames, c.fifty_field));
   ASSERT_TRUE(r.ok);
   const std::vector<std::int16_t> ours = r.read_all(1152);
@@ -267,7 +263,7 @@ TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, DvRealSoundTest,
-                         ::testing::Values(RealDv{"dv_625_48k.dv", true, audiotest::kDvFrame625},
-                                           RealDv{"dv_525_48k.dv", false, audiotest::kDvFrame525}));
+                         ::testing::Values(RealDv{"dv_625_48k.dv", true},
+                                           RealDv{"dv_525_48k.dv", false}));
 
 }  // namespace
