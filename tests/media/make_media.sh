@@ -14,15 +14,13 @@ ff() { ffmpeg -nostdin -v error -y "$@"; }
 pattern() { echo "testsrc2=size=${1}:rate=${2}"; }
 sine() { echo "sine=frequency=${1}:sample_rate=${2}"; }
 
-# Video, each with a short sound track. Every picture differs from its neighbours.
-ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 440 44100)" -t 4 \
-   -c:v mpeg4 -vtag XVID -g 12 -bf 0 -q:v 4 -c:a pcm_s16le -ac 2 mpeg4_xvid_gop12.avi
-ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
-   -c:v mpeg4 -vtag DX50 -g 250 -bf 2 -q:v 4 mpeg4_dx50_gop250_bf2.avi
-ff -f lavfi -i "$(pattern 320x240 25)" -t 12 \
-   -c:v mpeg4 -vtag XVID -g 250 -bf 0 -q:v 4 mpeg4_xvid_gop250.avi
-ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v mpeg4 -vtag DIVX -g 12 -bf 2 -q:v 4 \
-   mpeg4_divx_gop12_bf2.avi
+# Video. Every picture differs from its neighbours.
+mpeg4() { ff -f lavfi -i "$(pattern 320x240 25)" "${@:2}" -c:v mpeg4 -q:v 4 "$1"; }
+mpeg4 mpeg4_xvid_gop12.avi -f lavfi -i "$(sine 440 44100)" -t 4 -vtag XVID -g 12 -bf 0 \
+   -c:a pcm_s16le -ac 2
+mpeg4 mpeg4_dx50_gop250_bf2.avi -t 12 -vtag DX50 -g 250 -bf 2
+mpeg4 mpeg4_xvid_gop250.avi -t 12 -vtag XVID -g 250 -bf 0
+mpeg4 mpeg4_divx_gop12_bf2.avi -t 4 -vtag DIVX -g 12 -bf 2
 ff -f lavfi -i "$(pattern 320x240 25)" -f lavfi -i "$(sine 1000 44100)" -t 2 \
    -c:v mjpeg -q:v 5 -c:a libmp3lame -b:a 128k mjpeg_mp3.avi
 encoders=$(ffmpeg -hide_banner -encoders 2>/dev/null)
@@ -51,30 +49,25 @@ ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt bgr24 raw_bgr
 ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt rgb555le raw_rgb555.avi
 ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt pal8 raw_pal8.avi
 
-# DV type-2 (a "dvsd" video stream beside a PCM stream), both systems.
-ff -f lavfi -i "testsrc2=size=720x576:rate=25" -f lavfi -i "$(sine 440 48000)" -t 1 \
-   -pix_fmt yuv420p -c:v dvvideo -c:a pcm_s16le -ac 2 dv_type2_625.avi
-ff -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -f lavfi -i "$(sine 440 48000)" -t 1 \
-   -pix_fmt yuv411p -c:v dvvideo -c:a pcm_s16le -ac 2 dv_type2_525.avi
-# Raw DV streams with sound, for building DV type-1 files in the tests.
-ff -f lavfi -i "testsrc2=size=720x576:rate=25" -f lavfi -i "$(sine 440 48000)" -t 1 \
-   -pix_fmt yuv420p -c:v dvvideo -c:a pcm_s16le -ac 2 -f dv dv_625_48k.dv
-ff -f lavfi -i "testsrc2=size=720x480:rate=30000/1001" -f lavfi -i "$(sine 440 48000)" -t 1 \
-   -pix_fmt yuv411p -c:v dvvideo -c:a pcm_s16le -ac 2 -f dv dv_525_48k.dv
+# DV type-2 (a "dvsd" video stream beside a PCM stream), and raw DV streams with sound for
+# building DV type-1 files in the tests; both systems.
+dv() { ff -f lavfi -i "$(pattern "$1" "$2")" -f lavfi -i "$(sine 440 48000)" -t 1 -pix_fmt "$3" \
+   -c:v dvvideo -c:a pcm_s16le -ac 2 "${@:4}"; }
+dv 720x576 25 yuv420p dv_type2_625.avi
+dv 720x480 30000/1001 yuv411p dv_type2_525.avi
+dv 720x576 25 yuv420p -f dv dv_625_48k.dv
+dv 720x480 30000/1001 yuv411p -f dv dv_525_48k.dv
 
-# Sound.
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
-   -c:a libmp3lame -b:a 128k mp3_cbr.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
-   -c:a libmp3lame -q:a 4 mp3_vbr.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 48000)" -t 3 -c:v mjpeg \
-   -c:a mp2 -b:a 192k mp2.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 48000)" -t 3 -c:v mjpeg \
-   -c:a ac3 -ac 6 -b:a 384k ac3_51.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 22050)" -t 3 -c:v mjpeg \
-   -c:a pcm_u8 -ac 1 pcm8_mono_22050.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
-   -c:a pcm_s16le -ac 2 pcm16_stereo_44100.avi
+# Sound, beside three seconds of small MJPEG pictures.
+mjpeg_with() {
+  ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 "$1")" -t 3 -c:v mjpeg "${@:2}"
+}
+mjpeg_with 44100 -c:a libmp3lame -b:a 128k mp3_cbr.avi
+mjpeg_with 44100 -c:a libmp3lame -q:a 4 mp3_vbr.avi
+mjpeg_with 48000 -c:a mp2 -b:a 192k mp2.avi
+mjpeg_with 48000 -c:a ac3 -ac 6 -b:a 384k ac3_51.avi
+mjpeg_with 22050 -c:a pcm_u8 -ac 1 pcm8_mono_22050.avi
+mjpeg_with 44100 -c:a pcm_s16le -ac 2 pcm16_stereo_44100.avi
 ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 sine_22050_mono.wav
 # The same without the "LIST" of tags ffmpeg puts before "data" (a WAVE file the player opens).
 ff -f lavfi -i "$(sine 440 22050)" -t 2 -c:a pcm_s16le -ac 1 -fflags +bitexact -map_metadata -1 \
@@ -127,8 +120,7 @@ if command -v gst-launch-1.0 >/dev/null; then
 fi
 if command -v mencoder >/dev/null; then
   men() { mencoder -really-quiet -msglevel all=0 "$@" >/dev/null 2>&1 || true; }
-  ff -f lavfi -i "$(pattern 160x120 25)" -f lavfi -i "$(sine 440 44100)" -t 3 -c:v mjpeg \
-     -c:a pcm_s16le -ac 2 men_src.avi
+  mjpeg_with 44100 -c:a pcm_s16le -ac 2 men_src.avi
   men men_src.avi -ovc copy -oac mp3lame -lameopts vbr=3 -o snd_men_mp3.avi
   men snd_ff_ac3_stereo.avi -ovc copy -oac copy -o snd_men_ac3_copy.avi
   men men_src.avi -ovc copy -oac pcm -audio-delay 0.5 -o snd_men_delay.avi
