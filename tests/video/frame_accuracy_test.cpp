@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -36,8 +35,8 @@ enum class Reference {
 };
 
 struct MediaCase {
-  const char* name;
-  const char* file;  // in the media folder; empty for a DV type-1 file built here
+  std::string name;
+  std::string file;  // in the media folder; empty for a DV type-1 file built here
   Reference reference;
   int random_seeks;  // 0: every frame, in a shuffled order
   bool dv625 = true;
@@ -119,7 +118,7 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
   void SetUp() override {
     const MediaCase& c = GetParam();
     if (c.reference == Reference::kYuy2 || c.yuy2) options_set(254, 0);  // YV12 is the default
-    if (std::strlen(c.file) > 0) {
+    if (!c.file.empty()) {
       path_ = avitest::media_path(c.file);
       // Made only when ffmpeg has the encoder (libx264, libxvid).
       if (!std::filesystem::exists(path_)) GTEST_SKIP() << c.file << " was not made";
@@ -268,40 +267,33 @@ INSTANTIATE_TEST_SUITE_P(
         MediaCase{"DvType2System525", "dv_type2_525.avi", Reference::kDv, 0},
         MediaCase{"DvType1System625", "", Reference::kDv, 0, true},
         MediaCase{"DvType1System525", "", Reference::kDv, 0, false}),
-    [](const auto& p) { return std::string(p.param.name); });
+    [](const auto& p) { return p.param.name; });
 
 // Sizes that are no multiple of the vector width libswscale writes: the bitmap's bytes stay
 // exact up to the last column and row, and nothing is written past them (the valgrind job).
 std::vector<MediaCase> odd_size_cases() {
-  static std::vector<std::string> names;  // MediaCase holds pointers into these
-  static std::vector<MediaCase> cases;
-  if (!cases.empty()) return cases;
-  const std::vector<const char*> any = {"1x1",     "2x3",     "3x2",     "170x97",  "186x101",
+  const std::vector<std::string> any = {"1x1",     "2x3",     "3x2",     "170x97",  "186x101",
                                         "330x185", "520x293", "854x480", "1366x768"};
-  const std::vector<const char*> even = {"2x2",     "170x96",  "186x100", "330x184",
+  const std::vector<std::string> even = {"2x2",     "170x96",  "186x100", "330x184",
                                          "520x292", "854x480", "1366x768"};
   const struct {
-    const char* codec;
-    const char* prefix;
+    std::string codec, file;
     Reference reference;
-    const std::vector<const char*>& sizes;
+    const std::vector<std::string>& sizes;
   } codecs[] = {{"Mpeg4", "odd_mpeg4_", Reference::kYv12, any},
                 {"Mpeg4Yuy2", "odd_mpeg4_", Reference::kYuy2, any},
                 {"Mjpeg", "odd_mjpeg_", Reference::kRgbFullRange, any},
                 {"H264", "odd_h264_", Reference::kRgb, even}};
-  names.reserve(2 * std::size(codecs) * any.size());
+  std::vector<MediaCase> cases;
   for (const auto& c : codecs) {
-    for (const char* size : c.sizes) {
-      names.push_back(std::string(c.codec) + "_" + size);
-      const char* name = names.back().c_str();
-      names.push_back(std::string(c.prefix) + size + ".avi");
-      cases.push_back(MediaCase{name, names.back().c_str(), c.reference, 0});
+    for (const std::string& size : c.sizes) {
+      cases.push_back({c.codec + "_" + size, c.file + size + ".avi", c.reference, 0});
     }
   }
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(OddSizes, FrameAccuracyTest, ::testing::ValuesIn(odd_size_cases()),
-                         [](const auto& p) { return std::string(p.param.name); });
+                         [](const auto& p) { return p.param.name; });
 
 }  // namespace

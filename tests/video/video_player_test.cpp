@@ -233,21 +233,4 @@ TEST_F(VideoPlayerTest, CopiesShareOnePlayerAndFreeItOnce) {
   EXPECT_EQ(player_.get_total_frames(), 0);
 }
 
-TEST_F(VideoPlayerTest, PlayersOnTheFirstStreamShareOneFile) {
-  AviVideoPlayer second;
-  ASSERT_EQ(second.open(clip_.name(), 0), 0);
-  EXPECT_EQ(second.impl()->reader()->file(), player_.impl()->reader()->file());
-  AviVideoPlayer third;
-  ASSERT_EQ(third.open(clip_.name(), -1), 0);
-  EXPECT_NE(third.impl()->reader()->file(), player_.impl()->reader()->file());
-  // Sharing a run, each still sees its own frame.
-  second.seek(40, 1);
-  player_.seek(40, 1);
-  third.seek(41, 1);
-  EXPECT_EQ(shown(), 40u);
-  std::uint32_t f = 0;
-  std::memcpy(&f, second.get_frame_dib_data(), 4);
-  EXPECT_EQ(f, 40u);
-}
-
 }  // namespace
