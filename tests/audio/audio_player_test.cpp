@@ -24,29 +24,27 @@ std::string le16_bytes(const std::vector<std::int16_t>& samples) {  // a little-
   return {reinterpret_cast<const char*>(samples.data()), 2 * samples.size()};
 }
 
-// Samples that say where they are: frame i of channel c is (i * 7 + c * 1000) mod 30000.
-std::vector<std::int16_t> numbered(std::size_t frames, int channels) {
-  std::vector<std::int16_t> s(frames * static_cast<std::size_t>(channels));
+std::vector<std::int16_t> interleaved(std::size_t frames, int channels, auto sample) {
+  std::vector<std::int16_t> s;
   for (std::size_t i = 0; i < frames; ++i) {
-    for (int c = 0; c < channels; ++c) {
-      s[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-          static_cast<std::int16_t>((i * 7 + static_cast<std::size_t>(c) * 1000) % 30000);
-    }
+    for (int c = 0; c < channels; ++c) s.push_back(static_cast<std::int16_t>(sample(i, c)));
   }
   return s;
 }
 
-std::vector<std::int16_t> sine(std::size_t frames, int channels, int rate, double hz,
-                               double level = 12000.0) {
-  std::vector<std::int16_t> s(frames * static_cast<std::size_t>(channels));
-  for (std::size_t i = 0; i < frames; ++i) {
-    const double v = level * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate);
-    for (int c = 0; c < channels; ++c) {
-      s[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-          static_cast<std::int16_t>(std::lround(v));
-    }
-  }
-  return s;
+// Samples that say where they are: frame i of channel c is (i * 7 + c * 1000) mod 30000.
+std::vector<std::int16_t> numbered(std::size_t frames, int channels) {
+  return interleaved(frames, channels, [](std::size_t i, int c) {
+    return (i * 7 + static_cast<std::size_t>(c) * 1000) % 30000;
+  });
+}
+
+// 440 Hz at a level of 12000, alike in every channel.
+std::vector<std::int16_t> sine(std::size_t frames, int channels, int rate) {
+  return interleaved(frames, channels, [rate](std::size_t i, int) {
+    return std::lround(12000.0 *
+                       std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate));
+  });
 }
 
 // A PCM AVI: the bytes cut into chunks of `chunk` bytes.
@@ -205,7 +203,7 @@ TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
 }
 
 TEST_F(AudioPlayerTest, MonoOutputThroughTheConverterIsNotScaled) {
-  const std::vector<std::int16_t> data = sine(16000, 2, 8000, 200.0);
+  const std::vector<std::int16_t> data = sine(16000, 2, 8000);
   MemoryFile f("mem://player/stereo8k.avi", pcm_avi(le16_bytes(data), pcm(2, 8000)));
   AviAudioPlayer loud;
   AviAudioPlayer plain;
@@ -314,7 +312,7 @@ class OddRateTest : public AudioPlayerTest, public ::testing::WithParamInterface
 TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   const RateCase& c = GetParam();
   const auto frames = static_cast<std::size_t>(c.rate) * 2;  // two seconds
-  const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate, 440.0);
+  const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate);
   MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data),
                                                pcm(static_cast<std::uint16_t>(c.channels),
                                                    static_cast<std::uint32_t>(c.rate)),
