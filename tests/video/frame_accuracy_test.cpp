@@ -85,13 +85,9 @@ std::vector<std::string> with_dropped_frames(const std::string& path,
 
 // ffmpeg's bgr24 decode, turned into bottom-up rows.
 std::vector<std::string> ffmpeg_bgr24(const std::string& path, int w, int h) {
-  const std::string out = avitest::temp_path("bgr24.raw");
-  int code = -1;
-  avitest::run_command("ffmpeg -nostdin -v error -y -i '" + path +
-                           "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 '" + out + "'",
-                       &code);
-  const std::string all = avitest::read_file(out);
-  std::filesystem::remove(out);
+  const std::string all =
+      avitest::run_command("ffmpeg -nostdin -v error -i '" + path +
+                           "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
   const auto row = static_cast<std::size_t>(w * 3);
   const auto frame = row * static_cast<std::size_t>(h);
   std::vector<std::string> frames;
