@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include "audio/audio_test_support.h"
 #include "hostlib/media_fixtures.h"
@@ -27,7 +28,7 @@ using audiotest::pull_all;
 // after `lead` frames of silence, all but the tail (a frame or block the decoder still holds,
 // and the resampler's flush).
 struct SoundCase {
-  const char* file;
+  std::string file;
   const char* ffmpeg_args;  // output arguments of the reference; nullptr: the probe withholds it
   int rate = 0;             // output format asked for; 0: the stream's own
   int channels = 0;
@@ -102,46 +103,16 @@ std::vector<SoundCase> sound_cases() {
   };
   // At their own rate and channels. From ffmpeg, sox, GStreamer, mencoder (short-chunk VBR MP3,
   // an AC-3 copy with a wrong byte rate), headers whose byte rate lies, and Python's wave.
-  for (const char* file : {"pcm16_stereo_44100.avi",
-                           "pcm8_mono_22050.avi",
-                           "sine_22050_mono.wav",
-                           "sine_22050_mono_plain.wav",
-                           "mpeg4_xvid_gop12.avi",
-                           "dv_type2_625.avi",
-                           "mp3_cbr.avi",
-                           "mp3_vbr.avi",
-                           "mjpeg_mp3.avi",
-                           "mp2.avi",
-                           "snd_ff_ac3_stereo.avi",
-                           "snd_ff_mp2.wav",
-                           "snd_ff_s24.wav",
-                           "snd_ff_s32.wav",
-                           "snd_ff_f32.wav",
-                           "snd_ff_f64.wav",
-                           "snd_ff_alaw.wav",
-                           "snd_ff_mulaw.avi",
-                           "snd_ff_adpcm_ms.wav",
-                           "snd_ff_adpcm_ima.avi",
-                           "snd_ff_piped.wav",
-                           "snd_ff_bext.wav",
-                           "snd_ff_s16_16000.avi",
-                           "snd_sox_s24.wav",
-                           "snd_sox_alaw.wav",
-                           "snd_sox_mulaw.wav",
-                           "snd_sox_ima.wav",
-                           "snd_sox_ms.wav",
-                           "snd_sox_f32.wav",
-                           "snd_gst_mp3.avi",
-                           "snd_gst_ac3.avi",
-                           "snd_men_mp3.avi",
-                           "snd_men_ac3_copy.avi",
-                           "snd_lie_ac3.avi",
-                           "snd_lie_mp3.avi",
-                           "snd_py_u8_11127.wav",
-                           "snd_py_s16_22100.wav",
-                           "snd_py_s24_16000.wav"}) {
-    cases.push_back({file, ""});
-  }
+  std::istringstream own(
+      "pcm16_stereo_44100.avi pcm8_mono_22050.avi sine_22050_mono.wav sine_22050_mono_plain.wav "
+      "mpeg4_xvid_gop12.avi dv_type2_625.avi mp3_cbr.avi mp3_vbr.avi mjpeg_mp3.avi mp2.avi "
+      "snd_ff_ac3_stereo.avi snd_ff_mp2.wav snd_ff_s24.wav snd_ff_s32.wav snd_ff_f32.wav "
+      "snd_ff_f64.wav snd_ff_alaw.wav snd_ff_mulaw.avi snd_ff_adpcm_ms.wav snd_ff_adpcm_ima.avi "
+      "snd_ff_piped.wav snd_ff_bext.wav snd_ff_s16_16000.avi snd_sox_s24.wav snd_sox_alaw.wav "
+      "snd_sox_mulaw.wav snd_sox_ima.wav snd_sox_ms.wav snd_sox_f32.wav snd_gst_mp3.avi "
+      "snd_gst_ac3.avi snd_men_mp3.avi snd_men_ac3_copy.avi snd_lie_ac3.avi snd_lie_mp3.avi "
+      "snd_py_u8_11127.wav snd_py_s16_22100.wav snd_py_s24_16000.wav");
+  for (std::string file; own >> file;) cases.push_back({file, ""});
   return cases;
 }
 
