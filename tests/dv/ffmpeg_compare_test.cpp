@@ -82,22 +82,19 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
     ASSERT_EQ(pic->width, 720);
     ASSERT_EQ(pic->height, f.height);
     // Ours: Y, Cr, Cb. Theirs: Y, U (Cb), V (Cr).
-    struct Plane {
-      const std::uint8_t* ours;
-      int width, height, index;
-    };
-    const Plane planes[3] = {{planar.data(), 720, f.height, 0},
-                             {planar.data() + f.cb_offset, f.chroma_width, f.chroma_height, 1},
-                             {planar.data() + f.cr_offset, f.chroma_width, f.chroma_height, 2}};
-    for (const Plane& p : planes) {
+    const std::size_t offset[3] = {0, f.cb_offset, f.cr_offset};
+    for (int p = 0; p < 3; ++p) {
+      const int width = p == 0 ? 720 : f.chroma_width, height = p == 0 ? f.height : f.chroma_height;
       int worst = 0;
-      for (int y = 0; y < p.height; ++y) {
-        const std::uint8_t* theirs = pic->data[p.index] + y * pic->linesize[p.index];
-        for (int x = 0; x < p.width; ++x) {
-          worst = std::max(worst, std::abs(int{p.ours[y * p.width + x]} - int{theirs[x]}));
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const int theirs = pic->data[p][y * pic->linesize[p] + x];
+          worst = std::max(
+              worst,
+              std::abs(planar[offset[p] + static_cast<std::size_t>(y * width + x)] - theirs));
         }
       }
-      EXPECT_LE(worst, 1) << c.name << " plane " << p.index << " frame " << off / f.frame_bytes;
+      EXPECT_LE(worst, 1) << c.name << " plane " << p << " frame " << off / f.frame_bytes;
     }
   }
 }
