@@ -283,7 +283,6 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
   }
   auto ref = std::make_unique<dv::SegmentState>();
   auto st = std::make_unique<dv::FastSegments>();
-  const dv::SegmentParseFn parse = dv::segment_parser(dv::active_simd_level());
   const std::size_t total = (s.is625 ? 12 : 10) * 27;
   const std::uint8_t* f = s.frames[0].data();
   auto segment = [&](std::size_t n) {
@@ -296,7 +295,7 @@ void BM_Parse(benchmark::State& state, std::size_t index, bool fast) {
         const std::uint8_t* segs[dv::kFastSegments];
         for (std::size_t j = 0; j < count; ++j) segs[j] = segment(n + j);
         std::memset(st->coeffs, 0, sizeof st->coeffs);
-        parse(*st, segs, count);
+        dv::parse_segments_fast(*st, segs, count);
         benchmark::DoNotOptimize(st->coeffs);
       }
     } else {

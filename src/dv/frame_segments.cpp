@@ -160,7 +160,6 @@ void place_525(const BlockPutter& bp, std::size_t first, std::size_t s, std::siz
 
 void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work) {
   const IdctKernels kernels = idct_kernels(active_simd_level());
-  const SegmentParseFn parse = segment_parser(active_simd_level());
   FastSegments& st = work.segments;
   const BlockPutter bp(st, kernels);
   // Segments in the order of the frame, kFastSegments at a time.
@@ -171,7 +170,7 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
     for (std::size_t j = 0; j < count; ++j) {
       segments[j] = segment_at(frame, (n + j) / 27, (n + j) % 27);
     }
-    parse(st, segments, count);
+    parse_segments_fast(st, segments, count);
     for (std::size_t j = 0; j < count; ++j) {
       if (is625) {
         place_625(bp, kBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);

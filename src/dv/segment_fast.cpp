@@ -21,14 +21,7 @@
 #include <array>
 #include <cstring>
 
-#include "dv/cpu.h"
 #include "dv/vlc.h"
-
-// segment_fast_avx2.cpp builds this file again under its own name for the entry point.
-#ifndef AVI_SEGMENT_PARSE
-#define AVI_SEGMENT_PARSE parse_segments_fast
-#define AVI_SEGMENT_PARSE_BASELINE
-#endif
 
 namespace avikit {
 
@@ -620,7 +613,7 @@ std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* 
 
 }  // namespace
 
-void AVI_SEGMENT_PARSE(FastSegments& st, const std::uint8_t* const* segments, std::size_t count) {
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count) {
   for (std::size_t j = 0; j < count; ++j) {
     copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
   }
@@ -660,14 +653,6 @@ void AVI_SEGMENT_PARSE(FastSegments& st, const std::uint8_t* const* segments, st
   }
   Streams<kBlocks>(st, open, wholes, count).run();
 }
-
-#ifdef AVI_SEGMENT_PARSE_BASELINE
-SegmentParseFn segment_parser(int level) {
-  // AVX2 without BMI2 or MOVBE is not known to exist, but costs only this look to rule out.
-  static const bool kHasBmi2 = __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("movbe");
-  return level >= kSimdAvx2 && kHasBmi2 ? parse_segments_fast_avx2 : parse_segments_fast;
-}
-#endif
 
 }  // namespace dv
 

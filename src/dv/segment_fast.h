@@ -56,15 +56,6 @@ void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 // Parses `count` (1..kFastSegments) segments, segments[j] being the first of the five DIF
 // blocks of segment j. Not modified.
 void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
-// The same source built for the AVX2 level, with BMI2's one-instruction variable shifts and
-// MOVBE's loads in reversed byte order: the hot loops shift by every code's length. Only where
-// segment_parser(kSimdAvx2) hands it out.
-void parse_segments_fast_avx2(FastSegments& st, const std::uint8_t* const* segments,
-                              std::size_t count);
-using SegmentParseFn = void (*)(FastSegments& st, const std::uint8_t* const* segments,
-                                std::size_t count);
-// The parse for an instruction set level (see dv/cpu.h).
-SegmentParseFn segment_parser(int level);
 
 }  // namespace dv
 
