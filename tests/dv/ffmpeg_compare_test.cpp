@@ -26,18 +26,15 @@ namespace {
 struct EncodeCase {
   std::string name;
   bool is625;
-  std::string source;  // lavfi source, then filters
+  std::string source;  // lavfi graph, SIZE standing for the system's size and rate
   bool ildct;
 };
 
 // Encodes two frames with the ffmpeg tool; empty when it is not available.
 std::vector<std::uint8_t> encode(const EncodeCase& c) {
   const std::string out = avitest::temp_path(c.name + ".dv");
-  const auto comma = std::min(c.source.find(','), c.source.size());
-  const std::string head = c.source.substr(0, comma);
-  const std::string graph = head + (head.find('=') == std::string::npos ? "=" : ":") +
-                            (c.is625 ? "s=720x576:r=25" : "s=720x480:r=30000/1001") +
-                            c.source.substr(comma);
+  std::string graph = c.source;
+  graph.replace(graph.find("SIZE"), 4, c.is625 ? "s=720x576:r=25" : "s=720x480:r=30000/1001");
   const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i '" + graph +
                           "' -frames:v 2 -pix_fmt " + (c.is625 ? "yuv420p" : "yuv411p") +
                           " -c:v dvvideo " + (c.ildct ? "-flags +ildct " : "") + "-f dv '" + out +
@@ -82,42 +79,38 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
     ASSERT_EQ(pic->width, 720);
     ASSERT_EQ(pic->height, f.height);
     // Ours: Y, Cr, Cb. Theirs: Y, U (Cb), V (Cr).
-    struct Plane {
-      const std::uint8_t* ours;
-      int width, height, index;
-    };
-    const Plane planes[3] = {{planar.data(), 720, f.height, 0},
-                             {planar.data() + f.cb_offset, f.chroma_width, f.chroma_height, 1},
-                             {planar.data() + f.cr_offset, f.chroma_width, f.chroma_height, 2}};
-    for (const Plane& p : planes) {
+    const std::size_t offset[3] = {0, f.cb_offset, f.cr_offset};
+    for (int p = 0; p < 3; ++p) {
+      const int width = p == 0 ? 720 : f.chroma_width, height = p == 0 ? f.height : f.chroma_height;
       int worst = 0;
-      for (int y = 0; y < p.height; ++y) {
-        const std::uint8_t* theirs = pic->data[p.index] + y * pic->linesize[p.index];
-        for (int x = 0; x < p.width; ++x) {
-          worst = std::max(worst, std::abs(int{p.ours[y * p.width + x]} - int{theirs[x]}));
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const int theirs = pic->data[p][y * pic->linesize[p] + x];
+          worst = std::max(
+              worst,
+              std::abs(planar[offset[p] + static_cast<std::size_t>(y * width + x)] - theirs));
         }
       }
-      EXPECT_LE(worst, 1) << c.name << " plane " << p.index << " frame " << off / f.frame_bytes;
+      EXPECT_LE(worst, 1) << c.name << " plane " << p << " frame " << off / f.frame_bytes;
     }
   }
 }
 
-// Both systems, 8x8 and 2-4-8 blocks, over a test pattern, fine detail and noise.
+// Both systems, 8x8 and 2-4-8 blocks, over a test pattern, fine detail and noise; interlaced
+// detail for the 2-4-8 mode, whose fields differ.
 std::vector<EncodeCase> all_cases() {
   std::vector<EncodeCase> v;
   const std::pair<const char*, const char*> sources[] = {
-      {"testsrc2", "testsrc2"},
-      {"mandelbrot", "mandelbrot"},
-      {"noise", "color=c=gray,noise=alls=100:allf=t+u"}};
+      {"testsrc2", "testsrc2=SIZE"},
+      {"mandelbrot", "mandelbrot=SIZE"},
+      {"noise", "color=c=gray:SIZE,noise=alls=100:allf=t+u"}};
   for (const bool is625 : {true, false}) {
     for (const auto& [name, source] : sources) {
       for (const bool ildct : {false, true}) {
-        // Interlaced detail for the 2-4-8 mode, whose fields differ.
-        const std::string src =
-            std::string(source) +
-            (ildct && name == std::string("mandelbrot") ? ",tinterlace=mode=interleave_top" : "");
+        const bool interlace = ildct && name == std::string("mandelbrot");
         v.push_back({std::string(is625 ? "p625_" : "p525_") + name + (ildct ? "_ildct" : ""), is625,
-                     src, ildct});
+                     source + std::string(interlace ? ",tinterlace=mode=interleave_top" : ""),
+                     ildct});
       }
     }
   }

@@ -26,35 +26,6 @@ constexpr std::size_t kAreaBits[6] = {112, 112, 112, 112, 80, 80};
 // areas, pass 3, runs past 63, escapes, invalid codes) are held by the real and damaged frames in
 // frame_test.cpp, which the reference must decode byte for byte.
 
-// A video segment written bit by bit, block area by block area.
-class SegmentBuilder {
- public:
-  SegmentBuilder() { bytes_.fill(0xFF); }  // all-ones: no code ends inside unused space
-
-  void qno(std::size_t m, int q) {
-    bytes_[80 * m + 3] = static_cast<std::uint8_t>((bytes_[80 * m + 3] & 0xF0) | q);
-  }
-  // Block i's 12-bit header (DC, mode, class), then `ac`, from the start of its own area.
-  void block(std::size_t i, int dc, int mode, int klass, const std::string& ac) {
-    const auto h = static_cast<std::uint32_t>((dc & 0x1FF) << 3 | mode << 2 | klass);
-    std::string bits;
-    for (int b = 11; b >= 0; --b) bits += ((h >> b) & 1) != 0 ? '1' : '0';
-    bits += ac;
-    const std::size_t base = (80 * (i / 6) + kAreaOffset[i % 6]) * 8;
-    ASSERT_LE(bits.size(), kAreaBits[i % 6]) << "block " << i;
-    for (std::size_t k = 0; k < bits.size(); ++k) {
-      const std::size_t pos = base + k;
-      const auto mask = static_cast<std::uint8_t>(0x80 >> (pos % 8));
-      bytes_[pos / 8] = static_cast<std::uint8_t>(bits[k] == '1' ? bytes_[pos / 8] | mask
-                                                                 : bytes_[pos / 8] & ~mask);
-    }
-  }
-  const std::uint8_t* data() const { return bytes_.data(); }
-
- private:
-  std::array<std::uint8_t, kSegmentBytes> bytes_{};
-};
-
 using Weighted = std::array<std::array<std::int16_t, 64>, kBlocks>;
 
 // Segment j's blocks after the fast parse, weighted with the kernels' factors, in raster order.
@@ -89,28 +60,33 @@ Weighted weighted_reference(const std::uint8_t* seg) {
 }
 
 // Random segments: uniform bytes (short codes, frequent ends and invalid codes), and dense ones
-// whose blocks overflow into passes 2 and 3 with codes of every length.
+// whose blocks overflow into passes 2 and 3 with codes of every length: each block's area filled
+// from its start with its header and random codes, a third of them ended early, over all ones
+// (in which no code ends).
 std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
   std::vector<std::uint8_t> seg(kSegmentBytes);
-  for (auto& v : seg) v = static_cast<std::uint8_t>(rng());
+  for (auto& v : seg) v = static_cast<std::uint8_t>(dense ? 0xFF : rng());
   if (!dense) return seg;
   // clang-format off
   static const char* const kCodes[] = {"000", "0101", "01110", "1101100", "111101011",
       "11111010101", "111110111101", "1111110100000", "1111111011111110", "111110101110",
       "1111111000000001"};
   // clang-format on
-  SegmentBuilder b;
-  for (std::size_t m = 0; m < 5; ++m) b.qno(m, static_cast<int>(rng() % 16));
+  for (std::size_t m = 0; m < 5; ++m)
+    seg[80 * m + 3] = static_cast<std::uint8_t>(0xF0 | rng() % 16);
   for (std::size_t i = 0; i < kBlocks; ++i) {
-    std::string ac;
-    const std::size_t room = kAreaBits[i % 6] - 12;
-    const bool ends = rng() % 3 == 0;
-    while (ac.size() < room + 20) ac += kCodes[rng() % (sizeof kCodes / sizeof kCodes[0])];
-    if (ends) ac = ac.substr(0, rng() % (room - 4)) + "0110";
-    b.block(i, static_cast<int>(rng() % 512) - 256, static_cast<int>(rng() % 2),
-            static_cast<int>(rng() % 4), ac.substr(0, room));
+    const std::size_t room = kAreaBits[i % 6];
+    std::string bits;
+    for (int b = 11; b >= 0; --b) bits += rng() % 2 != 0 ? '1' : '0';  // DC, mode, class
+    while (bits.size() < room + 20) bits += kCodes[rng() % (sizeof kCodes / sizeof kCodes[0])];
+    if (rng() % 3 == 0) bits = bits.substr(0, 12 + rng() % (room - 16)) + "0110";
+    const std::size_t base = (80 * (i / 6) + kAreaOffset[i % 6]) * 8;
+    for (std::size_t k = 0; k < room; ++k) {
+      const auto mask = static_cast<std::uint8_t>(0x80 >> ((base + k) % 8));
+      std::uint8_t& byte = seg[(base + k) / 8];
+      byte = static_cast<std::uint8_t>(k < bits.size() && bits[k] == '0' ? byte & ~mask : byte);
+    }
   }
-  std::memcpy(seg.data(), b.data(), kSegmentBytes);
   return seg;
 }
 

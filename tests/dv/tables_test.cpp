@@ -6,8 +6,6 @@
 #include <cmath>
 #include <set>
 
-#include "dv/idct.h"
-
 using namespace avikit;
 
 namespace avikit::dv {
@@ -34,22 +32,6 @@ TEST(DvTablesTest, WeightsRecomputeFromTheWeightingFunction) {
       EXPECT_EQ(dv_weights_248[i], w248) << v << "," << h;
     }
   }
-  EXPECT_EQ(dv_weights_88[63], 31521);
-  EXPECT_EQ(dv_weights_248[32], 16384);
-}
-
-TEST(DvTablesTest, TransformConstantsRecomputeFromCosines) {
-  const int rs[4] = {4, 1, 2, 3};
-  const int ks[7] = {4, 2, 6, 1, 3, 5, 7};
-  for (int s = 0; s < 4; ++s) {
-    for (int k = 0; k < 7; ++k) {
-      EXPECT_EQ(kIdctSets[s][k], std::lround(32768 * c(ks[k]) * c(rs[s])));
-    }
-  }
-  EXPECT_EQ(kIdctT1, std::lround(std::tan(M_PI / 16) * 65536));
-  EXPECT_EQ(kIdctT2, std::lround(std::tan(2 * M_PI / 16) * 65536));
-  EXPECT_EQ(kIdctT3, std::lround((std::tan(3 * M_PI / 16) - 1) * 65536));
-  EXPECT_EQ(kIdctC4, std::lround(std::cos(M_PI / 4) * 32768));
 }
 
 // 8x8: the zig-zag over the anti-diagonals, alternating direction. 2-4-8: every cell once, each
@@ -66,29 +48,6 @@ TEST(DvTablesTest, ScansRecomputeFromTheirShapes) {
   }
   EXPECT_EQ(std::set<int>(dv_scan_248.begin(), dv_scan_248.end()).size(), 64U);
   for (std::size_t j = 0; j < 64; j += 2) EXPECT_EQ(dv_scan_248[j + 1], dv_scan_248[j] + 32);
-}
-
-// Every macroblock slot of a 525/60 superblock row is taken exactly once.
-TEST(DvTablesTest, MacroblockPositionsOf525TileTheSuperblockRow) {
-  int covered[48][720] = {};
-  for (std::size_t col = 0; col < 5; ++col) {
-    for (std::size_t k = 0; k < 27; ++k) {
-      const MbPos p = dv_mb_pos_525[col][k];
-      const bool edge = col == 4 && k >= 24;
-      const int x0 = edge ? 704 : 32 * p.x, y0 = 8 * p.y;
-      const int w = edge ? 16 : 32, h = edge ? 16 : 8;
-      for (int y = y0; y < y0 + h; ++y) {
-        for (int x = x0; x < x0 + w; ++x) {
-          ASSERT_LT(y, 48);
-          ASSERT_LT(x, 720);
-          ++covered[y][x];
-        }
-      }
-    }
-  }
-  for (auto& line : covered) {
-    for (int n : line) ASSERT_EQ(n, 1);
-  }
 }
 
 }  // namespace
