@@ -16,23 +16,8 @@ using avitest::FakeCodecs;
 using avitest::TestFile;
 using container::fourcc;
 
-avitest::AudioStream vbr_mp3() {
-  avitest::AudioStream a;
-  a.tag = 0x55;
-  a.channels = 2;
-  a.sample_rate = 44100;
-  a.bits = 0;
-  a.block_align = 1152;
-  a.avg_bytes = 16000;
-  return a;
-}
-
-avitest::VideoStream mpeg4() {
-  avitest::VideoStream v;
-  v.handler = "FMP4";
-  v.compression = "FMP4";
-  return v;
-}
+const avitest::AudioStream kVbrMp3{.tag = 0x55, .bits = 0, .avg_bytes = 16000, .block_align = 1152};
+const avitest::VideoStream kMpeg4{.handler = "FMP4", .compression = "FMP4"};
 
 struct Probe {
   AviFileInfo info;
@@ -68,7 +53,7 @@ TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
 TEST(AviFileInfoTest, UndecodableVideoWithPcmOpensWithStatus11) {
   FakeCodecs no_codecs;
   AviBuilder b;
-  const int v = b.add_video(mpeg4());
+  const int v = b.add_video(kMpeg4);
   const int a = b.add_audio({});
   for (int i = 0; i < 25; ++i) b.add_chunk(v, 500).add_chunk(a, 7056);
   TestFile f(b.build().bytes);
@@ -91,8 +76,8 @@ TEST(AviFileInfoTest, ShortMp3WithDecodableVideoIsListed) {
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 decoder");
   AviBuilder b;
-  const int v = b.add_video(mpeg4());
-  const int a = b.add_audio(vbr_mp3());
+  const int v = b.add_video(kMpeg4);
+  const int a = b.add_audio(kVbrMp3);
   for (int i = 0; i < 5; ++i) b.add_chunk(v, 500, i == 0).add_chunk(a, 417);
   TestFile f(b.build().bytes);
   Probe p(f);
@@ -122,14 +107,13 @@ class AudioDecodabilityTest : public ::testing::TestWithParam<AudioCase> {};
 TEST_P(AudioDecodabilityTest, FollowsFormatRateAndDecoder) {
   const AudioCase& c = GetParam();
   AviBuilder b;
-  avitest::AudioStream as;
-  as.tag = c.tag;
-  as.channels = c.channels;
-  as.bits = c.bits;
-  as.sample_rate = c.rate;
-  as.block_align = 1;
-  as.avg_bytes = 8000;
-  b.add_chunks(b.add_audio(as), 3, 1000);
+  b.add_chunks(b.add_audio({.tag = c.tag,
+                            .channels = c.channels,
+                            .sample_rate = c.rate,
+                            .bits = c.bits,
+                            .avg_bytes = 8000,
+                            .block_align = 1}),
+               3, 1000);
   TestFile f(b.build().bytes);
   Probe p(f);
   EXPECT_EQ(p.result, c.decodable ? 0 : 12);
@@ -160,7 +144,7 @@ TEST(AviFileInfoTest, OnlyTheFirst32VideoStreamsAreExamined) {
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 decoder");
   AviBuilder b;
-  for (int i = 0; i < 40; ++i) b.add_video(mpeg4());
+  for (int i = 0; i < 40; ++i) b.add_video(kMpeg4);
   b.add_frames(0, 2, 10);
   TestFile f(b.build().bytes);
   Probe p(f);
@@ -179,7 +163,7 @@ TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
   TestFile good(b.build().bytes);
   TestFile bad(std::string("RIFF\x04\0\0\0JUNK", 12));
   AviBuilder v;
-  v.add_frames(v.add_video(mpeg4()), 3, 10);
+  v.add_frames(v.add_video(kMpeg4), 3, 10);
   TestFile undecodable(v.build().bytes);
   AviFileInfo info;
   for (const TestFile* f : {&bad, &undecodable}) {

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
@@ -110,15 +109,11 @@ TEST(RealFilesTest, Mpeg4WithAc3) {
 }
 
 TEST(RealFilesTest, DvType2) {
-  const std::string path = avitest::temp_path("dv_type2.avi");
-  {
-    std::ofstream out(path, std::ios::binary);
-    out << avitest::gunzip_file(data_path("dv_type2.avi.gz"));
-  }
+  avitest::MemoryFile file("mem:dv_type2.avi", avitest::gunzip_file(data_path("dv_type2.avi.gz")));
   FakeCodecs no_codecs;
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
-  ASSERT_EQ(info.open(path.c_str(), status), 0);
+  ASSERT_EQ(info.open(file.name(), status), 0);
   EXPECT_EQ(status[0], 0u);
   EXPECT_STREQ(info.get_type_name(), "Microsoft DV-Type 2");
   int nv = 0, na = 0;
@@ -133,7 +128,6 @@ TEST(RealFilesTest, DvType2) {
   EXPECT_EQ(v[0].inter_frames, 0);
   EXPECT_EQ(a[0].sample_rate, 48000);
   EXPECT_EQ(a[0].channels, 2);
-  std::remove(path.c_str());
 }
 
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded
@@ -171,10 +165,7 @@ TEST(RealFilesTest, SparseOpenDmlPastOneGibibytePlaysAsTheOriginal) {
   video.strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40);
   const platform::WAVEFORMATEX& wave = *c.audio_format();
   const int vs = b.add_video(video);
-  avitest::AudioStream audio;
-  audio.channels = wave.nChannels;
-  audio.sample_rate = wave.nSamplesPerSec;
-  const int as = b.add_audio(audio);
+  const int as = b.add_audio({.channels = wave.nChannels, .sample_rate = wave.nSamplesPerSec});
   const auto chunk = [&c](const IndexEntry& e) {
     std::string d(e.size, '\0');
     EXPECT_EQ(c.read_at(e.position, d.data(), e.size), e.size);

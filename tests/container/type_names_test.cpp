@@ -31,17 +31,11 @@ struct Named {
   }
   static std::string build(const char* handler, const char* compression, std::uint32_t value,
                            std::uint16_t bits) {
-    avitest::VideoStream v;
-    v.handler = handler;
-    v.compression = compression;
-    v.bit_count = bits;
-    avitest::BitmapFields b;
-    b.compression = compression;
-    b.compression_value = value;
-    b.bit_count = bits;
-    v.strf = avitest::bitmap_info(b);
+    const std::string strf = avitest::bitmap_info(
+        {.bit_count = bits, .compression = compression, .compression_value = value});
     AviBuilder builder;
-    builder.add_frames(builder.add_video(v), 2, 10);
+    builder.add_frames(
+        builder.add_video({.handler = handler, .compression = compression, .strf = strf}), 2, 10);
     return builder.build().bytes;
   }
   const char* name() { return c.video_type_name(); }
@@ -152,11 +146,7 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
                                                           {2, "Microsoft ADPCM"},
                                                           {0x64, nullptr}}) {
     AviBuilder b;
-    avitest::AudioStream a;
-    a.tag = tag;
-    a.avg_bytes = 1000;
-    a.block_align = 1;
-    b.add_chunks(b.add_audio(a), 2, 100);
+    b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
     TestFile f(b.build().bytes);
     AviContainer c(false);
     ASSERT_EQ(c.open(f.name()), 1);
