@@ -219,6 +219,7 @@ class AviBuilder {
   AviBuilder& chunks_per_segment(std::uint32_t n) { return set(per_segment_, n); }
   AviBuilder& entries_per_ix(std::uint32_t n) { return set(per_ix_, n > 0 ? n : 1); }
   AviBuilder& ix_longs_per_entry(std::uint16_t n) { return set(ix_longs_, n); }
+  AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }  // super index entries
   // Raw bytes at the end of a strl, and between hdrl and movi.
   AviBuilder& strl_extra(int stream, const std::string& raw);
   AviBuilder& before_movi(const std::string& raw) { return set(before_movi_, before_movi_ + raw); }
@@ -273,6 +274,7 @@ class AviBuilder {
   std::uint32_t per_segment_ = 0;  // 0: one segment
   std::uint32_t per_ix_ = 1024;
   std::uint16_t ix_longs_ = 2;
+  std::uint32_t indx_room_ = 0;
   std::string before_movi_;
   std::uint64_t gap_ = 0;
 };

@@ -135,7 +135,8 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
     layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
     const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
-    layout.indx_data.push_back(ix > 0 ? w.chunk("indx", std::string(24 + 16 * ix, '\0')) + 8 : 0);
+    layout.indx_data.push_back(
+        ix > 0 ? w.chunk("indx", std::string(24 + 16 * std::max(ix, indx_room_), '\0')) + 8 : 0);
     w.bytes(s.extra);
     w.end(strl);
   }
@@ -244,7 +245,8 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
   }
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     if (layout.indx_data[s] == 0) continue;
-    w.patch(layout.indx_data[s], odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s]));
+    w.patch(layout.indx_data[s],
+            odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s], indx_room_));
   }
   layout.file_size = w.size();
   return layout;
