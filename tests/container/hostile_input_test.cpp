@@ -29,16 +29,12 @@ using avitest::TestFile;
 void exercise(const std::string& bytes) {
   TestFile f(bytes);
   {
-    AviFileInfo info;
-    std::uint32_t status[2] = {0, 0};
-    const int r = info.open(f.name(), status);
+    avitest::Probe p(f.name());
+    const int r = p.result;
     EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
-    int n = 0;
-    info.get_video_info(n);
-    info.get_audio_info(n);
-    EXPECT_GE(info.get_length(), 0.0);
-    info.get_type_name();
-    info.get_bit_rate();
+    EXPECT_GE(p.info.get_length(), 0.0);
+    p.info.get_type_name();
+    p.info.get_bit_rate();
   }
   {
     AviContainer c(true);
