@@ -67,10 +67,7 @@ void exercise(const std::string& bytes) {
 
 avitest::BuiltAvi sample(IndexKind kind) {
   AviBuilder b;
-  avitest::VideoStream v;
-  v.bit_count = 8;
-  v.strf_extra = std::string(1024, '\x7f');
-  const int vs = b.add_video(v);
+  const int vs = b.add_video({.bit_count = 8, .strf_extra = std::string(1024, '\x7f')});
   const int as = b.add_audio({});
   b.add_dv({});
   for (int i = 0; i < 6; ++i) b.add_chunk(vs, 7 + static_cast<std::uint32_t>(i), i % 3 == 0);
