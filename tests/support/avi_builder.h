@@ -214,12 +214,14 @@ class AviBuilder {
   AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
 
   AviBuilder& index(IndexKind kind) { return set(index_, kind); }
+  // The avih dwStreams, whatever the streams added.
   AviBuilder& streams_in_main_header(std::uint32_t n) { return set(main_streams_, n); }
   // OpenDML: a RIFF AVIX every n chunks; n entries an ix##; 2 (default), 3 or 6 longs an entry.
   AviBuilder& chunks_per_segment(std::uint32_t n) { return set(per_segment_, n); }
   AviBuilder& entries_per_ix(std::uint32_t n) { return set(per_ix_, n > 0 ? n : 1); }
   AviBuilder& ix_longs_per_entry(std::uint16_t n) { return set(ix_longs_, n); }
-  AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }  // super index entries
+  // Slots in each "indx" (at least the entries written), as writers preallocate them.
+  AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }
   // Raw bytes at the end of a strl, and between hdrl and movi.
   AviBuilder& strl_extra(int stream, const std::string& raw);
   AviBuilder& before_movi(const std::string& raw) { return set(before_movi_, before_movi_ + raw); }
