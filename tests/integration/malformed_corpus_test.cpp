@@ -113,10 +113,11 @@ Snapshot snapshot(const char* name) {
   return s;
 }
 
+// The Windows structures are packed: their fields are copied (unary +), never bound by reference.
 auto video_format(const Snapshot& s) {
   const auto& x = s.bih;
-  return std::tuple(s.has_video, s.handler, x.biWidth, x.biHeight, x.biBitCount, x.biCompression,
-                    x.biClrUsed, s.dv_type1);
+  return std::tuple(s.has_video, s.handler, +x.biWidth, +x.biHeight, +x.biBitCount,
+                    +x.biCompression, +x.biClrUsed, s.dv_type1);
 }
 bool same_video_format(const Snapshot& a, const Snapshot& b) {
   return a.has_video && video_format(a) == video_format(b);
@@ -124,8 +125,8 @@ bool same_video_format(const Snapshot& a, const Snapshot& b) {
 
 auto audio_format(const Snapshot& s) {
   const auto& x = s.wfx;
-  return std::tuple(s.has_audio, x.wFormatTag, x.nChannels, x.nSamplesPerSec, x.nAvgBytesPerSec,
-                    x.nBlockAlign, x.wBitsPerSample, s.dv_type1, s.audio_length,
+  return std::tuple(s.has_audio, +x.wFormatTag, +x.nChannels, +x.nSamplesPerSec, +x.nAvgBytesPerSec,
+                    +x.nBlockAlign, +x.wBitsPerSample, s.dv_type1, s.audio_length,
                     s.dv_samples_per_10_frames);
 }
 bool same_audio_format(const Snapshot& a, const Snapshot& b) {
