@@ -13,54 +13,30 @@ namespace {
 
 using avitest::AviBuilder;
 using avitest::FakeCodecs;
+using avitest::Probe;
 using avitest::TestFile;
 using container::fourcc;
 
-avitest::AudioStream vbr_mp3() {
-  avitest::AudioStream a;
-  a.tag = 0x55;
-  a.channels = 2;
-  a.sample_rate = 44100;
-  a.bits = 0;
-  a.block_align = 1152;
-  a.avg_bytes = 16000;
-  return a;
-}
-
-avitest::VideoStream mpeg4() {
-  avitest::VideoStream v;
-  v.handler = "FMP4";
-  v.compression = "FMP4";
-  return v;
-}
-
-struct Probe {
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  int result = -1;
-  explicit Probe(const TestFile& f) { result = info.open(f.name(), status); }
-};
+const avitest::AudioStream kVbrMp3{.tag = 0x55, .bits = 0, .avg_bytes = 16000, .block_align = 1152};
+const avitest::VideoStream kMpeg4{.handler = "FMP4", .compression = "FMP4"};
 
 TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
   FakeCodecs no_codecs;
   AviBuilder b;
   b.add_frames(b.add_dv({}), 25, 100);
   TestFile f(b.build().bytes);
-  Probe p(f);
+  Probe p(f.name());
   ASSERT_EQ(p.result, 0);
   EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 1");
-  int nv = -1, na = -1;
-  const VideoInfo* v = p.info.get_video_info(nv);
-  const AudioInfo* a = p.info.get_audio_info(na);
-  ASSERT_EQ(nv, 1);
-  ASSERT_EQ(na, 1);
-  EXPECT_EQ(v[0].width, 720);
-  EXPECT_EQ(v[0].height, 576);
+  ASSERT_EQ(p.nv, 1);
+  ASSERT_EQ(p.na, 1);
+  EXPECT_EQ(p.video[0].width, 720);
+  EXPECT_EQ(p.video[0].height, 576);
   EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
-  EXPECT_EQ(a[0].format, kAudioFormatPcm);
-  EXPECT_EQ(a[0].channels, 2);
-  EXPECT_EQ(a[0].sample_rate, 48000);
-  EXPECT_EQ(a[0].stream, 1);
+  EXPECT_EQ(p.audio[0].format, kAudioFormatPcm);
+  EXPECT_EQ(p.audio[0].channels, 2);
+  EXPECT_EQ(p.audio[0].sample_rate, 48000);
+  EXPECT_EQ(p.audio[0].stream, 1);
   EXPECT_DOUBLE_EQ(p.info.get_length(), 1.0);
   EXPECT_EQ(p.status[0], 0u);
 }
@@ -68,19 +44,16 @@ TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
 TEST(AviFileInfoTest, UndecodableVideoWithPcmOpensWithStatus11) {
   FakeCodecs no_codecs;
   AviBuilder b;
-  const int v = b.add_video(mpeg4());
+  const int v = b.add_video(kMpeg4);
   const int a = b.add_audio({});
   for (int i = 0; i < 25; ++i) b.add_chunk(v, 500).add_chunk(a, 7056);
   TestFile f(b.build().bytes);
-  Probe p(f);
+  Probe p(f.name());
   ASSERT_EQ(p.result, 0);
   EXPECT_EQ(p.status[0], 11u);
   EXPECT_EQ(p.status[1], fourcc("FMP4"));
-  int nv = -1, na = -1;
-  p.info.get_video_info(nv);
-  p.info.get_audio_info(na);
-  EXPECT_EQ(nv, 0);
-  EXPECT_EQ(na, 1);
+  EXPECT_EQ(p.nv, 0);
+  EXPECT_EQ(p.na, 1);
   EXPECT_DOUBLE_EQ(p.info.get_length(), 25 * 7056 / 176400.0);  // The audio length.
   EXPECT_STREQ(p.info.get_type_name(), "Microsoft Audio/Video Interleaved File");
   EXPECT_EQ(p.info.get_file_size(), static_cast<double>(b.build().bytes.size()));
@@ -91,20 +64,16 @@ TEST(AviFileInfoTest, ShortMp3WithDecodableVideoIsListed) {
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 decoder");
   AviBuilder b;
-  const int v = b.add_video(mpeg4());
-  const int a = b.add_audio(vbr_mp3());
+  const int v = b.add_video(kMpeg4);
+  const int a = b.add_audio(kVbrMp3);
   for (int i = 0; i < 5; ++i) b.add_chunk(v, 500, i == 0).add_chunk(a, 417);
   TestFile f(b.build().bytes);
-  Probe p(f);
+  Probe p(f.name());
   ASSERT_EQ(p.result, 0);
   EXPECT_EQ(p.status[0], 0u);
-  int na = 0;
-  p.info.get_audio_info(na);
-  EXPECT_EQ(na, 1);
-  int nv = 0;
-  const VideoInfo* video = p.info.get_video_info(nv);
-  ASSERT_EQ(nv, 1);
-  EXPECT_EQ(video[0].inter_frames, 1);
+  EXPECT_EQ(p.na, 1);
+  ASSERT_EQ(p.nv, 1);
+  EXPECT_EQ(p.video[0].inter_frames, 1);
   EXPECT_STREQ(p.info.get_video_type_name()[0], "MPEG-4 decoder");
   EXPECT_DOUBLE_EQ(p.info.get_length(), 5 / 25.0);
   EXPECT_EQ(p.info.get_bit_rate(), static_cast<int>(2500 * 8 / 200.0));
@@ -122,26 +91,23 @@ class AudioDecodabilityTest : public ::testing::TestWithParam<AudioCase> {};
 TEST_P(AudioDecodabilityTest, FollowsFormatRateAndDecoder) {
   const AudioCase& c = GetParam();
   AviBuilder b;
-  avitest::AudioStream as;
-  as.tag = c.tag;
-  as.channels = c.channels;
-  as.bits = c.bits;
-  as.sample_rate = c.rate;
-  as.block_align = 1;
-  as.avg_bytes = 8000;
-  b.add_chunks(b.add_audio(as), 3, 1000);
+  b.add_chunks(b.add_audio({.tag = c.tag,
+                            .channels = c.channels,
+                            .sample_rate = c.rate,
+                            .bits = c.bits,
+                            .avg_bytes = 8000,
+                            .block_align = 1}),
+               3, 1000);
   TestFile f(b.build().bytes);
-  Probe p(f);
+  Probe p(f.name());
   EXPECT_EQ(p.result, c.decodable ? 0 : 12);
   EXPECT_EQ(p.status[0], c.decodable ? 0u : 12u);
   if (!c.decodable) {
     EXPECT_EQ(p.status[1], c.tag);
     return;
   }
-  int n = 0;
-  const AudioInfo* a = p.info.get_audio_info(n);
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(a[0].format, c.format);
+  ASSERT_EQ(p.na, 1);
+  EXPECT_EQ(p.audio[0].format, c.format);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -160,15 +126,13 @@ TEST(AviFileInfoTest, OnlyTheFirst32VideoStreamsAreExamined) {
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 decoder");
   AviBuilder b;
-  for (int i = 0; i < 40; ++i) b.add_video(mpeg4());
+  for (int i = 0; i < 40; ++i) b.add_video(kMpeg4);
   b.add_frames(0, 2, 10);
   TestFile f(b.build().bytes);
-  Probe p(f);
+  Probe p(f.name());
   ASSERT_EQ(p.result, 0);
-  int nv = 0;
-  const VideoInfo* v = p.info.get_video_info(nv);
-  ASSERT_EQ(nv, 32);
-  EXPECT_EQ(v[31].stream, 31);
+  ASSERT_EQ(p.nv, 32);
+  EXPECT_EQ(p.video[31].stream, 31);
 }
 
 // A failed open drops the previous result; no decodable stream without a status array gives 1.
@@ -179,7 +143,7 @@ TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
   TestFile good(b.build().bytes);
   TestFile bad(std::string("RIFF\x04\0\0\0JUNK", 12));
   AviBuilder v;
-  v.add_frames(v.add_video(mpeg4()), 3, 10);
+  v.add_frames(v.add_video(kMpeg4), 3, 10);
   TestFile undecodable(v.build().bytes);
   AviFileInfo info;
   for (const TestFile* f : {&bad, &undecodable}) {

@@ -1,6 +1,9 @@
 #pragma once
-// In-memory test files for the container's tests.
+// In-memory test files and probes for the container's tests.
 
+#include <avikit/avi_file_info.h>
+
+#include <cstdint>
 #include <string>
 
 #include "support/avi_builder.h"
@@ -19,6 +22,20 @@ class TestFile {
     return "mem:test-" + std::to_string(++n) + ".avi";
   }
   MemoryFile file_;
+};
+
+// A file probed by name, with the streams it lists.
+struct Probe {
+  avikit::AviFileInfo info;
+  std::uint32_t status[2] = {0, 0};
+  int result = -1;
+  int nv = -1, na = -1;
+  const avikit::VideoInfo* video = nullptr;
+  const avikit::AudioInfo* audio = nullptr;
+  explicit Probe(const char* name) : result(info.open(name, status)) {
+    video = info.get_video_info(nv);
+    audio = info.get_audio_info(na);
+  }
 };
 
 }  // namespace avitest

@@ -29,16 +29,12 @@ using avitest::TestFile;
 void exercise(const std::string& bytes) {
   TestFile f(bytes);
   {
-    AviFileInfo info;
-    std::uint32_t status[2] = {0, 0};
-    const int r = info.open(f.name(), status);
+    avitest::Probe p(f.name());
+    const int r = p.result;
     EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
-    int n = 0;
-    info.get_video_info(n);
-    info.get_audio_info(n);
-    EXPECT_GE(info.get_length(), 0.0);
-    info.get_type_name();
-    info.get_bit_rate();
+    EXPECT_GE(p.info.get_length(), 0.0);
+    p.info.get_type_name();
+    p.info.get_bit_rate();
   }
   {
     AviContainer c(true);
@@ -71,10 +67,7 @@ void exercise(const std::string& bytes) {
 
 avitest::BuiltAvi sample(IndexKind kind) {
   AviBuilder b;
-  avitest::VideoStream v;
-  v.bit_count = 8;
-  v.strf_extra = std::string(1024, '\x7f');
-  const int vs = b.add_video(v);
+  const int vs = b.add_video({.bit_count = 8, .strf_extra = std::string(1024, '\x7f')});
   const int as = b.add_audio({});
   b.add_dv({});
   for (int i = 0; i < 6; ++i) b.add_chunk(vs, 7 + static_cast<std::uint32_t>(i), i % 3 == 0);
@@ -175,7 +168,7 @@ Reading read_back(const std::string& bytes) {
 struct BadField {
   const char* name;
   // Writes the file into `b` (unchanged: the good file) and returns its bytes with the bad field.
-  std::string (*make)(AviBuilder& b, bool bad);
+  std::function<std::string(AviBuilder& b, bool bad)> make;
 };
 
 avitest::BuiltAvi two_streams(AviBuilder& b, IndexKind kind, int frames = 50) {
@@ -183,6 +176,27 @@ avitest::BuiltAvi two_streams(AviBuilder& b, IndexKind kind, int frames = 50) {
   const int a = b.add_audio({});
   for (int i = 0; i < frames; ++i) b.add_chunk(v, 24).add_chunk(a, 40);
   return b.index(kind).build();
+}
+
+// The two-stream file with `kind` of index, the 32 bits `at` gives in it set to `value`.
+using Layout = avitest::AviLayout;
+BadField patched(const char* name, IndexKind kind, std::uint32_t value,
+                 std::uint64_t (*at)(const Layout&)) {
+  return {name, [=](AviBuilder& b, bool bad) {
+            auto avi = two_streams(b, kind);
+            if (bad) avitest::patch_u32(avi.bytes, at(avi.layout), value);
+            return avi.bytes;
+          }};
+}
+
+// Fifty frames, key every tenth, that the stream header counts as `frames`.
+BadField header_length(const char* name, std::uint32_t frames) {
+  return {name, [=](AviBuilder& b, bool bad) {
+            avitest::VideoStream vs;
+            if (bad) vs.length = frames;
+            b.add_frames(b.add_video(vs), 50, 24, 10);
+            return b.build().bytes;
+          }};
 }
 
 // A 625/50 DV frame whose AAUX source pack says 44.1 kHz.
@@ -197,84 +211,45 @@ std::string dv_frame() {
 
 // Three such frames in a DV type-2 ("dvsd") stream whose header says `width` x `height`.
 std::string dv_type2_file(AviBuilder& b, std::int32_t width, std::int32_t height) {
-  avitest::VideoStream dv;
-  dv.handler = dv.compression = "dvsd";
-  dv.width = width;
-  dv.height = height;
-  const int v = b.add_video(dv);
+  const int v =
+      b.add_video({.handler = "dvsd", .compression = "dvsd", .width = width, .height = height});
   for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
   return b.build().bytes;
 }
 
 // Three such frames in a DV type-1 stream whose header says `height` lines.
 std::string dv_file(AviBuilder& b, std::int16_t height, bool fifty_field) {
-  avitest::DvStream d;
-  d.width = 720;
-  d.height = height;
-  d.sampling_code = 1;
-  d.fifty_field = fifty_field;
-  const int s = b.add_dv(d);
+  const int s =
+      b.add_dv({.width = 720, .height = height, .sampling_code = 1, .fifty_field = fifty_field});
   for (int i = 0; i < 3; ++i) b.add_chunk(s, 144000, true, dv_frame());
   return b.build().bytes;
 }
 
+using enum IndexKind;
 const BadField kBadFields[] = {
-    {"MainHeaderSaysNoStreams",
-     [](AviBuilder& b, bool bad) {
-       if (bad) b.streams_in_main_header(0);
-       return two_streams(b, IndexKind::kIdx1Relative).bytes;
-     }},
-    {"MainHeaderSaysOneStream",
-     [](AviBuilder& b, bool bad) {
-       if (bad) b.streams_in_main_header(1);
-       return two_streams(b, IndexKind::kIdx1Relative).bytes;
-     }},
+    // dwStreams
+    patched("MainHeaderSaysNoStreams", kIdx1Relative, 0,
+            [](const Layout& l) { return l.avih_data + 24; }),
+    patched("MainHeaderSaysOneStream", kIdx1Relative, 1,
+            [](const Layout& l) { return l.avih_data + 24; }),
+    patched("MoviSizeUnknown", kIdx1Relative, 0xFFFFFFFFu,
+            [](const Layout& l) { return l.movi_list + 4; }),
+    patched("FirstChunkSizeDisagreesWithIdx1", kIdx1Absolute, 23,
+            [](const Layout& l) { return l.data_positions[0][0] - 4; }),
+    patched("StandardIndexCountAllOnes", kOdml, 0xFFFFFFFFu,
+            [](const Layout& l) { return l.ix_headers[0] + 12; }),
+    patched("SoundWithoutIndx", kOdmlAndIdx1, avitest::fourcc_value("JUNK"),
+            [](const Layout& l) { return l.indx_data[1] - 8; }),
+    patched("Idx1SizeClaimsMoreThanTheFile", kIdx1Relative, 0xFFFFFFF0u,
+            [](const Layout& l) { return l.idx1_header + 4; }),
+    header_length("HeaderCountsNoFrames", 0),
+    header_length("HeaderCountsThreeFrames", 3),
     {"EmptyStreamName",
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({});
        if (bad) b.strl_extra(v, std::string("strn\0\0\0\0", 8));
        b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40);
        return b.build().bytes;
-     }},
-    {"MoviSizeUnknown",
-     [](AviBuilder& b, bool bad) {
-       auto avi = two_streams(b, IndexKind::kIdx1Relative);
-       if (bad) avitest::patch_u32(avi.bytes, avi.layout.movi_list + 4, 0xFFFFFFFFu);
-       return avi.bytes;
-     }},
-    {"HeaderCountsNoFrames",
-     [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       if (bad) vs.length = 0u;
-       const int v = b.add_video(vs);
-       b.add_frames(v, 50, 24, 10);
-       return b.build().bytes;
-     }},
-    {"HeaderCountsThreeFrames",
-     [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       if (bad) vs.length = 3u;
-       const int v = b.add_video(vs);
-       b.add_frames(v, 50, 24, 10);
-       return b.build().bytes;
-     }},
-    {"FirstChunkSizeDisagreesWithIdx1",
-     [](AviBuilder& b, bool bad) {
-       auto avi = two_streams(b, IndexKind::kIdx1Absolute);
-       if (bad) avitest::patch_u32(avi.bytes, avi.layout.data_positions[0][0] - 4, 23);
-       return avi.bytes;
-     }},
-    {"StandardIndexCountAllOnes",
-     [](AviBuilder& b, bool bad) {
-       auto avi = two_streams(b, IndexKind::kOdml);
-       if (bad) avitest::patch_u32(avi.bytes, avi.layout.ix_headers[0] + 12, 0xFFFFFFFFu);
-       return avi.bytes;
-     }},
-    {"SoundWithoutIndx",
-     [](AviBuilder& b, bool bad) {
-       auto avi = two_streams(b, IndexKind::kOdmlAndIdx1);
-       if (bad) avi.bytes.replace(avi.layout.indx_data[1] - 8, 4, "JUNK");
-       return avi.bytes;
      }},
     {"NoIndexAtAll",
      [](AviBuilder& b, bool bad) {
@@ -321,12 +296,6 @@ const BadField kBadFields[] = {
     {"Idx1OffsetsAbsolute",
      [](AviBuilder& b, bool bad) {
        return two_streams(b, bad ? IndexKind::kIdx1Absolute : IndexKind::kIdx1Relative).bytes;
-     }},
-    {"Idx1SizeClaimsMoreThanTheFile",
-     [](AviBuilder& b, bool bad) {
-       auto avi = two_streams(b, IndexKind::kIdx1Relative);
-       if (bad) avitest::patch_u32(avi.bytes, avi.layout.idx1_header + 4, 0xFFFFFFF0u);
-       return avi.bytes;
      }},
     {"ChunksOfNoDeclaredStream",
      [](AviBuilder& b, bool bad) {
@@ -433,14 +402,8 @@ std::string write_big_file(bool sound) {
   w.hole(900u << 20);
   w.end(movi);
   const std::uint64_t idx1 = w.begin_chunk("idx1");
-  std::string entry;
   for (std::uint32_t i = 0; i < (sound ? 2 : 1) * kBigFrames; ++i) {
-    entry.clear();
-    avitest::put_fourcc(entry, sound && i % 2 != 0 ? "01wb" : "00dc");
-    avitest::put_u32(entry, 0x10);
-    avitest::put_u32(entry, 4 + 32 * (i % 8));
-    avitest::put_u32(entry, 24);
-    w.bytes(entry);
+    w.fourcc(sound && i % 2 != 0 ? "01wb" : "00dc").u32(0x10).u32(4 + 32 * (i % 8)).u32(24);
   }
   w.end(idx1);
   w.end(riff);

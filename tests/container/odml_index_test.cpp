@@ -89,49 +89,17 @@ TEST(OdmlIndexTest, PositionsBeyondFourGigabytes) {
   std::remove(path.c_str());
 }
 
-// A hand-made file: one video stream whose "indx" is given, with `chunks` data chunks of 2
-// bytes in "movi" followed by one ix00 over all of them.
-struct HandMade {
-  std::string bytes;
-  std::uint64_t indx_data = 0;
-  std::uint64_t ix_header = 0;
-  std::uint32_t ix_size = 0;
-};
-
-HandMade hand_made(std::uint32_t chunks, std::uint32_t super_entries) {
-  avitest::RiffWriter w;
-  HandMade out;
-  const auto riff = w.begin_list("RIFF", "AVI ");
-  const auto hdrl = w.begin_list("LIST", "hdrl");
-  std::string avih(56, '\0');
-  avitest::patch_u32(avih, 24, 1);
-  w.chunk("avih", avih);
-  const auto strl = w.begin_list("LIST", "strl");
-  avitest::StreamHeaderFields sh;
-  sh.length = chunks;
-  w.chunk("strh", avitest::stream_header(sh));
-  w.chunk("strf", avitest::bitmap_info({}));
-  std::vector<avitest::SuperIndexEntry> placeholders(super_entries);
-  out.indx_data = w.chunk("indx", avitest::odml_super_index("00db", placeholders)) + 8;
-  w.end(strl);
-  w.end(hdrl);
-  const auto movi = w.begin_list("LIST", "movi");
-  std::vector<avitest::StandardIndexEntry> entries;
-  for (std::uint32_t i = 0; i < chunks; ++i) {
-    const std::uint64_t at = w.chunk("00db", "ab");
-    entries.push_back({static_cast<std::uint32_t>(at + 8 - (movi + 8)), 2, true});
-  }
-  const std::string ix = avitest::odml_standard_index("00db", movi + 8, entries);
-  out.ix_header = w.chunk("ix00", ix);
-  out.ix_size = static_cast<std::uint32_t>(ix.size() + 8);
-  w.end(movi);
-  w.end(riff);
-  out.bytes = w.str();
-  for (std::uint32_t i = 0; i < super_entries; ++i) {
-    avitest::patch_u64(out.bytes, out.indx_data + 24 + 16 * i, out.ix_header);
-    avitest::patch_u32(out.bytes, out.indx_data + 24 + 16 * i + 8, out.ix_size);
-  }
-  return out;
+// One video stream of `chunks` 2-byte chunks and one ix00 over them, its "indx" holding
+// `super_entries` entries that all name that ix00.
+avitest::BuiltAvi hand_made(std::uint32_t chunks, std::uint32_t super_entries) {
+  AviBuilder b;
+  b.add_frames(b.add_video({}), static_cast<int>(chunks), 2);
+  auto avi = b.index(IndexKind::kOdml).entries_per_ix(chunks).indx_room(super_entries).build();
+  const std::uint64_t first = avi.layout.indx_data[0] + 24;
+  avitest::patch_u32(avi.bytes, avi.layout.indx_data[0] + 4, super_entries);  // nEntriesInUse
+  for (std::uint32_t i = 1; i < super_entries; ++i)
+    avi.bytes.replace(first + 16 * i, 16, avi.bytes, first, 16);
+  return avi;
 }
 
 TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
@@ -154,7 +122,7 @@ TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
 TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {
   // Every one of 5000 super index entries names the same 1000-entry standard index: reading
   // them all would cost 5000 times the file. The walk stops once it has read a file's worth.
-  const HandMade m = hand_made(1000, 5000);
+  const avitest::BuiltAvi m = hand_made(1000, 5000);
   TestFile f(m.bytes);
   AviContainer c(true);
   ASSERT_EQ(c.open(f.name()), 1);
@@ -176,8 +144,8 @@ class OdmlBadHeaderTest : public ::testing::TestWithParam<BadHeaderCase> {};
 
 TEST_P(OdmlBadHeaderTest, FileStillOpensRebuilt) {
   const BadHeaderCase& p = GetParam();
-  HandMade m = hand_made(10, 1);
-  const std::uint64_t base = p.super ? m.indx_data : m.ix_header + 8;
+  avitest::BuiltAvi m = hand_made(10, 1);
+  const std::uint64_t base = p.super ? m.layout.indx_data[0] : m.layout.ix_headers[0] + 8;
   avitest::patch_u32(m.bytes, base + p.offset, p.value);
   TestFile f(m.bytes);
   AviContainer c(true);

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
+#include "container_peek.h"
 #include "fake_codecs.h"
 #include "support/avi_builder.h"
 #include "support/run_command.h"
@@ -52,20 +52,16 @@ TEST(RealFilesTest, Mpeg4WithPcm) {
 
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 part 2");
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  ASSERT_EQ(info.open(path.c_str(), status), 0);
-  EXPECT_EQ(status[0], 0u);
-  int nv = 0, na = 0;
-  const VideoInfo* v = info.get_video_info(nv);
-  const AudioInfo* a = info.get_audio_info(na);
-  ASSERT_EQ(nv, 1);
-  ASSERT_EQ(na, 1);
-  EXPECT_EQ(v[0].width, 64);
-  EXPECT_DOUBLE_EQ(v[0].length, 0.48);
-  EXPECT_EQ(a[0].sample_rate, 22050);
-  EXPECT_EQ(a[0].channels, 1);
-  EXPECT_EQ(a[0].stream, 1);
+  avitest::Probe p(path.c_str());
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.status[0], 0u);
+  ASSERT_EQ(p.nv, 1);
+  ASSERT_EQ(p.na, 1);
+  EXPECT_EQ(p.video[0].width, 64);
+  EXPECT_DOUBLE_EQ(p.video[0].length, 0.48);
+  EXPECT_EQ(p.audio[0].sample_rate, 22050);
+  EXPECT_EQ(p.audio[0].channels, 1);
+  EXPECT_EQ(p.audio[0].stream, 1);
 }
 
 TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
@@ -90,13 +86,10 @@ TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
   }
   FakeCodecs codecs;
   codecs.add("mjpg", u"Motion JPEG");
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  ASSERT_EQ(info.open(path.c_str(), status), 0);
-  EXPECT_EQ(status[0], 0u);  // short chunks play: the player reads the stream as one run
-  int audio = 0;
-  info.get_audio_info(audio);
-  EXPECT_EQ(audio, 1);
+  avitest::Probe p(path.c_str());
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.status[0], 0u);  // short chunks play: the player reads the stream as one run
+  EXPECT_EQ(p.na, 1);
 }
 
 TEST(RealFilesTest, Mpeg4WithAc3) {
@@ -110,30 +103,23 @@ TEST(RealFilesTest, Mpeg4WithAc3) {
 }
 
 TEST(RealFilesTest, DvType2) {
-  const std::string path = avitest::temp_path("dv_type2.avi");
-  {
-    std::ofstream out(path, std::ios::binary);
-    out << avitest::gunzip_file(data_path("dv_type2.avi.gz"));
-  }
+  avitest::MemoryFile file("mem:dv_type2.avi", avitest::gunzip_file(data_path("dv_type2.avi.gz")));
   FakeCodecs no_codecs;
-  AviFileInfo info;
-  std::uint32_t status[2] = {0, 0};
-  ASSERT_EQ(info.open(path.c_str(), status), 0);
-  EXPECT_EQ(status[0], 0u);
-  EXPECT_STREQ(info.get_type_name(), "Microsoft DV-Type 2");
-  int nv = 0, na = 0;
-  const VideoInfo* v = info.get_video_info(nv);
-  const AudioInfo* a = info.get_audio_info(na);
-  ASSERT_EQ(nv, 1);
-  ASSERT_EQ(na, 1);
-  EXPECT_STREQ(info.get_video_type_name()[0], "DV Video");
+  avitest::Probe p(file.name());
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.status[0], 0u);
+  EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 2");
+  ASSERT_EQ(p.nv, 1);
+  ASSERT_EQ(p.na, 1);
+  EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
+  const VideoInfo* v = p.video;
+  const AudioInfo* a = p.audio;
   EXPECT_EQ(v[0].width, 720);
   EXPECT_EQ(v[0].height, 480);
   EXPECT_NEAR(v[0].frame_rate, 29.97, 0.001);
   EXPECT_EQ(v[0].inter_frames, 0);
   EXPECT_EQ(a[0].sample_rate, 48000);
   EXPECT_EQ(a[0].channels, 2);
-  std::remove(path.c_str());
 }
 
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded
@@ -171,10 +157,7 @@ TEST(RealFilesTest, SparseOpenDmlPastOneGibibytePlaysAsTheOriginal) {
   video.strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40);
   const platform::WAVEFORMATEX& wave = *c.audio_format();
   const int vs = b.add_video(video);
-  avitest::AudioStream audio;
-  audio.channels = wave.nChannels;
-  audio.sample_rate = wave.nSamplesPerSec;
-  const int as = b.add_audio(audio);
+  const int as = b.add_audio({.channels = wave.nChannels, .sample_rate = wave.nSamplesPerSec});
   const auto chunk = [&c](const IndexEntry& e) {
     std::string d(e.size, '\0');
     EXPECT_EQ(c.read_at(e.position, d.data(), e.size), e.size);

@@ -21,10 +21,7 @@ using container::RiffReader;
 using container::SeekOrigin;
 
 std::string header(const char* id, std::uint32_t size) {
-  std::string s;
-  avitest::put_fourcc(s, id);
-  avitest::put_u32(s, size);
-  return s;
+  return std::string(id, 4) + avitest::le(size, 4);
 }
 
 struct ReaderCase {

@@ -76,13 +76,8 @@ TEST(StreamAccessTest, SelectionRequiresParsedHeadersAndClearsNameAndIndex) {
 
 TEST(StreamAccessTest, DescribesVideoForTheHost) {
   AviBuilder b;
-  avitest::VideoStream vs;
-  vs.width = 320;
-  vs.height = 240;
-  vs.rate = 30000;
-  vs.scale = 1001;
-  const int v = b.add_video(vs);
-  b.add_frames(v, 30, 1001, 10);
+  b.add_frames(b.add_video({.width = 320, .height = 240, .rate = 30000, .scale = 1001}), 30, 1001,
+               10);
   TestFile f(b.build().bytes);
   AviContainer c(false);
   ASSERT_EQ(c.open(f.name()), 1);
@@ -101,14 +96,13 @@ TEST(StreamAccessTest, DescribesVideoForTheHost) {
 
 TEST(StreamAccessTest, DescribesAudioForTheHost) {
   AviBuilder b;
-  avitest::AudioStream as;
-  as.tag = 0x2000;
-  as.channels = 6;
-  as.sample_rate = 48000;
-  as.bits = 0;
-  as.avg_bytes = 56000;
-  as.block_align = 1;
-  b.add_chunks(b.add_audio(as), 4, 1792);
+  const int a = b.add_audio({.tag = 0x2000,
+                             .channels = 6,
+                             .sample_rate = 48000,
+                             .bits = 0,
+                             .avg_bytes = 56000,
+                             .block_align = 1});
+  b.add_chunks(a, 4, 1792);
   TestFile f(b.build().bytes);
   AviContainer c(false);
   ASSERT_EQ(c.open(f.name()), 1);

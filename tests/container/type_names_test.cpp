@@ -20,33 +20,6 @@ using avitest::FakeCodecs;
 using avitest::TestFile;
 using container::fourcc;
 
-// One video stream with the given handler and compression, opened with keep-handle.
-struct Named {
-  TestFile file;
-  AviContainer c{true};
-  Named(const char* handler, const char* compression, std::uint32_t compression_value = 0,
-        std::uint16_t bits = 24)
-      : file(build(handler, compression, compression_value, bits)) {
-    EXPECT_EQ(c.open(file.name()), 1);
-  }
-  static std::string build(const char* handler, const char* compression, std::uint32_t value,
-                           std::uint16_t bits) {
-    avitest::VideoStream v;
-    v.handler = handler;
-    v.compression = compression;
-    v.bit_count = bits;
-    avitest::BitmapFields b;
-    b.compression = compression;
-    b.compression_value = value;
-    b.bit_count = bits;
-    v.strf = avitest::bitmap_info(b);
-    AviBuilder builder;
-    builder.add_frames(builder.add_video(v), 2, 10);
-    return builder.build().bytes;
-  }
-  const char* name() { return c.video_type_name(); }
-};
-
 bool was_opened(const char* handler) {
   const auto& o = FakeCodecs::opened();
   return std::find(o.begin(), o.end(), avitest::fourcc_value(handler)) != o.end();
@@ -100,24 +73,33 @@ TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
       if (c.accepts != nullptr) accepts.push_back(avitest::fourcc_value(c.accepts));
       codecs.add(c.codec, c.description, accepts);
     }
-    Named n(c.handler, c.compression, c.compression_value, c.bits);
+    // One video stream with the case's handler and format, opened with keep-handle.
+    AviBuilder b;
+    const std::string strf = avitest::bitmap_info({.bit_count = c.bits,
+                                                   .compression = c.compression,
+                                                   .compression_value = c.compression_value});
+    b.add_frames(b.add_video({.handler = c.handler, .compression = c.compression, .strf = strf}), 2,
+                 10);
+    TestFile file(b.build().bytes);
+    AviContainer n(true);
+    ASSERT_EQ(n.open(file.name()), 1);
     if (c.want == nullptr) {
-      EXPECT_EQ(n.name(), nullptr);
-      EXPECT_NE(n.c.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
+      EXPECT_EQ(n.video_type_name(), nullptr);
+      EXPECT_NE(n.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
     } else {
-      EXPECT_STREQ(n.name(), c.want);
+      EXPECT_STREQ(n.video_type_name(), c.want);
     }
     if (c.codec != nullptr && c.want != nullptr && c.accepts == nullptr) {
       EXPECT_TRUE(was_opened(c.codec));
     }
     if (c.want_handler != nullptr) {
-      EXPECT_EQ(n.c.video_handler_fourcc(), avitest::fourcc_value(c.want_handler));
+      EXPECT_EQ(n.video_handler_fourcc(), avitest::fourcc_value(c.want_handler));
     }
     if (c.want_compression != nullptr) {
-      EXPECT_EQ(n.c.video_format()->biCompression, avitest::fourcc_value(c.want_compression));
+      EXPECT_EQ(n.video_format()->biCompression, avitest::fourcc_value(c.want_compression));
     }
     if (c.want_file_type != nullptr) {
-      EXPECT_STREQ(n.c.file_type_name(), c.want_file_type);
+      EXPECT_STREQ(n.file_type_name(), c.want_file_type);
     }
     EXPECT_EQ(platform::ic_open_instances(), 0);
   }
@@ -152,11 +134,7 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
                                                           {2, "Microsoft ADPCM"},
                                                           {0x64, nullptr}}) {
     AviBuilder b;
-    avitest::AudioStream a;
-    a.tag = tag;
-    a.avg_bytes = 1000;
-    a.block_align = 1;
-    b.add_chunks(b.add_audio(a), 2, 100);
+    b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
     TestFile f(b.build().bytes);
     AviContainer c(false);
     ASSERT_EQ(c.open(f.name()), 1);

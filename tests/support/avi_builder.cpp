@@ -15,27 +15,19 @@ using namespace avikit;
 
 namespace avitest {
 
-void put_u16(std::string& s, std::uint16_t v) {
-  s.push_back(static_cast<char>(v & 0xFF));
-  s.push_back(static_cast<char>(v >> 8));
+void put_le(std::string& s, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
-void put_u32(std::string& s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+std::string le(std::uint64_t v, int bytes) {
+  std::string s;
+  put_le(s, v, bytes);
+  return s;
 }
-void put_u64(std::string& s, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-void put_fourcc(std::string& s, const char* four) {
-  for (int i = 0; i < 4; ++i) s.push_back(four != nullptr ? four[i] : '\0');
-}
-void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) {
-  for (std::uint64_t i = 0; i < 4 && at + i < s.size(); ++i) {
+void put_fourcc(std::string& s, const char* four) { put_le(s, fourcc_value(four), 4); }
+void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes) {
+  for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(bytes) && at + i < s.size(); ++i) {
     s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
   }
-}
-void patch_u64(std::string& s, std::uint64_t at, std::uint64_t v) {
-  patch_u32(s, at, static_cast<std::uint32_t>(v));
-  patch_u32(s, at + 4, static_cast<std::uint32_t>(v >> 32));
 }
 std::uint32_t fourcc_value(const char* four) {
   if (four == nullptr) return 0;
@@ -67,16 +59,8 @@ RiffWriter& RiffWriter::bytes(const std::string& data) {
   size_ += data.size();
   return *this;
 }
-RiffWriter& RiffWriter::u32(std::uint32_t v) {
-  std::string s;
-  put_u32(s, v);
-  return bytes(s);
-}
-RiffWriter& RiffWriter::fourcc(const char* four) {
-  std::string s;
-  put_fourcc(s, four);
-  return bytes(s);
-}
+RiffWriter& RiffWriter::u32(std::uint32_t v) { return bytes(le(v, 4)); }
+RiffWriter& RiffWriter::fourcc(const char* four) { return bytes(le(fourcc_value(four), 4)); }
 RiffWriter& RiffWriter::hole(std::uint64_t n) {
   size_ += n;
   return *this;
@@ -107,9 +91,7 @@ std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pa
   return mark;
 }
 
-void RiffWriter::patch32(std::uint64_t at_offset, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) *at(at_offset + static_cast<unsigned>(i)) = (v >> (8 * i)) & 0xFF;
-}
+void RiffWriter::patch32(std::uint64_t at_offset, std::uint32_t v) { patch(at_offset, le(v, 4)); }
 void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
@@ -144,36 +126,30 @@ std::string stream_header(const StreamHeaderFields& f) {
   std::string s;
   put_fourcc(s, f.type);
   put_fourcc(s, f.handler);
-  put_u32(s, 0);  // dwFlags
-  put_u32(s, 0);  // wPriority, wLanguage
-  put_u32(s, 0);  // dwInitialFrames
-  put_u32(s, f.scale);
-  put_u32(s, f.rate);
-  put_u32(s, 0);  // dwStart
-  put_u32(s, f.length);
-  put_u32(s, 0);            // dwSuggestedBufferSize
-  put_u32(s, 0xFFFFFFFFu);  // dwQuality
-  put_u32(s, f.sample_size);
-  put_u32(s, 0);  // rcFrame left, top
+  // dwFlags, wPriority and wLanguage, dwInitialFrames, dwScale, dwRate, dwStart, dwLength,
+  // dwSuggestedBufferSize, dwQuality, dwSampleSize, rcFrame: left and top, right, bottom.
+  for (std::uint32_t v :
+       {0u, 0u, 0u, f.scale, f.rate, 0u, f.length, 0u, 0xFFFFFFFFu, f.sample_size, 0u}) {
+    put_u32(s, v);
+  }
   put_u16(s, static_cast<std::uint16_t>(f.frame_right));
   put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
   return s;
 }
 
 std::string bitmap_info(const BitmapFields& f) {
-  std::string s;
-  put_u32(s, f.bi_size);
-  put_u32(s, static_cast<std::uint32_t>(f.width));
-  put_u32(s, static_cast<std::uint32_t>(f.height));
-  put_u16(s, 1);
-  put_u16(s, f.bit_count);
-  put_u32(s, f.compression != nullptr ? fourcc_value(f.compression) : f.compression_value);
   const std::uint32_t stride = ((static_cast<std::uint32_t>(f.width) * f.bit_count + 31) / 32) * 4;
-  put_u32(s, stride * static_cast<std::uint32_t>(f.height < 0 ? -f.height : f.height));
-  put_u32(s, 0);
-  put_u32(s, 0);
-  put_u32(s, 0);
-  put_u32(s, 0);
+  const auto rows = static_cast<std::uint32_t>(f.height < 0 ? -f.height : f.height);
+  std::string s;
+  // biSize, biWidth, biHeight, biPlanes and biBitCount, biCompression, biSizeImage, then the
+  // resolution and palette counts, all 0.
+  for (std::uint32_t v :
+       {f.bi_size, static_cast<std::uint32_t>(f.width), static_cast<std::uint32_t>(f.height),
+        1u | std::uint32_t{f.bit_count} << 16,
+        f.compression != nullptr ? fourcc_value(f.compression) : f.compression_value, stride * rows,
+        0u, 0u, 0u, 0u}) {
+    put_u32(s, v);
+  }
   return s;
 }
 
@@ -201,9 +177,7 @@ std::string dv_info(unsigned sampling_code, bool fifty_field) {
 std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
                              std::uint32_t room) {
   std::string s;
-  put_u16(s, 4);
-  s.push_back(0);
-  s.push_back(0);  // AVI_INDEX_OF_INDEXES
+  put_u32(s, 4);  // wLongsPerEntry; AVI_INDEX_OF_INDEXES
   put_u32(s, static_cast<std::uint32_t>(entries.size()));
   put_fourcc(s, chunk_id);
   s.append(12, '\0');
@@ -220,9 +194,7 @@ std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
                                 const std::vector<StandardIndexEntry>& entries,
                                 std::uint16_t longs_per_entry) {
   std::string s;
-  put_u16(s, longs_per_entry);
-  s.push_back(0);
-  s.push_back(1);  // AVI_INDEX_OF_CHUNKS
+  put_u32(s, longs_per_entry | 1u << 24);  // AVI_INDEX_OF_CHUNKS
   put_u32(s, static_cast<std::uint32_t>(entries.size()));
   put_fourcc(s, chunk_id);
   put_u64(s, base);

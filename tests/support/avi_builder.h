@@ -28,12 +28,16 @@
 namespace avitest {
 
 // --- Little-endian helpers over std::string ------------------------------------------------------
-void put_u16(std::string& s, std::uint16_t v);
-void put_u32(std::string& s, std::uint32_t v);
-void put_u64(std::string& s, std::uint64_t v);
+void put_le(std::string& s, std::uint64_t v, int bytes);
+std::string le(std::uint64_t v, int bytes);  // the `bytes` low bytes of v, least first
+inline void put_u16(std::string& s, std::uint16_t v) { put_le(s, v, 2); }
+inline void put_u32(std::string& s, std::uint32_t v) { put_le(s, v, 4); }
+inline void put_u64(std::string& s, std::uint64_t v) { put_le(s, v, 8); }
 void put_fourcc(std::string& s, const char* four);  // exactly 4 characters
-void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v);
-void patch_u64(std::string& s, std::uint64_t at, std::uint64_t v);
+// Over bytes already there; what would fall past the end is dropped.
+void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes);
+inline void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) { patch_le(s, at, v, 4); }
+inline void patch_u64(std::string& s, std::uint64_t at, std::uint64_t v) { patch_le(s, at, v, 8); }
 std::uint32_t fourcc_value(const char* four);
 
 // --- RiffWriter ----------------------------------------------------------------------------------
@@ -140,9 +144,9 @@ struct VideoStream {
   std::uint16_t bit_count = 24;
   std::uint32_t rate = 25;
   std::uint32_t scale = 1;
-  std::optional<std::uint32_t> length;  // strh dwLength; default: chunks of the stream
-  std::string strf_extra;               // bytes after the 40-byte header (palette, codec data)
-  std::optional<std::string> strf;      // replaces the whole "strf" payload
+  std::optional<std::uint32_t> length{};  // strh dwLength; default: chunks of the stream
+  std::string strf_extra{};               // bytes after the 40-byte header (palette, codec data)
+  std::optional<std::string> strf{};      // replaces the whole "strf" payload
   bool write_strf = true;
 };
 
@@ -153,7 +157,7 @@ struct AudioStream {
   std::uint16_t bits = 16;
   std::uint32_t avg_bytes = 0;    // 0: computed for PCM
   std::uint16_t block_align = 0;  // 0: computed for PCM
-  std::optional<std::string> strf;
+  std::optional<std::string> strf{};
   bool write_strf = true;
 };
 
@@ -161,7 +165,7 @@ struct DvStream {  // DV type-1: one "iavs" stream
   const char* handler = "dvsd";
   std::uint32_t rate = 25;
   std::uint32_t scale = 1;
-  std::optional<std::uint32_t> length;
+  std::optional<std::uint32_t> length{};
   std::int16_t width = 0;  // rcFrame; 0 leaves it empty
   std::int16_t height = 0;
   unsigned sampling_code = 0;
@@ -209,30 +213,41 @@ class AviBuilder {
   AviBuilder& add_frames(int stream, int count, std::uint32_t size, int key_every = 1);
   AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
 
-  AviBuilder& index(IndexKind kind);
-  AviBuilder& streams_in_main_header(std::uint32_t n);         // dwStreams override
-  AviBuilder& chunks_per_segment(std::uint32_t n);             // OpenDML: RIFF AVIX every n chunks
-  AviBuilder& entries_per_ix(std::uint32_t n);                 // OpenDML: ix## size
-  AviBuilder& ix_longs_per_entry(std::uint16_t n);             // 2 (default), 3 or 6
-  AviBuilder& strl_extra(int stream, const std::string& raw);  // raw bytes at the end of a strl
-  AviBuilder& before_movi(const std::string& raw);             // raw bytes between hdrl and movi
+  AviBuilder& index(IndexKind kind) { return set(index_, kind); }
+  // The avih dwStreams, whatever the streams added.
+  AviBuilder& streams_in_main_header(std::uint32_t n) { return set(main_streams_, n); }
+  // OpenDML: a RIFF AVIX every n chunks; n entries an ix##; 2 (default), 3 or 6 longs an entry.
+  AviBuilder& chunks_per_segment(std::uint32_t n) { return set(per_segment_, n); }
+  AviBuilder& entries_per_ix(std::uint32_t n) { return set(per_ix_, n > 0 ? n : 1); }
+  AviBuilder& ix_longs_per_entry(std::uint16_t n) { return set(ix_longs_, n); }
+  // Slots in each "indx" (at least the entries written), as writers preallocate them.
+  AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }
+  // Raw bytes at the end of a strl, and between hdrl and movi.
+  AviBuilder& strl_extra(int stream, const std::string& raw);
+  AviBuilder& before_movi(const std::string& raw) { return set(before_movi_, before_movi_ + raw); }
   // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
   // later segments lie beyond 4 GB without costing disk. OpenDML only.
-  AviBuilder& gap_after_first_segment(std::uint64_t bytes);
+  AviBuilder& gap_after_first_segment(std::uint64_t bytes) { return set(gap_, bytes); }
 
   BuiltAvi build() const;
   // Writes the file sparsely (gaps as holes); returns the layout, or nullopt on I/O failure.
   std::optional<AviLayout> write_file(const std::string& path) const;
 
  private:
+  template <typename T, typename V>
+  AviBuilder& set(T& field, V value) {
+    field = value;
+    return *this;
+  }
   struct Stream {
-    std::string type;
-    std::string strh;
-    std::optional<std::string> strf;
-    std::string extra;
-    std::string chunk_suffix;
+    std::string strh{};
+    std::optional<std::string> strf{};
+    std::string chunk_suffix{};
+    std::optional<std::uint32_t> length{};  // dwLength; default: the chunks of the stream
+    std::string extra{};
     std::uint32_t chunk_count = 0;
   };
+  int add(Stream s);
   struct Chunk {
     int stream = 0;
     std::uint32_t size = 0;
@@ -255,13 +270,13 @@ class AviBuilder {
   std::uint32_t ix_count(int stream, std::uint32_t segments) const;
 
   std::vector<Stream> streams_;
-  std::vector<std::optional<std::uint32_t>> lengths_;
   std::vector<Chunk> chunks_;
   IndexKind index_ = IndexKind::kIdx1Relative;
   std::optional<std::uint32_t> main_streams_;
   std::uint32_t per_segment_ = 0;  // 0: one segment
   std::uint32_t per_ix_ = 1024;
   std::uint16_t ix_longs_ = 2;
+  std::uint32_t indx_room_ = 0;
   std::string before_movi_;
   std::uint64_t gap_ = 0;
 };

@@ -12,102 +12,68 @@ constexpr std::uint32_t kAvifIsInterleaved = 0x100;
 constexpr std::uint32_t kIdx1KeyFrame = 0x10;
 constexpr std::uint32_t kMaxGapSegment = 0xF0000000u;
 
-std::string handler_bytes(const char* four) {
-  return four != nullptr ? std::string(four, 4) : std::string(4, '\0');
-}
-
 bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdmlAndIdx1; }
-
-std::string strh_bytes(const char* type, const std::string& handler, std::uint32_t scale,
-                       std::uint32_t rate, std::uint32_t length, std::int16_t right = 0,
-                       std::int16_t bottom = 0) {
-  StreamHeaderFields f;
-  f.type = type;
-  f.handler = handler.c_str();
-  f.scale = scale;
-  f.rate = rate;
-  f.length = length;
-  f.frame_right = right;
-  f.frame_bottom = bottom;
-  return stream_header(f);
-}
 
 }  // namespace
 
+int AviBuilder::add(Stream s) {
+  streams_.push_back(std::move(s));
+  return static_cast<int>(streams_.size() - 1);
+}
+
 int AviBuilder::add_video(const VideoStream& v) {
-  Stream s;
-  s.type = "vids";
-  s.strh = strh_bytes("vids", handler_bytes(v.handler), v.scale, v.rate, 0);
-  if (v.write_strf) {
-    BitmapFields b;
-    b.width = v.width;
-    b.height = v.height;
-    b.bit_count = v.bit_count;
-    b.compression = v.compression;
-    s.strf = v.strf ? *v.strf : bitmap_info(b) + v.strf_extra;
-  }
-  const std::string h = handler_bytes(v.handler);
+  const std::string h = v.handler != nullptr ? std::string(v.handler, 4) : std::string(4, '\0');
   const bool raw = v.compression == nullptr &&
                    (h == std::string(4, '\0') || h == "DIB " || h == "dib " || h == "    ");
-  s.chunk_suffix = raw ? "db" : "dc";
-  streams_.push_back(s);
-  lengths_.push_back(v.length);
-  return static_cast<int>(streams_.size() - 1);
+  const BitmapFields b{
+      .width = v.width, .height = v.height, .bit_count = v.bit_count, .compression = v.compression};
+  return add({.strh = stream_header({.handler = v.handler, .scale = v.scale, .rate = v.rate}),
+              .strf = v.write_strf ? std::optional(v.strf.value_or(bitmap_info(b) + v.strf_extra))
+                                   : std::nullopt,
+              .chunk_suffix = raw ? "db" : "dc",
+              .length = v.length});
 }
 
 int AviBuilder::add_audio(const AudioStream& a) {
-  Stream s;
-  s.type = "auds";
-  WaveFields w;
-  w.tag = a.tag;
-  w.channels = a.channels;
-  w.sample_rate = a.sample_rate;
-  w.bits = a.bits;
-  w.avg_bytes = a.avg_bytes;
-  w.block_align = a.block_align;
-  const std::uint16_t align =
-      a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8);
-  s.strh = strh_bytes("auds", std::string(4, '\0'), align == 0 ? 1 : align,
-                      a.sample_rate * (align == 0 ? 1 : align), 0);
-  if (a.write_strf) s.strf = a.strf ? *a.strf : wave_format(w);
-  s.chunk_suffix = "wb";
-  streams_.push_back(s);
-  lengths_.push_back(std::nullopt);
-  return static_cast<int>(streams_.size() - 1);
+  const WaveFields w{.tag = a.tag,
+                     .channels = a.channels,
+                     .sample_rate = a.sample_rate,
+                     .avg_bytes = a.avg_bytes,
+                     .block_align = a.block_align,
+                     .bits = a.bits};
+  const std::uint16_t align = std::max<std::uint16_t>(
+      a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8), 1);
+  return add(
+      {.strh = stream_header(
+           {.type = "auds", .handler = nullptr, .scale = align, .rate = a.sample_rate * align}),
+       .strf = a.write_strf ? std::optional(a.strf.value_or(wave_format(w))) : std::nullopt,
+       .chunk_suffix = "wb"});
 }
 
 int AviBuilder::add_dv(const DvStream& d) {
-  Stream s;
-  s.type = "iavs";
-  s.strh = strh_bytes("iavs", handler_bytes(d.handler), d.scale, d.rate, 0, d.width, d.height);
-  if (d.write_strf) s.strf = dv_info(d.sampling_code, d.fifty_field);
-  s.chunk_suffix = "__";
-  streams_.push_back(s);
-  lengths_.push_back(d.length);
-  return static_cast<int>(streams_.size() - 1);
+  return add(
+      {.strh = stream_header({.type = "iavs",
+                              .handler = d.handler,
+                              .scale = d.scale,
+                              .rate = d.rate,
+                              .frame_right = d.width,
+                              .frame_bottom = d.height}),
+       .strf = d.write_strf ? std::optional(dv_info(d.sampling_code, d.fifty_field)) : std::nullopt,
+       .chunk_suffix = "__",
+       .length = d.length});
 }
 
 int AviBuilder::add_stream(const char* type, const std::string& strf) {
-  Stream s;
-  s.type = std::string(type, 4);
-  s.strh = strh_bytes(s.type.c_str(), std::string(4, '\0'), 1, 1, 0);
-  s.strf = strf;
-  s.chunk_suffix = "xx";
-  streams_.push_back(s);
-  lengths_.push_back(std::nullopt);
-  return static_cast<int>(streams_.size() - 1);
+  return add({.strh = stream_header({.type = type, .handler = nullptr, .scale = 1, .rate = 1}),
+              .strf = strf,
+              .chunk_suffix = "xx"});
 }
 
 AviBuilder& AviBuilder::add_chunk(int stream, std::uint32_t size, bool key, std::string data,
                                   const char* id) {
-  Chunk c;
-  c.stream = stream;
-  c.size = size;
-  c.key = key;
-  c.data = std::move(data);
-  c.data.resize(size, '\0');
-  c.id = id != nullptr ? std::string(id, 4) : chunk_id(stream);
-  chunks_.push_back(std::move(c));
+  data.resize(size, '\0');
+  chunks_.push_back(
+      {stream, size, key, std::move(data), id != nullptr ? std::string(id, 4) : chunk_id(stream)});
   ++streams_.at(static_cast<std::size_t>(stream)).chunk_count;
   return *this;
 }
@@ -121,46 +87,15 @@ AviBuilder& AviBuilder::add_chunks(int stream, int count, std::uint32_t size) {
   return add_frames(stream, count, size, 1);
 }
 
-AviBuilder& AviBuilder::index(IndexKind kind) {
-  index_ = kind;
-  return *this;
-}
-AviBuilder& AviBuilder::streams_in_main_header(std::uint32_t n) {
-  main_streams_ = n;
-  return *this;
-}
-AviBuilder& AviBuilder::chunks_per_segment(std::uint32_t n) {
-  per_segment_ = n;
-  return *this;
-}
-AviBuilder& AviBuilder::entries_per_ix(std::uint32_t n) {
-  per_ix_ = std::max<std::uint32_t>(n, 1);
-  return *this;
-}
-AviBuilder& AviBuilder::ix_longs_per_entry(std::uint16_t n) {
-  ix_longs_ = n;
-  return *this;
-}
 AviBuilder& AviBuilder::strl_extra(int stream, const std::string& raw) {
   streams_.at(static_cast<std::size_t>(stream)).extra += raw;
-  return *this;
-}
-AviBuilder& AviBuilder::before_movi(const std::string& raw) {
-  before_movi_ += raw;
-  return *this;
-}
-AviBuilder& AviBuilder::gap_after_first_segment(std::uint64_t bytes) {
-  gap_ = bytes;
   return *this;
 }
 
 std::string AviBuilder::chunk_id(int stream) const {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string id;
-  id.push_back(kHex[(stream >> 4) & 0xF]);
-  id.push_back(kHex[stream & 0xF]);
-  id += streams_.at(static_cast<std::size_t>(stream)).chunk_suffix;
-  return id;
+  return std::string{kHex[(stream >> 4) & 0xF], kHex[stream & 0xF]} +
+         streams_.at(static_cast<std::size_t>(stream)).chunk_suffix;
 }
 
 namespace {
@@ -181,43 +116,33 @@ std::uint32_t AviBuilder::ix_count(int stream, std::uint32_t segments) const {
 
 void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const {
   const std::uint64_t hdrl = w.begin_list("LIST", "hdrl");
+  const std::uint32_t frames = streams_.empty() ? 0 : streams_[0].chunk_count;
   std::string avih;
-  put_u32(avih, 40000);  // dwMicroSecPerFrame
-  put_u32(avih, 0);
-  put_u32(avih, 0);
-  put_u32(avih, index_ == IndexKind::kNone ? 0 : kAvifHasIndex | kAvifIsInterleaved);
-  put_u32(avih, streams_.empty() ? 0 : streams_[0].chunk_count);
-  put_u32(avih, 0);
-  put_u32(avih, main_streams_.value_or(static_cast<std::uint32_t>(streams_.size())));
-  put_u32(avih, 0);
-  put_u32(avih, 0);
-  put_u32(avih, 0);
-  avih.append(16, '\0');
+  // dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity, dwFlags, dwTotalFrames,
+  // dwInitialFrames, dwStreams, then buffer size, width, height and reserved words, all 0.
+  for (std::uint32_t v :
+       {40000u, 0u, 0u, index_ == IndexKind::kNone ? 0 : kAvifHasIndex | kAvifIsInterleaved, frames,
+        0u, main_streams_.value_or(static_cast<std::uint32_t>(streams_.size()))}) {
+    put_u32(avih, v);
+  }
+  avih.append(28, '\0');
   layout.avih_data = w.chunk("avih", avih) + 8;
   for (std::size_t i = 0; i < streams_.size(); ++i) {
     const Stream& s = streams_[i];
     const std::uint64_t strl = w.begin_list("LIST", "strl");
     std::string strh = s.strh;
-    const std::uint32_t length = lengths_[i].value_or(s.chunk_count);
-    for (int k = 0; k < 4; ++k)
-      strh[32 + static_cast<std::size_t>(k)] = static_cast<char>((length >> (8 * k)) & 0xFF);
+    patch_u32(strh, 32, s.length.value_or(s.chunk_count));  // dwLength
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
     layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
     const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
-    if (is_odml(index_) && ix > 0) {
-      layout.indx_data.push_back(w.chunk("indx", std::string(24 + 16 * ix, '\0')) + 8);
-    } else {
-      layout.indx_data.push_back(0);
-    }
+    layout.indx_data.push_back(
+        ix > 0 ? w.chunk("indx", std::string(24 + 16 * std::max(ix, indx_room_), '\0')) + 8 : 0);
     w.bytes(s.extra);
     w.end(strl);
   }
   if (is_odml(index_)) {
     const std::uint64_t odml = w.begin_list("LIST", "odml");
-    std::string dmlh;
-    put_u32(dmlh, streams_.empty() ? 0 : streams_[0].chunk_count);
-    dmlh.append(244, '\0');
-    w.chunk("dmlh", dmlh);
+    w.chunk("dmlh", le(frames, 4) + std::string(244, '\0'));
     w.end(odml);
   }
   w.end(hdrl);
@@ -320,7 +245,8 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
   }
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     if (layout.indx_data[s] == 0) continue;
-    w.patch(layout.indx_data[s], odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s]));
+    w.patch(layout.indx_data[s],
+            odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s], indx_room_));
   }
   layout.file_size = w.size();
   return layout;
