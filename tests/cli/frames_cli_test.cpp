@@ -51,9 +51,8 @@ class CliTest : public ::testing::Test {
   // an -o of its own or the command is probe.
   static Result run(const std::string& command, const std::string& args,
                     const std::string& suffix = ".raw", const std::string& file = "cli_clip.avi") {
-    const std::string tag = std::to_string(::getpid());
-    const std::string out = avitest::temp_path("cli_out" + tag + suffix);
-    const std::string err = avitest::temp_path("cli_err" + tag + ".txt");
+    const std::string out = avitest::temp_path("cli_out" + suffix);
+    const std::string err = avitest::temp_path("cli_err.txt");
     const bool own = args.find("-o ") != std::string::npos || command == "probe";
     Result r;
     const std::string text = avitest::run_command(
@@ -157,6 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"frames", "--step 0", 2, "1 to 2147483647"},
                       ExitCase{"frames", "--pix-fmt yuv9", 2, "bgr24, rgb24, gray or yuv420p"},
                       ExitCase{"frames", "-o f.mp4", 2, "not f.mp4"},
+                      ExitCase{"frames", "-o f%s.png", 2, "one %d and the suffix .png"},
+                      ExitCase{"frames", "-o f%d%n.png", 2, "one %d and the suffix .png"},
+                      ExitCase{"frames", "-o f%d%d.png", 2, "one %d and the suffix .png"},
                       ExitCase{"frames", "--cache -1", 2, "0 to 1048576"},
                       ExitCase{"audio", "--rate 96000", 2, "8000 to 48000"},
                       ExitCase{"audio", "--rate 7000", 2, "8000 to 48000"},
@@ -193,7 +195,10 @@ TEST_F(CliTest, WritesPngYuv4Mpeg2AndWave) {
   EXPECT_EQ(y4m.substr(0, header.size()), header);
   EXPECT_EQ(y4m.size(), header.size() + 2 * (6 + 8 + 2 + 2));
   const std::string wav = run("audio", "--seek 0.2s -o -").out;
-  EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8), "RIFFWAVEfmt ");
+  // PCM, mono, 22050 Hz, 44100 bytes a second, 2 bytes a sample frame, 16 bits.
+  EXPECT_EQ(
+      wav.substr(0, 4) + wav.substr(8, 32),
+      std::string("RIFFWAVEfmt \x10\0\0\0\1\0\1\0\x22\x56\0\0\x44\xac\0\0\2\0\x10\0data", 36));
   EXPECT_EQ((wav.size() - 44) % (2 * 1152), 0u);
   EXPECT_LT(wav.size(), 44u + 2u * 22050u);  // from 0.2 s on
   EXPECT_NE(avitest::run_command(AVI_CLI_PATH " --version").find("libavcodec "), std::string::npos);
