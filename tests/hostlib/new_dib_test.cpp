@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <random>
+#include <tuple>
+#include <vector>
 
 #include "hostlib/colour_convert.h"
 #include "hostlib/dib_convert.h"
@@ -16,23 +18,18 @@ namespace {
 
 using platform::fourcc;
 
-std::ptrdiff_t offset_of(const CNewDib& d, const void* field) {
-  return static_cast<const char*>(field) - reinterpret_cast<const char*>(&d);
-}
-
+// After the table of virtual methods: tag, word, memory, header, direct flag, three words.
 TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
   CNewDib d;
-  // After the table of virtual methods: tag, word, memory, header, direct flag, three words.
-  EXPECT_EQ(offset_of(d, &d.tag), static_cast<std::ptrdiff_t>(sizeof(void*)));
-  EXPECT_EQ(offset_of(d, &d.image_size), offset_of(d, &d.tag) + 4);
-  EXPECT_LT(offset_of(d, &d.image_size), offset_of(d, &d.memory));
-  EXPECT_EQ(offset_of(d, &d.header),
-            offset_of(d, &d.memory) + static_cast<std::ptrdiff_t>(sizeof(void*)));
-  EXPECT_EQ(offset_of(d, &d.direct),
-            offset_of(d, &d.header) + static_cast<std::ptrdiff_t>(sizeof(void*)));
-  EXPECT_EQ(offset_of(d, &d.reserved[0]), offset_of(d, &d.direct) + 4);
-  EXPECT_EQ(d.tag, fourcc("BIDN"));
-  EXPECT_EQ(d.direct, 1);
+  const auto at = [&](const void* field) {
+    return static_cast<std::size_t>(static_cast<const char*>(field) -
+                                    reinterpret_cast<const char*>(&d));
+  };
+  const std::size_t p = sizeof(void*);
+  EXPECT_EQ(std::vector({at(&d.tag), at(&d.image_size), at(&d.memory), at(&d.header), at(&d.direct),
+                         at(&d.reserved[0])}),
+            std::vector({p, p + 4, p + 8, 2 * p + 8, 3 * p + 8, 3 * p + 12}));
+  EXPECT_EQ(std::tuple(d.tag, d.direct), std::tuple(fourcc("BIDN"), 1));
 }
 
 // Rows padded to four bytes (24 and 16 bits); YV12 with luma rows of the padded width and two
@@ -55,10 +52,8 @@ TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
                    std::to_string(c.bits) + (movable ? " movable" : ""));
       CNewDib d;
       ASSERT_EQ(d.Create(c.width, c.height, c.bits, movable), 1);
-      EXPECT_EQ(d.GetPitch(), c.pitch);
-      EXPECT_EQ(d.header->biSizeImage, c.bytes);
-      EXPECT_EQ(d.header->biCompression, c.compression);
-      EXPECT_EQ(d.direct, movable ? 0 : 1);
+      EXPECT_EQ(std::tuple(d.GetPitch(), d.header->biSizeImage, d.header->biCompression, d.direct),
+                std::tuple(c.pitch, c.bytes, c.compression, movable ? 0 : 1));
       std::uint8_t* p = d.LockBits();
       ASSERT_NE(p, nullptr);
       if (movable) {
@@ -88,7 +83,6 @@ TEST(CNewDibTest, AssignmentCopiesThePicture) {
   ASSERT_EQ(b.Create(2, 2, 12, false), 1);
   b = a;
   ASSERT_NE(b.header, nullptr);
-  EXPECT_EQ(b.header->biBitCount, 24);
   EXPECT_EQ(std::memcmp(b.LockBits(), a.LockBits(), a.image_bytes()), 0);
   a.LockBits()[0] = 0xFF;  // a copy, not a share
   EXPECT_EQ(b.LockBits()[0], 0);

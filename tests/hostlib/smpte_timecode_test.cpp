@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 using namespace avikit;
 
@@ -97,31 +98,28 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
 }
 
 // A semicolon asks for drop frame; dropped labels, what is not a timecode and rates outside 5 to
-// 60 are refused.
+// 60 are refused and change nothing.
 TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndBadLabelsAndRatesAreRefused) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(29.97);
   ASSERT_EQ(tc.set_string("00:01:00:02"), 1);
   EXPECT_EQ(tc.get_frame(), 1802);
   ASSERT_EQ(tc.set_string("00:01:00;02"), 1);
-  EXPECT_EQ(tc.get_frame(), 1800);
-  EXPECT_EQ(tc.get_drop_frame_flag(), 1);
+  EXPECT_EQ(std::tuple(tc.get_frame(), tc.get_drop_frame_flag()), std::tuple(1800, 1));
   EXPECT_EQ(tc.set_string("00:01:00;00"), 0);  // a dropped label is not a timecode
   EXPECT_EQ(tc.get_frame(), 1800);
   tc.set_frame_rate(25.0);
   tc.set_second(83.99);  // rounds to frame 2100
   EXPECT_EQ(text(tc, 1), "1:24");
-  tc.set_frame(42);
-  for (const char* bad : {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5",
-                          "-1:00:00:00", "00::00:00", "00:00:00:00x", "9999999999:00:00:00"}) {
-    EXPECT_EQ(tc.set_string(bad), 0) << bad;
-    EXPECT_EQ(tc.get_frame(), 42) << bad;
+  for (const char* bad :
+       {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5", "-1:00:00:00",
+        "00::00:00", "00:00:00:00x", "9999999999:00:00:00", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(tc.set_string(bad), 0) << (bad != nullptr ? bad : "null");
+    EXPECT_EQ(tc.get_frame(), 2100) << (bad != nullptr ? bad : "null");
   }
-  EXPECT_EQ(tc.set_string(nullptr), 0);
   EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
   for (double bad : {4.99, 60.01, std::nan("")}) EXPECT_EQ(tc.set_frame_rate(bad), 0) << bad;
   EXPECT_EQ(tc.get_frame_rate(), 25.0);
-  EXPECT_EQ(tc.set_frame_rate(60.0), 1);
   tc.set_frame(-5);
   EXPECT_EQ(tc.get_frame(), 0);
   tc.set_second(-1.0);
