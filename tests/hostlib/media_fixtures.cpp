@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 
-#include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
 #include "platform/strings.h"
 #include "support/test_paths.h"
@@ -154,40 +153,6 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
     frames.push_back(bytes.substr(p, frame));
   }
   return frames;
-}
-
-CodecWalk::CodecWalk(platform::HIC ic, const AviVideo& video, platform::BITMAPINFOHEADER* out,
-                     void* dst)
-    : video_(video), format_(video.format.begin(), video.format.end()) {
-  format_.resize(std::max<std::size_t>(format_.size(), 44), 0);
-  for (std::size_t i = 0; i < video.keys.size(); ++i) {
-    if (video.keys[i]) keys_.push_back(static_cast<std::uint32_t>(i));
-  }
-  target_.ic = ic;
-  target_.input = platform::as_header(format_);
-  target_.output = out;
-  target_.destination = dst;
-  target_.intra_only =
-      platform::ICSendMessage(ic, hostlib::ICM_AVK_IS_INTRA_ONLY,
-                              reinterpret_cast<platform::DWORD_PTR>(format_.data()),
-                              0) == platform::ICERR_OK;
-}
-
-bool CodecWalk::decode(int f) {
-  std::uint32_t shown = hostlib::kNoFrame;
-  return f >= 0 && run_.walk_to(target_, *this, static_cast<std::uint32_t>(f), false, &shown);
-}
-
-std::uint32_t CodecWalk::count() const { return static_cast<std::uint32_t>(video_.chunks.size()); }
-
-std::uint32_t CodecWalk::size(std::uint32_t chunk) const {
-  return static_cast<std::uint32_t>(video_.chunks[chunk].size());
-}
-
-std::span<const std::uint8_t> CodecWalk::read(std::uint32_t chunk) {
-  ++reads_;
-  const std::string& c = video_.chunks[chunk];
-  return {reinterpret_cast<const std::uint8_t*>(c.data()), c.size()};
 }
 
 platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
