@@ -1,10 +1,10 @@
 #include "cli/image_out.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <vector>
 
+#include "cli/png_reader.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -15,13 +15,9 @@ TEST(PngWriterTest, BottomUpBgrComesBackTopDownRgb) {
                                       7, 8, 9, 10, 11, 12, 0, 0};  // top row
   const std::string path = avitest::temp_path("out.png");
   ASSERT_TRUE(avicli::write_png_from_bgr(path, pixels, 2, 2, 8, true));
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
-  EXPECT_EQ(rgb, (std::vector<std::uint8_t>{9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}));
+  clitest::Rgb rgb;
+  ASSERT_TRUE(clitest::read_png(path, &rgb));
+  EXPECT_EQ(rgb.pixels, (std::vector<std::uint8_t>{9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}));
 }
 
 }  // namespace
