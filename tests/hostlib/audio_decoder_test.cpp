@@ -101,18 +101,6 @@ TEST_P(AudioStreamTest, DeliversTheFormatAskedFor) {
   }
 }
 
-TEST_P(AudioStreamTest, RestartDropsWhatIsHeldAndGoesOnFromNewData) {
-  AudioDecoder d;
-  ASSERT_EQ(d.input(bytes_.data(), static_cast<int>(std::min(bytes_.size(), kReadSize))), 0);
-  ASSERT_GT(d.get_output_total(), 0);
-  EXPECT_EQ(d.re_start(0), 1);
-  EXPECT_EQ(d.get_output_total(), 0);
-  // A seek lands anywhere, usually inside a frame.
-  const std::size_t middle = bytes_.size() / 2 + 7;
-  ASSERT_EQ(d.input(bytes_.data() + middle, static_cast<int>(bytes_.size() - middle)), 0);
-  EXPECT_GT(d.get_output_total(), 0);
-}
-
 const StreamCase kStreams[] = {
     {"mp3_stereo",
      tone("sin(2*PI*1000*t)|0.5*sin(2*PI*500*t)", 44100, "stereo") +
