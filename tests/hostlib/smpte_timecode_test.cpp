@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <string>
 #include <tuple>
 
@@ -12,6 +13,13 @@ namespace {
 std::string text(SMPTE_TimeCode& tc, int mode) {
   char buffer[kTimecodeBufferSize];
   return tc.get_string(buffer, mode);
+}
+
+SMPTE_TimeCode timecode(double rate, int drop) {
+  SMPTE_TimeCode tc;
+  EXPECT_EQ(tc.set_frame_rate(rate), 1) << rate;
+  tc.set_drop_frame_flag(drop);
+  return tc;
 }
 
 struct RateCase {
@@ -27,26 +35,21 @@ class TimecodeRoundTripTest : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
   const RateCase c = GetParam();
-  SMPTE_TimeCode out;
-  ASSERT_EQ(out.set_frame_rate(c.rate), 1);
-  out.set_drop_frame_flag(c.drop ? 1 : 0);
+  SMPTE_TimeCode out = timecode(c.rate, c.drop ? 1 : 0);
   const int nominal = static_cast<int>(std::lround(c.rate));
   // The first minutes frame by frame (every minute mark and every drop), then ten-minute and
   // hour marks and some large numbers.
-  std::vector<int> frames;
-  for (int f = 0; f < nominal * 60 * 11 + 5; ++f) frames.push_back(f);
-  for (int f : {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000}) {
-    frames.push_back(f);
-  }
+  std::vector<int> frames(static_cast<std::size_t>(nominal * 60 * 11 + 5));
+  std::iota(frames.begin(), frames.end(), 0);
+  frames.insert(frames.end(),
+                {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000});
   std::string previous;
   for (const int f : frames) {
     out.set_frame(f);
     const std::string s = text(out, 0);
     ASSERT_NE(s, previous) << "frame " << f << " repeats a label";
     previous = s;
-    SMPTE_TimeCode in;
-    in.set_frame_rate(c.rate);
-    in.set_drop_frame_flag(c.drop ? 1 : 0);
+    SMPTE_TimeCode in = timecode(c.rate, c.drop ? 1 : 0);
     ASSERT_EQ(in.set_string(s.c_str()), 1) << s;
     ASSERT_EQ(in.get_frame(), f) << s;
   }
@@ -86,9 +89,7 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
       {25.0, 0, (7200 + 61) * 25, 0, "02:01:01:00"},
   };
   for (const auto& c : cases) {
-    SMPTE_TimeCode tc;
-    ASSERT_EQ(tc.set_frame_rate(c.rate), 1);
-    tc.set_drop_frame_flag(c.drop);
+    SMPTE_TimeCode tc = timecode(c.rate, c.drop);
     tc.set_frame(c.frame);
     EXPECT_EQ(text(tc, c.mode), c.label);
     tc.set_frame(0);
