@@ -52,35 +52,6 @@ struct I420 {
   }
 };
 
-std::filesystem::path cache_dir() {
-  auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
-
-// The cache key carries the command, so a changed recipe makes a new file.
-std::filesystem::path cached(const std::string& name, const std::string& recipe) {
-  const auto h = std::hash<std::string>{}(recipe);
-  return cache_dir() / (std::to_string(h) + "-" + name);
-}
-
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// Writes to a private name and renames, so parallel test processes never see half a file.
-std::string make(const std::string& name, const std::string& recipe,
-                 const std::function<bool(const std::string&)>& build) {
-  const auto path = cached(name, recipe);
-  if (std::filesystem::exists(path)) return path.string();
-  const auto tmp =
-      path.parent_path() / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
-  if (!build(tmp.string())) {
-    std::filesystem::remove(tmp);
-    return {};
-  }
-  std::filesystem::rename(tmp, path);
-  return path.string();
-}
-
 // A frame with zeroed buffers: libswscale's vector code reads the padding too, and branches on
 // it. Null when it cannot be had.
 std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(int w, int h, AVPixelFormat format) {
@@ -98,11 +69,22 @@ std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(int w, int h, AVPixelFormat f
 
 }  // namespace
 
+// Cached under the temp folder by a hash of the arguments, so a changed recipe makes a new file;
+// written to a private name (with the same extension) and renamed, so parallel test processes
+// never see half a file.
 std::string ffmpeg_file(const std::string& name, const std::string& args) {
-  return make(name, args, [&](const std::string& out) {
-    // The extension of the private name must stay the one that picks the format.
-    return run("ffmpeg -nostdin -v error -y " + args + " '" + out + "'");
-  });
+  const auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
+  std::filesystem::create_directories(dir);
+  const auto path = dir / (std::to_string(std::hash<std::string>{}(args)) + "-" + name);
+  if (std::filesystem::exists(path)) return path.string();
+  const auto tmp = dir / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
+  const std::string command = "ffmpeg -nostdin -v error -y " + args + " '" + tmp.string() + "'";
+  if (std::system(command.c_str()) != 0) {
+    std::filesystem::remove(tmp);
+    return {};
+  }
+  std::filesystem::rename(tmp, path);
+  return path.string();
 }
 
 bool read_avi_video(const std::string& path, AviVideo& out) {
@@ -137,12 +119,9 @@ bool read_avi_video(const std::string& path, AviVideo& out) {
 
 std::vector<std::string> reference_frames(const std::string& path, int width, int height,
                                           const std::string& pixel_format) {
-  const std::string recipe = "ref:" + pixel_format + ":" + path;
-  const std::string raw = make("ref.yuv", recipe, [&](const std::string& out) {
-    return run("ffmpeg -nostdin -v error -y -i '" + path +
-               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format + " '" +
-               out + "'");
-  });
+  const std::string raw = ffmpeg_file(
+      "ref.yuv",
+      "-i '" + path + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format);
   const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
   const auto chroma =
       static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
