@@ -93,12 +93,12 @@ TEST_P(DvToAviTest, WrapsWhatFfmpegReadsBackAndRefusesWhatIsNotDv) {
   EXPECT_EQ((bytes[strf + 8 + 3] >> 3) & 7, 0);
   EXPECT_EQ((bytes[strf + 8 + 18] & 0x20) != 0, s.frame_bytes == 144000);
 
-  const std::string video_in = ffmpeg_stream(dv, "-map 0:v -c copy -f rawvideo");
-  EXPECT_TRUE(video_in == frames);
-  EXPECT_TRUE(ffmpeg_stream(avi, "-map 0:v -c copy -f rawvideo") == video_in);
-  const std::string sound_in = ffmpeg_stream(dv, "-map 0:a -f s16le");
-  ASSERT_FALSE(sound_in.empty());
-  EXPECT_TRUE(ffmpeg_stream(avi, "-map 0:a -f s16le") == sound_in);
+  EXPECT_TRUE(ffmpeg_stream(dv, "-map 0:v -c copy -f rawvideo") == frames);
+  for (const char* stream : {"-map 0:v -c copy -f rawvideo", "-map 0:a -f s16le"}) {
+    const std::string in = ffmpeg_stream(dv, stream);
+    ASSERT_FALSE(in.empty()) << stream;
+    EXPECT_TRUE(ffmpeg_stream(avi, stream) == in) << stream;
+  }
 
   std::ofstream(cut, std::ios::binary) << frames.substr(0, 2 * s.frame_bytes + 1000);
   ASSERT_EQ(wrap(cut, avi), 0);

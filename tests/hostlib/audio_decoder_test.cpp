@@ -161,12 +161,7 @@ TEST(AudioDecoderTest, TakesTheFormatsItCanDecode) {
   const hostlib::detail::CodecModule* codecs = hostlib::detail::codec_module();
   ASSERT_NE(codecs, nullptr) << hostlib::detail::codec_module_error();
   for (const Row& r : rows) {
-    platform::WAVEFORMATEX f;
-    f.wFormatTag = r.tag;
-    f.nChannels = r.channels;
-    f.nSamplesPerSec = r.rate;
-    f.nBlockAlign = r.align;
-    f.wBitsPerSample = r.bits;
+    const platform::WAVEFORMATEX f{r.tag, r.channels, r.rate, 0, r.align, r.bits, 0};
     const std::unique_ptr<hostlib::detail::AudioDecoding> real(codecs->new_audio_decoder());
     EXPECT_EQ(real->set_input_format(f), r.takes) << r.tag << " " << r.bits << " " << r.align;
     EXPECT_EQ(AudioDecoder().set_input_format(f), r.takes) << r.tag << " " << r.bits;
