@@ -56,17 +56,6 @@ BITMAPINFOHEADER input(const char* fcc, int width = 176, int height = 144) {
   return h;
 }
 
-std::string description(HIC ic) {
-  ICINFO info;
-  if (ICGetInfo(ic, &info, sizeof info) == 0) return {};
-  char text[256];
-  if (WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, text, sizeof text, nullptr, nullptr) ==
-      0) {
-    return {};
-  }
-  return text;
-}
-
 class AvcodecRegistryTest : public ::testing::Test {
  protected:
   // Registering again installs nothing more: every test's call counts the same FOURCCs, among
@@ -92,7 +81,12 @@ TEST_F(AvcodecRegistryTest, EveryHandlerDescribesItselfReadably) {
     EXPECT_NE(h & 0xDFDFDFDFu, fourcc("DVSD"));
     HIC ic = ICOpen(ICTYPE_VIDEO, h, ICMODE_DECOMPRESS);
     ASSERT_NE(ic, nullptr);
-    const std::string text = description(ic);
+    ICINFO info;
+    char description[256] = {};
+    ASSERT_NE(ICGetInfo(ic, &info, sizeof info), 0u);
+    WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, description, sizeof description, nullptr,
+                        nullptr);
+    const std::string text = description;
     EXPECT_EQ(text.rfind("libavcodec ", 0), 0u) << text;
     EXPECT_GT(text.size(), std::string("libavcodec ").size() + 2) << text;
     const bool dv_codec = text.find("Digital Video") != std::string::npos;

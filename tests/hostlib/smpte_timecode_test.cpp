@@ -5,6 +5,7 @@
 #include <numeric>
 #include <string>
 #include <tuple>
+#include <utility>
 
 using namespace avikit;
 
@@ -22,21 +23,14 @@ SMPTE_TimeCode timecode(double rate, int drop) {
   return tc;
 }
 
-struct RateCase {
-  double rate;
-  bool drop;
-};
-
-std::ostream& operator<<(std::ostream& os, const RateCase& c) {
-  return os << c.rate << (c.drop ? " DF" : " NDF");
-}
+using RateCase = std::pair<double, int>;  // frame rate, drop-frame flag
 
 class TimecodeRoundTripTest : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
-  const RateCase c = GetParam();
-  SMPTE_TimeCode out = timecode(c.rate, c.drop ? 1 : 0);
-  const int nominal = static_cast<int>(std::lround(c.rate));
+  const auto [rate, drop] = GetParam();
+  SMPTE_TimeCode out = timecode(rate, drop);
+  const int nominal = static_cast<int>(std::lround(rate));
   // The first minutes frame by frame (every minute mark and every drop), then ten-minute and
   // hour marks and some large numbers.
   std::vector<int> frames(static_cast<std::size_t>(nominal * 60 * 11 + 5));
@@ -49,7 +43,7 @@ TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
     const std::string s = text(out, 0);
     ASSERT_NE(s, previous) << "frame " << f << " repeats a label";
     previous = s;
-    SMPTE_TimeCode in = timecode(c.rate, c.drop ? 1 : 0);
+    SMPTE_TimeCode in = timecode(rate, drop);
     ASSERT_EQ(in.set_string(s.c_str()), 1) << s;
     ASSERT_EQ(in.get_frame(), f) << s;
   }
@@ -57,12 +51,12 @@ TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
 
 std::vector<RateCase> all_rates() {
   std::vector<RateCase> rates;
-  for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), false});
+  for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), 0});
   for (double r :
        {23.976, 24000.0 / 1001, 12.5, 7.5, 29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) {
-    rates.push_back({r, false});
+    rates.push_back({r, 0});
   }
-  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, true});
+  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, 1});
   return rates;
 }
 
