@@ -11,38 +11,26 @@ namespace {
 using avicli::Canvas;
 using avicli::SheetLayout;
 
-// count, columns -> columns used, rows
-class SheetGridTest : public ::testing::TestWithParam<std::tuple<int, int, int, int>> {};
-
-TEST_P(SheetGridTest, FillsRowsAndNeverLeavesAnEmptyOne) {
-  const auto [count, columns, want_columns, want_rows] = GetParam();
-  SheetLayout l;
-  ASSERT_TRUE(avicli::plan_sheet(count, columns, 320, 240, 160, &l));
-  EXPECT_EQ(l.columns, want_columns);
-  EXPECT_EQ(l.rows, want_rows);
-  // The last cell lies wholly inside the sheet, with a gap to spare on the right and below.
-  const int last = count - 1;
-  EXPECT_LE(l.cell_x(last) + l.thumb_width + l.gap, l.width());
-  EXPECT_EQ(l.cell_y(last) + l.thumb_height + l.label_height + l.gap, l.height());
-}
-
-INSTANTIATE_TEST_SUITE_P(Counts, SheetGridTest,
-                         ::testing::Values(std::make_tuple(1, 4, 1, 1), std::make_tuple(4, 4, 4, 1),
-                                           std::make_tuple(5, 4, 4, 2),
-                                           std::make_tuple(16, 4, 4, 4),
-                                           std::make_tuple(17, 4, 4, 5),
-                                           std::make_tuple(3, 1, 1, 3)));
-
-TEST(SheetLayoutTest, KeepsAspectAndNeverEnlarges) {
-  SheetLayout l;
-  ASSERT_TRUE(avicli::plan_sheet(4, 2, 720, 576, 160, &l));
-  EXPECT_EQ(l.thumb_width, 160);
-  EXPECT_EQ(l.thumb_height, 128);
-  ASSERT_TRUE(avicli::plan_sheet(4, 2, 100, 50, 400, &l));
-  EXPECT_EQ(l.thumb_width, 100);
-  EXPECT_EQ(l.thumb_height, 50);
-  ASSERT_TRUE(avicli::plan_sheet(1, 1, 4000, 1, 10, &l));
-  EXPECT_EQ(l.thumb_height, 1);  // a sliver, not nothing
+// Rows filled, never an empty one; thumbnails keep the aspect and are never enlarged (a sliver
+// stays a pixel high); the last cell lies wholly inside the sheet, with a gap to spare.
+TEST(SheetLayoutTest, FillsRowsKeepsAspectAndNeverEnlarges) {
+  const struct {
+    int count, columns, width, height, max_width;
+    std::tuple<int, int, int, int> want;  // columns, rows, thumbnail width and height
+  } cases[] = {
+      {1, 4, 320, 240, 160, {1, 1, 160, 120}},  {4, 4, 320, 240, 160, {4, 1, 160, 120}},
+      {5, 4, 320, 240, 160, {4, 2, 160, 120}},  {16, 4, 320, 240, 160, {4, 4, 160, 120}},
+      {17, 4, 320, 240, 160, {4, 5, 160, 120}}, {3, 1, 320, 240, 160, {1, 3, 160, 120}},
+      {4, 2, 720, 576, 160, {2, 2, 160, 128}},  {4, 2, 100, 50, 400, {2, 2, 100, 50}},
+      {1, 1, 4000, 1, 10, {1, 1, 10, 1}},
+  };
+  for (const auto& c : cases) {
+    SheetLayout l;
+    ASSERT_TRUE(avicli::plan_sheet(c.count, c.columns, c.width, c.height, c.max_width, &l));
+    EXPECT_EQ(std::tuple(l.columns, l.rows, l.thumb_width, l.thumb_height), c.want) << c.count;
+    EXPECT_LE(l.cell_x(c.count - 1) + l.thumb_width + l.gap, l.width());
+    EXPECT_EQ(l.cell_y(c.count - 1) + l.thumb_height + l.label_height + l.gap, l.height());
+  }
 }
 
 TEST(SpreadOffsetsTest, StartsAtZeroStaysInsideAndCapsAtTotal) {
@@ -57,28 +45,21 @@ TEST(SpreadOffsetsTest, StartsAtZeroStaysInsideAndCapsAtTotal) {
   EXPECT_LT(big.back(), 2147483647);
 }
 
-TEST(BoxFilterTest, AveragesEachBoxWithRoundingReadsBottomUpAndClips) {
+// The rounded mean of each box is checked on a real thumbnail (sheet_cli_test); here the edges: a
+// picture of the same size is a plain copy turned top-down, and a box never leaves the canvas nor
+// enlarges the source.
+TEST(BoxFilterTest, CopiesAtTheSameSizeClipsAndNeverEnlarges) {
   // 4 x 2 source, bottom-up: the first row in memory is the picture's bottom row.
   const std::uint8_t src[2][12] = {
       {10, 20, 30, 11, 21, 31, 100, 100, 100, 200, 200, 200},  // bottom
       {0, 0, 0, 1, 1, 1, 255, 255, 255, 254, 254, 254},        // top
   };
-  Canvas c;
-  ASSERT_TRUE(c.allocate(4, 3, 7));
-  avicli::draw_thumbnail(c, 1, 1, 2, 1, &src[0][0], 4, 2, 12, true);
-  // Left box: 0,1,10,11 (blue) -> 22/4 = 5.5 rounds to 6.
-  EXPECT_EQ(c.pixel(1, 1)[0], 6);
-  EXPECT_EQ(c.pixel(1, 1)[1], 11);   // 0+1+20+21 = 42 -> 10.5 -> 11
-  EXPECT_EQ(c.pixel(2, 1)[0], 202);  // 255+254+100+200 = 809 -> 202.25
-  EXPECT_EQ(c.pixel(0, 1)[0], 7);    // outside the box: untouched
-  EXPECT_EQ(c.pixel(3, 1)[0], 7);
-  EXPECT_EQ(c.pixel(1, 0)[0], 7);
-  // Same size: a plain copy, turned top-down.
   Canvas same;
-  ASSERT_TRUE(same.allocate(4, 2, 0));
+  ASSERT_TRUE(same.allocate(5, 3, 7));
   avicli::draw_thumbnail(same, 0, 0, 4, 2, &src[0][0], 4, 2, 12, true);
   EXPECT_EQ(same.pixel(2, 0)[0], 255);
   EXPECT_EQ(same.pixel(3, 1)[2], 200);
+  EXPECT_EQ(same.pixel(4, 0)[0] + same.pixel(0, 2)[0], 7 + 7);  // right of and under it: untouched
   // Clipped to the canvas, and never enlarging.
   const std::uint8_t nines[12] = {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
   Canvas small;

@@ -4,13 +4,13 @@
 #include <avikit/avi_video_player.h>
 #include <avikit/platform/win_types.h>
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/contact_sheet.h"
+#include "cli/png_reader.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
 
@@ -18,27 +18,7 @@ using namespace avikit;
 
 namespace {
 
-struct Rgb {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;  // top-down RGB
-  const std::uint8_t* at(int x, int y) const {
-    return &pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                    static_cast<std::size_t>(x)) *
-                   3];
-  }
-};
-
-bool read_png(const std::string& path, Rgb* out) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  out->width = static_cast<int>(image.width);
-  out->height = static_cast<int>(image.height);
-  out->pixels.resize(PNG_IMAGE_SIZE(image));
-  return png_image_finish_read(&image, nullptr, out->pixels.data(), 0, nullptr) != 0;
-}
+using clitest::Rgb;
 
 int run_sheet(const std::string& file, const std::string& args, const std::string& out) {
   int code = -1;
@@ -54,7 +34,7 @@ TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
   ASSERT_EQ(run_sheet(clip, "--count 4 --columns 2 --width 80", out), 0);
   EXPECT_EQ(run_sheet(clip, "", "/nonexistent/dir/x.png"), 1);  // a sheet it cannot write
   Rgb sheet;
-  ASSERT_TRUE(read_png(out, &sheet));
+  ASSERT_TRUE(clitest::read_png(out, &sheet));
   avicli::SheetLayout l;
   ASSERT_TRUE(avicli::plan_sheet(4, 2, 160, 120, 80, &l));
   ASSERT_EQ(sheet.width, l.width());
@@ -70,17 +50,15 @@ TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
   const int x0 = l.cell_x(3);
   const int y0 = l.cell_y(3);
   int mismatches = 0;
+  const auto source = [&](int x, int y, int c) {  // bottom-up BGR
+    return bgr[static_cast<std::size_t>(119 - y) * pitch + static_cast<std::size_t>(x * 3 + 2 - c)];
+  };
   for (int y = 0; y < 60; ++y) {
     for (int x = 0; x < 80; ++x) {
       for (int c = 0; c < 3; ++c) {
-        unsigned sum = 2;  // rounds the mean of the 2 x 2 box
-        for (int dy = 0; dy < 2; ++dy)
-          for (int dx = 0; dx < 2; ++dx) {
-            const std::size_t row = static_cast<std::size_t>(119 - (2 * y + dy));  // bottom-up
-            sum += bgr[row * pitch + static_cast<std::size_t>(2 * x + dx) * 3 +
-                       static_cast<std::size_t>(2 - c)];
-          }
-        if (sheet.at(x0 + x, y0 + y)[c] != sum / 4) ++mismatches;
+        const int sum = 2 + source(2 * x, 2 * y, c) + source(2 * x + 1, 2 * y, c) +
+                        source(2 * x, 2 * y + 1, c) + source(2 * x + 1, 2 * y + 1, c);
+        mismatches += sheet.at(x0 + x, y0 + y)[c] != sum / 4;  // the rounded mean of the box
       }
     }
   }
@@ -113,7 +91,7 @@ TEST_P(SheetKeyframesTest, OneCellPerKeyFrame) {
   const std::string out = avitest::temp_path("sheet_keys.png");
   ASSERT_EQ(run_sheet(clip, "--keyframes --width 64", out), 0);
   Rgb sheet;
-  ASSERT_TRUE(read_png(out, &sheet));
+  ASSERT_TRUE(clitest::read_png(out, &sheet));
   avicli::SheetLayout l;
   ASSERT_TRUE(avicli::plan_sheet(GetParam().cells, 4, 320, 240, 64, &l));
   EXPECT_EQ(sheet.width, l.width());

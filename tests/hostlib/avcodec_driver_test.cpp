@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
+#include <memory>
 
-#include "hostlib/dib_layout.h"
+#include "hostlib/codec_walk.h"
 #include "hostlib/media_fixtures.h"
 #include "platform/strings.h"
 
@@ -15,29 +15,10 @@ namespace {
 
 using namespace platform;
 using hostlib_test::AviVideo;
-using hostlib_test::CodecWalk;
 using hostlib_test::output_format;
 
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
-
-// Closes a codec instance and ends its decompression.
-class Codec {
- public:
-  explicit Codec(HIC ic) : ic_(ic) {}
-  ~Codec() {
-    if (ic_ != nullptr) {
-      ICDecompressEnd(ic_);
-      ICClose(ic_);
-    }
-  }
-  Codec(const Codec&) = delete;
-  Codec& operator=(const Codec&) = delete;
-  HIC get() const { return ic_; }
-
- private:
-  HIC ic_;
-};
 
 struct StreamCase {
   const char* name;
@@ -53,7 +34,8 @@ std::string make_stream(const StreamCase& c) {
       std::string("-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 ") + c.args);
 }
 
-class DriverStreamTest : public ::testing::TestWithParam<StreamCase> {
+// The stream's chunks as the player's codec walk sees them.
+class DriverStreamTest : public ::testing::TestWithParam<StreamCase>, public hostlib::WalkChunks {
  protected:
   void SetUp() override {
     ASSERT_GT(hostlib::register_avcodec_driver(), 0);
@@ -64,6 +46,10 @@ class DriverStreamTest : public ::testing::TestWithParam<StreamCase> {
     // Every index entry ends up with exactly one picture.
     ASSERT_EQ(refs_.size(), video_.chunks.size());
     format_.assign(video_.format.begin(), video_.format.end());
+    format_.resize(std::max<std::size_t>(format_.size(), 44), 0);  // as the module makes it
+    for (std::uint32_t i = 0; i < video_.keys.size(); ++i) {
+      if (video_.keys[i]) keys_.push_back(i);
+    }
   }
 
   // The sequential decode's pictures in display order, with a dropped frame (a chunk of 0
@@ -84,53 +70,73 @@ class DriverStreamTest : public ::testing::TestWithParam<StreamCase> {
     return out;
   }
 
-  BITMAPINFOHEADER* input() { return reinterpret_cast<BITMAPINFOHEADER*>(format_.data()); }
-
-  HIC open_begun(BITMAPINFOHEADER& out) {
+  // An instance begun for `out`, ended and closed when it goes.
+  std::unique_ptr<IcInstance, void (*)(HIC)> open_begun(BITMAPINFOHEADER& out) {
     HIC ic = ICOpen(ICTYPE_VIDEO, video_.handler, ICMODE_DECOMPRESS);
-    if (ic != nullptr && ICDecompressBegin(ic, input(), &out) != ICERR_OK) {
+    if (ic != nullptr && ICDecompressBegin(ic, as_header(format_), &out) != ICERR_OK) {
       ICClose(ic);
-      return nullptr;
+      ic = nullptr;
     }
-    return ic;
+    return {ic, [](HIC h) {
+              ICDecompressEnd(h);
+              ICClose(h);
+            }};
+  }
+
+  bool shows(const std::string& dst, int f) const {
+    return dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight);
+  }
+
+  // The player's walk to picture f into dst, with `ic` begun for `out`; `run` is the run the
+  // driver is in, kept between requests.
+  bool walk(hostlib::CodecRun& run, HIC ic, BITMAPINFOHEADER& out, std::string& dst, int f) {
+    hostlib::WalkTarget t;
+    t.ic = ic;
+    t.input = as_header(format_);
+    t.output = &out;
+    t.destination = dst.data();
+    t.intra_only = ICSendMessage(ic, hostlib::ICM_AVK_IS_INTRA_ONLY,
+                                 reinterpret_cast<DWORD_PTR>(format_.data()), 0) == ICERR_OK;
+    std::uint32_t shown = hostlib::kNoFrame;
+    return f >= 0 && run.walk_to(t, *this, static_cast<std::uint32_t>(f), false, &shown);
+  }
+  std::uint32_t count() const override { return static_cast<std::uint32_t>(video_.chunks.size()); }
+  std::uint32_t size(std::uint32_t c) const override {
+    return static_cast<std::uint32_t>(video_.chunks[c].size());
+  }
+  std::span<const std::uint32_t> key_frames() const override { return keys_; }
+  std::span<const std::uint8_t> read(std::uint32_t c) override {
+    ++reads_;
+    return {reinterpret_cast<const std::uint8_t*>(video_.chunks[c].data()),
+            video_.chunks[c].size()};
   }
 
   AviVideo video_;
   std::vector<std::string> refs_;
-  std::vector<char> format_;
+  std::vector<std::uint8_t> format_;
+  std::vector<std::uint32_t> keys_;
+  int reads_ = 0;  // chunks handed to the driver
 };
 
-TEST_P(DriverStreamTest, EveryFrameFromItsKeyFrameEqualsTheSequentialDecode) {
+TEST_P(DriverStreamTest, EveryFrameForwardAndFromItsKeyFrameEqualsTheSequentialDecode) {
   BITMAPINFOHEADER out = output_format(12);
-  Codec codec(open_begun(out));
-  ASSERT_NE(codec.get(), nullptr);
+  const auto codec = open_begun(out);
+  ASSERT_NE(codec, nullptr);
   std::string dst(out.biSizeImage, '\0');
   const int pictures = static_cast<int>(refs_.size());
+  hostlib::CodecRun forward;
+  for (int f = 0; f < pictures; ++f) {
+    ASSERT_TRUE(walk(forward, codec.get(), out, dst, f) && shows(dst, f)) << "frame " << f;
+  }
+  // Playing forward costs one call per chunk (and per picture still held at the end); the
+  // stream has no picture past its last one.
+  EXPECT_LE(reads_, static_cast<int>(video_.chunks.size()) + 4);
+  EXPECT_FALSE(walk(forward, codec.get(), out, dst, pictures));
   // Backwards, so that every request starts a run of its own.
   for (int f = pictures - 1; f >= 0; --f) {
-    CodecWalk walk(codec.get(), video_, &out, dst.data());
-    ASSERT_TRUE(walk.decode(f)) << "frame " << f;
-    ASSERT_TRUE(dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight))
-        << "frame " << f;
+    hostlib::CodecRun run;
+    ASSERT_TRUE(walk(run, codec.get(), out, dst, f) && shows(dst, f)) << "frame " << f;
   }
-}
-
-TEST_P(DriverStreamTest, PlayingForwardCostsOneCallPerFrame) {
-  BITMAPINFOHEADER out = output_format(12);
-  Codec codec(open_begun(out));
-  ASSERT_NE(codec.get(), nullptr);
-  std::string dst(out.biSizeImage, '\0');
-  CodecWalk walk(codec.get(), video_, &out, dst.data());
-  const int pictures = static_cast<int>(refs_.size());
-  for (int f = 0; f < pictures; ++f) {
-    ASSERT_TRUE(walk.decode(f)) << "frame " << f;
-    ASSERT_TRUE(dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight))
-        << "frame " << f;
-  }
-  // Each chunk (and each picture still held at the end) is handed over once.
-  EXPECT_LE(walk.calls(), static_cast<int>(video_.chunks.size()) + 4);
-  // The stream has no picture past its last one.
-  EXPECT_FALSE(walk.decode(pictures));
 }
 
 TEST_P(DriverStreamTest, AllThreeOutputFormatsCarryTheSamePicture) {
@@ -143,11 +149,11 @@ TEST_P(DriverStreamTest, AllThreeOutputFormatsCarryTheSamePicture) {
                                   : refs_[f];
   for (const int bits : {16, 24}) {
     BITMAPINFOHEADER out = output_format(bits);
-    Codec codec(open_begun(out));
-    ASSERT_NE(codec.get(), nullptr) << bits;
+    const auto codec = open_begun(out);
+    ASSERT_NE(codec, nullptr) << bits;
     std::string dst(out.biSizeImage, '\x55');
-    CodecWalk walk(codec.get(), video_, &out, dst.data());
-    ASSERT_TRUE(walk.decode(f));
+    hostlib::CodecRun run;
+    ASSERT_TRUE(walk(run, codec.get(), out, dst, f));
     EXPECT_TRUE(dst == hostlib_test::converted(source, kWidth, kHeight, bits == 24, full))
         << bits << " bits";
   }

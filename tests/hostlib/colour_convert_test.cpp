@@ -14,16 +14,11 @@ namespace {
 constexpr std::size_t kGuard = 48;
 constexpr std::uint8_t kGuardByte = 0xA5;
 
-// Output rows with guard bytes on both sides, which must stay untouched.
+// Output rows with guard bytes on both sides: comparing whole rows with the scalar kernel's, which
+// leaves them alone, shows a vector kernel writing past its row.
 struct Row {
   explicit Row(int width) : bytes(static_cast<std::size_t>(width) * 3 + 2 * kGuard, kGuardByte) {}
   std::uint8_t* pixels() { return bytes.data() + kGuard; }
-  bool guards_intact() const {
-    for (std::size_t i = 0; i < kGuard; ++i) {
-      if (bytes[i] != kGuardByte || bytes[bytes.size() - 1 - i] != kGuardByte) return false;
-    }
-    return true;
-  }
   std::vector<std::uint8_t> bytes;
 };
 
@@ -51,7 +46,6 @@ void rows_equal_the_scalar_reference(hostlib::Yuv420RowFn yuv420, hostlib::Packe
         packed(y.data() + shift, got.pixels(), width, yuy2);
         ASSERT_EQ(got.bytes, want.bytes) << "yuy2 " << yuy2;
       }
-      ASSERT_TRUE(got.guards_intact());
     }
   }
   std::vector<std::uint8_t> y, u, v;

@@ -6,14 +6,15 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
-#include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
 #include "platform/strings.h"
 #include "support/test_paths.h"
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
@@ -37,8 +38,8 @@ std::string rows(const std::uint8_t* src, std::size_t stride, std::size_t bytes,
 
 // ffmpeg's packed 4:2:0 frame (any size) as the planes' base pointers and strides.
 struct I420 {
-  const std::uint8_t* planes[3];
-  int strides[3];
+  const std::uint8_t* planes[4] = {};
+  int strides[4] = {};
   I420(const std::string& f, int w, int h) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(f.data());
     const auto y = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -51,28 +52,34 @@ struct I420 {
   }
 };
 
-std::filesystem::path cache_dir() {
-  auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
+// A frame with zeroed buffers: libswscale's vector code reads the padding too, and branches on
+// it. Null when it cannot be had.
+std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(int w, int h, AVPixelFormat format) {
+  std::unique_ptr<AVFrame, void (*)(AVFrame*)> f(av_frame_alloc(),
+                                                 [](AVFrame* p) { av_frame_free(&p); });
+  f->width = w;
+  f->height = h;
+  f->format = format;
+  if (av_frame_get_buffer(f.get(), 0) < 0) f.reset();
+  for (int i = 0; f && i < AV_NUM_DATA_POINTERS && f->buf[i] != nullptr; ++i) {
+    std::memset(f->buf[i]->data, 0, f->buf[i]->size);
+  }
+  return f;
+}
+
+}  // namespace
+
+// Cached under the temp folder by a hash of the arguments, so a changed recipe makes a new file;
+// written to a private name (with the same extension) and renamed, so parallel test processes
+// never see half a file.
+std::string ffmpeg_file(const std::string& name, const std::string& args) {
+  const auto dir = std::filesystem::temp_directory_path() / "avikit-hostlib-media";
   std::filesystem::create_directories(dir);
-  return dir;
-}
-
-// The cache key carries the command, so a changed recipe makes a new file.
-std::filesystem::path cached(const std::string& name, const std::string& recipe) {
-  const auto h = std::hash<std::string>{}(recipe);
-  return cache_dir() / (std::to_string(h) + "-" + name);
-}
-
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// Writes to a private name and renames, so parallel test processes never see half a file.
-std::string make(const std::string& name, const std::string& recipe,
-                 const std::function<bool(const std::string&)>& build) {
-  const auto path = cached(name, recipe);
+  const auto path = dir / (std::to_string(std::hash<std::string>{}(args)) + "-" + name);
   if (std::filesystem::exists(path)) return path.string();
-  const auto tmp =
-      path.parent_path() / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
-  if (!build(tmp.string())) {
+  const auto tmp = dir / (std::to_string(getpid()) + "-tmp-" + path.filename().string());
+  const std::string command = "ffmpeg -nostdin -v error -y " + args + " '" + tmp.string() + "'";
+  if (std::system(command.c_str()) != 0) {
     std::filesystem::remove(tmp);
     return {};
   }
@@ -80,65 +87,41 @@ std::string make(const std::string& name, const std::string& recipe,
   return path.string();
 }
 
-struct Cursor {
-  const std::string& s;
-  std::size_t pos;
-  bool has(std::size_t n) const { return pos <= s.size() && n <= s.size() - pos; }
-  std::uint32_t u32(std::size_t at) const { return le32(s.data() + at); }
-};
-
-}  // namespace
-
-std::string ffmpeg_file(const std::string& name, const std::string& args) {
-  return make(name, args, [&](const std::string& out) {
-    // The extension of the private name must stay the one that picks the format.
-    return run("ffmpeg -nostdin -v error -y " + args + " '" + out + "'");
-  });
-}
-
 bool read_avi_video(const std::string& path, AviVideo& out) {
   const std::string s = avitest::read_file(path);
   out = AviVideo{};
   if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "AVI ") != 0) return false;
-  std::vector<std::uint32_t> order;  // chunk ids of the movi list, for idx1 matching
+  const auto at = [&](std::size_t p) { return le32(s.data() + p); };
+  const auto video = [](std::uint32_t id) { return id == le32("00dc") || id == le32("00db"); };
   bool in_video_strl = false;
   // Walk every chunk; LISTs are entered (their 4-byte type skipped), other chunks stepped over.
-  for (Cursor c{s, 12}; c.has(8);) {
-    const std::uint32_t id = c.u32(c.pos);
-    const std::uint32_t size = c.u32(c.pos + 4);
-    const std::size_t data = c.pos + 8;
+  for (std::size_t pos = 12; pos + 8 <= s.size();) {
+    const std::uint32_t id = at(pos);
+    const std::uint32_t size = at(pos + 4);
+    const std::size_t data = pos + 8;
     if (id == le32("LIST")) {
-      if (!c.has(12)) break;
-      c.pos += 12;
+      pos += 12;
       continue;
     }
     if (size > s.size() - data) break;
     if (id == le32("strh"))
       in_video_strl = size >= 8 && s.compare(data, 4, "vids") == 0 && out.format.empty();
-    if (id == le32("strh") && in_video_strl) out.handler = le32(s.data() + data + 4);
+    if (id == le32("strh") && in_video_strl) out.handler = at(data + 4);
     if (id == le32("strf") && in_video_strl) out.format = s.substr(data, size);
-    if (id == le32("00dc") || id == le32("00db")) out.chunks.push_back(s.substr(data, size));
-    if (id == le32("idx1")) {
-      for (std::size_t e = data; e + 16 <= data + size; e += 16) {
-        const std::uint32_t ck = le32(s.data() + e);
-        if (ck == le32("00dc") || ck == le32("00db")) {
-          out.keys.push_back((le32(s.data() + e + 4) & 0x10) != 0);
-        }
-      }
+    if (video(id)) out.chunks.push_back(s.substr(data, size));
+    for (std::size_t e = data; id == le32("idx1") && e + 16 <= data + size; e += 16) {
+      if (video(at(e))) out.keys.push_back((at(e + 4) & 0x10) != 0);
     }
-    c.pos = data + size + (size & 1);
+    pos = data + size + (size & 1);
   }
   return !out.format.empty() && !out.chunks.empty() && out.keys.size() == out.chunks.size();
 }
 
 std::vector<std::string> reference_frames(const std::string& path, int width, int height,
                                           const std::string& pixel_format) {
-  const std::string recipe = "ref:" + pixel_format + ":" + path;
-  const std::string raw = make("ref.yuv", recipe, [&](const std::string& out) {
-    return run("ffmpeg -nostdin -v error -y -i '" + path +
-               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format + " '" +
-               out + "'");
-  });
+  const std::string raw = ffmpeg_file(
+      "ref.yuv",
+      "-i '" + path + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format);
   const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
   const auto chroma =
       static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
@@ -149,40 +132,6 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
     frames.push_back(bytes.substr(p, frame));
   }
   return frames;
-}
-
-CodecWalk::CodecWalk(platform::HIC ic, const AviVideo& video, platform::BITMAPINFOHEADER* out,
-                     void* dst)
-    : video_(video), format_(video.format.begin(), video.format.end()) {
-  format_.resize(std::max<std::size_t>(format_.size(), 44), 0);
-  for (std::size_t i = 0; i < video.keys.size(); ++i) {
-    if (video.keys[i]) keys_.push_back(static_cast<std::uint32_t>(i));
-  }
-  target_.ic = ic;
-  target_.input = platform::as_header(format_);
-  target_.output = out;
-  target_.destination = dst;
-  target_.intra_only =
-      platform::ICSendMessage(ic, hostlib::ICM_AVK_IS_INTRA_ONLY,
-                              reinterpret_cast<platform::DWORD_PTR>(format_.data()),
-                              0) == platform::ICERR_OK;
-}
-
-bool CodecWalk::decode(int f) {
-  std::uint32_t shown = hostlib::kNoFrame;
-  return f >= 0 && run_.walk_to(target_, *this, static_cast<std::uint32_t>(f), false, &shown);
-}
-
-std::uint32_t CodecWalk::count() const { return static_cast<std::uint32_t>(video_.chunks.size()); }
-
-std::uint32_t CodecWalk::size(std::uint32_t chunk) const {
-  return static_cast<std::uint32_t>(video_.chunks[chunk].size());
-}
-
-std::span<const std::uint8_t> CodecWalk::read(std::uint32_t chunk) {
-  ++reads_;
-  const std::string& c = video_.chunks[chunk];
-  return {reinterpret_cast<const std::uint8_t*>(c.data()), c.size()};
 }
 
 platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
@@ -212,53 +161,25 @@ std::string as_yv12(const std::string& i420, int w, int h) {
 
 // Converted by libswscale as the driver converts: to YUY2, or to bottom-up 24-bit rows.
 std::string converted(const std::string& i420, int w, int h, bool rgb, bool full_range) {
-  const I420 f(i420, w, h);
-  AVFrame* out = av_frame_alloc();
-  out->width = w;
-  out->height = h;
-  out->format = rgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
-  if (av_frame_get_buffer(out, 0) < 0) {
-    av_frame_free(&out);
-    return {};
-  }
-  SwsContext* sws = sws_getContext(w, h, full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P, w,
-                                   h, static_cast<AVPixelFormat>(out->format),
-                                   rgb ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+  I420 f(i420, w, h);  // av_image_copy of older libavutil takes non-const pointers
+  const AVPixelFormat from = full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+  const AVPixelFormat to = rgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
   // libswscale reads whole vector groups too: it reads from padded planes of its own.
-  AVFrame* in = av_frame_alloc();
-  in->width = w;
-  in->height = h;
-  in->format = full_range ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-  if (av_frame_get_buffer(in, 0) < 0) {
-    av_frame_free(&in);
-    av_frame_free(&out);
-    return {};
-  }
-  for (int p = 0; p < 3; ++p) {
-    const int rows_of_plane = p == 0 ? h : (h + 1) / 2;
-    // Its vector code reads the padding too, and branches on it.
-    std::memset(
-        in->data[p], 0,
-        static_cast<std::size_t>(in->linesize[p]) * static_cast<std::size_t>(rows_of_plane));
-    for (int y = 0; y < rows_of_plane; ++y) {
-      std::memcpy(in->data[p] + static_cast<std::ptrdiff_t>(y) * in->linesize[p],
-                  f.planes[p] + static_cast<std::ptrdiff_t>(y) * f.strides[p],
-                  static_cast<std::size_t>(f.strides[p]));
-    }
-  }
+  const auto in = frame(w, h, from);
+  const auto out = frame(w, h, to);
+  if (!in || !out) return {};
+  av_image_copy(in->data, in->linesize, f.planes, f.strides, from, w, h);
+  SwsContext* sws = sws_getContext(w, h, from, w, h, to, rgb ? SWS_BILINEAR : SWS_POINT, nullptr,
+                                   nullptr, nullptr);
   sws_scale(sws, in->data, in->linesize, 0, h, out->data, out->linesize);
+  sws_freeContext(sws);
   for (int y = 0; !rgb && w % 2 == 1 && y < h; ++y) {  // an odd width's last pair repeats its Y
     std::uint8_t* row = out->data[0] + static_cast<std::ptrdiff_t>(y) * out->linesize[0];
     row[2 * w] = row[2 * w - 2];
   }
-  av_frame_free(&in);
-  sws_freeContext(sws);
   const auto bytes = static_cast<std::size_t>(rgb ? w * 3 : (w + 1) / 2 * 4);
   const auto pitch = static_cast<std::size_t>(rgb ? (w * 3 + 3) & ~3 : (w * 2 + 3) & ~3);
-  std::string laid =
-      rows(out->data[0], static_cast<std::size_t>(out->linesize[0]), bytes, h, pitch, '\0', rgb);
-  av_frame_free(&out);
-  return laid;
+  return rows(out->data[0], static_cast<std::size_t>(out->linesize[0]), bytes, h, pitch, '\0', rgb);
 }
 
 }  // namespace hostlib_test

@@ -26,29 +26,6 @@ struct AviVideo {
 };
 bool read_avi_video(const std::string& path, AviVideo& out);
 
-// The player's codec walk over an AviVideo's chunks, into `dst` in the begun format `out`.
-class CodecWalk final : public hostlib::WalkChunks {
- public:
-  CodecWalk(platform::HIC ic, const AviVideo& video, platform::BITMAPINFOHEADER* out, void* dst);
-  // Decodes frame f into the destination; false when the stream has no picture f.
-  bool decode(int f);
-  int calls() const { return reads_; }  // chunks handed to the driver
-
-  std::uint32_t count() const override;
-  std::uint32_t size(std::uint32_t chunk) const override;
-  std::span<const std::uint32_t> key_frames() const override { return keys_; }
-  std::span<const std::uint8_t> read(std::uint32_t chunk) override;
-
- private:
-  const AviVideo& video_;
-  std::vector<std::uint8_t>
-      format_;  // the input format block, at least 44 bytes as the module makes it
-  std::vector<std::uint32_t> keys_;
-  hostlib::WalkTarget target_;
-  hostlib::CodecRun run_;
-  int reads_ = 0;
-};
-
 // Raw frames of a file's first video stream as the ffmpeg tool decodes it, in display order,
 // every picture once (no frame-rate filling): width x height 4:2:0 frames back to back, in
 // `pixel_format` (yuv420p, or yuvj420p to keep a full-range decoder's own samples).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 using namespace avikit;
 
@@ -21,9 +22,8 @@ TEST(SoundFrameTest, LengthIsTheDurationOfTheSamplesSet) {
   f.set_param(22050, 1);
   EXPECT_DOUBLE_EQ(f.get_length(), 2304.0 / 22050);
   f.set_param(0, 0);
-  EXPECT_EQ(f.get_length(), 0.0);
   f.set_pcm(nullptr, 100);
-  EXPECT_EQ(f.get_sample_count(), 0);
+  EXPECT_EQ(std::pair(f.get_length(), f.get_sample_count()), std::pair(0.0, 0));
 }
 
 TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
@@ -31,11 +31,9 @@ TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
   EXPECT_EQ(i.pitch(), 16);
   ASSERT_NE(i.data(), nullptr);
   EXPECT_EQ(i.row(2) - i.row(0), 32);
-  Image bad(-1, 3, 1, 0);
-  EXPECT_EQ(bad.data(), nullptr);
-  EXPECT_EQ(bad.width(), 0);
-  Image other_format(4, 4, 2, 0);
-  EXPECT_EQ(other_format.data(), nullptr);
+  const Image bad(-1, 3, 1, 0);
+  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0);
+  EXPECT_EQ(Image(4, 4, 2, 0).data(), nullptr);  // another pixel format
 }
 
 }  // namespace

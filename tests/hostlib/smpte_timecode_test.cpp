@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <string>
+#include <tuple>
+#include <utility>
 
 using namespace avikit;
 
@@ -13,39 +16,34 @@ std::string text(SMPTE_TimeCode& tc, int mode) {
   return tc.get_string(buffer, mode);
 }
 
-struct RateCase {
-  double rate;
-  bool drop;
-};
-
-std::ostream& operator<<(std::ostream& os, const RateCase& c) {
-  return os << c.rate << (c.drop ? " DF" : " NDF");
+SMPTE_TimeCode timecode(double rate, int drop) {
+  SMPTE_TimeCode tc;
+  EXPECT_EQ(tc.set_frame_rate(rate), 1) << rate;
+  tc.set_drop_frame_flag(drop);
+  return tc;
 }
+
+using RateCase = std::pair<double, int>;  // frame rate, drop-frame flag
 
 class TimecodeRoundTripTest : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
-  const RateCase c = GetParam();
-  SMPTE_TimeCode out;
-  ASSERT_EQ(out.set_frame_rate(c.rate), 1);
-  out.set_drop_frame_flag(c.drop ? 1 : 0);
-  const int nominal = static_cast<int>(std::lround(c.rate));
+  const auto [rate, drop] = GetParam();
+  SMPTE_TimeCode out = timecode(rate, drop);
+  const int nominal = static_cast<int>(std::lround(rate));
   // The first minutes frame by frame (every minute mark and every drop), then ten-minute and
   // hour marks and some large numbers.
-  std::vector<int> frames;
-  for (int f = 0; f < nominal * 60 * 11 + 5; ++f) frames.push_back(f);
-  for (int f : {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000}) {
-    frames.push_back(f);
-  }
+  std::vector<int> frames(static_cast<std::size_t>(nominal * 60 * 11 + 5));
+  std::iota(frames.begin(), frames.end(), 0);
+  frames.insert(frames.end(),
+                {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000});
   std::string previous;
   for (const int f : frames) {
     out.set_frame(f);
     const std::string s = text(out, 0);
     ASSERT_NE(s, previous) << "frame " << f << " repeats a label";
     previous = s;
-    SMPTE_TimeCode in;
-    in.set_frame_rate(c.rate);
-    in.set_drop_frame_flag(c.drop ? 1 : 0);
+    SMPTE_TimeCode in = timecode(rate, drop);
     ASSERT_EQ(in.set_string(s.c_str()), 1) << s;
     ASSERT_EQ(in.get_frame(), f) << s;
   }
@@ -53,12 +51,12 @@ TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
 
 std::vector<RateCase> all_rates() {
   std::vector<RateCase> rates;
-  for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), false});
+  for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), 0});
   for (double r :
        {23.976, 24000.0 / 1001, 12.5, 7.5, 29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) {
-    rates.push_back({r, false});
+    rates.push_back({r, 0});
   }
-  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, true});
+  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, 1});
   return rates;
 }
 
@@ -85,9 +83,7 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
       {25.0, 0, (7200 + 61) * 25, 0, "02:01:01:00"},
   };
   for (const auto& c : cases) {
-    SMPTE_TimeCode tc;
-    ASSERT_EQ(tc.set_frame_rate(c.rate), 1);
-    tc.set_drop_frame_flag(c.drop);
+    SMPTE_TimeCode tc = timecode(c.rate, c.drop);
     tc.set_frame(c.frame);
     EXPECT_EQ(text(tc, c.mode), c.label);
     tc.set_frame(0);
@@ -97,31 +93,28 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
 }
 
 // A semicolon asks for drop frame; dropped labels, what is not a timecode and rates outside 5 to
-// 60 are refused.
+// 60 are refused and change nothing.
 TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndBadLabelsAndRatesAreRefused) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(29.97);
   ASSERT_EQ(tc.set_string("00:01:00:02"), 1);
   EXPECT_EQ(tc.get_frame(), 1802);
   ASSERT_EQ(tc.set_string("00:01:00;02"), 1);
-  EXPECT_EQ(tc.get_frame(), 1800);
-  EXPECT_EQ(tc.get_drop_frame_flag(), 1);
+  EXPECT_EQ(std::tuple(tc.get_frame(), tc.get_drop_frame_flag()), std::tuple(1800, 1));
   EXPECT_EQ(tc.set_string("00:01:00;00"), 0);  // a dropped label is not a timecode
   EXPECT_EQ(tc.get_frame(), 1800);
   tc.set_frame_rate(25.0);
   tc.set_second(83.99);  // rounds to frame 2100
   EXPECT_EQ(text(tc, 1), "1:24");
-  tc.set_frame(42);
-  for (const char* bad : {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5",
-                          "-1:00:00:00", "00::00:00", "00:00:00:00x", "9999999999:00:00:00"}) {
-    EXPECT_EQ(tc.set_string(bad), 0) << bad;
-    EXPECT_EQ(tc.get_frame(), 42) << bad;
+  for (const char* bad :
+       {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5", "-1:00:00:00",
+        "00::00:00", "00:00:00:00x", "9999999999:00:00:00", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(tc.set_string(bad), 0) << (bad != nullptr ? bad : "null");
+    EXPECT_EQ(tc.get_frame(), 2100) << (bad != nullptr ? bad : "null");
   }
-  EXPECT_EQ(tc.set_string(nullptr), 0);
   EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
   for (double bad : {4.99, 60.01, std::nan("")}) EXPECT_EQ(tc.set_frame_rate(bad), 0) << bad;
   EXPECT_EQ(tc.get_frame_rate(), 25.0);
-  EXPECT_EQ(tc.set_frame_rate(60.0), 1);
   tc.set_frame(-5);
   EXPECT_EQ(tc.get_frame(), 0);
   tc.set_second(-1.0);
