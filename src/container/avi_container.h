@@ -1,6 +1,8 @@
 #pragma once
 // AviContainer: the module's in-memory view of one RIFF file (AVI 1.0, OpenDML, DV type-1 or
-// type-2 AVI, or plain RIFF WAVE).
+// type-2 AVI, or plain RIFF WAVE). It holds what the three stages of reading yield: the
+// RiffReader (the file and its position), the stream table of the HeaderParser, and the chunk
+// indexes of the IndexLoader; and answers from them.
 //
 // How to use it
 //   AviContainer c(/*keep_handle=*/true);
@@ -21,26 +23,26 @@
 //
 // Selection. After a parse the first video and the first audio stream are selected. Selecting
 // another stream drops that kind's type name and both chunk indexes (they hold only the two
-// selected streams) and loads them again when they had been loaded.
+// selected streams) and loads them again when they had been loaded. What the accessors point at
+// (formats, records, indexes) keeps its address until close(): a reload refills it in place.
 //
 // Positions are 64-bit everywhere; OpenDML files over 4 GB are indexed through their absolute
 // 64-bit offsets. Every size read from the file is treated as hostile.
 //
 // Threads: no lock; one thread at a time.
 //
-// Derived classes (the video pipeline's SharedAviFile). Construct with keep_handle true and
+// Holders (the video pipeline's SharedAviFile). Construct with keep_handle true and
 // call open() once: opening an open container closes it first, and close() clears every flag,
 // AVC_KEEP_HANDLE included, so a second open() would drop the handle and the indexes between
 // calls. Reading a chunk: read_at(entry.position, buffer, entry.size) with an IndexEntry of
 // video_index() / audio_index(); it reads through the tracked position. The container's state
-// is its own: a derived class sees it through the accessors above, and keeps the decoder bits
+// is its own: a holder sees it through the accessors above, and keeps the decoder bits
 // (AVC_DECOMPRESSING, AVC_DECODER_READY) in a flag word of its own.
 
 #include <avikit/media_info.h>
 #include <avikit/platform/win_types.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -51,10 +53,6 @@
 #include "container/stream_table.h"
 
 namespace avikit {
-
-namespace container::detail {
-struct IndexPlan;
-}
 
 // Flag word bits.
 inline constexpr std::uint32_t AVC_OPENED = 0x1;         // a name is stored, the file opened
@@ -73,20 +71,6 @@ inline constexpr std::uint32_t AVC_SOUND_ONLY = 0x800;   // the video stream is 
 // the container's.
 inline constexpr std::uint32_t AVC_DECOMPRESSING = 0x10000;  // codec began, or DV stands in
 inline constexpr std::uint32_t AVC_DECODER_READY = 0x40000;  // decoder prepared for an output
-
-// A chunk that must be found again.
-//   "avih"  stream -1  the main header (appended by open)
-//   "strf"  stream s   a video format to be read again in full, and every "iavs" format
-//   "indx"  stream s   an OpenDML super index
-//   "send"  stream -1  size 0, where the body scan starts (after the last stream list)
-//   "movi"  stream -1  movi list size less 4, first byte after the list type "movi"
-//   "WAVE"  stream 0   the "data" chunk of a WAVE file: size and start of the samples
-struct ChunkRecord {
-  std::int32_t stream = -1;
-  std::uint32_t fourcc = 0;
-  std::uint32_t size = 0;      // as read from the chunk header unless said otherwise above
-  std::uint64_t position = 0;  // file offset of the chunk's data
-};
 
 using container::ChunkHeader;
 using container::SeekOrigin;
@@ -205,9 +189,9 @@ class AviContainer {
   // --- DV type-1 audio layout -----------------------------------------------------------------
   // Byte offset inside one DV frame of the first channel's 16-bit sample i (1944 entries for the
   // 50-field system, 1620 for 60-field); the second channel lies dv_channel2_offset() further.
-  const std::vector<std::uint32_t>& dv_audio_offsets() const { return dv_audio_offsets_; }
-  std::int32_t dv_samples_per_10_frames() const { return dv_samples_per_10_frames_; }
-  std::uint32_t dv_channel2_offset() const { return dv_channel2_offset_; }
+  const std::vector<std::uint32_t>& dv_audio_offsets() const { return streams_.dv_sound.offsets; }
+  std::int32_t dv_samples_per_10_frames() const { return streams_.dv_sound.samples_per_10_frames; }
+  std::uint32_t dv_channel2_offset() const { return streams_.dv_sound.channel2_offset; }
 
   // Writes a NUL-terminated description (at most 127 bytes) of the codec that decompresses
   // `handler` into buffer[128] and returns its length; 0 when no codec describes it.
@@ -229,57 +213,22 @@ class AviContainer {
     bool opened_ = false;
   };
 
-  // Reads the OpenDML index whose data (24-byte header first) starts at `position` and holds
-  // `size` bytes into `target`; follows a super index one level down. 1 or 0.
-  int read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target);
-
   VideoStreamRecord* selected_video_record();  // nullptr without a table or a video stream
   AudioStreamRecord* selected_audio_record();
   void close_handle();
 
-  std::unique_ptr<StreamTable> stream_table_;    // null until parse_headers succeeds
-  std::uint32_t flags_ = 0;                      // AVC_* bits
-  std::vector<ChunkRecord> chunk_records_;       // in file order, kept until close()
-  std::unique_ptr<ChunkIndex> video_index_;      // selected video stream; null when not loaded
-  std::unique_ptr<ChunkIndex> audio_index_;      // selected audio stream; null when not loaded
-  std::vector<std::uint32_t> dv_audio_offsets_;  // see dv_audio_offsets()
-  std::int32_t dv_samples_per_10_frames_ = 0;
-  std::uint32_t dv_channel2_offset_ = 0;
-  std::string video_type_name_;  // empty until worked out, or when undecodable
+  std::unique_ptr<const StreamTable> stream_table_;  // the header parse's; null until it succeeds
+  StreamState streams_;                      // the table's streams as the later stages left them
+  std::uint32_t flags_ = 0;                  // AVC_* bits
+  std::vector<ChunkRecord> chunk_records_;   // in file order, kept until close()
+  std::unique_ptr<ChunkIndex> video_index_;  // selected video stream; null when not loaded
+  std::unique_ptr<ChunkIndex> audio_index_;  // selected audio stream; null when not loaded
+  std::string video_type_name_;              // empty until worked out, or when undecodable
   std::string audio_type_name_;
   container::RiffReader riff_;  // the file, its name as given to open(), the tracked position
 
   bool reopen_handle();
   int open_riff();
-  int parse_wave();
-  int parse_stream_lists(ChunkHeader& in_hand, bool& have_header);
-  int parse_stream_header(std::uint32_t stream, ChunkHeader& header, bool& have_header);
-  void parse_video_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
-                          bool& have_next);
-  void parse_audio_stream(std::uint32_t stream, ChunkHeader& next, bool& have_next);
-  void parse_dv_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
-                       bool& have_next);
-  void skip_chunk_data(const ChunkHeader& header);
-  int find_idx1(ChunkHeader& header);
-  void prepare_indexes(bool video, bool audio);
-  std::uint64_t read_entries(std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
-                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk);
-  int load_streams();
-  void load_odml_streams(container::detail::IndexPlan& plan);
-  int load_idx1(container::detail::IndexPlan& plan, const ChunkRecord& movi);
-  std::uint64_t idx1_base(std::uint64_t start, std::uint64_t count, std::uint64_t movi_position,
-                          std::uint32_t declared);
-  void rebuild_index(container::detail::IndexPlan& plan, const ChunkRecord& movi);
-  void note_short_chunk(container::detail::IndexPlan& plan, std::int64_t stream,
-                        std::uint32_t length);
-  void apply_video_figures(VideoStreamRecord& video, const ChunkIndex& index, bool from_odml);
-  void settle_dv_system(VideoStreamRecord& video, const ChunkIndex& index);
-  void use_dv_sound_layout(AudioStreamRecord& sound, const std::uint8_t (&dvinfo)[64]);
-  void apply_audio_figures(AudioStreamRecord& audio, const ChunkIndex& index);
-  int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
-                      std::uint64_t& budget);
-  int read_odml_chunks(const std::uint8_t* header, std::uint32_t size, ChunkIndex* target,
-                       std::uint64_t& budget);
   void name_video_stream();
   void name_audio_stream();
 };

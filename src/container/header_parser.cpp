@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "container/avi_container.h"
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
@@ -113,58 +112,48 @@ DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]) {
   return out;
 }
 
-}  // namespace container::detail
-
-using namespace container;
-using namespace container::detail;
-
-void AviContainer::skip_chunk_data(const ChunkHeader& header) {
-  // "RIFF" and "LIST" have already given up the 4 bytes of their type.
-  if (header.id == kRiff || header.id == kList) {
-    if (header.size > 4) seek_tracked(header.size - 4, SeekOrigin::kCurrent);
-  } else {
-    seek_tracked(header.size, SeekOrigin::kCurrent);
-  }
+void use_dv_sound_layout(AudioStreamRecord& a, DvSoundLayout& dv,
+                         const std::uint8_t (&dvinfo)[kDvInfoSize]) {
+  DvAudioLayout layout = dv_audio_layout(dvinfo);
+  a.format.nSamplesPerSec = layout.sample_rate;
+  a.format.nAvgBytesPerSec = layout.sample_rate * 4;
+  a.bit_rate = static_cast<float>(layout.sample_rate * 32u) * 0.001f;
+  if (layout.known_rate) dv.samples_per_10_frames = layout.samples_per_10_frames;
+  dv.offsets = std::move(layout.offsets);
+  dv.channel2_offset = layout.channel2_offset;
 }
 
-int AviContainer::parse_headers() {
-  if ((flags_ & AVC_OPENED) == 0) return 0;
-  if ((flags_ & AVC_HEADERS) != 0) return stream_table_ ? 1 : 0;
-  FileLease lease(*this);
-  if (!lease.ok() || chunk_records_.empty() || chunk_records_.front().fourcc != kAvih) return 0;
+}  // namespace container::detail
 
-  // A failed parse leaves no trace, so a later attempt starts clean.
-  const std::size_t records_before = chunk_records_.size();
-  const std::uint32_t flags_before = flags_;
-  const ChunkRecord avih = chunk_records_.front();
-  seek_tracked(static_cast<std::int64_t>(avih.position), SeekOrigin::kBegin);
-  if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
-  stream_table_->file_size = riff_.file_size();
+namespace container {
 
-  int ok = 0;
+using namespace detail;
+
+std::uint32_t HeaderParser::read_chunk_header(ChunkHeader& header) {
+  return riff_.read_chunk_header(header, true, file_end_);
+}
+
+std::optional<ParsedHeaders> HeaderParser::parse_avi(const ChunkRecord& avih) {
+  out_ = ParsedHeaders{};
+  riff_.seek(static_cast<std::int64_t>(avih.position), SeekOrigin::kBegin);
+  out_.table.file_size = riff_.file_size();
+  file_end_ = out_.table.file_size;
+
   std::uint8_t main_header[kMainHeaderSize] = {};
-  if (avih.size >= kMainHeaderSize && read_bytes(main_header, kMainHeaderSize) == kMainHeaderSize) {
-    seek_tracked(avih.size - kMainHeaderSize, SeekOrigin::kCurrent);
-    ChunkHeader in_hand;
-    bool have_header = false;
-    ok = parse_stream_lists(in_hand, have_header);
-    if (ok != 0) {
-      flags_ |= AVC_HEADERS;
-      // Step back over the header that ended the stream lists so the body scan sees it.
-      const std::uint64_t back = in_hand.list_type != 0 ? 12 : 8;
-      if (have_header && in_hand.id != 0 && riff_.position() >= back) {
-        seek_tracked(static_cast<std::int64_t>(riff_.position() - back), SeekOrigin::kBegin);
-      }
-      chunk_records_.push_back(ChunkRecord{-1, kSend, 0, riff_.position()});
-    }
+  if (avih.size < kMainHeaderSize || riff_.read(main_header, kMainHeaderSize) != kMainHeaderSize) {
+    return std::nullopt;
   }
-  if (ok == 0) {
-    stream_table_.reset();
-    chunk_records_.resize(records_before);
-    dv_audio_offsets_.clear();
-    flags_ = flags_before & ~AVC_HEADERS;
+  riff_.seek(avih.size - kMainHeaderSize, SeekOrigin::kCurrent);
+  ChunkHeader in_hand;
+  bool have_header = false;
+  if (!parse_stream_lists(in_hand, have_header)) return std::nullopt;
+  // Step back over the header that ended the stream lists so the body scan sees it.
+  const std::uint64_t back = in_hand.list_type != 0 ? 12 : 8;
+  if (have_header && in_hand.id != 0 && riff_.position() >= back) {
+    riff_.seek(static_cast<std::int64_t>(riff_.position() - back), SeekOrigin::kBegin);
   }
-  return ok;
+  out_.records.push_back(ChunkRecord{-1, kSend, 0, riff_.position()});
+  return std::move(out_);
 }
 
 // Walks the "strl" lists of the header. dwStreams is not trusted to end the walk: writers leave
@@ -173,69 +162,70 @@ int AviContainer::parse_headers() {
 // "RIFF", or a header the reader cannot give (id 0); so a file announcing more streams than it
 // holds keeps the ones it has. On return the header in hand (when `have_header`) is the first one
 // the lists did not consume.
-int AviContainer::parse_stream_lists(ChunkHeader& in_hand, bool& have_header) {
+bool HeaderParser::parse_stream_lists(ChunkHeader& in_hand, bool& have_header) {
   std::uint32_t s = 0;
   while (s < kMaxStreamLists) {
     // Find the next "LIST" "strl"; other chunks are stepped over, other lists entered. Every
     // pass reads a header, so the search moves forward and ends with the file.
     for (;;) {
       if (have_header) {
-        if (in_hand.id == 0) return 1;
+        if (in_hand.id == 0) return true;
         if (in_hand.id == kList && in_hand.list_type == kStrl) break;
-        if (in_hand.id == kRiff || (in_hand.id == kList && in_hand.list_type == kMovi)) return 1;
-        if (in_hand.id != kList) skip_chunk_data(in_hand);
+        if (in_hand.id == kRiff || (in_hand.id == kList && in_hand.list_type == kMovi)) {
+          return true;
+        }
+        if (in_hand.id != kList) riff_.skip_chunk_data(in_hand);
       }
-      read_chunk_header(in_hand, true);
+      read_chunk_header(in_hand);
       have_header = true;
     }
-    read_chunk_header(in_hand, true);
+    read_chunk_header(in_hand);
     if (in_hand.id != kStrh) continue;
-    if (parse_stream_header(s, in_hand, have_header) == 0) return 0;
+    if (!parse_stream_header(s, in_hand, have_header)) return false;
     ++s;
-    stream_table_->stream_lists = s;
+    out_.table.stream_lists = s;
   }
-  return 1;
+  return true;
 }
 
 // One stream list from its "strh" on: the stream's records, then an optional "indx".
-int AviContainer::parse_stream_header(std::uint32_t stream, ChunkHeader& header,
-                                      bool& have_header) {
-  if (header.size == 0) return 0;
+bool HeaderParser::parse_stream_header(std::uint32_t stream, ChunkHeader& header,
+                                       bool& have_header) {
+  if (header.size == 0) return false;
   std::uint8_t strh[kStreamHeaderSize] = {};
-  read_bytes(strh, std::min(header.size, kStreamHeaderSize));
+  riff_.read(strh, std::min(header.size, kStreamHeaderSize));
   if (header.size > kStreamHeaderSize) {
-    seek_tracked(header.size - kStreamHeaderSize, SeekOrigin::kCurrent);
+    riff_.seek(header.size - kStreamHeaderSize, SeekOrigin::kCurrent);
   }
-  const std::uint32_t type = decode_stream_header(strh, kStreamHeaderSize).type;
+  const StreamHeader h = decode_stream_header(strh, kStreamHeaderSize);
   have_header = false;
-  if (type == kVids) {
+  if (h.type == kVids) {
     parse_video_stream(stream, strh, header, have_header);
-  } else if (type == kAuds) {
+  } else if (h.type == kAuds) {
     parse_audio_stream(stream, header, have_header);
-    const StreamHeader h = decode_stream_header(strh, kStreamHeaderSize);
     if (h.rate != 0) {
-      stream_table_->audio.back().start = static_cast<double>(h.start) * h.scale / h.rate;
+      out_.table.audio.back().start = static_cast<double>(h.start) * h.scale / h.rate;
     }
-  } else if (type == kIavs) {
+  } else if (h.type == kIavs) {
     parse_dv_stream(stream, strh, header, have_header);
   }
   // A format parse hands back the header it read when that was not a "strf", so a stream list
   // without a format does not lose the chunk that follows.
   if (!have_header) {
-    read_chunk_header(header, true);
+    read_chunk_header(header);
     have_header = true;
   }
   if (header.id == kIndx) {
-    flags_ |= AVC_HAS_INDX;
-    chunk_records_.push_back(
+    out_.has_indx = true;
+    out_.records.push_back(
         ChunkRecord{static_cast<std::int32_t>(stream), kIndx, header.size, riff_.position()});
-    seek_tracked(header.size, SeekOrigin::kCurrent);
+    riff_.seek(header.size, SeekOrigin::kCurrent);
     have_header = false;  // Consumed: nothing to step back over.
   }
-  return 1;
+  return true;
 }
 
-void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* strh,
+void HeaderParser::parse_video_stream(std::uint32_t stream, const std::uint8_t* strh,
                                       ChunkHeader& next, bool& have_next) {
   const StreamHeader h = decode_stream_header(strh, kStreamHeaderSize);
   VideoStreamRecord r;
@@ -245,11 +235,11 @@ void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* 
   r.frame_rate = stream_frame_rate(h.rate, h.scale, true);
   r.rate = h.rate;
   r.scale = h.scale;
-  if (read_chunk_header(next, true) == kStrf) {
+  if (read_chunk_header(next) == kStrf) {
     const std::uint64_t at = riff_.position();
     std::uint8_t bih[kBitmapInfoSize] = {};
     // A short format is malformed: read what it holds and go on from its end.
-    read_bytes(bih, std::min(next.size, kBitmapInfoSize));
+    riff_.read(bih, std::min(next.size, kBitmapInfoSize));
     r.format = decode_bitmap_info(bih, kBitmapInfoSize);
     switch (r.format.biBitCount) {
       case 1:
@@ -265,37 +255,34 @@ void AviContainer::parse_video_stream(std::uint32_t stream, const std::uint8_t* 
     // A palette, or codec data after the header, must be handed to the codec later.
     if (r.format.biBitCount <= 8 || next.size > kBitmapInfoSize ||
         r.format.biSize > kBitmapInfoSize) {
-      chunk_records_.push_back(
-          ChunkRecord{static_cast<std::int32_t>(stream), kStrf, next.size, at});
+      out_.records.push_back(ChunkRecord{static_cast<std::int32_t>(stream), kStrf, next.size, at});
       r.full_format = 1;
     }
     r.format.biSize = kBitmapInfoSize;
-    if (next.size > kBitmapInfoSize) {
-      seek_tracked(next.size - kBitmapInfoSize, SeekOrigin::kCurrent);
-    }
+    if (next.size > kBitmapInfoSize) riff_.seek(next.size - kBitmapInfoSize, SeekOrigin::kCurrent);
   } else {
     have_next = true;
   }
-  stream_table_->video.push_back(r);
+  out_.table.video.push_back(r);
 }
 
-void AviContainer::parse_audio_stream(std::uint32_t stream, ChunkHeader& next, bool& have_next) {
+void HeaderParser::parse_audio_stream(std::uint32_t stream, ChunkHeader& next, bool& have_next) {
   AudioStreamRecord r;
   r.stream = stream;
-  if (read_chunk_header(next, true) == kStrf) {
+  if (read_chunk_header(next) == kStrf) {
     std::uint8_t wfx[kWaveFormatExtensibleSize] = {};
     const std::uint32_t got = std::min(next.size, kWaveFormatExtensibleSize);
-    read_bytes(wfx, got);
+    riff_.read(wfx, got);
     r.format = decode_wave_format(wfx, got);
-    if (next.size > got) seek_tracked(next.size - got, SeekOrigin::kCurrent);
+    if (next.size > got) riff_.seek(next.size - got, SeekOrigin::kCurrent);
     r.bit_rate = audio_kbit_rate(r.format.nAvgBytesPerSec);
   } else {
     have_next = true;
   }
-  stream_table_->audio.push_back(r);
+  out_.table.audio.push_back(r);
 }
 
-void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* strh,
+void HeaderParser::parse_dv_stream(std::uint32_t stream, const std::uint8_t* strh,
                                    ChunkHeader& next, bool& have_next) {
   const StreamHeader h = decode_stream_header(strh, kStreamHeaderSize);
   VideoStreamRecord v;
@@ -319,17 +306,17 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
     v.format.biHeight = hundredfold >= 2997.0 && hundredfold < 2998.0 ? 480 : 576;
   }
   std::uint8_t dvinfo[kDvInfoSize] = {};
-  if (read_chunk_header(next, true) == kStrf) {
-    chunk_records_.push_back(
+  if (read_chunk_header(next) == kStrf) {
+    out_.records.push_back(
         ChunkRecord{static_cast<std::int32_t>(stream), kStrf, next.size, riff_.position()});
     const std::uint32_t got = std::min(next.size, kDvInfoSize);
-    read_bytes(dvinfo, got);
-    if (next.size > got) seek_tracked(next.size - got, SeekOrigin::kCurrent);
+    riff_.read(dvinfo, got);
+    if (next.size > got) riff_.seek(next.size - got, SeekOrigin::kCurrent);
   } else {
     have_next = true;
   }
-  stream_table_->video.push_back(v);
-  flags_ |= AVC_DV_TYPE1;
+  out_.table.video.push_back(v);
+  out_.dv_type1 = true;
 
   AudioStreamRecord a;
   a.stream = stream + 1;  // The sound has no stream of its own in the file.
@@ -339,123 +326,48 @@ void AviContainer::parse_dv_stream(std::uint32_t stream, const std::uint8_t* str
   a.format.nBlockAlign = 4;
   const std::uint32_t scaled_length = h.scale * h.length;  // Compat: a 32-bit product.
   a.length = h.rate != 0 ? static_cast<double>(scaled_length) / h.rate : 0.0;
-  use_dv_sound_layout(a, dvinfo);
-  stream_table_->audio.push_back(a);
+  use_dv_sound_layout(a, out_.table.dv_sound, dvinfo);
+  out_.table.audio.push_back(a);
 }
 
-void AviContainer::use_dv_sound_layout(AudioStreamRecord& a,
-                                       const std::uint8_t (&dvinfo)[kDvInfoSize]) {
-  DvAudioLayout layout = dv_audio_layout(dvinfo);
-  a.format.nSamplesPerSec = layout.sample_rate;
-  a.format.nAvgBytesPerSec = layout.sample_rate * 4;
-  a.bit_rate = static_cast<float>(layout.sample_rate * 32u) * 0.001f;
-  if (layout.known_rate) dv_samples_per_10_frames_ = layout.samples_per_10_frames;
-  dv_audio_offsets_ = std::move(layout.offsets);
-  dv_channel2_offset_ = layout.channel2_offset;
-}
-
-namespace {
-
-// Where a DV frame repeats what DVINFO holds: the AAUX source pack of the first audio block
-// (pack header, then the four bytes of dwDVAAuxSrc) and the VAUX source pack (the four bytes of
-// dwDVVAuxSrc), both in DIF sequence 1, where the sound reader takes them too.
-constexpr std::size_t kAauxSourcePack = 12483;
-constexpr std::size_t kVauxSourceBytes = 12244;
-constexpr std::uint8_t kAauxSourceHeader = 0x50;
-constexpr std::size_t kDvFrameHead = kAauxSourcePack + 5;
-
-// 1 for the 625/50 system, 0 for 525/60, -1 when the frame says neither. A whole frame has the
-// size of its system, and the decoder reads that many bytes, so the size comes first; a chunk
-// of another length (damaged, or padded) is asked its DIF header block (IEC 61834: section type
-// 0 in ID0, the three reserved bits of ID1 set, block number 0), whose DSF bit is 1 for 625/50.
-int dv_system_of(std::uint32_t chunk_size, const std::uint8_t* head, std::uint32_t got) {
-  if (chunk_size == 144000) return 1;
-  if (chunk_size == 120000) return 0;
-  if (got >= 4 && (head[0] >> 5) == 0 && (head[1] & 7) == 7 && head[2] == 0) return head[3] >> 7;
-  return -1;
-}
-
-}  // namespace
-
-// The frames, not the header, say which DV system a stream is: writers copy a header from a
-// template of the other system often enough. The picture height follows the frames, and so do
-// the DV type-1 sound layout and, when DVINFO is empty or zero-filled, the sound format, which
-// the first frame's AAUX source pack then gives.
-void AviContainer::settle_dv_system(VideoStreamRecord& video, const ChunkIndex& index) {
-  const bool type1 = (flags_ & AVC_DV_TYPE1) != 0;
-  if (index.size() == 0 || (!type1 && video.handler != kDvsdLower && video.handler != kDvsdUpper)) {
-    return;
-  }
-  std::uint8_t head[kDvFrameHead] = {};
-  const std::uint32_t want = std::min<std::uint32_t>(index.first.size, kDvFrameHead);
-  const std::uint32_t got = read_at(index.first.position, head, want);
-  const int system = dv_system_of(index.first.size, head, got);
-  const bool is625 = system >= 0 ? system == 1 : video.format.biHeight != 480;
-  const std::int32_t lines = is625 ? 576 : 480;
-  if (system >= 0 && (video.format.biHeight == 480 || video.format.biHeight == 576)) {
-    video.format.biHeight = lines;
-  }
-  // Compat: a DV picture is 720 x 480 or 576 whatever the header claims. A larger claim would
-  // only pad it with black, at the cost of bitmaps as large as the claim (a few hundred bytes
-  // claiming 16384 x 16384 took 1.6 GB), so it gets the picture's own size, as other players
-  // show it; a smaller claim keeps its crop.
-  if (video.format.biWidth > 720 || video.format.biHeight > lines) {
-    video.format.biWidth = 720;
-    video.format.biHeight = lines;
-  }
-  if (system < 0 || !type1) return;
-  AudioStreamRecord* sound = nullptr;
-  for (AudioStreamRecord& a : stream_table_->audio) {
-    if (a.stream == video.stream + 1) sound = &a;
-  }
-  const ChunkRecord* strf = find_chunk_record(kStrf, static_cast<std::int32_t>(video.stream));
-  if (sound == nullptr || strf == nullptr) return;
-  std::uint8_t dvinfo[kDvInfoSize] = {};
-  read_at(strf->position, dvinfo, std::min(strf->size, kDvInfoSize));
-  if (std::all_of(std::begin(dvinfo), std::end(dvinfo), [](std::uint8_t b) { return b == 0; })) {
-    if (got < kDvFrameHead || head[kAauxSourcePack] != kAauxSourceHeader) return;
-    std::copy_n(head + kAauxSourcePack + 1, 4, dvinfo);
-    std::copy_n(head + kVauxSourceBytes, 4, dvinfo + 16);
-  }
-  dvinfo[18] = static_cast<std::uint8_t>((dvinfo[18] & ~0x20) | (is625 ? 0x20 : 0));
-  use_dv_sound_layout(*sound, dvinfo);
-}
-
-int AviContainer::parse_wave() {
+std::optional<ParsedHeaders> HeaderParser::parse_wave() {
+  out_ = ParsedHeaders{};
+  file_end_.reset();
   // Writers put "LIST" INFO, "fact", "bext", "JUNK", "id3 " or "cue " chunks around "fmt " and
   // "data"; the reader skips the others itself and hands lists back, which are stepped over
   // here. Each pass reads a header, so the walk moves forward and ends with the file.
   const auto next_chunk = [this](ChunkHeader& h) {
-    while (read_chunk_header(h, true) == kList || h.id == kRiff) skip_chunk_data(h);
+    while (read_chunk_header(h) == kList || h.id == kRiff) riff_.skip_chunk_data(h);
     return h.id;
   };
   ChunkHeader h;
-  if (next_chunk(h) != kFmt) return 0;
-  if (!stream_table_) stream_table_ = std::make_unique<StreamTable>();
+  if (next_chunk(h) != kFmt) return std::nullopt;
   const std::uint64_t file_size = riff_.file_size();
-  stream_table_->file_size = file_size;
+  out_.table.file_size = file_size;
+  file_end_ = file_size;
   AudioStreamRecord r;
   r.stream = 0;
   std::uint8_t wfx[kWaveFormatExtensibleSize] = {};
   const std::uint32_t got = std::min(h.size, kWaveFormatExtensibleSize);
-  read_bytes(wfx, got);
+  riff_.read(wfx, got);
   r.format = decode_wave_format(wfx, got);
   r.bit_rate = audio_kbit_rate(r.format.nAvgBytesPerSec);
-  if (h.size > got) seek_tracked(h.size - got, SeekOrigin::kCurrent);
-  if (next_chunk(h) != kData) return 0;
+  if (h.size > got) riff_.seek(h.size - got, SeekOrigin::kCurrent);
+  if (next_chunk(h) != kData) return std::nullopt;
   // A WAVE written as a stream (to a pipe) leaves the size 0 or 0xFFFFFFFF: the sound then runs
   // to the end of the file.
   const std::uint64_t room = file_size > riff_.position() ? file_size - riff_.position() : 0;
   std::uint64_t data_size = h.size;
   if (h.size == 0 || h.size == 0xFFFFFFFFu) data_size = std::min<std::uint64_t>(room, 0xFFFFFFFEu);
-  chunk_records_.push_back(
+  out_.records.push_back(
       ChunkRecord{0, fourcc("WAVE"), static_cast<std::uint32_t>(data_size), riff_.position()});
   r.length = r.format.nAvgBytesPerSec != 0
                  ? static_cast<double>(data_size) / r.format.nAvgBytesPerSec
                  : 0.0;
-  flags_ |= AVC_HEADERS | AVC_INDEXED | AVC_WAVE;
-  stream_table_->audio.push_back(r);
-  return 1;
+  out_.table.audio.push_back(r);
+  return std::move(out_);
 }
+
+}  // namespace container
 
 }  // namespace avikit

@@ -1,14 +1,63 @@
 #pragma once
-// Decoding of the AVI header structures ("avih", "strh", "strf", DVINFO) and of the DV type-1
-// audio layout. AviContainer::parse_headers and the WAVE parse drive these over the file.
+// The second stage of reading a file: HeaderParser walks the headers through the RiffReader and
+// yields the stream table and the chunk records the later stages find their data by. Below it,
+// the decoding of the header structures ("avih", "strh", "strf", DVINFO) and of the DV type-1
+// sound layout.
+//
+//   HeaderParser parser(riff);
+//   std::optional<ParsedHeaders> h = parser.parse_avi(avih_record);   // or parse_wave()
 
 #include <avikit/platform/win_types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "container/riff_reader.h"
+#include "container/stream_table.h"
+
 namespace avikit {
+
+namespace container {
+
+struct ParsedHeaders {
+  StreamTable table;
+  std::vector<ChunkRecord> records;  // in file order, to follow the ones the caller holds
+  bool dv_type1 = false;             // an "iavs" stream
+  bool has_indx = false;             // a stream list holds an OpenDML "indx"
+};
+
+class HeaderParser {
+ public:
+  explicit HeaderParser(RiffReader& riff) : riff_(riff) {}
+  HeaderParser(const HeaderParser&) = delete;
+  HeaderParser& operator=(const HeaderParser&) = delete;
+
+  // The stream lists of an AVI file, from its "avih" chunk on; nullopt when they are unusable.
+  // The records end with "send", where the body scan starts.
+  std::optional<ParsedHeaders> parse_avi(const ChunkRecord& avih);
+  // A WAVE file, from its first chunk after the RIFF header: "fmt " and then "data", whose
+  // record ("WAVE") gives where the samples lie. nullopt without both.
+  std::optional<ParsedHeaders> parse_wave();
+
+ private:
+  std::uint32_t read_chunk_header(ChunkHeader& header);
+  bool parse_stream_lists(ChunkHeader& in_hand, bool& have_header);
+  bool parse_stream_header(std::uint32_t stream, ChunkHeader& header, bool& have_header);
+  void parse_video_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
+                          bool& have_next);
+  void parse_audio_stream(std::uint32_t stream, ChunkHeader& next, bool& have_next);
+  void parse_dv_stream(std::uint32_t stream, const std::uint8_t* strh, ChunkHeader& next,
+                       bool& have_next);
+
+  RiffReader& riff_;
+  ParsedHeaders out_;
+  // Chunk headers are bounded by the file's end once the table has its size.
+  std::optional<std::uint64_t> file_end_;
+};
+
+}  // namespace container
 
 namespace container::detail {
 
@@ -59,6 +108,11 @@ struct DvAudioLayout {
   std::vector<std::uint32_t> offsets;
 };
 DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]);
+
+// Gives the sound record of a DV type-1 stream the format DVINFO announces, and `layout` the
+// offsets of its samples.
+void use_dv_sound_layout(AudioStreamRecord& sound, DvSoundLayout& layout,
+                         const std::uint8_t (&dvinfo)[kDvInfoSize]);
 
 }  // namespace container::detail
 

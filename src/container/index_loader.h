@@ -1,16 +1,96 @@
 #pragma once
-// The body scan for "movi", the AVI 1.0 "idx1" index and the rebuild of a missing or unusable
-// one (AviContainer::load_index), plus the stream figures every index path derives.
+// The third stage of reading a file: IndexLoader finds "movi" after the headers and yields the
+// chunk indexes of the streams asked for, from the OpenDML indexes (odml_index.cpp), "idx1", or
+// the "movi" lists themselves when neither is usable (index_rebuild.cpp). It writes the figures
+// every index path derives (frame count, bit rates, largest chunk, key-frame distance, sound
+// length) and the DV system the frames show into the stream records.
+//
+//   IndexLoader loader(riff, table, records, streams, options);
+//   std::optional<LoadedIndex> loaded = loader.load();   // nullopt: no "movi" list
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "container/chunk_index.h"
 #include "container/header_parser.h"
+#include "container/riff_reader.h"
 #include "container/stream_table.h"
 
 namespace avikit {
+
+namespace container::detail {
+struct IndexPlan;
+}
+
+namespace container {
+
+struct IndexOptions {
+  // The probe: figures only, of every stream in one pass, and no index kept.
+  bool figures_only = false;
+  bool leave_out_video = false;  // a file opened for its sound alone (not DV type-1)
+  bool dv_type1 = false;
+  bool has_indx = false;
+  // The indexes the caller already holds: each comes back (empty unless loaded) to replace them.
+  bool video_held = false;
+  bool audio_held = false;
+};
+
+struct LoadedIndex {
+  // The selected streams' indexes; null when neither held nor loaded (always, for the probe).
+  std::unique_ptr<ChunkIndex> video;
+  std::unique_ptr<ChunkIndex> audio;
+  std::optional<ChunkRecord> movi;  // the "movi" list, when the records do not hold it there yet
+  bool rebuilt = false;             // no usable index: rebuilt from the "movi" lists
+};
+
+class IndexLoader {
+ public:
+  // `streams` receives the figures; it is written only when the load succeeds.
+  IndexLoader(RiffReader& riff, const StreamTable& table, const std::vector<ChunkRecord>& records,
+              StreamState& streams, const IndexOptions& options)
+      : riff_(riff), table_(table), records_(records), streams_(streams), options_(options) {}
+  IndexLoader(const IndexLoader&) = delete;
+  IndexLoader& operator=(const IndexLoader&) = delete;
+
+  // Scans from the "send" record for the first "movi" list and loads. nullopt when there is
+  // none.
+  std::optional<LoadedIndex> load();
+
+ private:
+  std::uint32_t read_chunk_header(ChunkHeader& header);
+  bool known_stream(std::int32_t stream) const;
+  LoadedIndex load_streams(const ChunkRecord& movi);
+  int find_idx1(ChunkHeader& header);
+  std::uint64_t read_entries(std::uint64_t position, std::uint64_t count, std::uint32_t entry_size,
+                             const std::function<bool(const std::uint8_t*, std::uint32_t)>& walk);
+  void load_odml_streams(detail::IndexPlan& plan);
+  int read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target);
+  int read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target, int depth,
+                      std::uint64_t& budget);
+  int read_odml_chunks(const std::uint8_t* header, std::uint32_t size, ChunkIndex* target,
+                       std::uint64_t& budget);
+  int load_idx1(detail::IndexPlan& plan, const ChunkRecord& movi);
+  std::uint64_t idx1_base(std::uint64_t start, std::uint64_t count, std::uint64_t movi_position,
+                          std::uint32_t declared);
+  void rebuild_index(detail::IndexPlan& plan, const ChunkRecord& movi);
+  static void note_short_chunk(detail::IndexPlan& plan, std::int64_t stream, std::uint32_t length);
+  void apply_video_figures(VideoStreamRecord& video, const ChunkIndex& index, bool from_odml);
+  void settle_dv_system(VideoStreamRecord& video, const ChunkIndex& index);
+  void apply_audio_figures(AudioStreamRecord& audio, const ChunkIndex& index) const;
+
+  RiffReader& riff_;
+  const StreamTable& table_;
+  const std::vector<ChunkRecord>& records_;
+  StreamState& streams_;
+  IndexOptions options_;
+};
+
+}  // namespace container
 
 namespace container::detail {
 

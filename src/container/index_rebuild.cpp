@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <span>
 
-#include "container/avi_container.h"
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 #include "container/index_loader.h"
@@ -51,8 +50,9 @@ bool h264_chunk_is_key(std::span<const std::uint8_t> data) {
 
 }  // namespace container::detail
 
-using namespace container;
-using namespace container::detail;
+namespace container {
+
+using namespace detail;
 
 namespace {
 
@@ -103,13 +103,13 @@ bool codec_is_intra_only(std::uint32_t handler, const platform::BITMAPINFOHEADER
 }  // namespace
 
 // Key frames come from the data only: a frame no rule knows to be a key frame is not one.
-void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
-  const std::uint64_t file_size = stream_table_->file_size;
+void IndexLoader::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
+  const std::uint64_t file_size = table_.file_size;
   KeyRule video_rule = KeyRule::kEvery;
-  if (const VideoStreamRecord* v = selected_video_record()) {
+  if (const VideoStreamRecord* v = streams_.selected_video_record()) {
     const std::uint32_t c = v->format.biCompression;
     // BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS: pixels stored as they are, every frame whole.
-    if ((flags_ & AVC_DV_TYPE1) != 0 || c <= 3 || upper_fourcc(v->handler) == kDvsdUpper ||
+    if (options_.dv_type1 || c <= 3 || upper_fourcc(v->handler) == kDvsdUpper ||
         upper_fourcc(c) == kDvsdUpper) {
       video_rule = KeyRule::kEvery;
     } else if (listed(c, kMpeg4Part2) || listed(v->handler, kMpeg4Part2)) {
@@ -125,7 +125,7 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
     if (static_cast<std::uint32_t>(s) != plan.video_stream) return kIdx1KeyFrame;
     if (video_rule == KeyRule::kEvery) return kIdx1KeyFrame;
     if (video_rule == KeyRule::kUnknown || size == 0) return 0;
-    const std::uint32_t got = read_at(data, peek.data(), std::min(size, kKeyPeekBytes));
+    const std::uint32_t got = riff_.read_at(data, peek.data(), std::min(size, kKeyPeekBytes));
     const std::span<const std::uint8_t> bytes(peek.data(), got);
     const bool key =
         video_rule == KeyRule::kMpeg4 ? mpeg4_chunk_is_key(bytes) : h264_chunk_is_key(bytes);
@@ -139,7 +139,7 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
     std::uint64_t pos = from;
     while (pos < to && to - pos >= 8) {
       std::uint8_t b[12];
-      if (read_at(pos, b, 8) != 8) return;
+      if (riff_.read_at(pos, b, 8) != 8) return;
       if (b[0] == 0 && pos + 1 < to) {  // a pad byte a writer did not count
         ++pos;
         continue;
@@ -148,7 +148,7 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
       const std::uint32_t id = le32(b);
       const std::uint32_t size = le32(b + 4);
       if (id == kList) {
-        if (read_at(pos + 8, b + 8, 4) != 4) return;
+        if (riff_.read_at(pos + 8, b + 8, 4) != 4) return;
         if (le32(b + 8) == kRec) {
           pos += 12;
           continue;
@@ -173,7 +173,7 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
   // file: a recording never closed); then it runs to the end of the file.
   std::uint8_t riff[8];
   std::uint64_t riff_end = file_size;
-  if (read_at(0, riff, 8) == 8) {
+  if (riff_.read_at(0, riff, 8) == 8) {
     const std::uint64_t declared_end = 8 + std::uint64_t{le32(riff + 4)};
     const std::uint64_t movi_end = movi.position + movi.size;
     if (declared_end >= movi_end && declared_end <= file_size) riff_end = declared_end;
@@ -184,12 +184,12 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
   std::uint64_t pos = riff_end + (riff_end & 1u);
   while (pos < file_size && file_size - pos >= 12) {
     std::uint8_t h[12];
-    if (read_at(pos, h, 12) != 12 || le32(h) != kRiff || le32(h + 8) != kAvix) return;
+    if (riff_.read_at(pos, h, 12) != 12 || le32(h) != kRiff || le32(h + 8) != kAvix) return;
     const std::uint64_t end =
         std::min<std::uint64_t>(pos + 8 + std::uint64_t{le32(h + 4)}, file_size);
     std::uint64_t at = pos + 12;
     while (at < end && end - at >= 12) {
-      if (read_at(at, h, 12) != 12) return;
+      if (riff_.read_at(at, h, 12) != 12) return;
       const std::uint32_t size = le32(h + 4);
       if (le32(h) == kList && le32(h + 8) == kMovi) {
         walk(at + 12, std::min<std::uint64_t>(at + 8 + std::uint64_t{size}, end));
@@ -200,5 +200,7 @@ void AviContainer::rebuild_index(IndexPlan& plan, const ChunkRecord& movi) {
     pos = end + (end & 1u);
   }
 }
+
+}  // namespace container
 
 }  // namespace avikit

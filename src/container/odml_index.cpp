@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "container/avi_container.h"
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 #include "container/index_loader.h"
@@ -25,8 +24,9 @@ OdmlIndexHeader decode_odml_header(const std::uint8_t (&bytes)[kOdmlHeaderSize])
 
 }  // namespace container::detail
 
-using namespace container;
-using namespace container::detail;
+namespace container {
+
+using namespace detail;
 
 namespace {
 
@@ -39,11 +39,11 @@ void charge(std::uint64_t& budget, std::uint64_t bytes) {
 // Fills the streams of the plan that have an "indx" chunk. A stream whose OpenDML index gives
 // nothing stays open for idx1 (writers leave out the "indx" of a stream, usually the sound, that
 // ended in the first RIFF).
-void AviContainer::load_odml_streams(IndexPlan& plan) {
+void IndexLoader::load_odml_streams(IndexPlan& plan) {
   for (std::size_t s = 0; s < kMaxStreamLists; ++s) {
     ChunkIndex* target = plan.target[s];
     if (target == nullptr) continue;
-    const ChunkRecord* record = find_chunk_record(kIndx, static_cast<std::int32_t>(s));
+    const ChunkRecord* record = find_chunk_record(records_, kIndx, static_cast<std::int32_t>(s));
     if (record == nullptr) continue;
     const ChunkRecord r = *record;
     if (read_odml_index(r.position, r.size, target) != 0) {
@@ -54,21 +54,21 @@ void AviContainer::load_odml_streams(IndexPlan& plan) {
   }
 }
 
-int AviContainer::read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target) {
+int IndexLoader::read_odml_index(std::uint64_t position, std::uint32_t size, ChunkIndex* target) {
   // Legitimate indexes occupy distinct bytes of the file, so reading more index bytes than the
   // file holds means the indexes point at each other: the budget ends such a walk.
-  std::uint64_t budget = stream_table_ ? stream_table_->file_size : 0;
+  std::uint64_t budget = table_.file_size;
   return read_odml_level(position, size, target, 0, budget);
 }
 
-int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target,
-                                  int depth, std::uint64_t& budget) {
-  if (target == nullptr || !stream_table_) return 0;
-  const std::uint64_t file_size = stream_table_->file_size;
+int IndexLoader::read_odml_level(std::uint64_t position, std::uint32_t size, ChunkIndex* target,
+                                 int depth, std::uint64_t& budget) {
+  if (target == nullptr) return 0;
+  const std::uint64_t file_size = table_.file_size;
   if (position >= file_size || position > static_cast<std::uint64_t>(INT64_MAX)) return 0;
-  if (position > 0) seek_tracked(static_cast<std::int64_t>(position), SeekOrigin::kBegin);
+  if (position > 0) riff_.seek(static_cast<std::int64_t>(position), SeekOrigin::kBegin);
   std::uint8_t raw[kOdmlHeaderSize] = {};
-  if (budget < kOdmlHeaderSize || read_bytes(raw, kOdmlHeaderSize) != kOdmlHeaderSize) return 0;
+  if (budget < kOdmlHeaderSize || riff_.read(raw, kOdmlHeaderSize) != kOdmlHeaderSize) return 0;
   charge(budget, kOdmlHeaderSize);
   const OdmlIndexHeader header = decode_odml_header(raw);
   // A count of 0xFFFFFFFF is as large as any: the bytes of the chunk cap it below.
@@ -101,7 +101,9 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
       // chunk's own size bounds its entries: the super index's word for it is a second opinion
       // that may only be smaller.
       std::uint8_t chunk_header[8];
-      if (chunk_offset > file_size || read_at(chunk_offset, chunk_header, 8) != 8) return false;
+      if (chunk_offset > file_size || riff_.read_at(chunk_offset, chunk_header, 8) != 8) {
+        return false;
+      }
       const std::uint32_t chunk_size =
           std::min(le32(e + 8) >= 8 ? le32(e + 8) - 8 : 0u, le32(chunk_header + 4));
       result = read_odml_level(chunk_offset + 8, chunk_size, target, depth + 1, budget);
@@ -114,24 +116,24 @@ int AviContainer::read_odml_level(std::uint64_t position, std::uint32_t size, Ch
 
 // A standard index, its header already read: entries up to nEntriesInUse, never past the data of
 // the chunk, go to `target` when the chunk id names a stream of the file.
-int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_size,
-                                   ChunkIndex* target, std::uint64_t& budget) {
+int IndexLoader::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_size,
+                                  ChunkIndex* target, std::uint64_t& budget) {
   std::uint8_t header_bytes[kOdmlHeaderSize];
   for (std::uint32_t i = 0; i < kOdmlHeaderSize; ++i) header_bytes[i] = raw[i];
   const OdmlIndexHeader header = decode_odml_header(header_bytes);
   const std::uint32_t longs = header.longs_per_entry;
   if (longs != 2 && longs != 3 && longs != 6) return 0;
   const std::uint32_t entry_size = longs * 4;
-  const std::uint64_t file_size = stream_table_->file_size;
-  const std::int32_t stream = chunk_stream_number(header.chunk_id, stream_table_->stream_lists);
-  const bool known_stream = stream >= 0 && stream_kind(stream) != 0;
+  const std::uint64_t file_size = table_.file_size;
+  const std::int32_t stream = chunk_stream_number(header.chunk_id, table_.stream_lists);
+  const bool known = known_stream(stream);
   const std::uint64_t start = riff_.position();
   const std::uint64_t left = start < file_size ? file_size - start : 0;
   std::uint64_t room = data_size < left ? data_size : left;
   room = room < budget ? room : budget;
   const std::uint64_t count =
       entries_that_fit(std::uint64_t{header.entries_in_use}, room, entry_size);
-  if (!known_stream) {
+  if (!known) {
     charge(budget, count * entry_size);  // As if read: its entries belong to no stream.
     return 1;
   }
@@ -155,5 +157,7 @@ int AviContainer::read_odml_chunks(const std::uint8_t* raw, std::uint32_t data_s
   });
   return 1;
 }
+
+}  // namespace container
 
 }  // namespace avikit

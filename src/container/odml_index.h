@@ -1,6 +1,6 @@
 #pragma once
 // The OpenDML (AVI 2.0) indexes: the "indx" super index in each stream list and the ix##
-// standard indexes it points at (AviContainer::load_odml_index, read_odml_index).
+// standard indexes it points at (IndexLoader::load_odml_streams).
 
 #include <cstdint>
 

@@ -94,6 +94,14 @@ std::uint32_t RiffReader::read_chunk_header(ChunkHeader& header, bool may_skip,
   return header.id;
 }
 
+void RiffReader::skip_chunk_data(const ChunkHeader& header) {
+  if (header.id == kRiff || header.id == kList) {
+    if (header.size > 4) seek(header.size - 4, SeekOrigin::kCurrent);
+  } else {
+    seek(header.size, SeekOrigin::kCurrent);
+  }
+}
+
 std::uint32_t RiffReader::next_chunk_header(ChunkHeader& header, bool may_skip,
                                             std::optional<std::uint64_t> file_end) {
   // Each pass reads a header and either returns or skips a non-empty chunk, so the walk moves

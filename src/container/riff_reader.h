@@ -73,6 +73,9 @@ class RiffReader {
   // stray bytes before a header (the pad byte after an odd-sized chunk) are absorbed.
   std::uint32_t read_chunk_header(ChunkHeader& header, bool may_skip,
                                   std::optional<std::uint64_t> file_end);
+  // Steps over the data of the chunk whose header read_chunk_header delivered ("RIFF" and
+  // "LIST" have given up the 4 bytes of their type already).
+  void skip_chunk_data(const ChunkHeader& header);
 
  private:
   std::uint32_t next_chunk_header(ChunkHeader& header, bool may_skip,

@@ -41,17 +41,11 @@ using namespace container;
 using namespace container::detail;
 
 VideoStreamRecord* AviContainer::selected_video_record() {
-  if (!stream_table_ || stream_table_->selected_video >= stream_table_->video.size()) {
-    return nullptr;
-  }
-  return &stream_table_->video[stream_table_->selected_video];
+  return stream_table_ ? streams_.selected_video_record() : nullptr;
 }
 
 AudioStreamRecord* AviContainer::selected_audio_record() {
-  if (!stream_table_ || stream_table_->selected_audio >= stream_table_->audio.size()) {
-    return nullptr;
-  }
-  return &stream_table_->audio[stream_table_->selected_audio];
+  return stream_table_ ? streams_.selected_audio_record() : nullptr;
 }
 
 std::uint64_t AviContainer::file_size() {
@@ -72,11 +66,11 @@ int AviContainer::is_dv() {
 std::uint32_t AviContainer::stream_kind(std::int32_t stream) {
   if (parse_headers() == 0 || stream < 0) return 0;
   const auto wanted = static_cast<std::uint32_t>(stream);
-  const auto& video = stream_table_->video;
+  const auto& video = streams_.video;
   for (std::size_t i = 0; i < video.size(); ++i) {
     if (video[i].stream == wanted) return 0x760000u | (static_cast<std::uint32_t>(i) & 0xFFFFu);
   }
-  const auto& audio = stream_table_->audio;
+  const auto& audio = streams_.audio;
   for (std::size_t i = 0; i < audio.size(); ++i) {
     if (audio[i].stream == wanted) return 0x610000u | (static_cast<std::uint32_t>(i) & 0xFFFFu);
   }
@@ -84,7 +78,7 @@ std::uint32_t AviContainer::stream_kind(std::int32_t stream) {
 }
 
 int AviContainer::video_stream_count() {
-  return parse_headers() != 0 ? static_cast<int>(stream_table_->video.size()) : 0;
+  return parse_headers() != 0 ? static_cast<int>(streams_.video.size()) : 0;
 }
 
 int AviContainer::selected_video_stream_number() {
@@ -155,7 +149,7 @@ std::uint32_t AviContainer::full_format_flag() {
 }
 
 int AviContainer::audio_stream_count() {
-  return parse_headers() != 0 ? static_cast<int>(stream_table_->audio.size()) : 0;
+  return parse_headers() != 0 ? static_cast<int>(streams_.audio.size()) : 0;
 }
 
 int AviContainer::selected_audio_stream_number() {
@@ -221,7 +215,7 @@ double AviContainer::audio_start() {
 int AviContainer::video_stream_numbers(std::uint32_t* list, int maximum) {
   if (list == nullptr || maximum <= 0 || parse_headers() == 0) return 0;
   int n = 0;
-  for (const VideoStreamRecord& v : stream_table_->video) {
+  for (const VideoStreamRecord& v : streams_.video) {
     if (n == maximum) break;
     list[n++] = v.stream;
   }
@@ -231,7 +225,7 @@ int AviContainer::video_stream_numbers(std::uint32_t* list, int maximum) {
 int AviContainer::audio_stream_numbers(std::uint32_t* list, int maximum) {
   if (list == nullptr || maximum <= 0 || parse_headers() == 0) return 0;
   int n = 0;
-  for (const AudioStreamRecord& a : stream_table_->audio) {
+  for (const AudioStreamRecord& a : streams_.audio) {
     if (n == maximum) break;
     list[n++] = a.stream;
   }
@@ -239,15 +233,15 @@ int AviContainer::audio_stream_numbers(std::uint32_t* list, int maximum) {
 }
 
 int AviContainer::select_video_stream(int stream) {
-  if ((flags_ & AVC_HEADERS) == 0 || !stream_table_ || stream_table_->video.empty()) return 0;
+  if ((flags_ & AVC_HEADERS) == 0 || !stream_table_ || streams_.video.empty()) return 0;
   if (selected_video_record()->stream == static_cast<std::uint32_t>(stream) && stream >= 0) {
     return 1;
   }
-  const auto& video = stream_table_->video;
+  const auto& video = streams_.video;
   for (std::size_t i = 0; i < video.size(); ++i) {
     if (stream < 0 || video[i].stream != static_cast<std::uint32_t>(stream)) continue;
     const bool was_indexed = (flags_ & AVC_INDEXED) != 0;
-    stream_table_->selected_video = static_cast<std::uint32_t>(i);
+    streams_.selected_video = static_cast<std::uint32_t>(i);
     flags_ &= ~(AVC_VIDEO_NAME | AVC_INDEXED);
     video_type_name_.clear();
     return was_indexed ? load_index() : 1;
@@ -256,15 +250,15 @@ int AviContainer::select_video_stream(int stream) {
 }
 
 int AviContainer::select_audio_stream(int stream) {
-  if ((flags_ & AVC_HEADERS) == 0 || !stream_table_ || stream_table_->audio.empty()) return 0;
+  if ((flags_ & AVC_HEADERS) == 0 || !stream_table_ || streams_.audio.empty()) return 0;
   if (selected_audio_record()->stream == static_cast<std::uint32_t>(stream) && stream >= 0) {
     return 1;
   }
-  const auto& audio = stream_table_->audio;
+  const auto& audio = streams_.audio;
   for (std::size_t i = 0; i < audio.size(); ++i) {
     if (stream < 0 || audio[i].stream != static_cast<std::uint32_t>(stream)) continue;
     const bool was_indexed = (flags_ & AVC_INDEXED) != 0;
-    stream_table_->selected_audio = static_cast<std::uint32_t>(i);
+    streams_.selected_audio = static_cast<std::uint32_t>(i);
     flags_ &= ~(AVC_AUDIO_NAME | AVC_INDEXED);
     audio_type_name_.clear();
     return was_indexed ? load_index() : 1;

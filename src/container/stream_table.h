@@ -1,6 +1,8 @@
 #pragma once
-// The streams of one AVI or WAVE file as the header parse found them. Owned by AviContainer;
-// other subsystems read them through the container's accessors, never directly.
+// The streams of one AVI or WAVE file: the StreamTable the header parse yields, fixed from then
+// on, and the StreamState that starts as its copy and takes what the index (figures, the DV
+// system its frames show) and codec naming learn. Owned by AviContainer; other subsystems read
+// them through the container's accessors, never directly.
 
 #include <avikit/platform/win_types.h>
 
@@ -41,13 +43,61 @@ struct AudioStreamRecord {
   std::vector<IndexEntry> head;
 };
 
+// A chunk that must be found again.
+//   "avih"  stream -1  the main header (appended by open)
+//   "strf"  stream s   a video format to be read again in full, and every "iavs" format
+//   "indx"  stream s   an OpenDML super index
+//   "send"  stream -1  size 0, where the body scan starts (after the last stream list)
+//   "movi"  stream -1  movi list size less 4, first byte after the list type "movi"
+//   "WAVE"  stream 0   the "data" chunk of a WAVE file: size and start of the samples
+struct ChunkRecord {
+  std::int32_t stream = -1;
+  std::uint32_t fourcc = 0;
+  std::uint32_t size = 0;      // as read from the chunk header unless said otherwise above
+  std::uint64_t position = 0;  // file offset of the chunk's data
+};
+
+// The first record with both values, or nullptr.
+inline const ChunkRecord* find_chunk_record(const std::vector<ChunkRecord>& records,
+                                            std::uint32_t fourcc, std::int32_t stream) {
+  for (const ChunkRecord& r : records) {
+    if (r.fourcc == fourcc && r.stream == stream) return &r;
+  }
+  return nullptr;
+}
+
+// The DV type-1 sound layout: byte offset inside one DV frame of the first channel's 16-bit
+// sample i (1944 entries for the 50-field system, 1620 for 60-field); the second channel lies
+// channel2_offset further.
+struct DvSoundLayout {
+  std::vector<std::uint32_t> offsets;
+  std::int32_t samples_per_10_frames = 0;
+  std::uint32_t channel2_offset = 0;
+};
+
 struct StreamTable {
   std::uint64_t file_size = 0;           // from the file system at parse time
   std::uint32_t stream_lists = 0;        // "strl" lists in the header, whatever their type
-  std::uint32_t selected_video = 0;      // position in `video`, not a stream number
-  std::uint32_t selected_audio = 0;      // position in `audio`
   std::vector<VideoStreamRecord> video;  // in stream order
   std::vector<AudioStreamRecord> audio;  // in stream order
+  DvSoundLayout dv_sound;                // as DVINFO announced it
+};
+
+// Sized once from the table and never resized, so a record's address holds while the
+// container is open.
+struct StreamState {
+  std::vector<VideoStreamRecord> video;
+  std::vector<AudioStreamRecord> audio;
+  DvSoundLayout dv_sound;
+  std::uint32_t selected_video = 0;  // position in `video`, not a stream number
+  std::uint32_t selected_audio = 0;  // position in `audio`
+
+  VideoStreamRecord* selected_video_record() {
+    return selected_video < video.size() ? &video[selected_video] : nullptr;
+  }
+  AudioStreamRecord* selected_audio_record() {
+    return selected_audio < audio.size() ? &audio[selected_audio] : nullptr;
+  }
 };
 
 }  // namespace avikit

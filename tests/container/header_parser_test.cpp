@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -37,21 +38,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, FrameRateTest,
                                            RateCase{25, 0, true, 0.0f},
                                            RateCase{0, 0, false, 0.0f}));
 
-// Opens a one-stream file whose video format is given, returns the container.
-struct VideoParse {
-  TestFile file;
-  AviContainer c{true};
-  explicit VideoParse(const avitest::VideoStream& v) : file(build(v)) {
-    opened = c.open(file.name());
-  }
-  static std::string build(const avitest::VideoStream& v) {
-    AviBuilder b;
-    b.add_frames(b.add_video(v), 2, 10);
-    return b.build().bytes;
-  }
-  int opened = 0;
-};
-
 // A palette, codec data or a longer header asks for the full format, and "strf" is kept as
 // written (its header read as 40 bytes); an odd bit count is taken as 24.
 TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
@@ -72,29 +58,17 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
     v.bit_count = c.bits;
     v.strf_extra = c.extra;
     v.strf = c.strf;
-    VideoParse p(v);
-    ASSERT_EQ(p.opened, 1) << c.record;
-    EXPECT_EQ(p.c.video_format()->biBitCount, c.want_bits);
-    EXPECT_EQ(p.c.video_format()->biSize, 40u);
-    EXPECT_EQ(p.c.full_format_flag(), c.record != 0 ? 1u : 0u);
-    const ChunkRecord* r = p.c.find_chunk_record(fourcc("strf"), 0);
+    AviBuilder b;
+    b.add_frames(b.add_video(v), 2, 10);
+    TestFile f(b.build().bytes);
+    AviContainer con(true);
+    ASSERT_EQ(con.open(f.name()), 1) << c.record;
+    EXPECT_EQ(con.video_format()->biBitCount, c.want_bits);
+    EXPECT_EQ(con.video_format()->biSize, 40u);
+    EXPECT_EQ(con.full_format_flag(), c.record != 0 ? 1u : 0u);
+    const ChunkRecord* r = con.find_chunk_record(fourcc("strf"), 0);
     EXPECT_EQ(r != nullptr ? r->size : 0u, c.record);
   }
-}
-
-TEST(VideoFormatParseTest, ShortFormatParsesOnFromItsEnd) {
-  avitest::VideoStream v;
-  v.strf = avitest::bitmap_info({}).substr(0, 12);  // Width and height only.
-  AviBuilder b;
-  const int vs = b.add_video(v);
-  b.add_audio({});
-  b.add_frames(vs, 2, 10).add_chunks(1, 2, 100);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  EXPECT_EQ(c.video_format()->biWidth, 4);
-  EXPECT_EQ(c.video_format()->biBitCount, 24);  // Missing, so 0, so 24.
-  EXPECT_EQ(c.audio_stream_count(), 1);         // The next stream list was still found.
 }
 
 struct DvCase {
@@ -164,43 +138,67 @@ TEST(DvType1ParseTest, SecondOffsetFollowsTheShuffle) {
   EXPECT_EQ(layout.offsets[54], 2u * (1 + 6000 * ((18 + 0) % 6)) + 488);
 }
 
-// "indx" right after "strh" sets the flag; the "send" mark lands on "movi", stepping back over
-// the header in hand.
-TEST(StreamListParseTest, IndxAfterStrhSetsFlagAndSendMarkAtMovi) {
-  for (const bool odml : {true, false}) {
+// Every stream list is found, whatever dwStreams says and whatever a list lacks, and no chunk
+// after one is lost; "indx" right after "strh" sets the flag; the "send" mark lands on "movi",
+// stepping back over the header in hand.
+TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
+  avitest::VideoStream no_format, short_format;
+  no_format.write_strf = false;
+  short_format.strf = avitest::bitmap_info({}).substr(0, 12);  // Width and height only.
+  avitest::AudioStream no_audio_format;
+  no_audio_format.write_strf = false;
+  const struct {
+    const char* name;
+    std::function<void(AviBuilder&)> build;
+    int audio, selected;
+    bool odml;
+  } cases[] = {
+      {"odml", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, true},
+      {"idx1", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, false},
+      {"text stream first",
+       [](AviBuilder& b) {
+         b.add_stream("txts", "hello");
+         b.add_frames(b.add_video({}), 3, 10);
+       },
+       0, 1, false},
+      {"dwStreams too large",
+       [](AviBuilder& b) {
+         b.add_frames(b.add_video({}), 3, 10).streams_in_main_header(0xFFFFFFFFu);
+       },
+       0, 0, false},
+      {"lists without a format",
+       [&](AviBuilder& b) {
+         const int v = b.add_video(no_format);
+         b.add_audio(no_audio_format);
+         b.add_frames(v, 3, 10);
+       },
+       1, 0, true},
+      {"short format",
+       [&](AviBuilder& b) {
+         const int v = b.add_video(short_format);
+         b.add_audio({});
+         b.add_frames(v, 3, 10).add_chunks(1, 2, 100);
+       },
+       1, 0, false},
+  };
+  for (const auto& c : cases) {
     AviBuilder b;
-    b.add_frames(b.add_video({}), 3, 10);
-    if (odml) b.index(avitest::IndexKind::kOdml);
+    c.build(b);
+    if (c.odml) b.index(avitest::IndexKind::kOdml);
     const auto avi = b.build();
     TestFile f(avi.bytes);
-    AviContainer c(true);
-    ASSERT_EQ(c.open(f.name()), 1);
-    EXPECT_EQ(c.flags() & AVC_HAS_INDX, odml ? AVC_HAS_INDX : 0u);
-    const ChunkRecord* indx = c.find_chunk_record(fourcc("indx"), 0);
-    ASSERT_EQ(indx != nullptr, odml);
-    if (odml) {
-      EXPECT_EQ(indx->position, avi.layout.indx_data[0]);
-    }
-    const ChunkRecord* send = c.find_chunk_record(fourcc("send"), -1);
-    ASSERT_NE(send, nullptr);
-    EXPECT_EQ(send->position, avi.layout.movi_list);
-  }
-}
-
-// More lists announced than the header holds keep those found; a text stream adds no record.
-TEST(StreamListParseTest, ListsFoundAndOtherStreamTypesAddNoRecord) {
-  for (const bool text : {false, true}) {
-    AviBuilder b;
-    if (text) b.add_stream("txts", "hello");
-    b.add_frames(b.add_video({}), 3, 10);
-    if (!text) b.streams_in_main_header(0xFFFFFFFFu);
-    TestFile f(b.build().bytes);
-    AviContainer c(true);
-    ASSERT_EQ(c.open(f.name()), 1) << text;
-    EXPECT_EQ(c.video_stream_count(), 1);
-    EXPECT_EQ(c.audio_stream_count(), 0);
-    EXPECT_EQ(c.selected_video_stream_number(), text ? 1 : 0);
-    EXPECT_EQ(c.frame_count(), 3u);
+    AviContainer con(true);
+    ASSERT_EQ(con.open(f.name()), 1) << c.name;
+    EXPECT_EQ(con.video_stream_count(), 1) << c.name;
+    EXPECT_EQ(con.audio_stream_count(), c.audio) << c.name;
+    EXPECT_EQ(con.selected_video_stream_number(), c.selected) << c.name;
+    EXPECT_EQ(con.frame_count(), 3u) << c.name;
+    EXPECT_EQ(con.flags() & AVC_HAS_INDX, c.odml ? AVC_HAS_INDX : 0u) << c.name;
+    const ChunkRecord* indx = con.find_chunk_record(fourcc("indx"), 0);
+    EXPECT_EQ(indx != nullptr ? indx->position : 0, c.odml ? avi.layout.indx_data[0] : 0) << c.name;
+    const ChunkRecord* send = con.find_chunk_record(fourcc("send"), -1);
+    ASSERT_NE(send, nullptr) << c.name;
+    EXPECT_EQ(send->position, avi.layout.movi_list) << c.name;
   }
 }
 
@@ -217,26 +215,6 @@ TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
   EXPECT_EQ(list[31], 31u);
   ASSERT_EQ(c.select_video_stream(27), 1);
   EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc" is read as decimal first.
-}
-
-TEST(StreamListParseTest, ListWithoutFormatKeepsTheNextChunk) {
-  avitest::VideoStream no_format;
-  no_format.write_strf = false;
-  avitest::AudioStream no_audio_format;
-  no_audio_format.write_strf = false;
-  AviBuilder b;
-  const int v = b.add_video(no_format);
-  b.add_audio(no_audio_format);
-  b.add_frames(v, 2, 10);
-  b.index(avitest::IndexKind::kOdml);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);  // Indexed through the "indx" right after the "strh".
-  EXPECT_EQ(c.video_format()->biWidth, 0);
-  EXPECT_NE(c.find_chunk_record(fourcc("indx"), 0), nullptr);
-  EXPECT_EQ(c.frame_count(), 2u);
-  EXPECT_EQ(c.audio_stream_count(), 1);  // The next list was not lost either.
-  EXPECT_EQ(c.audio_format()->wFormatTag, 0);
 }
 
 // Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no
