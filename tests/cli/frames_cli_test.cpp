@@ -76,6 +76,11 @@ struct CliCase {
   const char* file = "cli_clip.avi";
 };
 
+// Names each ctest case by its command line rather than by the row's bytes.
+void PrintTo(const CliCase& c, std::ostream* os) {
+  *os << c.command << ' ' << c.args << ' ' << c.file;
+}
+
 class CliRunTest : public CliTest, public ::testing::WithParamInterface<CliCase> {};
 
 // What a run writes, what it says and its exit status: values out of range are refused with

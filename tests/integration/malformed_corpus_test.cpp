@@ -505,6 +505,7 @@ struct CorpusCase {
   bool has_dv;
   std::size_t max_frames;  // frames played per variant
 };
+void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.tag; }
 
 std::string mpeg4_pcm() { return avitest::read_file(avitest::data_path("mpeg4_pcm.avi")); }
 std::string mjpeg_mp3() { return avitest::read_file(avitest::data_path("mjpeg_mp3.avi")); }
