@@ -134,18 +134,45 @@ void PictureCache::put(std::uint32_t frame, std::uint32_t position, const std::u
   evict(position);
 }
 
+std::uint8_t* PictureCache::borrow(std::uint32_t position, std::size_t size) {
+  if (size == 0 || size > limit_) return nullptr;
+  if (size != picture_bytes_) {
+    clear();
+    picture_bytes_ = size;
+  }
+  ++borrowed_;
+  evict(position);
+  std::uint8_t* slot = borrowed_ * picture_bytes_ <= limit_ ? take_slot() : nullptr;
+  if (slot == nullptr) --borrowed_;
+  return slot;
+}
+
+void PictureCache::adopt(std::uint32_t frame, std::uint32_t position, std::uint8_t* slot) {
+  --borrowed_;
+  std::uint8_t*& held = pictures_[frame];
+  if (held != nullptr) free_slots_.push_back(held);
+  held = slot;
+  evict(position);
+}
+
+void PictureCache::release(std::uint8_t* slot) {
+  --borrowed_;
+  free_slots_.push_back(slot);
+}
+
 void PictureCache::clear() {
   pictures_.clear();
   free_slots_.clear();
   for (const Slab& slab : slabs_) give_back(slab.bytes, slab.size);
   slabs_.clear();
   picture_bytes_ = 0;
+  borrowed_ = 0;
 }
 
 // The ends of the frame order are the candidates: the picture farthest from the position is
 // always the first or the last one.
 void PictureCache::evict(std::uint32_t position) {
-  while (!pictures_.empty() && pictures_.size() * picture_bytes_ > limit_) {
+  while (!pictures_.empty() && (pictures_.size() + borrowed_) * picture_bytes_ > limit_) {
     const auto first = pictures_.begin();
     const auto last = std::prev(pictures_.end());
     const auto victim =

@@ -34,6 +34,13 @@ class PictureCache {
   // pictures have one size: a picture of another size empties the cache first.
   void put(std::uint32_t frame, std::uint32_t position, const std::uint8_t* bytes,
            std::size_t size);
+  // A free slot of `size` bytes for a picture to be decoded straight into, counted against the
+  // bound (pictures farthest from `position` make room) until adopted or released; null when
+  // none can be had.
+  std::uint8_t* borrow(std::uint32_t position, std::size_t size);
+  // Makes a borrowed slot, now holding the picture of `frame`, part of the cache.
+  void adopt(std::uint32_t frame, std::uint32_t position, std::uint8_t* slot);
+  void release(std::uint8_t* slot);
   void clear();
   std::size_t picture_bytes() const { return picture_bytes_; }
   std::size_t size() const { return pictures_.size(); }
@@ -53,6 +60,7 @@ class PictureCache {
   std::vector<Slab> slabs_;
   std::vector<std::uint8_t*> free_slots_;
   std::size_t picture_bytes_ = 0;
+  std::size_t borrowed_ = 0;
   std::uint64_t limit_ = 0;
 };
 
