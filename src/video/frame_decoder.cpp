@@ -10,6 +10,7 @@
 #include <mutex>
 #include <span>
 
+#include "hostlib/avcodec_driver.h"
 #include "hostlib/dib_layout.h"
 #include "video/raw_convert.h"
 #include "video/shared_avi_file.h"
@@ -63,6 +64,15 @@ void set_size_image(std::vector<std::uint8_t>& block, std::uint32_t bytes) {
 // players step by up to 24 frames): its walk keeps the pictures it passes for the next steps.
 // A longer jump back is a seek, and its walk stays hurried.
 constexpr std::uint32_t kMaxStepBack = 24;
+
+// Whether the driver writes every byte of a bitmap of this format: it leaves the padding at the
+// ends of rows as it finds it, so only a bitmap without any can take a picture decoded elsewhere.
+bool rows_unpadded(const BITMAPINFOHEADER& out) {
+  const hostlib::DibLayout l = hostlib::dib_layout(out.biWidth, out.biHeight, out.biBitCount);
+  const std::int64_t row_bits =
+      std::int64_t{out.biWidth} * (out.biBitCount == 12 ? 8 : out.biBitCount);
+  return l.bytes > 0 && std::int64_t{l.pitch} * 8 == row_bits;
+}
 
 }  // namespace
 
@@ -267,9 +277,24 @@ int SharedAviFile::codec_walk(std::uint32_t frame, std::uint8_t* destination) {
 }
 
 // The file's chunks as the numbering driver's walk reads them, and the picture cache behind it.
+// A picture worth keeping is decoded straight into a slot of the cache, which then adopts it,
+// rather than into the bitmap and copied out: a step back through a run otherwise copies every
+// picture of it once more. The bitmap catches up with the driver's last picture whenever a call
+// goes to it again and when the walk ends, so it holds what it would have held.
 class SharedAviFile::WalkSource final : public hostlib::WalkChunks {
  public:
-  explicit WalkSource(SharedAviFile& file) : file_(file) {}
+  WalkSource(SharedAviFile& file, hostlib::WalkTarget& target)
+      : file_(file),
+        target_(target),
+        bitmap_(static_cast<std::uint8_t*>(target.destination)),
+        direct_(rows_unpadded(header_of(file.output_format_))) {}
+  WalkSource(const WalkSource&) = delete;
+  WalkSource& operator=(const WalkSource&) = delete;
+  ~WalkSource() {
+    to_bitmap();
+    if (scratch_ != nullptr) file_.picture_cache_.release(scratch_);
+  }
+
   std::uint32_t count() const override { return file_.indexed_frames(); }
   std::uint32_t size(std::uint32_t chunk) const override {
     return file_.container().video_index()->entries[chunk].size;
@@ -277,20 +302,76 @@ class SharedAviFile::WalkSource final : public hostlib::WalkChunks {
   std::span<const std::uint32_t> key_frames() const override {
     return file_.container().video_index()->key_frames;
   }
+  // Called by each chunk's call just before it, so the call's picture goes where it belongs.
   std::span<const std::uint8_t> read(std::uint32_t chunk) override {
+    if (kept_next_ && direct_ && scratch_ == nullptr) {
+      scratch_ = file_.picture_cache_.borrow(target_frame_, picture_size());
+      if (scratch_ != nullptr) {
+        seen_ = picture_now();
+        target_.destination = scratch_;
+      }
+    } else if (!kept_next_) {
+      to_bitmap();
+    }
+    kept_next_ = false;
     const std::uint32_t got =
         file_.read_chunk(chunk, file_.frame_buffer_.data(), file_.frame_buffer_.size());
     return {file_.frame_buffer_.data(), got};
   }
   bool worth_keeping(std::uint32_t frame, std::uint32_t target) override {
-    return file_.picture_cache_.worth_keeping(frame, target, file_.destination_bytes());
+    kept_next_ = frame <= target &&
+                 file_.picture_cache_.worth_keeping(frame, target, file_.destination_bytes());
+    target_frame_ = target;
+    return kept_next_;
   }
   void keep(std::uint32_t frame, std::uint32_t target) override {
-    file_.keep_picture(frame, target);
+    if (scratch_ == nullptr) return file_.keep_picture(frame, target);
+    latest_ = scratch_;
+    seen_ = picture_now();
+    if (frame > target || !file_.picture_cache_.worth_keeping(frame, target, picture_size())) {
+      return;
+    }
+    file_.picture_cache_.adopt(frame, target, scratch_);
+    scratch_ = file_.picture_cache_.borrow(target, picture_size());
+    if (scratch_ == nullptr) {
+      to_bitmap();
+    } else {
+      target_.destination = scratch_;
+    }
   }
 
  private:
+  std::size_t picture_size() const { return static_cast<std::size_t>(file_.destination_bytes()); }
+  std::int32_t picture_now() const {
+    hostlib::AvkRunState st;
+    if (platform::ICSendMessage(target_.ic, hostlib::ICM_AVK_GET_RUN_STATE,
+                                reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st) != 0) {
+      return -1;
+    }
+    return st.picture;
+  }
+  // Points the driver at the bitmap again, copying in the last picture it wrote elsewhere. Only
+  // unhurried calls go to a slot, so a new picture number since the last look is a picture the
+  // driver wrote there.
+  void to_bitmap() {
+    if (target_.destination == bitmap_) return;
+    if (picture_now() != seen_) latest_ = scratch_;
+    if (latest_ != nullptr) std::memcpy(bitmap_, latest_, picture_size());
+    latest_ = nullptr;
+    target_.destination = bitmap_;
+    if (scratch_ != nullptr) file_.picture_cache_.release(scratch_);
+    scratch_ = nullptr;
+  }
+
   SharedAviFile& file_;
+  hostlib::WalkTarget& target_;
+  std::uint8_t* const bitmap_;
+  const bool direct_;                // pictures may be decoded into the cache's slots
+  std::uint8_t* scratch_ = nullptr;  // the borrowed slot the driver writes into, or null
+  std::uint8_t* latest_ = nullptr;   // the driver's last picture when the bitmap lacks it
+  std::int32_t seen_ = -1;           // the driver's picture number when latest_ was settled
+  std::uint32_t target_frame_ = 0;
+  bool kept_next_ = false;  // the next call's picture is one to keep
 };
 
 // The walk for a driver that numbers its pictures (hostlib/codec_walk.h). A walk that fails
@@ -306,8 +387,12 @@ int SharedAviFile::numbered_walk(std::uint32_t frame, std::uint8_t* destination)
   target.output = as_header(output_format_);
   target.destination = destination;
   target.intra_only = intra_only_;
-  WalkSource chunks(*this);
-  return run_.walk_to(target, chunks, frame, caching_, &last_decoded_) ? 1 : 0;
+  bool ok = false;
+  {
+    WalkSource chunks(*this, target);
+    ok = run_.walk_to(target, chunks, frame, caching_, &last_decoded_);
+  }
+  return ok ? 1 : 0;
 }
 
 }  // namespace avikit
