@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace avikit {
-
-namespace audio {
+namespace avikit::audio {
 namespace {
 
 constexpr int kMinRate = 8000;
@@ -162,6 +160,4 @@ ConverterInput adapt_for_converter(const std::int16_t* in, std::size_t frames, i
   return result;
 }
 
-}  // namespace audio
-
-}  // namespace avikit
+}  // namespace avikit::audio

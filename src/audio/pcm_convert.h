@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace avikit {
-
-namespace audio {
+namespace avikit::audio {
 
 // Converts `count` samples of `sample_bytes` bytes each (little-endian, as stored in RIFF files)
 // to signed 16-bit. One byte is unsigned with 128 as silence and becomes (v - 128) * 256; wider
@@ -48,6 +46,4 @@ ConverterInput adapt_for_converter(const std::int16_t* in, std::size_t frames, i
 // are); a block whose frame count is a multiple of it never splits a group.
 int decimation_factor(int rate);
 
-}  // namespace audio
-
-}  // namespace avikit
+}  // namespace avikit::audio

@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-namespace avikit {
-
-namespace audio {
+namespace avikit::audio {
 namespace {
 
 constexpr std::uint32_t kMaxSampleBytes = 4;
@@ -151,6 +149,4 @@ std::int64_t truncate_position(double bytes) {
   return static_cast<std::int64_t>(bytes);
 }
 
-}  // namespace audio
-
-}  // namespace avikit
+}  // namespace avikit::audio

@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 constexpr std::uint16_t le16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(std::uint16_t{p[0]} | std::uint16_t{p[1]} << 8);
@@ -87,6 +85,4 @@ class ByteCursor {
   bool overrun_ = false;
 };
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 using platform::fourcc;
 
@@ -104,6 +102,4 @@ constexpr std::int32_t chunk_stream_number(std::uint32_t chunk_id, std::uint32_t
   return as_decimal;
 }
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -4,9 +4,7 @@
 
 #include <avikit/open_error.h>
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 // Which exported class opened: the reason after structurally sound files depends on it.
 enum class OpenKind { kProbe, kVideo, kAudio };
@@ -15,6 +13,4 @@ enum class OpenKind { kProbe, kVideo, kAudio };
 // works out the reason otherwise. `stream` is the stream the caller asked for (-1: any).
 void note_open_result(const char* name, int result, OpenKind kind, int stream = -1) noexcept;
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

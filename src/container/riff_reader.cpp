@@ -8,9 +8,7 @@
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 namespace {
 
 bool is_printable(std::uint8_t b) { return b >= 0x20 && b <= 0x7E; }
@@ -144,6 +142,4 @@ std::uint32_t RiffReader::next_chunk_header(ChunkHeader& header, bool may_skip,
   }
 }
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -18,9 +18,7 @@
 
 #include "platform/files.h"
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 // What read_chunk_header delivers.
 struct ChunkHeader {
@@ -86,6 +84,4 @@ class RiffReader {
   std::uint64_t position_ = 0;  // where the next read() reads
 };
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace avikit {
-
-namespace shell {
+namespace avikit::shell {
 
 template <class Impl>
 struct Counted final : Impl {
@@ -83,6 +81,4 @@ void call(Impl* impl, F&& f) noexcept {
   }
 }
 
-}  // namespace shell
-
-}  // namespace avikit
+}  // namespace avikit::shell

@@ -6,9 +6,7 @@
 
 #include <cstdint>
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 inline constexpr const char kAviFileTypeName[] = "Microsoft Audio/Video Interleaved File";
 inline constexpr const char kDvType1TypeName[] = "Microsoft DV-Type 1";
@@ -42,6 +40,4 @@ CodecChoice choose_codec_fourcc(std::uint32_t lowered_handler, std::uint32_t low
 const char* audio_type_name_for(std::uint16_t format_tag);
 
 }  // namespace detail
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -6,9 +6,7 @@
 #include "dv/simd_helpers.h"
 #include "dv/vlc.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 namespace {
 
@@ -152,6 +150,4 @@ void dv_decode_segment(SegmentState& st, const std::uint8_t* segment) {
   }
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

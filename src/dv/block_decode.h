@@ -13,9 +13,7 @@
 
 #include "dv/tables.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 inline constexpr std::size_t kSegmentBytes = 400;  // five DIF blocks of 80 bytes
 inline constexpr int kBlocks = 30;
@@ -65,6 +63,4 @@ void dv_weight(std::int16_t* coeffs, const std::array<std::int16_t, 64>& weights
 // Reference decode of a segment into 30 blocks of samples 0..255 (raster order, int16 cells).
 void dv_decode_segment(SegmentState& st, const std::uint8_t* segment);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -12,9 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 inline constexpr int kWidth = 720;
 inline constexpr int kPairChroma = kWidth / 2;
@@ -87,6 +85,4 @@ struct ChromaRows420 {
 };
 ChromaRows420 chroma_rows_420(int line, int height);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -4,9 +4,7 @@
 
 #include "dv/colour.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
@@ -169,6 +167,4 @@ void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::u
   bgr32_420<true>(y, rows, kLast, out);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

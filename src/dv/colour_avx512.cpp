@@ -4,9 +4,7 @@
 
 #include "dv/colour.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 // A step converts 64 pixels as four groups of 16, one pixel per 32-bit lane: the even pixels of
@@ -206,6 +204,4 @@ void bgr_line_420_avx512(const std::uint8_t* y, const ChromaRowPairs& rows, std:
   step_420<true>(y, rows, kLast, out);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -2,9 +2,7 @@
 #include "dv/cpu.h"
 #include "dv/simd_helpers.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 std::uint8_t avg(std::uint8_t a, std::uint8_t b) {
@@ -86,6 +84,4 @@ ColourKernels colour_kernels(int level) {
   return {chroma_avg_scalar, chroma_411_scalar, bgr_line_scalar, bgr_line_420_scalar};
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -4,9 +4,7 @@
 
 #include "dv/colour.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 inline __m128i loadu(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
@@ -122,6 +120,4 @@ void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::u
   bgr_line_sse2(y, cb, cr, out);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

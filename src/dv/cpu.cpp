@@ -2,9 +2,7 @@
 
 #include <atomic>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 std::atomic<int> g_cap{kSimdAvx512};
@@ -19,6 +17,4 @@ SimdLevel active_simd_level() {
 
 void set_simd_level_cap(SimdLevel cap) { g_cap.store(cap, std::memory_order_relaxed); }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

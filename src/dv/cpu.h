@@ -4,9 +4,7 @@
 
 #include "platform/simd.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 using platform::detected_simd_level;
 using platform::kSimdAvx2;
@@ -22,6 +20,4 @@ SimdLevel active_simd_level();
 // decodes running at the same time.
 void set_simd_level_cap(SimdLevel cap);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

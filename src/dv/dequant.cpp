@@ -7,9 +7,7 @@
 #include "dv/idct.h"
 #include "dv/tables.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 constexpr BlockFactors make_factors(const std::array<std::uint8_t, 64>& scan,
@@ -65,6 +63,4 @@ void dequant_block_exact(std::int16_t* coeffs, const BlockFactors& f) {
   }
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

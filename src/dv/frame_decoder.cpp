@@ -9,9 +9,7 @@
 #include "dv/tables.h"
 #include "platform/sync.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 platform::CRITICAL_SECTION g_dv_lock;
 
@@ -106,6 +104,4 @@ int dv_decode_frame(const std::uint8_t* frame, std::uint8_t* out, int is625) {
   return 1;
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -11,9 +11,7 @@
 #include "dv/place.h"
 #include "dv/tables.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 constexpr PictureFormat k625 = picture_format(true);
@@ -110,6 +108,4 @@ bool decode_frame_reference(std::span<const std::uint8_t> frame, bool is625,
   }
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

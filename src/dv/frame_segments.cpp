@@ -11,9 +11,7 @@
 #include "dv/segment_fast.h"
 #include "dv/tables.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 constexpr std::ptrdiff_t kYStride = 720;
@@ -181,6 +179,4 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
   }
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

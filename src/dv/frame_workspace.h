@@ -8,9 +8,7 @@
 #include "dv/frame_decoder.h"
 #include "dv/segment_fast.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 inline constexpr std::size_t kPlanarBytesMax = picture_format(true).planar_bytes;
 
@@ -27,6 +25,4 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
 // The colour stages from work.planar into the BGR picture.
 void convert_planar(bool is625, FrameWorkspace& work, std::uint8_t* out);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

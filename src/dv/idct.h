@@ -14,9 +14,7 @@
 
 #include "dv/tables.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 void dv_idct_8x8(std::int16_t* block);
 void dv_idct_248(std::int16_t* block);
@@ -141,6 +139,4 @@ struct IdctKernels {
 // The kernels for an instruction set level (see dv/cpu.h).
 IdctKernels idct_kernels(int level);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

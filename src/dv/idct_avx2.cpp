@@ -6,9 +6,7 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 using detail::RowConstants;
@@ -258,6 +256,4 @@ void idct_put2_248_avx2(std::int16_t* coeffs0, const BlockFactors& f0, std::int1
   put8x2(x, dst0, dst1, stride);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -18,9 +18,7 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 using detail::RowConstants;
@@ -269,6 +267,4 @@ void idct_put4_248_avx512(const Put4Blocks& blocks, std::ptrdiff_t stride) {
   put8x4(x, blocks, stride);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

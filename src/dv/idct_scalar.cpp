@@ -5,9 +5,7 @@
 #include "dv/idct.h"
 #include "dv/simd_helpers.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 namespace {
 
@@ -244,6 +242,4 @@ IdctKernels idct_kernels(int level) {
   return k;
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -3,9 +3,7 @@
 #include "dv/idct.h"
 #include "dv/idct_vector_constants.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 namespace {
 
 using detail::RowConstants;
@@ -261,6 +259,4 @@ void idct_put_248_sse2(std::int16_t* coeffs, const BlockFactors& f, std::uint8_t
   put8(x, dst, stride);
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

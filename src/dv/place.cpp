@@ -2,9 +2,7 @@
 
 #include "dv/simd_helpers.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 namespace {
 
@@ -150,6 +148,4 @@ void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uin
   }
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

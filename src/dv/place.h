@@ -7,9 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 // The six blocks (Y0..Y3, Cr, Cb) of a macroblock, each 64 samples in raster order.
 using Macroblock = std::int16_t[6][64];
@@ -37,6 +35,4 @@ void dv_411_to_yuy2(const std::uint8_t* y, std::ptrdiff_t y_stride, const std::u
 void dv_yuy2_to_rgb24(const std::uint8_t* src, std::uint8_t* dst, const std::uint8_t* src_end,
                       std::ptrdiff_t src_stride, std::ptrdiff_t line_bytes);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

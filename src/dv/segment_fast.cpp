@@ -23,9 +23,7 @@
 
 #include "dv/vlc.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 namespace {
 
@@ -654,6 +652,4 @@ void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, 
   Streams<kBlocks>(st, open, wholes, count).run();
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

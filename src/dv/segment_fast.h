@@ -13,9 +13,7 @@
 
 #include "dv/block_decode.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 // A whole sequence of the frame (27 segments) at once: each pass ends with fewer busy lanes than
 // it has, and the more blocks a call holds, the less of its time goes to those tails. Measured
@@ -57,6 +55,4 @@ void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 // blocks of segment j. Not modified.
 void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

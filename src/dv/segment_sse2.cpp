@@ -2,9 +2,7 @@
 
 #include "dv/segment_fast.h"
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 // Done as 16-byte moves because the library copy of this size is a string instruction whose
 // start-up costs more than the copy.
@@ -17,6 +15,4 @@ void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + kSegmentBytes), _mm_setzero_si128());
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

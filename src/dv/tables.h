@@ -7,9 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 // Scan position to raster position (8 x row + column, row = vertical frequency), 8x8 mode: the
 // usual zig-zag.
@@ -164,6 +162,4 @@ inline constexpr std::array<std::array<MbPos, 27>, 5> dv_mb_pos_525 = [] {
   return t;
 }();
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

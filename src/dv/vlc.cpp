@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 namespace {
 
@@ -243,6 +241,4 @@ consteval std::array<LookupEntry, kVlcLookupSize> make_lookup() {
 constexpr std::array<std::uint32_t, kVlcTreeNodes> dv_vlc_tree = kTree;
 constexpr std::array<LookupEntry, kVlcLookupSize> vlc_lookup = make_lookup();
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

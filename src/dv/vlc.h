@@ -5,9 +5,7 @@
 #include <array>
 #include <cstdint>
 
-namespace avikit {
-
-namespace dv {
+namespace avikit::dv {
 
 // Node kinds of dv_vlc_tree, in bits 31..30 of a node.
 enum NodeKind : std::uint32_t {
@@ -61,6 +59,4 @@ constexpr std::int16_t escape_amplitude(std::uint32_t code16) {
   return (code16 & 1) != 0 ? static_cast<std::int16_t>(-a) : a;
 }
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -8,9 +8,7 @@
 #include "hostlib/codec_module.h"
 #include "hostlib/riff_video_tags.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 using namespace platform;
@@ -123,6 +121,4 @@ namespace {
 const int g_registered_at_load = register_avcodec_driver();
 }  // namespace
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

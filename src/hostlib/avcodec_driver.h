@@ -65,9 +65,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 // param1: AvkRunState*, param2: its size. ICERR_OK, or ICERR_BADPARAM for a short block.
 inline constexpr platform::UINT ICM_AVK_GET_RUN_STATE = platform::ICM_USER + 0x0A70;
@@ -113,6 +111,4 @@ namespace detail {
 bool driver_may_install(std::uint32_t fourcc);
 }  // namespace detail
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -4,9 +4,7 @@
 
 #include "hostlib/avcodec_driver.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 // Walk ceiling of one request: a start at the wanted key frame, and at most one fall-back to
@@ -153,6 +151,4 @@ bool CodecRun::walk_to(const WalkTarget& t, WalkChunks& chunks, std::uint32_t fr
   return false;
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -9,9 +9,7 @@
 #include <cstdint>
 #include <span>
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 inline constexpr std::uint32_t kNoFrame = 0xFFFFFFFFu;
 
@@ -62,6 +60,4 @@ struct CodecRun {
                bool* leading);
 };
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

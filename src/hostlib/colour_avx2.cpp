@@ -3,9 +3,7 @@
 
 #include "hostlib/colour_convert.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 struct Chroma {
@@ -143,6 +141,4 @@ void packed422_row_avx2(const std::uint8_t* src, std::uint8_t* bgr, int width, b
   if (x < width) packed422_row_sse2(src + 2 * x, bgr + 3 * x, width - x, yuy2);
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

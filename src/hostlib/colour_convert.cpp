@@ -2,9 +2,7 @@
 
 #include <atomic>
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 using platform::SimdLevel;
@@ -37,6 +35,4 @@ bool set_colour_isa(SimdLevel isa) {
   return true;
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -17,9 +17,7 @@
 
 #include "platform/simd.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 // One row of planar 4:2:0 (or 4:2:2) input: `u` and `v` hold (width + 1) / 2 samples.
 using Yuv420RowFn = void (*)(const std::uint8_t* y, const std::uint8_t* u, const std::uint8_t* v,
@@ -54,6 +52,4 @@ const ColourKernels& colour_kernels();
 bool set_colour_isa(platform::SimdLevel isa);
 bool colour_isa_supported(platform::SimdLevel isa);
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

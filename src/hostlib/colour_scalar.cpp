@@ -2,9 +2,7 @@
 
 #include "hostlib/colour_convert.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 // The lane operations of the vector code, written out for one lane.
@@ -45,6 +43,4 @@ void packed422_row_scalar(const std::uint8_t* src, std::uint8_t* bgr, int width,
   }
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -5,9 +5,7 @@
 
 #include "hostlib/colour_convert.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 struct Chroma {
@@ -132,6 +130,4 @@ void packed422_row_sse2(const std::uint8_t* src, std::uint8_t* bgr, int width, b
   if (x < width) packed422_row_scalar(src + 2 * x, bgr + 3 * x, width - x, yuy2);
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

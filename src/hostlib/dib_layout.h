@@ -7,9 +7,7 @@
 
 #include <cstdint>
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 struct DibLayout {
   int pitch = 0;         // bytes per row (luma row for YV12)
@@ -40,6 +38,4 @@ constexpr DibLayout dib_layout(int width, int height, int bits) {
   return l;
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -9,9 +9,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 static_assert(kSampleFormatS16 == AV_SAMPLE_FMT_S16);
 
@@ -115,6 +113,4 @@ std::size_t PcmResampler::pop(std::int16_t* out, std::size_t count) {
   return n;
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -9,9 +9,7 @@
 
 struct SwrContext;
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 inline constexpr int kMinPcmRate = 8000;
 inline constexpr int kMaxPcmRate = 48000;
@@ -63,6 +61,4 @@ class PcmResampler {
   std::size_t read_ = 0;
 };
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -5,9 +5,7 @@
 
 #include "hostlib/dib_layout.h"
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 namespace {
 
 // Y' = Y + a U + b V, U' = c U + d V, V' = e U + f V on studio-range samples less their offsets
@@ -108,6 +106,4 @@ void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits) {
   }
 }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -8,9 +8,7 @@
 struct AVFrame;
 struct SwsContext;
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 // These two take libav types and live in the codec module (stream_colour_av.cpp).
 // Points a context that converts `frame` to RGB at the frame's matrix and range. It changes
@@ -26,6 +24,4 @@ bool needs_bt601_yuv(const AVFrame& frame);
 // sample, as those conversions do.
 void bt709_to_bt601_yuv(std::uint8_t* bitmap, int width, int height, int bits);
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

@@ -8,9 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace avikit {
-
-namespace hostlib {
+namespace avikit::hostlib {
 
 void follow_colour_details(SwsContext* sws, const AVFrame& frame) {
   int* table = nullptr;
@@ -34,6 +32,4 @@ void follow_colour_details(SwsContext* sws, const AVFrame& frame) {
 
 bool needs_bt601_yuv(const AVFrame& frame) { return frame.colorspace == AVCOL_SPC_BT709; }
 
-}  // namespace hostlib
-
-}  // namespace avikit
+}  // namespace avikit::hostlib

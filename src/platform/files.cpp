@@ -12,9 +12,7 @@
 #include <mutex>
 #include <utility>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 namespace {
 
 std::atomic<int> g_open_files{0};
@@ -182,6 +180,4 @@ void unregister_memory_file(const std::string& name) {
 
 int open_file_handles() { return g_open_files.load(); }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

@@ -20,9 +20,7 @@
 #include <span>
 #include <string>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 // Bytes a file reads from memory, shared with whoever made them.
 using FileBytes = std::shared_ptr<const std::string>;
@@ -81,6 +79,4 @@ void unregister_memory_file(const std::string& name);
 // Files currently holding a descriptor or bytes, for leak checks in tests.
 int open_file_handles();
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

@@ -12,9 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 namespace {
 
 #if AVI_X86
@@ -90,6 +88,4 @@ const char* simd_level_name(SimdLevel level) {
   return "?";
 }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

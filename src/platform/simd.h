@@ -5,9 +5,7 @@
 // with that level's flags (cmake/simd.cmake); the code that picks them stays at the x86-64
 // baseline.
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 enum SimdLevel : int {
   kSimdScalar = 0,
@@ -23,6 +21,4 @@ SimdLevel allowed_simd_level();
 
 const char* simd_level_name(SimdLevel level);
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

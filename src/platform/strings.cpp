@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 namespace {
 
 thread_local DWORD t_last_error = ERROR_SUCCESS;
@@ -56,6 +54,4 @@ char* lstrcpyA(char* dst, const char* src) {
 
 int lstrlenA(const char* s) { return s == nullptr ? 0 : static_cast<int>(std::strlen(s)); }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

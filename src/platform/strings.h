@@ -4,9 +4,7 @@
 
 #include <avikit/platform/win_types.h>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 inline constexpr UINT CP_ACP = 0;
 
@@ -25,6 +23,4 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* src, int src_l
 char* lstrcpyA(char* dst, const char* src);
 int lstrlenA(const char* s);
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

@@ -7,9 +7,7 @@
 #include <cstring>
 #include <new>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 void InitializeCriticalSection(CRITICAL_SECTION* cs) {
   if (cs != nullptr) cs->mutex = std::make_unique<std::recursive_mutex>();
@@ -88,6 +86,4 @@ HGLOBAL GlobalFree(HGLOBAL memory) {
   return nullptr;
 }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

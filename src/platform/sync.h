@@ -7,9 +7,7 @@
 #include <memory>
 #include <mutex>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 struct CRITICAL_SECTION {
   std::unique_ptr<std::recursive_mutex> mutex;
@@ -47,6 +45,4 @@ BOOL GlobalUnlock(HGLOBAL memory);
 std::size_t GlobalSize(HGLOBAL memory);
 HGLOBAL GlobalFree(HGLOBAL memory);  // null on success, as on Windows
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

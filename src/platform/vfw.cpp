@@ -5,9 +5,7 @@
 #include <mutex>
 #include <vector>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 struct IcInstance {
   DRIVERPROC proc = nullptr;
@@ -173,6 +171,4 @@ void ic_replace_drivers(std::vector<IcDriver> drivers) {
   for (const IcDriver& d : drivers) registry().push_back({d.fcc_type, d.fcc_handler, d.proc});
 }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

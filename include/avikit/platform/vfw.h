@@ -7,9 +7,7 @@
 
 #include <vector>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 struct IcInstance;
 using HIC = IcInstance*;
@@ -143,6 +141,4 @@ inline BITMAPINFOHEADER* as_header(std::vector<std::uint8_t>& block) {
   return reinterpret_cast<BITMAPINFOHEADER*>(block.data());
 }
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform

@@ -8,9 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 
 using BOOL = std::int32_t;
 using BYTE = std::uint8_t;
@@ -82,6 +80,4 @@ inline constexpr WORD WAVE_FORMAT_MPEG = 0x50;
 inline constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 0x55;
 inline constexpr WORD WAVE_FORMAT_DOLBY_AC3 = 0x2000;
 
-}  // namespace platform
-
-}  // namespace avikit
+}  // namespace avikit::platform
