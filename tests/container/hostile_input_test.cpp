@@ -189,16 +189,6 @@ BadField patched(const char* name, IndexKind kind, std::uint32_t value,
           }};
 }
 
-// Fifty frames, key every tenth, that the stream header counts as `frames`.
-BadField header_length(const char* name, std::uint32_t frames) {
-  return {name, [=](AviBuilder& b, bool bad) {
-            avitest::VideoStream vs;
-            if (bad) vs.length = frames;
-            b.add_frames(b.add_video(vs), 50, 24, 10);
-            return b.build().bytes;
-          }};
-}
-
 // A 625/50 DV frame whose AAUX source pack says 44.1 kHz.
 std::string dv_frame() {
   std::string f(144000, '\0');
@@ -227,9 +217,6 @@ std::string dv_file(AviBuilder& b, std::int16_t height, bool fifty_field) {
 
 using enum IndexKind;
 const BadField kBadFields[] = {
-    // dwStreams
-    patched("MainHeaderSaysNoStreams", kIdx1Relative, 0,
-            [](const Layout& l) { return l.avih_data + 24; }),
     patched("MainHeaderSaysOneStream", kIdx1Relative, 1,
             [](const Layout& l) { return l.avih_data + 24; }),
     patched("MoviSizeUnknown", kIdx1Relative, 0xFFFFFFFFu,
@@ -242,8 +229,13 @@ const BadField kBadFields[] = {
             [](const Layout& l) { return l.indx_data[1] - 8; }),
     patched("Idx1SizeClaimsMoreThanTheFile", kIdx1Relative, 0xFFFFFFF0u,
             [](const Layout& l) { return l.idx1_header + 4; }),
-    header_length("HeaderCountsNoFrames", 0),
-    header_length("HeaderCountsThreeFrames", 3),
+    {"HeaderCountsThreeOfFiftyFrames",
+     [](AviBuilder& b, bool bad) {
+       avitest::VideoStream vs;
+       if (bad) vs.length = 3;
+       b.add_frames(b.add_video(vs), 50, 24, 10);
+       return b.build().bytes;
+     }},
     {"EmptyStreamName",
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({});

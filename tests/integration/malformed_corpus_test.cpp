@@ -449,44 +449,24 @@ std::vector<Variant> dv_damage(const Corpus& c) {
 }
 
 // --- The files ----------------------------------------------------------------------------------
-// The chunks of one stream of an undamaged file, read through the container.
-std::vector<std::string> chunk_data(const std::string& bytes, const std::vector<IndexEntry>& idx) {
-  std::vector<std::string> out;
-  for (const IndexEntry& e : idx) out.push_back(bytes.substr(e.position, e.size));
-  return out;
-}
-
-std::string strf_of(const std::vector<Node>& nodes, const std::string& bytes, int stream) {
-  int seen = -1;
-  for (const Node& n : nodes) {
-    if (n.id == "strf" && ++seen == stream) {
-      return bytes.substr(n.data, hostlib_test::le32(&bytes[n.start + 4]));
-    }
-  }
-  return {};
-}
-
 // The MPEG-4 + PCM file rebuilt as OpenDML: RIFF AVIX segments, super indexes and small ix##.
 std::string odml_from(const std::string& avi) {
   avitest::MemoryFile f("mem:malformed-odml-source.avi", avi);
-  const Snapshot s = snapshot(f.name());
-  const std::vector<Node> nodes = riff_tree(avi);
+  AviContainer c(true);
+  EXPECT_EQ(c.open(f.name()), 1);
   avitest::AviBuilder b;
   avitest::VideoStream v;
   v.handler = "FMP4";
-  v.strf = strf_of(nodes, avi, 0);
-  avitest::AudioStream a;
-  a.strf = strf_of(nodes, avi, 1);
+  v.strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40);
+  const platform::WAVEFORMATEX& wave = *c.audio_format();
   const int vs = b.add_video(v);
-  const int as = b.add_audio(a);
-  const auto frames = chunk_data(avi, s.video);
-  const auto sound = chunk_data(avi, s.audio);
+  const int as = b.add_audio({.channels = wave.nChannels, .sample_rate = wave.nSamplesPerSec});
+  const auto chunk = [&avi](const IndexEntry& e) { return avi.substr(e.position, e.size); };
+  const auto& frames = c.video_index()->entries;
+  const auto& sound = c.audio_index()->entries;
   for (std::size_t i = 0; i < std::max(frames.size(), sound.size()); ++i) {
-    if (i < frames.size()) {
-      b.add_chunk(vs, static_cast<std::uint32_t>(frames[i].size()), s.video[i].key != 0, frames[i]);
-    }
-    if (i < sound.size())
-      b.add_chunk(as, static_cast<std::uint32_t>(sound[i].size()), true, sound[i]);
+    if (i < frames.size()) b.add_chunk(vs, frames[i].size, frames[i].key != 0, chunk(frames[i]));
+    if (i < sound.size()) b.add_chunk(as, sound[i].size, true, chunk(sound[i]));
   }
   b.index(avitest::IndexKind::kOdml).chunks_per_segment(10).entries_per_ix(4);
   return b.build().bytes;
