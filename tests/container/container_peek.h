@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "container/avi_container.h"
 #include "support/avi_builder.h"
 
 namespace avitest {
@@ -22,6 +23,13 @@ class TestFile {
     return "mem:test-" + std::to_string(++n) + ".avi";
   }
   MemoryFile file_;
+};
+
+// A container opened on bytes that stay registered while it lives.
+struct OpenedAvi : TestFile, avikit::AviContainer {
+  OpenedAvi(std::string bytes, bool player)
+      : TestFile(std::move(bytes)), AviContainer(player), result(open(name())) {}
+  int result;
 };
 
 // A file probed by name, with the streams it lists.

@@ -16,7 +16,7 @@ using namespace avikit;
 namespace {
 
 using avitest::AviBuilder;
-using avitest::TestFile;
+using avitest::OpenedAvi;
 using container::fourcc;
 using container::detail::stream_frame_rate;
 
@@ -60,9 +60,8 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
     v.strf = c.strf;
     AviBuilder b;
     b.add_frames(b.add_video(v), 2, 10);
-    TestFile f(b.build().bytes);
-    AviContainer con(true);
-    ASSERT_EQ(con.open(f.name()), 1) << c.record;
+    OpenedAvi con(b.build().bytes, true);
+    ASSERT_EQ(con.result, 1) << c.record;
     EXPECT_EQ(con.video_format()->biBitCount, c.want_bits);
     EXPECT_EQ(con.video_format()->biSize, 40u);
     EXPECT_EQ(con.full_format_flag(), c.record != 0 ? 1u : 0u);
@@ -92,9 +91,8 @@ TEST_P(DvType1ParseTest, SynthesisesPictureAndSoundLayout) {
   d.sampling_code = c.code;
   d.fifty_field = c.fifty;
   b.add_frames(b.add_dv(d), 10, 16);
-  TestFile f(b.build().bytes);
-  AviContainer con(true);
-  ASSERT_EQ(con.open(f.name()), 1);
+  OpenedAvi con(b.build().bytes, true);
+  ASSERT_EQ(con.result, 1);
   EXPECT_EQ(con.is_dv_type1(), 1);
   EXPECT_EQ(con.video_format()->biWidth, 720);
   EXPECT_EQ(con.video_format()->biHeight, c.height);
@@ -186,9 +184,8 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
     c.build(b);
     if (c.odml) b.index(avitest::IndexKind::kOdml);
     const auto avi = b.build();
-    TestFile f(avi.bytes);
-    AviContainer con(true);
-    ASSERT_EQ(con.open(f.name()), 1) << c.name;
+    OpenedAvi con(avi.bytes, true);
+    ASSERT_EQ(con.result, 1) << c.name;
     EXPECT_EQ(con.video_stream_count(), 1) << c.name;
     EXPECT_EQ(con.audio_stream_count(), c.audio) << c.name;
     EXPECT_EQ(con.selected_video_stream_number(), c.selected) << c.name;
@@ -206,9 +203,8 @@ TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
   AviBuilder b;
   for (int i = 0; i < 40; ++i) b.add_video({});
   b.add_frames(39, 2, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, true);
+  ASSERT_EQ(c.result, 1);
   EXPECT_EQ(c.video_stream_count(), 40);
   std::uint32_t list[32];
   EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
@@ -238,9 +234,8 @@ TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
     double length;
   } cases[] = {{mono, fact, 1.0}, {mono, info, 1.0}, {no_rate, {}, 0.0}};
   for (const auto& w : cases) {
-    TestFile f(avitest::wave_file(w.format, std::string(16000, '\0'), w.between));
-    AviContainer c(true);
-    ASSERT_EQ(c.open(f.name()), 1);
+    OpenedAvi c(avitest::wave_file(w.format, std::string(16000, '\0'), w.between), true);
+    ASSERT_EQ(c.result, 1);
     EXPECT_NE(c.flags() & AVC_WAVE, 0u);
     EXPECT_EQ(c.audio_stream_count(), 1);
     EXPECT_EQ(c.video_stream_count(), 0);

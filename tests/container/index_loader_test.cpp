@@ -14,6 +14,7 @@ namespace {
 
 using avitest::AviBuilder;
 using avitest::IndexKind;
+using avitest::OpenedAvi;
 using avitest::TestFile;
 using container::fourcc;
 
@@ -103,9 +104,8 @@ TEST(Idx1LoadTest, FiguresOfTheSelectedStreams) {
   for (int i = 0; i < 50; ++i) {
     b.add_chunk(v, 1000 + static_cast<std::uint32_t>(i), i % 10 == 0).add_chunk(a, 640);
   }
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, false);
+  ASSERT_EQ(c.result, 1);
   const double bytes = 50 * 1000 + 49 * 50 / 2.0;
   EXPECT_FLOAT_EQ(c.video_bit_rate(), static_cast<float>(bytes * 8 / 2000.0));  // 50 at 25/s
   EXPECT_EQ(c.largest_video_chunk(), 1049u);
@@ -122,9 +122,8 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   const int a2 = b.add_audio({});
   for (int i = 0; i < 3; ++i) b.add_chunk(v, 10).add_chunk(a1, 100).add_chunk(a2, 200);
   b.add_chunk(a2, 200);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, true);
+  ASSERT_EQ(c.result, 1);
   EXPECT_EQ(c.selected_video_stream_number(), 0);
   EXPECT_EQ(c.selected_audio_stream_number(), 1);
   EXPECT_EQ(c.audio_index()->entries.size(), 3u);
@@ -147,9 +146,8 @@ TEST(Idx1LoadTest, DvType1KeepsItsStreamHeaderLength) {
     d.length = 50;  // 2 seconds, whatever the chunks say
     b.add_frames(b.add_dv(d), 10, 16);
     b.index(kind);
-    TestFile f(b.build().bytes);
-    AviContainer c(false);
-    ASSERT_EQ(c.open(f.name()), 1);
+    OpenedAvi c(b.build().bytes, false);
+    ASSERT_EQ(c.result, 1);
     EXPECT_DOUBLE_EQ(c.audio_length(), 2.0);
     EXPECT_EQ(c.frame_count(), kind == IndexKind::kOdml ? 10u : 50u);
   }
@@ -173,9 +171,8 @@ TEST_P(EntryPastTheEndTest, SizeCutAtTheEndOfTheFile) {
     // The audio standard index, first entry's size word (key frame bit clear).
     avitest::patch_u32(avi.bytes, avi.layout.ix_headers.back() + 8 + 24 + 4, 0x7FFFFFFFu);
   }
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(avi.bytes, true);
+  ASSERT_EQ(c.result, 1);
   const ChunkIndex& audio = *c.audio_index();
   ASSERT_EQ(audio.entries.size(), 4u);
   const IndexEntry& e = audio.entries[0];

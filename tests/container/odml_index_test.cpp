@@ -16,7 +16,7 @@ namespace {
 
 using avitest::AviBuilder;
 using avitest::IndexKind;
-using avitest::TestFile;
+using avitest::OpenedAvi;
 using container::fourcc;
 
 void expect_positions(const ChunkIndex& index, const std::vector<std::uint64_t>& want) {
@@ -35,9 +35,8 @@ TEST(OdmlIndexTest, SegmentsAndStandardIndexesInOrder) {
   for (int i = 0; i < 30; ++i) b.add_chunk(v, 20, i % 5 == 0).add_chunk(a, 400);
   b.index(IndexKind::kOdmlAndIdx1).chunks_per_segment(16).entries_per_ix(3);
   const auto avi = b.build();
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(avi.bytes, true);
+  ASSERT_EQ(c.result, 1);
   EXPECT_EQ(c.frame_count(), 30u);  // Corrected from the index.
   expect_positions(*c.video_index(), avi.layout.data_positions[0]);
   expect_positions(*c.audio_index(), avi.layout.data_positions[1]);
@@ -56,9 +55,8 @@ TEST(OdmlIndexTest, ThreeAndSixLongEntries) {
     b.add_frames(v, 7, 30, 3);
     b.index(IndexKind::kOdml).ix_longs_per_entry(longs).entries_per_ix(4);
     const auto avi = b.build();
-    TestFile f(avi.bytes);
-    AviContainer c(true);
-    ASSERT_EQ(c.open(f.name()), 1) << longs;
+    OpenedAvi c(avi.bytes, true);
+    ASSERT_EQ(c.result, 1) << longs;
     expect_positions(*c.video_index(), avi.layout.data_positions[0]);
     // Six-long entries carry no key flag: every chunk counts as a key frame.
     EXPECT_EQ(c.video_index()->key_frames.size(), longs == 6 ? 7u : 3u);
@@ -111,9 +109,8 @@ TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
   auto avi = b.build();
   // The video super index's second entry points back at the super index itself.
   avitest::patch_u64(avi.bytes, avi.layout.indx_data[0] + 24 + 16, avi.layout.indx_data[0] - 8);
-  TestFile f(avi.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);  // The video stream falls back to the "movi" walk.
+  OpenedAvi c(avi.bytes, true);
+  ASSERT_EQ(c.result, 1);  // The video stream falls back to the "movi" walk.
   EXPECT_EQ(c.video_index()->entries.size(), 12u);
   EXPECT_EQ(c.frame_count(), 12u);
   EXPECT_EQ(c.audio_index()->entries.size(), 12u);
@@ -123,9 +120,8 @@ TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {
   // Every one of 5000 super index entries names the same 1000-entry standard index: reading
   // them all would cost 5000 times the file. The walk stops once it has read a file's worth.
   const avitest::BuiltAvi m = hand_made(1000, 5000);
-  TestFile f(m.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(m.bytes, true);
+  ASSERT_EQ(c.result, 1);
   const std::size_t n = c.video_index()->entries.size();
   EXPECT_GE(n, 1000u);
   EXPECT_LE(n, m.bytes.size() / 8);
@@ -147,9 +143,8 @@ TEST_P(OdmlBadHeaderTest, FileStillOpensRebuilt) {
   avitest::BuiltAvi m = hand_made(10, 1);
   const std::uint64_t base = p.super ? m.layout.indx_data[0] : m.layout.ix_headers[0] + 8;
   avitest::patch_u32(m.bytes, base + p.offset, p.value);
-  TestFile f(m.bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);  // One bad field: the chunks are found all the same.
+  OpenedAvi c(m.bytes, true);
+  ASSERT_EQ(c.result, 1);  // One bad field: the chunks are found all the same.
   EXPECT_EQ(c.video_index()->entries.size(), p.want);
   EXPECT_EQ(c.frame_count(), p.want);
 }

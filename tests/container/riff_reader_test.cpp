@@ -14,6 +14,7 @@ using namespace avikit;
 
 namespace {
 
+using avitest::OpenedAvi;
 using avitest::TestFile;
 using container::ChunkHeader;
 using container::fourcc;
@@ -139,15 +140,14 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
 
 // Reopening clears keep-handle; a file that cannot be opened changes nothing.
 TEST(AviContainerOpenTest, ReopeningClearsKeepHandleAndAFailedOpenChangesNothing) {
-  TestFile f(small_avi().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(small_avi().bytes, true);
+  ASSERT_EQ(c.result, 1);
+  ASSERT_EQ(c.open(c.name()), 1);
   EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
   EXPECT_FALSE(c.holds_file());
   EXPECT_EQ(c.open("/no/such/file.avi"), 0);
   EXPECT_EQ(c.open(nullptr), 0);
-  EXPECT_STREQ(c.file_name(), f.name());
+  EXPECT_STREQ(c.file_name(), c.name());
   EXPECT_EQ(c.frame_count(), 3u);
 }
 
@@ -183,9 +183,8 @@ TEST(AviContainerOpenTest, BadStructureFailsAndEndsClosed) {
 }
 
 TEST(AviContainerCopyTest, CopyReopensByNameAndKeepsTables) {
-  TestFile f(small_avi().bytes);
-  AviContainer source(true);
-  ASSERT_EQ(source.open(f.name()), 1);
+  OpenedAvi source(small_avi().bytes, true);
+  ASSERT_EQ(source.result, 1);
   AviContainer copy(false);
   copy = source;
   EXPECT_FALSE(copy.holds_file());

@@ -15,6 +15,7 @@ using namespace avikit;
 namespace {
 
 using avitest::AviBuilder;
+using avitest::OpenedAvi;
 using avitest::TestFile;
 using container::fourcc;
 
@@ -24,9 +25,8 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   const int v0 = b.add_video({});
   const int v1 = b.add_video({});
   b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_chunks(a, 2, 100);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, false);
+  ASSERT_EQ(c.result, 1);
   EXPECT_EQ(c.stream_kind(0), 0x610000u);
   EXPECT_EQ(c.stream_kind(1), 0x760000u);
   EXPECT_EQ(c.stream_kind(2), 0x760001u);
@@ -62,9 +62,8 @@ TEST(StreamAccessTest, SelectionRequiresParsedHeadersAndClearsNameAndIndex) {
   const int v0 = b.add_video({});
   const int v1 = b.add_video({});
   b.add_frames(v0, 2, 10).add_frames(v1, 5, 10);
-  TestFile f(b.build().bytes);
-  AviContainer c(true);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, true);
+  ASSERT_EQ(c.result, 1);
   ASSERT_NE(c.video_type_name(), nullptr);
   EXPECT_NE(c.flags() & AVC_VIDEO_NAME, 0u);
   ASSERT_EQ(c.select_video_stream(1), 1);
@@ -78,9 +77,8 @@ TEST(StreamAccessTest, DescribesVideoForTheHost) {
   AviBuilder b;
   b.add_frames(b.add_video({.width = 320, .height = 240, .rate = 30000, .scale = 1001}), 30, 1001,
                10);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, false);
+  ASSERT_EQ(c.result, 1);
   VideoInfo info;
   c.describe_video_stream(info);
   EXPECT_EQ(info.kind, 10);
@@ -103,9 +101,8 @@ TEST(StreamAccessTest, DescribesAudioForTheHost) {
                              .avg_bytes = 56000,
                              .block_align = 1});
   b.add_chunks(a, 4, 1792);
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, false);
+  ASSERT_EQ(c.result, 1);
   AudioInfo info;
   c.describe_audio_stream(info);
   EXPECT_EQ(info.kind, 16);
@@ -123,9 +120,8 @@ TEST(StreamAccessTest, DescribesAudioForTheHost) {
 TEST(StreamAccessTest, PcmBitRateGoesThroughSinglePrecision) {
   AviBuilder b;
   b.add_chunks(b.add_audio({}), 2, 1764);  // 44100 Hz stereo 16-bit: 1411.2 kbit/s
-  TestFile f(b.build().bytes);
-  AviContainer c(false);
-  ASSERT_EQ(c.open(f.name()), 1);
+  OpenedAvi c(b.build().bytes, false);
+  ASSERT_EQ(c.result, 1);
   AudioInfo info;
   c.describe_audio_stream(info);
   // 1411200 * 0.001f rounds up to 1411.20007f; a double 0.001 would give 1411.19995f and so

@@ -17,6 +17,7 @@ namespace {
 
 using avitest::AviBuilder;
 using avitest::FakeCodecs;
+using avitest::OpenedAvi;
 using avitest::TestFile;
 using container::fourcc;
 
@@ -105,9 +106,8 @@ TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
   }
   AviBuilder b;
   b.add_frames(b.add_dv({}), 2, 10);
-  TestFile f(b.build().bytes);
-  AviContainer type1(true);
-  ASSERT_EQ(type1.open(f.name()), 1);
+  OpenedAvi type1(b.build().bytes, true);
+  ASSERT_EQ(type1.result, 1);
   EXPECT_STREQ(type1.video_type_name(), "DV Video");
   EXPECT_STREQ(type1.file_type_name(), "Microsoft DV-Type 1");
   EXPECT_EQ(type1.is_dv(), 1);
@@ -135,9 +135,8 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
                                                           {0x64, nullptr}}) {
     AviBuilder b;
     b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
-    TestFile f(b.build().bytes);
-    AviContainer c(false);
-    ASSERT_EQ(c.open(f.name()), 1);
+    OpenedAvi c(b.build().bytes, false);
+    ASSERT_EQ(c.result, 1);
     if (want == nullptr) {
       EXPECT_EQ(c.audio_type_name(), nullptr);
     } else {
