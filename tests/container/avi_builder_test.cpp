@@ -27,10 +27,7 @@ TEST_P(AviBuilderTest, FfprobeReadsWhatWasBuilt) {
   if (!avitest::have_tool("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
   AviBuilder b;
   const int v = b.add_video({});  // 4x2 24-bit: 24-byte frames
-  avitest::AudioStream pcm;
-  pcm.sample_rate = 8000;
-  pcm.channels = 1;
-  const int a = b.add_audio(pcm);
+  const int a = b.add_audio({.channels = 1, .sample_rate = 8000});
   for (int i = 0; i < 30; ++i) b.add_chunk(v, 24).add_chunk(a, 320);
   b.index(GetParam()).chunks_per_segment(20).entries_per_ix(7);
   const std::string path = avitest::temp_path("builder.avi");

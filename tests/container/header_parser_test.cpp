@@ -54,12 +54,8 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
                {24, std::string(6, '\x01'), {}, 24, 46},
                {24, {}, avitest::bitmap_info(longer), 24, 40}};
   for (const auto& c : cases) {
-    avitest::VideoStream v;
-    v.bit_count = c.bits;
-    v.strf_extra = c.extra;
-    v.strf = c.strf;
     AviBuilder b;
-    b.add_frames(b.add_video(v), 2, 10);
+    b.add_frames(b.add_video({.bit_count = c.bits, .strf_extra = c.extra, .strf = c.strf}), 2, 10);
     OpenedAvi con(b.build().bytes, true);
     ASSERT_EQ(con.result, 1) << c.record;
     EXPECT_EQ(con.video_format()->biBitCount, c.want_bits);
@@ -85,12 +81,9 @@ class DvType1ParseTest : public ::testing::TestWithParam<DvCase> {};
 TEST_P(DvType1ParseTest, SynthesisesPictureAndSoundLayout) {
   const DvCase& c = GetParam();
   AviBuilder b;
-  avitest::DvStream d;
-  d.rate = c.rate;
-  d.scale = c.scale;
-  d.sampling_code = c.code;
-  d.fifty_field = c.fifty;
-  b.add_frames(b.add_dv(d), 10, 16);
+  b.add_frames(
+      b.add_dv({.rate = c.rate, .scale = c.scale, .sampling_code = c.code, .fifty_field = c.fifty}),
+      10, 16);
   OpenedAvi con(b.build().bytes, true);
   ASSERT_EQ(con.result, 1);
   EXPECT_EQ(con.is_dv_type1(), 1);

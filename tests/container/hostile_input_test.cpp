@@ -263,9 +263,7 @@ const BadField kBadFields[] = {
      }},
     {"PaletteChangeBetweenFrames",
      [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       vs.length = 6;  // writers count the frames, not the palette changes
-       const int v = b.add_video(vs);
+       const int v = b.add_video({.length = 6});  // writers count frames, not palette changes
        b.add_frames(v, 6, 24);
        if (bad) b.add_chunk(v, 8, true, std::string(8, '\0'), "00pc");
        return b.build().bytes;
@@ -291,9 +289,7 @@ const BadField kBadFields[] = {
      }},
     {"ChunksOfNoDeclaredStream",
      [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       vs.length = 6;
-       const int v = b.add_video(vs);
+       const int v = b.add_video({.length = 6});
        b.add_frames(v, 6, 24);
        if (bad) b.add_chunk(v, 10, true, {}, "07dc").add_chunk(v, 10, true, {}, "JUNK");
        return b.build().bytes;
@@ -353,10 +349,9 @@ std::int64_t status_kb(const std::string& field) {
 TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
   for (const char* codec : {"MJPG", "H264", "XVID"}) {
     AviBuilder b;
-    avitest::VideoStream vs;
-    vs.handler = vs.compression = codec;
-    vs.width = vs.height = 16384;
-    b.add_frames(b.add_video(vs), 3, 16);
+    b.add_frames(
+        b.add_video({.handler = codec, .compression = codec, .width = 16384, .height = 16384}), 3,
+        16);
     TestFile f(b.build().bytes);
     const std::int64_t before = status_kb("VmRSS:");
     AviVideoPlayer player;

@@ -62,15 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, ChunkIndexTest, ::testing::Bool());
 TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
   for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdmlAndIdx1, IndexKind::kOdml}) {
     AviBuilder b;
-    avitest::VideoStream vs;
-    vs.length = 7;
-    const int v = b.add_video(vs);
-    avitest::AudioStream as = {};
-    as.tag = 0x55;
-    as.block_align = 1152;
-    as.avg_bytes = 16000;
-    as.bits = 0;
-    const int a = b.add_audio(as);
+    const int v = b.add_video({.length = 7});
+    const int a = b.add_audio({.tag = 0x55, .bits = 0, .avg_bytes = 16000, .block_align = 1152});
     for (std::uint32_t i = 0; i < 40; ++i) {
       b.add_chunk(v, 100 + i * 3, i % 7 == 0 || i == 30).add_chunk(a, i % 5 == 0 ? 1152 : 417);
     }
@@ -93,14 +86,8 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
 
 TEST(Idx1LoadTest, FiguresOfTheSelectedStreams) {
   AviBuilder b;
-  avitest::VideoStream vs;
-  vs.handler = "FMP4";
-  vs.compression = "FMP4";
-  const int v = b.add_video(vs);
-  avitest::AudioStream as;
-  as.sample_rate = 8000;
-  as.channels = 1;
-  const int a = b.add_audio(as);
+  const int v = b.add_video({.handler = "FMP4", .compression = "FMP4"});
+  const int a = b.add_audio({.channels = 1, .sample_rate = 8000});
   for (int i = 0; i < 50; ++i) {
     b.add_chunk(v, 1000 + static_cast<std::uint32_t>(i), i % 10 == 0).add_chunk(a, 640);
   }
@@ -142,9 +129,7 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
 TEST(Idx1LoadTest, DvType1KeepsItsStreamHeaderLength) {
   for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdml}) {
     AviBuilder b;
-    avitest::DvStream d;
-    d.length = 50;  // 2 seconds, whatever the chunks say
-    b.add_frames(b.add_dv(d), 10, 16);
+    b.add_frames(b.add_dv({.length = 50}), 10, 16);  // 2 seconds, whatever the chunks say
     b.index(kind);
     OpenedAvi c(b.build().bytes, false);
     ASSERT_EQ(c.result, 1);

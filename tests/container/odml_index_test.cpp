@@ -28,9 +28,7 @@ void expect_positions(const ChunkIndex& index, const std::vector<std::uint64_t>&
 
 TEST(OdmlIndexTest, SegmentsAndStandardIndexesInOrder) {
   AviBuilder b;
-  avitest::VideoStream vs;
-  vs.length = 8;  // Counts the first RIFF segment only, as OpenDML writers do.
-  const int v = b.add_video(vs);
+  const int v = b.add_video({.length = 8});  // The first RIFF segment only, as writers do.
   const int a = b.add_audio({});
   for (int i = 0; i < 30; ++i) b.add_chunk(v, 20, i % 5 == 0).add_chunk(a, 400);
   b.index(IndexKind::kOdmlAndIdx1).chunks_per_segment(16).entries_per_ix(3);

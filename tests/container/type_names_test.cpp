@@ -18,7 +18,6 @@ namespace {
 using avitest::AviBuilder;
 using avitest::FakeCodecs;
 using avitest::OpenedAvi;
-using avitest::TestFile;
 using container::fourcc;
 
 bool was_opened(const char* handler) {
@@ -81,9 +80,8 @@ TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
                                                    .compression_value = c.compression_value});
     b.add_frames(b.add_video({.handler = c.handler, .compression = c.compression, .strf = strf}), 2,
                  10);
-    TestFile file(b.build().bytes);
-    AviContainer n(true);
-    ASSERT_EQ(n.open(file.name()), 1);
+    OpenedAvi n(b.build().bytes, true);
+    ASSERT_EQ(n.result, 1);
     if (c.want == nullptr) {
       EXPECT_EQ(n.video_type_name(), nullptr);
       EXPECT_NE(n.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
