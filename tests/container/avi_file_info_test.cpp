@@ -1,6 +1,8 @@
 #include <avikit/avi_file_info.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
@@ -30,13 +32,11 @@ TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
   EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 1");
   ASSERT_EQ(p.nv, 1);
   ASSERT_EQ(p.na, 1);
-  EXPECT_EQ(p.video[0].width, 720);
-  EXPECT_EQ(p.video[0].height, 576);
+  EXPECT_EQ(std::tuple(p.video[0].width, p.video[0].height), std::tuple(720, 576));
   EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
-  EXPECT_EQ(p.audio[0].format, kAudioFormatPcm);
-  EXPECT_EQ(p.audio[0].channels, 2);
-  EXPECT_EQ(p.audio[0].sample_rate, 48000);
-  EXPECT_EQ(p.audio[0].stream, 1);
+  const AudioInfo& a = p.audio[0];
+  EXPECT_EQ(std::tuple(a.format, a.channels, a.sample_rate, a.stream),
+            std::tuple(kAudioFormatPcm, 2, 48000, 1));
   EXPECT_DOUBLE_EQ(p.info.get_length(), 1.0);
   EXPECT_EQ(p.status[0], 0u);
 }

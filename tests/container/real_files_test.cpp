@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
@@ -59,9 +60,8 @@ TEST(RealFilesTest, Mpeg4WithPcm) {
   ASSERT_EQ(p.na, 1);
   EXPECT_EQ(p.video[0].width, 64);
   EXPECT_DOUBLE_EQ(p.video[0].length, 0.48);
-  EXPECT_EQ(p.audio[0].sample_rate, 22050);
-  EXPECT_EQ(p.audio[0].channels, 1);
-  EXPECT_EQ(p.audio[0].stream, 1);
+  EXPECT_EQ(std::tuple(p.audio->sample_rate, p.audio->channels, p.audio->stream),
+            std::tuple(22050, 1, 1));
 }
 
 TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
@@ -112,14 +112,10 @@ TEST(RealFilesTest, DvType2) {
   ASSERT_EQ(p.nv, 1);
   ASSERT_EQ(p.na, 1);
   EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
-  const VideoInfo* v = p.video;
-  const AudioInfo* a = p.audio;
-  EXPECT_EQ(v[0].width, 720);
-  EXPECT_EQ(v[0].height, 480);
-  EXPECT_NEAR(v[0].frame_rate, 29.97, 0.001);
-  EXPECT_EQ(v[0].inter_frames, 0);
-  EXPECT_EQ(a[0].sample_rate, 48000);
-  EXPECT_EQ(a[0].channels, 2);
+  EXPECT_EQ(std::tuple(p.video->width, p.video->height, p.video->inter_frames),
+            std::tuple(720, 480, 0));
+  EXPECT_NEAR(p.video->frame_rate, 29.97, 0.001);
+  EXPECT_EQ(std::tuple(p.audio->sample_rate, p.audio->channels), std::tuple(48000, 2));
 }
 
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded

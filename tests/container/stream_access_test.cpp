@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
@@ -81,11 +82,8 @@ TEST(StreamAccessTest, DescribesVideoForTheHost) {
   ASSERT_EQ(c.result, 1);
   VideoInfo info;
   c.describe_video_stream(info);
-  EXPECT_EQ(info.kind, 10);
-  EXPECT_EQ(info.width, 320);
-  EXPECT_EQ(info.height, 240);
-  EXPECT_EQ(info.inter_frames, 1);
-  EXPECT_EQ(info.stream, 0);
+  EXPECT_EQ(std::tuple(info.kind, info.width, info.height, info.inter_frames, info.stream),
+            std::tuple(10, 320, 240, 1, 0));
   EXPECT_DOUBLE_EQ(info.frame_rate, static_cast<double>(30000.0f / 1001.0f));
   EXPECT_NEAR(info.length, 1.001, 1e-6);
   EXPECT_NEAR(info.bit_rate, 30 * 1001 * 8 / 1.001, 2.0);
@@ -105,15 +103,10 @@ TEST(StreamAccessTest, DescribesAudioForTheHost) {
   ASSERT_EQ(c.result, 1);
   AudioInfo info;
   c.describe_audio_stream(info);
-  EXPECT_EQ(info.kind, 16);
-  EXPECT_EQ(info.format, kAudioFormatAc3);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.source_channels, 6);
-  EXPECT_EQ(info.sample_rate, 48000);
-  EXPECT_EQ(info.bit_rate, 448000);
-  EXPECT_EQ(info.bits_per_sample, 16);
-  EXPECT_EQ(info.block_bytes, 2304);
-  EXPECT_EQ(info.stream, 0);
+  EXPECT_EQ(
+      std::tuple(info.kind, info.format, info.channels, info.source_channels, info.sample_rate,
+                 info.bit_rate, info.bits_per_sample, info.block_bytes, info.stream),
+      std::tuple(16, kAudioFormatAc3, 2, 6, 48000, 448000, 16, 2304, 0));
   EXPECT_DOUBLE_EQ(info.length, 4 * 1792 / 56000.0);
 }
 
