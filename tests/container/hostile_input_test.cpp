@@ -143,10 +143,9 @@ void read_pictures(const char* name, Reading& r) {
 }
 
 Reading read_back(const std::string& bytes) {
-  TestFile f(bytes);
   Reading r;
-  AviContainer c(true);
-  if (c.open(f.name()) != 1) return r;
+  avitest::OpenedAvi c(bytes, true);
+  if (c.result != 1) return r;
   r.opened = true;
   r.frames = c.frame_count();
   VideoInfo info;
@@ -161,7 +160,7 @@ Reading read_back(const std::string& bytes) {
   if (const ChunkIndex* a = c.audio_index()) {
     for (const IndexEntry& e : a->entries) r.audio.emplace_back(e.position, e.size);
   }
-  read_pictures(f.name(), r);
+  read_pictures(c.name(), r);
   return r;
 }
 

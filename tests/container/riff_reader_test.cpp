@@ -169,14 +169,14 @@ TEST(AviContainerOpenTest, BadStructureFailsAndEndsClosed) {
   }
   for (const bool empty_strh : {true, false}) {
     avitest::BuiltAvi avi = small_avi();
-    if (empty_strh) avitest::patch_u32(avi.bytes, avi.layout.strh_data[0] - 4, 0);
-    if (!empty_strh) avitest::patch_u32(avi.bytes, avi.layout.avih_data - 4, 52);
+    avitest::patch_u32(avi.bytes,
+                       empty_strh ? avi.layout.strh_data[0] - 4 : avi.layout.avih_data - 4,
+                       empty_strh ? 0 : 52);
     files.push_back(avi.bytes);
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
-    TestFile f(files[i]);
-    AviContainer c(true);
-    EXPECT_EQ(c.open(f.name()), 0) << i;
+    OpenedAvi c(files[i], true);
+    EXPECT_EQ(c.result, 0) << i;
     EXPECT_EQ(c.flags(), 0u) << i;
     EXPECT_EQ(platform::open_file_handles(), 0);
   }

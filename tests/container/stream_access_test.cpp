@@ -17,7 +17,6 @@ namespace {
 
 using avitest::AviBuilder;
 using avitest::OpenedAvi;
-using avitest::TestFile;
 using container::fourcc;
 
 TEST(StreamAccessTest, StreamKindAndNumbers) {
@@ -49,9 +48,8 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   // DV type-1 sound is the stream above the "iavs" one.
   AviBuilder dv;
   dv.add_frames(dv.add_dv({}), 3, 10);
-  TestFile g(dv.build().bytes);
-  AviContainer d(false);
-  ASSERT_EQ(d.open(g.name()), 1);
+  OpenedAvi d(dv.build().bytes, false);
+  ASSERT_EQ(d.result, 1);
   ASSERT_EQ(d.audio_stream_numbers(list, 4), 1);
   EXPECT_EQ(list[0], 1u);
   EXPECT_EQ(d.stream_kind(1), 0x610000u);
