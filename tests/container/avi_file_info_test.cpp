@@ -149,12 +149,9 @@ TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
   for (const TestFile* f : {&bad, &undecodable}) {
     ASSERT_EQ(info.open(good.name(), nullptr), 0);
     EXPECT_EQ(info.open(f->name(), nullptr), 1);
-    EXPECT_EQ(info.get_type_name(), nullptr);
-    EXPECT_EQ(info.get_file_name(), nullptr);
-    EXPECT_EQ(info.get_length(), 0.0);
-    EXPECT_EQ(info.get_file_size(), 0.0);
-    EXPECT_EQ(info.get_bit_rate(), 0);
-    EXPECT_EQ(info.get_video_type_name(), nullptr);
+    EXPECT_EQ(std::tuple(info.get_type_name(), info.get_file_name(), info.get_length(),
+                         info.get_file_size(), info.get_bit_rate(), info.get_video_type_name()),
+              std::tuple(nullptr, nullptr, 0.0, 0.0, 0, nullptr));
   }
   EXPECT_EQ(info.open(nullptr, nullptr), 1);
   EXPECT_EQ(platform::open_file_handles(), 0);

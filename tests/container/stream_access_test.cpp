@@ -27,11 +27,9 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_chunks(a, 2, 100);
   OpenedAvi c(b.build().bytes, false);
   ASSERT_EQ(c.result, 1);
-  EXPECT_EQ(c.stream_kind(0), 0x610000u);
-  EXPECT_EQ(c.stream_kind(1), 0x760000u);
-  EXPECT_EQ(c.stream_kind(2), 0x760001u);
-  EXPECT_EQ(c.stream_kind(3), 0u);
-  EXPECT_EQ(c.stream_kind(-1), 0u);
+  EXPECT_EQ(std::tuple(c.stream_kind(0), c.stream_kind(1), c.stream_kind(2), c.stream_kind(3),
+                       c.stream_kind(-1)),
+            std::tuple(0x610000u, 0x760000u, 0x760001u, 0u, 0u));
   std::uint32_t list[4] = {};
   EXPECT_EQ(c.video_stream_numbers(list, 4), 2);
   EXPECT_EQ(list[0], 1u);
