@@ -8,12 +8,14 @@
 
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 #include "audio/audio_test_support.h"
 #include "support/avi_builder.h"
 #include "video/shared_file_registry.h"
 
 using namespace avikit;
+using namespace std::string_literals;
 
 namespace {
 
@@ -59,11 +61,12 @@ std::string pcm_avi(const std::string& data, avitest::AudioStream format,
   return b.build().bytes;
 }
 
-avitest::AudioStream pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits = 16) {
+avitest::AudioStream pcm(int channels, int rate, int bits = 16, int block_align = 0) {
   avitest::AudioStream s;
-  s.channels = channels;
-  s.sample_rate = rate;
-  s.bits = bits;
+  s.channels = static_cast<std::uint16_t>(channels);
+  s.sample_rate = static_cast<std::uint32_t>(rate);
+  s.bits = static_cast<std::uint16_t>(bits);
+  s.block_align = static_cast<std::uint16_t>(block_align);
   return s;
 }
 
@@ -78,8 +81,7 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
   AviBuilder b;
   b.add_frames(b.add_video({}), 5, 24);
   MemoryFile silent("mem://player/silent.avi", b.build().bytes);
-  avitest::AudioStream s = pcm(1, 8000, 40);
-  s.block_align = 5;
+  avitest::AudioStream s = pcm(1, 8000, 40, 5);
   s.avg_bytes = 40000;
   MemoryFile deep("mem://player/deep.avi", pcm_avi(std::string(40000, '\x55'), s));
   MemoryFile f("mem://player/ok.avi", pcm_avi(le16_bytes(numbered(4410, 2)), pcm(2, 44100)));
@@ -126,8 +128,8 @@ TEST_F(AudioPlayerTest, SixteenBitStereoPassesThroughInBlocksOf1152Frames) {
 
 struct DepthCase {
   const char* name;
-  std::uint16_t bits;
-  std::uint16_t block_align;
+  int bits;
+  int block_align;
   std::string stored;  // mono samples as stored
   std::vector<std::int16_t> want;
 };
@@ -137,9 +139,7 @@ class PcmDepthTest : public AudioPlayerTest, public ::testing::WithParamInterfac
 
 TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
   const DepthCase& c = GetParam();
-  avitest::AudioStream s = pcm(1, 8000, c.bits);
-  s.block_align = c.block_align;
-  MemoryFile f("mem://player/depth.avi", pcm_avi(c.stored, s));
+  MemoryFile f("mem://player/depth.avi", pcm_avi(c.stored, pcm(1, 8000, c.bits, c.block_align)));
   AviAudioPlayer p;
   ASSERT_EQ(p.open(f.name()), 0);
   const SoundFrame* block = p.get_next_sound();
@@ -155,19 +155,12 @@ TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
 INSTANTIATE_TEST_SUITE_P(
     Depths, PcmDepthTest,
     ::testing::Values(
-        DepthCase{"eight_bits", 8, 1, std::string("\x80\xff\x00\x81", 4), {0, 32512, -32768, 256}},
+        DepthCase{"eight_bits", 8, 1, "\x80\xff\x00\x81"s, {0, 32512, -32768, 256}},
         // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
-        DepthCase{"four_bits", 4, 1, std::string("\x80\xf0\x00\x90", 4), {0, 28672, -32768, 4096}},
-        DepthCase{"twenty_four_bits",
-                  24,
-                  3,
-                  std::string("\x11\x34\x12\x00\x00\x80", 6),
-                  {0x1234, -32768}},
-        DepthCase{"twenty_four_in_thirty_two",
-                  24,
-                  4,
-                  std::string("\x00\x11\x34\x12\x00\x00\x00\x80", 8),
-                  {0x1234, -32768}}),
+        DepthCase{"four_bits", 4, 1, "\x80\xf0\x00\x90"s, {0, 28672, -32768, 4096}},
+        DepthCase{"twenty_four_bits", 24, 3, "\x11\x34\x12\x00\x00\x80"s, {0x1234, -32768}},
+        DepthCase{
+            "twenty_four_in_32", 24, 4, "\x00\x11\x34\x12\x00\x00\x00\x80"s, {0x1234, -32768}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AudioPlayerTest, AnOutputFormatOutOfRangeChangesNothing) {
@@ -313,10 +306,7 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   const RateCase& c = GetParam();
   const auto frames = static_cast<std::size_t>(c.rate) * 2;  // two seconds
   const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate);
-  MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data),
-                                               pcm(static_cast<std::uint16_t>(c.channels),
-                                                   static_cast<std::uint32_t>(c.rate)),
-                                               40000));
+  MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data), pcm(c.channels, c.rate), 40000));
   AviAudioPlayer p;
   ASSERT_EQ(p.open(f.name()), 0);
   if (c.asked) p.set_pcm_output(c.want_rate, c.want_channels);
@@ -364,11 +354,8 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   EXPECT_EQ(list[0], 1);
   const AudioInfo* info = p.get_audio_info();
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->format, kAudioFormatPcm);
-  EXPECT_EQ(info->channels, 2);
-  EXPECT_EQ(info->sample_rate, 44100);
-  EXPECT_EQ(info->stream, 1);
-  EXPECT_DOUBLE_EQ(info->length, 0.1);
+  EXPECT_EQ(std::tuple(info->format, info->channels, info->sample_rate, info->stream, info->length),
+            std::tuple(kAudioFormatPcm, 2, 44100, 1, 0.1));
   EXPECT_EQ(p.select_audio_stream(2), 2);
   EXPECT_EQ(p.get_audio_stream_id(), 2);
   EXPECT_EQ(p.get_pcm_output_sample_rate(), 22050);  // no block yet: the stream's own

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "container/shell.h"
 #include "support/avi_builder.h"
@@ -59,9 +60,7 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
   EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
   const VideoInfo* v = player_.get_video_info();
   ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v->kind, 10);
-  EXPECT_EQ(v->width, 4);
-  EXPECT_EQ(v->height, 2);
+  EXPECT_EQ(std::tuple(v->kind, v->width, v->height), std::tuple(10, 4, 2));
   EXPECT_EQ(shown(), 0u);
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
