@@ -22,20 +22,6 @@ namespace {
 
 using videotest::FakeVideoCodec;
 
-// 100 frames at 25 per second, key frames every 12, each chunk carrying its number.
-std::string clip_bytes(int frames = 100, int key_every = 12) {
-  avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.handler = "FAKE";
-  v.compression = "FAKE";
-  const int s = b.add_video(v);
-  for (int f = 0; f < frames; ++f) {
-    b.add_chunk(s, 16, key_every > 0 && f % key_every == 0,
-                videotest::numbered_chunk(static_cast<std::uint32_t>(f)));
-  }
-  return b.build().bytes;
-}
-
 class VideoPlayerTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(player_.open(clip_.name(), -1), 0); }
@@ -49,7 +35,9 @@ class VideoPlayerTest : public ::testing::Test {
   void at(int f) { ASSERT_EQ(player_.seek(f, 1), f); }
 
   FakeVideoCodec codec_{"FAKE", {0}};
-  avitest::MemoryFile clip_{"mem://player/clip.avi", clip_bytes()};
+  // 100 frames at 25 per second, key frames every 12.
+  avitest::MemoryFile clip_{"mem://player/clip.avi",
+                            videotest::build_clip(videotest::every_12(100))};
   AviVideoPlayer player_;
 };
 
