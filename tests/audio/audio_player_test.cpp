@@ -260,11 +260,7 @@ TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) 
   ASSERT_EQ(p.open(file_.name()), 0);
   EXPECT_EQ(p.set_shift(-250), -250);
   EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
-  std::vector<std::int16_t> got;
-  for (int i = 0; i < 4; ++i) {
-    const std::vector<std::int16_t> b = samples(p.get_next_sound());
-    got.insert(got.end(), b.begin(), b.end());
-  }
+  const std::vector<std::int16_t> got = audiotest::pull_all(p, 4);
   ASSERT_EQ(got.size(), 4u * 1152);
   EXPECT_TRUE(std::all_of(got.begin(), got.begin() + 2000, [](std::int16_t v) { return v == 0; }));
   EXPECT_EQ(std::vector<std::int16_t>(got.begin() + 2000, got.end()), from(0, 4 * 1152 - 2000));
@@ -326,9 +322,7 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, OddRateTest,
                          ::testing::Values(RateCase{"khz96_stereo", 96000, 2, 48000, 2},
-                                           RateCase{"khz192_mono", 192000, 1, 48000, 1},
                                            RateCase{"hz4000_mono", 4000, 1, 8000, 1},
-                                           RateCase{"hz50000_stereo", 50000, 2, 48000, 2},
                                            RateCase{"hz11025_stereo", 11025, 2, 11025, 2},
                                            RateCase{"hz7000_three_channels", 7000, 3, 8000, 2},
                                            RateCase{"hz22050_to_44100_stereo", 22050, 1, 44100, 2,
