@@ -86,6 +86,10 @@ class AudioReaderTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0); }
 };
 
+bool open_sound(AudioMediaReader& r, const char* name) {
+  return r.open(name, USE_AUDIO) && r.select_audio(-1) == 1;
+}
+
 std::string read(AudioMediaReader& r, std::uint32_t count) {
   std::string out(count, '\0');
   const std::uint32_t got = r.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), count);
@@ -102,8 +106,7 @@ TEST_F(AudioReaderTest, ReadsTheSameBytesAsAWalkFromTheFirstEntry) {
   const std::int64_t total = std::accumulate(sizes.begin(), sizes.end(), std::int64_t{0});
   MemoryFile file("mem://audio/walk.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-  r.select_audio(-1);
+  ASSERT_TRUE(open_sound(r, file.name()));
   const double length = r.audio_length();
   ASSERT_GT(length, 0.0);
   // Reading on, jumping back and forth, landing on chunk boundaries and inside chunks.
@@ -129,8 +132,7 @@ TEST_F(AudioReaderTest, AChunkPastTheEndOfTheFileReadsShortAndTheNextFollows) {
   avi.positions[1] = 0x7FFFFF00u + 8;  // never inside the file, whatever the base
   MemoryFile file("mem://audio/short.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-  r.select_audio(-1);
+  ASSERT_TRUE(open_sound(r, file.name()));
   const std::string want = literal_read(avi, 0, 300);
   EXPECT_EQ(want.size(), 200u);
   EXPECT_EQ(read(r, 300), want);
@@ -144,8 +146,7 @@ TEST_F(AudioReaderTest, NegativePositionsReadNothingOnEveryKindOfFile) {
   MemoryFile b("mem://audio/neg.wav", avitest::wave_file(w, pattern(4000, 3)));
   for (const char* name : {a.name(), b.name()}) {
     AudioMediaReader r;
-    ASSERT_TRUE(r.open(name, USE_AUDIO));
-    r.select_audio(-1);
+    ASSERT_TRUE(open_sound(r, name));
     EXPECT_DOUBLE_EQ(r.seek_audio(-0.005), -0.005);
     EXPECT_EQ(r.audio_position(), -880);  // 44100 x 4 x 0.005, a whole stereo frame
     EXPECT_EQ(read(r, 100), "") << name;
@@ -169,8 +170,7 @@ TEST_F(AudioReaderTest, WaveReadsStopAtTheEndOfTheDataChunkOrTheFile) {
     }
     MemoryFile file("mem://audio/claims.wav", bytes);
     AudioMediaReader r;
-    ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-    r.select_audio(-1);
+    ASSERT_TRUE(open_sound(r, file.name()));
     EXPECT_DOUBLE_EQ(r.audio_length(), 800.0 / (44100 * 4)) << claim;
     EXPECT_EQ(read(r, 5000), data) << claim;
     EXPECT_EQ(r.audio_at_end(), 1);
@@ -205,8 +205,7 @@ TEST_P(AudioSeekTest, PositionFromTimeOnAWholeSampleFrame) {
   b.add_chunks(b.add_audio(s), 10, 9000);
   MemoryFile file("mem://audio/seek.avi", b.build().bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-  r.select_audio(-1);
+  ASSERT_TRUE(open_sound(r, file.name()));
   EXPECT_DOUBLE_EQ(r.seek_audio(c.time), c.want_time);
   EXPECT_EQ(r.audio_position(), c.want_position);
 }
@@ -234,8 +233,7 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   avitest::patch_u32(avi.bytes, avi.bytes.find("strf") + 16, 0);  // nAvgBytesPerSec
   MemoryFile file("mem://audio/vbr.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-  r.select_audio(-1);
+  ASSERT_TRUE(open_sound(r, file.name()));
   EXPECT_DOUBLE_EQ(r.audio_length(), 441 * 1152 / 44100.0);
   EXPECT_EQ(r.audio_at_end(), 0);
   // Half way in time is half way in bytes.
@@ -250,8 +248,7 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   const AudioAvi none = audio_avi({500, 500}, mp3(0, 1));
   MemoryFile norate("mem://audio/norate.avi", none.bytes);
   AudioMediaReader n;
-  ASSERT_TRUE(n.open(norate.name(), USE_AUDIO));
-  n.select_audio(-1);
+  ASSERT_TRUE(open_sound(n, norate.name()));
   EXPECT_EQ(n.audio_length(), 0.0);
   EXPECT_EQ(n.seek_audio(3.0), 0.0);
   EXPECT_EQ(n.audio_at_end(), 1);

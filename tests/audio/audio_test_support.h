@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the audio tests: synthetic DV frames with sound, DV type-1 files around them, the
-// ffmpeg tool's decode of a file, pulling a player to its end, and the frequency of a sine.
+// Helpers of the audio tests: the ffmpeg tool's decode of a file, pulling a player to its end,
+// and the frequency of a sine.
 
 #include <cstdint>
 #include <string>
@@ -12,27 +12,6 @@ class AviAudioPlayer;
 using namespace avikit;
 
 namespace audiotest {
-
-// --- DV ------------------------------------------------------------------------------------------
-
-// The byte offsets of the first channel's samples in a DV frame (the container's layout rule).
-std::vector<std::uint32_t> dv_offsets(bool fifty_field);
-
-// One synthetic DV frame carrying only sound: the 50-field flag, frequency, quantisation and
-// extra-sample codes where the audio reader looks, and `left`/`right` 16-bit samples (12-bit
-// codes when twelve_bit) at the layout's offsets. Everything else is zero.
-struct DvSound {
-  bool fifty_field = true;
-  unsigned frequency = 0;  // 0 48 kHz, 1 44.1 kHz, 2 32 kHz, other: unknown
-  bool twelve_bit = false;
-  unsigned extra = 24;  // samples beyond the minimum (0..63)
-  std::vector<std::int16_t> left;
-  std::vector<std::int16_t> right;
-  std::vector<std::uint16_t> codes12;  // 12-bit: left code, right code, left, right...
-};
-// A 12-bit left code that leaves its sample's three bytes alone.
-inline constexpr std::uint16_t kNotWritten = 0xFFFF;
-std::string dv_frame(const DvSound& s);
 
 // --- ffmpeg and players --------------------------------------------------------------------------
 // `ffmpeg -v error <input_args> -i FILE -vn <output_args> -f s16le -` as samples.

@@ -18,8 +18,63 @@ using namespace avikit;
 
 namespace {
 
-using audiotest::dv_frame;
-using audiotest::DvSound;
+// One synthetic DV frame carrying only sound: the 50-field flag, frequency, quantisation and
+// extra-sample codes where the audio reader looks, and `left`/`right` 16-bit samples (12-bit
+// codes when twelve_bit) at the layout's offsets. Everything else is zero.
+struct DvSound {
+  bool fifty_field = true;
+  unsigned frequency = 0;  // 0 48 kHz, 1 44.1 kHz, 2 32 kHz, other: unknown
+  bool twelve_bit = false;
+  unsigned extra = 24;  // samples beyond the minimum (0..63)
+  std::vector<std::int16_t> left;
+  std::vector<std::int16_t> right;
+  std::vector<std::uint16_t> codes12;  // 12-bit: left code, right code, left, right...
+};
+// A 12-bit left code that leaves its sample's three bytes alone.
+constexpr std::uint16_t kNotWritten = 0xFFFF;
+
+std::vector<std::uint32_t> dv_offsets(bool fifty_field) {
+  // The DV type-1 audio layout (IEC 61834-2 shuffling as the container describes it).
+  const std::uint32_t n = fifty_field ? 1944 : 1620;
+  const std::uint32_t per_row = fifty_field ? 54 : 45;
+  const std::uint32_t sequences = fifty_field ? 6 : 5;
+  std::vector<std::uint32_t> out(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    out[i] = 2 * (i / per_row + 640 * ((i % per_row) / (per_row / 3) + 3 * (i % 3)) +
+                  6000 * ((i / 3 + 2 * (i % 3)) % sequences)) +
+             488;
+  }
+  return out;
+}
+
+std::string dv_frame(const DvSound& s) {
+  std::string f(s.fifty_field ? 144000 : 120000, '\0');
+  auto at = [&f](std::size_t i) -> std::uint8_t& { return reinterpret_cast<std::uint8_t&>(f[i]); };
+  at(12246) = s.fifty_field ? 0x20 : 0x00;
+  at(12487) = static_cast<std::uint8_t>((s.frequency & 7) << 3 | (s.twelve_bit ? 1 : 0));
+  at(12484) = static_cast<std::uint8_t>(s.extra & 0x3F);
+  const std::vector<std::uint32_t> offsets = dv_offsets(s.fifty_field);
+  const std::uint32_t second = s.fifty_field ? 72000 : 60000;
+  for (std::size_t i = 0; i < s.left.size() && i < offsets.size(); ++i) {
+    const std::size_t a = offsets[i];
+    const auto l = static_cast<std::uint16_t>(s.left[i]);
+    const auto r = static_cast<std::uint16_t>(i < s.right.size() ? s.right[i] : 0);
+    at(a) = static_cast<std::uint8_t>(l >> 8);
+    at(a + 1) = static_cast<std::uint8_t>(l);
+    at(a + second) = static_cast<std::uint8_t>(r >> 8);
+    at(a + second + 1) = static_cast<std::uint8_t>(r);
+  }
+  for (std::size_t i = 0; 2 * i + 1 < s.codes12.size() && i < offsets.size(); ++i) {
+    const std::size_t a = offsets[i];
+    if (s.codes12[2 * i] == kNotWritten) continue;
+    const std::uint16_t l = s.codes12[2 * i] & 0xFFF;
+    const std::uint16_t r = s.codes12[2 * i + 1] & 0xFFF;
+    at(a) = static_cast<std::uint8_t>(l >> 4);
+    at(a + 1) = static_cast<std::uint8_t>(r >> 4);
+    at(a + 2) = static_cast<std::uint8_t>((l & 0xF) << 4 | (r & 0xF));
+  }
+  return f;
+}
 
 std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field = true) {
   return avitest::dv_type1(frames, fifty_field).build().bytes;
@@ -184,8 +239,7 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
     s.twelve_bit = true;
     s.extra = 24;
     for (std::uint32_t i = 0; i < 1920; ++i) {
-      s.codes12.push_back(row_written(i) ? static_cast<std::uint16_t>(i * 2 % 4096)
-                                         : audiotest::kNotWritten);
+      s.codes12.push_back(row_written(i) ? static_cast<std::uint16_t>(i * 2 % 4096) : kNotWritten);
       s.codes12.push_back(static_cast<std::uint16_t>(4095 - i));
     }
     frames.push_back(dv_frame(s));

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/media_fixtures.h"
@@ -19,42 +18,13 @@ namespace {
 
 using platform::ICDECOMPRESS_HURRYUP;
 using platform::ICDECOMPRESS_NOTKEYFRAME;
+using videotest::build_clip;
+using videotest::ClipShape;
+using videotest::every_12;
 using videotest::FakeVideoCodec;
-using videotest::numbered_chunk;
 
 constexpr std::uint32_t kRgb = 0;
 constexpr std::uint32_t kNone = SharedAviFile::kNone;
-
-struct ClipShape {
-  int frames = 50;
-  std::set<int> keys;   // frames flagged as key frames
-  std::set<int> empty;  // frames stored as 0-byte chunks
-  const char* handler = "FAKE";
-  const char* compression = "FAKE";
-  bool with_sound = false;  // a file whose video has no codec opens only for its sound
-};
-
-ClipShape every_12(int frames = 50) {
-  ClipShape s;
-  s.frames = frames;
-  for (int f = 0; f < frames; f += 12) s.keys.insert(f);
-  return s;
-}
-
-std::string build_clip(const ClipShape& s) {
-  avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.handler = s.handler;
-  v.compression = s.compression;
-  const int stream = b.add_video(v);
-  if (s.with_sound) b.add_chunks(b.add_audio({}), 2, 64);
-  for (int f = 0; f < s.frames; ++f) {
-    const bool empty = s.empty.count(f) != 0;
-    b.add_chunk(stream, empty ? 0 : 16, s.keys.count(f) != 0,
-                empty ? std::string() : numbered_chunk(static_cast<std::uint32_t>(f)));
-  }
-  return b.build().bytes;
-}
 
 // What the fake codec last wrote into a bitmap: the number of the chunk decoded into it.
 std::uint32_t shown(MediaReader& r) {

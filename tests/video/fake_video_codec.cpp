@@ -121,10 +121,26 @@ FakeCodecLog& FakeVideoCodec::log() {
   return l;
 }
 
-std::string numbered_chunk(std::uint32_t f, std::uint32_t size) {
-  std::string s(std::max<std::uint32_t>(size, 4), '\0');
-  std::memcpy(s.data(), &f, 4);
+ClipShape every_12(int frames) {
+  ClipShape s;
+  s.frames = frames;
+  for (int f = 0; f < frames; f += 12) s.keys.insert(f);
   return s;
+}
+
+std::string build_clip(const ClipShape& s) {
+  avitest::AviBuilder b;
+  avitest::VideoStream v;
+  v.handler = s.handler;
+  v.compression = s.compression;
+  const int stream = b.add_video(v);
+  if (s.with_sound) b.add_chunks(b.add_audio({}), 2, 64);
+  for (int f = 0; f < s.frames; ++f) {
+    std::string chunk(s.empty.count(f) != 0 ? 0 : 16, '\0');
+    if (!chunk.empty()) std::memcpy(chunk.data(), &f, 4);
+    b.add_chunk(stream, static_cast<std::uint32_t>(chunk.size()), s.keys.count(f) != 0, chunk);
+  }
+  return b.build().bytes;
 }
 
 }  // namespace videotest

@@ -11,6 +11,7 @@
 #include <avikit/platform/vfw.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,16 @@ class FakeVideoCodec {
   std::vector<platform::IcDriver> saved_;
 };
 
-// A chunk of `size` bytes (at least 4) carrying frame number f.
-std::string numbered_chunk(std::uint32_t f, std::uint32_t size = 16);
+// A clip for the fake codec: every frame's chunk carries its number.
+struct ClipShape {
+  int frames = 50;
+  std::set<int> keys;   // frames flagged as key frames
+  std::set<int> empty;  // frames stored as 0-byte chunks
+  const char* handler = "FAKE";
+  const char* compression = "FAKE";
+  bool with_sound = false;  // a file whose video has no codec opens only for its sound
+};
+ClipShape every_12(int frames = 50);  // key frames 0, 12, 24...
+std::string build_clip(const ClipShape& s);
 
 }  // namespace videotest

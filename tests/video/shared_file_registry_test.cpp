@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 
 #include "support/avi_builder.h"
 #include "video/media_reader.h"
@@ -50,8 +51,7 @@ TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn
   EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), v);
   EXPECT_EQ(acquire_shared_file("MEM://REGISTRY/CLIP.AVI", USE_AUDIO), v);
   const SharedFileEntry e = entry_of(v);
-  EXPECT_EQ(e.video_users, 2);
-  EXPECT_EQ(e.audio_users, 1);
+  EXPECT_EQ(std::pair(e.video_users, e.audio_users), std::pair(2, 1));
   EXPECT_EQ(e.name, name());  // the first opener's spelling
   std::thread([&] {
     // The sound alone leaves the video unindexed, until a video reader joins.

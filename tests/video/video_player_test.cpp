@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "container/shell.h"
 #include "support/avi_builder.h"
@@ -20,20 +21,6 @@ using namespace avikit;
 namespace {
 
 using videotest::FakeVideoCodec;
-
-// 100 frames at 25 per second, key frames every 12, each chunk carrying its number.
-std::string clip_bytes(int frames = 100, int key_every = 12) {
-  avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.handler = "FAKE";
-  v.compression = "FAKE";
-  const int s = b.add_video(v);
-  for (int f = 0; f < frames; ++f) {
-    b.add_chunk(s, 16, key_every > 0 && f % key_every == 0,
-                videotest::numbered_chunk(static_cast<std::uint32_t>(f)));
-  }
-  return b.build().bytes;
-}
 
 class VideoPlayerTest : public ::testing::Test {
  protected:
@@ -48,7 +35,9 @@ class VideoPlayerTest : public ::testing::Test {
   void at(int f) { ASSERT_EQ(player_.seek(f, 1), f); }
 
   FakeVideoCodec codec_{"FAKE", {0}};
-  avitest::MemoryFile clip_{"mem://player/clip.avi", clip_bytes()};
+  // 100 frames at 25 per second, key frames every 12.
+  avitest::MemoryFile clip_{"mem://player/clip.avi",
+                            videotest::build_clip(videotest::every_12(100))};
   AviVideoPlayer player_;
 };
 
@@ -59,9 +48,7 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
   EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
   const VideoInfo* v = player_.get_video_info();
   ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v->kind, 10);
-  EXPECT_EQ(v->width, 4);
-  EXPECT_EQ(v->height, 2);
+  EXPECT_EQ(std::tuple(v->kind, v->width, v->height), std::tuple(10, 4, 2));
   EXPECT_EQ(shown(), 0u);
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
