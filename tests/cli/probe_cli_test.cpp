@@ -40,10 +40,7 @@ TEST(ProbeCliTest, JsonFollowsTheContractOnTheSample) {
 // of the worst.
 TEST(ProbeCliTest, VideoCarriesIndexFactsAndExactRate) {
   avitest::AviBuilder b;
-  avitest::VideoStream ntsc;
-  ntsc.rate = 30000;
-  ntsc.scale = 1001;
-  b.add_frames(b.add_video(ntsc), 10, 24, 5);
+  b.add_frames(b.add_video({.rate = 30000, .scale = 1001}), 10, 24, 5);
   const std::string clip = avitest::temp_path("ntsc.avi");
   ASSERT_TRUE(b.write_file(clip).has_value());
   int code = -1;
@@ -73,8 +70,6 @@ TEST(ProbeCliTest, TextOutputOneStreamALine) {
   EXPECT_NE(out.find("audio stream 1: PCM, 1 ch, 22050 Hz, 16 bit"), std::string::npos);
   EXPECT_NE(probe("/nonexistent.avi", &code).find("error: No such file"), std::string::npos);
   EXPECT_EQ(code, 1);
-  probe("2>/dev/null", &code);
-  EXPECT_NE(code, 0);  // FILE is required.
 }
 
 }  // namespace

@@ -279,12 +279,10 @@ std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std
 AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field,
                     unsigned sampling_code) {
   AviBuilder b;
-  DvStream d;
-  d.fifty_field = fifty_field;
-  d.sampling_code = sampling_code;
-  d.rate = fifty_field ? 25 : 30000;
-  d.scale = fifty_field ? 1 : 1001;
-  const int s = b.add_dv(d);
+  const int s = b.add_dv({.rate = fifty_field ? 25u : 30000u,
+                          .scale = fifty_field ? 1u : 1001u,
+                          .sampling_code = sampling_code,
+                          .fifty_field = fifty_field});
   for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
   return b;
 }
