@@ -123,18 +123,15 @@ bool RiffWriter::write_sparse(const std::string& path) const {
 // --- Payloads ------------------------------------------------------------------------------------
 
 std::string stream_header(const StreamHeaderFields& f) {
-  std::string s;
-  put_fourcc(s, f.type);
-  put_fourcc(s, f.handler);
+  std::string s = le(fourcc_value(f.type), 4) + le(fourcc_value(f.handler), 4);
   // dwFlags, wPriority and wLanguage, dwInitialFrames, dwScale, dwRate, dwStart, dwLength,
   // dwSuggestedBufferSize, dwQuality, dwSampleSize, rcFrame: left and top, right, bottom.
   for (std::uint32_t v :
        {0u, 0u, 0u, f.scale, f.rate, 0u, f.length, 0u, 0xFFFFFFFFu, f.sample_size, 0u}) {
     put_u32(s, v);
   }
-  put_u16(s, static_cast<std::uint16_t>(f.frame_right));
-  put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
-  return s;
+  return s + le(static_cast<std::uint16_t>(f.frame_right), 2) +
+         le(static_cast<std::uint16_t>(f.frame_bottom), 2);
 }
 
 std::string bitmap_info(const BitmapFields& f) {
@@ -156,15 +153,9 @@ std::string bitmap_info(const BitmapFields& f) {
 std::string wave_format(const WaveFields& f) {
   const std::uint16_t align =
       f.block_align != 0 ? f.block_align : static_cast<std::uint16_t>(f.channels * f.bits / 8);
-  std::string s;
-  put_u16(s, f.tag);
-  put_u16(s, f.channels);
-  put_u32(s, f.sample_rate);
-  put_u32(s, f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align);
-  put_u16(s, align);
-  put_u16(s, f.bits);
-  put_u16(s, 0);  // cbSize
-  return s;
+  const std::uint32_t avg_bytes = f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align;
+  return le(f.tag, 2) + le(f.channels, 2) + le(f.sample_rate, 4) + le(avg_bytes, 4) + le(align, 2) +
+         le(f.bits, 2) + le(0, 2);  // cbSize last
 }
 
 std::string dv_info(unsigned sampling_code, bool fifty_field) {
