@@ -167,16 +167,10 @@ std::string dv_info(unsigned sampling_code, bool fifty_field) {
 
 std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
                              std::uint32_t room) {
-  std::string s;
-  put_u32(s, 4);  // wLongsPerEntry; AVI_INDEX_OF_INDEXES
-  put_u32(s, static_cast<std::uint32_t>(entries.size()));
-  put_fourcc(s, chunk_id);
-  s.append(12, '\0');
-  for (const SuperIndexEntry& e : entries) {
-    put_u64(s, e.offset);
-    put_u32(s, e.size);
-    put_u32(s, e.duration);
-  }
+  // wLongsPerEntry 4, AVI_INDEX_OF_INDEXES; then 12 reserved bytes.
+  std::string s =
+      le(4, 4) + le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + std::string(12, '\0');
+  for (const SuperIndexEntry& e : entries) s += le(e.offset, 8) + le(e.size, 4) + le(e.duration, 4);
   if (room > entries.size()) s.append(16 * (room - entries.size()), '\0');
   return s;
 }
@@ -184,22 +178,12 @@ std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexE
 std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
                                 const std::vector<StandardIndexEntry>& entries,
                                 std::uint16_t longs_per_entry) {
-  std::string s;
-  put_u32(s, longs_per_entry | 1u << 24);  // AVI_INDEX_OF_CHUNKS
-  put_u32(s, static_cast<std::uint32_t>(entries.size()));
-  put_fourcc(s, chunk_id);
-  put_u64(s, base);
-  put_u32(s, 0);
+  std::string s = le(longs_per_entry | 1u << 24, 4) +  // AVI_INDEX_OF_CHUNKS
+                  le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + le(base, 8) + le(0, 4);
   for (const StandardIndexEntry& e : entries) {
-    put_u32(s, e.offset);
-    if (longs_per_entry == 6) {
-      put_u32(s, 0);
-      put_u32(s, e.size);
-      s.append(12, '\0');
-    } else {
-      put_u32(s, e.size | (e.key ? 0u : 0x80000000u));
-      if (longs_per_entry == 3) put_u32(s, 0);
-    }
+    s += longs_per_entry == 6 ? le(e.offset, 4) + le(0, 4) + le(e.size, 4) + std::string(12, '\0')
+                              : le(e.offset, 4) + le(e.size | (e.key ? 0u : 0x80000000u), 4) +
+                                    le(0, longs_per_entry == 3 ? 4 : 0);
   }
   return s;
 }
