@@ -70,6 +70,8 @@ TEST(ProbeCliTest, TextOutputOneStreamALine) {
   EXPECT_NE(out.find("audio stream 1: PCM, 1 ch, 22050 Hz, 16 bit"), std::string::npos);
   EXPECT_NE(probe("/nonexistent.avi", &code).find("error: No such file"), std::string::npos);
   EXPECT_EQ(code, 1);
+  probe("2>/dev/null", &code);
+  EXPECT_NE(code, 0);  // FILE is required.
 }
 
 }  // namespace
