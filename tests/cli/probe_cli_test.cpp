@@ -40,10 +40,7 @@ TEST(ProbeCliTest, JsonFollowsTheContractOnTheSample) {
 // of the worst.
 TEST(ProbeCliTest, VideoCarriesIndexFactsAndExactRate) {
   avitest::AviBuilder b;
-  avitest::VideoStream ntsc;
-  ntsc.rate = 30000;
-  ntsc.scale = 1001;
-  b.add_frames(b.add_video(ntsc), 10, 24, 5);
+  b.add_frames(b.add_video({.rate = 30000, .scale = 1001}), 10, 24, 5);
   const std::string clip = avitest::temp_path("ntsc.avi");
   ASSERT_TRUE(b.write_file(clip).has_value());
   int code = -1;

@@ -93,7 +93,6 @@ TEST_P(DvToAviTest, WrapsWhatFfmpegReadsBackAndRefusesWhatIsNotDv) {
   EXPECT_EQ((bytes[strf + 8 + 3] >> 3) & 7, 0);
   EXPECT_EQ((bytes[strf + 8 + 18] & 0x20) != 0, s.frame_bytes == 144000);
 
-  EXPECT_TRUE(ffmpeg_stream(dv, "-map 0:v -c copy -f rawvideo") == frames);
   for (const char* stream : {"-map 0:v -c copy -f rawvideo", "-map 0:a -f s16le"}) {
     const std::string in = ffmpeg_stream(dv, stream);
     ASSERT_FALSE(in.empty()) << stream;

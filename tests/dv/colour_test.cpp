@@ -52,8 +52,8 @@ TEST_P(DvColourMatchTest, LineKernelsEqualScalar) {
       for (auto& r : rows) {
         r = std::make_unique<std::uint8_t[]>(360);
         for (std::size_t i = 0; i < 360; ++i) r[i] = pick(c.chroma);
-        if (c.last_pair >= 0) r[359] = static_cast<std::uint8_t>(c.last_pair);
-        if (c.last_pair >= 0) r[179] = static_cast<std::uint8_t>(c.last_pair);  // 4:1:1's last
+        // The last pair of a 4:2:0 row and of a 4:1:1 row.
+        if (c.last_pair >= 0) r[359] = r[179] = static_cast<std::uint8_t>(c.last_pair);
       }
       std::vector<std::int8_t> wa(kDoubledChromaPadded + 8, 0x5A), ca(wa), wb(wa), cb(wa);
       ref.chroma_avg(rows[0].get(), rows[1].get(), wa.data());

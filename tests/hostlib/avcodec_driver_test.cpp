@@ -161,7 +161,6 @@ TEST_P(DriverStreamTest, AllThreeOutputFormatsCarryTheSamePicture) {
 
 const StreamCase kStreams[] = {
     {"mpeg4_xvid_bframes", "-c:v mpeg4 -bf 2 -g 12 -vtag XVID", false},
-    {"mpeg4_dx50_bframes", "-c:v mpeg4 -bf 2 -g 10 -vtag DX50", false},
     {"mpeg4_divx_closed_gop",
      "-c:v mpeg4 -bf 2 -g 12 -flags +cgop -sc_threshold 1000000000 -vtag DIVX", false},
     {"mpeg4_fmp4_no_bframes", "-c:v mpeg4 -bf 0 -g 12 -vtag FMP4", false},

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -41,14 +42,9 @@ struct I420 {
   const std::uint8_t* planes[4] = {};
   int strides[4] = {};
   I420(const std::string& f, int w, int h) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(f.data());
-    const auto y = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    const auto c = static_cast<std::size_t>((w + 1) / 2) * static_cast<std::size_t>((h + 1) / 2);
-    planes[0] = p;
-    planes[1] = p + y;
-    planes[2] = p + y + c;
-    strides[0] = w;
-    strides[1] = strides[2] = (w + 1) / 2;
+    av_image_fill_arrays(const_cast<std::uint8_t**>(planes), strides,
+                         reinterpret_cast<const std::uint8_t*>(f.data()), AV_PIX_FMT_YUV420P, w, h,
+                         1);
   }
 };
 
@@ -123,10 +119,8 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
       "ref.yuv",
       "-i '" + path + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + pixel_format);
   const std::string bytes = raw.empty() ? std::string() : avitest::read_file(raw);
-  const auto chroma =
-      static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
-  const auto frame =
-      static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + 2 * chroma;
+  const auto frame = static_cast<std::size_t>(
+      std::max(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1), 0));
   std::vector<std::string> frames;
   for (std::size_t p = 0; frame > 0 && p + frame <= bytes.size(); p += frame) {
     frames.push_back(bytes.substr(p, frame));

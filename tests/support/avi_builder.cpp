@@ -123,18 +123,15 @@ bool RiffWriter::write_sparse(const std::string& path) const {
 // --- Payloads ------------------------------------------------------------------------------------
 
 std::string stream_header(const StreamHeaderFields& f) {
-  std::string s;
-  put_fourcc(s, f.type);
-  put_fourcc(s, f.handler);
+  std::string s = le(fourcc_value(f.type), 4) + le(fourcc_value(f.handler), 4);
   // dwFlags, wPriority and wLanguage, dwInitialFrames, dwScale, dwRate, dwStart, dwLength,
   // dwSuggestedBufferSize, dwQuality, dwSampleSize, rcFrame: left and top, right, bottom.
   for (std::uint32_t v :
        {0u, 0u, 0u, f.scale, f.rate, 0u, f.length, 0u, 0xFFFFFFFFu, f.sample_size, 0u}) {
     put_u32(s, v);
   }
-  put_u16(s, static_cast<std::uint16_t>(f.frame_right));
-  put_u16(s, static_cast<std::uint16_t>(f.frame_bottom));
-  return s;
+  return s + le(static_cast<std::uint16_t>(f.frame_right), 2) +
+         le(static_cast<std::uint16_t>(f.frame_bottom), 2);
 }
 
 std::string bitmap_info(const BitmapFields& f) {
@@ -156,15 +153,9 @@ std::string bitmap_info(const BitmapFields& f) {
 std::string wave_format(const WaveFields& f) {
   const std::uint16_t align =
       f.block_align != 0 ? f.block_align : static_cast<std::uint16_t>(f.channels * f.bits / 8);
-  std::string s;
-  put_u16(s, f.tag);
-  put_u16(s, f.channels);
-  put_u32(s, f.sample_rate);
-  put_u32(s, f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align);
-  put_u16(s, align);
-  put_u16(s, f.bits);
-  put_u16(s, 0);  // cbSize
-  return s;
+  const std::uint32_t avg_bytes = f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align;
+  return le(f.tag, 2) + le(f.channels, 2) + le(f.sample_rate, 4) + le(avg_bytes, 4) + le(align, 2) +
+         le(f.bits, 2) + le(0, 2);  // cbSize last
 }
 
 std::string dv_info(unsigned sampling_code, bool fifty_field) {
@@ -176,16 +167,10 @@ std::string dv_info(unsigned sampling_code, bool fifty_field) {
 
 std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
                              std::uint32_t room) {
-  std::string s;
-  put_u32(s, 4);  // wLongsPerEntry; AVI_INDEX_OF_INDEXES
-  put_u32(s, static_cast<std::uint32_t>(entries.size()));
-  put_fourcc(s, chunk_id);
-  s.append(12, '\0');
-  for (const SuperIndexEntry& e : entries) {
-    put_u64(s, e.offset);
-    put_u32(s, e.size);
-    put_u32(s, e.duration);
-  }
+  // wLongsPerEntry 4, AVI_INDEX_OF_INDEXES; then 12 reserved bytes.
+  std::string s =
+      le(4, 4) + le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + std::string(12, '\0');
+  for (const SuperIndexEntry& e : entries) s += le(e.offset, 8) + le(e.size, 4) + le(e.duration, 4);
   if (room > entries.size()) s.append(16 * (room - entries.size()), '\0');
   return s;
 }
@@ -193,22 +178,12 @@ std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexE
 std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
                                 const std::vector<StandardIndexEntry>& entries,
                                 std::uint16_t longs_per_entry) {
-  std::string s;
-  put_u32(s, longs_per_entry | 1u << 24);  // AVI_INDEX_OF_CHUNKS
-  put_u32(s, static_cast<std::uint32_t>(entries.size()));
-  put_fourcc(s, chunk_id);
-  put_u64(s, base);
-  put_u32(s, 0);
+  std::string s = le(longs_per_entry | 1u << 24, 4) +  // AVI_INDEX_OF_CHUNKS
+                  le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + le(base, 8) + le(0, 4);
   for (const StandardIndexEntry& e : entries) {
-    put_u32(s, e.offset);
-    if (longs_per_entry == 6) {
-      put_u32(s, 0);
-      put_u32(s, e.size);
-      s.append(12, '\0');
-    } else {
-      put_u32(s, e.size | (e.key ? 0u : 0x80000000u));
-      if (longs_per_entry == 3) put_u32(s, 0);
-    }
+    s += longs_per_entry == 6 ? le(e.offset, 4) + le(0, 4) + le(e.size, 4) + std::string(12, '\0')
+                              : le(e.offset, 4) + le(e.size | (e.key ? 0u : 0x80000000u), 4) +
+                                    le(0, longs_per_entry == 3 ? 4 : 0);
   }
   return s;
 }

@@ -30,9 +30,7 @@ namespace avitest {
 // --- Little-endian helpers over std::string ------------------------------------------------------
 void put_le(std::string& s, std::uint64_t v, int bytes);
 std::string le(std::uint64_t v, int bytes);  // the `bytes` low bytes of v, least first
-inline void put_u16(std::string& s, std::uint16_t v) { put_le(s, v, 2); }
 inline void put_u32(std::string& s, std::uint32_t v) { put_le(s, v, 4); }
-inline void put_u64(std::string& s, std::uint64_t v) { put_le(s, v, 8); }
 void put_fourcc(std::string& s, const char* four);  // exactly 4 characters
 // Over bytes already there; what would fall past the end is dropped.
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes);

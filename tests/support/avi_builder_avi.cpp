@@ -178,12 +178,10 @@ void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& 
   std::string idx1;
   for (std::size_t i = seg.first; i < seg.next; ++i) {
     const Chunk& c = chunks_[i];
-    put_fourcc(idx1, c.id.c_str());
-    put_u32(idx1, c.key ? kIdx1KeyFrame : 0);
     const std::uint64_t h = seg.headers[i - seg.first];
     const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
-    put_u32(idx1, static_cast<std::uint32_t>(off));
-    put_u32(idx1, c.size);
+    idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
+            le(c.size, 4);
   }
   layout.idx1_header = w.chunk("idx1", idx1);
 }
@@ -279,12 +277,10 @@ std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std
 AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field,
                     unsigned sampling_code) {
   AviBuilder b;
-  DvStream d;
-  d.fifty_field = fifty_field;
-  d.sampling_code = sampling_code;
-  d.rate = fifty_field ? 25 : 30000;
-  d.scale = fifty_field ? 1 : 1001;
-  const int s = b.add_dv(d);
+  const int s = b.add_dv({.rate = fifty_field ? 25u : 30000u,
+                          .scale = fifty_field ? 1u : 1001u,
+                          .sampling_code = sampling_code,
+                          .fifty_field = fifty_field});
   for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
   return b;
 }
