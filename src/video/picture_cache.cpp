@@ -117,13 +117,18 @@ std::uint8_t* PictureCache::take_slot() {
   return slot;
 }
 
-void PictureCache::put(std::uint32_t frame, std::uint32_t position, const std::uint8_t* bytes,
-                       std::size_t size) {
-  if (size == 0 || size > limit_) return;
+bool PictureCache::hold_size(std::size_t size) {
+  if (size == 0 || size > limit_) return false;
   if (size != picture_bytes_) {
     clear();
     picture_bytes_ = size;
   }
+  return true;
+}
+
+void PictureCache::put(std::uint32_t frame, std::uint32_t position, const std::uint8_t* bytes,
+                       std::size_t size) {
+  if (!hold_size(size)) return;
   std::uint8_t*& slot = pictures_[frame];
   if (slot == nullptr) slot = take_slot();
   if (slot == nullptr) {
@@ -135,11 +140,7 @@ void PictureCache::put(std::uint32_t frame, std::uint32_t position, const std::u
 }
 
 std::uint8_t* PictureCache::borrow(std::uint32_t position, std::size_t size) {
-  if (size == 0 || size > limit_) return nullptr;
-  if (size != picture_bytes_) {
-    clear();
-    picture_bytes_ = size;
-  }
+  if (!hold_size(size)) return nullptr;
   ++borrowed_;
   evict(position);
   std::uint8_t* slot = borrowed_ * picture_bytes_ <= limit_ ? take_slot() : nullptr;

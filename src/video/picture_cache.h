@@ -51,6 +51,8 @@ class PictureCache {
     std::size_t size;
   };
 
+  // Whether pictures of `size` bytes can be held; a new size empties the cache first.
+  bool hold_size(std::size_t size);
   std::uint8_t* take_slot();
   void evict(std::uint32_t position);
 
