@@ -1,29 +1,10 @@
-// The parts of the host library the players hand out: sound blocks and images.
+// Images the players hand out. A sound block's length is checked through the audio player.
 #include <avikit/image.h>
-#include <avikit/sound_frame.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
-#include <utility>
 
 using namespace avikit;
 
 namespace {
-
-TEST(SoundFrameTest, LengthIsTheDurationOfTheSamplesSet) {
-  SoundFrame f(44100, 2);
-  EXPECT_EQ(f.get_length(), 0.0);
-  std::int16_t pcm[2304] = {};
-  pcm[5] = 123;
-  f.set_pcm(pcm, 2304);
-  pcm[5] = 0;  // the frame keeps its own copy
-  EXPECT_EQ(f.get_pcm()[5], 123);
-  f.set_param(22050, 1);
-  EXPECT_DOUBLE_EQ(f.get_length(), 2304.0 / 22050);
-  f.set_param(0, 0);
-  f.set_pcm(nullptr, 100);
-  EXPECT_EQ(std::pair(f.get_length(), f.get_sample_count()), std::pair(0.0, 0));
-}
 
 TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
   Image i(5, 3, 1, 0);
