@@ -126,7 +126,6 @@ const CliCase kRuns[] = {
     {"frames", "--pix-fmt rgb24 --at 3,1 -o -", 0, "", "\x67\x65"},
     // libswscale takes the bottom row when it halves two rows, as ffmpeg's scale does.
     {"frames", "--pix-fmt gray --scale 2x1 --count 3", 0, "", std::string("\x00\x01\x02", 3), 2},
-    {"frames", "--at 9,0 -o -", 0, "", std::string("\x09\x00", 2)},
     sixty_frames(),
     {"frames", "--trim 5:2", 2, "0 <= FIRST <= LAST <= 9"},
     {"frames", "--start -1", 2, "frames 0 to 9"},

@@ -25,21 +25,15 @@ struct StreamCase {
   const char* args;  // ffmpeg arguments after the test source
 };
 
-std::ostream& operator<<(std::ostream& os, const StreamCase& c) { return os << c.name; }
-
-std::string make_stream(const StreamCase& c) {
-  return hostlib_test::ffmpeg_file(
-      std::string(c.name) + ".avi",
-      std::string("-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 ") + c.args);
-}
-
 // The stream's chunks as the player's codec walk sees them. The YUY2 and RGB outputs are compared
 // with ffmpeg's pictures through the video player (tests/video).
 class DriverStreamTest : public ::testing::TestWithParam<StreamCase>, public hostlib::WalkChunks {
  protected:
   void SetUp() override {
     ASSERT_GT(hostlib::register_avcodec_driver(), 0);
-    const std::string path = make_stream(GetParam());
+    const std::string path = hostlib_test::ffmpeg_file(
+        std::string(GetParam().name) + ".avi",
+        std::string("-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 ") + GetParam().args);
     ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << GetParam().name;
     ASSERT_TRUE(hostlib_test::read_avi_video(path, video_));
     refs_ = expected_slots(hostlib_test::reference_frames(path, kWidth, kHeight));
