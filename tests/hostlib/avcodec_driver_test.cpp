@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
+#include <utility>
 
 #include "hostlib/codec_walk.h"
 #include "hostlib/media_fixtures.h"
@@ -25,8 +25,8 @@ struct StreamCase {
   const char* args;  // ffmpeg arguments after the test source
 };
 
-// The stream's chunks as the player's codec walk sees them. The YUY2 and RGB outputs are compared
-// with ffmpeg's pictures through the video player (tests/video).
+// The stream's chunks as the player's codec walk sees them, decoded to YV12. The YUY2 and RGB
+// outputs are compared with ffmpeg's pictures through the video player (tests/video).
 class DriverStreamTest : public ::testing::TestWithParam<StreamCase>, public hostlib::WalkChunks {
  protected:
   void SetUp() override {
@@ -36,63 +36,44 @@ class DriverStreamTest : public ::testing::TestWithParam<StreamCase>, public hos
         std::string("-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 ") + GetParam().args);
     ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << GetParam().name;
     ASSERT_TRUE(hostlib_test::read_avi_video(path, video_));
-    refs_ = expected_slots(hostlib_test::reference_frames(path, kWidth, kHeight));
-    // Every index entry ends up with exactly one picture.
-    ASSERT_EQ(refs_.size(), video_.chunks.size());
-    format_.assign(video_.format.begin(), video_.format.end());
-    format_.resize(std::max<std::size_t>(format_.size(), 44), 0);  // as the module makes it
-    for (std::uint32_t i = 0; i < video_.keys.size(); ++i) {
+    // The sequential decode's pictures in display order, with a dropped frame (a chunk of 0
+    // bytes, as the packed layout starts with) repeating the picture before it: every index
+    // entry ends up with exactly one picture.
+    const std::vector<std::string> pictures = hostlib_test::reference_frames(path, kWidth, kHeight);
+    std::size_t coded = 0;
+    for (std::uint32_t i = 0; i < video_.chunks.size(); ++i) {
+      coded += video_.chunks[i].empty() ? 0u : 1u;
+      if (coded > 0 && coded <= pictures.size()) refs_.push_back(pictures[coded - 1]);
       if (video_.keys[i]) keys_.push_back(i);
     }
+    ASSERT_EQ(std::pair(coded, refs_.size()), std::pair(pictures.size(), video_.chunks.size()));
+    format_.assign(video_.format.begin(), video_.format.end());
+    format_.resize(std::max<std::size_t>(format_.size(), 44), 0);  // as the module makes it
+    ic_ = ICOpen(ICTYPE_VIDEO, video_.handler, ICMODE_DECOMPRESS);
+    ASSERT_NE(ic_, nullptr);
+    ASSERT_EQ(ICDecompressBegin(ic_, as_header(format_), &out_), ICERR_OK);
+    dst_.assign(out_.biSizeImage, '\0');
+  }
+  void TearDown() override {
+    if (ic_ == nullptr) return;
+    ICDecompressEnd(ic_);
+    ICClose(ic_);
   }
 
-  // The sequential decode's pictures in display order, with a dropped frame (a chunk of 0
-  // bytes, as the packed layout starts with) repeating the picture before it.
-  std::vector<std::string> expected_slots(const std::vector<std::string>& pictures) const {
-    std::vector<int> repeats(pictures.size(), 0);
-    int coded = 0;
-    for (const std::string& chunk : video_.chunks) {
-      if (!chunk.empty())
-        ++coded;
-      else if (coded > 0 && coded <= static_cast<int>(pictures.size()))
-        ++repeats[static_cast<std::size_t>(coded - 1)];
-    }
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-      out.insert(out.end(), static_cast<std::size_t>(repeats[i]) + 1, pictures[i]);
-    }
-    return out;
-  }
-
-  // An instance begun for `out`, ended and closed when it goes.
-  std::unique_ptr<IcInstance, void (*)(HIC)> open_begun(BITMAPINFOHEADER& out) {
-    HIC ic = ICOpen(ICTYPE_VIDEO, video_.handler, ICMODE_DECOMPRESS);
-    if (ic != nullptr && ICDecompressBegin(ic, as_header(format_), &out) != ICERR_OK) {
-      ICClose(ic);
-      ic = nullptr;
-    }
-    return {ic, [](HIC h) {
-              ICDecompressEnd(h);
-              ICClose(h);
-            }};
-  }
-
-  bool shows(const std::string& dst, int f) const {
-    return dst == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight);
-  }
-
-  // The player's walk to picture f into dst, with `ic` begun for `out`; `run` is the run the
-  // driver is in, kept between requests.
-  bool walk(hostlib::CodecRun& run, HIC ic, BITMAPINFOHEADER& out, std::string& dst, int f) {
+  // The player's walk to picture f; `run` is the run the driver is in, kept between requests.
+  bool walk(hostlib::CodecRun& run, int f) {
     hostlib::WalkTarget t;
-    t.ic = ic;
+    t.ic = ic_;
     t.input = as_header(format_);
-    t.output = &out;
-    t.destination = dst.data();
-    t.intra_only = ICSendMessage(ic, hostlib::ICM_AVK_IS_INTRA_ONLY,
+    t.output = &out_;
+    t.destination = dst_.data();
+    t.intra_only = ICSendMessage(ic_, hostlib::ICM_AVK_IS_INTRA_ONLY,
                                  reinterpret_cast<DWORD_PTR>(format_.data()), 0) == ICERR_OK;
     std::uint32_t shown = hostlib::kNoFrame;
     return f >= 0 && run.walk_to(t, *this, static_cast<std::uint32_t>(f), false, &shown);
+  }
+  bool shows(int f) const {
+    return dst_ == hostlib_test::as_yv12(refs_[static_cast<std::size_t>(f)], kWidth, kHeight);
   }
   std::uint32_t count() const override { return static_cast<std::uint32_t>(video_.chunks.size()); }
   std::uint32_t size(std::uint32_t c) const override {
@@ -109,27 +90,24 @@ class DriverStreamTest : public ::testing::TestWithParam<StreamCase>, public hos
   std::vector<std::string> refs_;
   std::vector<std::uint8_t> format_;
   std::vector<std::uint32_t> keys_;
+  HIC ic_ = nullptr;
+  BITMAPINFOHEADER out_ = output_format(12);
+  std::string dst_;
   int reads_ = 0;  // chunks handed to the driver
 };
 
 TEST_P(DriverStreamTest, EveryFrameForwardAndFromItsKeyFrameEqualsTheSequentialDecode) {
-  BITMAPINFOHEADER out = output_format(12);
-  const auto codec = open_begun(out);
-  ASSERT_NE(codec, nullptr);
-  std::string dst(out.biSizeImage, '\0');
   const int pictures = static_cast<int>(refs_.size());
   hostlib::CodecRun forward;
-  for (int f = 0; f < pictures; ++f) {
-    ASSERT_TRUE(walk(forward, codec.get(), out, dst, f) && shows(dst, f)) << "frame " << f;
-  }
+  for (int f = 0; f < pictures; ++f) ASSERT_TRUE(walk(forward, f) && shows(f)) << "frame " << f;
   // Playing forward costs one call per chunk (and per picture still held at the end); the
   // stream has no picture past its last one.
   EXPECT_LE(reads_, static_cast<int>(video_.chunks.size()) + 4);
-  EXPECT_FALSE(walk(forward, codec.get(), out, dst, pictures));
+  EXPECT_FALSE(walk(forward, pictures));
   // Backwards, so that every request starts a run of its own.
   for (int f = pictures - 1; f >= 0; --f) {
     hostlib::CodecRun run;
-    ASSERT_TRUE(walk(run, codec.get(), out, dst, f) && shows(dst, f)) << "frame " << f;
+    ASSERT_TRUE(walk(run, f) && shows(f)) << "frame " << f;
   }
 }
 
