@@ -120,11 +120,9 @@ if command -v gst-launch-1.0 >/dev/null; then
 fi
 if command -v mencoder >/dev/null; then
   men() { mencoder -really-quiet -msglevel all=0 "$@" >/dev/null 2>&1 || true; }
-  mjpeg_with 44100 -c:a pcm_s16le -ac 2 men_src.avi
-  men men_src.avi -ovc copy -oac mp3lame -lameopts vbr=3 -o snd_men_mp3.avi
+  men pcm16_stereo_44100.avi -ovc copy -oac mp3lame -lameopts vbr=3 -o snd_men_mp3.avi
   men snd_ff_ac3_stereo.avi -ovc copy -oac copy -o snd_men_ac3_copy.avi
-  men men_src.avi -ovc copy -oac pcm -audio-delay 0.5 -o snd_men_delay.avi
-  rm -f men_src.avi
+  men pcm16_stereo_44100.avi -ovc copy -oac pcm -audio-delay 0.5 -o snd_men_delay.avi
 fi
 find . -maxdepth 1 -name 'snd_*' -size 0 -delete  # a writer that failed leaves nothing
 python3 - <<'PY' || true
