@@ -96,33 +96,6 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
   }
 }
 
-TEST_F(AudioPlayerTest, SixteenBitStereoPassesThroughInBlocksOf1152Frames) {
-  const std::vector<std::int16_t> data = numbered(44100, 2);
-  MemoryFile f("mem://player/pcm16.avi", pcm_avi(le16_bytes(data), pcm(2, 44100)));
-  AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
-  EXPECT_DOUBLE_EQ(p.get_length(), 1.0);
-  const SoundFrame* block = p.get_next_sound();
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->get_sample_count(), 2304);
-  EXPECT_DOUBLE_EQ(block->get_length(), 1152.0 / 44100);
-  EXPECT_DOUBLE_EQ(p.get_offset(), 1152.0 / 44100);
-  std::vector<std::int16_t> all(block->get_pcm(), block->get_pcm() + 2304);
-  const std::vector<std::int16_t> rest = audiotest::pull_all(p);
-  all.insert(all.end(), rest.begin(), rest.end());
-  EXPECT_EQ(all.size(), 39u * 2304);  // 39 blocks reach one second
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), all.begin()));
-  EXPECT_TRUE(std::all_of(all.begin() + static_cast<std::ptrdiff_t>(data.size()), all.end(),
-                          [](std::int16_t v) { return v == 0; }));
-  // Past the end the player goes on with silence, and the clock with it.
-  EXPECT_EQ(p.is_end(), 1);
-  const double clock = p.get_offset();
-  const SoundFrame* after = p.get_next_sound();
-  ASSERT_NE(after, nullptr);
-  EXPECT_EQ(after->get_sample_count(), 2304);
-  EXPECT_GT(p.get_offset(), clock);
-}
-
 struct DepthCase {
   const char* name;
   int bits;
@@ -152,10 +125,8 @@ TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
 INSTANTIATE_TEST_SUITE_P(
     Depths, PcmDepthTest,
     ::testing::Values(
-        DepthCase{"eight_bits", 8, 1, "\x80\xff\x00\x81"s, {0, 32512, -32768, 256}},
         // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
         DepthCase{"four_bits", 4, 1, "\x80\xf0\x00\x90"s, {0, 28672, -32768, 4096}},
-        DepthCase{"twenty_four_bits", 24, 3, "\x11\x34\x12\x00\x00\x80"s, {0x1234, -32768}},
         DepthCase{
             "twenty_four_in_32", 24, 4, "\x00\x11\x34\x12\x00\x00\x00\x80"s, {0x1234, -32768}}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -232,8 +203,9 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   p.set_shift(500);
   EXPECT_DOUBLE_EQ(p.seek(100.0), 20.0 - 0.5);
   EXPECT_EQ(p.is_end(), 1);
-  const std::vector<std::int16_t> tail = samples(p.get_next_sound());
-  EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](std::int16_t v) { return v == 0; }));
+  // Past the end the player goes on with silence, and the clock with it.
+  EXPECT_EQ(samples(p.get_next_sound()), std::vector<std::int16_t>(1152, 0));
+  EXPECT_DOUBLE_EQ(p.get_offset(), 20.0 - 0.5 + 1152.0 / 8000);
 }
 
 // A negative shift asks for sound from before the stream's start: silence until the clock gets
