@@ -127,6 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
         DepthCase{"four_bits", 4, 1, "\x80\xf0\x00\x90"s, {0, 28672, -32768, 4096}},
+        DepthCase{"twenty_four_bits", 24, 3, "\x11\x34\x12\x00\x00\x80"s, {0x1234, -32768}},
         DepthCase{
             "twenty_four_in_32", 24, 4, "\x00\x11\x34\x12\x00\x00\x00\x80"s, {0x1234, -32768}}),
     [](const auto& p) { return std::string(p.param.name); });
