@@ -76,10 +76,6 @@ std::string dv_frame(const DvSound& s) {
   return f;
 }
 
-std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field = true) {
-  return avitest::dv_type1(frames, fifty_field).build().bytes;
-}
-
 // Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
 // themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half
 // mirrors the positive one (code 4095 - v is the sample -expand(v)).
@@ -216,7 +212,7 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
     if (c.change == kSilent) frames[6].clear();
     if (c.change == kShortChunk) frames[14].resize(1000);
     if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
-    DvReader r(dv_type1_avi(frames),  // 525/60 frames too: the file claims the 50-field layout
+    DvReader r(avitest::dv_type1(frames).build().bytes,  // 525/60 too: the file claims 50 fields
                ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
     const std::vector<std::int16_t> got = r.read_all(1151);
     ASSERT_EQ(got.size(), 2 * c.want_frames);
@@ -244,7 +240,7 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
     }
     frames.push_back(dv_frame(s));
   }
-  DvReader r(dv_type1_avi(frames));
+  DvReader r(avitest::dv_type1(frames).build().bytes);
   const std::vector<std::int16_t> got = r.read(1920);
   ASSERT_EQ(got.size(), 2u * 1920);
   for (std::uint32_t i = 0; i < 1920; ++i) {
@@ -257,7 +253,7 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
 TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
   std::vector<std::string> frames;
   for (std::uint32_t f = 0; f < 60; ++f) frames.push_back(dv_frame(numbered(f, 1920, 24)));
-  DvReader r(dv_type1_avi(frames));
+  DvReader r(avitest::dv_type1(frames).build().bytes);
   SharedAviFile* file = r.reader.file();
   ASSERT_NE(file, nullptr);
   audio::DvAudioCache& cache = audio::DvAudioCache::of(*file);
@@ -289,7 +285,7 @@ TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
   const std::vector<std::string> frames =
       avitest::dv_frames(avitest::read_file(avitest::media_path(c.file)), c.fifty_field);
   ASSERT_GE(frames.size(), 10u);
-  DvReader r(dv_type1_avi(frames, c.fifty_field));
+  DvReader r(avitest::dv_type1(frames, c.fifty_field).build().bytes);
   ASSERT_TRUE(r.ok);
   const std::vector<std::int16_t> ours = r.read_all(1152);
   const std::vector<std::int16_t> want =
