@@ -18,10 +18,7 @@ namespace {
 
 using platform::ICDECOMPRESS_HURRYUP;
 using platform::ICDECOMPRESS_NOTKEYFRAME;
-using videotest::build_clip;
-using videotest::ClipShape;
-using videotest::every_12;
-using videotest::FakeVideoCodec;
+using namespace videotest;
 
 constexpr std::uint32_t kRgb = 0;
 constexpr std::uint32_t kNone = SharedAviFile::kNone;
