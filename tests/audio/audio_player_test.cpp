@@ -286,9 +286,11 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   const int v = b.add_video({});
   const int a0 = b.add_audio(pcm(2, 44100));
   const int a1 = b.add_audio(pcm(1, 22050, 8));
+  std::string ramp(2205, '\0');  // 8-bit samples: byte i holds i mod 256
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<char>(i);
   b.add_frames(v, 2, 24)
       .add_chunk(a0, 17640, true, le16_bytes(numbered(4410, 2)))
-      .add_chunk(a1, 2205, true, std::string(2205, '\x90'));
+      .add_chunk(a1, 2205, true, ramp);
   MemoryFile f("mem://player/streams.avi", b.build().bytes);
   AviAudioPlayer p;
   int list[4] = {7, 7, 7, 7};
@@ -308,9 +310,10 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   EXPECT_EQ(p.select_audio_stream(9), 2);  // no such stream: the current one
   EXPECT_EQ(p.get_offset(), 0.0);
   p.set_pcm_output(22050, 1);
+  p.seek(0.05);  // byte 1102 at the new stream's own byte rate
   const SoundFrame* block = p.get_next_sound();
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->get_pcm()[0], 0x10 * 256);
+  EXPECT_EQ(block->get_pcm()[0], (1102 % 256 - 128) * 256);
   p.close();
   EXPECT_EQ(p.has_audio(), 0);
   EXPECT_EQ(p.get_audio_info(), nullptr);

@@ -243,25 +243,4 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   EXPECT_EQ(n.audio_at_end(), 1);
 }
 
-TEST_F(AudioReaderTest, SelectingAnotherStreamStartsItFromItsFirstByte) {
-  AviBuilder b;
-  avitest::AudioStream mono;
-  mono.channels = 1;
-  const int a0 = b.add_audio({});
-  const int a1 = b.add_audio(mono);
-  b.add_chunk(a0, 400, true, pattern(400, 10)).add_chunk(a1, 300, true, pattern(300, 11));
-  MemoryFile file("mem://audio/two.avi", b.build().bytes);
-  AudioMediaReader r;
-  ASSERT_TRUE(r.open(file.name(), USE_AUDIO));
-  EXPECT_EQ(r.select_audio(-1), 1);
-  EXPECT_EQ(r.audio_stream_id(), 0);
-  EXPECT_EQ(read(r, 50), pattern(400, 10).substr(0, 50));
-  EXPECT_EQ(r.select_audio(1), 1);
-  EXPECT_EQ(r.audio_stream_id(), 1);
-  EXPECT_EQ(r.audio_position(), 0);
-  EXPECT_EQ(read(r, 1000), pattern(300, 11));
-  EXPECT_EQ(r.select_audio(7), 1);  // no such stream: the current one stays
-  EXPECT_EQ(r.audio_stream_id(), 1);
-}
-
 }  // namespace
