@@ -62,12 +62,10 @@ std::string pcm_avi(const std::string& data, avitest::AudioStream format,
 }
 
 avitest::AudioStream pcm(int channels, int rate, int bits = 16, int block_align = 0) {
-  avitest::AudioStream s;
-  s.channels = static_cast<std::uint16_t>(channels);
-  s.sample_rate = static_cast<std::uint32_t>(rate);
-  s.bits = static_cast<std::uint16_t>(bits);
-  s.block_align = static_cast<std::uint16_t>(block_align);
-  return s;
+  return {.channels = static_cast<std::uint16_t>(channels),
+          .sample_rate = static_cast<std::uint32_t>(rate),
+          .bits = static_cast<std::uint16_t>(bits),
+          .block_align = static_cast<std::uint16_t>(block_align)};
 }
 
 class AudioPlayerTest : public ::testing::Test {

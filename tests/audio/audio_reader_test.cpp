@@ -30,12 +30,7 @@ std::string pattern(std::size_t n, unsigned seed) {
 }
 
 avitest::AudioStream mp3(std::uint32_t rate, std::uint16_t block_align) {
-  avitest::AudioStream s;
-  s.tag = 0x55;
-  s.sample_rate = rate;
-  s.bits = 0;
-  s.block_align = block_align;
-  return s;
+  return {.tag = 0x55, .sample_rate = rate, .bits = 0, .block_align = block_align};
 }
 
 struct AudioAvi {
@@ -178,15 +173,14 @@ class AudioSeekTest : public ::testing::TestWithParam<SeekCase> {};
 
 TEST_P(AudioSeekTest, PositionFromTimeOnAWholeSampleFrame) {
   const SeekCase& c = GetParam();
-  avitest::AudioStream s;
-  s.tag = c.tag;
-  s.channels = c.channels;
-  s.bits = c.bits;
-  s.block_align = c.block_align;
-  s.avg_bytes = c.avg_bytes;
-  s.sample_rate = 1000;
   AviBuilder b;
-  b.add_chunks(b.add_audio(s), 10, 9000);
+  b.add_chunks(b.add_audio({.tag = c.tag,
+                            .channels = c.channels,
+                            .sample_rate = 1000,
+                            .bits = c.bits,
+                            .avg_bytes = c.avg_bytes,
+                            .block_align = c.block_align}),
+               10, 9000);
   MemoryFile file("mem://audio/seek.avi", b.build().bytes);
   AudioMediaReader r;
   ASSERT_TRUE(open_sound(r, file.name()));

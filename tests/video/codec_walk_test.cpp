@@ -175,11 +175,8 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
                                 "-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 40 -c:v mjpeg"),
       mjpeg));
   avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.handler = v.compression = "MJPG";
-  v.width = 64;
-  v.height = 48;
-  const int stream = b.add_video(v);
+  const int stream =
+      b.add_video({.handler = "MJPG", .compression = "MJPG", .width = 64, .height = 48});
   for (std::size_t f = 0; f < mjpeg.chunks.size(); ++f) {
     const std::string& chunk = f == 20 ? std::string() : mjpeg.chunks[f];
     b.add_chunk(stream, static_cast<std::uint32_t>(chunk.size()), f == 0, chunk);
