@@ -26,9 +26,9 @@ struct DvSound {
   unsigned frequency = 0;  // 0 48 kHz, 1 44.1 kHz, 2 32 kHz, other: unknown
   bool twelve_bit = false;
   unsigned extra = 24;  // samples beyond the minimum (0..63)
-  std::vector<std::int16_t> left;
-  std::vector<std::int16_t> right;
-  std::vector<std::uint16_t> codes12;  // 12-bit: left code, right code, left, right...
+  std::vector<std::int16_t> left{};
+  std::vector<std::int16_t> right{};
+  std::vector<std::uint16_t> codes12{};  // 12-bit: left code, right code, left, right...
 };
 // A 12-bit left code that leaves its sample's three bytes alone.
 constexpr std::uint16_t kNotWritten = 0xFFFF;
@@ -100,22 +100,17 @@ std::vector<std::int16_t> stretch(const std::vector<std::int16_t>& raw, std::uin
   return even;
 }
 
-std::vector<std::int16_t> ramp(std::uint32_t frames) {
-  std::vector<std::int16_t> r(2 * frames);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    r[2 * i] = static_cast<std::int16_t>(static_cast<std::int32_t>(i) - 16000);
-    r[2 * i + 1] = static_cast<std::int16_t>(16000 - static_cast<std::int32_t>(i));
-  }
-  return r;
-}
-
 // Ramps of any length stretched to any target: the ends kept and every frame on the line
 // through the input (within 1), never past the target; nothing raw gives silence.
 TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
   const std::uint32_t cases[][2] = {{19140, 19200}, {19589, 19200}, {18960, 19200}, {12000, 19200},
                                     {2, 19200},     {100, 100},     {1, 4},         {100, 1}};
   for (const auto& [raw_frames, target] : cases) {
-    const std::vector<std::int16_t> raw = ramp(raw_frames);
+    std::vector<std::int16_t> raw;  // left rises from -16000, right falls from 16000
+    for (int i = 0; i < static_cast<int>(raw_frames); ++i) {
+      raw.insert(raw.end(),
+                 {static_cast<std::int16_t>(i - 16000), static_cast<std::int16_t>(16000 - i)});
+    }
     const std::vector<std::int16_t> even = stretch(raw, target);
     EXPECT_EQ(even[2 * target - 2], raw[target > 1 ? 2 * raw_frames - 2 : 0]) << raw_frames;
     const double slope = target > 1 ? static_cast<double>(raw_frames - 1) / (target - 1) : 0;
@@ -153,16 +148,6 @@ struct DvReader {
   AudioMediaReader reader;
   bool ok = false;
 };
-
-DvSound numbered(std::uint32_t frame, std::uint32_t samples, unsigned extra) {
-  DvSound s;
-  s.extra = extra;
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    s.left.push_back(static_cast<std::int16_t>(frame * 2000 + i));
-    s.right.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(frame * 2000 + i)));
-  }
-  return s;
-}
 
 class DvGroupTest : public ::testing::Test {
  protected:
@@ -204,9 +189,13 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
     SCOPED_TRACE("change " + std::to_string(c.change) + " frames " + std::to_string(c.frames));
     std::vector<std::string> frames;
     for (std::uint32_t f = 0; f < c.frames; ++f) {
-      DvSound s = numbered(f, c.samples + f % 2 * c.odd_more, c.extra + f % 2 * c.odd_more);
-      s.frequency = c.change == kSilent && f == 3 ? 5 : 0;
-      s.fifty_field = c.change != kOtherSystem;
+      DvSound s{.fifty_field = c.change != kOtherSystem,
+                .frequency = c.change == kSilent && f == 3 ? 5u : 0u,
+                .extra = c.extra + f % 2 * c.odd_more};
+      for (std::uint32_t i = 0; i < c.samples + f % 2 * c.odd_more; ++i) {  // numbered samples
+        s.left.push_back(static_cast<std::int16_t>(f * 2000 + i));
+        s.right.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(f * 2000 + i)));
+      }
       frames.push_back(dv_frame(s));
     }
     if (c.change == kSilent) frames[6].clear();
