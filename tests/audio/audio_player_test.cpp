@@ -62,12 +62,10 @@ std::string pcm_avi(const std::string& data, avitest::AudioStream format,
 }
 
 avitest::AudioStream pcm(int channels, int rate, int bits = 16, int block_align = 0) {
-  avitest::AudioStream s;
-  s.channels = static_cast<std::uint16_t>(channels);
-  s.sample_rate = static_cast<std::uint32_t>(rate);
-  s.bits = static_cast<std::uint16_t>(bits);
-  s.block_align = static_cast<std::uint16_t>(block_align);
-  return s;
+  return {.channels = static_cast<std::uint16_t>(channels),
+          .sample_rate = static_cast<std::uint32_t>(rate),
+          .bits = static_cast<std::uint16_t>(bits),
+          .block_align = static_cast<std::uint16_t>(block_align)};
 }
 
 class AudioPlayerTest : public ::testing::Test {
@@ -94,33 +92,6 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
     EXPECT_EQ(p.get_next_sound(), nullptr);
     EXPECT_EQ(p.is_end(), 1);
   }
-}
-
-TEST_F(AudioPlayerTest, SixteenBitStereoPassesThroughInBlocksOf1152Frames) {
-  const std::vector<std::int16_t> data = numbered(44100, 2);
-  MemoryFile f("mem://player/pcm16.avi", pcm_avi(le16_bytes(data), pcm(2, 44100)));
-  AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
-  EXPECT_DOUBLE_EQ(p.get_length(), 1.0);
-  const SoundFrame* block = p.get_next_sound();
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->get_sample_count(), 2304);
-  EXPECT_DOUBLE_EQ(block->get_length(), 1152.0 / 44100);
-  EXPECT_DOUBLE_EQ(p.get_offset(), 1152.0 / 44100);
-  std::vector<std::int16_t> all(block->get_pcm(), block->get_pcm() + 2304);
-  const std::vector<std::int16_t> rest = audiotest::pull_all(p);
-  all.insert(all.end(), rest.begin(), rest.end());
-  EXPECT_EQ(all.size(), 39u * 2304);  // 39 blocks reach one second
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), all.begin()));
-  EXPECT_TRUE(std::all_of(all.begin() + static_cast<std::ptrdiff_t>(data.size()), all.end(),
-                          [](std::int16_t v) { return v == 0; }));
-  // Past the end the player goes on with silence, and the clock with it.
-  EXPECT_EQ(p.is_end(), 1);
-  const double clock = p.get_offset();
-  const SoundFrame* after = p.get_next_sound();
-  ASSERT_NE(after, nullptr);
-  EXPECT_EQ(after->get_sample_count(), 2304);
-  EXPECT_GT(p.get_offset(), clock);
 }
 
 struct DepthCase {
@@ -152,7 +123,6 @@ TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
 INSTANTIATE_TEST_SUITE_P(
     Depths, PcmDepthTest,
     ::testing::Values(
-        DepthCase{"eight_bits", 8, 1, "\x80\xff\x00\x81"s, {0, 32512, -32768, 256}},
         // Below 8 bits the samples are stored left-justified in a byte: played as 8-bit.
         DepthCase{"four_bits", 4, 1, "\x80\xf0\x00\x90"s, {0, 28672, -32768, 4096}},
         DepthCase{"twenty_four_bits", 24, 3, "\x11\x34\x12\x00\x00\x80"s, {0x1234, -32768}},
@@ -212,11 +182,16 @@ class AudioClockTest : public AudioPlayerTest {
   }
 };
 
-// The shift moves the sound against the host's time, at once when set, and a seek past the end
-// gives the length less the shift, and the end.
+// The shift moves the sound against the host's time, at once when set (one set before open waits
+// for the next seek), and a seek past the end gives the length less the shift, and the end.
 TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   AviAudioPlayer p;
+  p.set_shift(300);
   ASSERT_EQ(p.open(file_.name()), 0);
+  EXPECT_DOUBLE_EQ(p.get_offset(), -0.3);
+  EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
+  p.seek(0.0);
+  EXPECT_EQ(samples(p.get_next_sound()), from(2400, 1152));
   EXPECT_EQ(p.set_shift(500), 500);
   EXPECT_DOUBLE_EQ(p.seek(10.0), 10.0);
   EXPECT_DOUBLE_EQ(p.get_offset(), 10.0);
@@ -232,8 +207,9 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   p.set_shift(500);
   EXPECT_DOUBLE_EQ(p.seek(100.0), 20.0 - 0.5);
   EXPECT_EQ(p.is_end(), 1);
-  const std::vector<std::int16_t> tail = samples(p.get_next_sound());
-  EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](std::int16_t v) { return v == 0; }));
+  // Past the end the player goes on with silence, and the clock with it.
+  EXPECT_EQ(samples(p.get_next_sound()), std::vector<std::int16_t>(1152, 0));
+  EXPECT_DOUBLE_EQ(p.get_offset(), 20.0 - 0.5 + 1152.0 / 8000);
 }
 
 // A negative shift asks for sound from before the stream's start: silence until the clock gets
@@ -255,16 +231,6 @@ TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) 
   const std::vector<std::int16_t> c = samples(p.get_next_sound());
   EXPECT_TRUE(std::all_of(c.begin(), c.begin() + 48, [](std::int16_t v) { return v == 0; }));
   EXPECT_EQ(std::vector<std::int16_t>(c.begin() + 48, c.end()), from(0, 1152 - 48));
-}
-
-TEST_F(AudioClockTest, AShiftSetBeforeOpenWaitsForTheNextSeek) {
-  AviAudioPlayer p;
-  p.set_shift(300);
-  ASSERT_EQ(p.open(file_.name()), 0);
-  EXPECT_DOUBLE_EQ(p.get_offset(), -0.3);
-  EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
-  p.seek(0.0);
-  EXPECT_EQ(samples(p.get_next_sound()), from(2400, 1152));
 }
 
 // --- Formats the converter does not take ---------------------------------------------------------
@@ -289,9 +255,8 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   AviAudioPlayer p;
   ASSERT_EQ(p.open(f.name()), 0);
   if (c.asked) p.set_pcm_output(c.want_rate, c.want_channels);
-  EXPECT_EQ(p.get_pcm_output_sample_rate(), c.want_rate);
-  EXPECT_EQ(p.get_pcm_output_channels(), c.want_channels);
-  EXPECT_EQ(p.get_audio_stream_id(), 0);
+  EXPECT_EQ(std::tuple(p.get_pcm_output_sample_rate(), p.get_pcm_output_channels()),
+            std::tuple(c.want_rate, c.want_channels));
   const std::vector<std::int16_t> all = audiotest::pull_all(p, 10000);
   EXPECT_EQ(p.is_end(), 1);
   const double seconds = static_cast<double>(all.size()) / c.want_channels / c.want_rate;
@@ -304,8 +269,7 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, OddRateTest,
-                         ::testing::Values(RateCase{"khz96_stereo", 96000, 2, 48000, 2},
-                                           RateCase{"hz4000_mono", 4000, 1, 8000, 1},
+                         ::testing::Values(RateCase{"hz4000_mono", 4000, 1, 8000, 1},
                                            RateCase{"hz11025_stereo", 11025, 2, 11025, 2},
                                            RateCase{"hz7000_three_channels", 7000, 3, 8000, 2},
                                            RateCase{"hz22050_to_44100_stereo", 22050, 1, 44100, 2,
@@ -319,13 +283,14 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   const int v = b.add_video({});
   const int a0 = b.add_audio(pcm(2, 44100));
   const int a1 = b.add_audio(pcm(1, 22050, 8));
+  std::string ramp(2205, '\0');  // 8-bit samples: byte i holds i mod 256
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<char>(i);
   b.add_frames(v, 2, 24)
       .add_chunk(a0, 17640, true, le16_bytes(numbered(4410, 2)))
-      .add_chunk(a1, 2205, true, std::string(2205, '\x90'));
+      .add_chunk(a1, 2205, true, ramp);
   MemoryFile f("mem://player/streams.avi", b.build().bytes);
   AviAudioPlayer p;
   int list[4] = {7, 7, 7, 7};
-  EXPECT_EQ(p.get_audio_stream_list(list, 4), 0);
   ASSERT_EQ(p.open(f.name()), 0);
   EXPECT_EQ(p.get_audio_stream_list(list, 4), 1);  // the stream playing
   EXPECT_EQ(list[0], 1);
@@ -342,9 +307,10 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   EXPECT_EQ(p.select_audio_stream(9), 2);  // no such stream: the current one
   EXPECT_EQ(p.get_offset(), 0.0);
   p.set_pcm_output(22050, 1);
+  p.seek(0.05);  // byte 1102 at the new stream's own byte rate
   const SoundFrame* block = p.get_next_sound();
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->get_pcm()[0], 0x10 * 256);
+  EXPECT_EQ(block->get_pcm()[0], (1102 % 256 - 128) * 256);
   p.close();
   EXPECT_EQ(p.has_audio(), 0);
   EXPECT_EQ(p.get_audio_info(), nullptr);

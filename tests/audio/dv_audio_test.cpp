@@ -26,9 +26,9 @@ struct DvSound {
   unsigned frequency = 0;  // 0 48 kHz, 1 44.1 kHz, 2 32 kHz, other: unknown
   bool twelve_bit = false;
   unsigned extra = 24;  // samples beyond the minimum (0..63)
-  std::vector<std::int16_t> left;
-  std::vector<std::int16_t> right;
-  std::vector<std::uint16_t> codes12;  // 12-bit: left code, right code, left, right...
+  std::vector<std::int16_t> left{};
+  std::vector<std::int16_t> right{};
+  std::vector<std::uint16_t> codes12{};  // 12-bit: left code, right code, left, right...
 };
 // A 12-bit left code that leaves its sample's three bytes alone.
 constexpr std::uint16_t kNotWritten = 0xFFFF;
@@ -76,10 +76,6 @@ std::string dv_frame(const DvSound& s) {
   return f;
 }
 
-std::string dv_type1_avi(const std::vector<std::string>& frames, bool fifty_field = true) {
-  return avitest::dv_type1(frames, fifty_field).build().bytes;
-}
-
 // Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
 // themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half
 // mirrors the positive one (code 4095 - v is the sample -expand(v)).
@@ -104,22 +100,17 @@ std::vector<std::int16_t> stretch(const std::vector<std::int16_t>& raw, std::uin
   return even;
 }
 
-std::vector<std::int16_t> ramp(std::uint32_t frames) {
-  std::vector<std::int16_t> r(2 * frames);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    r[2 * i] = static_cast<std::int16_t>(static_cast<std::int32_t>(i) - 16000);
-    r[2 * i + 1] = static_cast<std::int16_t>(16000 - static_cast<std::int32_t>(i));
-  }
-  return r;
-}
-
 // Ramps of any length stretched to any target: the ends kept and every frame on the line
 // through the input (within 1), never past the target; nothing raw gives silence.
 TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
   const std::uint32_t cases[][2] = {{19140, 19200}, {19589, 19200}, {18960, 19200}, {12000, 19200},
                                     {2, 19200},     {100, 100},     {1, 4},         {100, 1}};
   for (const auto& [raw_frames, target] : cases) {
-    const std::vector<std::int16_t> raw = ramp(raw_frames);
+    std::vector<std::int16_t> raw;  // left rises from -16000, right falls from 16000
+    for (int i = 0; i < static_cast<int>(raw_frames); ++i) {
+      raw.insert(raw.end(),
+                 {static_cast<std::int16_t>(i - 16000), static_cast<std::int16_t>(16000 - i)});
+    }
     const std::vector<std::int16_t> even = stretch(raw, target);
     EXPECT_EQ(even[2 * target - 2], raw[target > 1 ? 2 * raw_frames - 2 : 0]) << raw_frames;
     const double slope = target > 1 ? static_cast<double>(raw_frames - 1) / (target - 1) : 0;
@@ -157,16 +148,6 @@ struct DvReader {
   AudioMediaReader reader;
   bool ok = false;
 };
-
-DvSound numbered(std::uint32_t frame, std::uint32_t samples, unsigned extra) {
-  DvSound s;
-  s.extra = extra;
-  for (std::uint32_t i = 0; i < samples; ++i) {
-    s.left.push_back(static_cast<std::int16_t>(frame * 2000 + i));
-    s.right.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(frame * 2000 + i)));
-  }
-  return s;
-}
 
 class DvGroupTest : public ::testing::Test {
  protected:
@@ -208,15 +189,19 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
     SCOPED_TRACE("change " + std::to_string(c.change) + " frames " + std::to_string(c.frames));
     std::vector<std::string> frames;
     for (std::uint32_t f = 0; f < c.frames; ++f) {
-      DvSound s = numbered(f, c.samples + f % 2 * c.odd_more, c.extra + f % 2 * c.odd_more);
-      s.frequency = c.change == kSilent && f == 3 ? 5 : 0;
-      s.fifty_field = c.change != kOtherSystem;
+      DvSound s{.fifty_field = c.change != kOtherSystem,
+                .frequency = c.change == kSilent && f == 3 ? 5u : 0u,
+                .extra = c.extra + f % 2 * c.odd_more};
+      for (std::uint32_t i = 0; i < c.samples + f % 2 * c.odd_more; ++i) {  // numbered samples
+        s.left.push_back(static_cast<std::int16_t>(f * 2000 + i));
+        s.right.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(f * 2000 + i)));
+      }
       frames.push_back(dv_frame(s));
     }
     if (c.change == kSilent) frames[6].clear();
     if (c.change == kShortChunk) frames[14].resize(1000);
     if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
-    DvReader r(dv_type1_avi(frames),  // 525/60 frames too: the file claims the 50-field layout
+    DvReader r(avitest::dv_type1(frames).build().bytes,  // 525/60 too: the file claims 50 fields
                ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
     const std::vector<std::int16_t> got = r.read_all(1151);
     ASSERT_EQ(got.size(), 2 * c.want_frames);
@@ -225,6 +210,9 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
       EXPECT_EQ(r.reader.audio_at_end(), 1);
     }
     for (const auto& [at, value] : c.want) EXPECT_EQ(got[at], value) << "sample " << at;
+    // A seek inside a group reads on from there (the groups come back from the file's cache).
+    r.reader.seek_audio(0.25);
+    EXPECT_EQ(r.read(1), std::vector<std::int16_t>(got.begin() + 24000, got.begin() + 24002));
   }
 }
 
@@ -244,7 +232,7 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
     }
     frames.push_back(dv_frame(s));
   }
-  DvReader r(dv_type1_avi(frames));
+  DvReader r(avitest::dv_type1(frames).build().bytes);
   const std::vector<std::int16_t> got = r.read(1920);
   ASSERT_EQ(got.size(), 2u * 1920);
   for (std::uint32_t i = 0; i < 1920; ++i) {
@@ -252,26 +240,6 @@ TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
     ASSERT_EQ(got[2 * i], audio::detail::dv_expand_12bit(i * 2 % 4096)) << i;
     ASSERT_EQ(got[2 * i + 1], audio::detail::dv_expand_12bit(4095 - i)) << i;
   }
-}
-
-TEST_F(DvGroupTest, GroupsAreCachedPerFileAndRefilledWhenTheirSlotIsTaken) {
-  std::vector<std::string> frames;
-  for (std::uint32_t f = 0; f < 60; ++f) frames.push_back(dv_frame(numbered(f, 1920, 24)));
-  DvReader r(dv_type1_avi(frames));
-  SharedAviFile* file = r.reader.file();
-  ASSERT_NE(file, nullptr);
-  audio::DvAudioCache& cache = audio::DvAudioCache::of(*file);
-  AviContainer& c = file->container();
-  const audio::DvAudioSlot* g0 = cache.load(c, 0);
-  ASSERT_NE(g0, nullptr);
-  EXPECT_EQ(cache.load(c, 0), g0);
-  EXPECT_EQ(cache.load(c, 4), g0);  // group 4 takes group 0's slot
-  EXPECT_EQ(cache.load(c, 4)->even[0], static_cast<std::int16_t>(40 * 2000));
-  EXPECT_EQ(cache.load(c, 0)->even[0], 0);
-  EXPECT_EQ(cache.load(c, 6), nullptr);  // past the last frame
-  // The seek lands in the middle of a group.
-  r.reader.seek_audio(1.0);
-  EXPECT_EQ(r.read(1)[0], static_cast<std::int16_t>(25 * 2000));
 }
 
 // --- Real DV frames ------------------------------------------------------------------------------
@@ -289,7 +257,7 @@ TEST_P(DvRealSoundTest, TypeOneSoundEqualsFfmpegsDecodeOfTheSameFrames) {
   const std::vector<std::string> frames =
       avitest::dv_frames(avitest::read_file(avitest::media_path(c.file)), c.fifty_field);
   ASSERT_GE(frames.size(), 10u);
-  DvReader r(dv_type1_avi(frames, c.fifty_field));
+  DvReader r(avitest::dv_type1(frames, c.fifty_field).build().bytes);
   ASSERT_TRUE(r.ok);
   const std::vector<std::int16_t> ours = r.read_all(1152);
   const std::vector<std::int16_t> want =

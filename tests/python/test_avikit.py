@@ -16,8 +16,6 @@ import avikit
 MEDIA = Path(os.environ["AVIKIT_MEDIA"])
 CLI = os.environ["AVIKIT_CLI"]
 ROOT = Path(__file__).resolve().parents[2]
-VIDEO = ["mpeg4_xvid_gop12.avi", "mpeg4_dx50_gop250_bf2.avi", "h264_bf2.avi", "mjpeg_mp3.avi",
-         "raw_pal8.avi", "raw_rgb555.avi", "dv_type2_625.avi", "odd_mpeg4_170x97.avi"]
 
 
 def media(name):
@@ -27,7 +25,10 @@ def media(name):
     return str(path)
 
 
-@pytest.mark.parametrize("name", VIDEO)
+# Random access equals sequential playback for every codec in the C++ tests; here, that the
+# module's indexing, batches and slices keep it (a B-frame stream, a raw one, an odd size).
+@pytest.mark.parametrize("name", ["mpeg4_dx50_gop250_bf2.avi", "raw_pal8.avi",
+                                  "odd_mpeg4_170x97.avi"])
 def test_any_order_gives_the_frames_of_sequential_iteration(name):
     r = avikit.VideoReader(media(name))
     frames = list(r)

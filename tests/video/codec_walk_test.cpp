@@ -18,10 +18,7 @@ namespace {
 
 using platform::ICDECOMPRESS_HURRYUP;
 using platform::ICDECOMPRESS_NOTKEYFRAME;
-using videotest::build_clip;
-using videotest::ClipShape;
-using videotest::every_12;
-using videotest::FakeVideoCodec;
+using namespace videotest;
 
 constexpr std::uint32_t kRgb = 0;
 constexpr std::uint32_t kNone = SharedAviFile::kNone;
@@ -96,18 +93,6 @@ TEST_P(CodecWalkStepTest, DecompressesWhatTheRunNeeds) {
   }
 }
 
-ClipShape with_empty(ClipShape s, std::set<int> empty) {
-  s.empty = std::move(empty);
-  return s;
-}
-
-ClipShape with_keys(int frames, std::set<int> keys) {
-  ClipShape s;
-  s.frames = frames;
-  s.keys = std::move(keys);
-  return s;
-}
-
 const Step kAt30 = {30, 1, range(24, 30), 30};  // the run of key frame 24, up to 30
 
 std::vector<Step> one_by_one(std::uint32_t first, std::uint32_t last) {
@@ -130,16 +115,16 @@ INSTANTIATE_TEST_SUITE_P(
              {{49, 1, range(48, 49), 49}, {50, 0, {}, 49}, {kNone, 0, {}, 49}}},
         // A 0-byte chunk is not decompressed; the bitmap keeps the picture before it.
         Walk{"EmptyChunkKeepsThePicture",
-             with_empty(every_12(), {5}),
+             ClipShape{.keys = every_12().keys, .empty = {5}},
              {{7, 1, {0, 1, 2, 3, 4, 6, 7}, 7}, {5, 1, range(0, 4), 4}}},
         Walk{"NoKeyFramesStartEveryRunAtZero",
-             with_keys(20, {}),
+             ClipShape{.frames = 20},
              {{5, 1, range(0, 5), 5}, {2, 1, range(0, 2), 2}, {9, 1, range(3, 9), 9}}},
         // A failing chunk ends the walk, and counts as the last one decoded.
         Walk{"FailingChunkEndsTheWalk", every_12(), {{6, 0, range(0, 3), 2}, {3, 1, {}, 2}}, 3},
         // Frames before the first key frame show it, and the run goes on from it.
         Walk{"BeforeTheFirstKeyFrame",
-             with_keys(30, {5, 17}),
+             ClipShape{.frames = 30, .keys = {5, 17}},
              {{2, 1, {5}, 5}, {0, 1, {}, 5}, {6, 1, {6}, 6}}}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -178,11 +163,8 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
                                 "-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 40 -c:v mjpeg"),
       mjpeg));
   avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.handler = v.compression = "MJPG";
-  v.width = 64;
-  v.height = 48;
-  const int stream = b.add_video(v);
+  const int stream =
+      b.add_video({.handler = "MJPG", .compression = "MJPG", .width = 64, .height = 48});
   for (std::size_t f = 0; f < mjpeg.chunks.size(); ++f) {
     const std::string& chunk = f == 20 ? std::string() : mjpeg.chunks[f];
     b.add_chunk(stream, static_cast<std::uint32_t>(chunk.size()), f == 0, chunk);
@@ -229,9 +211,10 @@ TEST_P(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
   const Selection& p = GetParam();
   FakeVideoCodec codec(p.fourcc, p.accepts);
   options_set(254, p.option);
-  ClipShape s = every_12(3);
-  s.handler = p.handler != nullptr ? p.handler : p.fourcc;
-  s.compression = p.fourcc;
+  const ClipShape s{.frames = 3,
+                    .keys = {0},
+                    .handler = p.handler != nullptr ? p.handler : p.fourcc,
+                    .compression = p.fourcc};
   avitest::MemoryFile clip("mem://walk/select.avi", build_clip(s));
   VideoMediaReader reader;
   ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
@@ -260,10 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
   FakeVideoCodec codec("FAKE", {kRgb});
-  ClipShape s = every_12(5);
-  s.handler = "ABCD";
-  s.compression = "ABCD";
-  s.with_sound = true;
+  const ClipShape s{
+      .frames = 5, .keys = {0}, .handler = "ABCD", .compression = "ABCD", .with_sound = true};
   avitest::MemoryFile clip("mem://walk/abcd.avi", build_clip(s));
   VideoMediaReader reader;
   ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));

@@ -53,8 +53,8 @@ class FakeVideoCodec {
 // A clip for the fake codec: every frame's chunk carries its number.
 struct ClipShape {
   int frames = 50;
-  std::set<int> keys;   // frames flagged as key frames
-  std::set<int> empty;  // frames stored as 0-byte chunks
+  std::set<int> keys{};   // frames flagged as key frames
+  std::set<int> empty{};  // frames stored as 0-byte chunks
   const char* handler = "FAKE";
   const char* compression = "FAKE";
   bool with_sound = false;  // a file whose video has no codec opens only for its sound

@@ -17,12 +17,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes header(std::int32_t width, std::int32_t height, std::uint16_t bits, std::size_t palette = 0,
              Bytes masks = {}) {
-  avitest::BitmapFields f;
-  f.width = width;
-  f.height = height;
-  f.bit_count = bits;
-  f.compression_value = masks.empty() ? 0 : 3;  // BI_BITFIELDS
-  const std::string h = avitest::bitmap_info(f);
+  const std::string h =
+      avitest::bitmap_info({.width = width,
+                            .height = height,
+                            .bit_count = bits,
+                            .compression_value = masks.empty() ? 0u : 3u});  // 3: BI_BITFIELDS
   Bytes out(h.begin(), h.end());
   out.insert(out.end(), masks.begin(), masks.end());
   for (std::size_t i = 0; i < palette; ++i) {
@@ -104,12 +103,8 @@ struct RawClip {
 
 std::string build(const RawClip& c) {
   avitest::AviBuilder b;
-  avitest::VideoStream v;
-  v.width = 4;
-  v.height = c.height;
-  v.bit_count = c.bits;
-  v.strf_extra = c.palette;
-  const int s = b.add_video(v);
+  const int s =
+      b.add_video({.width = 4, .height = c.height, .bit_count = c.bits, .strf_extra = c.palette});
   for (const std::string& chunk : c.chunks) {
     if (!c.change.empty() && &chunk == &c.chunks.back()) {
       b.add_chunk(s, static_cast<std::uint32_t>(c.change.size()), false, c.change, "00pc");

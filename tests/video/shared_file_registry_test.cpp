@@ -15,16 +15,9 @@ namespace {
 // Two uncompressed video streams (0, 1) and a PCM sound stream (2), ten frames each.
 std::string two_video_one_audio() {
   avitest::AviBuilder b;
-  avitest::VideoStream small;
-  avitest::VideoStream large;
-  large.width = 8;
-  large.height = 4;
-  avitest::AudioStream mono;
-  mono.channels = 1;
-  mono.sample_rate = 22050;
-  const int v0 = b.add_video(small);
-  const int v1 = b.add_video(large);
-  const int a = b.add_audio(mono);
+  const int v0 = b.add_video({});
+  const int v1 = b.add_video({.width = 8, .height = 4});
+  const int a = b.add_audio({.channels = 1, .sample_rate = 22050});
   b.add_frames(v0, 10, 24).add_frames(v1, 10, 96).add_chunks(a, 10, 882);
   return b.build().bytes;
 }
