@@ -49,16 +49,8 @@ inline std::uint64_t peek64(const std::uint8_t* bytes, std::uint32_t pos) {
   return __builtin_bswap64(w) << (pos & 7);
 }
 
-inline LookupEntry lookup(std::uint64_t bits) { return vlc_lookup13[bits >> 51]; }
-
-// The hot look-up gives every escape as a big one (dv/vlc.h): the code's 16 bits, which end at
-// bit `pos`, say what it is. Turns entry e, counted in s, into that.
-inline void exact_escape(const std::uint8_t* bytes, std::uint32_t pos, std::uint32_t& s,
-                         LookupEntry& e, std::uint32_t& code) {
-  code = static_cast<std::uint32_t>(peek64(bytes, pos - 16) >> 48);
-  const LookupEntry exact = vlc_lookup[vlc_lookup_index(code)];
-  s = s - e + exact;
-  e = exact;
+inline LookupEntry lookup(std::uint64_t bits) {
+  return vlc_lookup[vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))];
 }
 
 // A partial code is carried as its bits rather than as a tree node: block state node =
@@ -205,7 +197,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     open_.clear(i);
   }
 
-  // The rest: the code with entry e1 (counted in l.s) ran past the area or is an escape;
+  // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
   // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
   // lane on its next block or idle.
   [[gnu::noinline]] void settle_rare(Lane& l, LookupEntry e1, LookupEntry e2, bool second) {
@@ -224,22 +216,12 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       return;
     }
     if (lookup_big(e1)) {
-      std::uint32_t code;
-      exact_escape(st_.bytes, pos, l.s, e1, code);
-      bool stored = false;
-      if (lookup_big(e1)) {
-        l.s -= kLookupBig;
-        e1 -= kLookupBig;
-        st_.block_big[l.block] = 1;
-        if ((l.s & 0xC0) == 0) {
-          st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] = escape_amplitude(code);
-          stored = true;
-        }
-      } else if ((l.s & kAttention) == 0) {
-        store(st_.coeffs[l.block], kCells[st_.block_mode[l.block]].data(), l.s, e1);
-        stored = true;
-      }
-      if (stored) {
+      l.s -= kLookupBig;
+      e1 -= kLookupBig;
+      st_.block_big[l.block] = 1;
+      if ((l.s & 0xC0) == 0) {
+        const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
+        st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] = escape_amplitude(code);
         if (!second) return;
         // The block goes on with the code after the escape.
         l.s += e2;
@@ -421,8 +403,8 @@ class Streams : public LaneDriver<Streams<Span>> {
     return Step::kGoesOn;
   }
 
-  // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is an
-  // escape. Settles it as the reference would.
+  // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is a
+  // big escape. Settles it as the reference would.
   Step settle(Lane& l, LookupEntry e) {
     DvBlockState& s = st_.block_states[l.block];
     DvBitReader& r = streams_[l.group];
@@ -440,18 +422,12 @@ class Streams : public LaneDriver<Streams<Span>> {
       return Step::kDry;
     }
     if (lookup_big(e)) {
-      std::uint32_t code;
-      exact_escape(r.bytes, pos, l.s, e, code);
-      if (lookup_big(e)) {
-        l.s -= kLookupBig;
-        e -= kLookupBig;
-        st_.block_big[l.block] = 1;
-        if ((l.s & 0xC0) == 0) {
-          st_.coeffs[l.block][cells_of(l.block)[l.s & 0xFF]] = escape_amplitude(code);
-          return Step::kGoesOn;
-        }
-      } else if ((l.s & kAttention) == 0) {
-        store(st_.coeffs[l.block], cells_of(l.block), l.s, e);
+      l.s -= kLookupBig;
+      e -= kLookupBig;
+      st_.block_big[l.block] = 1;
+      if ((l.s & 0xC0) == 0) {
+        const auto code = static_cast<std::uint32_t>(peek64(r.bytes, pos - 16) >> 48);
+        st_.coeffs[l.block][cells_of(l.block)[l.s & 0xFF]] = escape_amplitude(code);
         return Step::kGoesOn;
       }
     }

@@ -236,19 +236,9 @@ consteval std::array<LookupEntry, kVlcLookupSize> make_lookup() {
   return t;
 }
 
-consteval std::array<LookupEntry, kVlcLookup13Size> make_lookup13() {
-  std::array<LookupEntry, kVlcLookup13Size> t{};
-  for (std::uint32_t i = 0; i < kVlcLookup13Size; ++i) {
-    const std::uint32_t p = i << 3;
-    t[i] = p >> 9 == 0x7F ? 16U << 8 | (1 + kLookupBig) : lookup_entry(p, 13);
-  }
-  return t;
-}
-
 }  // namespace
 
 constexpr std::array<std::uint32_t, kVlcTreeNodes> dv_vlc_tree = kTree;
 constexpr std::array<LookupEntry, kVlcLookupSize> vlc_lookup = make_lookup();
-alignas(64) constexpr std::array<LookupEntry, kVlcLookup13Size> vlc_lookup13 = make_lookup13();
 
 }  // namespace avikit::dv

@@ -44,13 +44,6 @@ inline constexpr std::uint32_t kLookupBig = 64;
 inline constexpr int kVlcLookupSize = 1024 + 2048;
 extern const std::array<LookupEntry, kVlcLookupSize> vlc_lookup;
 
-// The fast parse's look-up: indexed by the first 13 bits alone, which hold every code but the
-// escape. All escapes share the big escape's entry there (advance 1 + kLookupBig, length 16),
-// so the parse's rare path reads each from its bits with vlc_lookup: one index without a
-// comparison costs the hot loops less than the escapes sent aside.
-inline constexpr int kVlcLookup13Size = 8192;
-extern const std::array<LookupEntry, kVlcLookup13Size> vlc_lookup13;
-
 constexpr std::uint32_t vlc_lookup_index(std::uint32_t peek16) {
   return peek16 < 0xF800 ? peek16 >> 6 : peek16 - (0xF800 - 1024);
 }
