@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "dv/colour.h"
 
@@ -9,10 +10,9 @@ namespace {
 
 inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
-// B, G, R of 16 pixels as int16 (saturated from the 32-bit sums >> 14) from their luma and
-// colour-difference inputs as int16. Unpacking to pairs and packing back works within 128-bit
-// lanes, so the results come in the order of the inputs.
-[[gnu::always_inline]] inline void bgr16w(__m256i luma, __m256i vb, __m256i vr, __m256i* b,
+// B, G and R of 16 pixels as 32-bit sums >> 14, not yet saturated: [0] the pixels of the
+// inputs' elements 0..3 of each lane, [1] those of elements 4..7.
+[[gnu::always_inline]] inline void bgr16d(__m256i luma, __m256i vb, __m256i vr, __m256i* b,
                                           __m256i* g, __m256i* r) {
   const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
   const __m256i kb = _mm256_set1_epi32(kCbToBlue);
@@ -21,89 +21,88 @@ inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const 
                                          (static_cast<std::uint32_t>(kCbToGreen) & 0xFFFF)));
   const __m256i kr = _mm256_set1_epi32(kCrToRed << 16);
   const __m256i minus16 = _mm256_set1_epi16(-16);
-  // (Y, -16) . (19077, 18565) = (Y - 16) x 19077 + 8192.
-  const __m256i yt0 = _mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus16), ky);
-  const __m256i yt1 = _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus16), ky);
-  const __m256i c0 = _mm256_unpacklo_epi16(vb, vr), c1 = _mm256_unpackhi_epi16(vb, vr);
-  auto fin = [&](__m256i k) {
-    return _mm256_packs_epi32(
-        _mm256_srai_epi32(_mm256_add_epi32(yt0, _mm256_madd_epi16(c0, k)), 14),
-        _mm256_srai_epi32(_mm256_add_epi32(yt1, _mm256_madd_epi16(c1, k)), 14));
-  };
-  *b = fin(kb);
-  *g = fin(kg);
-  *r = fin(kr);
+  const __m256i yt[2] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus16), ky),
+                         _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus16), ky)};
+  const __m256i c[2] = {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)};
+#pragma GCC unroll 2
+  for (int h = 0; h < 2; ++h) {
+    b[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kb)), 14);
+    g[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kg)), 14);
+    r[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kr)), 14);
+  }
 }
 
-// The 16 pixels from x on, in pixel order, from doubled chroma.
-[[gnu::always_inline]] inline void bgr16(const std::uint8_t* y, const std::int8_t* cb,
-                                         const std::int8_t* cr, int x, __m256i* b, __m256i* g,
-                                         __m256i* r) {
+// Four pixels' B, G, R in the first 12 bytes of each lane, from the packed lanes
+// B0..3 G0..3 R0..3 R4..7 (kFirst) or B4..7 G4..7 R0..3 R4..7.
+template <bool kFirst>
+inline __m256i interleave4(__m256i v) {
+  constexpr char r = kFirst ? 8 : 12;
+  const __m128i m = _mm_setr_epi8(0, 4, r, 1, 5, r + 1, 2, 6, r + 2, 3, 7, r + 3, -1, -1, -1, -1);
+  return _mm256_shuffle_epi8(v, _mm256_broadcastsi128_si256(m));
+}
+
+// The 16 pixels of bgr16d's sums as four runs of 4 pixels: q[0] and q[1] the pixels of elements
+// 0..3 and 4..7 of each lane, 12 bytes a lane. Packing B with G and R with R lets one byte
+// shuffle a lane interleave them: fewer shuffles than packing each channel whole and scattering
+// it over the 48 bytes.
+[[gnu::always_inline]] inline void runs4(const __m256i* b, const __m256i* g, const __m256i* r,
+                                         __m256i* q) {
+  const __m256i rr = _mm256_packs_epi32(r[0], r[1]);
+  q[0] = interleave4<true>(_mm256_packus_epi16(_mm256_packs_epi32(b[0], g[0]), rr));
+  q[1] = interleave4<false>(_mm256_packus_epi16(_mm256_packs_epi32(b[1], g[1]), rr));
+}
+
+inline void store16(std::uint8_t* dst, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+}
+
+// The eight runs of 32 pixels, in pixel order, as 96 bytes at d. Each store writes 4 bytes past
+// its 12, which the next store puts right; the last run of a line is stored exactly.
+template <bool kLastGroup>
+[[gnu::always_inline]] inline void store_runs(std::uint8_t* d, const __m128i (&r)[8]) {
+#pragma GCC unroll 7
+  for (int i = 0; i < 7; ++i) store16(d + 12 * i, r[i]);
+  if constexpr (kLastGroup) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 84), r[7]);
+    const int tail = _mm_extract_epi32(r[7], 2);
+    std::memcpy(d + 92, &tail, 4);
+  } else {
+    store16(d + 84, r[7]);
+  }
+}
+
+inline __m128i low(__m256i v) { return _mm256_castsi256_si128(v); }
+inline __m128i high(__m256i v) { return _mm256_extracti128_si256(v, 1); }
+
+// Runs of 4 pixels of the 16 from x on, from doubled chroma: q[0] holds pixels 0..3 and 8..11,
+// q[1] 4..7 and 12..15.
+[[gnu::always_inline]] inline void runs16(const std::uint8_t* y, const std::int8_t* cb,
+                                          const std::int8_t* cr, int x, __m256i* q) {
   const __m256i luma = _mm256_cvtepu8_epi16(load16(y + x));
   // Pixel x's colour-difference input is d[x] + d[x + 1] (dv/colour.h).
   const __m256i vb = _mm256_add_epi16(_mm256_cvtepi8_epi16(load16(cb + x)),
                                       _mm256_cvtepi8_epi16(load16(cb + x + 1)));
   const __m256i vr = _mm256_add_epi16(_mm256_cvtepi8_epi16(load16(cr + x)),
                                       _mm256_cvtepi8_epi16(load16(cr + x + 1)));
-  bgr16w(luma, vb, vr, b, g, r);
-}
-
-// pshufb masks that scatter 16 bytes of one channel into the 48 packed bytes of 16 pixels.
-struct PackMasks {
-  alignas(32) std::int8_t m[3][3][32];  // [output chunk][channel][byte, both lanes]
-};
-constexpr PackMasks make_masks() {
-  PackMasks p{};
-  for (int c = 0; c < 3; ++c) {
-    for (int ch = 0; ch < 3; ++ch) {
-      for (int i = 0; i < 32; ++i) {
-        const int k = 16 * c + i % 16;
-        p.m[c][ch][i] = static_cast<std::int8_t>(k % 3 == ch ? k / 3 : -128);
-      }
-    }
-  }
-  return p;
-}
-constexpr PackMasks kMasks = make_masks();
-
-inline __m256i mask(int c, int ch) {
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(kMasks.m[c][ch]));
-}
-
-// 16-bit pixels 0..15 and 16..31 of one channel to 32 bytes in pixel order (the 256-bit pack
-// works per lane, so its quarters come out as 0, 2, 1, 3).
-inline __m256i bytes32(__m256i lo, __m256i hi) {
-  return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
-}
-
-// 32 bytes each of B, G and R, in pixel order, as 96 packed bytes at dst.
-[[gnu::always_inline]] inline void store_bgr32(__m256i b, __m256i g, __m256i r, std::uint8_t* dst) {
-  __m256i o[3];
-#pragma GCC unroll 3
-  for (int c = 0; c < 3; ++c) {
-    o[c] = _mm256_or_si256(
-        _mm256_or_si256(_mm256_shuffle_epi8(b, mask(c, 0)), _mm256_shuffle_epi8(g, mask(c, 1))),
-        _mm256_shuffle_epi8(r, mask(c, 2)));
-  }
-  // Chunk c of the low lane holds output bytes 16c..16c+15, of the high lane 48 + 16c on.
-  auto* d = reinterpret_cast<__m256i*>(dst);
-  _mm256_storeu_si256(d, _mm256_permute2x128_si256(o[0], o[1], 0x20));
-  _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(o[2], o[0], 0x30));
-  _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(o[1], o[2], 0x31));
+  __m256i b[2], g[2], r[2];
+  bgr16d(luma, vb, vr, b, g, r);
+  runs4(b, g, r, q);
 }
 
 // The 32 pixels from x on, as 96 bytes at out + 3x.
+template <bool kLastGroup>
 [[gnu::always_inline]] inline void bgr32(const std::uint8_t* y, const std::int8_t* cb,
                                          const std::int8_t* cr, int x, std::uint8_t* out) {
-  __m256i b0, g0, r0, b1, g1, r1;
-  bgr16(y, cb, cr, x, &b0, &g0, &r0);
-  bgr16(y, cb, cr, x + 16, &b1, &g1, &r1);
-  store_bgr32(bytes32(b0, b1), bytes32(g0, g1), bytes32(r0, r1), out + 3 * x);
+  __m256i a[2], c[2];
+  runs16(y, cb, cr, x, a);
+  runs16(y, cb, cr, x + 16, c);
+  store_runs<kLastGroup>(out + 3 * x, {low(a[0]), low(a[1]), high(a[0]), high(a[1]), low(c[0]),
+                                       low(c[1]), high(c[0]), high(c[1])});
 }
 
 // The 4:2:0 line works in "split" order: one vector holds pixels 0..7 and 16..23 of a group of
 // 32, the other 8..15 and 24..31. Unpacking the even and odd pixels' chroma gives that order
-// without crossing lanes, and packing the two halves back to bytes undoes it.
+// without crossing lanes, and the order of the stores undoes it.
 //
 // Colour-difference inputs of the 32 pixels from pair p on: s0 the averaged samples of pairs
 // p..p+15, s1 those of p+1..p+16. An even pixel takes twice its pair's sample, an odd one its
@@ -143,11 +142,14 @@ template <bool kLastGroup>
   // Luma in split order: quarters 0 and 2 widen to the low vector, 1 and 3 to the high one.
   const __m256i split =
       _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)), 0xD8);
-  __m256i b0, g0, r0, b1, g1, r1;
-  bgr16w(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(split)), cb_lo, cr_lo, &b0, &g0, &r0);
-  bgr16w(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(split, 1)), cb_hi, cr_hi, &b1, &g1, &r1);
-  store_bgr32(_mm256_packus_epi16(b0, b1), _mm256_packus_epi16(g0, g1), _mm256_packus_epi16(r0, r1),
-              out + 3 * x);
+  __m256i b[2], g[2], r[2], lo[2], hi[2];
+  bgr16d(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(split)), cb_lo, cr_lo, b, g, r);
+  runs4(b, g, r, lo);
+  bgr16d(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(split, 1)), cb_hi, cr_hi, b, g, r);
+  runs4(b, g, r, hi);
+  // Pixels 0..7 and 16..23 are in the low vectors, 8..15 and 24..31 in the high ones.
+  store_runs<kLastGroup>(out + 3 * x, {low(lo[0]), low(lo[1]), low(hi[0]), low(hi[1]), high(lo[0]),
+                                       high(lo[1]), high(hi[0]), high(hi[1])});
 }
 
 }  // namespace
@@ -155,9 +157,9 @@ template <bool kLastGroup>
 void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8_t* cr,
                    std::uint8_t* out) {
   constexpr int kLast = kWidth - 32;
-  for (int x = 0; x < kLast; x += 32) bgr32(y, cb, cr, x, out);
+  for (int x = 0; x < kLast; x += 32) bgr32<false>(y, cb, cr, x, out);
   // The last 32 pixels overlap the step before rather than going narrower.
-  bgr32(y, cb, cr, kLast, out);
+  bgr32<true>(y, cb, cr, kLast, out);
 }
 
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {

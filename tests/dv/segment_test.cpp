@@ -70,7 +70,7 @@ std::vector<std::uint8_t> random_segment(std::mt19937& rng, bool dense) {
   // clang-format off
   static const char* const kCodes[] = {"000", "0101", "01110", "1101100", "111101011",
       "11111010101", "111110111101", "1111110100000", "1111111011111110", "111110101110",
-      "1111111000000001"};
+      "1111111000000001", "1111111001011100"};
   // clang-format on
   for (std::size_t m = 0; m < 5; ++m)
     seg[80 * m + 3] = static_cast<std::uint8_t>(0xF0 | rng() % 16);
