@@ -31,7 +31,6 @@ namespace avitest {
 void put_le(std::string& s, std::uint64_t v, int bytes);
 std::string le(std::uint64_t v, int bytes);  // the `bytes` low bytes of v, least first
 inline void put_u32(std::string& s, std::uint32_t v) { put_le(s, v, 4); }
-void put_fourcc(std::string& s, const char* four);  // exactly 4 characters
 // Over bytes already there; what would fall past the end is dropped.
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes);
 inline void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) { patch_le(s, at, v, 4); }
