@@ -209,13 +209,7 @@ TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
 // Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no
 // length.
 TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
-  std::string fact, info;
-  avitest::put_fourcc(fact, "fact");
-  avitest::put_u32(fact, 3);
-  fact += std::string("abc") + '\0';
-  avitest::put_fourcc(info, "LIST");
-  avitest::put_u32(info, 4);
-  avitest::put_fourcc(info, "INFO");
+  const std::string fact("fact\3\0\0\0abc\0", 12), info("LIST\4\0\0\0INFO", 12);
   avitest::WaveFields mono;
   mono.sample_rate = 8000;
   mono.channels = 1;

@@ -1,5 +1,5 @@
-// Damaged and hostile files: every one must give a clean result, release every handle and
-// codec, and leave the accessors answering.
+// Hostile files: one bad field must not change what the rest of the file says, and sizes a file
+// only claims must cost no memory.
 
 #include <avikit/avi_audio_player.h>
 #include <avikit/avi_file_info.h>
@@ -10,11 +10,9 @@
 
 #include <fstream>
 #include <functional>
-#include <random>
 
 #include "container/avi_container.h"
 #include "container_peek.h"
-#include "platform/files.h"
 #include "support/avi_builder.h"
 #include "support/test_paths.h"
 
@@ -25,95 +23,6 @@ namespace {
 using avitest::AviBuilder;
 using avitest::IndexKind;
 using avitest::TestFile;
-
-void exercise(const std::string& bytes) {
-  TestFile f(bytes);
-  {
-    avitest::Probe p(f.name());
-    const int r = p.result;
-    EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
-    EXPECT_GE(p.info.get_length(), 0.0);
-    p.info.get_type_name();
-    p.info.get_bit_rate();
-  }
-  {
-    AviContainer c(true);
-    if (c.open(f.name()) == 1) {
-      std::uint32_t numbers[32];
-      const int nv = c.video_stream_numbers(numbers, 32);
-      for (int i = 0; i < nv; ++i) {
-        c.select_video_stream(static_cast<int>(numbers[i]));
-        VideoInfo v;
-        c.describe_video_stream(v);
-        c.video_type_name();
-        if (const ChunkIndex* index = c.video_index()) {
-          EXPECT_LE(index->entries.size(), c.file_size());
-          EXPECT_LE(index->key_frames.size(), index->entries.size());
-        }
-      }
-      const int na = c.audio_stream_numbers(numbers, 32);
-      for (int i = 0; i < na; ++i) {
-        c.select_audio_stream(static_cast<int>(numbers[i]));
-        AudioInfo a;
-        c.describe_audio_stream(a);
-        c.audio_type_name();
-      }
-      c.file_type_name();
-    }
-  }
-  EXPECT_EQ(platform::open_file_handles(), 0);
-  EXPECT_EQ(platform::ic_open_instances(), 0);
-}
-
-avitest::BuiltAvi sample(IndexKind kind) {
-  AviBuilder b;
-  const int vs = b.add_video({.bit_count = 8, .strf_extra = std::string(1024, '\x7f')});
-  const int as = b.add_audio({});
-  b.add_dv({});
-  for (int i = 0; i < 6; ++i) b.add_chunk(vs, 7 + static_cast<std::uint32_t>(i), i % 3 == 0);
-  b.add_chunk(as, 33).add_chunk(2, 12);
-  b.index(kind).chunks_per_segment(4).entries_per_ix(2);
-  return b.build();
-}
-
-TEST(HostileInputTest, EveryTruncationIsClean) {
-  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdmlAndIdx1}) {
-    const std::string full = sample(kind).bytes;
-    for (std::size_t n = 0; n < full.size(); n += (n < 2400 ? 1 : 7)) {
-      exercise(full.substr(0, n));
-    }
-  }
-  const std::string wave = avitest::wave_file({}, std::string(64, '\x11'));
-  for (std::size_t n = 0; n <= wave.size(); ++n) exercise(wave.substr(0, n));
-}
-
-TEST(HostileInputTest, GarbageAndBitFlips) {
-  std::mt19937 rng(20240601);
-  for (int i = 0; i < 200; ++i) {
-    std::string junk(rng() % 600, '\0');
-    for (char& ch : junk) ch = static_cast<char>(rng());
-    if (i % 2 == 0 && junk.size() >= 12) junk.replace(0, 12, std::string("RIFF\0\0\0\0AVI ", 12));
-    exercise(junk);
-  }
-  const std::string base = sample(IndexKind::kOdmlAndIdx1).bytes;
-  for (int i = 0; i < 1500; ++i) {
-    std::string bytes = base;
-    for (int k = 0; k < 1 + i % 4; ++k) {
-      bytes[rng() % bytes.size()] ^= static_cast<char>(1u << (rng() % 8));
-    }
-    exercise(bytes);
-  }
-}
-
-// Files the fuzzer found, kept in tests/data and listed in its README.
-class FuzzRegressionTest : public ::testing::TestWithParam<const char*> {};
-TEST_P(FuzzRegressionTest, ProbesCleanly) {
-  const std::string bytes = avitest::read_file(avitest::data_path(GetParam()));
-  ASSERT_FALSE(bytes.empty());
-  exercise(bytes);
-}
-INSTANTIATE_TEST_SUITE_P(Found, FuzzRegressionTest,
-                         ::testing::Values("idx1_negative_stream_without_audio.avi"));
 
 }  // namespace
 

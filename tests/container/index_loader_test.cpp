@@ -84,24 +84,6 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
   }
 }
 
-TEST(Idx1LoadTest, FiguresOfTheSelectedStreams) {
-  AviBuilder b;
-  const int v = b.add_video({.handler = "FMP4", .compression = "FMP4"});
-  const int a = b.add_audio({.channels = 1, .sample_rate = 8000});
-  for (int i = 0; i < 50; ++i) {
-    b.add_chunk(v, 1000 + static_cast<std::uint32_t>(i), i % 10 == 0).add_chunk(a, 640);
-  }
-  OpenedAvi c(b.build().bytes, false);
-  ASSERT_EQ(c.result, 1);
-  const double bytes = 50 * 1000 + 49 * 50 / 2.0;
-  EXPECT_FLOAT_EQ(c.video_bit_rate(), static_cast<float>(bytes * 8 / 2000.0));  // 50 at 25/s
-  EXPECT_EQ(c.largest_video_chunk(), 1049u);
-  EXPECT_EQ(c.has_inter_frames(), 1);
-  EXPECT_DOUBLE_EQ(c.audio_length(), 50 * 640 / 16000.0);
-  EXPECT_EQ(c.short_chunk_flag(), 0u);
-  EXPECT_EQ(c.video_index(), nullptr);  // Probe containers keep only the figures.
-}
-
 TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   AviBuilder b;
   const int v = b.add_video({});
@@ -124,18 +106,6 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   int movi = 0;
   for (const ChunkRecord& r : c.chunk_records()) movi += r.fourcc == fourcc("movi") ? 1 : 0;
   EXPECT_EQ(movi, 1);
-}
-
-TEST(Idx1LoadTest, DvType1KeepsItsStreamHeaderLength) {
-  for (IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdml}) {
-    AviBuilder b;
-    b.add_frames(b.add_dv({.length = 50}), 10, 16);  // 2 seconds, whatever the chunks say
-    b.index(kind);
-    OpenedAvi c(b.build().bytes, false);
-    ASSERT_EQ(c.result, 1);
-    EXPECT_DOUBLE_EQ(c.audio_length(), 2.0);
-    EXPECT_EQ(c.frame_count(), kind == IndexKind::kOdml ? 10u : 50u);
-  }
 }
 
 // Found by the malformed-corpus test: an audio entry claiming 2 GB in a 16 kB file made the

@@ -56,6 +56,7 @@ TEST(OdmlIndexTest, ThreeAndSixLongEntries) {
     OpenedAvi c(avi.bytes, true);
     ASSERT_EQ(c.result, 1) << longs;
     expect_positions(*c.video_index(), avi.layout.data_positions[0]);
+    EXPECT_EQ(c.video_index()->entries.back().size, 30u);  // in the third long of six
     // Six-long entries carry no key flag: every chunk counts as a key frame.
     EXPECT_EQ(c.video_index()->key_frames.size(), longs == 6 ? 7u : 3u);
     EXPECT_EQ(c.has_inter_frames(), longs == 6 ? 0 : 1);

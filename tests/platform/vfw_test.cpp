@@ -97,16 +97,4 @@ TEST_F(VfwTest, LocateAsksEveryDriverWhetherItTakesTheFormat) {
   EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("MJPG"), &in, nullptr, ICMODE_DECOMPRESS), nullptr);
 }
 
-TEST(VfwRegistryTest, SavedDriversComeBackAfterAnEmptyManager) {
-  const auto saved = ic_installed_drivers();
-  ic_replace_drivers({});
-  EXPECT_TRUE(ic_installed_drivers().empty());
-  ic_replace_drivers({{ICTYPE_VIDEO, fourcc("fake"), &fake_proc}});
-  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("FAKE"), ICMODE_DECOMPRESS);
-  EXPECT_NE(ic, nullptr);
-  ICClose(ic);
-  ic_replace_drivers(saved);
-  EXPECT_EQ(ic_installed_drivers().size(), saved.size());
-}
-
 }  // namespace

@@ -23,7 +23,6 @@ std::string le(std::uint64_t v, int bytes) {
   put_le(s, v, bytes);
   return s;
 }
-void put_fourcc(std::string& s, const char* four) { put_le(s, fourcc_value(four), 4); }
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes) {
   for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(bytes) && at + i < s.size(); ++i) {
     s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);

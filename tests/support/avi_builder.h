@@ -31,7 +31,6 @@ namespace avitest {
 void put_le(std::string& s, std::uint64_t v, int bytes);
 std::string le(std::uint64_t v, int bytes);  // the `bytes` low bytes of v, least first
 inline void put_u32(std::string& s, std::uint32_t v) { put_le(s, v, 4); }
-void put_fourcc(std::string& s, const char* four);  // exactly 4 characters
 // Over bytes already there; what would fall past the end is dropped.
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes);
 inline void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) { patch_le(s, at, v, 4); }
@@ -155,12 +154,10 @@ struct AudioStream {
   std::uint16_t bits = 16;
   std::uint32_t avg_bytes = 0;    // 0: computed for PCM
   std::uint16_t block_align = 0;  // 0: computed for PCM
-  std::optional<std::string> strf{};
   bool write_strf = true;
 };
 
 struct DvStream {  // DV type-1: one "iavs" stream
-  const char* handler = "dvsd";
   std::uint32_t rate = 25;
   std::uint32_t scale = 1;
   std::optional<std::uint32_t> length{};
@@ -168,7 +165,6 @@ struct DvStream {  // DV type-1: one "iavs" stream
   std::int16_t height = 0;
   unsigned sampling_code = 0;
   bool fifty_field = true;
-  bool write_strf = true;
 };
 
 enum class IndexKind {
@@ -182,14 +178,11 @@ enum class IndexKind {
 struct AviLayout {
   std::uint64_t avih_data = 0;
   std::vector<std::uint64_t> strh_data;                    // per stream
-  std::vector<std::uint64_t> strf_data;                    // per stream, 0 without one
   std::vector<std::uint64_t> indx_data;                    // per stream, 0 without one
   std::uint64_t movi_list = 0;                             // "LIST" header of the first movi
-  std::uint64_t movi_fourcc = 0;                           // its "movi" type
   std::uint64_t idx1_header = 0;                           // 0 without idx1
   std::vector<std::uint64_t> ix_headers;                   // every ix## chunk header, in file order
   std::vector<std::vector<std::uint64_t>> data_positions;  // per stream: each chunk's data
-  std::uint64_t file_size = 0;
 };
 
 struct BuiltAvi {
@@ -284,8 +277,7 @@ class AviBuilder {
 std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field,
                                    std::size_t max = SIZE_MAX);
 // One "iavs" stream holding `frames`, at 25 or 30000/1001 frames a second.
-AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field = true,
-                    unsigned sampling_code = 0);
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field = true);
 
 // --- Hashing -------------------------------------------------------------------------------------
 std::uint64_t fnv1a(const void* data, std::size_t n);

@@ -46,21 +46,20 @@ int AviBuilder::add_audio(const AudioStream& a) {
   return add(
       {.strh = stream_header(
            {.type = "auds", .handler = nullptr, .scale = align, .rate = a.sample_rate * align}),
-       .strf = a.write_strf ? std::optional(a.strf.value_or(wave_format(w))) : std::nullopt,
+       .strf = a.write_strf ? std::optional(wave_format(w)) : std::nullopt,
        .chunk_suffix = "wb"});
 }
 
 int AviBuilder::add_dv(const DvStream& d) {
-  return add(
-      {.strh = stream_header({.type = "iavs",
-                              .handler = d.handler,
-                              .scale = d.scale,
-                              .rate = d.rate,
-                              .frame_right = d.width,
-                              .frame_bottom = d.height}),
-       .strf = d.write_strf ? std::optional(dv_info(d.sampling_code, d.fifty_field)) : std::nullopt,
-       .chunk_suffix = "__",
-       .length = d.length});
+  return add({.strh = stream_header({.type = "iavs",
+                                     .handler = "dvsd",
+                                     .scale = d.scale,
+                                     .rate = d.rate,
+                                     .frame_right = d.width,
+                                     .frame_bottom = d.height}),
+              .strf = dv_info(d.sampling_code, d.fifty_field),
+              .chunk_suffix = "__",
+              .length = d.length});
 }
 
 int AviBuilder::add_stream(const char* type, const std::string& strf) {
@@ -133,7 +132,7 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     std::string strh = s.strh;
     patch_u32(strh, 32, s.length.value_or(s.chunk_count));  // dwLength
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
-    layout.strf_data.push_back(s.strf ? w.chunk("strf", *s.strf) + 8 : 0);
+    if (s.strf) w.chunk("strf", *s.strf);
     const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
     layout.indx_data.push_back(
         ix > 0 ? w.chunk("indx", std::string(24 + 16 * std::max(ix, indx_room_), '\0')) + 8 : 0);
@@ -179,7 +178,7 @@ void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& 
   for (std::size_t i = seg.first; i < seg.next; ++i) {
     const Chunk& c = chunks_[i];
     const std::uint64_t h = seg.headers[i - seg.first];
-    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - layout.movi_fourcc;
+    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - (layout.movi_list + 8);
     idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
             le(c.size, 4);
   }
@@ -219,10 +218,7 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
   for (std::uint32_t index = 0; index < segments; ++index) {
     if (index > 0) riff = w.begin_list("RIFF", "AVIX");
     const std::uint64_t movi = w.begin_list("LIST", "movi");
-    if (index == 0) {
-      layout.movi_list = movi;
-      layout.movi_fourcc = movi + 8;
-    }
+    if (index == 0) layout.movi_list = movi;
     SegmentChunks seg;
     seg.first = next;
     seg.base = movi + 8;
@@ -246,7 +242,6 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
     w.patch(layout.indx_data[s],
             odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s], indx_room_));
   }
-  layout.file_size = w.size();
   return layout;
 }
 
@@ -274,12 +269,10 @@ std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std
   return out;
 }
 
-AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field,
-                    unsigned sampling_code) {
+AviBuilder dv_type1(const std::vector<std::string>& frames, bool fifty_field) {
   AviBuilder b;
   const int s = b.add_dv({.rate = fifty_field ? 25u : 30000u,
                           .scale = fifty_field ? 1u : 1001u,
-                          .sampling_code = sampling_code,
                           .fifty_field = fifty_field});
   for (const std::string& f : frames) b.add_chunk(s, static_cast<std::uint32_t>(f.size()), true, f);
   return b;

@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
+
+#include "support/run_command.h"
 
 namespace avitest {
 
@@ -21,16 +21,7 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string gunzip_file(const std::string& path) {
-  const std::string cmd = "gzip -dc '" + path + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
-  if (!pipe) return {};
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
-  return out;
-}
+std::string gunzip_file(const std::string& path) { return run_command("gzip -dc '" + path + "'"); }
 
 std::string temp_path(const std::string& name) {
   auto dir = std::filesystem::temp_directory_path() / ("avikit-test-" + std::to_string(getpid()));
