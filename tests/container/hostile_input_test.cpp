@@ -29,7 +29,7 @@ using avitest::TestFile;
 void exercise(const std::string& bytes) {
   TestFile f(bytes);
   {
-    avitest::Probe p(f.name());
+    avitest::Probe p(f.file());
     const int r = p.result;
     EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
     EXPECT_GE(p.info.get_length(), 0.0);
@@ -38,7 +38,7 @@ void exercise(const std::string& bytes) {
   }
   {
     AviContainer c(true);
-    if (c.open(f.name()) == 1) {
+    if (c.open(f.file()) == 1) {
       std::uint32_t numbers[32];
       const int nv = c.video_stream_numbers(numbers, 32);
       for (int i = 0; i < nv; ++i) {
@@ -131,7 +131,7 @@ struct Reading {
   bool operator==(const Reading&) const = default;
 };
 
-void read_pictures(const char* name, Reading& r) {
+void read_pictures(const InMemoryFile& name, Reading& r) {
   AviVideoPlayer player;
   if (player.open(name, -1) != 0) return;
   for (int i = 0; i < player.get_total_frames(); ++i) {
@@ -160,7 +160,7 @@ Reading read_back(const std::string& bytes) {
   if (const ChunkIndex* a = c.audio_index()) {
     for (const IndexEntry& e : a->entries) r.audio.emplace_back(e.position, e.size);
   }
-  read_pictures(c.name(), r);
+  read_pictures(c.file(), r);
   return r;
 }
 
@@ -354,7 +354,7 @@ TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
     TestFile f(b.build().bytes);
     const std::int64_t before = status_kb("VmRSS:");
     AviVideoPlayer player;
-    ASSERT_EQ(player.open(f.name(), -1), 0) << codec;
+    ASSERT_EQ(player.open(f.file(), -1), 0) << codec;
     player.seek(2, 1);
     EXPECT_NE(player.get_frame_dib_header(), nullptr);
     EXPECT_EQ(player.get_frame_dib_data(), nullptr);  // nothing decoded, nothing to show

@@ -91,7 +91,7 @@ struct Snapshot {
   std::int32_t dv_samples_per_10_frames = 0;
 };
 
-Snapshot snapshot(const char* name) {
+Snapshot snapshot(const InMemoryFile& name) {
   Snapshot s;
   AviContainer c(true);
   if (c.open(name) != 1) return s;
@@ -149,7 +149,7 @@ std::uint64_t frame_hash(AviVideoPlayer& p) {
 }
 
 // Plays every frame in order and the sound up to `max_blocks` (or its end).
-Played play(const char* name, std::size_t max_frames, std::size_t max_blocks) {
+Played play(const InMemoryFile& name, std::size_t max_frames, std::size_t max_blocks) {
   Played out;
   {
     AviVideoPlayer v;
@@ -264,8 +264,8 @@ struct Corpus {
   Corpus(std::string t, std::string b, std::size_t frames)
       : tag(std::move(t)), bytes(std::move(b)), max_frames(frames), nodes(riff_tree(bytes)) {
     avitest::MemoryFile f(name(0), bytes);
-    original = snapshot(f.name());
-    played = play(f.name(), max_frames, 100000);
+    original = snapshot(f.file());
+    played = play(f.file(), max_frames, 100000);
   }
   std::string name(int n) const {
     return "mem:malformed-" + tag + "-" + std::to_string(n) + ".avi";
@@ -278,13 +278,13 @@ struct Corpus {
     {
       AviFileInfo info;
       std::uint32_t status[2] = {0, 0};
-      const int r = info.open(f.name(), status);
+      const int r = info.open(f.file(), status);
       EXPECT_TRUE(r == 0 || r == 1 || r == 11 || r == 12 || r == 13) << r;
       EXPECT_GE(info.get_length(), 0.0);
     }
-    const Snapshot d = snapshot(f.name());
+    const Snapshot d = snapshot(f.file());
     if (d.opened) ++t.opened;
-    const Played p = play(f.name(), max_frames, played.blocks.size() + kExtraBlocks);
+    const Played p = play(f.file(), max_frames, played.blocks.size() + kExtraBlocks);
     for (std::size_t n = 0; n < p.frames.size(); ++n) {
       const std::int64_t m = reference_frame(v, d, original, n);
       if (m < 0 || static_cast<std::size_t>(m) >= played.frames.size()) continue;
@@ -453,7 +453,7 @@ std::vector<Variant> dv_damage(const Corpus& c) {
 std::string odml_from(const std::string& avi) {
   avitest::MemoryFile f("mem:malformed-odml-source.avi", avi);
   AviContainer c(true);
-  EXPECT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.open(f.file()), 1);
   avitest::AviBuilder b;
   avitest::VideoStream v;
   v.handler = "FMP4";
@@ -546,11 +546,11 @@ TEST(MalformedCorpusRegressionTest, PicturelessChunksBeforeAKeyFrameDoNotShiftLa
   avitest::patch_u32(bad_bytes, ix->data + 12, 0);  // qwBaseOffset, low half
   avitest::MemoryFile good("mem:malformed-pictureless-good.avi", good_bytes);
   avitest::MemoryFile bad("mem:malformed-pictureless-bad.avi", bad_bytes);
-  const Snapshot s = snapshot(bad.name());
+  const Snapshot s = snapshot(bad.file());
   ASSERT_EQ(s.video.size(), 12u);
   ASSERT_NE(s.video[6].key, 0u);
-  const Played want = play(good.name(), 12, 0);
-  const Played got = play(bad.name(), 12, 0);
+  const Played want = play(good.file(), 12, 0);
+  const Played got = play(bad.file(), 12, 0);
   ASSERT_EQ(got.frames.size(), 12u);
   for (std::size_t n = 6; n < 12; ++n) EXPECT_EQ(got.frames[n], want.frames[n]) << n;
 }
