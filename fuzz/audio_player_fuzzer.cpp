@@ -30,7 +30,8 @@ using namespace avikit;
 
 namespace {
 
-constexpr char kName[] = "mem:fuzz_audio.avi";
+// The input of the run under way, held in memory.
+InMemoryFile g_input(nullptr, "mem:fuzz_audio.avi");
 constexpr int kOpBytes = 3;
 constexpr int kMaxBlocksPerOp = 8;
 
@@ -98,7 +99,7 @@ void run(AviAudioPlayer& p, std::uint8_t code, std::uint8_t a, std::uint8_t b) {
       p.close();
       break;
     case 7:
-      p.open(kName);
+      p.open(g_input);
       break;
     case 8: {
       AviAudioPlayer copy(p);
@@ -153,10 +154,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t ops = data[0] % 32;
   const std::size_t script = 1 + ops * kOpBytes;
   const std::size_t file_at = script < size ? script : size;
-  platform::register_memory_file(kName, file_bytes(data + file_at, size - file_at));
+  g_input.bytes = file_bytes(data + file_at, size - file_at);
   {
     AviAudioPlayer p;
-    p.open(kName);
+    p.open(g_input);
     check_state(p);
     for (std::size_t i = 0; i < ops && 1 + (i + 1) * kOpBytes <= size; ++i) {
       const std::uint8_t* op = data + 1 + i * kOpBytes;
@@ -164,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     pull(p, 4);
   }
-  platform::unregister_memory_file(kName);
+  g_input.bytes.reset();
   check(shared_file_count() == 0);
   check(platform::open_file_handles() == 0);
   return 0;

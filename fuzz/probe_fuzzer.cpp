@@ -18,7 +18,8 @@ using namespace avikit;
 
 namespace {
 
-constexpr char kName[] = "mem:fuzz.avi";
+// The input of the run under way, held in memory.
+InMemoryFile g_input(nullptr, "mem:fuzz.avi");
 
 void check(bool ok) {
   if (!ok) std::abort();
@@ -51,7 +52,7 @@ platform::LRESULT fake_codec(platform::DWORD_PTR, platform::HANDLE, platform::UI
 void probe(std::uint64_t size) {
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
-  const int r = info.open(kName, status);
+  const int r = info.open(g_input, status);
   check(r == 0 || r == 1 || r == 11 || r == 12 || r == 13);
   int n = -1;
   const VideoInfo* video = info.get_video_info(n);
@@ -68,7 +69,7 @@ void probe(std::uint64_t size) {
 
 void exercise_container(std::uint64_t size) {
   AviContainer c(true);
-  if (c.open(kName) == 0) return;
+  if (c.open(g_input) == 0) return;
   check(c.file_size() == size || (c.flags() & AVC_WAVE) != 0);
   std::uint32_t numbers[32];
   const int nv = c.video_stream_numbers(numbers, 32);
@@ -119,11 +120,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  platform::register_memory_file(
-      kName, std::make_shared<const std::string>(reinterpret_cast<const char*>(data), size));
+  g_input.bytes = std::make_shared<const std::string>(reinterpret_cast<const char*>(data), size);
   probe(size);
   exercise_container(size);
-  platform::unregister_memory_file(kName);
+  g_input.bytes.reset();
   check(platform::open_file_handles() == 0);
   check(platform::ic_open_instances() == 0);
   return 0;

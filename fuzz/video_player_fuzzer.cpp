@@ -29,7 +29,8 @@ using namespace avikit;
 
 namespace {
 
-constexpr char kName[] = "mem:fuzz_video.avi";
+// The input of the run under way, held in memory.
+InMemoryFile g_input(nullptr, "mem:fuzz_video.avi");
 constexpr std::size_t kMaxOps = 48;
 // Pictures above this many pixels are legal but only cost memory and time here.
 constexpr std::int64_t kMaxPixels = 1 << 20;
@@ -41,7 +42,7 @@ void check(bool ok) {
 // Refuses files declaring huge pictures before a player allocates bitmaps for them.
 bool reasonable_sizes() {
   AviContainer c(true);
-  if (c.open(kName) == 0) return true;  // the player will refuse it as well
+  if (c.open(g_input) == 0) return true;  // the player will refuse it as well
   std::uint32_t numbers[32];
   const int n = c.video_stream_numbers(numbers, 32);
   for (int i = 0; i < n; ++i) {
@@ -149,7 +150,7 @@ void run_op(AviVideoPlayer& p, std::uint8_t op, std::uint8_t a, std::uint8_t b) 
     }
     case 16: {
       AviVideoPlayer other;  // a second player of the same file and thread
-      if (other.open(kName, (b & 1) != 0 ? 0 : -1) == 0) {
+      if (other.open(g_input, (b & 1) != 0 ? 0 : -1) == 0) {
         other.seek(a, 1);
         touch_output(other);
         p.forward(1);
@@ -172,14 +173,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* ops = data + 2;
   const std::uint8_t* file = ops + script;
   const std::size_t file_size = size - 2 - script;
-  platform::register_memory_file(
-      kName, std::make_shared<const std::string>(reinterpret_cast<const char*>(file), file_size));
+  g_input.bytes =
+      std::make_shared<const std::string>(reinterpret_cast<const char*>(file), file_size);
   if (reasonable_sizes()) {
     // The first operation byte, when there is one, picks the bitmap format option.
     if (script > 0 && (ops[0] & 0x80) != 0) options_set(254, 2);
     {
       AviVideoPlayer player;
-      const int opened = player.open(kName, -1);
+      const int opened = player.open(g_input, -1);
       check(opened == 0 || opened == 1);
       check(player.get_total_frames() >= 0);
       for (std::size_t i = 0; i + 3 <= script && i / 3 < kMaxOps; i += 3) {
@@ -189,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     options_clear(254);
   }
-  platform::unregister_memory_file(kName);
+  g_input.bytes.reset();
   check(shared_file_count() == 0);
   check(platform::open_file_handles() == 0);
   check(platform::ic_open_instances() == 0);

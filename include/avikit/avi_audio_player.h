@@ -16,6 +16,7 @@
 // Copies share one implementation, counted, and freed when the last copy lets go; a copy drives
 // the same stream as its original.
 
+#include <avikit/in_memory_file.h>
 #include <avikit/player_bases.h>
 
 #include <cstdint>
@@ -50,6 +51,10 @@ class AviAudioPlayer : public AudioPlayer {
   const AudioInfo* get_audio_info() const override;             // | null
 
   // Not virtual.
+  // open(name) and open(name, stream) for a file held in memory (<avikit/in_memory_file.h>); the
+  // player keeps the bytes.
+  int open(const InMemoryFile& file);                      // | 1
+  int open(const InMemoryFile& file, int stream);          // | 1
   const AudioInfo* get_audio_info_list(int& count) const;  // count 0, null | null
   double get_file_size() const;                            // | 0.0
   const char* get_type_name() const;                       // "" | null

@@ -18,6 +18,7 @@
 // Getters answer null / 0 / 0.0 while no probe result is held. No exception leaves any member.
 // Copies share one result; it is freed when the last copy holding it lets go.
 
+#include <avikit/in_memory_file.h>
 #include <avikit/media_info.h>
 
 #include <cstdint>
@@ -34,6 +35,8 @@ class AviFileInfo {
   virtual ~AviFileInfo();
 
   int open(const char* name, std::uint32_t* status);
+  // The same for a file held in memory (<avikit/in_memory_file.h>); the result keeps the bytes.
+  int open(const InMemoryFile& file, std::uint32_t* status);
 
   const char* get_type_name() const;
   const char* get_file_name() const;

@@ -17,6 +17,7 @@
 // Virtual operations stand in the order of the host's VideoPlayer; the slots not declared here
 // keep the base's bodies.
 
+#include <avikit/in_memory_file.h>
 #include <avikit/player_bases.h>
 
 namespace avikit {
@@ -34,6 +35,8 @@ class AviVideoPlayer : public VideoPlayer {
   ~AviVideoPlayer() override;
 
   int open(const char* name, int stream) override;  // 0 success, 1 failure
+  // The same for a file held in memory (<avikit/in_memory_file.h>); the player keeps the bytes.
+  int open(const InMemoryFile& file, int stream);
   void close() override;
   int has_audio() const override;
   int has_video() const override;

@@ -40,10 +40,10 @@ AviAudioPlayerImpl::AviAudioPlayerImpl() = default;
 
 AviAudioPlayerImpl::~AviAudioPlayerImpl() { close(); }
 
-int AviAudioPlayerImpl::open(const char* name) {
+int AviAudioPlayerImpl::open(const platform::FileSource& source) {
   if (reader_) close();
   reader_ = std::make_unique<AudioMediaReader>();
-  if (!reader_->open(name, USE_AUDIO)) {
+  if (!reader_->open(source, USE_AUDIO)) {
     // Nothing is kept of a failed open, so the player answers as one never opened.
     reader_.reset();
     return 1;

@@ -47,7 +47,7 @@ class AviAudioPlayerImpl {
   AviAudioPlayerImpl& operator=(const AviAudioPlayerImpl&) = delete;
 
   // 0 on success, 1 on failure (the file cannot be opened, or it has no audio stream).
-  int open(const char* name);
+  int open(const platform::FileSource& source);
   void close();
 
   // Selects a stream (-1: the file's current one) and describes it; the stream number selected,

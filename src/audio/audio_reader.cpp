@@ -207,9 +207,9 @@ void AudioMediaReader::reset_position() {
   audio_rate_ = -1.0;
 }
 
-bool AudioMediaReader::open(const char* name, int mode) {
+bool AudioMediaReader::open(const platform::FileSource& source, int mode) {
   reset_position();
-  return MediaReader::open(name, mode);
+  return MediaReader::open(source, mode);
 }
 
 int AudioMediaReader::select_audio(int stream) {

@@ -23,7 +23,7 @@ namespace avikit {
 class AudioMediaReader : public MediaReader {
  public:
   // As MediaReader::open, with the audio position back at 0.
-  bool open(const char* name, int mode);
+  bool open(const platform::FileSource& source, int mode);
 
   std::int64_t audio_position() const { return audio_position_; }
   int select_audio(int stream);

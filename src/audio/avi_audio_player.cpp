@@ -14,6 +14,19 @@ using shell::call;
 // The type name the player reports: empty, one string for every player.
 constexpr char kNoTypeName[] = "";
 
+int open_source(Impl* impl, const platform::FileSource& source) {
+  const int result = call(impl, 1, [&](Impl& p) {
+    try {
+      return p.open(source);
+    } catch (...) {
+      p.close();  // a failed open leaves no reader behind
+      throw;
+    }
+  });
+  container::note_open_result(source, result, container::OpenKind::kAudio);
+  return result;
+}
+
 }  // namespace
 
 AviAudioPlayer::AviAudioPlayer() : impl_(shell::make<Impl>()) {
@@ -31,17 +44,20 @@ AviAudioPlayer& AviAudioPlayer::operator=(const AviAudioPlayer& other) {
 
 AviAudioPlayer::~AviAudioPlayer() { shell::release(impl_); }
 
-int AviAudioPlayer::open(const char* name) {
-  const int result = call(impl_, 1, [&](Impl& p) {
-    try {
-      return p.open(name);
-    } catch (...) {
-      p.close();  // a failed open leaves no reader behind
-      throw;
-    }
-  });
-  container::note_open_result(name, result, container::OpenKind::kAudio);
-  return result;
+int AviAudioPlayer::open(const char* name) { return open_source(impl_, shell::source_of(name)); }
+
+int AviAudioPlayer::open(const InMemoryFile& file) {
+  return open_source(impl_, shell::source_of(file));
+}
+
+// As AudioPlayer::open(name, stream) does for a name.
+int AviAudioPlayer::open(const InMemoryFile& file, int stream) {
+  if (open(file) != 0) return 1;
+  if (stream != -1 && select_audio_stream(stream) != stream) {
+    close();
+    return 1;
+  }
+  return 0;
 }
 
 void AviAudioPlayer::close() {

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <optional>
 
-namespace avikit {
-
-namespace audio::detail {
+namespace avikit::audio::detail {
 namespace {
 
 // 12-bit non-linear to 16-bit (IEC 61834-2): segment t = code / 256 is shifted left and offset.
@@ -115,7 +113,9 @@ void dv_stretch(const std::int16_t* raw, std::uint32_t count, std::int16_t* even
   even[2 * (target - 1) + 1] = raw[2 * (count - 1) + 1];
 }
 
-}  // namespace audio::detail
+}  // namespace avikit::audio::detail
+
+namespace avikit {
 
 namespace {
 

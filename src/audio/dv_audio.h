@@ -12,9 +12,7 @@
 
 #include "video/shared_avi_file.h"
 
-namespace avikit {
-
-namespace audio {
+namespace avikit::audio {
 
 // The sound of ten DV frames, as the audio reader hands it out.
 struct DvAudioSlot {
@@ -46,9 +44,9 @@ class DvAudioCache final : public SharedFileSlot {
   std::vector<std::uint8_t> frame_;  // one DV frame read for its sound
 };
 
-}  // namespace audio
+}  // namespace avikit::audio
 
-namespace audio::detail {
+namespace avikit::audio::detail {
 
 // Byte offsets inside a DV frame of the fields the audio reader uses.
 inline constexpr std::size_t kDvFiftyFieldByte = 12246;   // bit 5: 625/50 system
@@ -78,6 +76,4 @@ void dv_decode_samples(const std::uint8_t* frame, std::size_t frame_size,
 void dv_stretch(const std::int16_t* raw, std::uint32_t count, std::int16_t* even,
                 std::uint32_t target);
 
-}  // namespace audio::detail
-
-}  // namespace avikit
+}  // namespace avikit::audio::detail

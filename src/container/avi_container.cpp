@@ -27,7 +27,7 @@ AviContainer& AviContainer::operator=(const AviContainer& other) {
   streams_ = other.streams_;
   flags_ = other.flags_;
   chunk_records_ = other.chunk_records_;
-  riff_ = other.riff_;  // the name, never the handle
+  riff_ = other.riff_;  // the source, never the handle
   video_type_name_ = other.video_type_name_;
   audio_type_name_ = other.audio_type_name_;
   video_index_ = other.video_index_ ? std::make_unique<ChunkIndex>(*other.video_index_) : nullptr;
@@ -35,10 +35,10 @@ AviContainer& AviContainer::operator=(const AviContainer& other) {
   return *this;
 }
 
-int AviContainer::open(const char* name) {
-  if (name == nullptr) return 0;
+int AviContainer::open(const platform::FileSource& source) {
+  if (source.empty()) return 0;
   RiffReader reader;
-  if (!reader.open(name)) return 0;
+  if (!reader.open(source)) return 0;
   // Compat: this also drops AVC_KEEP_HANDLE, so a reopened container no longer keeps its handle.
   if ((flags_ & AVC_OPENED) != 0) close();
   riff_ = std::move(reader);
@@ -176,7 +176,7 @@ std::uint32_t AviContainer::read_at(std::uint64_t position, void* buffer, std::u
 }
 
 const char* AviContainer::file_name() const {
-  return riff_.name().empty() ? nullptr : riff_.name().c_str();
+  return riff_.source().empty() ? nullptr : riff_.name().c_str();
 }
 
 const ChunkRecord* AviContainer::find_chunk_record(std::uint32_t id, std::int32_t stream) const {

@@ -16,10 +16,10 @@
 // answers a neutral value (0, -1 for "no stream", nullptr, 0.0) and never reports an error.
 //
 // Keep handle. With keep_handle false (the probe) the file handle is closed after every call
-// that needed it and reopened by name on demand, and the chunk indexes are dropped right after
-// loading: only the figures in the stream records (bit rate, largest chunk, key-frame distance,
-// audio length, corrected frame count) remain. With keep_handle true (the players) the handle
-// and both chunk indexes stay until close().
+// that needed it and reopened from its source on demand, and the chunk indexes are dropped right
+// after loading: only the figures in the stream records (bit rate, largest chunk, key-frame
+// distance, audio length, corrected frame count) remain. With keep_handle true (the players) the
+// handle and both chunk indexes stay until close().
 //
 // Selection. After a parse the first video and the first audio stream are selected. Selecting
 // another stream drops that kind's type name and both chunk indexes (they hold only the two
@@ -55,7 +55,7 @@
 namespace avikit {
 
 // Flag word bits.
-inline constexpr std::uint32_t AVC_OPENED = 0x1;         // a name is stored, the file opened
+inline constexpr std::uint32_t AVC_OPENED = 0x1;         // a source is stored, the file opened
 inline constexpr std::uint32_t AVC_KEEP_HANDLE = 0x2;    // keep handle and indexes between calls
 inline constexpr std::uint32_t AVC_DV_TYPE1 = 0x4;       // an "iavs" stream (DV type-1)
 inline constexpr std::uint32_t AVC_HAS_INDX = 0x8;       // a stream list holds an OpenDML "indx"
@@ -81,7 +81,8 @@ class AviContainer {
   explicit AviContainer(bool keep_handle);
   virtual ~AviContainer();
   // Copies tables, records, names, indexes and flags, never the handle: the copy reopens the
-  // file by name when it needs it, and its tracked position is 0 until its first absolute seek.
+  // file from its source (name or bytes) when it needs it, and its tracked position is 0 until its
+  // first absolute seek.
   AviContainer(const AviContainer& other);
   AviContainer& operator=(const AviContainer& other);
 
@@ -89,7 +90,8 @@ class AviContainer {
   // 1 on success, 0 on failure. A file that cannot be opened at all changes nothing; any other
   // failure leaves the container closed. Opening an open container closes it first, which also
   // clears AVC_KEEP_HANDLE.
-  int open(const char* name);
+  // A name opens a file on disk; an InMemoryFile converts to the source of its bytes.
+  int open(const platform::FileSource& source);
   // Back to the empty state: indexes, table, handle, records, names freed; every flag cleared.
   void close();
 
@@ -127,10 +129,11 @@ class AviContainer {
   // --- Whole file -----------------------------------------------------------------------------
   std::uint32_t flags() const { return flags_; }
   std::uint64_t file_size();      // parse; 0 otherwise
-  const char* file_name() const;  // nullptr when no name is stored
-  int is_dv_type1();              // parse; 1 with an "iavs" stream
-  int is_dv();                    // parse; DV type-1, or selected handler "dvsd"/"DVSD"
-  const char* file_type_name();   // "Microsoft ..." file type name; see type_names.h
+  const char* file_name() const;  // nullptr when no source is stored ("" for unnamed bytes)
+  const platform::FileSource& file_source() const { return riff_.source(); }
+  int is_dv_type1();             // parse; 1 with an "iavs" stream
+  int is_dv();                   // parse; DV type-1, or selected handler "dvsd"/"DVSD"
+  const char* file_type_name();  // "Microsoft ..." file type name; see type_names.h
   const std::vector<ChunkRecord>& chunk_records() const { return chunk_records_; }
   // First record with both values, or nullptr.
   const ChunkRecord* find_chunk_record(std::uint32_t fourcc, std::int32_t stream) const;
@@ -198,7 +201,7 @@ class AviContainer {
   int describe_codec(std::uint32_t handler, const platform::BITMAPINFOHEADER* format, char* buffer);
 
  private:
-  // Opens the file by name for the length of one call when no handle is held, and closes it
+  // Opens the file from its source for the length of one call when no handle is held, and closes it
   // again afterwards unless AVC_KEEP_HANDLE is set. ok() is false when the reopen failed.
   class FileLease {
    public:

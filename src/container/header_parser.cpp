@@ -5,9 +5,7 @@
 #include "container/byte_cursor.h"
 #include "container/fourccs.h"
 
-namespace avikit {
-
-namespace container::detail {
+namespace avikit::container::detail {
 
 StreamHeader decode_stream_header(const std::uint8_t* data, std::size_t size) {
   ByteCursor c(data, std::min<std::size_t>(size, kStreamHeaderSize));
@@ -123,9 +121,9 @@ void use_dv_sound_layout(AudioStreamRecord& a, DvSoundLayout& dv,
   dv.channel2_offset = layout.channel2_offset;
 }
 
-}  // namespace container::detail
+}  // namespace avikit::container::detail
 
-namespace container {
+namespace avikit::container {
 
 using namespace detail;
 
@@ -368,6 +366,4 @@ std::optional<ParsedHeaders> HeaderParser::parse_wave() {
   return std::move(out_);
 }
 
-}  // namespace container
-
-}  // namespace avikit
+}  // namespace avikit::container

@@ -17,9 +17,7 @@
 #include "container/riff_reader.h"
 #include "container/stream_table.h"
 
-namespace avikit {
-
-namespace container {
+namespace avikit::container {
 
 struct ParsedHeaders {
   StreamTable table;
@@ -57,9 +55,9 @@ class HeaderParser {
   std::optional<std::uint64_t> file_end_;
 };
 
-}  // namespace container
+}  // namespace avikit::container
 
-namespace container::detail {
+namespace avikit::container::detail {
 
 inline constexpr std::uint32_t kMainHeaderSize = 56;    // "avih"
 inline constexpr std::uint32_t kStreamHeaderSize = 56;  // "strh", as far as it is read
@@ -114,6 +112,4 @@ DvAudioLayout dv_audio_layout(const std::uint8_t (&dvinfo)[kDvInfoSize]);
 void use_dv_sound_layout(AudioStreamRecord& sound, DvSoundLayout& layout,
                          const std::uint8_t (&dvinfo)[kDvInfoSize]);
 
-}  // namespace container::detail
-
-}  // namespace avikit
+}  // namespace avikit::container::detail

@@ -32,8 +32,8 @@ struct Reason {
 // The file through the platform layer, so in-memory files are diagnosed like real ones.
 class Probe {
  public:
-  explicit Probe(const char* name) {
-    if (name != nullptr && file_.open(name)) size_ = file_.size();
+  explicit Probe(const platform::FileSource& source) {
+    if (file_.open(source)) size_ = file_.size();
   }
 
   bool ok() const { return file_.is_open(); }
@@ -124,9 +124,9 @@ Reason avi_structure(Probe& f) {
   return {AviOpenError::kNoIndex, "no 'movi' list after the header list"};
 }
 
-Reason file_structure(const char* name) {
-  Probe f(name);
-  if (!f.ok()) return system_reason(name);
+Reason file_structure(const platform::FileSource& source) {
+  Probe f(source);
+  if (!f.ok()) return system_reason(source.name.c_str());
   if (f.size() == 0) return {AviOpenError::kEmpty, "the file is empty"};
   std::uint8_t h[12];
   if (!f.read(0, h, 12) || std::memcmp(h, "RIFF", 4) != 0 ||
@@ -141,9 +141,10 @@ bool is_kind(AviContainer& c, int stream, std::uint32_t kind) {
 }
 
 // The file is sound as far as the headers go: the streams decide.
-Reason stream_reason(const char* name, container::OpenKind kind, int stream, bool wave) {
+Reason stream_reason(const platform::FileSource& source, container::OpenKind kind, int stream,
+                     bool wave) {
   AviContainer c(false);
-  if (c.open(name) == 0) {
+  if (c.open(source) == 0) {
     if (wave) return {AviOpenError::kBadHeader, "the WAVE 'fmt ' and 'data' chunks cannot be read"};
     return {AviOpenError::kNoIndex, "the streams cannot be indexed"};
   }
@@ -188,16 +189,17 @@ const char* avi_last_open_error_message() {
 
 namespace container {
 
-void note_open_result(const char* name, int result, OpenKind kind, int stream) noexcept {
+void note_open_result(const platform::FileSource& source, int result, OpenKind kind,
+                      int stream) noexcept {
   try {
     if (result == 0) {
       store({});
-    } else if (name == nullptr) {
+    } else if (source.empty()) {
       store({AviOpenError::kNoName, "no file name"});
     } else {
-      Reason r = file_structure(name);
+      Reason r = file_structure(source);
       store(r.code != AviOpenError::kNone ? std::move(r)
-                                          : stream_reason(name, kind, stream, r.wave));
+                                          : stream_reason(source, kind, stream, r.wave));
     }
   } catch (const std::bad_alloc&) {
     t_code = AviOpenError::kOutOfMemory;

@@ -4,6 +4,8 @@
 
 #include <avikit/open_error.h>
 
+#include "platform/files.h"
+
 namespace avikit::container {
 
 // Which exported class opened: the reason after structurally sound files depends on it.
@@ -11,6 +13,7 @@ enum class OpenKind { kProbe, kVideo, kAudio };
 
 // The hook the exported open() calls end with: clears the reason on success (result 0) and
 // works out the reason otherwise. `stream` is the stream the caller asked for (-1: any).
-void note_open_result(const char* name, int result, OpenKind kind, int stream = -1) noexcept;
+void note_open_result(const platform::FileSource& source, int result, OpenKind kind,
+                      int stream = -1) noexcept;
 
 }  // namespace avikit::container

@@ -33,30 +33,30 @@ bool is_stop_chunk(std::uint32_t id) {
 RiffReader& RiffReader::operator=(const RiffReader& other) {
   if (this != &other) {
     file_ = platform::File();
-    name_ = other.name_;
+    source_ = other.source_;
     position_ = 0;
   }
   return *this;
 }
 
-bool RiffReader::open(const std::string& name) {
+bool RiffReader::open(const platform::FileSource& source) {
   platform::File file;
-  if (!file.open(name)) return false;
+  if (!file.open(source)) return false;
   file_ = std::move(file);
-  name_ = name;
+  source_ = source;
   position_ = 0;
   return true;
 }
 
 void RiffReader::close() {
   file_ = platform::File();
-  name_.clear();
+  source_ = platform::FileSource();
   position_ = 0;
 }
 
 bool RiffReader::reopen() {
   if (file_.is_open()) return true;
-  if (name_.empty() || !file_.open(name_)) return false;
+  if (source_.empty() || !file_.open(source_)) return false;
   position_ = 0;  // A fresh handle stands at the start of the file.
   return true;
 }

@@ -9,8 +9,9 @@
 //     r.read_chunk_header(h, /*may_skip=*/false, std::nullopt);   // "RIFF", list_type "AVI "
 //   }
 //
-// Copies keep the name and never the file: a copy opens it again by name (reopen) and reads
-// from position 0 until its first absolute seek. Threads: one reader, one thread.
+// Copies keep the source (the name, or the bytes in memory) and never the file: a copy opens it
+// again (reopen) and reads from position 0 until its first absolute seek. Threads: one reader, one
+// thread.
 
 #include <cstdint>
 #include <optional>
@@ -36,21 +37,22 @@ bool is_stop_chunk(std::uint32_t id);
 class RiffReader {
  public:
   RiffReader() = default;
-  RiffReader(const RiffReader& other) : name_(other.name_) {}
+  RiffReader(const RiffReader& other) : source_(other.source_) {}
   RiffReader& operator=(const RiffReader& other);
   RiffReader(RiffReader&&) noexcept = default;
   RiffReader& operator=(RiffReader&&) noexcept = default;
   ~RiffReader() = default;
 
-  // Opens `name` at position 0; a file that cannot be opened leaves the reader as it was.
-  bool open(const std::string& name);
-  // File and name gone, position 0.
+  // Opens `source` at position 0; a file that cannot be opened leaves the reader as it was.
+  bool open(const platform::FileSource& source);
+  // File and source gone, position 0.
   void close();
-  // Lets the file go and keeps the name; reopen() takes it up again at position 0.
+  // Lets the file go and keeps the source; reopen() takes it up again at position 0.
   void drop() { file_.drop(); }
   bool reopen();
   bool holds_file() const { return file_.is_open(); }
-  const std::string& name() const { return name_; }  // empty when closed
+  const platform::FileSource& source() const { return source_; }  // empty when closed
+  const std::string& name() const { return source_.name; }
   // The size now; 0 without a file held.
   std::uint64_t file_size() { return file_.is_open() ? file_.size() : 0; }
 
@@ -80,7 +82,7 @@ class RiffReader {
                                   std::optional<std::uint64_t> file_end);
 
   platform::File file_;  // not open while no file is held
-  std::string name_;
+  platform::FileSource source_;
   std::uint64_t position_ = 0;  // where the next read() reads
 };
 

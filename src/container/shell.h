@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/files.h"
+
 namespace avikit::shell {
 
 template <class Impl>
@@ -78,6 +80,17 @@ void call(Impl* impl, F&& f) noexcept {
   try {
     std::forward<F>(f)(*impl);
   } catch (...) {
+  }
+}
+
+// The source an exported open() was given, a name or an InMemoryFile; empty (no file) when even
+// that cannot be made.
+template <class Given>
+platform::FileSource source_of(const Given& given) noexcept {
+  try {
+    return platform::FileSource(given);
+  } catch (...) {
+    return {};
   }
 }
 

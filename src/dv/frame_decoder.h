@@ -15,13 +15,11 @@
 #include <memory>
 #include <span>
 
-namespace avikit {
-
-namespace platform {
+namespace avikit::platform {
 struct CRITICAL_SECTION;  // platform/sync.h
-}  // namespace platform
+}  // namespace avikit::platform
 
-namespace dv {
+namespace avikit::dv {
 
 inline constexpr std::size_t kFrameBytes525 = 120000;
 inline constexpr std::size_t kFrameBytes625 = 144000;
@@ -104,6 +102,4 @@ class Decoder {
 [[nodiscard]] bool decode_planar_reference(std::span<const std::uint8_t> frame, bool is625,
                                            std::span<std::uint8_t> planar) noexcept;
 
-}  // namespace dv
-
-}  // namespace avikit
+}  // namespace avikit::dv

@@ -6,10 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <utility>
 
 namespace avikit::platform {
@@ -18,21 +17,6 @@ namespace {
 std::atomic<int> g_open_files{0};
 
 constexpr std::size_t kReadAhead = 64 * 1024;
-
-std::mutex& memory_files_mutex() {
-  static std::mutex m;
-  return m;
-}
-std::map<std::string, FileBytes>& memory_files() {
-  static std::map<std::string, FileBytes> files;
-  return files;
-}
-
-FileBytes find_memory_file(const std::string& name) {
-  std::lock_guard<std::mutex> lock(memory_files_mutex());
-  auto it = memory_files().find(name);
-  return it != memory_files().end() ? it->second : nullptr;
-}
 
 // Reads at `offset` straight from the descriptor until `out` is full or the file ends.
 ReadResult pread_all(int fd, std::uint64_t offset, std::span<std::byte> out) {
@@ -53,13 +37,13 @@ ReadResult pread_all(int fd, std::uint64_t offset, std::span<std::byte> out) {
 
 }  // namespace
 
-File File::from_bytes(FileBytes bytes) {
-  File f;
-  if (bytes == nullptr) return f;
-  f.bytes_ = std::move(bytes);
-  f.own_bytes_ = true;
-  ++g_open_files;
-  return f;
+bool same_file(const FileSource& a, const FileSource& b) {
+  if (a.bytes != nullptr || b.bytes != nullptr) return a.bytes == b.bytes;
+  return !a.name.empty() && a.name.size() == b.name.size() &&
+         std::equal(a.name.begin(), a.name.end(), b.name.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) ==
+                  std::toupper(static_cast<unsigned char>(y));
+         });
 }
 
 File::~File() { release(); }
@@ -69,33 +53,30 @@ File::File(File&& other) noexcept { *this = std::move(other); }
 File& File::operator=(File&& other) noexcept {
   if (this == &other) return *this;
   release();
-  name_ = std::move(other.name_);
+  source_ = std::exchange(other.source_, FileSource());
   fd_ = std::exchange(other.fd_, -1);
   bytes_ = std::move(other.bytes_);
-  own_bytes_ = std::exchange(other.own_bytes_, false);
   ahead_ = std::move(other.ahead_);
   ahead_pos_ = std::exchange(other.ahead_pos_, 0);
   ahead_len_ = std::exchange(other.ahead_len_, 0);
-  other.name_.clear();
   return *this;
 }
 
-bool File::open(const std::string& name) {
+bool File::open(const FileSource& source) {
   release();
-  name_ = name;
-  own_bytes_ = false;
+  source_ = source;
   if (reopen()) return true;
-  name_.clear();
+  source_ = FileSource();
   return false;
 }
 
 bool File::reopen() {
   if (is_open()) return true;
-  if (name_.empty()) return false;
+  if (source_.empty()) return false;
   ahead_len_ = 0;
-  bytes_ = find_memory_file(name_);
+  bytes_ = source_.bytes;
   if (bytes_ == nullptr) {
-    fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = ::open(source_.name.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
       if (fd_ >= 0) ::close(fd_);
@@ -108,7 +89,7 @@ bool File::reopen() {
 }
 
 void File::drop() {
-  if (own_bytes_ || !is_open()) return;
+  if (!is_open()) return;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   bytes_.reset();
@@ -117,7 +98,6 @@ void File::drop() {
 }
 
 void File::release() {
-  own_bytes_ = false;
   drop();
   ahead_.reset();
 }
@@ -166,16 +146,6 @@ std::uint64_t File::size() {
   struct stat st {};
   if (fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
   return static_cast<std::uint64_t>(st.st_size);
-}
-
-void register_memory_file(const std::string& name, FileBytes bytes) {
-  std::lock_guard<std::mutex> lock(memory_files_mutex());
-  memory_files()[name] = std::move(bytes);
-}
-
-void unregister_memory_file(const std::string& name) {
-  std::lock_guard<std::mutex> lock(memory_files_mutex());
-  memory_files().erase(name);
 }
 
 int open_file_handles() { return g_open_files.load(); }

@@ -29,7 +29,7 @@ class AviFileInfoImpl {
   AviFileInfoImpl(const AviFileInfoImpl&) = delete;
   AviFileInfoImpl& operator=(const AviFileInfoImpl&) = delete;
 
-  int probe(const char* name, std::uint32_t* status);
+  int probe(const platform::FileSource& source, std::uint32_t* status);
   int check_audio(AudioInfo& info);
 
   std::vector<AudioInfo> audio;
@@ -60,8 +60,8 @@ int AviFileInfoImpl::check_audio(AudioInfo& info) {
   return 0;
 }
 
-int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
-  if (container.open(name) == 0) return 1;
+int AviFileInfoImpl::probe(const platform::FileSource& source, std::uint32_t* status) {
+  if (container.open(source) == 0) return 1;
   const int video_count = container.video_stream_count();
   const int audio_count = container.audio_stream_count();
   std::uint32_t video_streams[kMaxStreamsPerKind] = {};
@@ -114,6 +114,26 @@ int AviFileInfoImpl::probe(const char* name, std::uint32_t* status) {
 using shell::call;
 using Impl = AviFileInfoImpl;
 
+namespace {
+
+// What open() does for either kind of source: a fresh result in place of the one held (the
+// shell's impl_ and state_), kept only when the probe succeeds.
+int probe_source(Impl*& impl, std::int32_t& state, const platform::FileSource& source,
+                 std::uint32_t* status) {
+  shell::release(impl);
+  impl = shell::make<Impl>();
+  state = impl != nullptr ? kHoldsResult : 0;
+  const int result = call(impl, 1, [&](Impl& p) { return p.probe(source, status); });
+  if (result != 0) {
+    shell::release(impl);
+    state = 0;
+  }
+  container::note_open_result(source, result, container::OpenKind::kProbe);
+  return result;
+}
+
+}  // namespace
+
 // Copies share one probe result (container/shell.h); impl_ is null while none is held.
 AviFileInfo::AviFileInfo() = default;
 
@@ -134,13 +154,11 @@ void AviFileInfo::release() noexcept {
 }
 
 int AviFileInfo::open(const char* name, std::uint32_t* status) {
-  release();
-  impl_ = shell::make<Impl>();
-  if (impl_ != nullptr) state_ = kHoldsResult;
-  const int result = call(impl_, 1, [&](Impl& p) { return p.probe(name, status); });
-  if (result != 0) release();
-  container::note_open_result(name, result, container::OpenKind::kProbe);
-  return result;
+  return probe_source(impl_, state_, shell::source_of(name), status);
+}
+
+int AviFileInfo::open(const InMemoryFile& file, std::uint32_t* status) {
+  return probe_source(impl_, state_, shell::source_of(file), status);
 }
 
 const char* AviFileInfo::get_type_name() const {

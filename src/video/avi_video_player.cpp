@@ -19,6 +19,12 @@ char* copy_text(char* buffer, const char* text) {
   return buffer;
 }
 
+int open_source(AviVideoPlayerImpl* impl, const platform::FileSource& source, int stream) {
+  const int result = call(impl, 1, [&](AviVideoPlayerImpl& p) { return p.open(source, stream); });
+  container::note_open_result(source, result, container::OpenKind::kVideo, stream);
+  return result;
+}
+
 }  // namespace
 
 // Copies share one implementation (container/shell.h); without one, every operation answers its
@@ -37,9 +43,10 @@ AviVideoPlayer& AviVideoPlayer::operator=(const AviVideoPlayer& other) {
 AviVideoPlayer::~AviVideoPlayer() { shell::release(impl_); }
 
 int AviVideoPlayer::open(const char* name, int stream) {
-  const int result = call(impl_, 1, [&](AviVideoPlayerImpl& p) { return p.open(name, stream); });
-  container::note_open_result(name, result, container::OpenKind::kVideo, stream);
-  return result;
+  return open_source(impl_, shell::source_of(name), stream);
+}
+int AviVideoPlayer::open(const InMemoryFile& file, int stream) {
+  return open_source(impl_, shell::source_of(file), stream);
 }
 void AviVideoPlayer::close() {
   call(impl_, [](AviVideoPlayerImpl& p) { p.close(); });

@@ -39,7 +39,7 @@ class AviVideoPlayerImpl {
   AviVideoPlayerImpl& operator=(const AviVideoPlayerImpl&) = delete;
 
   // --- Open, close, streams (video/player_impl.cpp) --------------------------------------------
-  int open(const char* name, int stream);  // 0 success, 1 failure
+  int open(const platform::FileSource& source, int stream);  // 0 success, 1 failure
   void close();
   int select_video_stream(int stream);
   int has_audio() const { return has_audio_; }

@@ -1,7 +1,5 @@
 #include "video/media_reader.h"
 
-#include <strings.h>
-
 namespace avikit {
 
 MediaReader::~MediaReader() {
@@ -15,11 +13,10 @@ MediaReader::~MediaReader() {
   frame_.clear();
 }
 
-bool MediaReader::open(const char* name, int mode) {
-  if (name == nullptr) return false;
+bool MediaReader::open(const platform::FileSource& source, int mode) {
+  if (source.empty()) return false;
   if (file_ != nullptr) {
-    const char* held = file_->container().file_name();
-    if (held != nullptr && ::strcasecmp(held, name) == 0) {
+    if (platform::same_file(file_->container().file_source(), source)) {
       if ((mode & USE_VIDEO) != 0) file_->container().index_video();
       mode_ = mode;
       return true;
@@ -27,7 +24,7 @@ bool MediaReader::open(const char* name, int mode) {
     release_shared_file(file_, mode_);
     file_ = nullptr;
   }
-  file_ = acquire_shared_file(name, mode);
+  file_ = acquire_shared_file(source, mode);
   mode_ = mode;
   return file_ != nullptr;
 }

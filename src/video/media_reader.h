@@ -24,7 +24,7 @@ class MediaReader {
 
   // Joins or opens the shared file for `name` in `mode` (USE_VIDEO or USE_AUDIO). Re-opening the
   // name already held (any letter case) keeps the file and the counts. True when a file is held.
-  bool open(const char* name, int mode);
+  bool open(const platform::FileSource& source, int mode);
 
   SharedAviFile* file() const { return file_; }
   int mode() const { return mode_; }

@@ -1,5 +1,4 @@
 // The video player's life cycle: open, close, stream selection and the descriptive queries.
-#include <strings.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,17 +28,17 @@ AviVideoPlayerImpl::AviVideoPlayerImpl() {
 
 AviVideoPlayerImpl::~AviVideoPlayerImpl() { close(); }
 
-int AviVideoPlayerImpl::open(const char* name, int stream) {
+int AviVideoPlayerImpl::open(const platform::FileSource& source, int stream) {
   register_codecs_once();
   if (reader_) {
-    const char* held =
-        reader_->file() != nullptr ? reader_->file()->container().file_name() : nullptr;
-    if (held == nullptr || name == nullptr || ::strcasecmp(held, name) != 0) close();
+    if (reader_->file() == nullptr ||
+        !platform::same_file(reader_->file()->container().file_source(), source))
+      close();
     trim_start_ = 0;
     trim_length_ = total_frames_;
   }
   if (!reader_) reader_ = std::make_unique<VideoMediaReader>();
-  if (!reader_->open(name, USE_VIDEO)) return 1;
+  if (!reader_->open(source, USE_VIDEO)) return 1;
   if (reader_->prepare_output(stream, 1) == 0 && undecodable_video()) {
     // A stream no codec takes would only ever show black frames: say so at open instead.
     close();

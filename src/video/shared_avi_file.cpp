@@ -4,9 +4,9 @@ namespace avikit {
 
 SharedAviFile::~SharedAviFile() { reset_decoder(); }
 
-int SharedAviFile::open_shared(const char* name) {
+int SharedAviFile::open_shared(const platform::FileSource& source) {
   clear_dv_audio_cache();
-  return container_.open(name);
+  return container_.open(source);
 }
 
 bool SharedAviFile::has_playable_stream() {

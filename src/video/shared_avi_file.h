@@ -54,8 +54,8 @@ class SharedAviFile {
   AviContainer& container() { return container_; }
   const AviContainer& container() const { return container_; }
 
-  // Opens by name (AviContainer::open) and empties the DV audio cache. 1 or 0.
-  int open_shared(const char* name);
+  // Opens the file (AviContainer::open) and empties the DV audio cache. 1 or 0.
+  int open_shared(const platform::FileSource& source);
   // True when the file has a nameable video or audio stream: a file with neither is of no use
   // to a player.
   bool has_playable_stream();

@@ -1,7 +1,6 @@
 #include "video/shared_file_registry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <vector>
 
@@ -22,17 +21,6 @@ Registry& registry() {
   return r;
 }
 
-bool same_name_ignoring_case(const std::string& a, const char* b) {
-  const std::size_t n = std::char_traits<char>::length(b);
-  if (a.size() != n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 std::vector<SharedFileEntry>::iterator find_entry(std::vector<SharedFileEntry>& entries,
                                                   const SharedAviFile* file) {
   return std::find_if(entries.begin(), entries.end(),
@@ -47,17 +35,18 @@ std::int32_t first_video_stream(SharedAviFile& file) {
 
 // Opens the file anew for a player; null when it cannot serve one. The sound player alone
 // leaves the video index unloaded until a video reader joins.
-std::unique_ptr<SharedAviFile> open_for_player(const char* name, int mode) {
-  if (name == nullptr) return nullptr;
+std::unique_ptr<SharedAviFile> open_for_player(const platform::FileSource& source, int mode) {
+  if (source.empty()) return nullptr;
   auto file = std::make_unique<SharedAviFile>();
   if ((mode & USE_VIDEO) == 0) file->container().skip_video_index();
-  if (file->open_shared(name) == 0 || !file->has_playable_stream()) return nullptr;
+  if (file->open_shared(source) == 0 || !file->has_playable_stream()) return nullptr;
   return file;
 }
 
-SharedFileEntry new_entry(std::string name, std::unique_ptr<SharedAviFile> file, int mode) {
+SharedFileEntry new_entry(platform::FileSource source, std::unique_ptr<SharedAviFile> file,
+                          int mode) {
   SharedFileEntry e;
-  e.name = std::move(name);
+  e.source = std::move(source);
   e.default_video_stream = first_video_stream(*file);
   if ((mode & USE_VIDEO) != 0) {
     e.video_stream = file->container().selected_video_stream_number();
@@ -85,10 +74,10 @@ enum class Kind { kVideo, kAudio };
 // file, or null when the copy cannot be opened (nothing changes then).
 SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mode,
                          bool select_stream) {
-  const char* name = old_file->container().file_name();
+  const platform::FileSource source = old_file->container().file_source();
   const int moved =
       kind == Kind::kVideo ? (USE_VIDEO | (mode & USE_AUDIO)) : (USE_AUDIO | (mode & USE_VIDEO));
-  std::unique_ptr<SharedAviFile> copy = open_for_player(name, moved);
+  std::unique_ptr<SharedAviFile> copy = open_for_player(source, moved);
   if (!copy) return nullptr;
   if (select_stream) {
     if (kind == Kind::kVideo) {
@@ -97,7 +86,7 @@ SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mod
       copy->container().select_audio_stream(stream);
     }
   }
-  SharedFileEntry entry = new_entry(std::string(), std::move(copy), moved);
+  SharedFileEntry entry = new_entry(platform::FileSource(), std::move(copy), moved);
   SharedAviFile* result = entry.file.get();
 
   Registry& r = registry();
@@ -114,15 +103,15 @@ SharedAviFile* split_off(SharedAviFile* old_file, Kind kind, int stream, int mod
 
 }  // namespace
 
-SharedAviFile* acquire_shared_file(const char* name, int mode) {
-  if (name == nullptr) return nullptr;
+SharedAviFile* acquire_shared_file(const platform::FileSource& source, int mode) {
+  if (source.empty()) return nullptr;
   const std::uint32_t thread = platform::GetCurrentThreadId();
   SharedAviFile* joined = nullptr;
   {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     for (SharedFileEntry& e : r.entries) {
-      if (e.name.empty() || !same_name_ignoring_case(e.name, name)) continue;
+      if (e.source.empty() || !platform::same_file(e.source, source)) continue;
       if (e.thread != thread) continue;
       // A video reader joins only a file whose video users watch the file's first stream: the
       // one it will be given.
@@ -144,9 +133,9 @@ SharedAviFile* acquire_shared_file(const char* name, int mode) {
     joined->container().index_video();  // outside the lock: the entry is this thread's
     return joined;
   }
-  std::unique_ptr<SharedAviFile> file = open_for_player(name, mode);
+  std::unique_ptr<SharedAviFile> file = open_for_player(source, mode);
   if (!file) return nullptr;
-  SharedFileEntry entry = new_entry(name, std::move(file), mode);
+  SharedFileEntry entry = new_entry(source, std::move(file), mode);
   SharedAviFile* result = entry.file.get();
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
@@ -259,7 +248,7 @@ bool shared_file_entry(const SharedAviFile* file, SharedFileEntry* out) {
   std::lock_guard<std::mutex> lock(r.mutex);
   auto it = find_entry(r.entries, file);
   if (it == r.entries.end() || out == nullptr) return false;
-  out->name = it->name;
+  out->source = it->source;
   out->video_stream = it->video_stream;
   out->audio_stream = it->audio_stream;
   out->output_format = it->output_format;

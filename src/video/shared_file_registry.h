@@ -1,8 +1,9 @@
 #pragma once
-// The process-wide registry of shared files. Players of one thread that open the same file name
-// (letter case aside) share one SharedAviFile; the registry counts its video and audio users and
-// deletes it when the last one leaves. A reader that needs another stream or another decoder
-// output while others share its file moves to a private copy opened again by name: a split.
+// The process-wide registry of shared files. Players of one thread that open the same file (a
+// name on disk, letter case aside, or the same bytes in memory) share one SharedAviFile; the
+// registry counts its video and audio users and deletes it when the last one leaves. A reader that
+// needs another stream or another decoder output while others share its file moves to a private
+// copy opened again: a split.
 //
 // Threads: sharing is per thread (the creating thread's id is part of the match), so a
 // SharedAviFile is only ever used by one thread. The registry itself is guarded by one lock, so
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "video/shared_avi_file.h"
 
 namespace avikit {
@@ -23,7 +25,7 @@ inline constexpr int USE_AUDIO = 2;
 inline constexpr std::uint32_t kOutputNotPrepared = 0xFFFFFFFFu;
 
 struct SharedFileEntry {
-  std::string name;  // as the first opener gave it; empty for a split copy
+  platform::FileSource source;  // as the first opener gave it; empty for a split copy
   std::unique_ptr<SharedAviFile> file;
   std::int32_t video_stream = -1;  // selected video stream of the video users; -1: none
   std::int32_t audio_stream = -1;  // selected audio stream of the audio users; -1: none
@@ -36,9 +38,9 @@ struct SharedFileEntry {
   std::int32_t default_video_stream = -1;
 };
 
-// Returns the SharedAviFile joined or opened for `name`, or null (the file cannot be opened or
+// Returns the SharedAviFile joined or opened for `source`, or null (the file cannot be opened or
 // has no playable stream).
-SharedAviFile* acquire_shared_file(const char* name, int mode);
+SharedAviFile* acquire_shared_file(const platform::FileSource& source, int mode);
 // Drops a video user (mode bit 0x1) and/or an audio user (bit 0x2); the last one deletes the file.
 void release_shared_file(SharedAviFile* file, int mode);
 // Select a stream for a reader of `file` using it in `mode`; return the file the reader must use

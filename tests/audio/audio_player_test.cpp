@@ -83,11 +83,11 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
   s.avg_bytes = 40000;
   MemoryFile deep("mem://player/deep.avi", pcm_avi(std::string(40000, '\x55'), s));
   MemoryFile f("mem://player/ok.avi", pcm_avi(le16_bytes(numbered(4410, 2)), pcm(2, 44100)));
-  for (const char* name : {"mem://player/missing.avi", silent.name(), deep.name()}) {
+  for (const InMemoryFile& name : {InMemoryFile(nullptr), silent.file(), deep.file()}) {
     AviAudioPlayer p;
-    ASSERT_EQ(p.open(f.name()), 0);
+    ASSERT_EQ(p.open(f.file()), 0);
     EXPECT_EQ(p.has_audio(), 1);
-    EXPECT_EQ(p.open(name), 1) << name;
+    EXPECT_EQ(p.open(name), 1) << name.name;
     EXPECT_EQ(p.has_audio(), 0);
     EXPECT_EQ(p.get_next_sound(), nullptr);
     EXPECT_EQ(p.is_end(), 1);
@@ -109,7 +109,7 @@ TEST_P(PcmDepthTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
   const DepthCase& c = GetParam();
   MemoryFile f("mem://player/depth.avi", pcm_avi(c.stored, pcm(1, 8000, c.bits, c.block_align)));
   AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
+  ASSERT_EQ(p.open(f.file()), 0);
   const SoundFrame* block = p.get_next_sound();
   ASSERT_NE(block, nullptr);
   ASSERT_EQ(block->get_sample_count(), 1152);
@@ -134,7 +134,7 @@ TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
   const std::vector<std::int16_t> data = numbered(8000, 1);
   MemoryFile f("mem://player/mono.avi", pcm_avi(le16_bytes(data), pcm(1, 8000)));
   AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
+  ASSERT_EQ(p.open(f.file()), 0);
   p.set_volume(0.5, 4.0);  // mono without conversion: the left factor
   const SoundFrame* block = p.get_next_sound();
   ASSERT_NE(block, nullptr);
@@ -153,8 +153,8 @@ TEST_F(AudioPlayerTest, MonoOutputThroughTheConverterIsNotScaled) {
   MemoryFile f("mem://player/stereo8k.avi", pcm_avi(le16_bytes(data), pcm(2, 8000)));
   AviAudioPlayer loud;
   AviAudioPlayer plain;
-  ASSERT_EQ(loud.open(f.name()), 0);
-  ASSERT_EQ(plain.open(f.name()), 0);
+  ASSERT_EQ(loud.open(f.file()), 0);
+  ASSERT_EQ(plain.open(f.file()), 0);
   loud.set_volume(3.0, 3.0);
   loud.set_pcm_output(8000, 1);
   plain.set_pcm_output(8000, 1);
@@ -187,7 +187,7 @@ class AudioClockTest : public AudioPlayerTest {
 TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   AviAudioPlayer p;
   p.set_shift(300);
-  ASSERT_EQ(p.open(file_.name()), 0);
+  ASSERT_EQ(p.open(file_.file()), 0);
   EXPECT_DOUBLE_EQ(p.get_offset(), -0.3);
   EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
   p.seek(0.0);
@@ -216,7 +216,7 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
 // there, then the stream from its first sample, exactly where the clock says.
 TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) {
   AviAudioPlayer p;
-  ASSERT_EQ(p.open(file_.name()), 0);
+  ASSERT_EQ(p.open(file_.file()), 0);
   EXPECT_EQ(p.set_shift(-250), -250);
   EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
   const std::vector<std::int16_t> got = audiotest::pull_all(p, 4);
@@ -253,7 +253,7 @@ TEST_P(OddRateTest, PlaysInAFormatWithinTheLimitsAtTheRightPitchAndLength) {
   const std::vector<std::int16_t> data = sine(frames, c.channels, c.rate);
   MemoryFile f("mem://player/odd.avi", pcm_avi(le16_bytes(data), pcm(c.channels, c.rate), 40000));
   AviAudioPlayer p;
-  ASSERT_EQ(p.open(f.name()), 0);
+  ASSERT_EQ(p.open(f.file()), 0);
   if (c.asked) p.set_pcm_output(c.want_rate, c.want_channels);
   EXPECT_EQ(std::tuple(p.get_pcm_output_sample_rate(), p.get_pcm_output_channels()),
             std::tuple(c.want_rate, c.want_channels));
@@ -291,7 +291,7 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   MemoryFile f("mem://player/streams.avi", b.build().bytes);
   AviAudioPlayer p;
   int list[4] = {7, 7, 7, 7};
-  ASSERT_EQ(p.open(f.name()), 0);
+  ASSERT_EQ(p.open(f.file()), 0);
   EXPECT_EQ(p.get_audio_stream_list(list, 4), 1);  // the stream playing
   EXPECT_EQ(list[0], 1);
   const AudioInfo* info = p.get_audio_info();
@@ -315,9 +315,9 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   EXPECT_EQ(p.has_audio(), 0);
   EXPECT_EQ(p.get_audio_info(), nullptr);
   // The host's open(name, stream) counts on getting the stream back.
-  EXPECT_EQ(p.open(f.name(), 2), 0);
+  EXPECT_EQ(p.open(f.file(), 2), 0);
   EXPECT_EQ(p.get_audio_stream_id(), 2);
-  EXPECT_EQ(p.open(f.name(), 5), 1);
+  EXPECT_EQ(p.open(f.file(), 5), 1);
   EXPECT_EQ(p.has_audio(), 0);
 }
 
@@ -326,7 +326,7 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
 TEST_F(AudioPlayerTest, CopiesShareOnePlayerAndPlayersOfOneThreadShareTheFile) {
   MemoryFile f("mem://player/copies.avi", pcm_avi(le16_bytes(numbered(44100, 2)), pcm(2, 44100)));
   auto first = std::make_unique<AviAudioPlayer>();
-  ASSERT_EQ(first->open(f.name()), 0);
+  ASSERT_EQ(first->open(f.file()), 0);
   AviAudioPlayer copy(*first);
   first->get_next_sound();
   first.reset();
@@ -334,7 +334,7 @@ TEST_F(AudioPlayerTest, CopiesShareOnePlayerAndPlayersOfOneThreadShareTheFile) {
   ASSERT_NE(copy.get_next_sound(), nullptr);
   EXPECT_EQ(shared_file_count(), 1);
   AviAudioPlayer apart;
-  ASSERT_EQ(apart.open(f.name()), 0);
+  ASSERT_EQ(apart.open(f.file()), 0);
   EXPECT_STREQ(apart.get_file_name(), f.name());
   EXPECT_GT(apart.get_file_size(), 176400.0);
   const std::vector<std::int16_t> x = audiotest::pull_all(apart, 3);

@@ -81,7 +81,7 @@ class AudioReaderTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0); }
 };
 
-bool open_sound(AudioMediaReader& r, const char* name) {
+bool open_sound(AudioMediaReader& r, const InMemoryFile& name) {
   return r.open(name, USE_AUDIO) && r.select_audio(-1) == 1;
 }
 
@@ -101,7 +101,7 @@ TEST_F(AudioReaderTest, ReadsTheSameBytesAsAWalkFromTheFirstEntry) {
   const std::int64_t total = std::accumulate(sizes.begin(), sizes.end(), std::int64_t{0});
   MemoryFile file("mem://audio/walk.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(open_sound(r, file.name()));
+  ASSERT_TRUE(open_sound(r, file.file()));
   const double length = r.audio_length();
   ASSERT_GT(length, 0.0);
   // Reading on, jumping back and forth, landing on chunk boundaries and inside chunks.
@@ -127,7 +127,7 @@ TEST_F(AudioReaderTest, AChunkPastTheEndOfTheFileReadsShortAndTheNextFollows) {
   avi.positions[1] = 0x7FFFFF00u + 8;  // never inside the file, whatever the base
   MemoryFile file("mem://audio/short.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(open_sound(r, file.name()));
+  ASSERT_TRUE(open_sound(r, file.file()));
   const std::string want = literal_read(avi, 0, 300);
   EXPECT_EQ(want.size(), 200u);
   EXPECT_EQ(read(r, 300), want);
@@ -149,7 +149,7 @@ TEST_F(AudioReaderTest, WaveReadsStopAtTheEndOfTheDataChunkOrTheFile) {
     }
     MemoryFile file("mem://audio/claims.wav", bytes);
     AudioMediaReader r;
-    ASSERT_TRUE(open_sound(r, file.name()));
+    ASSERT_TRUE(open_sound(r, file.file()));
     EXPECT_DOUBLE_EQ(r.audio_length(), 800.0 / (44100 * 4)) << claim;
     EXPECT_EQ(read(r, 5000), data) << claim;
     EXPECT_EQ(r.audio_at_end(), 1);
@@ -183,7 +183,7 @@ TEST_P(AudioSeekTest, PositionFromTimeOnAWholeSampleFrame) {
                10, 9000);
   MemoryFile file("mem://audio/seek.avi", b.build().bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(open_sound(r, file.name()));
+  ASSERT_TRUE(open_sound(r, file.file()));
   EXPECT_DOUBLE_EQ(r.seek_audio(c.time), c.want_time);
   EXPECT_EQ(r.audio_position(), c.want_position);
   if (c.want_position < 0) {  // before the stream's start: nothing is read, and it is not the end
@@ -216,7 +216,7 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   avitest::patch_u32(avi.bytes, avi.bytes.find("strf") + 16, 0);  // nAvgBytesPerSec
   MemoryFile file("mem://audio/vbr.avi", avi.bytes);
   AudioMediaReader r;
-  ASSERT_TRUE(open_sound(r, file.name()));
+  ASSERT_TRUE(open_sound(r, file.file()));
   EXPECT_DOUBLE_EQ(r.audio_length(), 441 * 1152 / 44100.0);
   EXPECT_EQ(r.audio_at_end(), 0);
   // Half way in time is half way in bytes.
@@ -231,7 +231,7 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   const AudioAvi none = audio_avi({500, 500}, mp3(0, 1));
   MemoryFile norate("mem://audio/norate.avi", none.bytes);
   AudioMediaReader n;
-  ASSERT_TRUE(open_sound(n, norate.name()));
+  ASSERT_TRUE(open_sound(n, norate.file()));
   EXPECT_EQ(n.audio_length(), 0.0);
   EXPECT_EQ(n.seek_audio(3.0), 0.0);
   EXPECT_EQ(n.audio_at_end(), 1);

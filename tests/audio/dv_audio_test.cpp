@@ -128,7 +128,7 @@ TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
 struct DvReader {
   explicit DvReader(const std::string& bytes, const char* name = "mem://dv/type1.avi")
       : file(name, bytes) {
-    ok = reader.open(file.name(), USE_AUDIO);
+    ok = reader.open(file.file(), USE_AUDIO);
     reader.select_audio(-1);
   }
   std::vector<std::int16_t> read(std::uint32_t frames) {

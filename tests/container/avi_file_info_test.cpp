@@ -27,7 +27,7 @@ TEST(AviFileInfoTest, DvType1GivesOneVideoAndItsSound) {
   AviBuilder b;
   b.add_frames(b.add_dv({}), 25, 100);
   TestFile f(b.build().bytes);
-  Probe p(f.name());
+  Probe p(f.file());
   ASSERT_EQ(p.result, 0);
   EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 1");
   ASSERT_EQ(p.nv, 1);
@@ -48,7 +48,7 @@ TEST(AviFileInfoTest, UndecodableVideoWithPcmOpensWithStatus11) {
   const int a = b.add_audio({});
   for (int i = 0; i < 25; ++i) b.add_chunk(v, 500).add_chunk(a, 7056);
   TestFile f(b.build().bytes);
-  Probe p(f.name());
+  Probe p(f.file());
   ASSERT_EQ(p.result, 0);
   EXPECT_EQ(p.status[0], 11u);
   EXPECT_EQ(p.status[1], fourcc("FMP4"));
@@ -66,7 +66,7 @@ TEST(AviFileInfoTest, ShortMp3WithDecodableVideoIsListed) {
   const int a = b.add_audio(kVbrMp3);
   for (int i = 0; i < 5; ++i) b.add_chunk(v, 500, i == 0).add_chunk(a, 417);
   TestFile f(b.build().bytes);
-  Probe p(f.name());
+  Probe p(f.file());
   ASSERT_EQ(p.result, 0);
   EXPECT_EQ(p.status[0], 0u);
   EXPECT_EQ(p.na, 1);
@@ -97,7 +97,7 @@ TEST_P(AudioDecodabilityTest, FollowsFormatRateAndDecoder) {
                             .block_align = 1}),
                3, 1000);
   TestFile f(b.build().bytes);
-  Probe p(f.name());
+  Probe p(f.file());
   EXPECT_EQ(p.result, c.decodable ? 0 : 12);
   EXPECT_EQ(p.status[0], c.decodable ? 0u : 12u);
   if (!c.decodable) {
@@ -127,7 +127,7 @@ TEST(AviFileInfoTest, OnlyTheFirst32VideoStreamsAreExamined) {
   for (int i = 0; i < 40; ++i) b.add_video(kMpeg4);
   b.add_frames(0, 2, 10);
   TestFile f(b.build().bytes);
-  Probe p(f.name());
+  Probe p(f.file());
   ASSERT_EQ(p.result, 0);
   ASSERT_EQ(p.nv, 32);
   EXPECT_EQ(p.video[31].stream, 31);
@@ -145,8 +145,8 @@ TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
   TestFile undecodable(v.build().bytes);
   AviFileInfo info;
   for (const TestFile* f : {&bad, &undecodable}) {
-    ASSERT_EQ(info.open(good.name(), nullptr), 0);
-    EXPECT_EQ(info.open(f->name(), nullptr), 1);
+    ASSERT_EQ(info.open(good.file(), nullptr), 0);
+    EXPECT_EQ(info.open(f->file(), nullptr), 1);
     EXPECT_EQ(std::tuple(info.get_type_name(), info.get_file_name(), info.get_length(),
                          info.get_file_size(), info.get_bit_rate(), info.get_video_type_name()),
               std::tuple(nullptr, nullptr, 0.0, 0.0, 0, nullptr));
@@ -160,7 +160,7 @@ TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {
   b.add_chunks(b.add_audio({}), 3, 1000);
   TestFile f(b.build().bytes);
   auto original = std::make_unique<AviFileInfo>();
-  ASSERT_EQ(original->open(f.name(), nullptr), 0);
+  ASSERT_EQ(original->open(f.file(), nullptr), 0);
   AviFileInfo copy(*original);
   AviFileInfo assigned;
   assigned = copy;
@@ -173,7 +173,7 @@ TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {
   EXPECT_EQ(n, 1);
   // Reopening one copy leaves the others on the old result.
   TestFile other(avitest::wave_file({}, std::string(400, '\0')));
-  ASSERT_EQ(copy.open(other.name(), nullptr), 0);
+  ASSERT_EQ(copy.open(other.file(), nullptr), 0);
   EXPECT_STREQ(assigned.get_file_name(), f.name());
   EXPECT_STREQ(copy.get_file_name(), other.name());
 }

@@ -11,28 +11,21 @@
 
 namespace avitest {
 
-// Bytes registered as an in-memory file under a fresh name.
-class TestFile {
- public:
-  explicit TestFile(std::string bytes) : file_(next_name(), std::move(bytes)) {}
-  const char* name() const { return file_.name(); }
-
- private:
-  static std::string next_name() {
-    static int n = 0;
-    return "mem:test-" + std::to_string(++n) + ".avi";
-  }
-  MemoryFile file_;
+// Bytes held as an in-memory file under a fresh name.
+struct TestFile : MemoryFile {
+  explicit TestFile(std::string bytes)
+      : MemoryFile("mem:test-" + std::to_string(++made) + ".avi", std::move(bytes)) {}
+  static inline int made = 0;
 };
 
-// A container opened on bytes that stay registered while it lives.
+// A container opened on bytes held in memory.
 struct OpenedAvi : TestFile, avikit::AviContainer {
   OpenedAvi(std::string bytes, bool player)
-      : TestFile(std::move(bytes)), AviContainer(player), result(open(name())) {}
+      : TestFile(std::move(bytes)), AviContainer(player), result(open(file())) {}
   int result;
 };
 
-// A file probed by name, with the streams it lists.
+// A file probed (by name or in memory), with the streams it lists.
 struct Probe {
   avikit::AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
@@ -40,7 +33,8 @@ struct Probe {
   int nv = -1, na = -1;
   const avikit::VideoInfo* video = nullptr;
   const avikit::AudioInfo* audio = nullptr;
-  explicit Probe(const char* name) : result(info.open(name, status)) {
+  template <class File>
+  explicit Probe(const File& file) : result(info.open(file, status)) {
     video = info.get_video_info(nv);
     audio = info.get_audio_info(na);
   }

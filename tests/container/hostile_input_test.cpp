@@ -40,7 +40,7 @@ struct Reading {
   bool operator==(const Reading&) const = default;
 };
 
-void read_pictures(const char* name, Reading& r) {
+void read_pictures(const InMemoryFile& name, Reading& r) {
   AviVideoPlayer player;
   if (player.open(name, -1) != 0) return;
   for (int i = 0; i < player.get_total_frames(); ++i) {
@@ -69,7 +69,7 @@ Reading read_back(const std::string& bytes) {
   if (const ChunkIndex* a = c.audio_index()) {
     for (const IndexEntry& e : a->entries) r.audio.emplace_back(e.position, e.size);
   }
-  read_pictures(c.name(), r);
+  read_pictures(c.file(), r);
   return r;
 }
 
@@ -263,7 +263,7 @@ TEST(HostileInputTest, ClaimedPictureSizeAloneCostsNoMemory) {
     TestFile f(b.build().bytes);
     const std::int64_t before = status_kb("VmRSS:");
     AviVideoPlayer player;
-    ASSERT_EQ(player.open(f.name(), -1), 0) << codec;
+    ASSERT_EQ(player.open(f.file(), -1), 0) << codec;
     player.seek(2, 1);
     EXPECT_NE(player.get_frame_dib_header(), nullptr);
     EXPECT_EQ(player.get_frame_dib_data(), nullptr);  // nothing decoded, nothing to show

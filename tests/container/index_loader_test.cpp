@@ -70,8 +70,8 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
     b.index(kind).chunks_per_segment(30).entries_per_ix(9);
     TestFile f(b.build().bytes);
     AviContainer probe(false), player(true);
-    ASSERT_EQ(probe.open(f.name()), 1);
-    ASSERT_EQ(player.open(f.name()), 1);
+    ASSERT_EQ(probe.open(f.file()), 1);
+    ASSERT_EQ(player.open(f.file()), 1);
     EXPECT_EQ(probe.frame_count(), player.frame_count());
     EXPECT_EQ(probe.video_bit_rate(), player.video_bit_rate());
     EXPECT_EQ(probe.largest_video_chunk(), player.largest_video_chunk());

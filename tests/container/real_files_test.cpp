@@ -105,7 +105,7 @@ TEST(RealFilesTest, Mpeg4WithAc3) {
 TEST(RealFilesTest, DvType2) {
   avitest::MemoryFile file("mem:dv_type2.avi", avitest::gunzip_file(data_path("dv_type2.avi.gz")));
   FakeCodecs no_codecs;
-  avitest::Probe p(file.name());
+  avitest::Probe p(file.file());
   ASSERT_EQ(p.result, 0);
   EXPECT_EQ(p.status[0], 0u);
   EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 2");

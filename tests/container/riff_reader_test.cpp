@@ -41,7 +41,7 @@ TEST_P(ReadChunkHeaderTest, DeliversHeaderAndPosition) {
   const ReaderCase& c = GetParam();
   TestFile f(c.bytes);
   RiffReader reader;
-  ASSERT_TRUE(reader.open(f.name()));
+  ASSERT_TRUE(reader.open(f.file()));
   const auto end = c.know_size ? std::optional<std::uint64_t>(c.bytes.size()) : std::nullopt;
   ChunkHeader h;
   EXPECT_EQ(reader.read_chunk_header(h, c.may_skip, end), c.want_id);
@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RiffReaderTest, NonPositiveDistanceMovesNothingAndReadAtGoesAnywhere) {
   TestFile f("0123456789");
   RiffReader reader;
-  ASSERT_TRUE(reader.open(f.name()));
+  ASSERT_TRUE(reader.open(f.file()));
   char b[4];
   ASSERT_EQ(reader.read(b, 4), 4u);
   reader.seek(0, SeekOrigin::kBegin);
@@ -118,7 +118,7 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
   const int before = platform::open_file_handles();
   {
     AviContainer probe(false);
-    ASSERT_EQ(probe.open(f.name()), 1);
+    ASSERT_EQ(probe.open(f.file()), 1);
     EXPECT_EQ(platform::open_file_handles(), before);
     EXPECT_EQ(probe.flags() & (AVC_OPENED | AVC_HEADERS | AVC_INDEXED),
               AVC_OPENED | AVC_HEADERS | AVC_INDEXED);
@@ -127,7 +127,7 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
   }
   {
     AviContainer player(true);
-    ASSERT_EQ(player.open(f.name()), 1);
+    ASSERT_EQ(player.open(f.file()), 1);
     EXPECT_EQ(platform::open_file_handles(), before + 1);
     ASSERT_NE(player.video_index(), nullptr);
     EXPECT_EQ(player.video_index()->entries.size(), 3u);
@@ -142,7 +142,7 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
 TEST(AviContainerOpenTest, ReopeningClearsKeepHandleAndAFailedOpenChangesNothing) {
   OpenedAvi c(small_avi().bytes, true);
   ASSERT_EQ(c.result, 1);
-  ASSERT_EQ(c.open(c.name()), 1);
+  ASSERT_EQ(c.open(c.file()), 1);
   EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
   EXPECT_FALSE(c.holds_file());
   EXPECT_EQ(c.open("/no/such/file.avi"), 0);

@@ -89,7 +89,7 @@ struct Snapshot {
   std::int32_t dv_samples_per_10_frames = 0;
 };
 
-Snapshot snapshot(const char* name) {
+Snapshot snapshot(const InMemoryFile& name) {
   Snapshot s;
   AviContainer c(true);
   if (c.open(name) != 1) return s;
@@ -147,7 +147,7 @@ std::uint64_t frame_hash(AviVideoPlayer& p) {
 }
 
 // Plays every frame in order and the sound up to `max_blocks` (or its end).
-Played play(const char* name, std::size_t max_frames, std::size_t max_blocks) {
+Played play(const InMemoryFile& name, std::size_t max_frames, std::size_t max_blocks) {
   Played out;
   {
     AviVideoPlayer v;
@@ -254,7 +254,7 @@ std::size_t intact_blocks(const Variant& v, const Snapshot& d, const Snapshot& o
 }
 
 // The probe gives one of its documented answers.
-void expect_clean_probe(const char* name) {
+void expect_clean_probe(const InMemoryFile& name) {
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
   const int r = info.open(name, status);
@@ -271,8 +271,8 @@ struct Corpus {
   Corpus(std::string t, std::string b, std::size_t frames)
       : tag(std::move(t)), bytes(std::move(b)), max_frames(frames), nodes(riff_tree(bytes)) {
     avitest::MemoryFile f(name(0), bytes);
-    original = snapshot(f.name());
-    played = play(f.name(), max_frames, 100000);
+    original = snapshot(f.file());
+    played = play(f.file(), max_frames, 100000);
   }
   std::string name(int n) const {
     return "mem:malformed-" + tag + "-" + std::to_string(n) + ".avi";
@@ -281,10 +281,10 @@ struct Corpus {
   void check(const Variant& v, Totals& t) {
     SCOPED_TRACE(tag + ": " + v.label);
     avitest::MemoryFile f(name(++serial), v.bytes);
-    expect_clean_probe(f.name());
-    const Snapshot d = snapshot(f.name());
+    expect_clean_probe(f.file());
+    const Snapshot d = snapshot(f.file());
     if (d.opened) ++t.opened;
-    const Played p = play(f.name(), max_frames, played.blocks.size() + kExtraBlocks);
+    const Played p = play(f.file(), max_frames, played.blocks.size() + kExtraBlocks);
     for (std::size_t n = 0; n < p.frames.size(); ++n) {
       const std::int64_t m = reference_frame(v, d, original, n);
       if (m < 0 || static_cast<std::size_t>(m) >= played.frames.size()) continue;
@@ -453,7 +453,7 @@ std::vector<Variant> dv_damage(const Corpus& c) {
 std::string odml_from(const std::string& avi) {
   avitest::MemoryFile f("mem:malformed-odml-source.avi", avi);
   AviContainer c(true);
-  EXPECT_EQ(c.open(f.name()), 1);
+  EXPECT_EQ(c.open(f.file()), 1);
   avitest::AviBuilder b;
   avitest::VideoStream v;
   v.handler = "FMP4";
@@ -528,10 +528,10 @@ TEST_P(MalformedCorpusTest, DamageFailsCleanlyAndLeavesUntouchedFramesAndSoundEx
 // Files the fuzzer found, kept in tests/data and listed in its README.
 TEST(FuzzRegressionTest, ProbeAndPlayCleanly) {
   for (const char* file : {"idx1_negative_stream_without_audio.avi"}) {
-    const std::string path = avitest::data_path(file);
-    expect_clean_probe(path.c_str());
-    snapshot(path.c_str());
-    play(path.c_str(), 16, 16);
+    const avitest::MemoryFile f(file, avitest::read_file(avitest::data_path(file)));
+    expect_clean_probe(f.file());
+    snapshot(f.file());
+    play(f.file(), 16, 16);
     EXPECT_EQ(platform::open_file_handles(), 0);
     EXPECT_EQ(platform::ic_open_instances(), 0);
   }

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/files.h"
-
 using namespace avikit;
 
 namespace avitest {
@@ -199,10 +197,5 @@ std::string wave_file(const WaveFields& format, const std::string& data, const s
   w.end(riff);
   return w.str();
 }
-
-MemoryFile::MemoryFile(std::string name, std::string bytes) : name_(std::move(name)) {
-  platform::register_memory_file(name_, std::make_shared<const std::string>(std::move(bytes)));
-}
-MemoryFile::~MemoryFile() { platform::unregister_memory_file(name_); }
 
 }  // namespace avitest

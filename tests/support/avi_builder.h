@@ -14,15 +14,19 @@
 //   int a = b.add_audio({.sample_rate = 22050, .channels = 1});
 //   b.add_frames(v, 10, 24, /*key_every=*/1).add_chunks(a, 10, 882);
 //   avitest::BuiltAvi avi = b.build();       // avi.bytes, avi.layout.data_positions, ...
-//   avitest::MemoryFile f("clip.avi", avi.bytes);   // opening "clip.avi" reads the bytes
+//   avitest::MemoryFile f("clip.avi", avi.bytes);   // player.open(f.file(), -1) reads the bytes
 //
 // Hostile inputs are made by patching the bytes of a built file at the positions the layout
 // reports (patch_u32 / patch_u64 below), or with the raw hooks (extra header chunks, lying
 // sizes, truncation).
 
+#include <avikit/in_memory_file.h>
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace avitest {
@@ -290,18 +294,16 @@ std::string wave_file(const WaveFields& format, const std::string& data,
                       std::optional<std::uint32_t> declared_data_size = std::nullopt);
 
 // --- In-memory files -----------------------------------------------------------------------------
-// Registers bytes under a name so opening it reads them (platform/files.h); unregisters on
-// destruction.
+// Bytes under a name, for the openers that take a file held in memory: open(f.file(), ...).
 class MemoryFile {
  public:
-  MemoryFile(std::string name, std::string bytes);
-  ~MemoryFile();
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-  const char* name() const { return name_.c_str(); }
+  MemoryFile(std::string name, std::string bytes)
+      : file_(std::make_shared<const std::string>(std::move(bytes)), std::move(name)) {}
+  const avikit::InMemoryFile& file() const { return file_; }
+  const char* name() const { return file_.name.c_str(); }
 
  private:
-  std::string name_;
+  avikit::InMemoryFile file_;
 };
 
 }  // namespace avitest

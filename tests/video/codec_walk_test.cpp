@@ -34,7 +34,7 @@ class CodecWalkTest : public ::testing::Test {
  protected:
   void open(const ClipShape& shape) {
     clip_ = std::make_unique<avitest::MemoryFile>("mem://walk/clip.avi", build_clip(shape));
-    ASSERT_TRUE(reader_.open(clip_->name(), USE_VIDEO));
+    ASSERT_TRUE(reader_.open(clip_->file(), USE_VIDEO));
     ASSERT_EQ(reader_.prepare_output(-1, 0), 1);
     FakeVideoCodec::log().clear_calls();
   }
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CodecWalkTest, ReadersSharingTheRunEachGetTheirFrame) {
   open(every_12());
   VideoMediaReader other;
-  ASSERT_TRUE(other.open(clip_->name(), USE_VIDEO));
+  ASSERT_TRUE(other.open(clip_->file(), USE_VIDEO));
   ASSERT_EQ(other.prepare_output(0, 0), 1);  // the recorded stream: the file stays shared
   ASSERT_EQ(other.file(), file());
   ASSERT_EQ(request(10), 1);
@@ -171,7 +171,7 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
   }
   avitest::MemoryFile clip("mem://walk/mjpeg.avi", b.build().bytes);
   VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   ASSERT_EQ(reader.prepare_output(-1, 0), 1);
   SharedAviFile* file = reader.file();
   struct Want {
@@ -217,7 +217,7 @@ TEST_P(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
                     .compression = p.fourcc};
   avitest::MemoryFile clip("mem://walk/select.avi", build_clip(s));
   VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   EXPECT_EQ(reader.prepare_output(-1, 1), p.prepared);
   EXPECT_EQ(FakeVideoCodec::log().begun, p.asked);
   ASSERT_NE(reader.frame().header, nullptr);
@@ -247,7 +247,7 @@ TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
       .frames = 5, .keys = {0}, .handler = "ABCD", .compression = "ABCD", .with_sound = true};
   avitest::MemoryFile clip("mem://walk/abcd.avi", build_clip(s));
   VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   FakeVideoCodec::log().queries = 0;  // naming the stream on open looked for any codec
   EXPECT_EQ(reader.prepare_output(-1, 1), 0);
   EXPECT_EQ(FakeVideoCodec::log().queries, 0);
@@ -260,7 +260,7 @@ TEST(DecoderSetupTest, ResetEndsAndClosesTheCodec) {
     FakeVideoCodec codec("FAKE", {kRgb});
     avitest::MemoryFile clip("mem://walk/reset.avi", build_clip(every_12(5)));
     VideoMediaReader reader;
-    ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+    ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
     ASSERT_EQ(reader.prepare_output(-1, 1), 1);
     EXPECT_EQ(platform::ic_open_instances(), before + 1);
     reader.file()->reset_decoder();

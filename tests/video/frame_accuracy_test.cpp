@@ -119,9 +119,8 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
           avitest::read_file(avitest::media_path(c.dv625 ? "dv_625_48k.dv" : "dv_525_48k.dv")),
           c.dv625);
       ASSERT_FALSE(dv_.empty());
-      built_ = std::make_unique<avitest::MemoryFile>("mem://accuracy/dv_type1.avi",
-                                                     avitest::dv_type1(dv_, c.dv625).build().bytes);
-      path_ = built_->name();
+      path_ = avitest::temp_path(c.dv625 ? "accuracy_dv625.avi" : "accuracy_dv525.avi");
+      ASSERT_TRUE(avitest::dv_type1(dv_, c.dv625).write_file(path_));
     }
   }
   void TearDown() override {
@@ -193,7 +192,6 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
 
   std::string path_;
   std::vector<std::string> dv_;
-  std::unique_ptr<avitest::MemoryFile> built_;
 };
 
 TEST_P(FrameAccuracyTest, RandomSeekEqualsSequentialPlayback) {

@@ -145,7 +145,7 @@ TEST(RawStreamTest, ChunksOfAnySizeFillTheBitmapWithoutRunningPastIt) {
     SCOPED_TRACE(n);
     const avitest::MemoryFile clip("mem://raw/" + std::to_string(n++), build(c.clip));
     VideoMediaReader reader;
-    ASSERT_TRUE(reader.open(clip.name(), USE_VIDEO));
+    ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
     ASSERT_EQ(reader.prepare_output(-1, 0), 1);
     CNewDib& bitmap = reader.frame();
     ASSERT_EQ(bitmap.image_bytes(), 24u);

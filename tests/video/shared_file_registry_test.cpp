@@ -25,7 +25,7 @@ std::string two_video_one_audio() {
 class SharedFileRegistryTest : public ::testing::Test {
  protected:
   avitest::MemoryFile clip_{"mem://registry/clip.avi", two_video_one_audio()};
-  const char* name() const { return clip_.name(); }
+  const InMemoryFile& name() const { return clip_.file(); }
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0) << "a test leaked a file"; }
 
   static SharedFileEntry entry_of(const SharedAviFile* f) {
@@ -35,17 +35,16 @@ class SharedFileRegistryTest : public ::testing::Test {
   }
 };
 
-// Readers of one thread share one counted file whatever the letter case of the name, video and
-// audio alike; another thread gets a file of its own.
+// Readers of one thread share one counted file when they read the same bytes, whatever the name
+// (platform::same_file), video and audio alike; another thread gets a file of its own.
 TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn) {
-  avitest::MemoryFile upper("MEM://REGISTRY/CLIP.AVI", two_video_one_audio());
   SharedAviFile* v = acquire_shared_file(name(), USE_VIDEO);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), v);
-  EXPECT_EQ(acquire_shared_file("MEM://REGISTRY/CLIP.AVI", USE_AUDIO), v);
+  EXPECT_EQ(acquire_shared_file(InMemoryFile(name().bytes, "other"), USE_AUDIO), v);
   const SharedFileEntry e = entry_of(v);
   EXPECT_EQ(std::pair(e.video_users, e.audio_users), std::pair(2, 1));
-  EXPECT_EQ(e.name, name());  // the first opener's spelling
+  EXPECT_EQ(e.source.name, clip_.name());  // the first opener's
   std::thread([&] {
     // The sound alone leaves the video unindexed, until a video reader joins.
     SharedAviFile* theirs = acquire_shared_file(name(), USE_AUDIO);
@@ -71,7 +70,7 @@ TEST_F(SharedFileRegistryTest, SelectingWhileSharedSplitsAndAloneSelectsInPlace)
   // -1 differs from the recorded 0, so the second reader is split off at once.
   SharedAviFile* split = select_video_on_shared(second, -1, USE_VIDEO);
   ASSERT_NE(split, first);
-  EXPECT_TRUE(entry_of(split).name.empty());
+  EXPECT_TRUE(entry_of(split).source.empty());
   EXPECT_EQ(entry_of(first).video_users, 1);
   // Alone on its file now: stream 1 is selected in place and the output marked unprepared.
   EXPECT_EQ(select_video_on_shared(split, 1, USE_VIDEO), split);
@@ -126,9 +125,9 @@ TEST_F(SharedFileRegistryTest, UnusableFilesAreNeverRegistered) {
   b.add_stream("txts", std::string(8, '\0'));  // a file with no video and no sound
   b.add_chunks(0, 2, 4);
   avitest::MemoryFile text_only("mem://registry/text.avi", b.build().bytes);
-  for (const char* bad : {"mem://registry/missing.avi", garbage.name(), text_only.name()}) {
-    EXPECT_EQ(acquire_shared_file(bad, USE_VIDEO), nullptr) << bad;
-    EXPECT_EQ(acquire_shared_file(bad, USE_AUDIO), nullptr) << bad;
+  for (const InMemoryFile& bad : {InMemoryFile(nullptr), garbage.file(), text_only.file()}) {
+    EXPECT_EQ(acquire_shared_file(bad, USE_VIDEO), nullptr) << bad.name;
+    EXPECT_EQ(acquire_shared_file(bad, USE_AUDIO), nullptr) << bad.name;
   }
   EXPECT_EQ(acquire_shared_file(nullptr, USE_VIDEO), nullptr);
 }
@@ -138,7 +137,7 @@ TEST_F(SharedFileRegistryTest, ReaderReopeningItsNameKeepsFileAndCounts) {
     VideoMediaReader reader;
     ASSERT_TRUE(reader.open(name(), USE_VIDEO));
     SharedAviFile* held = reader.file();
-    ASSERT_TRUE(reader.open("MEM://registry/CLIP.avi", USE_VIDEO));
+    ASSERT_TRUE(reader.open(InMemoryFile(name().bytes), USE_VIDEO));
     EXPECT_EQ(reader.file(), held);
     EXPECT_EQ(entry_of(held).video_users, 1);
     EXPECT_FALSE(reader.open("mem://registry/none.avi", USE_VIDEO));

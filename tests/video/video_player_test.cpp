@@ -24,7 +24,7 @@ using videotest::FakeVideoCodec;
 
 class VideoPlayerTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(player_.open(clip_.name(), -1), 0); }
+  void SetUp() override { ASSERT_EQ(player_.open(clip_.file(), -1), 0); }
   // The absolute frame the player stands on, and the one its bitmap shows.
   int frame() const { return player_.get_start_frame_offset() + player_.get_frame_offset(); }
   std::uint32_t shown() {
@@ -56,7 +56,7 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
   player_.close();
   EXPECT_EQ(player_.get_frame_dib_data(), nullptr);
   EXPECT_EQ(player_.forward(1), 0);
-  EXPECT_EQ(player_.open(clip_.name(), 0), 0);
+  EXPECT_EQ(player_.open(clip_.file(), 0), 0);
   EXPECT_EQ(player_.get_video_stream_id(), 0);
 }
 
