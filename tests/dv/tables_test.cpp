@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <set>
 
 using namespace avikit;
 
@@ -32,22 +30,6 @@ TEST(DvTablesTest, WeightsRecomputeFromTheWeightingFunction) {
       EXPECT_EQ(dv_weights_248[i], w248) << v << "," << h;
     }
   }
-}
-
-// 8x8: the zig-zag over the anti-diagonals, alternating direction. 2-4-8: every cell once, each
-// sum-field coefficient followed by the difference coefficient below it.
-TEST(DvTablesTest, ScansRecomputeFromTheirShapes) {
-  int i = 0;
-  for (int d = 0; d < 15; ++d) {
-    for (int k = 0; k <= d; ++k) {
-      const int row = d % 2 == 0 ? d - k : k;
-      const int col = d - row;
-      if (row > 7 || col > 7) continue;
-      EXPECT_EQ(dv_scan_88[static_cast<std::size_t>(i++)], 8 * row + col) << "scan " << i - 1;
-    }
-  }
-  EXPECT_EQ(std::set<int>(dv_scan_248.begin(), dv_scan_248.end()).size(), 64U);
-  for (std::size_t j = 0; j < 64; j += 2) EXPECT_EQ(dv_scan_248[j + 1], dv_scan_248[j] + 32);
 }
 
 }  // namespace
