@@ -42,8 +42,9 @@
 //         frame before k (none: fail) and go to 1 with a new run.
 //      d. Chunks left: ICDecompress(next chunk, ICDECOMPRESS_NOTKEYFRAME, dst). Chunks of 0
 //         bytes are fed as well (biSizeImage 0): a dropped frame, which repeats the picture
-//         before it (the run's first picture when none has come out yet, as with the empty
-//         chunks a packed stream starts with). A call returning an error ends the walk.
+//         before it. Before the run's first picture has come out, that picture is shown before
+//         the key frame's, so the dropped frame's slot counts among the leading pictures
+//         (state.first_picture lies past it). A call returning an error ends the walk.
 //         The call may add ICDECOMPRESS_HURRYUP while state.picture >= 0 and state.picture + 1
 //         < f - k (the picture it gives cannot be f): the driver then numbers that picture
 //         without writing dst, and does not decode a chunk holding a lone MPEG-4 B-VOP at all

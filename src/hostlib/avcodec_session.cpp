@@ -250,7 +250,6 @@ void AvcodecSession::start_run() {
   first_picture_ = -1;
   next_offset_ = 0;
   skipped_ = 0;
-  pending_repeats_ = 0;
   drained_ = false;
   newest_skipped_ = false;
 }
@@ -307,8 +306,7 @@ void AvcodecSession::receive() {
       continue;
     }
     av_frame_move_ref(picture.get(), frame_.get());
-    const bool first = first_picture_ < 0;
-    if (first) {
+    if (first_picture_ < 0) {
       first_picture_ = skipped_;
       next_offset_ = skipped_;
     }
@@ -317,29 +315,27 @@ void AvcodecSession::receive() {
     av_frame_unref(last_.get());
     newest_skipped_ = false;
     queue_.push_back({std::move(picture), next_offset_++});
-    // Dropped frames met before any picture came out repeat the run's first picture.
-    for (; first && pending_repeats_ > 0; --pending_repeats_) (void)queue_repeat();
   }
 }
 
 void AvcodecSession::count_chunk(bool had_picture, bool picture_came_out) {
   // Until the first picture comes out, a chunk that began no picture is one the decoder dropped
-  // (an open-GOP leading B-frame): its display slot lies before the key frame's picture.
+  // (an open-GOP leading B-frame) or a dropped frame: its display slot lies before the key
+  // frame's picture.
   if (!had_picture && !picture_came_out && first_picture_ < 0) ++skipped_;
   ++chunks_;
 }
 
 bool AvcodecSession::queue_repeat() {
   // A chunk of 0 bytes is a dropped frame: it shows the picture before it again. Before the
-  // run's first picture has come out, that picture is the one to repeat once it comes.
+  // run's first picture has come out, that is a picture shown before the key frame's (the
+  // decoder still holds the key frame when playing on from the frames before it, too), so the
+  // dropped frame has no picture in this run: a walk to it starts at the key frame before.
   // A skipped B-frame cannot be shown again. The walk never hurries a frame that a dropped frame
   // follows; should a caller do so, fail rather than show another picture.
   if (newest_skipped_ && queue_.empty()) return false;
   const AVFrame* source = newest();
-  if (source == nullptr) {
-    ++pending_repeats_;
-    return true;
-  }
+  if (source == nullptr) return false;
   if (queue_.size() >= kMaxQueue) return false;
   AvPtr<AVFrame> copy = take_frame();
   if (copy == nullptr) return false;
@@ -357,7 +353,7 @@ bool AvcodecSession::queue_repeat() {
 // or in a packed stream, that is not certain, and the chunk is decoded as any other.
 bool AvcodecSession::may_skip(const void* bytes, std::uint32_t size) const {
   if (context_->codec_id != AV_CODEC_ID_MPEG4 || packed_ || !queue_.empty() || first_picture_ < 0 ||
-      pending_repeats_ > 0 || context_->has_b_frames == 0) {
+      context_->has_b_frames == 0) {
     return false;
   }
   const VopScan scan = scan_vops(static_cast<const std::uint8_t*>(bytes), size);

@@ -118,10 +118,9 @@ class AvcodecSession {
   int picture_ = -1;
   int first_picture_ = -1;
   int next_offset_ = 0;
-  int skipped_ = 0;          // chunks without a picture before the first picture came out
-  int received_ = 0;         // pictures taken from the decoder, ever
-  int pending_repeats_ = 0;  // dropped frames waiting for the run's first picture
-  int allocations_ = 0;      // pictures the decoder began for the chunk being decoded
+  int skipped_ = 0;      // chunks without a picture before the first picture came out
+  int received_ = 0;     // pictures taken from the decoder, ever
+  int allocations_ = 0;  // pictures the decoder began for the chunk being decoded
   bool drained_ = false;
   bool used_ = false;
   bool packed_ = false;          // a chunk held more than one MPEG-4 picture: never skip B-frames
