@@ -1,9 +1,13 @@
 """Exact, fast access to AVI and WAVE files: frames as numpy arrays, batches, sound."""
+import os
 from fractions import Fraction
-from typing import Any, Iterator, Sequence, overload
+from typing import Any, Iterator, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
+
+# A path, or the file itself as bytes (copied once; the reader keeps its copy).
+Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview]
 
 class Error(RuntimeError):
     """A file avikit cannot read, with the reason (damaged headers, no decodable stream...)."""
@@ -18,7 +22,7 @@ class VideoReader:
     (H, W, 3) for "rgb24"/"bgr24", (H, W) for "gray", flat bytes for "yuv420p" and "dib".
     Raises FileNotFoundError, IsADirectoryError, PermissionError, or avikit.Error with the reason.
     """
-    def __init__(self, path: str, format: str = "rgb24", stream: int = -1) -> None: ...
+    def __init__(self, path: Source, format: str = "rgb24", stream: int = -1) -> None: ...
     def __len__(self) -> int: ...
     @overload
     def __getitem__(self, index: int) -> npt.NDArray[np.uint8]: ...
@@ -49,14 +53,17 @@ class VideoReader:
     @property
     def key_frames(self) -> list[int]: ...
     @property
-    def path(self) -> str: ...
+    def path(self) -> str:
+        """The path opened; "" for bytes."""
     @property
     def position(self) -> int: ...
 
 class AudioReader:
     """Sound of an AVI or WAVE file as interleaved samples at `rate` Hz and `channels` channels
     (0: the stream's own, held to 8000-48000 Hz and at most two channels)."""
-    def __init__(self, path: str, rate: int = 0, channels: int = 0, stream: int = -1) -> None: ...
+    def __init__(
+        self, path: Source, rate: int = 0, channels: int = 0, stream: int = -1
+    ) -> None: ...
     def __len__(self) -> int: ...
     def read(self, start: int = 0, count: int = -1, dtype: str = "int16") -> npt.NDArray[Any]:
         """`count` sample frames (-1: to the end) from `start`: shape (N, channels)."""

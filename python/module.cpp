@@ -1,6 +1,6 @@
 // The `avikit` Python module: exact frames as numpy arrays, batches, and sound, over the
 // library's modern readers. Decoding runs without the GIL, so readers on several threads work at
-// once; readers pickle as their path, options and position.
+// once; readers pickle as their path (or bytes), options and position.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,55 @@ std::vector<py::ssize_t> frame_shape(PixelFormat f, int w, int h) {
   }
 }
 
+// What a reader opens: bytes, bytearray and memoryview are the file itself, copied once into
+// bytes the reader shares (so the caller may change or drop its buffer); anything else is a path
+// (str or os.PathLike).
+struct Source {
+  std::string path;
+  std::shared_ptr<const std::string> bytes;
+
+  explicit Source(const py::object& given) {
+    if (!PyBytes_Check(given.ptr()) && !PyByteArray_Check(given.ptr()) &&
+        !PyMemoryView_Check(given.ptr())) {
+      path = py::module_::import("os").attr("fsdecode")(given).cast<std::string>();
+      return;
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(given.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+    try {
+      bytes = std::make_shared<const std::string>(static_cast<const char*>(view.buf),
+                                                  static_cast<std::size_t>(view.len));
+    } catch (...) {
+      PyBuffer_Release(&view);
+      throw;
+    }
+    PyBuffer_Release(&view);
+  }
+  // What pickling keeps: the bytes themselves, as the path would mean nothing elsewhere.
+  py::object state() const {
+    return bytes != nullptr ? py::object(py::bytes(*bytes)) : py::object(py::str(path));
+  }
+};
+
+avikit::VideoReader open_video(const Source& s, int stream) {
+  if (s.bytes != nullptr) return avikit::VideoReader(avikit::InMemoryFile(s.bytes), stream);
+  return avikit::VideoReader(s.path, stream);
+}
+
+avikit::AudioReader open_audio(const Source& s, int rate, int channels, int stream) {
+  if (s.bytes != nullptr) {
+    return avikit::AudioReader(avikit::InMemoryFile(s.bytes), rate, channels, stream);
+  }
+  return avikit::AudioReader(s.path, rate, channels, stream);
+}
+
 class PyVideoReader {
  public:
-  PyVideoReader(const std::string& path, const std::string& format, int stream)
-      : reader_(path, stream), format_(avikit::parse_pixel_format(format)), stream_(stream) {}
+  PyVideoReader(const py::object& source, const std::string& format, int stream)
+      : source_(source),
+        reader_(open_video(source_, stream)),
+        format_(avikit::parse_pixel_format(format)),
+        stream_(stream) {}
 
   py::ssize_t length() const { return static_cast<py::ssize_t>(reader_.frame_count()); }
   std::vector<py::ssize_t> shape() const {
@@ -95,9 +141,10 @@ class PyVideoReader {
   }
 
   py::tuple state() const {
-    return py::make_tuple(reader_.path(), avikit::pixel_format_name(format_), stream_, next_);
+    return py::make_tuple(source_.state(), avikit::pixel_format_name(format_), stream_, next_);
   }
 
+  Source source_;
   avikit::VideoReader reader_;
   PixelFormat format_;
   int stream_;
@@ -106,8 +153,12 @@ class PyVideoReader {
 
 class PyAudioReader {
  public:
-  PyAudioReader(const std::string& path, int rate, int channels, int stream)
-      : reader_(path, rate, channels, stream), rate_(rate), channels_(channels), stream_(stream) {}
+  PyAudioReader(const py::object& source, int rate, int channels, int stream)
+      : source_(source),
+        reader_(open_audio(source_, rate, channels, stream)),
+        rate_(rate),
+        channels_(channels),
+        stream_(stream) {}
 
   py::array read(std::int64_t start, std::int64_t count, const std::string& dtype) {
     if (dtype != "int16" && dtype != "float32") {
@@ -134,8 +185,9 @@ class PyAudioReader {
     return out;
   }
 
-  py::tuple state() const { return py::make_tuple(reader_.path(), rate_, channels_, stream_); }
+  py::tuple state() const { return py::make_tuple(source_.state(), rate_, channels_, stream_); }
 
+  Source source_;
   avikit::AudioReader reader_;
   int rate_;
   int channels_;
@@ -193,7 +245,7 @@ PYBIND11_MODULE(avikit, m) {
                             "(H, W, 3) for rgb24/bgr24, (H, W) for gray, flat bytes for yuv420p "
                             "and dib. Every index gives the same picture whatever the order of "
                             "the calls.")
-      .def(py::init<const std::string&, const std::string&, int>(), py::arg("path"),
+      .def(py::init<const py::object&, const std::string&, int>(), py::arg("path"),
            py::arg("format") = "rgb24", py::arg("stream") = -1)
       .def("__len__", &PyVideoReader::length)
       .def("__getitem__", &PyVideoReader::item, py::arg("index"))
@@ -223,8 +275,8 @@ PYBIND11_MODULE(avikit, m) {
           "The frame iteration gives next.")
       .def(py::pickle([](const PyVideoReader& r) { return r.state(); },
                       [](const py::tuple& t) {
-                        auto r = std::make_unique<PyVideoReader>(
-                            t[0].cast<std::string>(), t[1].cast<std::string>(), t[2].cast<int>());
+                        auto r = std::make_unique<PyVideoReader>(t[0], t[1].cast<std::string>(),
+                                                                 t[2].cast<int>());
                         r->next_ = t[3].cast<std::int64_t>();
                         return r;
                       }));
@@ -232,7 +284,7 @@ PYBIND11_MODULE(avikit, m) {
   py::class_<PyAudioReader>(m, "AudioReader",
                             "Sound of an AVI or WAVE file as interleaved samples, resampled to "
                             "`rate` Hz and `channels` channels (0: the stream's own).")
-      .def(py::init<const std::string&, int, int, int>(), py::arg("path"), py::arg("rate") = 0,
+      .def(py::init<const py::object&, int, int, int>(), py::arg("path"), py::arg("rate") = 0,
            py::arg("channels") = 0, py::arg("stream") = -1)
       .def("__len__", [](const PyAudioReader& a) { return a.reader_.sample_count(); })
       .def("read", &PyAudioReader::read, py::arg("start") = 0, py::arg("count") = -1,
@@ -257,8 +309,7 @@ PYBIND11_MODULE(avikit, m) {
       .def_property_readonly("path", [](const PyAudioReader& a) { return a.reader_.path(); })
       .def(py::pickle([](const PyAudioReader& a) { return a.state(); },
                       [](const py::tuple& t) {
-                        return std::make_unique<PyAudioReader>(t[0].cast<std::string>(),
-                                                               t[1].cast<int>(), t[2].cast<int>(),
-                                                               t[3].cast<int>());
+                        return std::make_unique<PyAudioReader>(t[0], t[1].cast<int>(),
+                                                               t[2].cast<int>(), t[3].cast<int>());
                       }));
 }

@@ -12,6 +12,8 @@
 // Threads: a reader belongs to one thread at a time (move it, do not share it). Any number of
 // readers may read the same file at once, each on its own thread; they share nothing.
 
+#include <avikit/in_memory_file.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -76,6 +78,10 @@ class VideoReader {
  public:
   // Opens the video stream `stream` (-1: the first decodable one) of an AVI file.
   explicit VideoReader(const std::string& path, int stream = -1);
+  // The same for a file held in memory (<avikit/in_memory_file.h>): the reader shares the bytes,
+  // path() is the file's name (maybe empty) and errors name it. Null bytes throw
+  // kInvalidArgument, as they are no file at all; bytes that are not AVI throw as a file would.
+  explicit VideoReader(const InMemoryFile& file, int stream = -1);
   ~VideoReader();
   VideoReader(VideoReader&& other) noexcept;
   VideoReader& operator=(VideoReader&& other) noexcept;
@@ -116,6 +122,8 @@ class AudioReader {
   // Opens the audio stream `stream` (-1: the first) of an AVI or WAVE file, delivered at `rate`
   // Hz and `channels` channels (0: the stream's own, held to 8000-48000 Hz and at most 2).
   explicit AudioReader(const std::string& path, int rate = 0, int channels = 0, int stream = -1);
+  // A file held in memory, as VideoReader's: shared bytes, null bytes throw kInvalidArgument.
+  explicit AudioReader(const InMemoryFile& file, int rate = 0, int channels = 0, int stream = -1);
   ~AudioReader();
   AudioReader(AudioReader&& other) noexcept;
   AudioReader& operator=(AudioReader&& other) noexcept;

@@ -67,6 +67,14 @@ std::string printable_fourcc(std::uint32_t v) {
   throw Error(code, path + ": " + (why != nullptr && *why != 0 ? why : "cannot be opened"));
 }
 
+// What errors call a file in memory: its name, if it has one. Null bytes are a caller's mistake,
+// not a file that failed to open.
+std::string memory_label(const InMemoryFile& file) {
+  std::string label = file.name.empty() ? "file in memory" : file.name;
+  if (file.bytes == nullptr) throw Error(ErrorCode::kInvalidArgument, label + ": no bytes");
+  return label;
+}
+
 constexpr int kBandBytes = 64 * 1024;
 constexpr std::int64_t kWorthASecondReader = 24;
 
@@ -152,12 +160,32 @@ std::size_t frame_bytes(PixelFormat format, int width, int height) {
 
 struct VideoReader::Impl {
   std::string path;
+  std::shared_ptr<const std::string> memory;  // the file, when it is held in memory
   int stream = -1;
   AviVideoPlayer player;
   std::int64_t frames = 0;
   int width = 0;
   int height = 0;
   std::int64_t position = -1;
+
+  void opened(const std::string& label) {
+    if (player.has_video() == 0 || player.get_video_info() == nullptr ||
+        player.get_video_stream_id() < 0) {
+      throw Error(ErrorCode::kNoVideo, label + ": no video stream");
+    }
+    if (player.get_total_frames() <= 0) {
+      throw Error(ErrorCode::kNoVideo, label + ": the video stream has no frames");
+    }
+    const VideoInfo* info = player.get_video_info();
+    stream = player.get_video_stream_id();
+    frames = player.get_total_frames();
+    width = info != nullptr ? info->width : 0;
+    height = info != nullptr ? std::abs(info->height) : 0;
+    if (width < 1 || height < 1) {
+      throw Error(ErrorCode::kNoVideo, label + ": the video stream has no picture size");
+    }
+  }
+
   std::unique_ptr<SwsContext, SwsDeleter> sws;  // BGR24 to gray or 4:2:0
   PixelFormat sws_format = PixelFormat::kRgb24;
 
@@ -318,21 +346,15 @@ struct VideoReader::Impl {
 VideoReader::VideoReader(const std::string& path, int stream) : impl_(std::make_unique<Impl>()) {
   impl_->path = path;
   if (impl_->player.open(path.c_str(), stream) != 0) throw_open_error(path, ErrorCode::kNoVideo);
-  if (impl_->player.has_video() == 0 || impl_->player.get_video_info() == nullptr ||
-      impl_->player.get_video_stream_id() < 0) {
-    throw Error(ErrorCode::kNoVideo, path + ": no video stream");
-  }
-  if (impl_->player.get_total_frames() <= 0) {
-    throw Error(ErrorCode::kNoVideo, path + ": the video stream has no frames");
-  }
-  const VideoInfo* info = impl_->player.get_video_info();
-  impl_->stream = impl_->player.get_video_stream_id();
-  impl_->frames = impl_->player.get_total_frames();
-  impl_->width = info != nullptr ? info->width : 0;
-  impl_->height = info != nullptr ? std::abs(info->height) : 0;
-  if (impl_->width < 1 || impl_->height < 1) {
-    throw Error(ErrorCode::kNoVideo, path + ": the video stream has no picture size");
-  }
+  impl_->opened(path);
+}
+
+VideoReader::VideoReader(const InMemoryFile& file, int stream) : impl_(std::make_unique<Impl>()) {
+  const std::string label = memory_label(file);
+  impl_->path = file.name;
+  impl_->memory = file.bytes;
+  if (impl_->player.open(file, stream) != 0) throw_open_error(label, ErrorCode::kNoVideo);
+  impl_->opened(label);
 }
 
 VideoReader::~VideoReader() = default;
@@ -475,7 +497,9 @@ void VideoReader::read_batch(std::span<const std::int64_t> indices, PixelFormat 
   bool helped = false;
   std::thread helper([&] {
     try {
-      VideoReader other(impl_->path, impl_->stream);
+      VideoReader other = impl_->memory != nullptr
+                              ? VideoReader(InMemoryFile(impl_->memory, impl_->path), impl_->stream)
+                              : VideoReader(impl_->path, impl_->stream);
       fetch(other, 1, 2);
       helped = true;
     } catch (...) {
@@ -509,6 +533,21 @@ std::vector<Frame> VideoReader::read_batch(std::span<const std::int64_t> indices
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+void check_audio_format(int rate, int channels) {
+  if (rate != 0 && (rate < 8000 || rate > 48000)) {
+    throw Error(ErrorCode::kInvalidArgument,
+                "rate " + std::to_string(rate) + " Hz is outside 8000..48000");
+  }
+  if (channels < 0 || channels > 2) {
+    throw Error(ErrorCode::kInvalidArgument,
+                "channels " + std::to_string(channels) + " is not 1 or 2 (0: the stream's own)");
+  }
+}
+
+}  // namespace
+
 struct AudioReader::Impl {
   std::string path;
   AviAudioPlayer player;
@@ -522,6 +561,22 @@ struct AudioReader::Impl {
   std::vector<std::int16_t> pending;
 
   bool pcm = false;
+
+  void opened(const std::string& label, int want_rate, int want_channels, int stream) {
+    if (stream >= 0 && player.select_audio_stream(stream) == 0) {
+      throw Error(ErrorCode::kNoAudio, label + ": stream " + std::to_string(stream) +
+                                           " is not an audio stream avikit can decode");
+    }
+    if (player.has_audio() == 0) throw Error(ErrorCode::kNoAudio, label + ": no audio stream");
+    const AudioInfo* info = player.get_audio_info();
+    source_rate = info != nullptr ? info->sample_rate : 0;
+    source_channels = info != nullptr ? info->channels : 0;
+    rate = want_rate != 0 ? want_rate : std::clamp(source_rate, 8000, 48000);
+    channels = want_channels != 0 ? want_channels : std::clamp(source_channels, 1, 2);
+    pcm = info != nullptr && info->format == kAudioFormatPcm;
+    player.set_pcm_output(rate, channels);
+    length = player.get_length();
+  }
 
   // Places the player at or before `start` where its output equals what playing from the
   // beginning gives there, and returns that output position.
@@ -583,30 +638,19 @@ struct AudioReader::Impl {
 
 AudioReader::AudioReader(const std::string& path, int rate, int channels, int stream)
     : impl_(std::make_unique<Impl>()) {
-  if (rate != 0 && (rate < 8000 || rate > 48000)) {
-    throw Error(ErrorCode::kInvalidArgument,
-                "rate " + std::to_string(rate) + " Hz is outside 8000..48000");
-  }
-  if (channels < 0 || channels > 2) {
-    throw Error(ErrorCode::kInvalidArgument,
-                "channels " + std::to_string(channels) + " is not 1 or 2 (0: the stream's own)");
-  }
+  check_audio_format(rate, channels);
   impl_->path = path;
-  Impl& a = *impl_;
-  if (a.player.open(path.c_str()) != 0) throw_open_error(path, ErrorCode::kNoAudio);
-  if (stream >= 0 && a.player.select_audio_stream(stream) == 0) {
-    throw Error(ErrorCode::kNoAudio, path + ": stream " + std::to_string(stream) +
-                                         " is not an audio stream avikit can decode");
-  }
-  if (a.player.has_audio() == 0) throw Error(ErrorCode::kNoAudio, path + ": no audio stream");
-  const AudioInfo* info = a.player.get_audio_info();
-  a.source_rate = info != nullptr ? info->sample_rate : 0;
-  a.source_channels = info != nullptr ? info->channels : 0;
-  a.rate = rate != 0 ? rate : std::clamp(a.source_rate, 8000, 48000);
-  a.channels = channels != 0 ? channels : std::clamp(a.source_channels, 1, 2);
-  a.pcm = info != nullptr && info->format == kAudioFormatPcm;
-  a.player.set_pcm_output(a.rate, a.channels);
-  a.length = a.player.get_length();
+  if (impl_->player.open(path.c_str()) != 0) throw_open_error(path, ErrorCode::kNoAudio);
+  impl_->opened(path, rate, channels, stream);
+}
+
+AudioReader::AudioReader(const InMemoryFile& file, int rate, int channels, int stream)
+    : impl_(std::make_unique<Impl>()) {
+  check_audio_format(rate, channels);
+  const std::string label = memory_label(file);
+  impl_->path = file.name;
+  if (impl_->player.open(file) != 0) throw_open_error(label, ErrorCode::kNoAudio);
+  impl_->opened(label, rate, channels, stream);
 }
 
 AudioReader::~AudioReader() = default;

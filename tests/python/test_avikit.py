@@ -91,10 +91,26 @@ def unknown_fourcc():
      "rgb48"),
     (lambda: avikit.AudioReader(media("pcm16_stereo_44100.avi"), rate=96000), ValueError,
      "96000"),
+    (lambda: avikit.VideoReader(b"RIFF\0\0\0\0AVI "), avikit.Error, "in memory: .*RIFF header"),
+    (lambda: avikit.AudioReader(bytearray(b"x" * 100)), avikit.Error, "not a RIFF AVI or WAVE"),
 ])
 def test_errors_say_why(call, error, says):
     with pytest.raises(error, match=says):
         call()
+
+
+# A file given as bytes reads as the file itself, also once pickled (which carries the bytes).
+@pytest.mark.parametrize("name,wrap", [("mp3_cbr.avi", bytes), ("h264_bf2.avi", bytearray),
+                                       ("sine_22050_mono_plain.wav", memoryview)])
+def test_bytes_read_as_their_file(name, wrap):
+    data = wrap(Path(media(name)).read_bytes())
+    if not name.endswith(".wav"):
+        v = pickle.loads(pickle.dumps(avikit.VideoReader(data)))
+        want = avikit.VideoReader(media(name)).get_batch(range(len(v)))
+        assert np.array_equal(v.get_batch(range(len(v))), want)
+    if name != "h264_bf2.avi":
+        want = avikit.AudioReader(media(name)).read()
+        assert np.array_equal(avikit.AudioReader(data).read(), want)
 
 
 def test_decoding_releases_the_gil():
