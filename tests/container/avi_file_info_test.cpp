@@ -164,16 +164,13 @@ TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {
   AviFileInfo copy(*original);
   AviFileInfo assigned;
   assigned = copy;
-  AviFileInfo& alias = assigned;
-  assigned = alias;
   original.reset();
   EXPECT_STREQ(copy.get_file_name(), f.name());
-  int n = 0;
-  EXPECT_NE(assigned.get_audio_info(n), nullptr);
-  EXPECT_EQ(n, 1);
   // Reopening one copy leaves the others on the old result.
   TestFile other(avitest::wave_file({}, std::string(400, '\0')));
   ASSERT_EQ(copy.open(other.file(), nullptr), 0);
+  AviFileInfo& alias = assigned;
+  assigned = alias;  // its only holder: the result must survive
   EXPECT_STREQ(assigned.get_file_name(), f.name());
   EXPECT_STREQ(copy.get_file_name(), other.name());
 }

@@ -192,13 +192,13 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
   }
 }
 
-TEST(StreamListParseTest, FortyStreamsAllRecordedAndListedUpToTheMaximum) {
+TEST(StreamListParseTest, StreamsRecordedUpTo256AndListedUpToTheMaximum) {
   AviBuilder b;
-  for (int i = 0; i < 40; ++i) b.add_video({});
+  for (int i = 0; i < 257; ++i) b.add_video({});
   b.add_frames(39, 2, 10);
   OpenedAvi c(b.build().bytes, true);
   ASSERT_EQ(c.result, 1);
-  EXPECT_EQ(c.video_stream_count(), 40);
+  EXPECT_EQ(c.video_stream_count(), 256);
   std::uint32_t list[32];
   EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
   EXPECT_EQ(list[31], 31u);

@@ -122,7 +122,7 @@ TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {
   OpenedAvi c(m.bytes, true);
   ASSERT_EQ(c.result, 1);
   const std::size_t n = c.video_index()->entries.size();
-  EXPECT_GE(n, 1000u);
+  EXPECT_GT(n, 1000u);  // what was read is kept
   EXPECT_LE(n, m.bytes.size() / 8);
   EXPECT_EQ(c.frame_count(), n);
 }

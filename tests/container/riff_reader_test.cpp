@@ -194,6 +194,7 @@ TEST(AviContainerCopyTest, CopyReopensByNameAndKeepsTables) {
   EXPECT_NE(copy.video_index(), source.video_index());
   EXPECT_EQ(copy.video_index()->entries.size(), 3u);
   EXPECT_EQ(copy.frame_count(), 3u);
+  EXPECT_NE(copy.find_chunk_record(fourcc("avih"), -1), nullptr);
   AviContainer& alias = copy;
   copy = alias;  // Self-assignment is harmless.
   EXPECT_EQ(copy.frame_count(), 3u);
