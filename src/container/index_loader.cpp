@@ -142,14 +142,14 @@ LoadedIndex IndexLoader::load_streams(const ChunkRecord& movi) {
   if (all) {
     for (std::size_t i = 0; i < streams_.video.size(); ++i) {
       VideoStreamRecord& v = streams_.video[i];
-      apply_video_figures(v, figures[i], plan.odml[v.stream]);
+      apply_video_figures(v, figures[i], plan.from_odml(v.stream));
     }
     for (std::size_t i = 0; i < streams_.audio.size(); ++i) {
       apply_audio_figures(streams_.audio[i], figures[streams_.video.size() + i]);
     }
     return loaded;
   }
-  if (video != nullptr) apply_video_figures(*video, *loaded.video, plan.odml[video->stream]);
+  if (video != nullptr) apply_video_figures(*video, *loaded.video, plan.from_odml(video->stream));
   if (audio != nullptr) apply_audio_figures(*audio, *loaded.audio);
   return loaded;
 }

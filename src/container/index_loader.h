@@ -116,6 +116,9 @@ struct IndexPlan {
     if (s < 0 || static_cast<std::uint32_t>(s) >= kMaxStreamLists) return nullptr;
     return odml[static_cast<std::size_t>(s)] ? nullptr : target[static_cast<std::size_t>(s)];
   }
+  // Whether an OpenDML index filled stream s. The header parser already stops at the cap; the
+  // check keeps a stream number from ever indexing past the table.
+  bool from_odml(std::uint32_t s) const { return s < kMaxStreamLists && odml[s]; }
   bool any_open() const {
     for (std::size_t s = 0; s < kMaxStreamLists; ++s) {
       if (target[s] != nullptr && !odml[s]) return true;
