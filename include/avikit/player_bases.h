@@ -155,6 +155,9 @@ class AudioPlayer {
   AudioPlayer();
   AudioPlayer(const AudioPlayer&) = default;
   AudioPlayer& operator=(const AudioPlayer&) = default;
+  // What open(name, stream) does once the file is open: selects `stream` unless it is -1, and
+  // closes the player when that fails. 0 on success, 1 on failure.
+  int keep_stream(int stream);
 
   // Three words of base state; a derived player's constructor zeroes them and its copies copy
   // them. The base keeps nothing else in them.

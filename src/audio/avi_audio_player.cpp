@@ -50,14 +50,8 @@ int AviAudioPlayer::open(const InMemoryFile& file) {
   return open_source(impl_, shell::source_of(file));
 }
 
-// As AudioPlayer::open(name, stream) does for a name.
 int AviAudioPlayer::open(const InMemoryFile& file, int stream) {
-  if (open(file) != 0) return 1;
-  if (stream != -1 && select_audio_stream(stream) != stream) {
-    close();
-    return 1;
-  }
-  return 0;
+  return open(file) != 0 ? 1 : keep_stream(stream);
 }
 
 void AviAudioPlayer::close() {

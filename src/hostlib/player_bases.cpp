@@ -63,7 +63,10 @@ AudioPlayer::AudioPlayer() : base_words_{0, 0, 0} {}
 AudioPlayer::~AudioPlayer() = default;
 
 int AudioPlayer::open(const char* name, int stream) {
-  if (open(name) != 0) return 1;
+  return open(name) != 0 ? 1 : keep_stream(stream);
+}
+
+int AudioPlayer::keep_stream(int stream) {
   if (stream != -1 && select_audio_stream(stream) != stream) {
     close();
     return 1;
