@@ -4,6 +4,7 @@
 #include <avikit/avi_file_info.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "container/avi_container.h"
@@ -37,6 +38,25 @@ struct Probe {
   explicit Probe(const File& file) : result(info.open(file, status)) {
     video = info.get_video_info(nv);
     audio = info.get_audio_info(na);
+  }
+  // Result, status, file type, length and bit rate, then the last stream listed of each kind.
+  std::string summary() const {
+    const auto text = [](const char* s) { return s != nullptr ? s : "(none)"; };
+    std::ostringstream s;
+    s << result << ' ' << status[0] << '/' << std::hex << status[1] << std::dec << ' '
+      << text(info.get_type_name()) << ' ' << info.get_length() << "s " << info.get_bit_rate()
+      << "kbit/s | " << nv << 'v';
+    if (const avikit::VideoInfo* v = nv > 0 ? &video[nv - 1] : nullptr) {
+      s << ' ' << v->stream << ": " << v->width << 'x' << v->height << " inter " << v->inter_frames
+        << ' ' << v->frame_rate << "fps " << v->length << "s "
+        << text(info.get_video_type_name()[nv - 1]);
+    }
+    s << " | " << na << 'a';
+    if (const avikit::AudioInfo* a = na > 0 ? &audio[na - 1] : nullptr) {
+      s << ' ' << a->stream << ": f" << a->format << ' ' << a->channels << "ch " << a->sample_rate
+        << "Hz";
+    }
+    return s.str();
   }
 };
 
