@@ -191,8 +191,11 @@ TEST(StreamListParseTest, StreamsRecordedUpTo256AndListedUpToTheMaximum) {
   std::uint32_t list[32];
   EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
   EXPECT_EQ(list[31], 31u);
-  ASSERT_EQ(c.select_video_stream(27), 1);
+  ASSERT_NE(c.video_type_name(), nullptr);
+  ASSERT_EQ(c.select_video_stream(27), 1);  // its name is worked out again, its index reloaded
+  EXPECT_EQ(c.flags() & AVC_VIDEO_NAME, 0u);
   EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc" is read as decimal first.
+  EXPECT_EQ(c.select_video_stream(27), 1);
 }
 
 // Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "container/avi_container.h"
 #include "container/chunk_index.h"
 #include "container/fourccs.h"
@@ -72,15 +74,14 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
     AviContainer probe(false), player(true);
     ASSERT_EQ(probe.open(f.file()), 1);
     ASSERT_EQ(player.open(f.file()), 1);
-    EXPECT_EQ(probe.frame_count(), player.frame_count());
-    EXPECT_EQ(probe.video_bit_rate(), player.video_bit_rate());
-    EXPECT_EQ(probe.largest_video_chunk(), player.largest_video_chunk());
-    EXPECT_EQ(probe.has_inter_frames(), player.has_inter_frames());
-    EXPECT_EQ(probe.audio_length(), player.audio_length());
-    EXPECT_EQ(probe.short_chunk_flag(), player.short_chunk_flag());
-    EXPECT_EQ(player.largest_video_chunk(), 100u + 39 * 3);
+    const auto figures = [](AviContainer& c) {
+      return std::tuple(c.frame_count(), c.video_bit_rate(), c.largest_video_chunk(),
+                        c.has_inter_frames(), c.audio_length(), c.short_chunk_flag());
+    };
+    EXPECT_EQ(figures(probe), figures(player));
     // 417-byte chunks in blocks of 1152, as idx1 lists them; OpenDML indexes leave it unset.
-    EXPECT_EQ(player.short_chunk_flag(), kind == IndexKind::kIdx1Relative ? 1u : 0u);
+    EXPECT_EQ(std::tuple(player.largest_video_chunk(), player.short_chunk_flag()),
+              std::tuple(100u + 39 * 3, kind == IndexKind::kIdx1Relative ? 1u : 0u));
   }
 }
 
@@ -93,13 +94,13 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   b.add_chunk(a2, 200);
   OpenedAvi c(b.build().bytes, true);
   ASSERT_EQ(c.result, 1);
-  EXPECT_EQ(c.selected_video_stream_number(), 0);
-  EXPECT_EQ(c.selected_audio_stream_number(), 1);
-  EXPECT_EQ(c.audio_index()->entries.size(), 3u);
+  EXPECT_EQ(std::tuple(c.selected_video_stream_number(), c.selected_audio_stream_number(),
+                       c.audio_index()->entries.size()),
+            std::tuple(0, 1, 3u));
   ASSERT_EQ(c.select_audio_stream(2), 1);
-  EXPECT_EQ(c.audio_index()->entries.size(), 4u);
-  EXPECT_EQ(c.audio_index()->total_bytes, 800u);
-  EXPECT_EQ(c.video_index()->entries.size(), 3u);
+  EXPECT_EQ(std::tuple(c.audio_index()->entries.size(), c.audio_index()->total_bytes,
+                       c.video_index()->entries.size()),
+            std::tuple(4u, 800u, 3u));
   EXPECT_EQ(c.select_audio_stream(0), 0);
   EXPECT_EQ(c.selected_audio_stream_number(), 2);
   // One "movi" record however often the index is rebuilt.
@@ -131,9 +132,8 @@ TEST_P(EntryPastTheEndTest, SizeCutAtTheEndOfTheFile) {
   const ChunkIndex& audio = *c.audio_index();
   ASSERT_EQ(audio.entries.size(), 4u);
   const IndexEntry& e = audio.entries[0];
-  EXPECT_EQ(e.size, avi.bytes.size() - e.position);
-  EXPECT_EQ(audio.largest_chunk, e.size);
-  EXPECT_EQ(audio.total_bytes, e.size + 3 * 64u);
+  EXPECT_EQ(std::tuple(e.size, audio.largest_chunk, audio.total_bytes),
+            std::tuple(avi.bytes.size() - e.position, e.size, e.size + 3 * 64u));
   EXPECT_LT(c.audio_length(), 1.0);
 }
 INSTANTIATE_TEST_SUITE_P(Indexes, EntryPastTheEndTest,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "container/avi_container.h"
 #include "container/fourccs.h"
@@ -39,9 +40,8 @@ TEST(OdmlIndexTest, SegmentsAndStandardIndexesInOrder) {
   expect_positions(*c.video_index(), avi.layout.data_positions[0]);
   expect_positions(*c.audio_index(), avi.layout.data_positions[1]);
   EXPECT_EQ(c.video_index()->key_frames, (std::vector<std::uint32_t>{0, 5, 10, 15, 20, 25}));
-  EXPECT_EQ(c.video_index()->entries[0].key, 1u);
-  EXPECT_EQ(c.video_index()->entries[1].key, 0u);
-  EXPECT_EQ(c.video_index()->entries[1].size, 20u);  // Bit 31 is the flag, not the size.
+  const auto& e = c.video_index()->entries;  // bit 31 of a size is the key-frame flag
+  EXPECT_EQ(std::tuple(e[0].key, e[1].key, e[1].size), std::tuple(1u, 0u, 20u));
   EXPECT_EQ(c.has_inter_frames(), 1);
   EXPECT_DOUBLE_EQ(c.audio_length(), 30 * 400 / 176400.0);
 }

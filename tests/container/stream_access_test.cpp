@@ -43,31 +43,6 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   EXPECT_EQ(c.select_video_stream(0), 0);  // An audio stream.
   EXPECT_EQ(c.select_video_stream(-1), 0);
   EXPECT_EQ(c.selected_video_stream_number(), 2);
-  // DV type-1 sound is the stream above the "iavs" one.
-  AviBuilder dv;
-  dv.add_frames(dv.add_dv({}), 3, 10);
-  OpenedAvi d(dv.build().bytes, false);
-  ASSERT_EQ(d.result, 1);
-  ASSERT_EQ(d.audio_stream_numbers(list, 4), 1);
-  EXPECT_EQ(list[0], 1u);
-  EXPECT_EQ(d.stream_kind(1), 0x610000u);
-  EXPECT_EQ(d.is_dv(), 1);
-}
-
-TEST(StreamAccessTest, SelectionRequiresParsedHeadersAndClearsNameAndIndex) {
-  AviBuilder b;
-  const int v0 = b.add_video({});
-  const int v1 = b.add_video({});
-  b.add_frames(v0, 2, 10).add_frames(v1, 5, 10);
-  OpenedAvi c(b.build().bytes, true);
-  ASSERT_EQ(c.result, 1);
-  ASSERT_NE(c.video_type_name(), nullptr);
-  EXPECT_NE(c.flags() & AVC_VIDEO_NAME, 0u);
-  ASSERT_EQ(c.select_video_stream(1), 1);
-  EXPECT_EQ(c.flags() & AVC_VIDEO_NAME, 0u);
-  EXPECT_NE(c.flags() & AVC_INDEXED, 0u);  // Reloaded: it had been loaded.
-  EXPECT_EQ(c.video_index()->entries.size(), 5u);
-  EXPECT_EQ(c.select_video_stream(1), 1);  // Already selected: nothing changes.
 }
 
 TEST(StreamAccessTest, DescribesVideoForTheHost) {
