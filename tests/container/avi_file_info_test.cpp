@@ -1,24 +1,14 @@
-#include <avikit/avi_file_info.h>
-#include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
 #include "platform/files.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
 using avitest::FakeCodecs;
 using avitest::Probe;
-using avitest::TestFile;
-using container::fourcc;
 
 const avitest::AudioStream kVbrMp3{.tag = 0x55, .bits = 0, .avg_bytes = 16000, .block_align = 1152};
 const avitest::VideoStream kMpeg4{.handler = "FMP4", .compression = "FMP4"};

@@ -1,13 +1,16 @@
 #pragma once
-// In-memory test files and probes for the container's tests.
+// In-memory test files and probes for the container's tests, and what every one of them uses.
 
 #include <avikit/avi_file_info.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "container/avi_container.h"
+#include "container/fourccs.h"
 #include "support/avi_builder.h"
 
 namespace avitest {
@@ -61,3 +64,10 @@ struct Probe {
 };
 
 }  // namespace avitest
+
+using namespace avikit;
+using avikit::container::fourcc;
+using avitest::AviBuilder;
+using avitest::IndexKind;
+using avitest::OpenedAvi;
+using avitest::TestFile;

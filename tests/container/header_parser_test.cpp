@@ -1,24 +1,13 @@
 #include "container/header_parser.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <optional>
 #include <set>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
-using avitest::OpenedAvi;
-using container::fourcc;
 using container::detail::stream_frame_rate;
 
 TEST(FrameRateTest, SinglePrecisionQuotient) {

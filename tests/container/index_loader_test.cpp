@@ -1,24 +1,9 @@
 #include "container/index_loader.h"
 
-#include <gtest/gtest.h>
-
-#include <tuple>
-
-#include "container/avi_container.h"
 #include "container/chunk_index.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
-
-using avitest::AviBuilder;
-using avitest::IndexKind;
-using avitest::OpenedAvi;
-using avitest::TestFile;
-using container::fourcc;
 
 struct CkidCase {
   const char* ckid;

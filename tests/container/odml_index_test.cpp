@@ -1,24 +1,11 @@
 #include "container/odml_index.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
 #include "support/test_paths.h"
 
-using namespace avikit;
-
 namespace {
-
-using avitest::AviBuilder;
-using avitest::IndexKind;
-using avitest::OpenedAvi;
-using container::fourcc;
 
 void expect_positions(const ChunkIndex& index, const std::vector<std::uint64_t>& want) {
   ASSERT_EQ(index.entries.size(), want.size());

@@ -2,29 +2,20 @@
 // ffprobe reads from the same bytes.
 
 #include <avikit/avi_audio_player.h>
-#include <avikit/avi_file_info.h>
 #include <avikit/avi_video_player.h>
 #include <avikit/sound_frame.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
-#include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
-
-using namespace avikit;
 
 namespace {
 
 using avitest::data_path;
 using avitest::FakeCodecs;
-using container::fourcc;
 
 // ffprobe's packet count of one stream (-count_packets reads the whole file).
 int ffprobe_packets(const std::string& path, int stream) {

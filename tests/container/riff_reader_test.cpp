@@ -1,24 +1,13 @@
 #include "container/riff_reader.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "platform/files.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::OpenedAvi;
-using avitest::TestFile;
 using container::ChunkHeader;
-using container::fourcc;
 using container::RiffReader;
 using container::SeekOrigin;
 

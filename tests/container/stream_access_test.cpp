@@ -1,23 +1,11 @@
 #include "container/stream_access.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
-
-using avitest::AviBuilder;
-using avitest::OpenedAvi;
-using container::fourcc;
 
 TEST(StreamAccessTest, StreamKindAndNumbers) {
   AviBuilder b;

@@ -1,24 +1,15 @@
 #include "container/type_names.h"
 
 #include <avikit/platform/vfw.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
 using avitest::FakeCodecs;
-using avitest::OpenedAvi;
-using container::fourcc;
 
 bool was_opened(const char* handler) {
   const auto& o = FakeCodecs::opened();
