@@ -15,6 +15,9 @@
 
 namespace avitest {
 
+// A C string for comparing and printing, null included.
+inline std::string text(const char* s) { return s != nullptr ? s : "(none)"; }
+
 // Bytes held as an in-memory file under a fresh name.
 struct TestFile : MemoryFile {
   explicit TestFile(std::string bytes)
@@ -44,7 +47,6 @@ struct Probe {
   }
   // Result, status, file type, length and bit rate, then the last stream listed of each kind.
   std::string summary() const {
-    const auto text = [](const char* s) { return s != nullptr ? s : "(none)"; };
     std::ostringstream s;
     s << result << ' ' << status[0] << '/' << std::hex << status[1] << std::dec << ' '
       << text(info.get_type_name()) << ' ' << info.get_length() << "s " << info.get_bit_rate()

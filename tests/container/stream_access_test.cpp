@@ -48,37 +48,27 @@ TEST(StreamAccessTest, DescribesVideoForTheHost) {
   EXPECT_NEAR(info.bit_rate, 30 * 1001 * 8 / 1.001, 2.0);
 }
 
+// PCM's bit rate goes through single precision: 1411200 * 0.001f rounds up to 1411.20007f, where
+// a double 0.001 would give 1411.19995f and so one bit per second less.
 TEST(StreamAccessTest, DescribesAudioForTheHost) {
-  AviBuilder b;
-  const int a = b.add_audio({.tag = 0x2000,
-                             .channels = 6,
-                             .sample_rate = 48000,
-                             .bits = 0,
-                             .avg_bytes = 56000,
-                             .block_align = 1});
-  b.add_chunks(a, 4, 1792);
-  OpenedAvi c(b.build().bytes, false);
-  ASSERT_EQ(c.result, 1);
-  AudioInfo info;
-  c.describe_audio_stream(info);
-  EXPECT_EQ(
-      std::tuple(info.kind, info.format, info.channels, info.source_channels, info.sample_rate,
-                 info.bit_rate, info.bits_per_sample, info.block_bytes, info.stream),
-      std::tuple(16, kAudioFormatAc3, 2, 6, 48000, 448000, 16, 2304, 0));
-  EXPECT_DOUBLE_EQ(info.length, 4 * 1792 / 56000.0);
-}
-
-TEST(StreamAccessTest, PcmBitRateGoesThroughSinglePrecision) {
-  AviBuilder b;
-  b.add_chunks(b.add_audio({}), 2, 1764);  // 44100 Hz stereo 16-bit: 1411.2 kbit/s
-  OpenedAvi c(b.build().bytes, false);
-  ASSERT_EQ(c.result, 1);
-  AudioInfo info;
-  c.describe_audio_stream(info);
-  // 1411200 * 0.001f rounds up to 1411.20007f; a double 0.001 would give 1411.19995f and so
-  // one bit per second less.
-  EXPECT_FLOAT_EQ(c.audio_bit_rate(), 1411.2f);
-  EXPECT_EQ(info.bit_rate, 1411200);
+  const avitest::AudioStream ac3{0x2000, 6, 48000, 0, 56000, 1}, pcm{};
+  for (const auto& [format, chunk, length, want] :
+       {std::tuple{ac3, 1792u, 4 * 1792 / 56000.0,
+                   std::tuple(16, kAudioFormatAc3, 2, 6, 48000, 448000, 16, 2304, 0)},
+        std::tuple{pcm, 1764u, 4 * 1764 / 176400.0,
+                   std::tuple(16, kAudioFormatPcm, 2, 0, 44100, 1411200, 16, 2304, 0)}}) {
+    AviBuilder b;
+    b.add_chunks(b.add_audio(format), 4, chunk);
+    OpenedAvi c(b.build().bytes, false);
+    ASSERT_EQ(c.result, 1);
+    AudioInfo info;
+    c.describe_audio_stream(info);
+    EXPECT_EQ(
+        std::tuple(info.kind, info.format, info.channels, info.source_channels, info.sample_rate,
+                   info.bit_rate, info.bits_per_sample, info.block_bytes, info.stream),
+        want);
+    EXPECT_DOUBLE_EQ(info.length, length);
+  }
 }
 
 TEST(StreamAccessTest, TruncateToIntNeverOverflows) {
