@@ -5,24 +5,16 @@
 
 namespace {
 
-struct CkidCase {
-  const char* ckid;
-  std::uint32_t streams;
-  std::int64_t want;
-};
-class Idx1StreamNumberTest : public ::testing::TestWithParam<CkidCase> {};
-TEST_P(Idx1StreamNumberTest, DecimalDigitsAsDecimalHexLettersAsHex) {
-  const CkidCase& c = GetParam();
-  EXPECT_EQ(container::detail::idx1_stream_number(avitest::fourcc_value(c.ckid), c.streams),
-            c.want);
+TEST(Idx1StreamNumberTest, DecimalDigitsAsDecimalHexLettersAsHex) {
+  for (const auto& [ckid, streams, want] :
+       {std::tuple{"01wb", 2u, 1}, std::tuple{"00dc", 2u, 0}, std::tuple{"0Bdc", 12u, 11},
+        std::tuple{"0bdc", 12u, 11}, std::tuple{"10wb", 12u, 10}, std::tuple{"12dc", 12u, 12},
+        std::tuple{"12dc", 20u, 12}, std::tuple{"ZZdc", 12u, -1}, std::tuple{"0/dc", 2u, -1},
+        std::tuple{"rec ", 2u, -1}, std::tuple{"\0\0\0\0", 2u, -1}}) {
+    EXPECT_EQ(container::detail::idx1_stream_number(avitest::fourcc_value(ckid), streams), want)
+        << ckid << " of " << streams;
+  }
 }
-INSTANTIATE_TEST_SUITE_P(Ckids, Idx1StreamNumberTest,
-                         ::testing::Values(CkidCase{"01wb", 2, 1}, CkidCase{"00dc", 2, 0},
-                                           CkidCase{"0Bdc", 12, 11}, CkidCase{"0bdc", 12, 11},
-                                           CkidCase{"10wb", 12, 10}, CkidCase{"12dc", 12, 12},
-                                           CkidCase{"12dc", 20, 12}, CkidCase{"ZZdc", 12, -1},
-                                           CkidCase{"0/dc", 2, -1}, CkidCase{"rec ", 2, -1},
-                                           CkidCase{"\0\0\0\0", 2, -1}));
 
 class ChunkIndexTest : public ::testing::TestWithParam<bool> {};
 

@@ -135,18 +135,18 @@ TEST_P(OdmlBadHeaderTest, FileStillOpensRebuilt) {
   EXPECT_EQ(c.frame_count(), p.want);
 }
 
-INSTANTIATE_TEST_SUITE_P(Headers, OdmlBadHeaderTest,
-                         ::testing::Values(BadHeaderCase{"SuperLongsPerEntry", 0, 0x00000005, true},
-                                           BadHeaderCase{"SuperTypeTwo", 0, 0x02000004, true},
-                                           BadHeaderCase{"SuperEmpty", 4, 0, true},
-                                           BadHeaderCase{"SuperNegativeCount", 4, 0x80000000u,
-                                                         true},
-                                           BadHeaderCase{"StandardLongsFour", 0, 0x01000004, false},
-                                           BadHeaderCase{"StandardEmpty", 4, 0, false},
-                                           BadHeaderCase{"StandardIsSuper", 0, 0x00000004, false},
-                                           // A standard index of another stream adds nothing.
-                                           BadHeaderCase{"StandardOfUnknownStream", 8,
-                                                         0x62643730u /* "07db" */, false, 0}),
+const BadHeaderCase kBadHeaders[] = {
+    {"SuperLongsPerEntry", 0, 0x00000005, true},
+    {"SuperTypeTwo", 0, 0x02000004, true},
+    {"SuperEmpty", 4, 0, true},
+    {"SuperNegativeCount", 4, 0x80000000u, true},
+    {"StandardLongsFour", 0, 0x01000004, false},
+    {"StandardEmpty", 4, 0, false},
+    {"StandardIsSuper", 0, 0x00000004, false},
+    // A standard index of another stream adds nothing.
+    {"StandardOfUnknownStream", 8, 0x62643730u /* "07db" */, false, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Headers, OdmlBadHeaderTest, ::testing::ValuesIn(kBadHeaders),
                          [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -99,11 +99,10 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
   {
     AviContainer probe(false);
     ASSERT_EQ(probe.open(f.file()), 1);
-    EXPECT_EQ(platform::open_file_handles(), before);
-    EXPECT_EQ(probe.flags() & (AVC_OPENED | AVC_HEADERS | AVC_INDEXED),
-              AVC_OPENED | AVC_HEADERS | AVC_INDEXED);
-    EXPECT_EQ(probe.video_index(), nullptr);  // Figures only.
-    EXPECT_STREQ(probe.file_name(), f.name());
+    constexpr std::uint32_t kAll = AVC_OPENED | AVC_HEADERS | AVC_INDEXED;
+    EXPECT_EQ(std::tuple(platform::open_file_handles(), probe.flags() & kAll,
+                         probe.video_index() != nullptr, avitest::text(probe.file_name())),
+              std::tuple(before, kAll, false, f.name()));  // figures only: no index
   }
   {
     AviContainer player(true);
@@ -112,9 +111,8 @@ TEST(AviContainerOpenTest, DropsHandleBetweenCallsUnlessKept) {
     ASSERT_NE(player.video_index(), nullptr);
     EXPECT_EQ(player.video_index()->entries.size(), 3u);
     player.close();
-    EXPECT_EQ(platform::open_file_handles(), before);
-    EXPECT_EQ(player.flags(), 0u);
-    EXPECT_EQ(player.file_name(), nullptr);
+    EXPECT_EQ(std::tuple(platform::open_file_handles(), player.flags(), player.file_name()),
+              std::tuple(before, 0u, nullptr));
   }
 }
 
@@ -123,12 +121,10 @@ TEST(AviContainerOpenTest, ReopeningClearsKeepHandleAndAFailedOpenChangesNothing
   OpenedAvi c(small_avi().bytes, true);
   ASSERT_EQ(c.result, 1);
   ASSERT_EQ(c.open(c.file()), 1);
-  EXPECT_EQ(c.flags() & AVC_KEEP_HANDLE, 0u);
-  EXPECT_FALSE(c.holds_file());
+  EXPECT_EQ(std::tuple(c.flags() & AVC_KEEP_HANDLE, c.holds_file()), std::tuple(0u, false));
   EXPECT_EQ(c.open("/no/such/file.avi"), 0);
   EXPECT_EQ(c.open(nullptr), 0);
-  EXPECT_STREQ(c.file_name(), c.name());
-  EXPECT_EQ(c.frame_count(), 3u);
+  EXPECT_EQ(std::tuple(avitest::text(c.file_name()), c.frame_count()), std::tuple(c.name(), 3u));
 }
 
 // Files whose structure is wrong fail the open and leave the container closed, keep-handle
