@@ -39,11 +39,10 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
     b.add_frames(b.add_video({.bit_count = c.bits, .strf_extra = c.extra, .strf = c.strf}), 2, 10);
     OpenedAvi con(b.build().bytes, true);
     ASSERT_EQ(con.result, 1) << c.record;
-    EXPECT_EQ(con.video_format()->biBitCount, c.want_bits);
-    EXPECT_EQ(con.video_format()->biSize, 40u);
-    EXPECT_EQ(con.full_format_flag(), c.record != 0 ? 1u : 0u);
     const ChunkRecord* r = con.find_chunk_record(fourcc("strf"), 0);
-    EXPECT_EQ(r != nullptr ? r->size : 0u, c.record);
+    EXPECT_EQ(std::tuple(con.video_format()->biBitCount, con.video_format()->biSize,
+                         con.full_format_flag(), r != nullptr ? r->size : 0u),
+              std::tuple(c.want_bits, 40u, c.record != 0 ? 1u : 0u, c.record));
   }
 }
 

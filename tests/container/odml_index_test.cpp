@@ -43,10 +43,11 @@ TEST(OdmlIndexTest, ThreeAndSixLongEntries) {
     OpenedAvi c(avi.bytes, true);
     ASSERT_EQ(c.result, 1) << longs;
     expect_positions(*c.video_index(), avi.layout.data_positions[0]);
-    EXPECT_EQ(c.video_index()->entries.back().size, 30u);  // in the third long of six
-    // Six-long entries carry no key flag: every chunk counts as a key frame.
-    EXPECT_EQ(c.video_index()->key_frames.size(), longs == 6 ? 7u : 3u);
-    EXPECT_EQ(c.has_inter_frames(), longs == 6 ? 0 : 1);
+    // The size is in the third long of six; six-long entries carry no key flag: every chunk
+    // counts as a key frame.
+    EXPECT_EQ(std::tuple(c.video_index()->entries.back().size, c.video_index()->key_frames.size(),
+                         c.has_inter_frames()),
+              std::tuple(30u, longs == 6 ? 7u : 3u, longs == 6 ? 0 : 1));
   }
 }
 
@@ -97,9 +98,9 @@ TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
   avitest::patch_u64(avi.bytes, avi.layout.indx_data[0] + 24 + 16, avi.layout.indx_data[0] - 8);
   OpenedAvi c(avi.bytes, true);
   ASSERT_EQ(c.result, 1);  // The video stream falls back to the "movi" walk.
-  EXPECT_EQ(c.video_index()->entries.size(), 12u);
-  EXPECT_EQ(c.frame_count(), 12u);
-  EXPECT_EQ(c.audio_index()->entries.size(), 12u);
+  EXPECT_EQ(
+      std::tuple(c.video_index()->entries.size(), c.frame_count(), c.audio_index()->entries.size()),
+      std::tuple(12u, 12u, 12u));
 }
 
 TEST(OdmlIndexTest, RepeatedEntriesStopAtTheFileSize) {

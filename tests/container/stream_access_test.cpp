@@ -18,14 +18,13 @@ TEST(StreamAccessTest, StreamKindAndNumbers) {
   EXPECT_EQ(std::tuple(c.stream_kind(0), c.stream_kind(1), c.stream_kind(2), c.stream_kind(3),
                        c.stream_kind(-1)),
             std::tuple(0x610000u, 0x760000u, 0x760001u, 0u, 0u));
-  std::uint32_t list[4] = {};
-  EXPECT_EQ(c.video_stream_numbers(list, 4), 2);
-  EXPECT_EQ(list[0], 1u);
-  EXPECT_EQ(list[1], 2u);
-  EXPECT_EQ(c.video_stream_numbers(list, 1), 1);
+  std::uint32_t vl[4] = {}, al[4] = {};
+  // Braces: filled before read.
+  EXPECT_EQ((std::tuple{c.video_stream_numbers(vl, 4), vl[0], vl[1], c.audio_stream_numbers(al, 4),
+                        al[0]}),
+            std::tuple(2, 1u, 2u, 1, 0u));
+  EXPECT_EQ(c.video_stream_numbers(vl, 1), 1);
   EXPECT_EQ(c.video_stream_numbers(nullptr, 4), 0);
-  EXPECT_EQ(c.audio_stream_numbers(list, 4), 1);
-  EXPECT_EQ(list[0], 0u);
   EXPECT_EQ(c.select_video_stream(2), 1);
   EXPECT_EQ(c.selected_video_stream_number(), 2);
   EXPECT_EQ(c.select_video_stream(0), 0);  // An audio stream.
