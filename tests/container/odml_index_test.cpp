@@ -14,25 +14,6 @@ void expect_positions(const ChunkIndex& index, const std::vector<std::uint64_t>&
   }
 }
 
-TEST(OdmlIndexTest, SegmentsAndStandardIndexesInOrder) {
-  AviBuilder b;
-  const int v = b.add_video({.length = 8});  // The first RIFF segment only, as writers do.
-  const int a = b.add_audio({});
-  for (int i = 0; i < 30; ++i) b.add_chunk(v, 20, i % 5 == 0).add_chunk(a, 400);
-  b.index(IndexKind::kOdmlAndIdx1).chunks_per_segment(16).entries_per_ix(3);
-  const auto avi = b.build();
-  OpenedAvi c(avi.bytes, true);
-  ASSERT_EQ(c.result, 1);
-  EXPECT_EQ(c.frame_count(), 30u);  // Corrected from the index.
-  expect_positions(*c.video_index(), avi.layout.data_positions[0]);
-  expect_positions(*c.audio_index(), avi.layout.data_positions[1]);
-  EXPECT_EQ(c.video_index()->key_frames, (std::vector<std::uint32_t>{0, 5, 10, 15, 20, 25}));
-  const auto& e = c.video_index()->entries;  // bit 31 of a size is the key-frame flag
-  EXPECT_EQ(std::tuple(e[0].key, e[1].key, e[1].size), std::tuple(1u, 0u, 20u));
-  EXPECT_EQ(c.has_inter_frames(), 1);
-  EXPECT_DOUBLE_EQ(c.audio_length(), 30 * 400 / 176400.0);
-}
-
 TEST(OdmlIndexTest, ThreeAndSixLongEntries) {
   for (std::uint16_t longs : {std::uint16_t{3}, std::uint16_t{6}}) {
     AviBuilder b;
