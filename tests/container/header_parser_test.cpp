@@ -1,6 +1,5 @@
 #include "container/header_parser.h"
 
-#include <functional>
 #include <optional>
 #include <set>
 
@@ -117,49 +116,35 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
   no_audio_format.write_strf = false;
   const struct {
     const char* name;
-    std::function<void(AviBuilder&)> build;
-    int audio, selected;
-    bool odml;
+    avitest::VideoStream video;
+    std::optional<avitest::AudioStream> audio;
+    bool odml = false, text_first = false;
+    int audio_chunks = 0;
+    std::uint32_t dw_streams = 0;  // 0: as written
   } cases[] = {
-      {"odml", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, true},
-      {"idx1", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, false},
-      {"text stream first",
-       [](AviBuilder& b) {
-         b.add_stream("txts", "hello");
-         b.add_frames(b.add_video({}), 3, 10);
-       },
-       0, 1, false},
-      {"dwStreams too large",
-       [](AviBuilder& b) {
-         b.add_frames(b.add_video({}), 3, 10).streams_in_main_header(0xFFFFFFFFu);
-       },
-       0, 0, false},
-      {"lists without a format",
-       [&](AviBuilder& b) {
-         const int v = b.add_video(no_format);
-         b.add_audio(no_audio_format);
-         b.add_frames(v, 3, 10);
-       },
-       1, 0, true},
-      {"short format",
-       [&](AviBuilder& b) {
-         const int v = b.add_video(short_format);
-         b.add_audio({});
-         b.add_frames(v, 3, 10).add_chunks(1, 2, 100);
-       },
-       1, 0, false},
+      {"odml", {}, {}, true},
+      {"idx1", {}, {}},
+      {"text stream first", {}, {}, false, true},
+      {"dwStreams too large", {}, {}, false, false, 0, 0xFFFFFFFFu},
+      {"lists without a format", no_format, no_audio_format, true},
+      {"short format", short_format, avitest::AudioStream{}, false, false, 2},
   };
   for (const auto& c : cases) {
     AviBuilder b;
-    c.build(b);
-    if (c.odml) b.index(avitest::IndexKind::kOdml);
+    if (c.text_first) b.add_stream("txts", "hello");
+    const int v = b.add_video(c.video);
+    const int a = c.audio ? b.add_audio(*c.audio) : -1;
+    b.add_frames(v, 3, 10);
+    if (c.audio_chunks > 0) b.add_chunks(a, c.audio_chunks, 100);
+    if (c.dw_streams != 0) b.streams_in_main_header(c.dw_streams);
+    if (c.odml) b.index(IndexKind::kOdml);
     const auto avi = b.build();
     OpenedAvi con(avi.bytes, true);
     ASSERT_EQ(con.result, 1) << c.name;
     EXPECT_EQ(std::tuple(con.video_stream_count(), con.audio_stream_count(),
                          con.selected_video_stream_number(), con.frame_count(),
                          con.flags() & AVC_HAS_INDX),
-              std::tuple(1, c.audio, c.selected, 3u, c.odml ? AVC_HAS_INDX : 0u))
+              std::tuple(1, c.audio ? 1 : 0, c.text_first ? 1 : 0, 3u, c.odml ? AVC_HAS_INDX : 0u))
         << c.name;
     const ChunkRecord* indx = con.find_chunk_record(fourcc("indx"), 0);
     EXPECT_EQ(indx != nullptr ? indx->position : 0, c.odml ? avi.layout.indx_data[0] : 0) << c.name;
