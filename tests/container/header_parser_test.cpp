@@ -1,42 +1,22 @@
 #include "container/header_parser.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <optional>
 #include <set>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
-using avitest::OpenedAvi;
-using container::fourcc;
 using container::detail::stream_frame_rate;
 
-struct RateCase {
-  std::uint32_t rate, scale;
-  bool limit;
-  float want;
-};
-class FrameRateTest : public ::testing::TestWithParam<RateCase> {};
-TEST_P(FrameRateTest, SinglePrecisionQuotient) {
-  const RateCase& c = GetParam();
-  EXPECT_EQ(stream_frame_rate(c.rate, c.scale, c.limit), c.want);
+TEST(FrameRateTest, SinglePrecisionQuotient) {
+  for (const auto& [rate, scale, limit, want] :
+       {std::tuple{30000u, 1001u, true, 30000.0f / 1001.0f}, std::tuple{120u, 1u, true, 60.0f},
+        std::tuple{120u, 1u, false, 120.0f}, std::tuple{25u, 1u, true, 25.0f},
+        std::tuple{25u, 0u, true, 0.0f}, std::tuple{0u, 0u, false, 0.0f}}) {
+    EXPECT_EQ(stream_frame_rate(rate, scale, limit), want) << rate << '/' << scale;
+  }
 }
-INSTANTIATE_TEST_SUITE_P(Rates, FrameRateTest,
-                         ::testing::Values(RateCase{30000, 1001, true, 30000.0f / 1001.0f},
-                                           RateCase{120, 1, true, 60.0f},
-                                           RateCase{120, 1, false, 120.0f},
-                                           RateCase{25, 1, true, 25.0f},
-                                           RateCase{25, 0, true, 0.0f},
-                                           RateCase{0, 0, false, 0.0f}));
 
 // A palette, codec data or a longer header asks for the full format, and "strf" is kept as
 // written (its header read as 40 bytes); an odd bit count is taken as 24.
@@ -58,11 +38,10 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
     b.add_frames(b.add_video({.bit_count = c.bits, .strf_extra = c.extra, .strf = c.strf}), 2, 10);
     OpenedAvi con(b.build().bytes, true);
     ASSERT_EQ(con.result, 1) << c.record;
-    EXPECT_EQ(con.video_format()->biBitCount, c.want_bits);
-    EXPECT_EQ(con.video_format()->biSize, 40u);
-    EXPECT_EQ(con.full_format_flag(), c.record != 0 ? 1u : 0u);
     const ChunkRecord* r = con.find_chunk_record(fourcc("strf"), 0);
-    EXPECT_EQ(r != nullptr ? r->size : 0u, c.record);
+    EXPECT_EQ(std::tuple(con.video_format()->biBitCount, con.video_format()->biSize,
+                         con.full_format_flag(), r != nullptr ? r->size : 0u),
+              std::tuple(c.want_bits, 40u, c.record != 0 ? 1u : 0u, c.record));
   }
 }
 
@@ -86,19 +65,16 @@ TEST_P(DvType1ParseTest, SynthesisesPictureAndSoundLayout) {
       10, 16);
   OpenedAvi con(b.build().bytes, true);
   ASSERT_EQ(con.result, 1);
-  EXPECT_EQ(con.is_dv_type1(), 1);
-  EXPECT_EQ(con.video_format()->biWidth, 720);
-  EXPECT_EQ(con.video_format()->biHeight, c.height);
-  EXPECT_EQ(con.video_format()->biCompression, fourcc("dvsd"));
-  EXPECT_EQ(con.full_format_flag(), 1u);
+  const auto& f = *con.video_format();
+  const auto& a = *con.audio_format();
+  EXPECT_EQ(std::tuple(con.is_dv_type1(), f.biWidth, f.biHeight, f.biCompression,
+                       con.full_format_flag(), con.selected_audio_stream_number(), a.nSamplesPerSec,
+                       a.nChannels, con.dv_samples_per_10_frames(), con.dv_channel2_offset(),
+                       con.dv_audio_offsets().size()),
+            std::tuple(1, 720, c.height, fourcc("dvsd"), 1u, 1, c.sample_rate, 2, c.samples_per_10,
+                       c.channel2, c.offsets));  // sound: one above "iavs"
   EXPECT_NE(con.find_chunk_record(fourcc("strf"), 0), nullptr);
-  EXPECT_EQ(con.selected_audio_stream_number(), 1);  // One above the "iavs" stream.
-  EXPECT_EQ(con.audio_format()->nSamplesPerSec, c.sample_rate);
-  EXPECT_EQ(con.audio_format()->nChannels, 2);
-  EXPECT_EQ(con.dv_samples_per_10_frames(), c.samples_per_10);
-  EXPECT_EQ(con.dv_channel2_offset(), c.channel2);
-  ASSERT_EQ(con.dv_audio_offsets().size(), c.offsets);
-  EXPECT_EQ(con.dv_audio_offsets()[0], 488u);
+  EXPECT_EQ(con.dv_audio_offsets().at(0), 488u);
   // Every sample of both channels lands on its own even byte inside one DV frame.
   const std::uint32_t frame_bytes = c.fifty ? 144000 : 120000;
   std::set<std::uint32_t> seen;
@@ -140,50 +116,36 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
   no_audio_format.write_strf = false;
   const struct {
     const char* name;
-    std::function<void(AviBuilder&)> build;
-    int audio, selected;
-    bool odml;
+    avitest::VideoStream video;
+    std::optional<avitest::AudioStream> audio;
+    bool odml = false, text_first = false;
+    int audio_chunks = 0;
+    std::uint32_t dw_streams = 0;  // 0: as written
   } cases[] = {
-      {"odml", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, true},
-      {"idx1", [](AviBuilder& b) { b.add_frames(b.add_video({}), 3, 10); }, 0, 0, false},
-      {"text stream first",
-       [](AviBuilder& b) {
-         b.add_stream("txts", "hello");
-         b.add_frames(b.add_video({}), 3, 10);
-       },
-       0, 1, false},
-      {"dwStreams too large",
-       [](AviBuilder& b) {
-         b.add_frames(b.add_video({}), 3, 10).streams_in_main_header(0xFFFFFFFFu);
-       },
-       0, 0, false},
-      {"lists without a format",
-       [&](AviBuilder& b) {
-         const int v = b.add_video(no_format);
-         b.add_audio(no_audio_format);
-         b.add_frames(v, 3, 10);
-       },
-       1, 0, true},
-      {"short format",
-       [&](AviBuilder& b) {
-         const int v = b.add_video(short_format);
-         b.add_audio({});
-         b.add_frames(v, 3, 10).add_chunks(1, 2, 100);
-       },
-       1, 0, false},
+      {"odml", {}, {}, true},
+      {"idx1", {}, {}},
+      {"text stream first", {}, {}, false, true},
+      {"dwStreams too large", {}, {}, false, false, 0, 0xFFFFFFFFu},
+      {"lists without a format", no_format, no_audio_format, true},
+      {"short format", short_format, avitest::AudioStream{}, false, false, 2},
   };
   for (const auto& c : cases) {
     AviBuilder b;
-    c.build(b);
-    if (c.odml) b.index(avitest::IndexKind::kOdml);
+    if (c.text_first) b.add_stream("txts", "hello");
+    const int v = b.add_video(c.video);
+    const int a = c.audio ? b.add_audio(*c.audio) : -1;
+    b.add_frames(v, 3, 10);
+    if (c.audio_chunks > 0) b.add_chunks(a, c.audio_chunks, 100);
+    if (c.dw_streams != 0) b.streams_in_main_header(c.dw_streams);
+    if (c.odml) b.index(IndexKind::kOdml);
     const auto avi = b.build();
     OpenedAvi con(avi.bytes, true);
     ASSERT_EQ(con.result, 1) << c.name;
-    EXPECT_EQ(con.video_stream_count(), 1) << c.name;
-    EXPECT_EQ(con.audio_stream_count(), c.audio) << c.name;
-    EXPECT_EQ(con.selected_video_stream_number(), c.selected) << c.name;
-    EXPECT_EQ(con.frame_count(), 3u) << c.name;
-    EXPECT_EQ(con.flags() & AVC_HAS_INDX, c.odml ? AVC_HAS_INDX : 0u) << c.name;
+    EXPECT_EQ(std::tuple(con.video_stream_count(), con.audio_stream_count(),
+                         con.selected_video_stream_number(), con.frame_count(),
+                         con.flags() & AVC_HAS_INDX),
+              std::tuple(1, c.audio ? 1 : 0, c.text_first ? 1 : 0, 3u, c.odml ? AVC_HAS_INDX : 0u))
+        << c.name;
     const ChunkRecord* indx = con.find_chunk_record(fourcc("indx"), 0);
     EXPECT_EQ(indx != nullptr ? indx->position : 0, c.odml ? avi.layout.indx_data[0] : 0) << c.name;
     const ChunkRecord* send = con.find_chunk_record(fourcc("send"), -1);
@@ -202,8 +164,11 @@ TEST(StreamListParseTest, StreamsRecordedUpTo256AndListedUpToTheMaximum) {
   std::uint32_t list[32];
   EXPECT_EQ(c.video_stream_numbers(list, 32), 32);  // listed up to the maximum
   EXPECT_EQ(list[31], 31u);
-  ASSERT_EQ(c.select_video_stream(27), 1);
+  ASSERT_NE(c.video_type_name(), nullptr);
+  ASSERT_EQ(c.select_video_stream(27), 1);  // its name is worked out again, its index reloaded
+  EXPECT_EQ(c.flags() & AVC_VIDEO_NAME, 0u);
   EXPECT_EQ(c.video_index()->entries.size(), 2u);  // "27dc" is read as decimal first.
+  EXPECT_EQ(c.select_video_stream(27), 1);
 }
 
 // Chunks before "data" ("fact", ffmpeg's "LIST" "INFO") are skipped; a byte rate of 0 gives no
@@ -223,13 +188,11 @@ TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
   for (const auto& w : cases) {
     OpenedAvi c(avitest::wave_file(w.format, std::string(16000, '\0'), w.between), true);
     ASSERT_EQ(c.result, 1);
-    EXPECT_NE(c.flags() & AVC_WAVE, 0u);
-    EXPECT_EQ(c.audio_stream_count(), 1);
-    EXPECT_EQ(c.video_stream_count(), 0);
-    EXPECT_DOUBLE_EQ(c.audio_length(), w.length);
     const ChunkRecord& data = c.chunk_records().front();
-    EXPECT_EQ(data.fourcc, fourcc("WAVE"));
-    EXPECT_EQ(data.size, 16000u);
+    EXPECT_EQ(std::tuple(c.flags() & AVC_WAVE, c.audio_stream_count(), c.video_stream_count(),
+                         data.fourcc, data.size),
+              std::tuple(AVC_WAVE, 1, 0, fourcc("WAVE"), 16000u));
+    EXPECT_DOUBLE_EQ(c.audio_length(), w.length);
   }
 }
 

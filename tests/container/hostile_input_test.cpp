@@ -2,29 +2,15 @@
 // only claims must cost no memory.
 
 #include <avikit/avi_audio_player.h>
-#include <avikit/avi_file_info.h>
 #include <avikit/avi_video_player.h>
 #include <avikit/platform/vfw.h>
-#include <gtest/gtest.h>
 #include <malloc.h>
 
 #include <fstream>
 #include <functional>
 
-#include "container/avi_container.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
 #include "support/test_paths.h"
-
-using namespace avikit;
-
-namespace {
-
-using avitest::AviBuilder;
-using avitest::IndexKind;
-using avitest::TestFile;
-
-}  // namespace
 
 // One field wrong where the rest of the file says what is right: the file must read exactly as
 // the same file without the bad field.

@@ -1,41 +1,20 @@
 #include "container/index_loader.h"
 
-#include <gtest/gtest.h>
-
-#include "container/avi_container.h"
 #include "container/chunk_index.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
-using avitest::IndexKind;
-using avitest::OpenedAvi;
-using avitest::TestFile;
-using container::fourcc;
-
-struct CkidCase {
-  const char* ckid;
-  std::uint32_t streams;
-  std::int64_t want;
-};
-class Idx1StreamNumberTest : public ::testing::TestWithParam<CkidCase> {};
-TEST_P(Idx1StreamNumberTest, DecimalDigitsAsDecimalHexLettersAsHex) {
-  const CkidCase& c = GetParam();
-  EXPECT_EQ(container::detail::idx1_stream_number(avitest::fourcc_value(c.ckid), c.streams),
-            c.want);
+TEST(Idx1StreamNumberTest, DecimalDigitsAsDecimalHexLettersAsHex) {
+  for (const auto& [ckid, streams, want] :
+       {std::tuple{"01wb", 2u, 1}, std::tuple{"00dc", 2u, 0}, std::tuple{"0Bdc", 12u, 11},
+        std::tuple{"0bdc", 12u, 11}, std::tuple{"10wb", 12u, 10}, std::tuple{"12dc", 12u, 12},
+        std::tuple{"12dc", 20u, 12}, std::tuple{"ZZdc", 12u, -1}, std::tuple{"0/dc", 2u, -1},
+        std::tuple{"rec ", 2u, -1}, std::tuple{"\0\0\0\0", 2u, -1}}) {
+    EXPECT_EQ(container::detail::idx1_stream_number(avitest::fourcc_value(ckid), streams), want)
+        << ckid << " of " << streams;
+  }
 }
-INSTANTIATE_TEST_SUITE_P(Ckids, Idx1StreamNumberTest,
-                         ::testing::Values(CkidCase{"01wb", 2, 1}, CkidCase{"00dc", 2, 0},
-                                           CkidCase{"0Bdc", 12, 11}, CkidCase{"0bdc", 12, 11},
-                                           CkidCase{"10wb", 12, 10}, CkidCase{"12dc", 12, 12},
-                                           CkidCase{"12dc", 20, 12}, CkidCase{"ZZdc", 12, -1},
-                                           CkidCase{"0/dc", 2, -1}, CkidCase{"rec ", 2, -1},
-                                           CkidCase{"\0\0\0\0", 2, -1}));
 
 class ChunkIndexTest : public ::testing::TestWithParam<bool> {};
 
@@ -50,11 +29,9 @@ TEST_P(ChunkIndexTest, KeyFrameDistanceStoredOrCounted) {
     }
     return index.key_frame_distance();
   };
-  EXPECT_EQ(distance({0, 1, 2, 3}, 4), 1u);
-  EXPECT_EQ(distance({0, 12, 24, 30}, 36), 12u);
-  EXPECT_EQ(distance({}, 5), 0u);
-  EXPECT_EQ(distance({3}, 5), 0u);
-  EXPECT_EQ(distance({2, 3, 9}, 12), 6u);
+  EXPECT_EQ((std::vector{distance({0, 1, 2, 3}, 4), distance({0, 12, 24, 30}, 36), distance({}, 5),
+                         distance({3}, 5), distance({2, 3, 9}, 12)}),
+            (std::vector<std::uint32_t>{1, 12, 0, 0, 6}));
 }
 INSTANTIATE_TEST_SUITE_P(Modes, ChunkIndexTest, ::testing::Bool());
 
@@ -72,15 +49,14 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
     AviContainer probe(false), player(true);
     ASSERT_EQ(probe.open(f.file()), 1);
     ASSERT_EQ(player.open(f.file()), 1);
-    EXPECT_EQ(probe.frame_count(), player.frame_count());
-    EXPECT_EQ(probe.video_bit_rate(), player.video_bit_rate());
-    EXPECT_EQ(probe.largest_video_chunk(), player.largest_video_chunk());
-    EXPECT_EQ(probe.has_inter_frames(), player.has_inter_frames());
-    EXPECT_EQ(probe.audio_length(), player.audio_length());
-    EXPECT_EQ(probe.short_chunk_flag(), player.short_chunk_flag());
-    EXPECT_EQ(player.largest_video_chunk(), 100u + 39 * 3);
+    const auto figures = [](AviContainer& c) {
+      return std::tuple(c.frame_count(), c.video_bit_rate(), c.largest_video_chunk(),
+                        c.has_inter_frames(), c.audio_length(), c.short_chunk_flag());
+    };
+    EXPECT_EQ(figures(probe), figures(player));
     // 417-byte chunks in blocks of 1152, as idx1 lists them; OpenDML indexes leave it unset.
-    EXPECT_EQ(player.short_chunk_flag(), kind == IndexKind::kIdx1Relative ? 1u : 0u);
+    EXPECT_EQ(std::tuple(player.largest_video_chunk(), player.short_chunk_flag()),
+              std::tuple(100u + 39 * 3, kind == IndexKind::kIdx1Relative ? 1u : 0u));
   }
 }
 
@@ -93,13 +69,13 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   b.add_chunk(a2, 200);
   OpenedAvi c(b.build().bytes, true);
   ASSERT_EQ(c.result, 1);
-  EXPECT_EQ(c.selected_video_stream_number(), 0);
-  EXPECT_EQ(c.selected_audio_stream_number(), 1);
-  EXPECT_EQ(c.audio_index()->entries.size(), 3u);
+  EXPECT_EQ(std::tuple(c.selected_video_stream_number(), c.selected_audio_stream_number(),
+                       c.audio_index()->entries.size()),
+            std::tuple(0, 1, 3u));
   ASSERT_EQ(c.select_audio_stream(2), 1);
-  EXPECT_EQ(c.audio_index()->entries.size(), 4u);
-  EXPECT_EQ(c.audio_index()->total_bytes, 800u);
-  EXPECT_EQ(c.video_index()->entries.size(), 3u);
+  EXPECT_EQ(std::tuple(c.audio_index()->entries.size(), c.audio_index()->total_bytes,
+                       c.video_index()->entries.size()),
+            std::tuple(4u, 800u, 3u));
   EXPECT_EQ(c.select_audio_stream(0), 0);
   EXPECT_EQ(c.selected_audio_stream_number(), 2);
   // One "movi" record however often the index is rebuilt.
@@ -131,9 +107,8 @@ TEST_P(EntryPastTheEndTest, SizeCutAtTheEndOfTheFile) {
   const ChunkIndex& audio = *c.audio_index();
   ASSERT_EQ(audio.entries.size(), 4u);
   const IndexEntry& e = audio.entries[0];
-  EXPECT_EQ(e.size, avi.bytes.size() - e.position);
-  EXPECT_EQ(audio.largest_chunk, e.size);
-  EXPECT_EQ(audio.total_bytes, e.size + 3 * 64u);
+  EXPECT_EQ(std::tuple(e.size, audio.largest_chunk, audio.total_bytes),
+            std::tuple(avi.bytes.size() - e.position, e.size, e.size + 3 * 64u));
   EXPECT_LT(c.audio_length(), 1.0);
 }
 INSTANTIATE_TEST_SUITE_P(Indexes, EntryPastTheEndTest,

@@ -2,29 +2,20 @@
 // ffprobe reads from the same bytes.
 
 #include <avikit/avi_audio_player.h>
-#include <avikit/avi_file_info.h>
 #include <avikit/avi_video_player.h>
 #include <avikit/sound_frame.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
-#include <tuple>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
-#include "support/avi_builder.h"
 #include "support/run_command.h"
 #include "support/test_paths.h"
-
-using namespace avikit;
 
 namespace {
 
 using avitest::data_path;
 using avitest::FakeCodecs;
-using container::fourcc;
 
 // ffprobe's packet count of one stream (-count_packets reads the whole file).
 int ffprobe_packets(const std::string& path, int stream) {
@@ -38,13 +29,10 @@ TEST(RealFilesTest, Mpeg4WithPcm) {
   const std::string path = data_path("mpeg4_pcm.avi");
   AviContainer c(true);
   ASSERT_EQ(c.open(path.c_str()), 1);
-  EXPECT_EQ(c.frame_count(), 12u);
-  EXPECT_EQ(c.video_format()->biWidth, 64);
-  EXPECT_EQ(c.video_format()->biHeight, 48);
-  EXPECT_EQ(c.frame_rate(), 25.0f);
-  EXPECT_EQ(c.video_handler_fourcc(), fourcc("FMP4"));
+  EXPECT_EQ(std::tuple(c.frame_count(), c.video_format()->biWidth, c.video_format()->biHeight,
+                       c.frame_rate(), c.video_handler_fourcc(), c.has_inter_frames()),
+            std::tuple(12u, 64, 48, 25.0f, fourcc("FMP4"), 1));
   EXPECT_EQ(c.video_index()->key_frames, (std::vector<std::uint32_t>{0, 6}));
-  EXPECT_EQ(c.has_inter_frames(), 1);
   EXPECT_DOUBLE_EQ(c.audio_length(), 0.48);
   EXPECT_EQ(c.flags() & AVC_HAS_INDX, 0u);  // ffmpeg writes OpenDML indexes past 1 GB only.
   if (avitest::have_tool("ffprobe")) {
@@ -53,15 +41,9 @@ TEST(RealFilesTest, Mpeg4WithPcm) {
 
   FakeCodecs codecs;
   codecs.add("fmp4", u"MPEG-4 part 2");
-  avitest::Probe p(path.c_str());
-  ASSERT_EQ(p.result, 0);
-  EXPECT_EQ(p.status[0], 0u);
-  ASSERT_EQ(p.nv, 1);
-  ASSERT_EQ(p.na, 1);
-  EXPECT_EQ(p.video[0].width, 64);
-  EXPECT_DOUBLE_EQ(p.video[0].length, 0.48);
-  EXPECT_EQ(std::tuple(p.audio->sample_rate, p.audio->channels, p.audio->stream),
-            std::tuple(22050, 1, 1));
+  EXPECT_EQ(avitest::Probe(path.c_str()).summary(),
+            "0 0/0 Microsoft Audio/Video Interleaved File 0.48s 33kbit/s | 1v 0: 64x48 inter 1 "
+            "25fps 0.48s MPEG-4 part 2 | 1a 1: f0 1ch 22050Hz");
 }
 
 TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
@@ -76,46 +58,39 @@ TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
   for (std::size_t i = 0; i < index->entries.size(); ++i) {
     EXPECT_EQ(index->entries[i].key == 0, index->entries[i].size == 0) << i;
   }
-  EXPECT_EQ(c.has_inter_frames(), 1);
-  EXPECT_EQ(c.audio_format()->wFormatTag, 0x55);
-  EXPECT_EQ(c.audio_format()->nBlockAlign, 1152);
-  EXPECT_EQ(c.short_chunk_flag(), 1u);  // 104-byte chunks against a 1152 block.
-  EXPECT_STREQ(c.audio_type_name(), "MPEG Layer-3");
+  // 104-byte chunks against a 1152 block: short chunks.
+  EXPECT_EQ(
+      std::tuple(c.has_inter_frames(), c.audio_format()->wFormatTag, c.audio_format()->nBlockAlign,
+                 c.short_chunk_flag(), std::string(c.audio_type_name())),
+      std::tuple(1, 0x55, 1152, 1u, "MPEG Layer-3"));
   if (avitest::have_tool("ffprobe")) {
     EXPECT_EQ(static_cast<int>(c.audio_index()->entries.size()), ffprobe_packets(path, 1));
   }
   FakeCodecs codecs;
   codecs.add("mjpg", u"Motion JPEG");
-  avitest::Probe p(path.c_str());
-  ASSERT_EQ(p.result, 0);
-  EXPECT_EQ(p.status[0], 0u);  // short chunks play: the player reads the stream as one run
-  EXPECT_EQ(p.na, 1);
+  // Short chunks play: the player reads the stream as one run.
+  EXPECT_EQ(avitest::Probe(path.c_str()).summary(),
+            "0 0/0 Microsoft Audio/Video Interleaved File 0.6s 47kbit/s | 1v 0: 64x48 inter 1 "
+            "10fps 0.6s Motion JPEG | 1a 1: f3 1ch 44100Hz");
 }
 
 TEST(RealFilesTest, Mpeg4WithAc3) {
   const std::string path = data_path("mpeg4_ac3.avi");
   AviContainer c(false);
   ASSERT_EQ(c.open(path.c_str()), 1);
-  EXPECT_STREQ(c.audio_type_name(), "Dolby AC-3");
-  EXPECT_EQ(c.audio_format()->nChannels, 2);
-  EXPECT_EQ(c.short_chunk_flag(), 1u);  // ffmpeg's nBlockAlign is 3840, its chunks 384 bytes.
+  // ffmpeg's nBlockAlign is 3840, its chunks 384 bytes: short chunks.
+  EXPECT_EQ(std::tuple(std::string(c.audio_type_name()), c.audio_format()->nChannels,
+                       c.short_chunk_flag()),
+            std::tuple("Dolby AC-3", 2, 1u));
   EXPECT_NEAR(c.audio_length(), 0.416, 0.05);
 }
 
 TEST(RealFilesTest, DvType2) {
   avitest::MemoryFile file("mem:dv_type2.avi", avitest::gunzip_file(data_path("dv_type2.avi.gz")));
   FakeCodecs no_codecs;
-  avitest::Probe p(file.file());
-  ASSERT_EQ(p.result, 0);
-  EXPECT_EQ(p.status[0], 0u);
-  EXPECT_STREQ(p.info.get_type_name(), "Microsoft DV-Type 2");
-  ASSERT_EQ(p.nv, 1);
-  ASSERT_EQ(p.na, 1);
-  EXPECT_STREQ(p.info.get_video_type_name()[0], "DV Video");
-  EXPECT_EQ(std::tuple(p.video->width, p.video->height, p.video->inter_frames),
-            std::tuple(720, 480, 0));
-  EXPECT_NEAR(p.video->frame_rate, 29.97, 0.001);
-  EXPECT_EQ(std::tuple(p.audio->sample_rate, p.audio->channels), std::tuple(48000, 2));
+  EXPECT_EQ(avitest::Probe(file.file()).summary(),
+            "0 0/0 Microsoft DV-Type 2 0.0667333s 28771kbit/s | 1v 0: 720x480 inter 0 29.97fps "
+            "0.0667333s DV Video | 1a 1: f0 2ch 48000Hz");
 }
 
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded

@@ -1,24 +1,15 @@
 #include "container/type_names.h"
 
 #include <avikit/platform/vfw.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "container/avi_container.h"
-#include "container/fourccs.h"
 #include "container_peek.h"
 #include "fake_codecs.h"
-#include "support/avi_builder.h"
-
-using namespace avikit;
 
 namespace {
 
-using avitest::AviBuilder;
 using avitest::FakeCodecs;
-using avitest::OpenedAvi;
-using container::fourcc;
 
 bool was_opened(const char* handler) {
   const auto& o = FakeCodecs::opened();
@@ -82,23 +73,20 @@ TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
                  10);
     OpenedAvi n(b.build().bytes, true);
     ASSERT_EQ(n.result, 1);
-    if (c.want == nullptr) {
-      EXPECT_EQ(n.video_type_name(), nullptr);
-      EXPECT_NE(n.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
-    } else {
-      EXPECT_STREQ(n.video_type_name(), c.want);
-    }
+    EXPECT_EQ(avitest::text(n.video_type_name()), avitest::text(c.want));
+    EXPECT_NE(n.flags() & AVC_VIDEO_NAME, 0u);  // worked out once, even without a result
     if (c.codec != nullptr && c.want != nullptr && c.accepts == nullptr) {
       EXPECT_TRUE(was_opened(c.codec));
     }
-    if (c.want_handler != nullptr) {
-      EXPECT_EQ(n.video_handler_fourcc(), avitest::fourcc_value(c.want_handler));
+    using avitest::fourcc_value;
+    if (auto* w = c.want_handler) {
+      EXPECT_EQ(n.video_handler_fourcc(), fourcc_value(w));
     }
-    if (c.want_compression != nullptr) {
-      EXPECT_EQ(n.video_format()->biCompression, avitest::fourcc_value(c.want_compression));
+    if (auto* w = c.want_compression) {
+      EXPECT_EQ(n.video_format()->biCompression, fourcc_value(w));
     }
-    if (c.want_file_type != nullptr) {
-      EXPECT_STREQ(n.file_type_name(), c.want_file_type);
+    if (auto* w = c.want_file_type) {
+      EXPECT_STREQ(n.file_type_name(), w);
     }
     EXPECT_EQ(platform::ic_open_instances(), 0);
   }
@@ -135,11 +123,7 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
     b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
     OpenedAvi c(b.build().bytes, false);
     ASSERT_EQ(c.result, 1);
-    if (want == nullptr) {
-      EXPECT_EQ(c.audio_type_name(), nullptr);
-    } else {
-      EXPECT_STREQ(c.audio_type_name(), want);
-    }
+    EXPECT_EQ(avitest::text(c.audio_type_name()), avitest::text(want));
   }
 }
 
