@@ -129,17 +129,16 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
 }
 
 platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
-  platform::BITMAPINFOHEADER h;
-  h.biSize = sizeof h;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<platform::WORD>(bits);
-  h.biCompression = bits == 12   ? platform::fourcc("YV12")
-                    : bits == 16 ? platform::fourcc("YUY2")
-                                 : platform::BI_RGB;
-  h.biSizeImage = hostlib::dib_layout(width, height, bits).bytes;
-  return h;
+  using platform::fourcc;
+  return {.biSize = sizeof(platform::BITMAPINFOHEADER),
+          .biWidth = width,
+          .biHeight = height,
+          .biPlanes = 1,
+          .biBitCount = static_cast<platform::WORD>(bits),
+          .biCompression = bits == 12   ? fourcc("YV12")
+                           : bits == 16 ? fourcc("YUY2")
+                                        : platform::BI_RGB,
+          .biSizeImage = hostlib::dib_layout(width, height, bits).bytes};
 }
 
 // ffmpeg's 4:2:0 reference in the driver's YV12 layout: Y, V, U, rows padded to 4 (Y) and 2.
