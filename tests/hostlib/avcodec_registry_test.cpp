@@ -43,9 +43,8 @@ TEST(RiffVideoTagsTest, AnswerAsLibavformatDoes) {
   std::size_t n = 0;
   for (; entry[n].id != AV_CODEC_ID_NONE; ++n) {
     const std::uint32_t t = entry[n].tag;
-    for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu}) {
+    for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu})
       EXPECT_EQ(codecs->codec_for_fourcc(v), av_codec_get_id(tables, v)) << v;
-    }
   }
   EXPECT_EQ(hostlib::detail::riff_video_tags().size(), n);
 }
