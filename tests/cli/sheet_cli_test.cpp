@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "cli/contact_sheet.h"
 #include "cli/png_reader.h"

@@ -13,8 +13,6 @@
 #include "dv/cpu.h"
 #include "dv/tables.h"
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 

@@ -3,7 +3,6 @@
 #include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <random>
