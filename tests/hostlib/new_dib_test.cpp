@@ -147,4 +147,15 @@ TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
   EXPECT_EQ(YV12_2_RGB(empty, rgb), 0);  // not a YV12 source
 }
 
+// Images the players hand out.
+TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
+  Image i(5, 3, 1, 0);
+  EXPECT_EQ(i.pitch(), 16);
+  ASSERT_NE(i.data(), nullptr);
+  EXPECT_EQ(i.row(2) - i.row(0), 32);
+  const Image bad(-1, 3, 1, 0);
+  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0);
+  EXPECT_EQ(Image(4, 4, 2, 0).data(), nullptr);  // another pixel format
+}
+
 }  // namespace
