@@ -19,8 +19,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-using namespace avikit;
-
 namespace hostlib_test {
 namespace {
 
