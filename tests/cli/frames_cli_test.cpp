@@ -19,7 +19,7 @@ constexpr std::size_t kRow = 12;  // 4 pixels, 24 bits, no padding
 
 struct Result {
   int code = -1;
-  std::string out;  // the output file, or standard output with "-o -" and for probe
+  std::string out;  // the output file, or standard output with "-o -"
   std::string err;
 };
 
@@ -45,12 +45,12 @@ class CliTest : public ::testing::Test {
   }
 
   // Runs `avikit COMMAND FILE ARGS` on a file of the temp folder, with -o OUT unless ARGS holds
-  // an -o of its own or the command is probe.
+  // an -o of its own.
   static Result run(const std::string& command, const std::string& args,
                     const std::string& suffix = ".raw", const std::string& file = "cli_clip.avi") {
     const std::string out = avitest::temp_path("cli_out" + suffix);
     const std::string err = avitest::temp_path("cli_err.txt");
-    const bool own = args.find("-o ") != std::string::npos || command == "probe";
+    const bool own = args.find("-o ") != std::string::npos;
     Result r;
     const std::string text = avitest::run_command(
         std::string(AVI_CLI_PATH) + " " + command + " '" + avitest::temp_path(file) + "' " + args +
@@ -170,9 +170,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, CliRunTest, ::testing::ValuesIn(kRuns));
 TEST_F(CliTest, WritesPngYuv4Mpeg2AndWave) {
   EXPECT_EQ(run("frames", "--at 5,1 -o '" + avitest::temp_path("frames_cli_%02d.png") + "'").code,
             0);
-  for (const char* name : {"frames_cli_05.png", "frames_cli_01.png"}) {
+  for (const char* name : {"frames_cli_05.png", "frames_cli_01.png"})
     EXPECT_EQ(avitest::read_file(avitest::temp_path(name)).substr(0, 4), "\x89PNG") << name;
-  }
   const std::string y4m = run("frames", "--count 2", ".y4m").out;
   const std::string header = "YUV4MPEG2 W4 H2 F25:1 Ip A1:1 C420jpeg\n";
   EXPECT_EQ(y4m.substr(0, header.size()), header);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "cli/png_reader.h"
 #include "support/run_command.h"

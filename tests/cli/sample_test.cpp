@@ -22,13 +22,11 @@ void expect_dv_type1(const std::string& path, int height, double rate, double se
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
   ASSERT_EQ(info.open(path.c_str(), status), 0);
-  EXPECT_STREQ(info.get_type_name(), "Microsoft DV-Type 1");
-  int videos = 0;
-  int audios = 0;
+  int videos = 0, audios = 0;
   const VideoInfo* v = info.get_video_info(videos);
   const AudioInfo* a = info.get_audio_info(audios);
-  ASSERT_EQ(videos, 1);
-  ASSERT_EQ(audios, 1);
+  ASSERT_EQ(std::tuple(std::string(info.get_type_name()), videos, audios),
+            std::tuple("Microsoft DV-Type 1", 1, 1));
   EXPECT_EQ(std::tuple(v->stream, v->width, v->height, a->stream, a->format, a->channels,
                        a->sample_rate, a->bits_per_sample),
             std::tuple(0, 720, height, 1, kAudioFormatPcm, 2, 48000, 16));
@@ -105,13 +103,10 @@ TEST_P(DvToAviTest, WrapsWhatFfmpegReadsBackAndRefusesWhatIsNotDv) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Systems, DvToAviTest,
-                         ::testing::Values(DvSystem{"625", "testsrc2=size=720x576:rate=25",
-                                                    "yuv420p", 576, 25.0, 144000},
-                                           DvSystem{"525", "testsrc2=size=720x480:rate=30000/1001",
-                                                    "yuv411p", 480, 30000.0 / 1001.0, 120000}),
-                         [](const ::testing::TestParamInfo<DvSystem>& p) {
-                           return std::string("Dv") + p.param.name;
-                         });
+const DvSystem kSystems[] = {
+    {"625", "testsrc2=size=720x576:rate=25", "yuv420p", 576, 25.0, 144000},
+    {"525", "testsrc2=size=720x480:rate=30000/1001", "yuv411p", 480, 30000.0 / 1001.0, 120000}};
+INSTANTIATE_TEST_SUITE_P(Systems, DvToAviTest, ::testing::ValuesIn(kSystems),
+                         [](const auto& p) { return std::string("Dv") + p.param.name; });
 
 }  // namespace

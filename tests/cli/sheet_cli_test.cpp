@@ -7,7 +7,7 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "cli/contact_sheet.h"
 #include "cli/png_reader.h"
@@ -37,8 +37,7 @@ TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
   ASSERT_TRUE(clitest::read_png(out, &sheet));
   avicli::SheetLayout l;
   ASSERT_TRUE(avicli::plan_sheet(4, 2, 160, 120, 80, &l));
-  ASSERT_EQ(sheet.width, l.width());
-  ASSERT_EQ(sheet.height, l.height());
+  ASSERT_EQ(std::pair(sheet.width, sheet.height), std::pair(l.width(), l.height()));
 
   // The fourth cell holds frame 18 (4 spread over 25: 0, 6, 12, 18).
   AviVideoPlayer player;
@@ -47,21 +46,18 @@ TEST(SheetCliTest, ThumbnailIsThePlayersFrameHalved) {
   const auto* bgr = reinterpret_cast<const std::uint8_t*>(player.get_frame_dib_data());
   const std::size_t pitch = static_cast<std::size_t>(player.get_frame_dib_pitch());
   ASSERT_NE(bgr, nullptr);
-  const int x0 = l.cell_x(3);
-  const int y0 = l.cell_y(3);
+  const int x0 = l.cell_x(3), y0 = l.cell_y(3);
   int mismatches = 0;
   const auto source = [&](int x, int y, int c) {  // bottom-up BGR
     return bgr[static_cast<std::size_t>(119 - y) * pitch + static_cast<std::size_t>(x * 3 + 2 - c)];
   };
-  for (int y = 0; y < 60; ++y) {
-    for (int x = 0; x < 80; ++x) {
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 80; ++x)
       for (int c = 0; c < 3; ++c) {
         const int sum = 2 + source(2 * x, 2 * y, c) + source(2 * x + 1, 2 * y, c) +
                         source(2 * x, 2 * y + 1, c) + source(2 * x + 1, 2 * y + 1, c);
         mismatches += sheet.at(x0 + x, y0 + y)[c] != sum / 4;  // the rounded mean of the box
       }
-    }
-  }
   EXPECT_EQ(mismatches, 0);
   // Its timecode, 00:00:00:18, is drawn in the band under it.
   int ink = 0;
@@ -94,8 +90,7 @@ TEST_P(SheetKeyframesTest, OneCellPerKeyFrame) {
   ASSERT_TRUE(clitest::read_png(out, &sheet));
   avicli::SheetLayout l;
   ASSERT_TRUE(avicli::plan_sheet(GetParam().cells, 4, 320, 240, 64, &l));
-  EXPECT_EQ(sheet.width, l.width());
-  EXPECT_EQ(sheet.height, l.height());
+  EXPECT_EQ(std::pair(sheet.width, sheet.height), std::pair(l.width(), l.height()));
   // A row of all frames passes the 16384-pixel side on the longer clip: refused, exit status 2.
   EXPECT_EQ(run_sheet(clip, "--count 250 --columns 250 --width 64", out) == 2,
             GetParam().cells == 21);

@@ -2,19 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "support/run_command.h"
 #include "support/test_paths.h"
 
 namespace {
-
-int run(const std::string& args) {
-  const std::string cmd = std::string("'") + AVIKIT_CLI + "' dv-decode " + args + " 2>/dev/null";
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string fixture(const std::string& name) { return avitest::data_path("dv/" + name); }
 
@@ -45,7 +39,10 @@ TEST(DvDecodeCliTest, DecodesWholeFramesBackToBackAndFailsCleanly) {
   };
   const std::string out = avitest::temp_path("out.bgr");
   for (const auto& c : cases) {
-    const int status = run(c.args + " '" + out + "'");
+    int status = -1;
+    avitest::run_command(
+        std::string("'") + AVIKIT_CLI + "' dv-decode " + c.args + " '" + out + "' 2>/dev/null",
+        &status);
     EXPECT_EQ(status == 0, !c.want.empty()) << c.args;
     if (status == 0) {
       EXPECT_TRUE(avitest::read_file(out) == c.want) << c.args;

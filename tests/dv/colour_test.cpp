@@ -14,8 +14,6 @@
 
 #include "dv/cpu.h"
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 

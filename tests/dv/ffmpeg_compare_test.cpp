@@ -18,8 +18,6 @@ extern "C" {
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 
@@ -83,14 +81,11 @@ TEST_P(DvFfmpegTest, PlanarPictureWithinOneOfLibavcodec) {
     for (int p = 0; p < 3; ++p) {
       const int width = p == 0 ? 720 : f.chroma_width, height = p == 0 ? f.height : f.chroma_height;
       int worst = 0;
-      for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-          const int theirs = pic->data[p][y * pic->linesize[p] + x];
-          worst = std::max(
-              worst,
-              std::abs(planar[offset[p] + static_cast<std::size_t>(y * width + x)] - theirs));
-        }
-      }
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+          worst =
+              std::max(worst, std::abs(planar[offset[p] + static_cast<std::size_t>(y * width + x)] -
+                                       pic->data[p][y * pic->linesize[p] + x]));
       EXPECT_LE(worst, 1) << c.name << " plane " << p << " frame " << off / f.frame_bytes;
     }
   }
@@ -104,16 +99,14 @@ std::vector<EncodeCase> all_cases() {
       {"testsrc2", "testsrc2=SIZE"},
       {"mandelbrot", "mandelbrot=SIZE"},
       {"noise", "color=c=gray:SIZE,noise=alls=100:allf=t+u"}};
-  for (const bool is625 : {true, false}) {
-    for (const auto& [name, source] : sources) {
+  for (const bool is625 : {true, false})
+    for (const auto& [name, source] : sources)
       for (const bool ildct : {false, true}) {
         const bool interlace = ildct && name == std::string("mandelbrot");
         v.push_back({std::string(is625 ? "p625_" : "p525_") + name + (ildct ? "_ildct" : ""), is625,
                      source + std::string(interlace ? ",tinterlace=mode=interleave_top" : ""),
                      ildct});
       }
-    }
-  }
   return v;
 }
 

@@ -12,8 +12,6 @@
 #include "dv/frame_decoder.h"
 #include "support/test_paths.h"
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 

@@ -13,8 +13,6 @@
 #include "dv/cpu.h"
 #include "dv/tables.h"
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 
@@ -162,9 +160,8 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
       const BlockFactors& f = block_factors(mode, p);
       for (int amp = -255; amp <= 255; ++amp) {
         alignas(32) Block want{};
-        for (std::size_t i = 0; i < 64; ++i) {
+        for (std::size_t i = 0; i < 64; ++i)
           want[i] = static_cast<std::int16_t>(i % 3 == 0 ? amp : i % 3 == 1 ? -amp / 2 : amp / 5);
-        }
         alignas(32) Block got = want;
         dequant_block_exact(want.data(), f);
         dequant_block_exact_sse2(got.data(), f);
@@ -187,9 +184,8 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
   // The identity factors pass every weighted coefficient through.
   const BlockFactors& id = identity_factors();
   for (int x = -8192; x <= 8191; ++x) {
-    for (std::size_t cell = 0; cell < 64; ++cell) {
+    for (std::size_t cell = 0; cell < 64; ++cell)
       ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
-    }
   }
 }
 

@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 

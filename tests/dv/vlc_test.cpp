@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-using namespace avikit;
-
 namespace avikit::dv {
 namespace {
 

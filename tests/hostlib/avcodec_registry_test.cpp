@@ -3,8 +3,8 @@
 #include <avikit/platform/vfw.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -42,9 +42,8 @@ TEST(RiffVideoTagsTest, AnswerAsLibavformatDoes) {
   std::size_t n = 0;
   for (; entry[n].id != AV_CODEC_ID_NONE; ++n) {
     const std::uint32_t t = entry[n].tag;
-    for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu}) {
+    for (const std::uint32_t v : {t, t | 0x20202020u, t & 0xDFDFDFDFu})
       EXPECT_EQ(codecs->codec_for_fourcc(v), av_codec_get_id(tables, v)) << v;
-    }
   }
   EXPECT_EQ(hostlib::detail::riff_video_tags().size(), n);
 }
@@ -54,6 +53,12 @@ BITMAPINFOHEADER input(const char* fcc, int width = 176, int height = 144) {
   BITMAPINFOHEADER h = output_format(24, width, height);
   h.biCompression = make_fourcc(fcc[0], fcc[1], fcc[2], fcc[3]);
   return h;
+}
+
+// An instance opened to decompress, closed with its scope.
+using Ic = std::unique_ptr<IcInstance, decltype(&ICClose)>;
+Ic open(std::uint32_t handler) {
+  return Ic(ICOpen(ICTYPE_VIDEO, handler, ICMODE_DECOMPRESS), &ICClose);
 }
 
 class AvcodecRegistryTest : public ::testing::Test {
@@ -73,17 +78,15 @@ class AvcodecRegistryTest : public ::testing::Test {
 TEST_F(AvcodecRegistryTest, EveryHandlerDescribesItselfReadably) {
   for (const char* tag : {"XVID", "xvid", "DIVX", "DX50", "FMP4", "MP4V", "3IV2", "DIV3", "MP43",
                           "MP42", "MJPG", "H264", "X264", "avc1", "YUY2", "UYVY", "I420"}) {
-    HIC ic = ICOpen(ICTYPE_VIDEO, input(tag).biCompression, ICMODE_DECOMPRESS);
-    EXPECT_NE(ic, nullptr) << tag;
-    if (ic != nullptr) ICClose(ic);
+    EXPECT_NE(open(input(tag).biCompression), nullptr) << tag;
   }
   for (const std::uint32_t h : hostlib::avcodec_driver_handlers()) {
     EXPECT_NE(h & 0xDFDFDFDFu, fourcc("DVSD"));
-    HIC ic = ICOpen(ICTYPE_VIDEO, h, ICMODE_DECOMPRESS);
+    const Ic ic = open(h);
     ASSERT_NE(ic, nullptr);
     ICINFO info;
     char description[256] = {};
-    ASSERT_NE(ICGetInfo(ic, &info, sizeof info), 0u);
+    ASSERT_NE(ICGetInfo(ic.get(), &info, sizeof info), 0u);
     WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, description, sizeof description, nullptr,
                         nullptr);
     const std::string text = description;
@@ -91,22 +94,16 @@ TEST_F(AvcodecRegistryTest, EveryHandlerDescribesItselfReadably) {
     EXPECT_GT(text.size(), std::string("libavcodec ").size() + 2) << text;
     const bool dv_codec = text.find("Digital Video") != std::string::npos;
     EXPECT_TRUE(dv_codec || text.find("DV") == std::string::npos) << text;
-    ICClose(ic);
   }
-  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("dvsd"), ICMODE_DECOMPRESS), nullptr);
-  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("DVSD"), ICMODE_DECOMPRESS), nullptr);
+  EXPECT_EQ(open(fourcc("dvsd")), nullptr);
+  EXPECT_EQ(open(fourcc("DVSD")), nullptr);
   BITMAPINFOHEADER dv = input("dvsd", 720, 576);
   EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("dvsd"), &dv, nullptr, ICMODE_DECOMPRESS), nullptr);
-}
-
-TEST_F(AvcodecRegistryTest, LocateFindsADecoderForTheCompressionOfTheInputAndNoneForAnUnknownOne) {
-  // A handler nobody registered, with a compression the driver knows.
+  // A handler nobody registered, with a compression the driver knows; but no instance may pass a
+  // compression nobody decodes off as its own codec (mencoder's raw "\x18RGB" among them).
   BITMAPINFOHEADER in = input("DX50");
-  HIC ic = ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS);
-  ASSERT_NE(ic, nullptr);
-  ICClose(ic);
-  // No instance may pass a compression nobody decodes off as its own codec (mencoder's raw
-  // "\x18RGB" among them).
+  EXPECT_NE(Ic(ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS), &ICClose),
+            nullptr);
   for (const DWORD unknown : {fourcc("ZZZZ"), fourcc("\x18RGB")}) {
     in.biCompression = unknown;
     EXPECT_EQ(ICLocate(ICTYPE_VIDEO, fourcc("zzzz"), &in, nullptr, ICMODE_DECOMPRESS), nullptr);
@@ -115,7 +112,7 @@ TEST_F(AvcodecRegistryTest, LocateFindsADecoderForTheCompressionOfTheInputAndNon
 }
 
 // YV12, YUY2 and bottom-up RGB24 at the stream's size; not another size, top-down rows, 32 bits
-// or YV12 at 16 bits.
+// or YV12 at 16 bits. Decompressing before Begin or to another format fails.
 TEST_F(AvcodecRegistryTest, QueryAcceptsTheThreeOutputsAtTheStreamSizeOnly) {
   const struct {
     int bits, width, height, bit_count;
@@ -123,70 +120,55 @@ TEST_F(AvcodecRegistryTest, QueryAcceptsTheThreeOutputsAtTheStreamSizeOnly) {
   } cases[] = {{12, 176, 144, 12, true},  {16, 176, 144, 16, true},   {24, 176, 144, 24, true},
                {24, 352, 288, 24, false}, {24, 176, -144, 24, false}, {24, 176, 144, 32, false},
                {12, 176, 144, 16, false}};
-  BITMAPINFOHEADER in = input("XVID");
-  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("XVID"), ICMODE_DECOMPRESS);
-  ASSERT_NE(ic, nullptr);
+  BITMAPINFOHEADER in = input("XVID"), out = output_format(24), yv12 = output_format(12);
+  const Ic ic = open(fourcc("XVID")), other = open(fourcc("MJPG"));
+  ASSERT_TRUE(ic != nullptr && other != nullptr);
+  std::string data(100, '\0'), dst(hostlib::dib_layout(176, 144, 24).bytes, '\0');
+  in.biSizeImage = 100;
+  EXPECT_NE(ICDecompress(ic.get(), 0, &in, data.data(), &out, dst.data()), 0u);
   for (const auto& c : cases) {
-    BITMAPINFOHEADER out = output_format(c.bits, c.width, std::abs(c.height));
-    out.biHeight = c.height;
-    out.biBitCount = static_cast<WORD>(c.bit_count);
-    EXPECT_EQ(ICDecompressQuery(ic, &in, &out) == ICERR_OK, c.accepted) << c.width << c.bit_count;
-    EXPECT_EQ(ICDecompressBegin(ic, &in, &out) == ICERR_OK, c.accepted) << c.width << c.bit_count;
+    BITMAPINFOHEADER o = output_format(c.bits, c.width, std::abs(c.height));
+    o.biHeight = c.height;
+    o.biBitCount = static_cast<WORD>(c.bit_count);
+    EXPECT_EQ(ICDecompressQuery(ic.get(), &in, &o) == ICERR_OK, c.accepted) << c.width;
+    EXPECT_EQ(ICDecompressBegin(ic.get(), &in, &o) == ICERR_OK, c.accepted) << c.width;
   }
+  ASSERT_EQ(ICDecompressBegin(ic.get(), &in, &out), ICERR_OK);
+  EXPECT_NE(ICDecompress(ic.get(), 0, &in, data.data(), &yv12, dst.data()), 0u);
+  EXPECT_NE(ICDecompress(ic.get(), 0, &in, nullptr, &out, dst.data()), 0u);
+  EXPECT_NE(ICSendMessage(ic.get(), hostlib::ICM_AVK_GET_RUN_STATE, 0, 0), ICERR_OK);
+  EXPECT_EQ(ICDecompressEnd(ic.get()), ICERR_OK);
   BITMAPINFOHEADER unknown = input("QQQQ");
-  BITMAPINFOHEADER out = output_format(24);
-  HIC other = ICOpen(ICTYPE_VIDEO, fourcc("MJPG"), ICMODE_DECOMPRESS);
-  ASSERT_NE(other, nullptr);
-  EXPECT_NE(ICDecompressQuery(other, &unknown, &out), ICERR_OK);
+  EXPECT_NE(ICDecompressQuery(other.get(), &unknown, &out), ICERR_OK);
   // A compression of 0 names no codec: the instance's handler decides.
   unknown.biCompression = BI_RGB;
-  EXPECT_EQ(ICDecompressQuery(other, &unknown, &out), ICERR_OK);
+  EXPECT_EQ(ICDecompressQuery(other.get(), &unknown, &out), ICERR_OK);
   BITMAPINFOHEADER huge = input("XVID", 20000, 20000);
-  EXPECT_NE(ICDecompressQuery(ic, &huge, nullptr), ICERR_OK);
-  EXPECT_NE(ICDecompressQuery(ic, nullptr, nullptr), ICERR_OK);
-  ICClose(other);
-  ICClose(ic);
-}
-
-TEST_F(AvcodecRegistryTest, DecompressBeforeBeginOrWithAnotherFormatFails) {
-  HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("XVID"), ICMODE_DECOMPRESS);
-  ASSERT_NE(ic, nullptr);
-  BITMAPINFOHEADER in = input("XVID");
-  BITMAPINFOHEADER out = output_format(24);
-  std::string data(100, '\0');
-  std::string dst(hostlib::dib_layout(176, 144, 24).bytes, '\0');
-  in.biSizeImage = 100;
-  EXPECT_NE(ICDecompress(ic, 0, &in, data.data(), &out, dst.data()), 0u);
-  ASSERT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK);
-  BITMAPINFOHEADER other = output_format(12);
-  EXPECT_NE(ICDecompress(ic, 0, &in, data.data(), &other, dst.data()), 0u);
-  EXPECT_NE(ICDecompress(ic, 0, &in, nullptr, &out, dst.data()), 0u);
-  EXPECT_NE(ICSendMessage(ic, hostlib::ICM_AVK_GET_RUN_STATE, 0, 0), ICERR_OK);
-  EXPECT_EQ(ICDecompressEnd(ic), ICERR_OK);
-  ICClose(ic);
+  EXPECT_NE(ICDecompressQuery(ic.get(), &huge, nullptr), ICERR_OK);
+  EXPECT_NE(ICDecompressQuery(ic.get(), nullptr, nullptr), ICERR_OK);
 }
 
 TEST_F(AvcodecRegistryTest, GarbageChunksGiveErrorsNotCrashes) {
   std::mt19937 rng(1234);
   for (const char* fcc : {"XVID", "H264", "MJPG", "DIV3", "MP42"}) {
     BITMAPINFOHEADER in = input(fcc);
-    HIC ic = ICOpen(ICTYPE_VIDEO, in.biCompression, ICMODE_DECOMPRESS);
+    const Ic ic = open(in.biCompression);
     ASSERT_NE(ic, nullptr);
     BITMAPINFOHEADER out = output_format(12);
-    ASSERT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK) << fcc;
+    ASSERT_EQ(ICDecompressBegin(ic.get(), &in, &out), ICERR_OK) << fcc;
     std::string dst(hostlib::dib_layout(176, 144, 12).bytes + 64, '\x7F');
     for (int i = 0; i < 200; ++i) {
       std::string chunk(rng() % 3000, '\0');
       for (char& c : chunk) c = static_cast<char>(rng());
       in.biSizeImage = static_cast<DWORD>(chunk.size());
-      (void)ICDecompress(ic, i % 10 == 0 ? 0 : ICDECOMPRESS_NOTKEYFRAME, &in, chunk.data(), &out,
-                         dst.data());
+      (void)ICDecompress(ic.get(), i % 10 == 0 ? 0 : ICDECOMPRESS_NOTKEYFRAME, &in, chunk.data(),
+                         &out, dst.data());
     }
-    (void)ICSendMessage(ic, hostlib::ICM_AVK_DRAIN, reinterpret_cast<DWORD_PTR>(dst.data()), 0);
+    (void)ICSendMessage(ic.get(), hostlib::ICM_AVK_DRAIN, reinterpret_cast<DWORD_PTR>(dst.data()),
+                        0);
     // Nothing is written past the picture.
     EXPECT_EQ(dst.substr(dst.size() - 64), std::string(64, '\x7F')) << fcc;
-    ICDecompressEnd(ic);
-    ICClose(ic);
+    ICDecompressEnd(ic.get());
   }
 }
 

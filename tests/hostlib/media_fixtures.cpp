@@ -19,8 +19,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-using namespace avikit;
-
 namespace hostlib_test {
 namespace {
 
@@ -57,9 +55,8 @@ std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(int w, int h, AVPixelFormat f
   f->height = h;
   f->format = format;
   if (av_frame_get_buffer(f.get(), 0) < 0) f.reset();
-  for (int i = 0; f && i < AV_NUM_DATA_POINTERS && f->buf[i] != nullptr; ++i) {
+  for (int i = 0; f && i < AV_NUM_DATA_POINTERS && f->buf[i] != nullptr; ++i)
     std::memset(f->buf[i]->data, 0, f->buf[i]->size);
-  }
   return f;
 }
 
@@ -105,9 +102,8 @@ bool read_avi_video(const std::string& path, AviVideo& out) {
     if (id == le32("strh") && in_video_strl) out.handler = at(data + 4);
     if (id == le32("strf") && in_video_strl) out.format = s.substr(data, size);
     if (video(id)) out.chunks.push_back(s.substr(data, size));
-    for (std::size_t e = data; id == le32("idx1") && e + 16 <= data + size; e += 16) {
+    for (std::size_t e = data; id == le32("idx1") && e + 16 <= data + size; e += 16)
       if (video(at(e))) out.keys.push_back((at(e + 4) & 0x10) != 0);
-    }
     pos = data + size + (size & 1);
   }
   return !out.format.empty() && !out.chunks.empty() && out.keys.size() == out.chunks.size();
@@ -122,24 +118,22 @@ std::vector<std::string> reference_frames(const std::string& path, int width, in
   const auto frame = static_cast<std::size_t>(
       std::max(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1), 0));
   std::vector<std::string> frames;
-  for (std::size_t p = 0; frame > 0 && p + frame <= bytes.size(); p += frame) {
+  for (std::size_t p = 0; frame > 0 && p + frame <= bytes.size(); p += frame)
     frames.push_back(bytes.substr(p, frame));
-  }
   return frames;
 }
 
 platform::BITMAPINFOHEADER output_format(int bits, int width, int height) {
-  platform::BITMAPINFOHEADER h;
-  h.biSize = sizeof h;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<platform::WORD>(bits);
-  h.biCompression = bits == 12   ? platform::fourcc("YV12")
-                    : bits == 16 ? platform::fourcc("YUY2")
-                                 : platform::BI_RGB;
-  h.biSizeImage = hostlib::dib_layout(width, height, bits).bytes;
-  return h;
+  using platform::fourcc;
+  return {.biSize = sizeof(platform::BITMAPINFOHEADER),
+          .biWidth = width,
+          .biHeight = height,
+          .biPlanes = 1,
+          .biBitCount = static_cast<platform::WORD>(bits),
+          .biCompression = bits == 12   ? fourcc("YV12")
+                           : bits == 16 ? fourcc("YUY2")
+                                        : platform::BI_RGB,
+          .biSizeImage = hostlib::dib_layout(width, height, bits).bytes};
 }
 
 // ffmpeg's 4:2:0 reference in the driver's YV12 layout: Y, V, U, rows padded to 4 (Y) and 2.

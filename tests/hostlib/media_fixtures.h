@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hostlib/codec_walk.h"
+#include "support/avi_builder.h"
 
 using namespace avikit;
 
@@ -43,11 +44,7 @@ std::string as_yv12(const std::string& i420, int w, int h);
 // 24-bit rows; empty when libswscale cannot.
 std::string converted(const std::string& i420, int w, int h, bool rgb, bool full_range);
 
-constexpr std::uint32_t le32(const char* p) {
-  return std::uint32_t{static_cast<std::uint8_t>(p[0])} |
-         std::uint32_t{static_cast<std::uint8_t>(p[1])} << 8 |
-         std::uint32_t{static_cast<std::uint8_t>(p[2])} << 16 |
-         std::uint32_t{static_cast<std::uint8_t>(p[3])} << 24;
-}
+// The four bytes at `p`, least significant first.
+inline std::uint32_t le32(const char* p) { return avitest::fourcc_value(p); }
 
 }  // namespace hostlib_test

@@ -74,18 +74,23 @@ TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
   }
 }
 
+// Random samples over the whole picture.
+void fill_random(CNewDib& d, unsigned seed) {
+  std::mt19937 rng(seed);
+  for (std::uint32_t i = 0; i < d.image_bytes(); ++i)
+    d.LockBits()[i] = static_cast<std::uint8_t>(rng());
+}
+
 TEST(CNewDibTest, AssignmentCopiesThePicture) {
-  CNewDib a;
+  CNewDib a, b;
   ASSERT_EQ(a.Create(7, 5, 24, true), 1);
-  for (std::uint32_t i = 0; i < a.image_bytes(); ++i)
-    a.LockBits()[i] = static_cast<std::uint8_t>(i);
-  CNewDib b;
+  fill_random(a, 1);
   ASSERT_EQ(b.Create(2, 2, 12, false), 1);
   b = a;
   ASSERT_NE(b.header, nullptr);
   EXPECT_EQ(std::memcmp(b.LockBits(), a.LockBits(), a.image_bytes()), 0);
-  a.LockBits()[0] = 0xFF;  // a copy, not a share
-  EXPECT_EQ(b.LockBits()[0], 0);
+  a.LockBits()[0] ^= 0xFF;  // a copy, not a share
+  EXPECT_NE(b.LockBits()[0], a.LockBits()[0]);
   b = b;
   EXPECT_EQ(b.width(), 7);
   const CNewDib c(a);
@@ -94,16 +99,8 @@ TEST(CNewDibTest, AssignmentCopiesThePicture) {
   EXPECT_EQ(b.header, nullptr);
 }
 
-// A YV12 bitmap with random samples.
-void fill_random(CNewDib& d, unsigned seed) {
-  std::mt19937 rng(seed);
-  for (std::uint32_t i = 0; i < d.image_bytes(); ++i)
-    d.LockBits()[i] = static_cast<std::uint8_t>(rng());
-}
-
 TEST(DibConvertTest, PackedToRgbPlacesAndClipsTheRectangle) {
-  const int w = 6;
-  const int h = 4;
+  const int w = 6, h = 4;
   std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(w * 2 * h));
   for (std::size_t i = 0; i < yuy2.size(); ++i) yuy2[i] = static_cast<std::uint8_t>(16 + 7 * i);
   CNewDib dst;
@@ -124,8 +121,7 @@ TEST(DibConvertTest, PackedToRgbPlacesAndClipsTheRectangle) {
 }
 
 TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
-  const int w = 9;
-  const int h = 4;
+  const int w = 9, h = 4;
   CNewDib yv12;
   ASSERT_EQ(yv12.Create(w, h, 12, false), 1);
   fill_random(yv12, 5);
@@ -136,9 +132,8 @@ TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
   Image from_rgb(1, 1, 1, 0);  // resized to the bitmap
   ASSERT_EQ(DibToImage(from_rgb, rgb), 1);
   ASSERT_EQ(from_rgb.width(), w);
-  for (int y = 0; y < h; ++y) {
+  for (int y = 0; y < h; ++y)
     EXPECT_EQ(std::memcmp(from_rgb.row(y), from_yv12.row(y), w * 3), 0) << y;
-  }
   CNewDib yuy2;
   ASSERT_EQ(yuy2.Create(w, h, 16, true), 1);
   fill_random(yuy2, 6);
@@ -150,6 +145,17 @@ TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
   CNewDib empty;
   EXPECT_EQ(DibToImage(from_yuy2, empty), 0);
   EXPECT_EQ(YV12_2_RGB(empty, rgb), 0);  // not a YV12 source
+}
+
+// Images the players hand out.
+TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
+  Image i(5, 3, 1, 0);
+  EXPECT_EQ(i.pitch(), 16);
+  ASSERT_NE(i.data(), nullptr);
+  EXPECT_EQ(i.row(2) - i.row(0), 32);
+  const Image bad(-1, 3, 1, 0);
+  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0);
+  EXPECT_EQ(Image(4, 4, 2, 0).data(), nullptr);  // another pixel format
 }
 
 }  // namespace

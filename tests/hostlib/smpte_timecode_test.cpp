@@ -52,11 +52,9 @@ TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
 std::vector<RateCase> all_rates() {
   std::vector<RateCase> rates;
   for (int r = 5; r <= 60; ++r) rates.push_back({static_cast<double>(r), 0});
-  for (double r :
-       {23.976, 24000.0 / 1001, 12.5, 7.5, 29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) {
-    rates.push_back({r, 0});
-  }
-  for (double r : {29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001}) rates.push_back({r, 1});
+  // The drop flag too, which counts at the NTSC rates only.
+  for (double r : {23.976, 24000.0 / 1001, 12.5, 7.5, 29.97, 30000.0 / 1001, 59.94, 60000.0 / 1001})
+    for (const int drop : {0, 1}) rates.push_back({r, drop});
   return rates;
 }
 
