@@ -79,34 +79,23 @@ TEST_F(VideoPlayerTest, SpeedAndFrameRateStayInRange) {
   EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
 }
 
-struct KeyStep {
-  int from;
-  int by;  // > 0 forward, < 0 reverse
-  int lands;
-};
-
-class KeyFrameStepTest : public VideoPlayerTest, public ::testing::WithParamInterface<KeyStep> {};
-
-TEST_P(KeyFrameStepTest, LandsOnAKeyFrame) {
-  at(GetParam().from);
-  // Play up to the start so the run stands where a host playing there would have it.
-  player_.set_fast_speed(1);
-  const int by = GetParam().by;
-  EXPECT_EQ(by > 0 ? player_.forward(by) : player_.reverse(-by), by > 0 ? by : -by);
-  EXPECT_EQ(frame(), GetParam().lands);
-  if (GetParam().lands < 100) {
-    EXPECT_EQ(shown(), static_cast<std::uint32_t>(GetParam().lands));
+// Steps by key frame from `from`, played up to so the run stands where a host's would: aimed past
+// either end, the step aims at the last or the first frame; with no key frame further on,
+// forward goes past the end and backward to 0.
+TEST_F(VideoPlayerTest, KeyFrameStepsLandOnAKeyFrame) {
+  const int cases[][3] = {{0, 1, 12},     {0, 7, 24},  {30, -1, 12}, {30, -20, 12},
+                          {90, 500, 100}, {5, -50, 0}, {96, 1, 100}, {12, -1, 0}};
+  for (const auto& [from, by, lands] : cases) {
+    SCOPED_TRACE(std::to_string(from) + " by " + std::to_string(by));
+    at(from);
+    player_.set_fast_speed(1);
+    EXPECT_EQ(by > 0 ? player_.forward(by) : player_.reverse(-by), std::abs(by));
+    EXPECT_EQ(frame(), lands);
+    if (lands < 100) {
+      EXPECT_EQ(shown(), static_cast<std::uint32_t>(lands));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    KeyFramesEvery12, KeyFrameStepTest,
-    ::testing::Values(KeyStep{0, 1, 12}, KeyStep{0, 7, 24}, KeyStep{30, -1, 12},
-                      KeyStep{30, -20, 12},
-                      // Aimed past either end: the step aims at the last or the first frame.
-                      KeyStep{90, 500, 100}, KeyStep{5, -50, 0},
-                      // No key frame further on: forward goes past the end, backward to 0.
-                      KeyStep{96, 1, 100}, KeyStep{12, -1, 0}));
 
 TEST_F(VideoPlayerTest, ExactStepOffTheEndKeepsTheLastPicture) {
   at(99);
