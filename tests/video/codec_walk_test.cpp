@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/media_fixtures.h"
@@ -174,17 +175,15 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
   ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   ASSERT_EQ(reader.prepare_output(-1, 0), 1);
   SharedAviFile* file = reader.file();
-  struct Want {
-    std::uint32_t frame, run_key;
-    int chunks;
-  };
-  for (const Want w : {Want{30, 30, 1}, Want{12, 12, 1}, Want{13, 12, 2}, Want{20, 19, 2}}) {
-    ASSERT_EQ(file->decode_frame(w.frame, reader.frame().LockBits()), 1) << w.frame;
+  // Frame asked for, the key of the run then, and the chunks the driver's run holds.
+  using W = std::tuple<std::uint32_t, std::uint32_t, int>;
+  for (const auto& [frame, key, chunks] :
+       {W{30, 30, 1}, W{12, 12, 1}, W{13, 12, 2}, W{20, 19, 2}}) {
+    ASSERT_EQ(file->decode_frame(frame, reader.frame().LockBits()), 1) << frame;
     hostlib::AvkRunState st;
     platform::ICSendMessage(file->decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
                             reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st);
-    EXPECT_EQ(file->run_.key, w.run_key) << w.frame;
-    EXPECT_EQ(st.chunks, w.chunks) << w.frame;
+    EXPECT_EQ(std::tuple(file->run_.key, st.chunks), std::tuple(key, chunks)) << frame;
   }
 }
 
