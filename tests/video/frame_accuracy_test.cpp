@@ -79,18 +79,15 @@ std::vector<std::string> with_dropped_frames(const std::string& path,
   return out;
 }
 
-// ffmpeg's bgr24 decode, turned into bottom-up rows.
+// ffmpeg's bgr24 decode, flipped into bottom-up rows.
 std::vector<std::string> ffmpeg_bgr24(const std::string& path, int w, int h) {
   const std::string all =
       avitest::run_command("ffmpeg -nostdin -v error -i '" + path +
-                           "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
-  const auto row = static_cast<std::size_t>(w * 3);
-  const auto frame = row * static_cast<std::size_t>(h);
+                           "' -fps_mode passthrough -vf vflip -f rawvideo -pix_fmt bgr24 -");
+  const auto frame = static_cast<std::size_t>(w * 3 * h);
   std::vector<std::string> frames;
   for (std::size_t p = 0; frame > 0 && p + frame <= all.size(); p += frame) {
-    std::string up;
-    for (int y = h - 1; y >= 0; --y) up += all.substr(p + static_cast<std::size_t>(y) * row, row);
-    frames.push_back(up);
+    frames.push_back(all.substr(p, frame));
   }
   return frames;
 }
