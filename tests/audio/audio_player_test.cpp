@@ -88,9 +88,7 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
     ASSERT_EQ(p.open(f.file()), 0);
     EXPECT_EQ(p.has_audio(), 1);
     EXPECT_EQ(p.open(name), 1) << name.name;
-    EXPECT_EQ(p.has_audio(), 0);
-    EXPECT_EQ(p.get_next_sound(), nullptr);
-    EXPECT_EQ(p.is_end(), 1);
+    EXPECT_EQ(std::tuple(p.has_audio(), p.get_next_sound(), p.is_end()), std::tuple(0, nullptr, 1));
   }
 }
 
@@ -120,31 +118,26 @@ TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
   AviAudioPlayer p;
   ASSERT_EQ(p.open(f.file()), 0);
   p.set_volume(0.5, 4.0);  // mono without conversion: the left factor
-  const SoundFrame* block = p.get_next_sound();
-  ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 1152; ++i)
-    ASSERT_EQ(block->get_pcm()[i], data[static_cast<std::size_t>(i)] / 2);
+  std::vector<std::int16_t> half(data.begin(), data.begin() + 1152);
+  for (std::int16_t& v : half) v = static_cast<std::int16_t>(v / 2);
+  EXPECT_EQ(audiotest::pull_all(p, 1), half);
   // Mono to stereo through the converter: both sides take the left factor.
   p.set_pcm_output(8000, 2);
-  const SoundFrame* stereo = p.get_next_sound();
-  ASSERT_NE(stereo, nullptr);
-  ASSERT_EQ(stereo->get_sample_count(), 2304);
-  for (int i = 0; i < 2304; i += 2) ASSERT_EQ(stereo->get_pcm()[i], stereo->get_pcm()[i + 1]);
+  const std::vector<std::int16_t> stereo = audiotest::pull_all(p, 1);
+  ASSERT_EQ(stereo.size(), 2304u);
+  for (std::size_t i = 0; i < 2304; i += 2) ASSERT_EQ(stereo[i], stereo[i + 1]);
 }
 
 TEST_F(AudioPlayerTest, MonoOutputThroughTheConverterIsNotScaled) {
   const std::vector<std::int16_t> data = sine(16000, 2, 8000);
   MemoryFile f("mem://player/stereo8k.avi", pcm_avi(le16_bytes(data), pcm(2, 8000)));
-  AviAudioPlayer loud;
-  AviAudioPlayer plain;
+  AviAudioPlayer loud, plain;
   ASSERT_EQ(loud.open(f.file()), 0);
   ASSERT_EQ(plain.open(f.file()), 0);
   loud.set_volume(3.0, 3.0);
   loud.set_pcm_output(8000, 1);
   plain.set_pcm_output(8000, 1);
-  const std::vector<std::int16_t> a = audiotest::pull_all(loud, 5);
-  const std::vector<std::int16_t> b = audiotest::pull_all(plain, 5);
-  EXPECT_EQ(a, b);
+  EXPECT_EQ(audiotest::pull_all(loud, 5), audiotest::pull_all(plain, 5));
 }
 
 // --- Seek, shift and the end ---------------------------------------------------------------------
@@ -155,9 +148,12 @@ class AudioClockTest : public AudioPlayerTest {
   std::vector<std::int16_t> data_ = numbered(160000, 1);
   MemoryFile file_{"mem://player/clock.avi", pcm_avi(le16_bytes(data_), pcm(1, 8000), 16000)};
 
-  std::vector<std::int16_t> from(std::size_t frame, std::size_t n) const {
-    return std::vector<std::int16_t>(data_.begin() + static_cast<std::ptrdiff_t>(frame),
-                                     data_.begin() + static_cast<std::ptrdiff_t>(frame + n));
+  // `silence` zero samples, then the stream's from `frame` on: n samples in all.
+  std::vector<std::int16_t> from(std::size_t frame, std::size_t n, std::size_t silence = 0) const {
+    std::vector<std::int16_t> out(silence, 0);
+    out.insert(out.end(), data_.begin() + static_cast<std::ptrdiff_t>(frame),
+               data_.begin() + static_cast<std::ptrdiff_t>(frame + n - silence));
+    return out;
   }
   static std::vector<std::int16_t> samples(const SoundFrame* f) {
     return f == nullptr
@@ -203,18 +199,12 @@ TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) 
   ASSERT_EQ(p.open(file_.file()), 0);
   EXPECT_EQ(p.set_shift(-250), -250);
   EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
-  const std::vector<std::int16_t> got = audiotest::pull_all(p, 4);
-  ASSERT_EQ(got.size(), 4u * 1152);
-  EXPECT_TRUE(std::all_of(got.begin(), got.begin() + 2000, [](std::int16_t v) { return v == 0; }));
-  EXPECT_EQ(std::vector<std::int16_t>(got.begin() + 2000, got.end()), from(0, 4 * 1152 - 2000));
+  EXPECT_EQ(audiotest::pull_all(p, 4), from(0, 4 * 1152, 2000));
   EXPECT_DOUBLE_EQ(p.get_offset(), 4 * 1152.0 / 8000);
   // The same from a seek into the shifted region a little later.
   p.seek(0.1);
-  const std::vector<std::int16_t> b = samples(p.get_next_sound());  // 0.15 s before the start
-  EXPECT_EQ(b, std::vector<std::int16_t>(1152, 0));
-  const std::vector<std::int16_t> c = samples(p.get_next_sound());
-  EXPECT_TRUE(std::all_of(c.begin(), c.begin() + 48, [](std::int16_t v) { return v == 0; }));
-  EXPECT_EQ(std::vector<std::int16_t>(c.begin() + 48, c.end()), from(0, 1152 - 48));
+  EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152, 1152));  // 0.15 s before the start
+  EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152, 48));
 }
 
 // --- Formats the converter does not take ---------------------------------------------------------
