@@ -73,11 +73,10 @@ TEST_P(SoundTest, ProbeAgreesWithThePlayerWhichPlaysLibavcodecsDecode) {
   const std::size_t tail = 4096u * static_cast<std::size_t>(ch);
   const std::size_t n = std::min(want.size(), ours.size() - lead);
   ASSERT_GT(n + tail, want.size()) << "sound missing: " << n << " of " << want.size();
-  std::size_t first_difference = n;
-  for (std::size_t i = 0; i + tail < n && first_difference == n; ++i) {
-    if (ours[lead + i] != want[i]) first_difference = i;
-  }
-  EXPECT_EQ(first_difference, n) << "sample " << first_difference;
+  const auto compared = static_cast<std::ptrdiff_t>(n > tail ? n - tail : 0);
+  const auto same = std::mismatch(want.begin(), want.begin() + compared,
+                                  ours.begin() + static_cast<std::ptrdiff_t>(lead));
+  EXPECT_EQ(same.first - want.begin(), compared) << "the first difference";
   // The length follows the sound, not a header's byte rate.
   const double seconds = static_cast<double>(want.size() + lead) / ch;
   EXPECT_NEAR(p.get_length(), seconds / p.get_pcm_output_sample_rate(), 0.1);

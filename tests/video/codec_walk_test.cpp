@@ -189,56 +189,45 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
 
 // --- Decoder selection -------------------------------------------------------------------------
 
-struct Selection {
-  const char* name;
-  const char* fourcc;  // the codec's, and the stream's handler and compression
-  std::uint32_t option;
-  std::vector<std::uint32_t> accepts;
-  std::vector<std::uint32_t> asked;  // outputs offered to ICM_DECOMPRESS_BEGIN, in order
-  int bits;
-  int prepared;
-  const char* handler = nullptr;  // another handler, which no codec answers to
-  bool primes = false;            // frame 0 decoded to prime the codec, and again to be shown
-};
-
-class DecoderSelectionTest : public ::testing::TestWithParam<Selection> {
- protected:
-  void TearDown() override { options_clear(254); }
-};
-
-TEST_P(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
-  const Selection& p = GetParam();
-  FakeVideoCodec codec(p.fourcc, p.accepts);
-  options_set(254, p.option);
-  const ClipShape s{.frames = 3,
-                    .keys = {0},
-                    .handler = p.handler != nullptr ? p.handler : p.fourcc,
-                    .compression = p.fourcc};
-  avitest::MemoryFile clip("mem://walk/select.avi", build_clip(s));
-  VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
-  EXPECT_EQ(reader.prepare_output(-1, 1), p.prepared);
-  EXPECT_EQ(FakeVideoCodec::log().begun, p.asked);
-  ASSERT_NE(reader.frame().header, nullptr);
-  EXPECT_EQ(reader.frame().header->biBitCount, p.bits);
-  EXPECT_EQ(FakeVideoCodec::log().frames() == std::vector<std::uint32_t>({0, 0}), p.primes);
-  EXPECT_EQ(reader.file()->decode_frame(1, reader.frame().LockBits()), p.prepared);
+// What prepare_output gives, the outputs offered to ICM_DECOMPRESS_BEGIN in order, the bitmap's
+// depth, whether frame 0 was decoded to prime the codec (and again to be shown), and whether
+// frame 1 then decodes.
+TEST(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
+  const std::uint32_t kYv12 = platform::fourcc("YV12"), kYuy2 = platform::fourcc("YUY2");
+  const struct {
+    const char* fourcc;  // the codec's, and the stream's handler and compression
+    std::uint32_t option;
+    std::vector<std::uint32_t> accepts, asked;
+    int prepared, bits;
+    const char* handler = nullptr;  // another handler, which no codec answers to
+    bool primes = false;
+  } cases[] = {{"DX50", 2, {kYv12, kYuy2, kRgb}, {kYv12}, 1, 12},
+               {"DX50", 2, {kYuy2}, {kYv12, kYuy2}, 1, 16},
+               {"DX50", 2, {}, {kYv12, kYuy2, kRgb}, 0, 24},
+               {"divx", 0, {kYuy2, kRgb}, {kYuy2}, 1, 16},        // lower case asks for YUY2
+               {"MJPG", 2, {kYv12, kYuy2, kRgb}, {kRgb}, 1, 24},  // others get RGB at once
+               {"FAKE", 2, {kRgb}, {kRgb}, 1, 24, "ABCD"},        // the compression names the codec
+               {"XVID", 0, {kYuy2}, {kYuy2}, 1, 16, "xvid", true}};
+  for (const auto& p : cases) {
+    SCOPED_TRACE(std::string(p.fourcc) + " accepting " + std::to_string(p.accepts.size()));
+    FakeVideoCodec codec(p.fourcc, p.accepts);
+    options_set(254, p.option);
+    avitest::MemoryFile clip("mem://walk/select.avi",
+                             build_clip({.frames = 3,
+                                         .keys = {0},
+                                         .handler = p.handler != nullptr ? p.handler : p.fourcc,
+                                         .compression = p.fourcc}));
+    VideoMediaReader reader;
+    ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
+    const int prepared = reader.prepare_output(-1, 1);
+    ASSERT_NE(reader.frame().header, nullptr);
+    EXPECT_EQ(std::tuple(prepared, FakeVideoCodec::log().begun, reader.frame().header->biBitCount,
+                         FakeVideoCodec::log().frames() == std::vector<std::uint32_t>{0, 0}),
+              std::tuple(p.prepared, p.asked, p.bits, p.primes));
+    EXPECT_EQ(reader.file()->decode_frame(1, reader.frame().LockBits()), p.prepared);
+    options_clear(254);
+  }
 }
-
-const std::uint32_t kYv12 = platform::fourcc("YV12");
-const std::uint32_t kYuy2 = platform::fourcc("YUY2");
-
-INSTANTIATE_TEST_SUITE_P(
-    Codecs, DecoderSelectionTest,
-    ::testing::Values(
-        Selection{"Dx50AcceptingYv12", "DX50", 2, {kYv12, kYuy2, kRgb}, {kYv12}, 12, 1},
-        Selection{"Dx50AcceptingOnlyYuy2", "DX50", 2, {kYuy2}, {kYv12, kYuy2}, 16, 1},
-        Selection{"Dx50AcceptingNothing", "DX50", 2, {}, {kYv12, kYuy2, kRgb}, 24, 0},
-        Selection{"LowerCaseDivxAsksForYuy2", "divx", 0, {kYuy2, kRgb}, {kYuy2}, 16, 1},
-        Selection{"OtherCodecsGetRgbAtOnce", "MJPG", 2, {kYv12, kYuy2, kRgb}, {kRgb}, 24, 1},
-        Selection{"UnknownHandlerUsesTheCompression", "FAKE", 2, {kRgb}, {kRgb}, 24, 1, "ABCD"},
-        Selection{"XvidHandlerPrimesFrameZero", "XVID", 0, {kYuy2}, {kYuy2}, 16, 1, "xvid", true}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
   FakeVideoCodec codec("FAKE", {kRgb});
