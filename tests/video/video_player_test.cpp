@@ -44,12 +44,11 @@ class VideoPlayerTest : public ::testing::Test {
 // Open describes the stream and shows the first frame; a failed open gives 1, and close forgets
 // the file.
 TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
-  EXPECT_EQ(player_.get_total_frames(), 100);
-  EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
+  EXPECT_EQ(std::tuple(player_.get_total_frames(), player_.get_total_length(), shown()),
+            std::tuple(100, 4.0, 0u));
   const VideoInfo* v = player_.get_video_info();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(std::tuple(v->kind, v->width, v->height), std::tuple(10, 4, 2));
-  EXPECT_EQ(shown(), 0u);
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
   EXPECT_NE(other.get_frame(), nullptr);  // a reader without a file still hands out an image
@@ -64,8 +63,7 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
 TEST_F(VideoPlayerTest, SpeedAndFrameRateStayInRange) {
   EXPECT_EQ(player_.set_speed(5), 5);
   EXPECT_EQ(player_.forward(0), 5);
-  EXPECT_EQ(frame(), 5);
-  EXPECT_EQ(shown(), 5u);
+  EXPECT_EQ(std::tuple(frame(), shown()), std::tuple(5, 5u));
   EXPECT_EQ(player_.set_speed(25), 5);  // out of range: unchanged
   player_.set_fast_speed(1);
   EXPECT_EQ(player_.get_speed(), 1);
@@ -100,9 +98,7 @@ TEST_F(VideoPlayerTest, KeyFrameStepsLandOnAKeyFrame) {
 TEST_F(VideoPlayerTest, ExactStepOffTheEndKeepsTheLastPicture) {
   at(99);
   EXPECT_EQ(player_.forward(1), 1);
-  EXPECT_EQ(frame(), 100);
-  EXPECT_EQ(player_.is_end(), 1);
-  EXPECT_EQ(shown(), 99u);
+  EXPECT_EQ(std::tuple(frame(), player_.is_end(), shown()), std::tuple(100, 1, 99u));
   EXPECT_EQ(player_.forward(1), 0);  // refused past the window
   EXPECT_EQ(player_.reverse(1), 1);
   EXPECT_EQ(frame(), 99);
@@ -114,17 +110,16 @@ TEST_F(VideoPlayerTest, ReverseModeReadsTheWindowFromItsEnd) {
   EXPECT_EQ(player_.seek(0, 1), 0);
   EXPECT_EQ(player_.impl()->reader()->position(), 19u);
   EXPECT_EQ(player_.forward(1), 1);
-  EXPECT_EQ(player_.impl()->reader()->position(), 18u);
-  EXPECT_EQ(player_.get_frame_offset(), 1);
-  EXPECT_EQ(shown(), 18u);
+  EXPECT_EQ(std::tuple(player_.impl()->reader()->position(), player_.get_frame_offset(), shown()),
+            std::tuple(18u, 1, 18u));
 }
 
 TEST_F(VideoPlayerTest, TrimNarrowsTheWindowAndSeeksItsStart) {
   at(50);
   EXPECT_EQ(player_.trim(2, 5), 4);
-  EXPECT_EQ(player_.get_start_frame_offset(), 2);
-  EXPECT_EQ(player_.get_total_frames(), 4);
-  EXPECT_EQ(player_.impl()->reader()->position(), 2u);
+  EXPECT_EQ(std::tuple(player_.get_start_frame_offset(), player_.get_total_frames(),
+                       player_.impl()->reader()->position()),
+            std::tuple(2, 4, 2u));
   EXPECT_EQ(player_.trim(1, 1), 1);
   EXPECT_EQ(player_.get_start_frame_offset(), 3);
   EXPECT_EQ(player_.trim_clear(), 100);
