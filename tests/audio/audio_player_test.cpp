@@ -275,8 +275,7 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(block->get_pcm()[0], (1102 % 256 - 128) * 256);
   p.close();
-  EXPECT_EQ(p.has_audio(), 0);
-  EXPECT_EQ(p.get_audio_info(), nullptr);
+  EXPECT_EQ(std::tuple(p.has_audio(), p.get_audio_info()), std::tuple(0, nullptr));
   // The host's open(name, stream) counts on getting the stream back.
   EXPECT_EQ(p.open(f.file(), 2), 0);
   EXPECT_EQ(p.get_audio_stream_id(), 2);

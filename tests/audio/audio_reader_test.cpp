@@ -212,8 +212,7 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   r.seek_audio(0.0);
   std::string all;
   for (std::string got = read(r, 18432); !got.empty(); got = read(r, 18432)) all += got;
-  EXPECT_EQ(all.size(), 441u * 400u);
-  EXPECT_EQ(r.audio_at_end(), 1);
+  EXPECT_EQ(std::tuple(all.size(), r.audio_at_end()), std::tuple(441u * 400u, 1));
   // No sample rate either: no length, and nothing to read.
   const AudioAvi none = audio_avi({500, 500}, mp3(0, 1));
   MemoryFile norate("mem://audio/norate.avi", none.bytes);

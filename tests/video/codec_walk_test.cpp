@@ -139,8 +139,7 @@ TEST_F(CodecWalkTest, ReadersSharingTheRunEachGetTheirFrame) {
   FakeVideoCodec::log().clear_calls();
   // The run's last frame is 10, but the other reader's bitmap has never held it.
   ASSERT_EQ(file()->decode_frame(10, other.frame().LockBits()), 1);
-  EXPECT_EQ(shown(other), 10u);
-  EXPECT_EQ(frames(), range(0, 10));
+  EXPECT_EQ(std::tuple(shown(other), frames()), std::tuple(10u, range(0, 10)));
   ASSERT_EQ(request(10), 1);
   EXPECT_EQ(shown(reader_), 10u);
 }
