@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "support/avi_builder.h"
 #include "support/run_command.h"
 
 using namespace avikit;
