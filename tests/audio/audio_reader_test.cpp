@@ -30,10 +30,6 @@ std::string pattern(std::size_t n, unsigned seed) {
   return s;
 }
 
-avitest::AudioStream mp3(std::uint32_t rate, std::uint16_t block_align) {
-  return {.tag = 0x55, .sample_rate = rate, .bits = 0, .block_align = block_align};
-}
-
 struct AudioAvi {
   std::string bytes;
   std::vector<std::uint64_t> positions;
@@ -199,7 +195,8 @@ TEST_F(AudioReaderTest, PositionFromTimeOnAWholeSampleFrame) {
 // chunk (nBlockAlign 1152): the length comes from the chunks, not from a division by 0.
 TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   const std::vector<std::uint32_t> sizes(441, 400);  // 441 frames of 1152 samples
-  AudioAvi avi = audio_avi(sizes, mp3(44100, 1152));
+  AudioAvi avi =
+      audio_avi(sizes, {.tag = 0x55, .sample_rate = 44100, .bits = 0, .block_align = 1152});
   avitest::patch_u32(avi.bytes, avi.bytes.find("strf") + 16, 0);  // nAvgBytesPerSec
   MemoryFile file("mem://audio/vbr.avi", avi.bytes);
   AudioMediaReader r;
@@ -214,7 +211,8 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   for (std::string got = read(r, 18432); !got.empty(); got = read(r, 18432)) all += got;
   EXPECT_EQ(std::tuple(all.size(), r.audio_at_end()), std::tuple(441u * 400u, 1));
   // No sample rate either: no length, and nothing to read.
-  const AudioAvi none = audio_avi({500, 500}, mp3(0, 1));
+  const AudioAvi none =
+      audio_avi({500, 500}, {.tag = 0x55, .sample_rate = 0, .bits = 0, .block_align = 1});
   MemoryFile norate("mem://audio/norate.avi", none.bytes);
   AudioMediaReader n;
   ASSERT_TRUE(open_sound(n, norate.file()));
