@@ -10,6 +10,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <tuple>
 
 #include "support/avi_builder.h"
 #include "video/shared_file_registry.h"
@@ -27,10 +28,6 @@ std::string pattern(std::size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   for (char& c : s) c = static_cast<char>(rng());
   return s;
-}
-
-avitest::AudioStream mp3(std::uint32_t rate, std::uint16_t block_align) {
-  return {.tag = 0x55, .sample_rate = rate, .bits = 0, .block_align = block_align};
 }
 
 struct AudioAvi {
@@ -118,12 +115,10 @@ TEST_F(AudioReaderTest, ReadsTheSameBytesAsAWalkFromTheFirstEntry) {
   }
 }
 
+// The second entry points past the end of the file (idx1 offsets: 16-byte entries).
 TEST_F(AudioReaderTest, AChunkPastTheEndOfTheFileReadsShortAndTheNextFollows) {
   AudioAvi avi = audio_avi({100, 100, 100});
-  // Point the second entry past the end of the file (idx1 relative offsets: 16-byte entries).
-  const std::size_t idx1 = avi.bytes.rfind("idx1");
-  ASSERT_NE(idx1, std::string::npos);
-  avitest::patch_u32(avi.bytes, idx1 + 8 + 16 + 8, 0x7FFFFF00u);
+  avitest::patch_u32(avi.bytes, avi.bytes.rfind("idx1") + 8 + 16 + 8, 0x7FFFFF00u);
   avi.positions[1] = 0x7FFFFF00u + 8;  // never inside the file, whatever the base
   MemoryFile file("mem://audio/short.avi", avi.bytes);
   AudioMediaReader r;
@@ -156,63 +151,52 @@ TEST_F(AudioReaderTest, WaveReadsStopAtTheEndOfTheDataChunkOrTheFile) {
   }
 }
 
-struct SeekCase {
-  const char* name;
-  std::uint16_t tag;
-  std::uint16_t channels;
-  std::uint16_t bits;
-  std::uint16_t block_align;
-  std::uint32_t avg_bytes;
-  double time;
-  std::int64_t want_position;
-  double want_time;
-};
-std::ostream& operator<<(std::ostream& os, const SeekCase& c) { return os << c.name; }
-
-class AudioSeekTest : public ::testing::TestWithParam<SeekCase> {};
-
-TEST_P(AudioSeekTest, PositionFromTimeOnAWholeSampleFrame) {
-  const SeekCase& c = GetParam();
-  AviBuilder b;
-  b.add_chunks(b.add_audio({.tag = c.tag,
-                            .channels = c.channels,
-                            .sample_rate = 1000,
-                            .bits = c.bits,
-                            .avg_bytes = c.avg_bytes,
-                            .block_align = c.block_align}),
-               10, 9000);
-  MemoryFile file("mem://audio/seek.avi", b.build().bytes);
-  AudioMediaReader r;
-  ASSERT_TRUE(open_sound(r, file.file()));
-  EXPECT_DOUBLE_EQ(r.seek_audio(c.time), c.want_time);
-  EXPECT_EQ(r.audio_position(), c.want_position);
-  if (c.want_position < 0) {  // before the stream's start: nothing is read, and it is not the end
-    EXPECT_EQ(read(r, 100), "");
+// 90000 bytes in each stream, seeks to a whole sample frame. Truncation toward zero, so negative
+// positions align upward; before the stream's start nothing is read, and it is not the end.
+TEST_F(AudioReaderTest, PositionFromTimeOnAWholeSampleFrame) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    std::uint16_t tag, channels, bits, block_align;
+    std::uint32_t avg_bytes;
+    double time;
+    std::int64_t want_position;
+    double want_time;
+  } cases[] = {{1, 2, 16, 4, 4000, 1.2345, 4936, 1.2345},
+               {1, 1, 8, 1, 1000, 1.2345, 1234, 1.2345},
+               {1, 2, 8, 2, 2000, -1.2345, -2468, -1.2345},
+               {1, 2, 4, 2, 2000, 1.2345, 2468, 1.2345},  // below 8 bits a sample takes a byte
+               {1, 2, 24, 6, 6000, 1.2345, 7404, 1.2345},
+               {0x55, 2, 0, 1, 4001, 1.0, 4001, 1.0},  // MP3: not aligned
+               {1, 2, 16, 4, 4000, 99.0, 90000, 22.5},
+               {1, 2, 16, 4, 4000, nan, 90000, 22.5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bits) + " bits at " + std::to_string(c.time));
+    AviBuilder b;
+    b.add_chunks(b.add_audio({.tag = c.tag,
+                              .channels = c.channels,
+                              .sample_rate = 1000,
+                              .bits = c.bits,
+                              .avg_bytes = c.avg_bytes,
+                              .block_align = c.block_align}),
+                 10, 9000);
+    MemoryFile file("mem://audio/seek.avi", b.build().bytes);
+    AudioMediaReader r;
+    ASSERT_TRUE(open_sound(r, file.file()));
+    EXPECT_DOUBLE_EQ(r.seek_audio(c.time), c.want_time);
     EXPECT_EQ(r.audio_position(), c.want_position);
-    EXPECT_EQ(r.audio_at_end(), 0);
+    if (c.want_position < 0) {
+      EXPECT_EQ(std::tuple(read(r, 100), r.audio_position(), r.audio_at_end()),
+                std::tuple("", c.want_position, 0));
+    }
   }
 }
-
-// 90000 bytes in each stream. Truncation toward zero, so negative positions align upward.
-INSTANTIATE_TEST_SUITE_P(
-    Formats, AudioSeekTest,
-    ::testing::Values(SeekCase{"pcm16_stereo", 1, 2, 16, 4, 4000, 1.2345, 4936, 1.2345},
-                      SeekCase{"pcm8_mono", 1, 1, 8, 1, 1000, 1.2345, 1234, 1.2345},
-                      SeekCase{"pcm8_stereo_negative", 1, 2, 8, 2, 2000, -1.2345, -2468, -1.2345},
-                      // Below 8 bits a sample still takes a byte: no division by zero.
-                      SeekCase{"pcm4_stereo", 1, 2, 4, 2, 2000, 1.2345, 2468, 1.2345},
-                      SeekCase{"pcm24_stereo", 1, 2, 24, 6, 6000, 1.2345, 7404, 1.2345},
-                      SeekCase{"mp3_not_aligned", 0x55, 2, 0, 1, 4001, 1.0, 4001, 1.0},
-                      SeekCase{"past_the_end", 1, 2, 16, 4, 4000, 99.0, 90000, 22.5},
-                      SeekCase{"not_a_number", 1, 2, 16, 4, 4000,
-                               std::numeric_limits<double>::quiet_NaN(), 90000, 22.5}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 // ffmpeg writes variable bit-rate MP3 with nAvgBytesPerSec 0 and one frame of 1152 samples per
 // chunk (nBlockAlign 1152): the length comes from the chunks, not from a division by 0.
 TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   const std::vector<std::uint32_t> sizes(441, 400);  // 441 frames of 1152 samples
-  AudioAvi avi = audio_avi(sizes, mp3(44100, 1152));
+  AudioAvi avi =
+      audio_avi(sizes, {.tag = 0x55, .sample_rate = 44100, .bits = 0, .block_align = 1152});
   avitest::patch_u32(avi.bytes, avi.bytes.find("strf") + 16, 0);  // nAvgBytesPerSec
   MemoryFile file("mem://audio/vbr.avi", avi.bytes);
   AudioMediaReader r;
@@ -225,10 +209,10 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   r.seek_audio(0.0);
   std::string all;
   for (std::string got = read(r, 18432); !got.empty(); got = read(r, 18432)) all += got;
-  EXPECT_EQ(all.size(), 441u * 400u);
-  EXPECT_EQ(r.audio_at_end(), 1);
+  EXPECT_EQ(std::tuple(all.size(), r.audio_at_end()), std::tuple(441u * 400u, 1));
   // No sample rate either: no length, and nothing to read.
-  const AudioAvi none = audio_avi({500, 500}, mp3(0, 1));
+  const AudioAvi none =
+      audio_avi({500, 500}, {.tag = 0x55, .sample_rate = 0, .bits = 0, .block_align = 1});
   MemoryFile norate("mem://audio/norate.avi", none.bytes);
   AudioMediaReader n;
   ASSERT_TRUE(open_sound(n, norate.file()));

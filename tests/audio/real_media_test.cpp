@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "audio/audio_test_support.h"
 #include "hostlib/media_fixtures.h"
@@ -53,8 +54,7 @@ TEST_P(SoundTest, ProbeAgreesWithThePlayerWhichPlaysLibavcodecsDecode) {
   const int opened = p.open(path.c_str());
   ASSERT_EQ(opened == 0, listed > 0) << "probe " << probed << " status " << status[0];
   if (c.ffmpeg_args == nullptr) {
-    EXPECT_EQ(listed, 0);
-    EXPECT_EQ(status[0], 12u);
+    EXPECT_EQ(std::tuple(listed, status[0]), std::tuple(0, 12u));
     return;
   }
   ASSERT_EQ(opened, 0);
@@ -72,11 +72,10 @@ TEST_P(SoundTest, ProbeAgreesWithThePlayerWhichPlaysLibavcodecsDecode) {
   const std::size_t tail = 4096u * static_cast<std::size_t>(ch);
   const std::size_t n = std::min(want.size(), ours.size() - lead);
   ASSERT_GT(n + tail, want.size()) << "sound missing: " << n << " of " << want.size();
-  std::size_t first_difference = n;
-  for (std::size_t i = 0; i + tail < n && first_difference == n; ++i) {
-    if (ours[lead + i] != want[i]) first_difference = i;
-  }
-  EXPECT_EQ(first_difference, n) << "sample " << first_difference;
+  const auto compared = static_cast<std::ptrdiff_t>(n > tail ? n - tail : 0);
+  const auto same = std::mismatch(want.begin(), want.begin() + compared,
+                                  ours.begin() + static_cast<std::ptrdiff_t>(lead));
+  EXPECT_EQ(same.first - want.begin(), compared) << "the first difference";
   // The length follows the sound, not a header's byte rate.
   const double seconds = static_cast<double>(want.size() + lead) / ch;
   EXPECT_NEAR(p.get_length(), seconds / p.get_pcm_output_sample_rate(), 0.1);
@@ -117,38 +116,33 @@ INSTANTIATE_TEST_SUITE_P(Files, SoundTest, ::testing::ValuesIn(sound_cases()));
 
 // --- avikit audio --------------------------------------------------------------------------------
 
-std::string cli(const std::string& args, int* code) {
-  return avitest::run_command(std::string(AVIKIT_CLI) + " audio " + args + " 2>&1", code);
-}
-
 // The WAVE file at the player's output format, and raw samples after a seek, shift and volume.
 TEST(AudioCliTest, WritesWhatThePlayerPlays) {
   const std::string in = avitest::media_path("pcm16_stereo_44100.avi");
-  const std::string out = avitest::temp_path("cli.wav");
-  const std::string raw = avitest::temp_path("cli.raw");
-  int code = -1;
-  cli("'" + in + "' --rate 48000 --channels 1 --quiet -o '" + out + "'", &code);
-  ASSERT_EQ(code, 0);
-  const std::string wav = avitest::read_file(out);
+  auto cli = [&in](const std::string& args, const char* name) {
+    const std::string out = avitest::temp_path(name);
+    int code = -1;
+    avitest::run_command(
+        std::string(AVIKIT_CLI) + " audio '" + in + "' " + args + " -o '" + out + "' 2>&1", &code);
+    EXPECT_EQ(code, 0) << args;
+    const std::string bytes = avitest::read_file(out);
+    std::remove(out.c_str());
+    return bytes;
+  };
+  const std::string wav = cli("--rate 48000 --channels 1 --quiet", "cli.wav");
   ASSERT_GT(wav.size(), 44u);
-  EXPECT_EQ(wav.substr(0, 4), "RIFF");
-  EXPECT_EQ(hostlib_test::le32(&wav[24]), 48000u);
-  EXPECT_EQ(static_cast<std::uint8_t>(wav[22]), 1);
-  EXPECT_EQ(hostlib_test::le32(&wav[40]), wav.size() - 44);
-  AviAudioPlayer p;
+  EXPECT_EQ(std::tuple(hostlib_test::le32(&wav[24]), wav[22], hostlib_test::le32(&wav[40])),
+            std::tuple(48000u, '\1', wav.size() - 44));
+  AviAudioPlayer p, q;
   ASSERT_EQ(p.open(in.c_str()), 0);
   p.set_pcm_output(48000, 1);
   EXPECT_EQ(audiotest::as_samples(wav.substr(44)), pull_all(p));
-  cli("'" + in + "' --seek 1 --shift 250 --volume 0.5:2 --blocks 3 -o '" + raw + "'", &code);
-  ASSERT_EQ(code, 0);
-  AviAudioPlayer q;
+  const std::string raw = cli("--seek 1 --shift 250 --volume 0.5:2 --blocks 3", "cli.raw");
   ASSERT_EQ(q.open(in.c_str()), 0);
   q.set_shift(250);
   q.set_volume(0.5, 2.0);
   q.seek(1.0);
-  EXPECT_EQ(audiotest::as_samples(avitest::read_file(raw)), pull_all(q, 3));
-  std::remove(out.c_str());
-  std::remove(raw.c_str());
+  EXPECT_EQ(audiotest::as_samples(raw), pull_all(q, 3));
 }
 
 }  // namespace

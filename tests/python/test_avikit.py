@@ -16,6 +16,7 @@ import avikit
 MEDIA = Path(os.environ["AVIKIT_MEDIA"])
 CLI = os.environ["AVIKIT_CLI"]
 ROOT = Path(__file__).resolve().parents[2]
+XVID, V, A = "mpeg4_xvid_gop12.avi", avikit.VideoReader, avikit.AudioReader
 
 
 def media(name):
@@ -30,7 +31,7 @@ def media(name):
 @pytest.mark.parametrize("name", ["mpeg4_dx50_gop250_bf2.avi", "raw_pal8.avi",
                                   "odd_mpeg4_170x97.avi"])
 def test_any_order_gives_the_frames_of_sequential_iteration(name):
-    r = avikit.VideoReader(media(name))
+    r = V(media(name))
     frames = list(r)
     assert len(frames) == len(r) and frames[0].shape == (r.height, r.width, 3)
     order = list(range(len(r)))
@@ -47,7 +48,7 @@ def test_any_order_gives_the_frames_of_sequential_iteration(name):
 @pytest.mark.parametrize("name", ["mpeg4_xvid_gop250.avi", "odd_h264_854x480.avi",
                                   "odd_mpeg4_170x97.avi", "raw_rgb555.avi"])
 def test_frames_are_the_tools_frames_byte_for_byte(name, tmp_path):
-    r = avikit.VideoReader(media(name), format="dib")
+    r = V(media(name), format="dib")
     out = tmp_path / "f.raw"
     subprocess.run([CLI, "frames", media(name), "--start", "5", "--count", "3", "-o", str(out)],
                    check=True, capture_output=True)
@@ -56,19 +57,19 @@ def test_frames_are_the_tools_frames_byte_for_byte(name, tmp_path):
     dib = np.frombuffer(out.read_bytes(), np.uint8).reshape(3, r.height, -1)[1, ::-1]
     bgr = dib[:, :r.width * 3].reshape(r.height, r.width, 3)
     for layout, want in (("bgr24", bgr), ("rgb24", bgr[:, :, ::-1])):
-        assert np.array_equal(avikit.VideoReader(media(name), format=layout)[6], want), layout
-    assert avikit.VideoReader(media(name), format="gray")[6].shape == (r.height, r.width)
+        assert np.array_equal(V(media(name), format=layout)[6], want), layout
+    assert V(media(name), format="gray")[6].shape == (r.height, r.width)
 
 
 def test_stream_facts():
-    r = avikit.VideoReader(media("mpeg4_xvid_gop250.avi"))
+    r = V(media("mpeg4_xvid_gop250.avi"))
     assert (len(r), r.fps, r.duration, r.key_frames, r.fourcc) == (300, 25, 12.0, [0, 250], "XVID")
-    assert str(avikit.VideoReader(media("dv_type2_525.avi")).fps) == "30000/1001"
+    assert str(V(media("dv_type2_525.avi")).fps) == "30000/1001"
 
 
 def unknown_fourcc():
     """A good file but for a FOURCC nobody decodes."""
-    data = Path(media("mpeg4_xvid_gop12.avi")).read_bytes()
+    data = Path(media(XVID)).read_bytes()
     movi = data.index(b"movi")
     path = Path("/tmp/avikit-zzzz.avi")
     path.write_bytes(data[:movi].replace(b"XVID", b"ZZZZ").replace(b"xvid", b"ZZZZ") + data[movi:])
@@ -76,23 +77,17 @@ def unknown_fourcc():
 
 
 @pytest.mark.parametrize("call,error,says", [
-    (lambda: avikit.VideoReader("/nonexistent.avi"), FileNotFoundError, "No such file"),
-    (lambda: avikit.VideoReader("/"), IsADirectoryError, "Is a directory"),
-    (lambda: avikit.VideoReader(str(ROOT / "README.md")), avikit.Error,
-     "not a RIFF AVI or WAVE file"),
-    (lambda: avikit.VideoReader(media("sine_22050_mono_plain.wav")), avikit.Error,
-     "no video stream"),
-    (lambda: avikit.VideoReader(unknown_fourcc()), avikit.Error,
-     "no decoder for the video \\('ZZZZ'\\)"),
-    (lambda: avikit.VideoReader(media("mpeg4_xvid_gop12.avi"))[100], IndexError, "0..99"),
-    (lambda: avikit.VideoReader(media("mpeg4_xvid_gop12.avi")).get_batch([5, 50, -101]),
-     IndexError, "-101"),
-    (lambda: avikit.VideoReader(media("mpeg4_xvid_gop12.avi"), format="rgb48"), ValueError,
-     "rgb48"),
-    (lambda: avikit.AudioReader(media("pcm16_stereo_44100.avi"), rate=96000), ValueError,
-     "96000"),
-    (lambda: avikit.VideoReader(b"RIFF\0\0\0\0AVI "), avikit.Error, "in memory: .*RIFF header"),
-    (lambda: avikit.AudioReader(bytearray(b"x" * 100)), avikit.Error, "not a RIFF AVI or WAVE"),
+    (lambda: V("/nonexistent.avi"), FileNotFoundError, "No such file"),
+    (lambda: V("/"), IsADirectoryError, "Is a directory"),
+    (lambda: V(str(ROOT / "README.md")), avikit.Error, "not a RIFF AVI or WAVE file"),
+    (lambda: V(media("sine_22050_mono_plain.wav")), avikit.Error, "no video stream"),
+    (lambda: V(unknown_fourcc()), avikit.Error, "no decoder for the video \\('ZZZZ'\\)"),
+    (lambda: V(media(XVID))[100], IndexError, "0..99"),
+    (lambda: V(media(XVID)).get_batch([5, 50, -101]), IndexError, "-101"),
+    (lambda: V(media(XVID), format="rgb48"), ValueError, "rgb48"),
+    (lambda: A(media("pcm16_stereo_44100.avi"), rate=96000), ValueError, "96000"),
+    (lambda: V(b"RIFF\0\0\0\0AVI "), avikit.Error, "in memory: .*RIFF header"),
+    (lambda: A(bytearray(b"x" * 100)), avikit.Error, "not a RIFF AVI or WAVE"),
 ])
 def test_errors_say_why(call, error, says):
     with pytest.raises(error, match=says):
@@ -105,16 +100,14 @@ def test_errors_say_why(call, error, says):
 def test_bytes_read_as_their_file(name, wrap):
     data = wrap(Path(media(name)).read_bytes())
     if not name.endswith(".wav"):
-        v = pickle.loads(pickle.dumps(avikit.VideoReader(data)))
-        want = avikit.VideoReader(media(name)).get_batch(range(len(v)))
-        assert np.array_equal(v.get_batch(range(len(v))), want)
+        v = pickle.loads(pickle.dumps(V(data)))
+        assert np.array_equal(v.get_batch(range(len(v))), V(media(name)).get_batch(range(len(v))))
     if name != "h264_bf2.avi":
-        want = avikit.AudioReader(media(name)).read()
-        assert np.array_equal(avikit.AudioReader(data).read(), want)
+        assert np.array_equal(A(data).read(), A(media(name)).read())
 
 
 def test_decoding_releases_the_gil():
-    r = avikit.VideoReader(media("odd_h264_1366x768.avi"))
+    r = V(media("odd_h264_1366x768.avi"))
     worker = threading.Thread(target=lambda: [r.get_batch(list(range(len(r)))) for _ in range(3)])
     ticks = 0
     worker.start()
@@ -126,12 +119,12 @@ def test_decoding_releases_the_gil():
 
 
 def test_readers_pickle_by_path_and_position():
-    r = avikit.VideoReader(media("mpeg4_dx50_gop250_bf2.avi"), format="bgr24")
+    r = V(media("mpeg4_dx50_gop250_bf2.avi"), format="bgr24")
     r.seek(100)
     copy = pickle.loads(pickle.dumps(r))
     assert (copy.path, copy.format, copy.position) == (r.path, "bgr24", 100)
     assert np.array_equal(next(copy), r[100])
-    a = pickle.loads(pickle.dumps(avikit.AudioReader(media("pcm16_stereo_44100.avi"), 16000, 1)))
+    a = pickle.loads(pickle.dumps(A(media("pcm16_stereo_44100.avi"), 16000, 1)))
     assert (a.rate, a.channels) == (16000, 1)
 
 
@@ -139,7 +132,7 @@ def test_readers_pickle_by_path_and_position():
     ("pcm16_stereo_44100.avi", 0, 0), ("sine_22050_mono_plain.wav", 16000, 1),
     ("pcm8_mono_22050.avi", 48000, 2)])
 def test_sound_is_exact_and_any_slice_equals_the_whole(name, rate, channels):
-    a = avikit.AudioReader(media(name), rate=rate, channels=channels)
+    a = A(media(name), rate=rate, channels=channels)
     whole = a.read()
     assert whole.shape == (round(a.duration * a.rate), a.channels) and whole.dtype == np.int16
     if rate == 0:  # the stream's own rate and channels: ffmpeg's samples exactly
@@ -153,7 +146,7 @@ def test_sound_is_exact_and_any_slice_equals_the_whole(name, rate, channels):
     assert np.allclose(a.read(0, 50, dtype="float32"), whole[:50] / 32768.0)
 
 
-@pytest.mark.parametrize("name", ["mpeg4_xvid_gop12.avi", "dv_type2_525.avi", "mp3_cbr.avi"])
+@pytest.mark.parametrize("name", [XVID, "dv_type2_525.avi", "mp3_cbr.avi"])
 def test_probe_is_the_tools_json(name):
     tool = json.loads(subprocess.run([CLI, "probe", "--json", media(name)], check=True,
                                      capture_output=True, text=True).stdout)
@@ -162,11 +155,10 @@ def test_probe_is_the_tools_json(name):
 
 def test_dask_example_makes_a_sheet_of_every_file(tmp_path):
     pytest.importorskip("distributed")
-    pytest.importorskip("PIL")
-    from PIL import Image
+    Image = pytest.importorskip("PIL.Image")
     folder = tmp_path / "in"
     folder.mkdir()
-    names = ["mpeg4_xvid_gop12.avi", "mjpeg_mp3.avi", "dv_type2_625.avi"]
+    names = [XVID, "mjpeg_mp3.avi", "dv_type2_625.avi"]
     for n in names:
         (folder / n).symlink_to(media(n))
     (folder / "broken.avi").write_bytes(b"RIFF\x04\x00\x00\x00AVI ")

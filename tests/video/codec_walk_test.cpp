@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "hostlib/avcodec_driver.h"
 #include "hostlib/media_fixtures.h"
@@ -138,8 +139,7 @@ TEST_F(CodecWalkTest, ReadersSharingTheRunEachGetTheirFrame) {
   FakeVideoCodec::log().clear_calls();
   // The run's last frame is 10, but the other reader's bitmap has never held it.
   ASSERT_EQ(file()->decode_frame(10, other.frame().LockBits()), 1);
-  EXPECT_EQ(shown(other), 10u);
-  EXPECT_EQ(frames(), range(0, 10));
+  EXPECT_EQ(std::tuple(shown(other), frames()), std::tuple(10u, range(0, 10)));
   ASSERT_EQ(request(10), 1);
   EXPECT_EQ(shown(reader_), 10u);
 }
@@ -174,72 +174,59 @@ TEST(IntraOnlyWalkTest, RunsStartAtTheFrameWhateverTheIndexFlags) {
   ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   ASSERT_EQ(reader.prepare_output(-1, 0), 1);
   SharedAviFile* file = reader.file();
-  struct Want {
-    std::uint32_t frame, run_key;
-    int chunks;
-  };
-  for (const Want w : {Want{30, 30, 1}, Want{12, 12, 1}, Want{13, 12, 2}, Want{20, 19, 2}}) {
-    ASSERT_EQ(file->decode_frame(w.frame, reader.frame().LockBits()), 1) << w.frame;
+  // Frame asked for, the key of the run then, and the chunks the driver's run holds.
+  using W = std::tuple<std::uint32_t, std::uint32_t, int>;
+  for (const auto& [frame, key, chunks] :
+       {W{30, 30, 1}, W{12, 12, 1}, W{13, 12, 2}, W{20, 19, 2}}) {
+    ASSERT_EQ(file->decode_frame(frame, reader.frame().LockBits()), 1) << frame;
     hostlib::AvkRunState st;
     platform::ICSendMessage(file->decoder_, hostlib::ICM_AVK_GET_RUN_STATE,
                             reinterpret_cast<platform::DWORD_PTR>(&st), sizeof st);
-    EXPECT_EQ(file->run_.key, w.run_key) << w.frame;
-    EXPECT_EQ(st.chunks, w.chunks) << w.frame;
+    EXPECT_EQ(std::tuple(file->run_.key, st.chunks), std::tuple(key, chunks)) << frame;
   }
 }
 
 // --- Decoder selection -------------------------------------------------------------------------
 
-struct Selection {
-  const char* name;
-  const char* fourcc;  // the codec's, and the stream's handler and compression
-  std::uint32_t option;
-  std::vector<std::uint32_t> accepts;
-  std::vector<std::uint32_t> asked;  // outputs offered to ICM_DECOMPRESS_BEGIN, in order
-  int bits;
-  int prepared;
-  const char* handler = nullptr;  // another handler, which no codec answers to
-  bool primes = false;            // frame 0 decoded to prime the codec, and again to be shown
-};
-
-class DecoderSelectionTest : public ::testing::TestWithParam<Selection> {
- protected:
-  void TearDown() override { options_clear(254); }
-};
-
-TEST_P(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
-  const Selection& p = GetParam();
-  FakeVideoCodec codec(p.fourcc, p.accepts);
-  options_set(254, p.option);
-  const ClipShape s{.frames = 3,
-                    .keys = {0},
-                    .handler = p.handler != nullptr ? p.handler : p.fourcc,
-                    .compression = p.fourcc};
-  avitest::MemoryFile clip("mem://walk/select.avi", build_clip(s));
-  VideoMediaReader reader;
-  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
-  EXPECT_EQ(reader.prepare_output(-1, 1), p.prepared);
-  EXPECT_EQ(FakeVideoCodec::log().begun, p.asked);
-  ASSERT_NE(reader.frame().header, nullptr);
-  EXPECT_EQ(reader.frame().header->biBitCount, p.bits);
-  EXPECT_EQ(FakeVideoCodec::log().frames() == std::vector<std::uint32_t>({0, 0}), p.primes);
-  EXPECT_EQ(reader.file()->decode_frame(1, reader.frame().LockBits()), p.prepared);
+// What prepare_output gives, the outputs offered to ICM_DECOMPRESS_BEGIN in order, the bitmap's
+// depth, whether frame 0 was decoded to prime the codec (and again to be shown), and whether
+// frame 1 then decodes.
+TEST(DecoderSelectionTest, FallsBackFromYv12ToYuy2ToRgb) {
+  const std::uint32_t kYv12 = platform::fourcc("YV12"), kYuy2 = platform::fourcc("YUY2");
+  const struct {
+    const char* fourcc;  // the codec's, and the stream's handler and compression
+    std::uint32_t option;
+    std::vector<std::uint32_t> accepts, asked;
+    int prepared, bits;
+    const char* handler = nullptr;  // another handler, which no codec answers to
+    bool primes = false;
+  } cases[] = {{"DX50", 2, {kYv12, kYuy2, kRgb}, {kYv12}, 1, 12},
+               {"DX50", 2, {kYuy2}, {kYv12, kYuy2}, 1, 16},
+               {"DX50", 2, {}, {kYv12, kYuy2, kRgb}, 0, 24},
+               {"divx", 0, {kYuy2, kRgb}, {kYuy2}, 1, 16},        // lower case asks for YUY2
+               {"MJPG", 2, {kYv12, kYuy2, kRgb}, {kRgb}, 1, 24},  // others get RGB at once
+               {"FAKE", 2, {kRgb}, {kRgb}, 1, 24, "ABCD"},        // the compression names the codec
+               {"XVID", 0, {kYuy2}, {kYuy2}, 1, 16, "xvid", true}};
+  for (const auto& p : cases) {
+    SCOPED_TRACE(std::string(p.fourcc) + " accepting " + std::to_string(p.accepts.size()));
+    FakeVideoCodec codec(p.fourcc, p.accepts);
+    options_set(254, p.option);
+    avitest::MemoryFile clip("mem://walk/select.avi",
+                             build_clip({.frames = 3,
+                                         .keys = {0},
+                                         .handler = p.handler != nullptr ? p.handler : p.fourcc,
+                                         .compression = p.fourcc}));
+    VideoMediaReader reader;
+    ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
+    const int prepared = reader.prepare_output(-1, 1);
+    ASSERT_NE(reader.frame().header, nullptr);
+    EXPECT_EQ(std::tuple(prepared, FakeVideoCodec::log().begun, reader.frame().header->biBitCount,
+                         FakeVideoCodec::log().frames() == std::vector<std::uint32_t>{0, 0}),
+              std::tuple(p.prepared, p.asked, p.bits, p.primes));
+    EXPECT_EQ(reader.file()->decode_frame(1, reader.frame().LockBits()), p.prepared);
+    options_clear(254);
+  }
 }
-
-const std::uint32_t kYv12 = platform::fourcc("YV12");
-const std::uint32_t kYuy2 = platform::fourcc("YUY2");
-
-INSTANTIATE_TEST_SUITE_P(
-    Codecs, DecoderSelectionTest,
-    ::testing::Values(
-        Selection{"Dx50AcceptingYv12", "DX50", 2, {kYv12, kYuy2, kRgb}, {kYv12}, 12, 1},
-        Selection{"Dx50AcceptingOnlyYuy2", "DX50", 2, {kYuy2}, {kYv12, kYuy2}, 16, 1},
-        Selection{"Dx50AcceptingNothing", "DX50", 2, {}, {kYv12, kYuy2, kRgb}, 24, 0},
-        Selection{"LowerCaseDivxAsksForYuy2", "divx", 0, {kYuy2, kRgb}, {kYuy2}, 16, 1},
-        Selection{"OtherCodecsGetRgbAtOnce", "MJPG", 2, {kYv12, kYuy2, kRgb}, {kRgb}, 24, 1},
-        Selection{"UnknownHandlerUsesTheCompression", "FAKE", 2, {kRgb}, {kRgb}, 24, 1, "ABCD"},
-        Selection{"XvidHandlerPrimesFrameZero", "XVID", 0, {kYuy2}, {kYuy2}, 16, 1, "xvid", true}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
   FakeVideoCodec codec("FAKE", {kRgb});

@@ -1,5 +1,6 @@
 #include "video/fake_video_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -24,17 +25,12 @@ FakeConfig& config() {
   return c;
 }
 
-std::uint32_t chunk_number(const ICDECOMPRESS& d) {
-  if (d.lpInput == nullptr || d.lpbiInput == nullptr || d.lpbiInput->biSizeImage < 4) {
-    return 0xFFFFFFFFu;
-  }
-  std::uint32_t f = 0;
-  std::memcpy(&f, d.lpInput, 4);
-  return f;
-}
-
+// The number the chunk carries, written into the destination as its "picture".
 LRESULT decompress(const ICDECOMPRESS& d) {
-  const std::uint32_t f = chunk_number(d);
+  std::uint32_t f = 0xFFFFFFFFu;
+  if (d.lpInput != nullptr && d.lpbiInput != nullptr && d.lpbiInput->biSizeImage >= 4) {
+    std::memcpy(&f, d.lpInput, 4);
+  }
   FakeVideoCodec::log().calls.push_back({f, d.dwFlags});
   if (f == config().fail_frame) return ICERR_ERROR;
   if (d.lpOutput != nullptr && d.lpbiOutput != nullptr && d.lpbiOutput->biSizeImage >= 4) {
@@ -49,41 +45,35 @@ std::mutex& log_mutex() {
   return m;
 }
 
+bool ours(std::uint32_t fcc) {
+  return container::upper_fourcc(fcc) == container::upper_fourcc(config().handler);
+}
+
 LRESULT fake_proc(DWORD_PTR, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
   const std::lock_guard<std::mutex> lock(log_mutex());
   switch (msg) {
     case DRV_OPEN: {
       const auto* o = reinterpret_cast<const ICOPEN*>(p2);
-      if (o == nullptr) return 1;
-      if (container::upper_fourcc(o->fccHandler) != container::upper_fourcc(config().handler)) {
-        return 0;
-      }
-      return 7;
+      return o == nullptr ? 1 : ours(o->fccHandler) ? 7 : 0;
     }
     case DRV_CLOSE:
       return 1;
     case ICM_GETINFO: {
-      auto* info = reinterpret_cast<ICINFO*>(p1);
       const char16_t name[] = u"Fake test codec";
-      std::copy(std::begin(name), std::end(name), info->szDescription);
+      std::ranges::copy(name, reinterpret_cast<ICINFO*>(p1)->szDescription);
       return sizeof(ICINFO);
     }
     case ICM_DECOMPRESS_QUERY: {
       ++FakeVideoCodec::log().queries;
       const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
-      return in != nullptr && container::upper_fourcc(in->biCompression) ==
-                                  container::upper_fourcc(config().handler)
-                 ? ICERR_OK
-                 : ICERR_BADFORMAT;
+      return in != nullptr && ours(in->biCompression) ? ICERR_OK : ICERR_BADFORMAT;
     }
     case ICM_DECOMPRESS_BEGIN: {
       const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
       if (out == nullptr) return ICERR_BADFORMAT;
       FakeVideoCodec::log().begun.push_back(out->biCompression);
-      for (std::uint32_t c : config().outputs) {
-        if (c == out->biCompression) return ICERR_OK;
-      }
-      return ICERR_BADFORMAT;
+      return std::ranges::count(config().outputs, out->biCompression) != 0 ? ICERR_OK
+                                                                           : ICERR_BADFORMAT;
     }
     case ICM_DECOMPRESS:
       return decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));

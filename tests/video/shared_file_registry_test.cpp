@@ -28,6 +28,9 @@ class SharedFileRegistryTest : public ::testing::Test {
   const InMemoryFile& name() const { return clip_.file(); }
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0) << "a test leaked a file"; }
 
+  static void release(std::initializer_list<std::pair<SharedAviFile*, int>> holds) {
+    for (const auto& [file, use] : holds) release_shared_file(file, use);
+  }
   static SharedFileEntry entry_of(const SharedAviFile* f) {
     SharedFileEntry e;
     EXPECT_TRUE(shared_file_entry(f, &e));
@@ -55,8 +58,7 @@ TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn
     EXPECT_EQ(theirs->container().video_index()->entries.size(), 10u);
     release_shared_file(theirs, USE_VIDEO | USE_AUDIO);
   }).join();
-  release_shared_file(v, USE_VIDEO);
-  release_shared_file(v, USE_AUDIO);
+  release({{v, USE_VIDEO}, {v, USE_AUDIO}});
   EXPECT_EQ(shared_file_count(), 1);
   release_shared_file(v, USE_VIDEO);
 }
@@ -81,9 +83,7 @@ TEST_F(SharedFileRegistryTest, SelectingWhileSharedSplitsAndAloneSelectsInPlace)
   // entry has no name, so a new reader joins the first file.
   SharedAviFile* third = acquire_shared_file(name(), USE_VIDEO);
   EXPECT_EQ(third, first);
-  release_shared_file(first, USE_VIDEO);
-  release_shared_file(third, USE_VIDEO);
-  release_shared_file(split, USE_VIDEO);
+  release({{first, USE_VIDEO}, {third, USE_VIDEO}, {split, USE_VIDEO}});
 }
 
 TEST_F(SharedFileRegistryTest, VideoReaderDoesNotJoinAFileWatchingAnotherStream) {
@@ -95,9 +95,7 @@ TEST_F(SharedFileRegistryTest, VideoReaderDoesNotJoinAFileWatchingAnotherStream)
   // An audio reader has no such condition: it joins the first entry.
   SharedAviFile* audio = acquire_shared_file(name(), USE_AUDIO);
   EXPECT_EQ(audio, first);
-  release_shared_file(first, USE_VIDEO);
-  release_shared_file(second, USE_VIDEO);
-  release_shared_file(audio, USE_AUDIO);
+  release({{first, USE_VIDEO}, {second, USE_VIDEO}, {audio, USE_AUDIO}});
 }
 
 TEST_F(SharedFileRegistryTest, AudioSplitTakesTheReadersVideoUserAlong) {
@@ -114,9 +112,7 @@ TEST_F(SharedFileRegistryTest, AudioSplitTakesTheReadersVideoUserAlong) {
   EXPECT_EQ(entry_of(moved).audio_users, 1);
   EXPECT_EQ(entry_of(moved).video_users, 0);
   EXPECT_EQ(entry_of(v).audio_users, 1);
-  release_shared_file(v, USE_VIDEO);
-  release_shared_file(a, USE_AUDIO);
-  release_shared_file(moved, USE_AUDIO);
+  release({{v, USE_VIDEO}, {a, USE_AUDIO}, {moved, USE_AUDIO}});
 }
 
 TEST_F(SharedFileRegistryTest, UnusableFilesAreNeverRegistered) {

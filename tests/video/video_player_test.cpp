@@ -44,12 +44,11 @@ class VideoPlayerTest : public ::testing::Test {
 // Open describes the stream and shows the first frame; a failed open gives 1, and close forgets
 // the file.
 TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
-  EXPECT_EQ(player_.get_total_frames(), 100);
-  EXPECT_DOUBLE_EQ(player_.get_total_length(), 4.0);
+  EXPECT_EQ(std::tuple(player_.get_total_frames(), player_.get_total_length(), shown()),
+            std::tuple(100, 4.0, 0u));
   const VideoInfo* v = player_.get_video_info();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(std::tuple(v->kind, v->width, v->height), std::tuple(10, 4, 2));
-  EXPECT_EQ(shown(), 0u);
   AviVideoPlayer other;
   EXPECT_EQ(other.open("mem://player/missing.avi", -1), 1);
   EXPECT_NE(other.get_frame(), nullptr);  // a reader without a file still hands out an image
@@ -64,8 +63,7 @@ TEST_F(VideoPlayerTest, OpenDescribesTheStreamAndCloseForgetsIt) {
 TEST_F(VideoPlayerTest, SpeedAndFrameRateStayInRange) {
   EXPECT_EQ(player_.set_speed(5), 5);
   EXPECT_EQ(player_.forward(0), 5);
-  EXPECT_EQ(frame(), 5);
-  EXPECT_EQ(shown(), 5u);
+  EXPECT_EQ(std::tuple(frame(), shown()), std::tuple(5, 5u));
   EXPECT_EQ(player_.set_speed(25), 5);  // out of range: unchanged
   player_.set_fast_speed(1);
   EXPECT_EQ(player_.get_speed(), 1);
@@ -79,41 +77,28 @@ TEST_F(VideoPlayerTest, SpeedAndFrameRateStayInRange) {
   EXPECT_DOUBLE_EQ(player_.get_frame_rate(), 25.0);
 }
 
-struct KeyStep {
-  int from;
-  int by;  // > 0 forward, < 0 reverse
-  int lands;
-};
-
-class KeyFrameStepTest : public VideoPlayerTest, public ::testing::WithParamInterface<KeyStep> {};
-
-TEST_P(KeyFrameStepTest, LandsOnAKeyFrame) {
-  at(GetParam().from);
-  // Play up to the start so the run stands where a host playing there would have it.
-  player_.set_fast_speed(1);
-  const int by = GetParam().by;
-  EXPECT_EQ(by > 0 ? player_.forward(by) : player_.reverse(-by), by > 0 ? by : -by);
-  EXPECT_EQ(frame(), GetParam().lands);
-  if (GetParam().lands < 100) {
-    EXPECT_EQ(shown(), static_cast<std::uint32_t>(GetParam().lands));
+// Steps by key frame from `from`, played up to so the run stands where a host's would: aimed past
+// either end, the step aims at the last or the first frame; with no key frame further on,
+// forward goes past the end and backward to 0.
+TEST_F(VideoPlayerTest, KeyFrameStepsLandOnAKeyFrame) {
+  const int cases[][3] = {{0, 1, 12},     {0, 7, 24},  {30, -1, 12}, {30, -20, 12},
+                          {90, 500, 100}, {5, -50, 0}, {96, 1, 100}, {12, -1, 0}};
+  for (const auto& [from, by, lands] : cases) {
+    SCOPED_TRACE(std::to_string(from) + " by " + std::to_string(by));
+    at(from);
+    player_.set_fast_speed(1);
+    EXPECT_EQ(by > 0 ? player_.forward(by) : player_.reverse(-by), std::abs(by));
+    EXPECT_EQ(frame(), lands);
+    if (lands < 100) {
+      EXPECT_EQ(shown(), static_cast<std::uint32_t>(lands));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    KeyFramesEvery12, KeyFrameStepTest,
-    ::testing::Values(KeyStep{0, 1, 12}, KeyStep{0, 7, 24}, KeyStep{30, -1, 12},
-                      KeyStep{30, -20, 12},
-                      // Aimed past either end: the step aims at the last or the first frame.
-                      KeyStep{90, 500, 100}, KeyStep{5, -50, 0},
-                      // No key frame further on: forward goes past the end, backward to 0.
-                      KeyStep{96, 1, 100}, KeyStep{12, -1, 0}));
 
 TEST_F(VideoPlayerTest, ExactStepOffTheEndKeepsTheLastPicture) {
   at(99);
   EXPECT_EQ(player_.forward(1), 1);
-  EXPECT_EQ(frame(), 100);
-  EXPECT_EQ(player_.is_end(), 1);
-  EXPECT_EQ(shown(), 99u);
+  EXPECT_EQ(std::tuple(frame(), player_.is_end(), shown()), std::tuple(100, 1, 99u));
   EXPECT_EQ(player_.forward(1), 0);  // refused past the window
   EXPECT_EQ(player_.reverse(1), 1);
   EXPECT_EQ(frame(), 99);
@@ -125,17 +110,16 @@ TEST_F(VideoPlayerTest, ReverseModeReadsTheWindowFromItsEnd) {
   EXPECT_EQ(player_.seek(0, 1), 0);
   EXPECT_EQ(player_.impl()->reader()->position(), 19u);
   EXPECT_EQ(player_.forward(1), 1);
-  EXPECT_EQ(player_.impl()->reader()->position(), 18u);
-  EXPECT_EQ(player_.get_frame_offset(), 1);
-  EXPECT_EQ(shown(), 18u);
+  EXPECT_EQ(std::tuple(player_.impl()->reader()->position(), player_.get_frame_offset(), shown()),
+            std::tuple(18u, 1, 18u));
 }
 
 TEST_F(VideoPlayerTest, TrimNarrowsTheWindowAndSeeksItsStart) {
   at(50);
   EXPECT_EQ(player_.trim(2, 5), 4);
-  EXPECT_EQ(player_.get_start_frame_offset(), 2);
-  EXPECT_EQ(player_.get_total_frames(), 4);
-  EXPECT_EQ(player_.impl()->reader()->position(), 2u);
+  EXPECT_EQ(std::tuple(player_.get_start_frame_offset(), player_.get_total_frames(),
+                       player_.impl()->reader()->position()),
+            std::tuple(2, 4, 2u));
   EXPECT_EQ(player_.trim(1, 1), 1);
   EXPECT_EQ(player_.get_start_frame_offset(), 3);
   EXPECT_EQ(player_.trim_clear(), 100);
