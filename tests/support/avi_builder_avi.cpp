@@ -57,7 +57,11 @@ int AviBuilder::add_dv(const DvStream& d) {
                                      .rate = d.rate,
                                      .frame_right = d.width,
                                      .frame_bottom = d.height}),
-              .strf = dv_info(d.sampling_code, d.fifty_field),
+              // DVINFO: the sampling-frequency code in dwDVAAuxSrc's top byte, the 50-field flag
+              // in dwDVVAuxSrc's third.
+              .strf = std::string(3, '\0') + static_cast<char>((d.sampling_code & 7u) << 3) +
+                      std::string(14, '\0') + static_cast<char>(d.fifty_field ? 0x20 : 0) +
+                      std::string(13, '\0'),
               .chunk_suffix = "__",
               .length = d.length});
 }
@@ -148,8 +152,12 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
 }
 
 // The ix## chunks of one segment, `per_ix_` entries each, stream by stream.
+// Each: wLongsPerEntry with AVI_INDEX_OF_CHUNKS, the entries in use, the chunk id, the base
+// offset, a reserved long; then per entry the offset from the base to the data and the size (bit
+// 31 for a non-key frame) in 2 or 3 longs (a zero last), or in 6 (offset, 0, size, 0, 0, 0).
+// `super` gets the super index entry of each: offset, size with header, duration.
 void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                                 std::vector<std::vector<SuperIndexEntry>>& super) const {
+                                 std::vector<std::string>& super) const {
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     std::vector<std::size_t> mine;
     for (std::size_t i = seg.first; i < seg.next; ++i) {
@@ -158,17 +166,18 @@ void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLay
     const std::string id = chunk_id(static_cast<int>(s));
     for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
       const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
-      std::vector<StandardIndexEntry> entries;
+      std::string ix = le(ix_longs_ | 1u << 24, 4) + le(n, 4) + le(fourcc_value(id.c_str()), 4) +
+                       le(seg.base, 8) + le(0, 4);
       for (std::size_t j = 0; j < n; ++j) {
         const Chunk& c = chunks_[mine[k + j]];
-        const std::uint64_t data = seg.headers[mine[k + j] - seg.first] + 8;
-        entries.push_back({static_cast<std::uint32_t>(data - seg.base), c.size, c.key});
+        const std::uint64_t offset = seg.headers[mine[k + j] - seg.first] + 8 - seg.base;
+        ix += ix_longs_ == 6 ? le(offset, 4) + le(0, 4) + le(c.size, 4) + std::string(12, '\0')
+                             : le(offset, 4) + le(c.size | (c.key ? 0u : 0x80000000u), 4) +
+                                   le(0, ix_longs_ == 3 ? 4 : 0);
       }
-      const std::string ix = odml_standard_index(id.c_str(), seg.base, entries, ix_longs_);
       const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
       layout.ix_headers.push_back(at);
-      super[s].push_back(
-          {at, static_cast<std::uint32_t>(ix.size() + 8), static_cast<std::uint32_t>(n)});
+      super[s] += le(at, 8) + le(ix.size() + 8, 4) + le(n, 4);
     }
   }
 }
@@ -209,7 +218,7 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
           ? 1
           : static_cast<std::uint32_t>((chunks_.size() + per_segment - 1) / per_segment);
   layout.data_positions.resize(streams_.size());
-  std::vector<std::vector<SuperIndexEntry>> super(streams_.size());  // per stream
+  std::vector<std::string> super(streams_.size());  // per stream: its super index entries
 
   std::uint64_t riff = w.begin_list("RIFF", "AVI ");
   write_headers(w, layout, segments);
@@ -237,10 +246,14 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
     w.end(riff);
     if (index == 0) write_gap(w, gap_);
   }
+  // Into each "indx" (zeros as reserved): wLongsPerEntry 4 with AVI_INDEX_OF_INDEXES, the entries
+  // in use, the chunk id, 12 reserved bytes, the entries.
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     if (layout.indx_data[s] == 0) continue;
-    w.patch(layout.indx_data[s],
-            odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s], indx_room_));
+    const std::string id = chunk_id(static_cast<int>(s));
+    w.patch(layout.indx_data[s], le(4, 4) + le(super[s].size() / 16, 4) +
+                                     le(fourcc_value(id.c_str()), 4) + std::string(12, '\0') +
+                                     super[s]);
   }
   return layout;
 }
