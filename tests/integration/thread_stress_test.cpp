@@ -24,7 +24,7 @@ using namespace avikit;
 
 namespace {
 
-constexpr int kThreads = 8;
+constexpr std::size_t kThreads = 8;
 constexpr int kOperations = 12;
 constexpr int kFramesChecked = 24;  // frames 0..23 of every file
 constexpr double kSeekTimes[] = {0.0, 0.3, 0.71};
@@ -90,30 +90,29 @@ TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
     EXPECT_GT(std::set<std::uint64_t>(fr.begin(), fr.end()).size(), fr.size() / 2) << f;
   }
 
-  std::vector<std::thread> threads;
   std::vector<int> mismatches(kThreads, 0);
-  for (int t = 0; t < kThreads; ++t) {
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       std::mt19937 rng(static_cast<std::uint32_t>(1000 + t));
+      int& bad = mismatches[t];
       // A player kept open for the whole run, so that later players of this thread share it.
       AviVideoPlayer keeper;
-      const std::size_t kept = static_cast<std::size_t>(t) % files.size();
-      if (keeper.open(files[kept].c_str(), -1) != 0) ++mismatches[static_cast<std::size_t>(t)];
+      const std::size_t kept = t % files.size();
+      bad += keeper.open(files[kept].c_str(), -1) != 0;
       for (int op = 0; op < kOperations; ++op) {
         const std::size_t fi = rng() % files.size();
         const Expected& e = expected[fi];
-        int& bad = mismatches[static_cast<std::size_t>(t)];
         if (rng() % 2 == 0) {
           AviVideoPlayer v;
           if (v.open(files[fi].c_str(), -1) != 0) {
             ++bad;
             continue;
           }
-          const int target = static_cast<int>(rng() % (kFramesChecked - 3));
-          v.seek(target, 1);
-          for (int step = 0; step < 3; ++step) {
-            if (frame_hash(v) != e.frames[static_cast<std::size_t>(target + step)]) ++bad;
-            v.forward(1);
+          const std::size_t target = rng() % (kFramesChecked - 3);
+          v.seek(static_cast<int>(target), 1);
+          for (std::size_t step = 0; step < 3; ++step, v.forward(1)) {
+            bad += frame_hash(v) != e.frames[target + step];
           }
           // The kept player moves too, interleaved with this one on a shared file.
           keeper.seek(static_cast<int>(rng() % kFramesChecked), 1);
@@ -125,19 +124,16 @@ TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
           }
           const int s = static_cast<int>(rng() % 3);
           a.seek(kSeekTimes[s]);
-          for (int b = 0; b < kBlocksPerSeek; ++b) {
-            if (block_hash(a) != e.sound.at(s)[static_cast<std::size_t>(b)]) ++bad;
-          }
+          for (const std::uint64_t block : e.sound.at(s)) bad += block_hash(a) != block;
         }
       }
       const int k = keeper.get_frame_offset();
-      if (k >= 0 && k < kFramesChecked &&
-          frame_hash(keeper) != expected[kept].frames[static_cast<std::size_t>(k)])
-        ++mismatches[static_cast<std::size_t>(t)];
+      bad += k >= 0 && k < kFramesChecked &&
+             frame_hash(keeper) != expected[kept].frames[static_cast<std::size_t>(k)];
     });
   }
   for (auto& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << t;
+  EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace
