@@ -105,9 +105,10 @@ struct WaveFields {
   std::uint16_t tag = 1;
   std::uint16_t channels = 2;
   std::uint32_t sample_rate = 44100;
+  std::uint16_t bits = 16;
   std::uint32_t avg_bytes = 0;    // 0: sample_rate * block_align
   std::uint16_t block_align = 0;  // 0: channels * bits / 8
-  std::uint16_t bits = 16;
+  bool write_strf = true;         // an AVI stream's "strf" (AviBuilder::add_audio)
 };
 std::string wave_format(const WaveFields& f);  // 18 bytes, cbSize 0
 
@@ -126,15 +127,7 @@ struct VideoStream {
   bool write_strf = true;
 };
 
-struct AudioStream {
-  std::uint16_t tag = 1;
-  std::uint16_t channels = 2;
-  std::uint32_t sample_rate = 44100;
-  std::uint16_t bits = 16;
-  std::uint32_t avg_bytes = 0;    // 0: computed for PCM
-  std::uint16_t block_align = 0;  // 0: computed for PCM
-  bool write_strf = true;
-};
+using AudioStream = WaveFields;
 
 struct DvStream {  // DV type-1: one "iavs" stream
   std::uint32_t rate = 25;

@@ -35,18 +35,12 @@ int AviBuilder::add_video(const VideoStream& v) {
 }
 
 int AviBuilder::add_audio(const AudioStream& a) {
-  const WaveFields w{.tag = a.tag,
-                     .channels = a.channels,
-                     .sample_rate = a.sample_rate,
-                     .avg_bytes = a.avg_bytes,
-                     .block_align = a.block_align,
-                     .bits = a.bits};
   const std::uint16_t align = std::max<std::uint16_t>(
       a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8), 1);
   return add(
       {.strh = stream_header(
            {.type = "auds", .handler = nullptr, .scale = align, .rate = a.sample_rate * align}),
-       .strf = a.write_strf ? std::optional(wave_format(w)) : std::nullopt,
+       .strf = a.write_strf ? std::optional(wave_format(a)) : std::nullopt,
        .chunk_suffix = "wb"});
 }
 
