@@ -231,10 +231,6 @@ void expect_clean_probe(const InMemoryFile& name) {
   EXPECT_GE(info.get_length(), 0.0);
 }
 
-struct Totals {
-  std::size_t opened = 0, frames_compared = 0, blocks_compared = 0;
-};
-
 // An undamaged file and what it gives, against which its damaged variants are checked.
 struct Corpus {
   Corpus(std::string t, std::string b, std::size_t frames)
@@ -248,24 +244,24 @@ struct Corpus {
     return "mem:malformed-" + tag + "-" + std::to_string(n) + ".avi";
   }
 
-  void check(const Variant& v, Totals& t) {
+  void check(const Variant& v) {
     SCOPED_TRACE(tag + ": " + v.label);
     avitest::MemoryFile f(name(++serial), v.bytes);
     expect_clean_probe(f.file());
     const Snapshot d = snapshot(f.file());
-    if (d.opened) ++t.opened;
+    if (d.opened) ++opened;
     const Played p = play(f.file(), max_frames, played.blocks.size() + kExtraBlocks);
     for (std::size_t n = 0; n < p.frames.size(); ++n) {
       const std::int64_t m = reference_frame(v, d, original, n);
       if (m < 0 || static_cast<std::size_t>(m) >= played.frames.size()) continue;
       EXPECT_EQ(p.frames[n], played.frames[static_cast<std::size_t>(m)]) << "frame " << n;
-      ++t.frames_compared;
+      ++frames_compared;
     }
     const std::size_t blocks =
         std::min({intact_blocks(v, d, original), p.blocks.size(), played.blocks.size()});
     for (std::size_t k = 0; k < blocks; ++k) {
       EXPECT_EQ(p.blocks[k], played.blocks[k]) << "block " << k;
-      ++t.blocks_compared;
+      ++blocks_compared;
     }
     EXPECT_EQ(platform::open_file_handles(), 0);
     EXPECT_EQ(platform::ic_open_instances(), 0);
@@ -277,6 +273,7 @@ struct Corpus {
   Snapshot original;
   Played played;
   int serial = 0;
+  std::size_t opened = 0, frames_compared = 0, blocks_compared = 0;  // over the variants
 };
 
 // Every chunk boundary (sampled evenly when there are many), plus cuts inside a header and
@@ -477,13 +474,10 @@ TEST_P(MalformedCorpusTest, DamageFailsCleanlyAndLeavesUntouchedFramesAndSoundEx
   const std::size_t before_dv = variants.size();
   if (GetParam().has_dv) add_dv_damage(c, variants);
   EXPECT_EQ(variants.size() > before_dv, GetParam().has_dv);
-  Totals t;
-  for (const Variant& v : variants) c.check(v, t);
-  EXPECT_GT(t.opened, 0u);
-  EXPECT_GT(t.frames_compared, c.played.frames.size());
-  if (!c.played.blocks.empty()) {
-    EXPECT_GT(t.blocks_compared, 0u);
-  }
+  for (const Variant& v : variants) c.check(v);
+  EXPECT_GT(c.opened, 0u);
+  EXPECT_GT(c.frames_compared, c.played.frames.size());
+  EXPECT_EQ(c.blocks_compared > 0, !c.played.blocks.empty());
 }
 
 // Files the fuzzer found, kept in tests/data and listed in its README.
