@@ -111,9 +111,8 @@ struct Played {
 std::uint64_t frame_hash(AviVideoPlayer& p) {
   const char* pixels = p.get_frame_dib_data();
   const VideoInfo* info = p.get_video_info();
-  if (pixels == nullptr || info == nullptr || info->height <= 0) return 0;
   const int pitch = p.get_frame_dib_pitch();
-  if (pitch <= 0) return 0;
+  if (pixels == nullptr || info == nullptr || info->height <= 0 || pitch <= 0) return 0;
   return avitest::fnv1a(pixels,
                         static_cast<std::size_t>(pitch) * static_cast<std::size_t>(info->height));
 }
@@ -234,7 +233,7 @@ void expect_clean_probe(const InMemoryFile& name) {
 // An undamaged file and what it gives, against which its damaged variants are checked.
 struct Corpus {
   Corpus(std::string t, std::string b, std::size_t frames)
-      : tag(std::move(t)), bytes(std::move(b)), max_frames(frames), nodes() {
+      : tag(std::move(t)), bytes(std::move(b)), max_frames(frames) {
     walk(bytes, 0, bytes.size(), nodes);
     avitest::MemoryFile f(name(0), bytes);
     original = snapshot(f.file());
