@@ -72,11 +72,9 @@ Expected single_threaded(const std::string& file) {
 }
 
 TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
-  const std::vector<std::string> files = {
-      avitest::media_path("mpeg4_xvid_gop12.avi"),
-      avitest::media_path("dv_type2_625.avi"),
-      write_dv_type1(),
-  };
+  const std::vector<std::string> files = {avitest::media_path("mpeg4_xvid_gop12.avi"),
+                                          avitest::media_path("dv_type2_625.avi"),
+                                          write_dv_type1()};
   std::vector<Expected> expected;
   for (const std::string& f : files) {
     expected.push_back(single_threaded(f));
