@@ -226,8 +226,6 @@ class AviBuilder {
   AviLayout write(RiffWriter& w) const;
   void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
                        std::vector<std::string>& super) const;
-  void write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const;
-  static void write_gap(RiffWriter& w, std::uint64_t bytes);
   std::string chunk_id(int stream) const;
   void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
   std::uint32_t ix_count(int stream, std::uint32_t segments) const;

@@ -14,6 +14,21 @@ constexpr std::uint32_t kMaxGapSegment = 0xF0000000u;
 
 bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdmlAndIdx1; }
 
+// RIFF AVIX segments holding nothing but a JUNK hole each.
+void write_gap(RiffWriter& w, std::uint64_t bytes) {
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
+    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
+    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    const std::uint64_t junk = w.begin_chunk("JUNK");
+    w.hole(n);
+    w.end(junk);
+    w.end(movi);
+    w.end(riff);
+    left -= n;
+  }
+}
+
 }  // namespace
 
 int AviBuilder::add(Stream s) {
@@ -176,33 +191,6 @@ void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLay
   }
 }
 
-void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const {
-  std::string idx1;
-  for (std::size_t i = seg.first; i < seg.next; ++i) {
-    const Chunk& c = chunks_[i];
-    const std::uint64_t h = seg.headers[i - seg.first];
-    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - (layout.movi_list + 8);
-    idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
-            le(c.size, 4);
-  }
-  layout.idx1_header = w.chunk("idx1", idx1);
-}
-
-// RIFF AVIX segments holding nothing but a JUNK hole each.
-void AviBuilder::write_gap(RiffWriter& w, std::uint64_t bytes) {
-  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
-    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
-    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
-    const std::uint64_t junk = w.begin_chunk("JUNK");
-    w.hole(n);
-    w.end(junk);
-    w.end(movi);
-    w.end(riff);
-    left -= n;
-  }
-}
-
 AviLayout AviBuilder::write(RiffWriter& w) const {
   AviLayout layout;
   const bool odml = is_odml(index_);
@@ -225,17 +213,21 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
     SegmentChunks seg;
     seg.first = next;
     seg.base = movi + 8;
+    std::string idx1;  // written after the first segment only
     while (next < chunks_.size() && segment_of(next, per_segment) == index) {
       const Chunk& c = chunks_[next++];
       const std::uint64_t h = w.chunk(c.id.c_str(), c.data);
       seg.headers.push_back(h);
       layout.data_positions[static_cast<std::size_t>(c.stream)].push_back(h + 8);
+      const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - seg.base;
+      idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
+              le(c.size, 4);
     }
     seg.next = next;
     if (odml) write_ix_chunks(w, seg, layout, super);
     w.end(movi);
     if (index == 0 && index_ != IndexKind::kNone && index_ != IndexKind::kOdml) {
-      write_idx1(w, seg, layout);
+      layout.idx1_header = w.chunk("idx1", idx1);
     }
     w.end(riff);
     if (index == 0) write_gap(w, gap_);
