@@ -19,10 +19,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <random>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
