@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -24,7 +23,7 @@ using namespace avikit;
 
 namespace {
 
-constexpr int kThreads = 8;
+constexpr std::size_t kThreads = 8;
 constexpr int kOperations = 12;
 constexpr int kFramesChecked = 24;  // frames 0..23 of every file
 constexpr double kSeekTimes[] = {0.0, 0.3, 0.71};
@@ -53,8 +52,8 @@ std::string write_dv_type1() {
 }
 
 struct Expected {
-  std::vector<std::uint64_t> frames;                // frame hashes, in order
-  std::map<int, std::vector<std::uint64_t>> sound;  // seek index -> block hashes
+  std::vector<std::uint64_t> frames;    // frame hashes, in order
+  std::vector<std::uint64_t> sound[3];  // block hashes after each seek
 };
 
 Expected single_threaded(const std::string& file) {
@@ -62,10 +61,7 @@ Expected single_threaded(const std::string& file) {
   AviVideoPlayer v;
   EXPECT_EQ(v.open(file.c_str(), -1), 0) << file;
   v.seek(0, 1);
-  for (int f = 0; f < kFramesChecked; ++f) {
-    e.frames.push_back(frame_hash(v));
-    v.forward(1);
-  }
+  for (int f = 0; f < kFramesChecked; ++f, v.forward(1)) e.frames.push_back(frame_hash(v));
   AviAudioPlayer a;
   EXPECT_EQ(a.open(file.c_str()), 0) << file;
   for (int s = 0; s < 3; ++s) {
@@ -76,11 +72,9 @@ Expected single_threaded(const std::string& file) {
 }
 
 TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
-  const std::vector<std::string> files = {
-      avitest::media_path("mpeg4_xvid_gop12.avi"),
-      avitest::media_path("dv_type2_625.avi"),
-      write_dv_type1(),
-  };
+  const std::vector<std::string> files = {avitest::media_path("mpeg4_xvid_gop12.avi"),
+                                          avitest::media_path("dv_type2_625.avi"),
+                                          write_dv_type1()};
   std::vector<Expected> expected;
   for (const std::string& f : files) {
     expected.push_back(single_threaded(f));
@@ -90,30 +84,29 @@ TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
     EXPECT_GT(std::set<std::uint64_t>(fr.begin(), fr.end()).size(), fr.size() / 2) << f;
   }
 
-  std::vector<std::thread> threads;
   std::vector<int> mismatches(kThreads, 0);
-  for (int t = 0; t < kThreads; ++t) {
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       std::mt19937 rng(static_cast<std::uint32_t>(1000 + t));
+      int& bad = mismatches[t];
       // A player kept open for the whole run, so that later players of this thread share it.
       AviVideoPlayer keeper;
-      const std::size_t kept = static_cast<std::size_t>(t) % files.size();
-      if (keeper.open(files[kept].c_str(), -1) != 0) ++mismatches[static_cast<std::size_t>(t)];
+      const std::size_t kept = t % files.size();
+      bad += keeper.open(files[kept].c_str(), -1) != 0;
       for (int op = 0; op < kOperations; ++op) {
         const std::size_t fi = rng() % files.size();
         const Expected& e = expected[fi];
-        int& bad = mismatches[static_cast<std::size_t>(t)];
         if (rng() % 2 == 0) {
           AviVideoPlayer v;
           if (v.open(files[fi].c_str(), -1) != 0) {
             ++bad;
             continue;
           }
-          const int target = static_cast<int>(rng() % (kFramesChecked - 3));
-          v.seek(target, 1);
-          for (int step = 0; step < 3; ++step) {
-            if (frame_hash(v) != e.frames[static_cast<std::size_t>(target + step)]) ++bad;
-            v.forward(1);
+          const std::size_t target = rng() % (kFramesChecked - 3);
+          v.seek(static_cast<int>(target), 1);
+          for (std::size_t step = 0; step < 3; ++step, v.forward(1)) {
+            bad += frame_hash(v) != e.frames[target + step];
           }
           // The kept player moves too, interleaved with this one on a shared file.
           keeper.seek(static_cast<int>(rng() % kFramesChecked), 1);
@@ -125,19 +118,16 @@ TEST(ThreadStressTest, EightThreadsPlayVideoAndSoundLikeOneThread) {
           }
           const int s = static_cast<int>(rng() % 3);
           a.seek(kSeekTimes[s]);
-          for (int b = 0; b < kBlocksPerSeek; ++b) {
-            if (block_hash(a) != e.sound.at(s)[static_cast<std::size_t>(b)]) ++bad;
-          }
+          for (const std::uint64_t block : e.sound[s]) bad += block_hash(a) != block;
         }
       }
       const int k = keeper.get_frame_offset();
-      if (k >= 0 && k < kFramesChecked &&
-          frame_hash(keeper) != expected[kept].frames[static_cast<std::size_t>(k)])
-        ++mismatches[static_cast<std::size_t>(t)];
+      bad += k >= 0 && k < kFramesChecked &&
+             frame_hash(keeper) != expected[kept].frames[static_cast<std::size_t>(k)];
     });
   }
   for (auto& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << t;
+  EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace

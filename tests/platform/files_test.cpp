@@ -35,10 +35,7 @@ TEST(FilesTest, ReadsOfEverySizeMatchTheFileOnDiskOrInMemoryAndSeeItGrow) {
   std::string bytes(300 * 1024 + 77, '\0');
   std::mt19937 rng(7);
   for (char& c : bytes) c = static_cast<char>(rng());
-  {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
+  std::ofstream(path, std::ios::binary) << bytes;
   File files[2];
   ASSERT_TRUE(files[0].open(path));
   ASSERT_TRUE(files[1].open(InMemoryFile(std::make_shared<const std::string>(bytes))));
@@ -64,10 +61,7 @@ TEST(FilesTest, ReadsOfEverySizeMatchTheFileOnDiskOrInMemoryAndSeeItGrow) {
   EXPECT_EQ(read_string(files[1], ~std::uint64_t{0}, 8), "");
   // Read up to the end, then let the file grow: the new bytes are read.
   read_string(files[0], bytes.size() - 10, 10);
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    out.write("GROWN", 5);
-  }
+  std::ofstream(path, std::ios::binary | std::ios::app) << "GROWN";
   EXPECT_EQ(read_string(files[0], bytes.size(), 100), "GROWN");
   const std::uint64_t far = (std::uint64_t{5} << 32) + 17;  // a sparse file past 20 GiB
   ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(far + 1)), 0);

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <thread>
-#include <vector>
 
 #include "platform/strings.h"
 #include "platform/sync.h"
@@ -29,16 +27,6 @@ TEST(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   }).join();
   EXPECT_TRUE(other_got_it);
   DeleteCriticalSection(&cs);
-}
-
-TEST(SyncTest, ThreadIdsDifferBetweenLiveThreads) {
-  std::vector<DWORD> ids(4);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < 4; ++i)
-    threads.emplace_back([&ids, i] { ids[i] = GetCurrentThreadId(); });
-  for (auto& t : threads) t.join();
-  ids.push_back(GetCurrentThreadId());
-  EXPECT_EQ(std::set<DWORD>(ids.begin(), ids.end()).size(), ids.size());
 }
 
 TEST(StringsTest, WideToAnsiFollowsWindowsBufferRules) {

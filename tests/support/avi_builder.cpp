@@ -13,12 +13,9 @@ using namespace avikit;
 
 namespace avitest {
 
-void put_le(std::string& s, std::uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
 std::string le(std::uint64_t v, int bytes) {
   std::string s;
-  put_le(s, v, bytes);
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
   return s;
 }
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes) {
@@ -75,7 +72,7 @@ std::uint64_t RiffWriter::begin_list(const char* id, const char* type) {
 }
 std::uint32_t RiffWriter::end(std::uint64_t mark, bool pad) {
   const auto written = static_cast<std::uint32_t>(size_ - mark - 8);
-  patch32(mark + 4, written);
+  patch(mark + 4, le(written, 4));
   if (pad && (written & 1) != 0) bytes(std::string(1, '\0'));
   return written;
 }
@@ -84,11 +81,10 @@ std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pa
   const std::uint64_t mark = begin_chunk(id);
   bytes(data);
   end(mark, pad && !declared);
-  if (declared) patch32(mark + 4, *declared);
+  if (declared) patch(mark + 4, le(*declared, 4));
   return mark;
 }
 
-void RiffWriter::patch32(std::uint64_t at_offset, std::uint32_t v) { patch(at_offset, le(v, 4)); }
 void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
@@ -153,36 +149,6 @@ std::string wave_format(const WaveFields& f) {
   const std::uint32_t avg_bytes = f.avg_bytes != 0 ? f.avg_bytes : f.sample_rate * align;
   return le(f.tag, 2) + le(f.channels, 2) + le(f.sample_rate, 4) + le(avg_bytes, 4) + le(align, 2) +
          le(f.bits, 2) + le(0, 2);  // cbSize last
-}
-
-std::string dv_info(unsigned sampling_code, bool fifty_field) {
-  std::string s(32, '\0');
-  s[3] = static_cast<char>((sampling_code & 7u) << 3);   // dwDVAAuxSrc, top byte: SMP
-  s[18] = static_cast<char>(fifty_field ? 0x20 : 0x00);  // dwDVVAuxSrc, third byte: 50/60
-  return s;
-}
-
-std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
-                             std::uint32_t room) {
-  // wLongsPerEntry 4, AVI_INDEX_OF_INDEXES; then 12 reserved bytes.
-  std::string s =
-      le(4, 4) + le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + std::string(12, '\0');
-  for (const SuperIndexEntry& e : entries) s += le(e.offset, 8) + le(e.size, 4) + le(e.duration, 4);
-  if (room > entries.size()) s.append(16 * (room - entries.size()), '\0');
-  return s;
-}
-
-std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
-                                const std::vector<StandardIndexEntry>& entries,
-                                std::uint16_t longs_per_entry) {
-  std::string s = le(longs_per_entry | 1u << 24, 4) +  // AVI_INDEX_OF_CHUNKS
-                  le(entries.size(), 4) + le(fourcc_value(chunk_id), 4) + le(base, 8) + le(0, 4);
-  for (const StandardIndexEntry& e : entries) {
-    s += longs_per_entry == 6 ? le(e.offset, 4) + le(0, 4) + le(e.size, 4) + std::string(12, '\0')
-                              : le(e.offset, 4) + le(e.size | (e.key ? 0u : 0x80000000u), 4) +
-                                    le(0, longs_per_entry == 3 ? 4 : 0);
-  }
-  return s;
 }
 
 // --- WAVE and memory files -----------------------------------------------------------------------

@@ -32,9 +32,8 @@
 namespace avitest {
 
 // --- Little-endian helpers over std::string ------------------------------------------------------
-void put_le(std::string& s, std::uint64_t v, int bytes);
 std::string le(std::uint64_t v, int bytes);  // the `bytes` low bytes of v, least first
-inline void put_u32(std::string& s, std::uint32_t v) { put_le(s, v, 4); }
+inline void put_u32(std::string& s, std::uint32_t v) { s += le(v, 4); }
 // Over bytes already there; what would fall past the end is dropped.
 void patch_le(std::string& s, std::uint64_t at, std::uint64_t v, int bytes);
 inline void patch_u32(std::string& s, std::uint64_t at, std::uint32_t v) { patch_le(s, at, v, 4); }
@@ -62,7 +61,6 @@ class RiffWriter {
                       std::optional<std::uint32_t> declared = std::nullopt);
 
   std::uint64_t size() const { return size_; }
-  void patch32(std::uint64_t at, std::uint32_t v);
   void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
   std::string str() const;                           // holes as zeros
@@ -107,34 +105,12 @@ struct WaveFields {
   std::uint16_t tag = 1;
   std::uint16_t channels = 2;
   std::uint32_t sample_rate = 44100;
+  std::uint16_t bits = 16;
   std::uint32_t avg_bytes = 0;    // 0: sample_rate * block_align
   std::uint16_t block_align = 0;  // 0: channels * bits / 8
-  std::uint16_t bits = 16;
+  bool write_strf = true;         // an AVI stream's "strf" (AviBuilder::add_audio)
 };
 std::string wave_format(const WaveFields& f);  // 18 bytes, cbSize 0
-
-// DVINFO (32 bytes) with the audio sampling-frequency code and the 50-field flag set.
-std::string dv_info(unsigned sampling_code, bool fifty_field);
-
-// OpenDML index payloads (the data of an "indx" or ix## chunk).
-struct SuperIndexEntry {
-  std::uint64_t offset = 0;  // absolute offset of the ix## chunk header
-  std::uint32_t size = 0;    // that chunk's size including its 8-byte header
-  std::uint32_t duration = 0;
-};
-// `room` entries are reserved (at least the entries given), as writers preallocate them.
-std::string odml_super_index(const char* chunk_id, const std::vector<SuperIndexEntry>& entries,
-                             std::uint32_t room = 0);
-struct StandardIndexEntry {
-  std::uint32_t offset = 0;  // from the base offset to the chunk's data
-  std::uint32_t size = 0;
-  bool key = true;
-};
-// wLongsPerEntry 2 or 3 (offset, size with bit 31 for non-key frames [, 0]) or 6 (offset, 0,
-// size, 0, 0, 0).
-std::string odml_standard_index(const char* chunk_id, std::uint64_t base,
-                                const std::vector<StandardIndexEntry>& entries,
-                                std::uint16_t longs_per_entry = 2);
 
 // --- AviBuilder ----------------------------------------------------------------------------------
 struct VideoStream {
@@ -151,15 +127,7 @@ struct VideoStream {
   bool write_strf = true;
 };
 
-struct AudioStream {
-  std::uint16_t tag = 1;
-  std::uint16_t channels = 2;
-  std::uint32_t sample_rate = 44100;
-  std::uint16_t bits = 16;
-  std::uint32_t avg_bytes = 0;    // 0: computed for PCM
-  std::uint16_t block_align = 0;  // 0: computed for PCM
-  bool write_strf = true;
-};
+using AudioStream = WaveFields;
 
 struct DvStream {  // DV type-1: one "iavs" stream
   std::uint32_t rate = 25;
@@ -257,9 +225,7 @@ class AviBuilder {
   };
   AviLayout write(RiffWriter& w) const;
   void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                       std::vector<std::vector<SuperIndexEntry>>& super) const;
-  void write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const;
-  static void write_gap(RiffWriter& w, std::uint64_t bytes);
+                       std::vector<std::string>& super) const;
   std::string chunk_id(int stream) const;
   void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
   std::uint32_t ix_count(int stream, std::uint32_t segments) const;

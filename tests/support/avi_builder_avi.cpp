@@ -14,6 +14,21 @@ constexpr std::uint32_t kMaxGapSegment = 0xF0000000u;
 
 bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdmlAndIdx1; }
 
+// RIFF AVIX segments holding nothing but a JUNK hole each.
+void write_gap(RiffWriter& w, std::uint64_t bytes) {
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
+    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
+    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    const std::uint64_t junk = w.begin_chunk("JUNK");
+    w.hole(n);
+    w.end(junk);
+    w.end(movi);
+    w.end(riff);
+    left -= n;
+  }
+}
+
 }  // namespace
 
 int AviBuilder::add(Stream s) {
@@ -35,18 +50,12 @@ int AviBuilder::add_video(const VideoStream& v) {
 }
 
 int AviBuilder::add_audio(const AudioStream& a) {
-  const WaveFields w{.tag = a.tag,
-                     .channels = a.channels,
-                     .sample_rate = a.sample_rate,
-                     .avg_bytes = a.avg_bytes,
-                     .block_align = a.block_align,
-                     .bits = a.bits};
   const std::uint16_t align = std::max<std::uint16_t>(
       a.block_align != 0 ? a.block_align : static_cast<std::uint16_t>(a.channels * a.bits / 8), 1);
   return add(
       {.strh = stream_header(
            {.type = "auds", .handler = nullptr, .scale = align, .rate = a.sample_rate * align}),
-       .strf = a.write_strf ? std::optional(wave_format(w)) : std::nullopt,
+       .strf = a.write_strf ? std::optional(wave_format(a)) : std::nullopt,
        .chunk_suffix = "wb"});
 }
 
@@ -57,7 +66,11 @@ int AviBuilder::add_dv(const DvStream& d) {
                                      .rate = d.rate,
                                      .frame_right = d.width,
                                      .frame_bottom = d.height}),
-              .strf = dv_info(d.sampling_code, d.fifty_field),
+              // DVINFO: the sampling-frequency code in dwDVAAuxSrc's top byte, the 50-field flag
+              // in dwDVVAuxSrc's third.
+              .strf = std::string(3, '\0') + static_cast<char>((d.sampling_code & 7u) << 3) +
+                      std::string(14, '\0') + static_cast<char>(d.fifty_field ? 0x20 : 0) +
+                      std::string(13, '\0'),
               .chunk_suffix = "__",
               .length = d.length});
 }
@@ -148,8 +161,12 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
 }
 
 // The ix## chunks of one segment, `per_ix_` entries each, stream by stream.
+// Each: wLongsPerEntry with AVI_INDEX_OF_CHUNKS, the entries in use, the chunk id, the base
+// offset, a reserved long; then per entry the offset from the base to the data and the size (bit
+// 31 for a non-key frame) in 2 or 3 longs (a zero last), or in 6 (offset, 0, size, 0, 0, 0).
+// `super` gets the super index entry of each: offset, size with header, duration.
 void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                                 std::vector<std::vector<SuperIndexEntry>>& super) const {
+                                 std::vector<std::string>& super) const {
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     std::vector<std::size_t> mine;
     for (std::size_t i = seg.first; i < seg.next; ++i) {
@@ -158,45 +175,19 @@ void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLay
     const std::string id = chunk_id(static_cast<int>(s));
     for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
       const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
-      std::vector<StandardIndexEntry> entries;
+      std::string ix = le(ix_longs_ | 1u << 24, 4) + le(n, 4) + le(fourcc_value(id.c_str()), 4) +
+                       le(seg.base, 8) + le(0, 4);
       for (std::size_t j = 0; j < n; ++j) {
         const Chunk& c = chunks_[mine[k + j]];
-        const std::uint64_t data = seg.headers[mine[k + j] - seg.first] + 8;
-        entries.push_back({static_cast<std::uint32_t>(data - seg.base), c.size, c.key});
+        const std::uint64_t offset = seg.headers[mine[k + j] - seg.first] + 8 - seg.base;
+        ix += ix_longs_ == 6 ? le(offset, 4) + le(0, 4) + le(c.size, 4) + std::string(12, '\0')
+                             : le(offset, 4) + le(c.size | (c.key ? 0u : 0x80000000u), 4) +
+                                   le(0, ix_longs_ == 3 ? 4 : 0);
       }
-      const std::string ix = odml_standard_index(id.c_str(), seg.base, entries, ix_longs_);
       const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
       layout.ix_headers.push_back(at);
-      super[s].push_back(
-          {at, static_cast<std::uint32_t>(ix.size() + 8), static_cast<std::uint32_t>(n)});
+      super[s] += le(at, 8) + le(ix.size() + 8, 4) + le(n, 4);
     }
-  }
-}
-
-void AviBuilder::write_idx1(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout) const {
-  std::string idx1;
-  for (std::size_t i = seg.first; i < seg.next; ++i) {
-    const Chunk& c = chunks_[i];
-    const std::uint64_t h = seg.headers[i - seg.first];
-    const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - (layout.movi_list + 8);
-    idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
-            le(c.size, 4);
-  }
-  layout.idx1_header = w.chunk("idx1", idx1);
-}
-
-// RIFF AVIX segments holding nothing but a JUNK hole each.
-void AviBuilder::write_gap(RiffWriter& w, std::uint64_t bytes) {
-  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
-    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
-    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
-    const std::uint64_t junk = w.begin_chunk("JUNK");
-    w.hole(n);
-    w.end(junk);
-    w.end(movi);
-    w.end(riff);
-    left -= n;
   }
 }
 
@@ -209,7 +200,7 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
           ? 1
           : static_cast<std::uint32_t>((chunks_.size() + per_segment - 1) / per_segment);
   layout.data_positions.resize(streams_.size());
-  std::vector<std::vector<SuperIndexEntry>> super(streams_.size());  // per stream
+  std::vector<std::string> super(streams_.size());  // per stream: its super index entries
 
   std::uint64_t riff = w.begin_list("RIFF", "AVI ");
   write_headers(w, layout, segments);
@@ -222,25 +213,33 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
     SegmentChunks seg;
     seg.first = next;
     seg.base = movi + 8;
+    std::string idx1;  // written after the first segment only
     while (next < chunks_.size() && segment_of(next, per_segment) == index) {
       const Chunk& c = chunks_[next++];
       const std::uint64_t h = w.chunk(c.id.c_str(), c.data);
       seg.headers.push_back(h);
       layout.data_positions[static_cast<std::size_t>(c.stream)].push_back(h + 8);
+      const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - seg.base;
+      idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
+              le(c.size, 4);
     }
     seg.next = next;
     if (odml) write_ix_chunks(w, seg, layout, super);
     w.end(movi);
     if (index == 0 && index_ != IndexKind::kNone && index_ != IndexKind::kOdml) {
-      write_idx1(w, seg, layout);
+      layout.idx1_header = w.chunk("idx1", idx1);
     }
     w.end(riff);
     if (index == 0) write_gap(w, gap_);
   }
+  // Into each "indx" (zeros as reserved): wLongsPerEntry 4 with AVI_INDEX_OF_INDEXES, the entries
+  // in use, the chunk id, 12 reserved bytes, the entries.
   for (std::size_t s = 0; s < streams_.size(); ++s) {
     if (layout.indx_data[s] == 0) continue;
-    w.patch(layout.indx_data[s],
-            odml_super_index(chunk_id(static_cast<int>(s)).c_str(), super[s], indx_room_));
+    const std::string id = chunk_id(static_cast<int>(s));
+    w.patch(layout.indx_data[s], le(4, 4) + le(super[s].size() / 16, 4) +
+                                     le(fourcc_value(id.c_str()), 4) + std::string(12, '\0') +
+                                     super[s]);
   }
   return layout;
 }
