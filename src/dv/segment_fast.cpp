@@ -200,19 +200,24 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
   // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
   // lane on its next block or idle.
+  // The code with entry e (counted in l.s) runs past the area: its first bits wait for pass 2,
+  // and the lane goes on with its next block.
+  void overrun(Lane& l, LookupEntry e) {
+    l.s -= e;
+    const std::uint32_t pos = packed_pos(l.s, l.base);
+    const std::uint32_t left = packed_end(l.base) - pos;
+    const auto bits =
+        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
+    st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
+                                             static_cast<std::int32_t>(l.s & 0xFF)};
+    st_.areas[l.block].pos = packed_end(l.base);
+    start(l);
+  }
+
   [[gnu::noinline]] void settle_rare(Lane& l, LookupEntry e1, LookupEntry e2, bool second) {
-    std::uint32_t pos = packed_pos(l.s, l.base);
+    const std::uint32_t pos = packed_pos(l.s, l.base);
     if ((l.s & 0x800000) != 0) {
-      // The code runs past the area: its first bits wait for pass 2.
-      l.s -= e1;
-      pos -= lookup_length(e1);
-      const std::uint32_t left = packed_end(l.base) - pos;
-      const auto bits =
-          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
-      st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
-                                               static_cast<std::int32_t>(l.s & 0xFF)};
-      st_.areas[l.block].pos = packed_end(l.base);
-      start(l);
+      overrun(l, e1);
       return;
     }
     if (lookup_big(e1)) {
@@ -281,7 +286,10 @@ class OwnAreas : public LaneDriver<OwnAreas> {
         const std::uint32_t t = first_ok ? s[k] : s1[k];
         const LookupEntry e = first_ok ? e2[k] : e1[k];
         Lane l{t, base[k], block[k]};
-        if ((t & 0x800000) == 0 && !lookup_big(e)) [[likely]] {
+        // Running past the area is how most blocks of detailed pictures end: settled here too.
+        if ((t & 0x800000) != 0) {
+          overrun(l, e);
+        } else if (!lookup_big(e)) [[likely]] {
           finish(block[k], t, base[k], e);
           start(l);
         } else {
