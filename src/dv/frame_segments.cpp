@@ -42,7 +42,9 @@ class BlockPutter {
     const std::uint32_t mode = st_.block_mode[i];
     const std::int32_t last_i = st_.block_states[i].position;
     const std::int32_t last_j = st_.block_states[j].position;
-    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] && last_i != 0 && last_j != 0) {
+    // A DC-only block rides along with a block that needs the transform: the kernels give it
+    // the table's bytes, and one two-block call costs less than a one-block call and the table.
+    if (k_.put2_88 != nullptr && mode == st_.block_mode[j] && (last_i != 0 || last_j != 0)) {
       const bool low =
           mode == 0 && last_i <= kIdctLowLastPosition && last_j <= kIdctLowLastPosition;
       const IdctPut2Fn kernel = low ? k_.put2_88_low : mode != 0 ? k_.put2_248 : k_.put2_88;

@@ -60,17 +60,26 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-// Coded amplitudes of column k of both blocks to weighted coefficients; clears the inputs.
+// Coded amplitudes of column k of both blocks to weighted coefficients.
 // (raw x step4 x weight + 16384) >> 15 is the SSE2 kernel's ((4 raw step4 x weight) >> 16 + 1) >> 1
 // in one rounding multiply.
-[[gnu::always_inline]] inline __m256i dequantise(std::int16_t* c0, const BlockFactors& f0,
-                                                 std::int16_t* c1, const BlockFactors& f1, int k) {
+[[gnu::always_inline]] inline __m256i dequantise(const std::int16_t* c0, const BlockFactors& f0,
+                                                 const std::int16_t* c1, const BlockFactors& f1,
+                                                 int k) {
   const __m256i raw = pair(c0 + 8 * k, c1 + 8 * k);
-  const __m128i zero = _mm_setzero_si128();
-  _mm_store_si128(reinterpret_cast<__m128i*>(c0 + 8 * k), zero);
-  _mm_store_si128(reinterpret_cast<__m128i*>(c1 + 8 * k), zero);
   const __m256i p = _mm256_mullo_epi16(raw, pair(f0.step4 + 8 * k, f1.step4 + 8 * k));
   return _mm256_mulhrs_epi16(p, pair(f0.weight + 8 * k, f1.weight + 8 * k));
+}
+
+// Clears the first `columns` (even) columns of both blocks once they are read. Two columns a
+// store: stores bound the kernel, and clearing one column a store would make half of them.
+[[gnu::always_inline]] inline void clear(std::int16_t* c0, std::int16_t* c1, int columns) {
+  const __m256i zero = _mm256_setzero_si256();
+#pragma GCC unroll 4
+  for (int k = 0; k < columns; k += 2) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c0 + 8 * k), zero);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c1 + 8 * k), zero);
+  }
 }
 
 [[gnu::always_inline]] inline void row_pass(const RowConstants& k, std::int16_t* c0,
@@ -79,6 +88,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   __m256i c[8];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) c[i] = dequantise(c0, f0, c1, f1, i);
+  clear(c0, c1, 8);
   __m256i lo[8];
   __m256i hi[8];
   row_half(k, 0, _mm256_unpacklo_epi16(c[0], c[4]), _mm256_unpacklo_epi16(c[2], c[6]),
@@ -170,6 +180,7 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i d0 = dequantise(c0, f0, c1, f1, 0), d1 = dequantise(c0, f0, c1, f1, 1);
   const __m256i d2 = dequantise(c0, f0, c1, f1, 2), d3 = dequantise(c0, f0, c1, f1, 3);
+  clear(c0, c1, 4);
   const __m256i p04 = _mm256_unpacklo_epi16(d0, zero), p26 = _mm256_unpacklo_epi16(d2, zero);
   const __m256i p13 = _mm256_unpacklo_epi16(d1, d3);
   const __m256i bias = both32(k.bias[0]);

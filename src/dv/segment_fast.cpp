@@ -200,19 +200,24 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
   // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
   // lane on its next block or idle.
+  // The code with entry e (counted in l.s) runs past the area: its first bits wait for pass 2,
+  // and the lane goes on with its next block.
+  void overrun(Lane& l, LookupEntry e) {
+    l.s -= e;
+    const std::uint32_t pos = packed_pos(l.s, l.base);
+    const std::uint32_t left = packed_end(l.base) - pos;
+    const auto bits =
+        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
+    st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
+                                             static_cast<std::int32_t>(l.s & 0xFF)};
+    st_.areas[l.block].pos = packed_end(l.base);
+    start(l);
+  }
+
   [[gnu::noinline]] void settle_rare(Lane& l, LookupEntry e1, LookupEntry e2, bool second) {
-    std::uint32_t pos = packed_pos(l.s, l.base);
+    const std::uint32_t pos = packed_pos(l.s, l.base);
     if ((l.s & 0x800000) != 0) {
-      // The code runs past the area: its first bits wait for pass 2.
-      l.s -= e1;
-      pos -= lookup_length(e1);
-      const std::uint32_t left = packed_end(l.base) - pos;
-      const auto bits =
-          left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
-      st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
-                                               static_cast<std::int32_t>(l.s & 0xFF)};
-      st_.areas[l.block].pos = packed_end(l.base);
-      start(l);
+      overrun(l, e1);
       return;
     }
     if (lookup_big(e1)) {
@@ -281,7 +286,10 @@ class OwnAreas : public LaneDriver<OwnAreas> {
         const std::uint32_t t = first_ok ? s[k] : s1[k];
         const LookupEntry e = first_ok ? e2[k] : e1[k];
         Lane l{t, base[k], block[k]};
-        if ((t & 0x800000) == 0 && !lookup_big(e)) [[likely]] {
+        // Running past the area is how most blocks of detailed pictures end: settled here too.
+        if ((t & 0x800000) != 0) {
+          overrun(l, e);
+        } else if (!lookup_big(e)) [[likely]] {
           finish(block[k], t, base[k], e);
           start(l);
         } else {
@@ -576,6 +584,11 @@ constexpr std::uint32_t kStream3Slot = 8 * 512;
 
 // Block headers and the first look at each block: queues for pass 1 the blocks whose first
 // code is not the end of block, and marks them open.
+//
+// This runs once for each of the frame's blocks, so it is kept to a few instructions a block:
+// the header's 12 bits and the first 4 code bits are one big-endian 16-bit word (the DC comes
+// out sign-extended by one arithmetic shift), and every block starts out finished at position
+// 0, which pass 1 overwrites for each block it takes.
 std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* queue,
                          OpenBlocks& open) {
   std::size_t n = 0;
@@ -586,22 +599,23 @@ std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* 
     for (std::uint32_t m = 0; m < 5; ++m) {
       const std::uint32_t dif = static_cast<std::uint32_t>(kFastStride) * j + 80 * m;
       const std::uint32_t qno = st.bytes[dif + 3] & 15U;
+#pragma GCC unroll 6
       for (std::uint32_t b = 0; b < 6; ++b) {
         const std::size_t i = 30 * j + 6 * m + b;
         const std::uint32_t area = dif + kAreaOffset[b];
-        const std::uint32_t h =
-            std::uint32_t{st.bytes[area]} << 4 | std::uint32_t{st.bytes[area + 1]} >> 4;
-        const auto dc9 = static_cast<std::int32_t>(h >> 3);
-        st.coeffs[i][0] = static_cast<std::int16_t>(dc9 >= 256 ? dc9 - 512 : dc9);
-        st.block_mode[i] = static_cast<std::uint8_t>((h >> 2) & 1);
-        st.block_pattern[i] = dv_quant_index[h & 3][qno];
+        std::uint16_t be;
+        std::memcpy(&be, st.bytes + area, 2);
+        const std::uint32_t w = __builtin_bswap16(be);
+        st.coeffs[i][0] = static_cast<std::int16_t>(static_cast<std::int16_t>(w) >> 7);
+        st.block_mode[i] = static_cast<std::uint8_t>((w >> 6) & 1);
+        st.block_pattern[i] = dv_quant_index[w >> 4 & 3][qno];
+        st.block_states[i] = DvBlockState{-1, 0};
         // Blocks whose first code is the end of block (0110) are done without a lane.
-        const bool empty = (st.bytes[area + 1] & 15) == 6;
-        st.areas[i] = {8 * area + 12 + (empty ? 4U : 0U), 8 * area + kAreaBits[b]};
-        st.block_states[i] = DvBlockState{empty ? -1 : 0, 0};
+        const std::uint32_t busy = (w & 15) != 6 ? 1U : 0U;
+        st.areas[i] = {8 * area + 16 - 4 * busy, 8 * area + kAreaBits[b]};
         queue[n] = static_cast<std::uint16_t>(i);
-        n += empty ? 0 : 1;
-        open_blocks |= (empty ? 0U : 1U) << (6 * m + b);
+        n += busy;
+        open_blocks |= busy << (6 * m + b);
       }
     }
     open.set_segment(j, open_blocks);
