@@ -144,17 +144,6 @@ const BadField kBadFields[] = {
        for (int i = 0; i < 20; ++i) b.add_chunk(v, 24).add_chunk(a, 41);
        return b.index(bad ? IndexKind::kNone : IndexKind::kIdx1Relative).build().bytes;
      }},
-    {"DecimalStreamNumbers",
-     [](AviBuilder& b, bool bad) {
-       for (int i = 0; i < 10; ++i) b.add_stream("txts", "");
-       const int v = b.add_video({});
-       const int a = b.add_audio({});
-       for (int i = 0; i < 5; ++i) {
-         b.add_chunk(v, 24, true, {}, bad ? "10dc" : "0Adc");
-         b.add_chunk(a, 40, true, {}, bad ? "11wb" : "0Bwb");
-       }
-       return b.build().bytes;
-     }},
     {"PaletteChangeBetweenFrames",
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({.length = 6});  // writers count frames, not palette changes
