@@ -74,25 +74,6 @@ TEST(RealFilesTest, MotionJpegWithVariableRateMp3) {
             "10fps 0.6s Motion JPEG | 1a 1: f3 1ch 44100Hz");
 }
 
-TEST(RealFilesTest, Mpeg4WithAc3) {
-  const std::string path = data_path("mpeg4_ac3.avi");
-  AviContainer c(false);
-  ASSERT_EQ(c.open(path.c_str()), 1);
-  // ffmpeg's nBlockAlign is 3840, its chunks 384 bytes: short chunks.
-  EXPECT_EQ(std::tuple(std::string(c.audio_type_name()), c.audio_format()->nChannels,
-                       c.short_chunk_flag()),
-            std::tuple("Dolby AC-3", 2, 1u));
-  EXPECT_NEAR(c.audio_length(), 0.416, 0.05);
-}
-
-TEST(RealFilesTest, DvType2) {
-  avitest::MemoryFile file("mem:dv_type2.avi", avitest::gunzip_file(data_path("dv_type2.avi.gz")));
-  FakeCodecs no_codecs;
-  EXPECT_EQ(avitest::Probe(file.file()).summary(),
-            "0 0/0 Microsoft DV-Type 2 0.0667333s 28771kbit/s | 1v 0: 720x480 inter 0 29.97fps "
-            "0.0667333s DV Video | 1a 1: f0 2ch 48000Hz");
-}
-
 // What a player and ffmpeg make of a file: every picture, the sound, and ffmpeg's decoded
 // frames' checksums.
 std::string played(const std::string& path) {
