@@ -241,4 +241,12 @@ consteval std::array<LookupEntry, kVlcLookupSize> make_lookup() {
 constexpr std::array<std::uint32_t, kVlcTreeNodes> dv_vlc_tree = kTree;
 constexpr std::array<LookupEntry, kVlcLookupSize> vlc_lookup = make_lookup();
 
+// The fast parse loads byte 1 of an entry as its length: bits 15..13 stay clear.
+static_assert([] {
+  for (const LookupEntry e : vlc_lookup) {
+    if (((e >> 8) & 0xFF) != lookup_length(e)) return false;
+  }
+  return true;
+}());
+
 }  // namespace avikit::dv
