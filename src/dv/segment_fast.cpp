@@ -19,6 +19,7 @@
 #include "dv/segment_fast.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "dv/vlc.h"
@@ -56,6 +57,7 @@ inline LookupEntry lookup(std::uint64_t bits) {
 // The entry's code length, loaded on its own: byte 1 of the entry holds it whole (dv/vlc.h), and
 // a second load beside the entry's takes two operations off the chain to the next code.
 inline std::uint32_t lookup_length_of(std::uint64_t bits) {
+  static_assert(std::endian::native == std::endian::little, "byte 1 is bits 8..15");
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(vlc_lookup.data());
   return bytes[4 * std::size_t{vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))} + 1];
 }
