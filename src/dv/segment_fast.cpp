@@ -28,6 +28,10 @@ namespace avikit::dv {
 
 namespace {
 
+// Two reads below take the bytes in little-endian order: a look-up entry's length as its byte 1,
+// and a block header as a byte-swapped 16-bit word.
+static_assert(std::endian::native == std::endian::little);
+
 // Scan position to the transposed raster cell (8 x column + row) the kernels take, per mode.
 constexpr std::array<std::array<std::uint8_t, 64>, 2> make_cells() {
   std::array<std::array<std::uint8_t, 64>, 2> t{};
@@ -57,7 +61,6 @@ inline LookupEntry lookup(std::uint64_t bits) {
 // The entry's code length, loaded on its own: byte 1 of the entry holds it whole (dv/vlc.h), and
 // a second load beside the entry's takes two operations off the chain to the next code.
 inline std::uint32_t lookup_length_of(std::uint64_t bits) {
-  static_assert(std::endian::native == std::endian::little, "byte 1 is bits 8..15");
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(vlc_lookup.data());
   return bytes[4 * std::size_t{vlc_lookup_index(static_cast<std::uint32_t>(bits >> 48))} + 1];
 }
