@@ -31,16 +31,14 @@ TEST(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
 
 TEST(StringsTest, WideToAnsiFollowsWindowsBufferRules) {
   const char16_t text[] = u"Codec \u00e9\u4e2d";
-  char out[16] = {};
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 9);
+  char out[16] = {}, copy[8];
   BOOL used_default = FALSE;
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, out, 16, nullptr, &used_default), 9);
-  EXPECT_STREQ(out, "Codec \xe9?");
-  EXPECT_TRUE(used_default);
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, out, 4, nullptr, nullptr), 0);
-  EXPECT_EQ(lstrlenA(nullptr), 0);
-  char copy[8];
-  EXPECT_EQ(lstrlenA(lstrcpyA(copy, "abc")), 3);
+  EXPECT_EQ((std::tuple{WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr),
+                        WideCharToMultiByte(CP_ACP, 0, text, -1, out, 16, nullptr, &used_default),
+                        std::string(out), used_default,
+                        WideCharToMultiByte(CP_ACP, 0, text, -1, out, 4, nullptr, nullptr),
+                        lstrlenA(nullptr), lstrlenA(lstrcpyA(copy, "abc"))}),
+            std::tuple(9, 9, "Codec \xe9?", TRUE, 0, 0, 3));  // braces: in order
 }
 
 }  // namespace

@@ -58,14 +58,12 @@ TEST(VfwTest, OpensByHandlerDescribesItselfAndIsLocatedByTheFormatItTakes) {
   HIC ic = ICOpen(ICTYPE_VIDEO, fourcc("FAKE"), ICMODE_DECOMPRESS);
   ASSERT_NE(ic, nullptr);
   ICINFO info;
-  EXPECT_EQ(ICGetInfo(ic, &info, sizeof info), static_cast<LRESULT>(sizeof(ICINFO)));
-  EXPECT_EQ(info.fccType, ICTYPE_VIDEO);
-  EXPECT_EQ(std::u16string(info.szDescription), u"Fake codec");
-  EXPECT_EQ(ICClose(ic), ICERR_OK);
-  EXPECT_EQ(g_fake.closes, 1);
-  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, fourcc("none"), ICMODE_DECOMPRESS), nullptr);
-  EXPECT_EQ(ICSendMessage(nullptr, ICM_DECOMPRESS_END, 0, 0), ICERR_BADHANDLE);
-  EXPECT_EQ(ICClose(nullptr), ICERR_BADHANDLE);
+  EXPECT_EQ((std::tuple{ICGetInfo(ic, &info, sizeof info), info.fccType,
+                        std::u16string(info.szDescription), ICClose(ic), g_fake.closes,
+                        ICOpen(ICTYPE_VIDEO, fourcc("none"), ICMODE_DECOMPRESS),
+                        ICSendMessage(nullptr, ICM_DECOMPRESS_END, 0, 0), ICClose(nullptr)}),
+            std::tuple(static_cast<LRESULT>(sizeof(ICINFO)), ICTYPE_VIDEO, u"Fake codec", ICERR_OK,
+                       1, nullptr, ICERR_BADHANDLE, ICERR_BADHANDLE));  // braces: in order
 
   BITMAPINFOHEADER in;
   in.biCompression = fourcc("FAKE");
@@ -74,10 +72,10 @@ TEST(VfwTest, OpensByHandlerDescribesItselfAndIsLocatedByTheFormatItTakes) {
   BITMAPINFOHEADER out;
   out.biBitCount = 24;
   std::uint8_t data[4] = {}, pixels[4] = {};
-  EXPECT_EQ(ICDecompressBegin(ic, &in, &out), ICERR_OK);
-  EXPECT_EQ(ICDecompress(ic, ICDECOMPRESS_NOTKEYFRAME, &in, data, &out, pixels), 0u);
-  EXPECT_EQ(g_fake.decompressions, 1);
-  EXPECT_EQ(g_fake.last_flags, ICDECOMPRESS_NOTKEYFRAME);
+  EXPECT_EQ((std::tuple{ICDecompressBegin(ic, &in, &out),
+                        ICDecompress(ic, ICDECOMPRESS_NOTKEYFRAME, &in, data, &out, pixels),
+                        g_fake.decompressions, g_fake.last_flags}),
+            std::tuple(ICERR_OK, 0u, 1, ICDECOMPRESS_NOTKEYFRAME));
   ICClose(ic);
   out.biBitCount = 16;
   EXPECT_EQ(ICLocate(ICTYPE_VIDEO, 0, &in, &out, ICMODE_DECOMPRESS), nullptr);
