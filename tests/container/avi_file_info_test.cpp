@@ -44,16 +44,14 @@ const ProbeCase kProbes[] = {
     // Undecodable video beside decodable sound: the file opens, with status 11.
     {"UndecodableVideoWithPcm", nullptr,
      [](AviBuilder& b) {
-       const int v = b.add_video(kMpeg4);
-       const int a = b.add_audio({});
+       const int v = b.add_video(kMpeg4), a = b.add_audio({});
        for (int i = 0; i < 25; ++i) b.add_chunk(v, 500).add_chunk(a, 7056);
      },
      "0 11/34504d46 Microsoft Audio/Video Interleaved File 1s 100kbit/s | 0v | 1a 1: f0 2ch "
      "44100Hz"},
     {"ShortMp3WithDecodableVideo", "fmp4",
      [](AviBuilder& b) {
-       const int v = b.add_video(kMpeg4);
-       const int a = b.add_audio(kVbrMp3);
+       const int v = b.add_video(kMpeg4), a = b.add_audio(kVbrMp3);
        for (int i = 0; i < 5; ++i) b.add_chunk(v, 500, i == 0).add_chunk(a, 417);
      },
      "0 0/0 Microsoft Audio/Video Interleaved File 0.2s 100kbit/s | 1v 0: 4x2 inter 1 25fps 0.2s "

@@ -63,9 +63,7 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
 
 TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
   AviBuilder b;
-  const int v = b.add_video({});
-  const int a1 = b.add_audio({});
-  const int a2 = b.add_audio({});
+  const int v = b.add_video({}), a1 = b.add_audio({}), a2 = b.add_audio({});
   for (int i = 0; i < 3; ++i) b.add_chunk(v, 10).add_chunk(a1, 100).add_chunk(a2, 200);
   b.add_chunk(a2, 200);
   OpenedAvi c(b.build().bytes, true);
@@ -87,8 +85,7 @@ TEST(Idx1LoadTest, SelectingAnotherAudioStreamRebuildsItsIndex) {
 TEST(EntryPastTheEndTest, SizeCutAtTheEndOfTheFile) {
   for (const IndexKind kind : {IndexKind::kIdx1Relative, IndexKind::kOdml}) {
     AviBuilder b;
-    const int v = b.add_video({});
-    const int a = b.add_audio({});
+    const int v = b.add_video({}), a = b.add_audio({});
     for (int i = 0; i < 4; ++i) b.add_chunk(v, 10).add_chunk(a, 64);
     auto avi = b.index(kind).entries_per_ix(8).build();
     // idx1 entry 1 (the first sound chunk), or the audio standard index's first size word (key

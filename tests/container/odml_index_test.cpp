@@ -65,8 +65,7 @@ avitest::BuiltAvi hand_made(std::uint32_t chunks, std::uint32_t super_entries) {
 
 TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
   AviBuilder b;
-  const int v = b.add_video({});
-  const int a = b.add_audio({});
+  const int v = b.add_video({}), a = b.add_audio({});
   for (int i = 0; i < 12; ++i) b.add_chunk(v, 10).add_chunk(a, 40);
   b.index(IndexKind::kOdml).entries_per_ix(4);
   auto avi = b.build();

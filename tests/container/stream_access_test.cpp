@@ -9,9 +9,7 @@ namespace {
 
 TEST(StreamAccessTest, StreamKindAndNumbers) {
   AviBuilder b;
-  const int a = b.add_audio({});
-  const int v0 = b.add_video({});
-  const int v1 = b.add_video({});
+  const int a = b.add_audio({}), v0 = b.add_video({}), v1 = b.add_video({});
   b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_chunks(a, 2, 100);
   OpenedAvi c(b.build().bytes, false);
   ASSERT_EQ(c.result, 1);
