@@ -20,8 +20,6 @@ TEST(FrameRateTest, SinglePrecisionQuotient) {
 // A palette, codec data or a longer header asks for the full format, and "strf" is kept as
 // written (its header read as 40 bytes); an odd bit count is taken as 24.
 TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
-  avitest::BitmapFields longer;
-  longer.bi_size = 44;
   const struct {
     std::uint16_t bits;
     std::string extra;
@@ -31,7 +29,7 @@ TEST(VideoFormatParseTest, PaletteOrCodecDataAsksForFullFormat) {
   } cases[] = {{12, {}, {}, 24, 0},
                {8, {}, {}, 8, 40},
                {24, std::string(6, '\x01'), {}, 24, 46},
-               {24, {}, avitest::bitmap_info(longer), 24, 40}};
+               {24, {}, avitest::bitmap_info({.bi_size = 44}), 24, 40}};
   for (const auto& c : cases) {
     AviBuilder b;
     b.add_frames(b.add_video({.bit_count = c.bits, .strf_extra = c.extra, .strf = c.strf}), 2, 10);
@@ -87,11 +85,7 @@ TEST(DvType1ParseTest, SynthesisesPictureAndSoundLayout) {
 // after one is lost; "indx" right after "strh" sets the flag; the "send" mark lands on "movi",
 // stepping back over the header in hand.
 TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
-  avitest::VideoStream no_format, short_format;
-  no_format.write_strf = false;
-  short_format.strf = avitest::bitmap_info({}).substr(0, 12);  // Width and height only.
-  avitest::AudioStream no_audio_format;
-  no_audio_format.write_strf = false;
+  const std::string width_height = avitest::bitmap_info({}).substr(0, 12);  // a short format
   const struct {
     const char* name;
     avitest::VideoStream video;
@@ -104,8 +98,8 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
       {"idx1", {}, {}},
       {"text stream first", {}, {}, false, true},
       {"dwStreams too large", {}, {}, false, false, 0, 0xFFFFFFFFu},
-      {"lists without a format", no_format, no_audio_format, true},
-      {"short format", short_format, avitest::AudioStream{}, false, false, 2},
+      {"no formats", {.write_strf = false}, avitest::AudioStream{.write_strf = false}, true},
+      {"short format", {.strf = width_height}, avitest::AudioStream{}, false, false, 2},
   };
   for (const auto& c : cases) {
     AviBuilder b;
@@ -150,11 +144,7 @@ TEST(StreamListParseTest, StreamsRecordedUpTo256AndListedUpToTheMaximum) {
 // length.
 TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
   const std::string fact("fact\3\0\0\0abc\0", 12), info("LIST\4\0\0\0INFO", 12);
-  avitest::WaveFields mono;
-  mono.sample_rate = 8000;
-  mono.channels = 1;
-  avitest::WaveFields no_rate;
-  no_rate.avg_bytes = no_rate.block_align = no_rate.bits = 0;
+  const avitest::WaveFields mono{.channels = 1, .sample_rate = 8000}, no_rate{.bits = 0};
   const struct {
     avitest::WaveFields format;
     std::string between;
