@@ -100,11 +100,10 @@ TEST(RealFilesTest, SparseOpenDmlPastOneGibibytePlaysAsTheOriginal) {
   AviContainer c(true);
   ASSERT_EQ(c.open(original.c_str()), 1);
   avitest::AviBuilder b;
-  avitest::VideoStream video;
-  video.handler = "FMP4";
-  video.strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40);
   const platform::WAVEFORMATEX& wave = *c.audio_format();
-  const int vs = b.add_video(video);
+  const int vs =
+      b.add_video({.handler = "FMP4",
+                   .strf = std::string(reinterpret_cast<const char*>(c.video_format()), 40)});
   const int as = b.add_audio({.channels = wave.nChannels, .sample_rate = wave.nSamplesPerSec});
   const auto chunk = [&c](const IndexEntry& e) {
     std::string d(e.size, '\0');

@@ -88,9 +88,7 @@ TEST(RiffReaderTest, NonPositiveDistanceMovesNothingAndReadAtGoesAnywhere) {
 
 avitest::BuiltAvi small_avi() {
   avitest::AviBuilder b;
-  const int v = b.add_video({});
-  b.add_frames(v, 3, 24);
-  return b.build();
+  return b.add_frames(b.add_video({}), 3, 24).build();
 }
 
 // Only a player keeps its handle between calls; reopening clears keep-handle, and a file that
