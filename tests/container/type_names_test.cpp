@@ -104,17 +104,14 @@ TEST(DescribeCodecTest, LongDescriptionTruncatedAndNullBufferRefused) {
 }
 
 TEST(AudioNamingTest, NamesTheFourFormats) {
-  for (auto [tag, want] :
-       std::vector<std::pair<std::uint16_t, const char*>>{{1, "Wave Format PCM"},
-                                                          {0x50, "MPEG Layer-1/2"},
-                                                          {0x55, "MPEG Layer-3"},
-                                                          {0x2000, "Dolby AC-3"},
-                                                          {2, "Microsoft ADPCM"},
-                                                          {0x64, nullptr}}) {
+  const std::pair<std::uint16_t, const char*> cases[] = {
+      {1, "Wave Format PCM"}, {0x50, "MPEG Layer-1/2"}, {0x55, "MPEG Layer-3"},
+      {0x2000, "Dolby AC-3"}, {2, "Microsoft ADPCM"},   {0x64, nullptr}};
+  for (const auto& [tag, want] : cases) {
     AviBuilder b;
     b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
     OpenedAvi c(b.build().bytes, false);
-    ASSERT_EQ(c.result, 1);
+    ASSERT_EQ(c.result, 1) << tag;
     EXPECT_EQ(avitest::text(c.audio_type_name()), avitest::text(want));
   }
 }
