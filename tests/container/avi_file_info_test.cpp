@@ -83,9 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ProbeTest, ::testing::ValuesIn(kProbes),
 // A failed open drops the previous result; no decodable stream without a status array gives 1.
 TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
   FakeCodecs no_codecs;
-  AviBuilder b;
-  b.add_chunks(b.add_audio({}), 3, 1000);
-  TestFile good(b.build().bytes);
+  TestFile good(avitest::wave_file({}, std::string(400, '\0')));
   TestFile bad(std::string("RIFF\x04\0\0\0JUNK", 12));
   AviBuilder v;
   v.add_frames(v.add_video(kMpeg4), 3, 10);
@@ -103,9 +101,7 @@ TEST(AviFileInfoTest, FailedOpenDropsThePreviousResult) {
 }
 
 TEST(AviFileInfoTest, CopiesShareOneResultFreedOnce) {
-  AviBuilder b;
-  b.add_chunks(b.add_audio({}), 3, 1000);
-  TestFile f(b.build().bytes);
+  TestFile f(avitest::wave_file({}, std::string(400, '\0')));
   auto original = std::make_unique<AviFileInfo>();
   ASSERT_EQ(original->open(f.file(), nullptr), 0);
   AviFileInfo copy(*original);
