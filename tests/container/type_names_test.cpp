@@ -96,11 +96,10 @@ TEST(DescribeCodecTest, LongDescriptionTruncatedAndNullBufferRefused) {
   codecs.add("long", std::u16string(300, u'x'));
   AviContainer c(false);
   char text[container::kCodecTextSize];
-  EXPECT_EQ(c.describe_codec(fourcc("long"), nullptr, nullptr), 0);
-  EXPECT_EQ(c.describe_codec(fourcc("long"), nullptr, text), 127);
-  EXPECT_EQ(std::string(text), std::string(127, 'x'));
-  EXPECT_EQ(c.describe_codec(fourcc("none"), nullptr, text), 0);
-  EXPECT_EQ(text[0], '\0');
+  EXPECT_EQ((std::tuple{c.describe_codec(fourcc("long"), nullptr, nullptr),
+                        c.describe_codec(fourcc("long"), nullptr, text), std::string(text),
+                        c.describe_codec(fourcc("none"), nullptr, text), text[0]}),
+            std::tuple(0, 127, std::string(127, 'x'), 0, '\0'));  // braces: in order
 }
 
 TEST(AudioNamingTest, NamesTheFourFormats) {
