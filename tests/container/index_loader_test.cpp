@@ -24,11 +24,9 @@ TEST_P(ChunkIndexTest, KeyFrameDistanceStoredOrCounted) {
   auto distance = [](std::vector<int> keys, int entries) {
     ChunkIndex index;
     index.figures_only = GetParam();
-    for (int i = 0; i < entries; ++i) {
-      bool key = false;
-      for (int k : keys) key = key || k == i;
-      index.append(static_cast<std::uint64_t>(i) * 100, 10, key ? 0x10 : 0);
-    }
+    for (int i = 0; i < entries; ++i)
+      index.append(static_cast<std::uint64_t>(i) * 100, 10,
+                   std::count(keys.begin(), keys.end(), i) != 0 ? 0x10 : 0);
     return index.key_frame_distance();
   };
   EXPECT_EQ((std::vector{distance({0, 1, 2, 3}, 4), distance({0, 12, 24, 30}, 36), distance({}, 5),

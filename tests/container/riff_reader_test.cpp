@@ -78,12 +78,11 @@ TEST(RiffReaderTest, NonPositiveDistanceMovesNothingAndReadAtGoesAnywhere) {
   reader.seek(3, SeekOrigin::kCurrent);
   EXPECT_EQ(reader.position(), 7u);
   reader.seek(3, SeekOrigin::kBegin);
-  EXPECT_EQ(reader.read(b, 4), 4u);
-  EXPECT_EQ(std::string(b, 4), "3456");
-  ASSERT_EQ(reader.read_at(0, b, 3), 3u);
-  EXPECT_EQ(std::string(b, 3), "012");
-  EXPECT_EQ(reader.read_at(std::uint64_t{5} << 32, b, 3), 0u);  // past the end: nothing read
-  EXPECT_EQ(reader.position(), std::uint64_t{5} << 32);
+  // Braces: in order. Past the end nothing is read.
+  EXPECT_EQ(
+      (std::tuple{reader.read(b, 4), std::string(b, 4), reader.read_at(0, b, 3), std::string(b, 3),
+                  reader.read_at(std::uint64_t{5} << 32, b, 3), reader.position()}),
+      std::tuple(4u, "3456", 3u, "012", 0u, std::uint64_t{5} << 32));
 }
 
 avitest::BuiltAvi small_avi() {
