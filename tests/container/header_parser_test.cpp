@@ -145,19 +145,15 @@ TEST(StreamListParseTest, StreamsRecordedUpTo256AndListedUpToTheMaximum) {
 TEST(WaveParseTest, SkipsChunksBeforeDataAndTakesTheLengthFromTheRate) {
   const std::string fact("fact\3\0\0\0abc\0", 12), info("LIST\4\0\0\0INFO", 12);
   const avitest::WaveFields mono{.channels = 1, .sample_rate = 8000}, no_rate{.bits = 0};
-  const struct {
-    avitest::WaveFields format;
-    std::string between;
-    double length;
-  } cases[] = {{mono, fact, 1.0}, {mono, info, 1.0}, {no_rate, {}, 0.0}};
-  for (const auto& w : cases) {
-    OpenedAvi c(avitest::wave_file(w.format, std::string(16000, '\0'), w.between), true);
+  for (const auto& [format, between, length] :
+       {std::tuple{mono, fact, 1.0}, {mono, info, 1.0}, {no_rate, std::string(), 0.0}}) {
+    OpenedAvi c(avitest::wave_file(format, std::string(16000, '\0'), between), true);
     ASSERT_EQ(c.result, 1);
     const ChunkRecord& data = c.chunk_records().front();
     EXPECT_EQ(std::tuple(c.flags() & AVC_WAVE, c.audio_stream_count(), c.video_stream_count(),
                          data.fourcc, data.size),
               std::tuple(AVC_WAVE, 1, 0, fourcc("WAVE"), 16000u));
-    EXPECT_DOUBLE_EQ(c.audio_length(), w.length);
+    EXPECT_DOUBLE_EQ(c.audio_length(), length);
   }
 }
 
