@@ -57,8 +57,7 @@ TEST(VideoNamingTest, NamesFromTheCodecsFoundAndRewritesTheHandler) {
       {nullptr, u"", {}, "dvsd", "dvsd", 0, 24, "DV Video", {}, {}, "Microsoft DV-Type 1", true},
   };
   for (const NameCase& c : cases) {
-    SCOPED_TRACE(std::string(c.handler != nullptr ? c.handler : "0") + " with " +
-                 (c.codec != nullptr ? c.codec : "no codec"));
+    SCOPED_TRACE(avitest::text(c.handler) + " with " + avitest::text(c.codec));
     FakeCodecs codecs;
     if (c.codec != nullptr) codecs.add(c.codec, c.description, c.accepts);
     // One video stream with the case's handler and format, opened with keep-handle.
