@@ -75,9 +75,7 @@ std::string played(const std::string& path) {
   EXPECT_EQ(v.open(path.c_str(), -1), 0);
   for (int f = 0; f < v.get_total_frames(); ++f) {
     v.seek(f, 1);
-    const auto* h = v.get_frame_dib_header();
-    out.append(v.get_frame_dib_data(), static_cast<std::size_t>(v.get_frame_dib_pitch()) *
-                                           static_cast<std::size_t>(h->biHeight));
+    out.append(v.get_frame_dib_data(), v.get_frame_dib_header()->biSizeImage);
   }
   AviAudioPlayer a;
   EXPECT_EQ(a.open(path.c_str()), 0);
