@@ -44,8 +44,7 @@ TEST(Idx1LoadTest, ProbeAndPlayerContainersAgreeOnFigures) {
     for (std::uint32_t i = 0; i < 40; ++i) {
       b.add_chunk(v, 100 + i * 3, i % 7 == 0 || i == 30).add_chunk(a, i % 5 == 0 ? 1152 : 417);
     }
-    b.index(kind).chunks_per_segment(30).entries_per_ix(9);
-    const std::string bytes = b.build().bytes;
+    const std::string bytes = b.index(kind).chunks_per_segment(30).entries_per_ix(9).build().bytes;
     OpenedAvi probe(bytes, false), player(bytes, true);
     ASSERT_EQ(std::pair(probe.result, player.result), std::pair(1, 1));
     const auto figures = [](AviContainer& c) {

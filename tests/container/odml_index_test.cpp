@@ -67,8 +67,7 @@ TEST(OdmlIndexTest, FailureInsideSuperIndexKeepsEarlierEntries) {
   AviBuilder b;
   const int v = b.add_video({}), a = b.add_audio({});
   for (int i = 0; i < 12; ++i) b.add_chunk(v, 10).add_chunk(a, 40);
-  b.index(IndexKind::kOdml).entries_per_ix(4);
-  auto avi = b.build();
+  auto avi = b.index(IndexKind::kOdml).entries_per_ix(4).build();
   // The video super index's second entry points back at the super index itself.
   avitest::patch_u64(avi.bytes, avi.layout.indx_data[0] + 24 + 16, avi.layout.indx_data[0] - 8);
   OpenedAvi c(avi.bytes, true);
