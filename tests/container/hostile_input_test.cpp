@@ -74,9 +74,8 @@ BadField patched(const char* name, IndexKind kind, const char* fourcc, std::int6
                  std::uint32_t value) {
   return {name, [=](AviBuilder& b, bool bad) {
             std::string bytes = two_streams(b, kind).bytes;
-            if (bad)
-              avitest::patch_u32(bytes, bytes.find(fourcc) + static_cast<std::uint64_t>(offset),
-                                 value);
+            const std::uint64_t at = bytes.find(fourcc) + static_cast<std::uint64_t>(offset);
+            if (bad) avitest::patch_u32(bytes, at, value);
             return bytes;
           }};
 }
