@@ -136,16 +136,13 @@ Reading read(const InMemoryFile& name, std::size_t max_frames, std::size_t max_b
 struct Variant {
   std::string label;
   std::string bytes;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> damaged = {};  // [from, to) overwritten
+  std::pair<std::uint64_t, std::uint64_t> damaged = {0, 0};  // [from, to) overwritten
 };
 
 bool intact(const Variant& v, const IndexEntry& e) {
   const std::uint64_t size = v.bytes.size();
   if (e.position < 8 || e.position > size || e.size > size - e.position) return false;
-  for (const auto& [from, to] : v.damaged) {
-    if (e.position < to && from < e.position + e.size) return false;
-  }
-  return true;
+  return e.position >= v.damaged.second || v.damaged.first >= e.position + e.size;
 }
 
 bool same_entry(const IndexEntry& a, const IndexEntry& b) {
@@ -157,18 +154,14 @@ std::int64_t reference_frame(const Variant& v, const Reading& d, const Reading& 
   if (d.video_format.empty() || d.video_format != o.video_format || n >= d.video.size() ||
       d.video[n].size == 0)
     return -1;
-  std::size_t key = n;
+  std::size_t key = n, m = 0;  // m: where the frame's chunk is in the undamaged file
   while (key > 0 && d.video[key].key == 0) --key;
-  if (d.video[key].key == 0) return -1;
-  const auto m_it = std::find_if(o.video.begin(), o.video.end(),
-                                 [&](const IndexEntry& e) { return same_entry(e, d.video[n]); });
-  if (m_it == o.video.end()) return -1;
-  const std::size_t m = static_cast<std::size_t>(m_it - o.video.begin());
-  if (m < n - key) return -1;
-  const std::size_t o_key = m - (n - key);
-  if (o.video[o_key].key == 0) return -1;
+  while (m < o.video.size() && !same_entry(o.video[m], d.video[n])) ++m;
+  if (d.video[key].key == 0 || m == o.video.size() || m < n - key ||
+      o.video[m - (n - key)].key == 0)
+    return -1;
   for (std::size_t i = key; i <= n; ++i) {
-    const IndexEntry& o_entry = o.video[o_key + (i - key)];
+    const IndexEntry& o_entry = o.video[m - (n - i)];
     if (!same_entry(d.video[i], o_entry) || !intact(v, d.video[i])) return -1;
     if (i > key && o_entry.key != 0) return -1;  // the undamaged run starts later
   }
@@ -208,7 +201,7 @@ std::size_t intact_blocks(const Variant& v, const Reading& d, const Reading& o) 
 // The little-endian field of `width` bytes at `at` set to `v`.
 Variant overwrite(const std::string& b, const std::string& what, std::uint64_t at, unsigned width,
                   std::uint64_t v) {
-  Variant out{what + "@" + std::to_string(at) + " = " + std::to_string(v), b, {{at, at + width}}};
+  Variant out{what + "@" + std::to_string(at) + " = " + std::to_string(v), b, {at, at + width}};
   for (unsigned i = 0; i < width; ++i) out.bytes[at + i] = static_cast<char>(v >> (8 * i));
   return out;
 }
@@ -305,11 +298,11 @@ std::vector<Variant> damaged_copies(const std::string& b, const std::vector<Inde
     const IndexEntry& e = frames[f];
     const std::string what = "dv frame " + std::to_string(f);
     const std::pair frame{e.position, e.position + e.size};
-    out.push_back({what + " system bit", b, {frame}});
+    out.push_back({what + " system bit", b, frame});
     out.back().bytes[e.position + 3] ^= '\x80';
     for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t{80 * 6}, std::uint64_t{e.size / 2},
                              std::uint64_t{e.size - 80}}) {
-      out.push_back({what + " scribbled at " + std::to_string(at), b, {frame}});
+      out.push_back({what + " scribbled at " + std::to_string(at), b, frame});
       for (std::uint64_t i = 0; i < 80; ++i) {
         out.back().bytes[e.position + at + i] = static_cast<char>(rng());
       }
@@ -337,12 +330,10 @@ std::string odml() {
   const int as = b.add_audio({.channels = wave.nChannels, .sample_rate = wave.nSamplesPerSec});
   const auto& frames = c.video_index()->entries;
   const auto& sound = c.audio_index()->entries;
+  const auto chunk = [&avi](const IndexEntry& e) { return avi.substr(e.position, e.size); };
   for (std::size_t i = 0; i < std::max(frames.size(), sound.size()); ++i) {
-    for (const auto& [s, list] : {std::pair{vs, &frames}, std::pair{as, &sound}}) {
-      if (i >= list->size()) continue;
-      const IndexEntry& e = (*list)[i];
-      b.add_chunk(s, e.size, e.key != 0, avi.substr(e.position, e.size));
-    }
+    if (i < frames.size()) b.add_chunk(vs, frames[i].size, frames[i].key != 0, chunk(frames[i]));
+    if (i < sound.size()) b.add_chunk(as, sound[i].size, true, chunk(sound[i]));
   }
   return b.index(avitest::IndexKind::kOdml).chunks_per_segment(10).entries_per_ix(4).build().bytes;
 }
