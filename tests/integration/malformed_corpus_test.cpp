@@ -77,7 +77,10 @@ struct Reading {
 
 // Probes the file (which must give one of its documented answers), plays every frame in order and
 // the sound up to `max_blocks` (or its end).
-Reading read(const InMemoryFile& name, std::size_t max_frames, std::size_t max_blocks) {
+Reading read(const std::string& file_name, const std::string& bytes, std::size_t max_frames,
+             std::size_t max_blocks) {
+  const avitest::MemoryFile file(file_name, bytes);
+  const InMemoryFile& name = file.file();
   Reading r;
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
@@ -180,8 +183,7 @@ std::size_t intact_blocks(const Variant& v, const Reading& d, const Reading& o) 
     bytes += dsrc[run].size;
     ++run;
   }
-  std::uint64_t samples = 0;
-  std::uint64_t margin = 0;  // blocks a decoder may hold back
+  std::uint64_t samples = 0, margin = 0;  // margin: blocks a decoder may hold back
   if (d.dv_type1) {
     // DV sound is decoded ten frames at a time, and a group with a frame missing or of the
     // wrong size is lost whole.
@@ -211,31 +213,33 @@ Variant overwrite(const std::string& b, const std::string& what, std::uint64_t a
 // from the chunk's data (from the list type for lists; the size is at -4), the width, the values.
 enum class Op { kSet, kAdd, kXor };
 struct FieldDamage {
-  const char* chunks;
+  std::vector<std::string> chunks;
   std::vector<std::int64_t> offsets;
   unsigned width;
   std::vector<std::uint64_t> values;
   Op op = Op::kSet;
 };
-constexpr char kHeaders[] = "avih strh strf indx idx1 RIFF LIST";  // but not the "rec " lists
+// The chunks and lists whose sizes are bent ("rec " lists in "movi" are left alone).
+const std::vector<std::string> kHeaders = {"avih", "strh", "strf", "indx", "idx1", "RIFF", "LIST"};
 const FieldDamage kFieldDamage[] = {
     {kHeaders, {-4}, 4, {0, 1, 0x7FFFFFFF, 0xFFFFFFFF}},
     {kHeaders, {-4}, 4, {0xFFFFFFFF, 9}, Op::kAdd},  // a byte short, nine over
-    {"avih", {0, 16, 24, 28, 32, 36}, 4, {0, 33, 0x80000000, 0xFFFFFFFF}},
-    {"strh", {0, 20, 24, 32, 36, 44}, 4, {0, 0xFFFFFFFF}},
-    {"strf", {0, 4, 8, 16, 20, 32}, 4, {0, 0xFFFFFFFF}},
-    {"strf", {2, 12, 14, 16}, 2, {0, 8, 0xFFFF}},        // WAVEFORMATEX words; biBitCount at 14
-    {"indx ix##", {0}, 2, {0, 3, 6}},                    // wLongsPerEntry
-    {"indx ix##", {2}, 2, {0x0100}},                     // the type bytes swapped
-    {"indx ix##", {4}, 4, {0, 0x10000000, 0xFFFFFFFF}},  // nEntriesInUse
-    {"indx", {32}, 4, {0, 8, 0xFFFFFFFF}},               // first entry's size
-    {"ix##", {12, 16, 24}, 4, {0, 0xFFFFFFFF}},  // base offset, low and high; first entry's offset
-    {"ix##", {28}, 4, {0x7FFFFFFF}},             // first entry's size
-    {"ix##", {28}, 4, {1u << 31}, Op::kXor},     // first entry's key flag
-    {"idx1[]", {0}, 4, {avitest::fourcc_value("99dc"), avitest::fourcc_value("01wb")}},  // ckid
-    {"idx1[]", {4}, 4, {0x10}, Op::kXor},                             // the key flag
-    {"idx1[]", {8, 12}, 4, {0, 0xFFFFFFF0, 0x7FFFFFFF, 0xFFFFFFFF}},  // offset, length
-    {"idx1[]", {8, 12}, 4, {1, 2}, Op::kAdd},
+    {{"avih"}, {0, 16, 24, 28, 32, 36}, 4, {0, 33, 0x80000000, 0xFFFFFFFF}},
+    {{"strh"}, {0, 20, 24, 32, 36, 44}, 4, {0, 0xFFFFFFFF}},
+    {{"strf"}, {0, 4, 8, 16, 20, 32}, 4, {0, 0xFFFFFFFF}},
+    {{"strf"}, {2, 12, 14, 16}, 2, {0, 8, 0xFFFF}},  // WAVEFORMATEX words; biBitCount at 14
+    {{"indx", "ix##"}, {0}, 2, {0, 3, 6}},           // wLongsPerEntry
+    {{"indx", "ix##"}, {2}, 2, {0x0100}},            // the type bytes swapped
+    {{"indx", "ix##"}, {4}, 4, {0, 0x10000000, 0xFFFFFFFF}},  // nEntriesInUse
+    {{"indx"}, {32}, 4, {0, 8, 0xFFFFFFFF}},                  // first entry's size
+    // The base offset, low and high, and the first entry's offset, size and key flag.
+    {{"ix##"}, {12, 16, 24}, 4, {0, 0xFFFFFFFF}},
+    {{"ix##"}, {28}, 4, {0x7FFFFFFF}},
+    {{"ix##"}, {28}, 4, {1u << 31}, Op::kXor},
+    {{"idx1[]"}, {0}, 4, {avitest::fourcc_value("99dc"), avitest::fourcc_value("01wb")}},  // ckid
+    {{"idx1[]"}, {4}, 4, {0x10}, Op::kXor},                             // the key flag
+    {{"idx1[]"}, {8, 12}, 4, {0, 0xFFFFFFF0, 0x7FFFFFFF, 0xFFFFFFFF}},  // offset, length
+    {{"idx1[]"}, {8, 12}, 4, {1, 2}, Op::kAdd},
 };
 
 // The damaged copies of a file: cut at every chunk boundary (sampled evenly when there are many)
@@ -261,29 +265,25 @@ std::vector<Variant> damaged_copies(const std::string& b, const std::vector<Inde
   for (std::uint64_t at : cuts) {
     if (at <= b.size()) out.push_back({"cut at " + std::to_string(at), b.substr(0, at)});
   }
-  for (const Node& n : nodes) {
-    if (n.type == "rec ") continue;
-    std::vector<std::pair<std::string, std::uint64_t>> bases{
-        {n.id.starts_with("ix") ? "ix##" : n.id, n.start + 8}};
-    const std::uint64_t entries = n.id == "idx1" ? (n.end - n.data) / 16 : 0;
-    for (std::uint64_t e : {std::uint64_t{0}, std::uint64_t{1}, entries / 2, entries - 1}) {
-      if (e < entries) bases.emplace_back("idx1[]", n.data + e * 16);
-    }
-    for (const auto& [kind, base] : bases) {
-      for (const FieldDamage& f : kFieldDamage) {
-        if ((' ' + std::string(f.chunks) + ' ').find(' ' + kind + ' ') == std::string::npos) {
-          continue;
-        }
-        for (std::int64_t off : f.offsets) {
-          const std::uint64_t at = base + static_cast<std::uint64_t>(off);
-          if (at + f.width > b.size()) continue;  // past a short chunk: what follows
-          const std::uint32_t old = f.op == Op::kSet ? 0 : avitest::fourcc_value(&b[at]);
-          for (std::uint64_t v : f.values) {
-            v = f.op == Op::kAdd ? old + v : f.op == Op::kXor ? old ^ v : v;
-            out.push_back(overwrite(b, kind, at, f.width, v));
-          }
+  const auto damage = [&](const std::string& kind, std::uint64_t base) {
+    for (const FieldDamage& f : kFieldDamage) {
+      if (std::ranges::find(f.chunks, kind) == f.chunks.end()) continue;
+      for (std::int64_t off : f.offsets) {
+        const std::uint64_t at = base + static_cast<std::uint64_t>(off);
+        if (at + f.width > b.size()) continue;  // past a short chunk: what follows
+        const std::uint32_t old = f.op == Op::kSet ? 0 : avitest::fourcc_value(&b[at]);
+        for (std::uint64_t v : f.values) {
+          v = f.op == Op::kAdd ? old + v : f.op == Op::kXor ? old ^ v : v;
+          out.push_back(overwrite(b, kind, at, f.width, v));
         }
       }
+    }
+  };
+  for (const Node& n : nodes) {
+    if (n.type != "rec ") damage(n.id.starts_with("ix") ? "ix##" : n.id, n.start + 8);
+    const std::uint64_t entries = n.id == "idx1" ? (n.end - n.data) / 16 : 0;
+    for (std::uint64_t e : {std::uint64_t{0}, std::uint64_t{1}, entries / 2, entries - 1}) {
+      if (e < entries) damage("idx1[]", n.data + e * 16);
     }
     if (n.id == "indx" && n.end >= n.data + 40) {
       for (std::uint64_t to : {n.start, std::uint64_t{0}, b.size() + 64}) {
@@ -369,20 +369,18 @@ TEST_P(MalformedCorpusTest, DamageFailsCleanlyAndLeavesUntouchedFramesAndSoundEx
   const CorpusCase& c = GetParam();
   const std::string bytes = c.make();
   if (bytes.empty()) GTEST_SKIP() << c.tag << " was not written";
-  int serial = 0;
-  const auto read_copy = [&](const std::string& b, std::size_t max_blocks) {
-    const std::string name = "mem:malformed-" + std::string(c.tag) + "-" + std::to_string(serial++);
-    return read(avitest::MemoryFile(name + ".avi", b).file(), c.max_frames, max_blocks);
-  };
-  const Reading o = read_copy(bytes, 100000);
+  const std::string name = "mem:malformed-" + std::string(c.tag) + "-";
+  const Reading o = read(name + "0.avi", bytes, c.max_frames, 100000);
   // The references must be real pictures and sound, or the comparisons prove nothing.
   ASSERT_TRUE(o.opened);
   ASSERT_FALSE(o.frames.empty());
   EXPECT_EQ(std::count(o.frames.begin(), o.frames.end(), 0u), 0);
   std::size_t opened = 0, frames_compared = 0, blocks_compared = 0;
+  int serial = 0;
   for (const Variant& v : damaged_copies(bytes, o.video, std::string(c.tag).starts_with("dv"))) {
     SCOPED_TRACE(std::string(c.tag) + ": " + v.label);
-    const Reading d = read_copy(v.bytes, o.blocks.size() + kExtraBlocks);
+    const std::string file = name + std::to_string(++serial) + ".avi";
+    const Reading d = read(file, v.bytes, c.max_frames, o.blocks.size() + kExtraBlocks);
     opened += d.opened;
     for (std::size_t n = 0; n < d.frames.size(); ++n) {
       const std::int64_t m = reference_frame(v, d, o, n);
@@ -404,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(RealFiles, MalformedCorpusTest, ::testing::ValuesIn(kCo
 // Files the fuzzer found, kept in tests/data and listed in its README.
 TEST(FuzzRegressionTest, ProbeAndPlayCleanly) {
   const char* file = "idx1_negative_stream_without_audio.avi";
-  read(avitest::MemoryFile(file, from_data(file)).file(), 16, 16);
+  read(file, from_data(file), 16, 16);
 }
 
 }  // namespace
