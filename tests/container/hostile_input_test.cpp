@@ -272,11 +272,7 @@ TEST_P(MemoryBoundTest, FollowsTheEntriesPresent) {
   GTEST_SKIP() << "sanitizers keep their own memory";
 #endif
   const std::string path = write_big_file(GetParam());
-  const std::int64_t probe = peak_growth([&] {
-    AviFileInfo info;
-    std::uint32_t status[2] = {0, 0};
-    info.open(path.c_str(), status);
-  });
+  const std::int64_t probe = peak_growth([&] { avitest::Probe p(path.c_str()); });
   if (probe < 0) GTEST_SKIP() << "no /proc/self/clear_refs";
   const std::int64_t video = peak_growth([&] {
     AviVideoPlayer p;
