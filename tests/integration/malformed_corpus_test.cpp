@@ -43,7 +43,6 @@ struct Node {
   std::uint64_t data = 0;   // first byte after the header (after the list type for lists)
   std::uint64_t end = 0;    // past the data and its pad byte
   std::string id;
-  std::string type = {};  // list or form type
 };
 
 void walk(const std::string& b, std::uint64_t pos, std::uint64_t end, std::vector<Node>& out,
@@ -53,10 +52,7 @@ void walk(const std::string& b, std::uint64_t pos, std::uint64_t end, std::vecto
     Node n{pos, pos + 8, std::min<std::uint64_t>(end, pos + 8 + size + (size & 1)),
            b.substr(pos, 4)};
     const bool list = n.id == "RIFF" || n.id == "LIST";
-    if (list && size >= 4) {
-      n.type = b.substr(pos + 8, 4);
-      n.data += 4;
-    }
+    if (list && size >= 4) n.data += 4;  // past the list type
     out.push_back(n);
     if (list) walk(b, n.data, n.end, out, depth + 1);
     pos = n.end;
@@ -280,7 +276,9 @@ std::vector<Variant> damaged_copies(const std::string& b, const std::vector<Inde
     }
   };
   for (const Node& n : nodes) {
-    if (n.type != "rec ") damage(n.id.starts_with("ix") ? "ix##" : n.id, n.start + 8);
+    if (n.id != "LIST" || b.compare(n.start + 8, 4, "rec ") != 0) {
+      damage(n.id.starts_with("ix") ? "ix##" : n.id, n.start + 8);
+    }
     const std::uint64_t entries = n.id == "idx1" ? (n.end - n.data) / 16 : 0;
     for (std::uint64_t e : {std::uint64_t{0}, std::uint64_t{1}, entries / 2, entries - 1}) {
       if (e < entries) damage("idx1[]", n.data + e * 16);
