@@ -80,21 +80,19 @@ BadField patched(const char* name, IndexKind kind, const char* fourcc, std::int6
           }};
 }
 
-// Three 625/50 DV frames, whose AAUX source pack says 44.1 kHz, in a DV type-1 stream (type-2,
-// "dvsd", for `width` > 0) whose header says `width` x `height` and `fifty_field`.
-std::string dv_file(AviBuilder& b, std::int32_t height, bool fifty_field, std::int32_t width = 0) {
+// Three 625/50 DV frames, whose AAUX source pack says 44.1 kHz, in a DV type-1 stream (width 0)
+// or a type-2 one ("dvsd"), whose header says `width` x `height` and whether `fifty` fields.
+std::string dv_file(AviBuilder& b, std::int32_t width, std::int16_t height, bool fifty = true) {
   std::string f(144000, '\0');
   f[3] = '\x80';    // DIF header block: DSF
   f[12246] = 0x20;  // VAUX source pack: 50 fields
   f[12483] = 0x50;  // AAUX source pack
   f[12487] = 1 << 3;
   const int s =
-      width > 0 ? b.add_video(
-                      {.handler = "dvsd", .compression = "dvsd", .width = width, .height = height})
-                : b.add_dv({.width = 720,
-                            .height = static_cast<std::int16_t>(height),
-                            .sampling_code = 1,
-                            .fifty_field = fifty_field});
+      width > 0
+          ? b.add_video(
+                {.handler = "dvsd", .compression = "dvsd", .width = width, .height = height})
+          : b.add_dv({.width = 720, .height = height, .sampling_code = 1, .fifty_field = fifty});
   for (int i = 0; i < 3; ++i) b.add_chunk(s, 144000, true, f);
   return b.build().bytes;
 }
@@ -117,8 +115,7 @@ const BadField kBadFields[] = {
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({});
        if (bad) b.strl_extra(v, std::string("strn\0\0\0\0", 8));
-       b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40);
-       return b.build().bytes;
+       return b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40).build().bytes;
      }},
     {"NoIndexAtAll",  // odd-sized sound chunks: the scan steps over their pad bytes
      [](AviBuilder& b, bool bad) { return two_streams(b, bad ? kNone : kIdx1Relative, 20, 41); }},
@@ -149,20 +146,17 @@ const BadField kBadFields[] = {
      [](AviBuilder& b, bool bad) {
        const std::string lists("LIST\x0e\0\0\0INFOISFT\2\0\0\0abLIST\x10\0\0\0wrapJUNK\4\0\0\0abcd",
                                46);
-       b.add_frames(b.add_video({}), 4, 10).before_movi(bad ? lists : "");
-       return b.build().bytes;
+       return b.add_frames(b.add_video({}), 4, 10).before_movi(bad ? lists : "").build().bytes;
      }},
     {"DvType1HeaderOfTheOtherSystem",
-     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 480 : 576, !bad); }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, 0, bad ? 480 : 576, !bad); }},
     {"DvType2HeaderOfTheOtherSystem",
-     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 480 : 576, true, 720); }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, 720, bad ? 480 : 576); }},
     {"DvType2HeaderClaimingAGiantPicture",
-     [](AviBuilder& b, bool bad) {
-       return dv_file(b, bad ? 16384 : 576, true, bad ? 16384 : 720);
-     }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 16384 : 720, bad ? 16384 : 576); }},
     {"DvInfoZeroFilled",
      [](AviBuilder& b, bool bad) {
-       std::string bytes = dv_file(b, 576, true);
+       std::string bytes = dv_file(b, 0, 576);
        if (bad) bytes.replace(bytes.find("strf") + 8, 32, std::string(32, '\0'));
        return bytes;
      }},

@@ -229,8 +229,7 @@ const FieldDamage kFieldDamage[] = {
     {{"indx", "ix##"}, {4}, 4, {0, 0x10000000, 0xFFFFFFFF}},  // nEntriesInUse
     {{"indx"}, {32}, 4, {0, 8, 0xFFFFFFFF}},                  // first entry's size
     // The base offset, low and high, and the first entry's offset, size and key flag.
-    {{"ix##"}, {12, 16, 24}, 4, {0, 0xFFFFFFFF}},
-    {{"ix##"}, {28}, 4, {0x7FFFFFFF}},
+    {{"ix##"}, {12, 16, 24, 28}, 4, {0, 0x7FFFFFFF, 0xFFFFFFFF}},
     {{"ix##"}, {28}, 4, {1u << 31}, Op::kXor},
     {{"idx1[]"}, {0}, 4, {avitest::fourcc_value("99dc"), avitest::fourcc_value("01wb")}},  // ckid
     {{"idx1[]"}, {4}, 4, {0x10}, Op::kXor},                             // the key flag
