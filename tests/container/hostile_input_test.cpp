@@ -99,7 +99,7 @@ std::string dv_file(AviBuilder& b, std::int32_t width, std::int16_t height, bool
 
 using enum IndexKind;
 const BadField kBadFields[] = {
-    patched("MainHeaderSaysOneStream", kIdx1Relative, "avih", 8 + 24, 1),
+    patched("MainHeaderSaysOneStream", kIdx1Relative, "avih", 8 + 24, 1),  // dwStreams
     patched("MoviSizeUnknown", kIdx1Relative, "movi", -4, 0xFFFFFFFFu),
     patched("FirstChunkSizeDisagreesWithIdx1", kIdx1Absolute, "00db", 4, 23),
     patched("StandardIndexCountAllOnes", kOdml, "ix0", 12, 0xFFFFFFFFu),
