@@ -196,18 +196,12 @@ std::size_t intact_blocks(const Variant& v, const Reading& d, const Reading& o) 
   return blocks > margin ? static_cast<std::size_t>(blocks - margin) : 0;
 }
 
-// The little-endian field of `width` bytes at `at` set to `v`.
-Variant overwrite(const std::string& b, const std::string& what, std::uint64_t at, unsigned width,
-                  std::uint64_t v) {
-  Variant out{what + "@" + std::to_string(at) + " = " + std::to_string(v), b, {at, at + width}};
-  for (unsigned i = 0; i < width; ++i) out.bytes[at + i] = static_cast<char>(v >> (8 * i));
-  return out;
-}
-
-// Fields of the chunks, each set to every value of its row or changed by it (32-bit fields only):
-// the chunks ("ix##" for every standard index, "idx1[]" for some of the idx1 entries), the offsets
-// from the chunk's data (from the list type for lists; the size is at -4), the width, the values.
-enum class Op { kSet, kAdd, kXor };
+// Little-endian fields of the chunks, each set to every value of its row: the chunks ("ix##" for
+// every standard index, "idx1[]" for some of the idx1 entries), the offsets from the chunk's data
+// (from the list type for lists; the size is at -4), the width, the values, and what a value is
+// added to (the field itself, for 32-bit fields only; the chunk's position; the file's size) or
+// xored into.
+enum class Op { kSet, kAdd, kXor, kChunk, kFileSize };
 struct FieldDamage {
   std::vector<std::string> chunks;
   std::vector<std::int64_t> offsets;
@@ -228,6 +222,10 @@ const FieldDamage kFieldDamage[] = {
     {{"indx", "ix##"}, {2}, 2, {0x0100}},            // the type bytes swapped
     {{"indx", "ix##"}, {4}, 4, {0, 0x10000000, 0xFFFFFFFF}},  // nEntriesInUse
     {{"indx"}, {32}, 4, {0, 8, 0xFFFFFFFF}},                  // first entry's size
+    // The first entry pointing at the file start, at the super index itself and past the end.
+    {{"indx"}, {24}, 8, {0}},
+    {{"indx"}, {24}, 8, {0}, Op::kChunk},
+    {{"indx"}, {24}, 8, {64}, Op::kFileSize},
     // The base offset, low and high, and the first entry's offset, size and key flag.
     {{"ix##"}, {12, 16, 24, 28}, 4, {0, 0x7FFFFFFF, 0xFFFFFFFF}},
     {{"ix##"}, {28}, 4, {1u << 31}, Op::kXor},
@@ -238,8 +236,7 @@ const FieldDamage kFieldDamage[] = {
 };
 
 // The damaged copies of a file: cut at every chunk boundary (sampled evenly when there are many)
-// and inside a header and the data of the chunks at those boundaries; the fields above; a super
-// index entry pointing at the super index itself, at the file start and past its end; for DV,
+// and inside a header and the data of the chunks at those boundaries; the fields above; for DV,
 // bytes of the first and last frames: the header block (its system bit too), the sound blocks,
 // the middle.
 std::vector<Variant> damaged_copies(const std::string& b, const std::vector<IndexEntry>& frames,
@@ -266,10 +263,15 @@ std::vector<Variant> damaged_copies(const std::string& b, const std::vector<Inde
       for (std::int64_t off : f.offsets) {
         const std::uint64_t at = base + static_cast<std::uint64_t>(off);
         if (at + f.width > b.size()) continue;  // past a short chunk: what follows
-        const std::uint32_t old = f.op == Op::kSet ? 0 : avitest::fourcc_value(&b[at]);
+        const std::uint64_t old =
+            f.op == Op::kAdd || f.op == Op::kXor ? avitest::fourcc_value(&b[at]) : 0;
+        const std::uint64_t added_to[] = {0, old, 0, base - 8, b.size()};  // by Op
         for (std::uint64_t v : f.values) {
-          v = f.op == Op::kAdd ? old + v : f.op == Op::kXor ? old ^ v : v;
-          out.push_back(overwrite(b, kind, at, f.width, v));
+          v = f.op == Op::kXor ? old ^ v : added_to[static_cast<std::size_t>(f.op)] + v;
+          out.push_back(
+              {kind + "@" + std::to_string(at) + " = " + std::to_string(v), b, {at, at + f.width}});
+          for (unsigned i = 0; i < f.width; ++i)
+            out.back().bytes[at + i] = static_cast<char>(v >> (8 * i));
         }
       }
     }
@@ -281,11 +283,6 @@ std::vector<Variant> damaged_copies(const std::string& b, const std::vector<Inde
     const std::uint64_t entries = n.id == "idx1" ? (n.end - n.data) / 16 : 0;
     for (std::uint64_t e : {std::uint64_t{0}, std::uint64_t{1}, entries / 2, entries - 1}) {
       if (e < entries) damage("idx1[]", n.data + e * 16);
-    }
-    if (n.id == "indx" && n.end >= n.data + 40) {
-      for (std::uint64_t to : {n.start, std::uint64_t{0}, b.size() + 64}) {
-        out.push_back(overwrite(b, "indx entry", n.data + 24, 8, to));
-      }
     }
   }
   const std::size_t before_dv = out.size();
