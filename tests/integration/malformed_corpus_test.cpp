@@ -72,7 +72,7 @@ struct Reading {
 };
 
 // Probes the file (which must give one of its documented answers), plays every frame in order and
-// the sound up to `max_blocks` (or its end).
+// the sound up to `max_blocks` (or its end); no file handle or codec may be left open after.
 Reading read(const std::string& file_name, const std::string& bytes, std::size_t max_frames,
              std::size_t max_blocks) {
   const avitest::MemoryFile file(file_name, bytes);
