@@ -75,15 +75,14 @@ struct Reading {
 // the sound up to `max_blocks` (or its end); no file handle or codec may be left open after.
 Reading read(const std::string& file_name, const std::string& bytes, std::size_t max_frames,
              std::size_t max_blocks) {
-  const avitest::MemoryFile file(file_name, bytes);
-  const InMemoryFile& name = file.file();
+  const avitest::MemoryFile mem(file_name, bytes);
   Reading r;
   AviFileInfo info;
   std::uint32_t status[2] = {0, 0};
-  const int probed = info.open(name, status);
+  const int probed = info.open(mem.file(), status);
   EXPECT_TRUE(probed == 0 || probed == 1 || probed == 11 || probed == 12 || probed == 13) << probed;
   EXPECT_GE(info.get_length(), 0.0);
-  if (AviContainer c(true); c.open(name) == 1) {
+  if (AviContainer c(true); c.open(mem.file()) == 1) {
     r.opened = true;
     if (const ChunkIndex* v = c.video_index()) r.video = v->entries;
     if (const ChunkIndex* a = c.audio_index()) r.audio = a->entries;
@@ -102,7 +101,7 @@ Reading read(const std::string& file_name, const std::string& bytes, std::size_t
                         d(r.dv_type1),         c.audio_length(),  d(r.dv_samples_per_10_frames)};
     }
   }
-  if (AviVideoPlayer v; v.open(name, -1) == 0) {
+  if (AviVideoPlayer v; v.open(mem.file(), -1) == 0) {
     for (int f = 0; f < std::min(static_cast<int>(max_frames), v.get_total_frames()); ++f) {
       v.seek(f, 1);
       const char* pixels = v.get_frame_dib_data();
@@ -116,7 +115,7 @@ Reading read(const std::string& file_name, const std::string& bytes, std::size_t
     }
     v.get_frame();  // the Image path over whatever the last move left
   }
-  if (AviAudioPlayer a; a.open(name) == 0) {
+  if (AviAudioPlayer a; a.open(mem.file()) == 0) {
     for (std::size_t k = 0; k < max_blocks && a.is_end() == 0; ++k) {
       const SoundFrame* s = a.get_next_sound();
       r.blocks.push_back(
@@ -332,6 +331,13 @@ std::string odml() {
   return b.index(avitest::IndexKind::kOdml).chunks_per_segment(10).entries_per_ix(4).build().bytes;
 }
 
+// DV type-1 from ffmpeg's raw DV (525/60, 48 kHz sound in the frames): eleven frames, so that
+// damage to the last leaves the first sound group of ten whole.
+std::string dv_type1() {
+  const auto frames = avitest::dv_frames(from_media("dv_525_48k.dv"), false, 11);
+  return avitest::dv_type1(frames, false).build().bytes;
+}
+
 struct CorpusCase {
   const char* tag;  // "dv...": its frames are scribbled over too
   std::string (*make)();
@@ -343,12 +349,7 @@ const CorpusCase kCorpus[] = {
     {"dv_type2", [] { return avitest::gunzip_file(avitest::data_path("dv_type2.avi.gz")); }, 2},
     // DV type-1 from ffmpeg's raw DV (525/60, 48 kHz sound in the frames): eleven frames, so that
     // damage to the last leaves the first sound group of ten whole.
-    {"dv_type1",
-     [] {
-       const auto frames = avitest::dv_frames(from_media("dv_525_48k.dv"), false, 11);
-       return avitest::dv_type1(frames, false).build().bytes;
-     },
-     3},
+    {"dv_type1", &dv_type1, 3},
     {"odml", &odml, 16},
     // Uncompressed 8-bit frames: the palette in "strf" is read again in full, so its sizes matter.
     {"raw_pal8", [] { return from_media("raw_pal8.avi"); }, 4},
