@@ -61,104 +61,80 @@ struct BadField {
   std::function<std::string(AviBuilder& b, bool bad)> make;
 };
 
-avitest::BuiltAvi two_streams(AviBuilder& b, IndexKind kind, int frames = 50) {
+std::string two_streams(AviBuilder& b, IndexKind kind, int chunks = 50, std::uint32_t sound = 40) {
   const int v = b.add_video({});
   const int a = b.add_audio({});
-  for (int i = 0; i < frames; ++i) b.add_chunk(v, 24).add_chunk(a, 40);
-  return b.index(kind).build();
+  for (int i = 0; i < chunks; ++i) b.add_chunk(v, 24).add_chunk(a, sound);
+  return b.index(kind).build().bytes;
 }
 
-// The two-stream file with `kind` of index, the 32 bits `at` gives in it set to `value`.
-using Layout = avitest::AviLayout;
-BadField patched(const char* name, IndexKind kind, std::uint32_t value,
-                 std::uint64_t (*at)(const Layout&)) {
+// The two-stream file with `kind` of index, the 32 bits `offset` bytes past the first `fourcc`
+// in it set to `value`.
+BadField patched(const char* name, IndexKind kind, const char* fourcc, std::int64_t offset,
+                 std::uint32_t value) {
   return {name, [=](AviBuilder& b, bool bad) {
-            auto avi = two_streams(b, kind);
-            if (bad) avitest::patch_u32(avi.bytes, at(avi.layout), value);
-            return avi.bytes;
+            std::string bytes = two_streams(b, kind);
+            const std::uint64_t at = bytes.find(fourcc) + static_cast<std::uint64_t>(offset);
+            if (bad) avitest::patch_u32(bytes, at, value);
+            return bytes;
           }};
 }
 
-// A 625/50 DV frame whose AAUX source pack says 44.1 kHz.
-std::string dv_frame() {
+// Three 625/50 DV frames, whose AAUX source pack says 44.1 kHz, in a DV type-1 stream (width 0)
+// or a type-2 one ("dvsd"), whose header says `width` x `height` and whether `fifty` fields.
+std::string dv_file(AviBuilder& b, std::int32_t width, std::int16_t height, bool fifty = true) {
   std::string f(144000, '\0');
   f[3] = '\x80';    // DIF header block: DSF
   f[12246] = 0x20;  // VAUX source pack: 50 fields
   f[12483] = 0x50;  // AAUX source pack
   f[12487] = 1 << 3;
-  return f;
-}
-
-// Three such frames in a DV type-2 ("dvsd") stream whose header says `width` x `height`.
-std::string dv_type2_file(AviBuilder& b, std::int32_t width, std::int32_t height) {
-  const int v =
-      b.add_video({.handler = "dvsd", .compression = "dvsd", .width = width, .height = height});
-  for (int i = 0; i < 3; ++i) b.add_chunk(v, 144000, true, dv_frame());
-  return b.build().bytes;
-}
-
-// Three such frames in a DV type-1 stream whose header says `height` lines.
-std::string dv_file(AviBuilder& b, std::int16_t height, bool fifty_field) {
   const int s =
-      b.add_dv({.width = 720, .height = height, .sampling_code = 1, .fifty_field = fifty_field});
-  for (int i = 0; i < 3; ++i) b.add_chunk(s, 144000, true, dv_frame());
+      width > 0
+          ? b.add_video(
+                {.handler = "dvsd", .compression = "dvsd", .width = width, .height = height})
+          : b.add_dv({.width = 720, .height = height, .sampling_code = 1, .fifty_field = fifty});
+  for (int i = 0; i < 3; ++i) b.add_chunk(s, 144000, true, f);
   return b.build().bytes;
 }
 
 using enum IndexKind;
 const BadField kBadFields[] = {
-    patched("MainHeaderSaysOneStream", kIdx1Relative, 1,
-            [](const Layout& l) { return l.avih_data + 24; }),
-    patched("MoviSizeUnknown", kIdx1Relative, 0xFFFFFFFFu,
-            [](const Layout& l) { return l.movi_list + 4; }),
-    patched("FirstChunkSizeDisagreesWithIdx1", kIdx1Absolute, 23,
-            [](const Layout& l) { return l.data_positions[0][0] - 4; }),
-    patched("StandardIndexCountAllOnes", kOdml, 0xFFFFFFFFu,
-            [](const Layout& l) { return l.ix_headers[0] + 12; }),
-    patched("SoundWithoutIndx", kOdmlAndIdx1, avitest::fourcc_value("JUNK"),
-            [](const Layout& l) { return l.indx_data[1] - 8; }),
-    patched("Idx1SizeClaimsMoreThanTheFile", kIdx1Relative, 0xFFFFFFF0u,
-            [](const Layout& l) { return l.idx1_header + 4; }),
+    patched("MainHeaderSaysOneStream", kIdx1Relative, "avih", 8 + 24, 1),  // dwStreams
+    patched("MoviSizeUnknown", kIdx1Relative, "movi", -4, 0xFFFFFFFFu),
+    patched("FirstChunkSizeDisagreesWithIdx1", kIdx1Absolute, "00db", 4, 23),
+    patched("StandardIndexCountAllOnes", kOdml, "ix0", 12, 0xFFFFFFFFu),
+    // The sound's "indx" turned "JUNK": found by its chunk id, 8 bytes into its data.
+    patched("SoundWithoutIndx", kOdmlAndIdx1, "01wb", -16, avitest::fourcc_value("JUNK")),
+    patched("Idx1SizeClaimsMoreThanTheFile", kIdx1Relative, "idx1", 4, 0xFFFFFFF0u),
     {"HeaderCountsThreeOfFiftyFrames",
      [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       if (bad) vs.length = 3;
-       b.add_frames(b.add_video(vs), 50, 24, 10);
+       b.add_frames(b.add_video({.length = bad ? std::optional(3u) : std::nullopt}), 50, 24, 10);
        return b.build().bytes;
      }},
     {"EmptyStreamName",
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({});
        if (bad) b.strl_extra(v, std::string("strn\0\0\0\0", 8));
-       b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40);
-       return b.build().bytes;
+       return b.add_frames(v, 5, 24).add_frames(b.add_audio({}), 5, 40).build().bytes;
      }},
-    {"NoIndexAtAll",
-     [](AviBuilder& b, bool bad) {
-       const int v = b.add_video({});
-       const int a = b.add_audio({});
-       for (int i = 0; i < 20; ++i) b.add_chunk(v, 24).add_chunk(a, 41);
-       return b.index(bad ? IndexKind::kNone : IndexKind::kIdx1Relative).build().bytes;
-     }},
+    {"NoIndexAtAll",  // odd-sized sound chunks: the scan steps over their pad bytes
+     [](AviBuilder& b, bool bad) { return two_streams(b, bad ? kNone : kIdx1Relative, 20, 41); }},
     {"PaletteChangeRestatingColours",
      [](AviBuilder& b, bool bad) {
-       avitest::VideoStream vs;
-       vs.bit_count = 8;
-       vs.length = 6;
+       avitest::VideoStream vs{.bit_count = 8, .length = 6};
        for (char i = 0; i < 8; ++i) vs.strf_extra += std::string{i, char(2 * i), char(3 * i), 0};
        const int v = b.add_video(vs);
-       for (char i = 0; i < 4; ++i) b.add_chunk(v, 8, true, std::string(8, i));
        // Entries 0 to 7 as they are (stored red, green, blue, flags), between frames 3 and 4.
        std::string change{0, 8, 0, 0};
        for (char i = 0; i < 8; ++i) change += std::string{char(3 * i), char(2 * i), i, 0};
-       b.add_chunk(v, 36, false, change, bad ? "00pc" : "JUNK");  // frames stay where they are
-       for (char i = 4; i < 6; ++i) b.add_chunk(v, 8, true, std::string(8, i));
+       for (char i = 0; i < 6; ++i) {
+         if (i == 4) b.add_chunk(v, 36, false, change, bad ? "00pc" : "JUNK");  // frames stay put
+         b.add_chunk(v, 8, true, std::string(8, i));
+       }
        return b.build().bytes;
      }},
     {"Idx1OffsetsAbsolute",
-     [](AviBuilder& b, bool bad) {
-       return two_streams(b, bad ? IndexKind::kIdx1Absolute : IndexKind::kIdx1Relative).bytes;
-     }},
+     [](AviBuilder& b, bool bad) { return two_streams(b, bad ? kIdx1Absolute : kIdx1Relative); }},
     {"ChunksOfNoDeclaredStream",
      [](AviBuilder& b, bool bad) {
        const int v = b.add_video({.length = 6});
@@ -168,24 +144,19 @@ const BadField kBadFields[] = {
      }},
     {"ListsBeforeMovi",  // an INFO list is stepped over, another one entered
      [](AviBuilder& b, bool bad) {
-       if (bad) {
-         b.before_movi(std::string("LIST\x0e\0\0\0INFOISFT\2\0\0\0ab", 22) +
-                       std::string("LIST\x10\0\0\0wrapJUNK\4\0\0\0abcd", 24));
-       }
-       b.add_frames(b.add_video({}), 4, 10);
-       return b.build().bytes;
+       const std::string lists("LIST\x0e\0\0\0INFOISFT\2\0\0\0abLIST\x10\0\0\0wrapJUNK\4\0\0\0abcd",
+                               46);
+       return b.add_frames(b.add_video({}), 4, 10).before_movi(bad ? lists : "").build().bytes;
      }},
     {"DvType1HeaderOfTheOtherSystem",
-     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 480 : 576, !bad); }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, 0, bad ? 480 : 576, !bad); }},
     {"DvType2HeaderOfTheOtherSystem",
-     [](AviBuilder& b, bool bad) { return dv_type2_file(b, 720, bad ? 480 : 576); }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, 720, bad ? 480 : 576); }},
     {"DvType2HeaderClaimingAGiantPicture",
-     [](AviBuilder& b, bool bad) {
-       return dv_type2_file(b, bad ? 16384 : 720, bad ? 16384 : 576);
-     }},
+     [](AviBuilder& b, bool bad) { return dv_file(b, bad ? 16384 : 720, bad ? 16384 : 576); }},
     {"DvInfoZeroFilled",
      [](AviBuilder& b, bool bad) {
-       std::string bytes = dv_file(b, 576, true);
+       std::string bytes = dv_file(b, 0, 576);
        if (bad) bytes.replace(bytes.find("strf") + 8, 32, std::string(32, '\0'));
        return bytes;
      }},
@@ -288,11 +259,7 @@ TEST_P(MemoryBoundTest, FollowsTheEntriesPresent) {
   GTEST_SKIP() << "sanitizers keep their own memory";
 #endif
   const std::string path = write_big_file(GetParam());
-  const std::int64_t probe = peak_growth([&] {
-    AviFileInfo info;
-    std::uint32_t status[2] = {0, 0};
-    info.open(path.c_str(), status);
-  });
+  const std::int64_t probe = peak_growth([&] { avitest::Probe p(path.c_str()); });
   if (probe < 0) GTEST_SKIP() << "no /proc/self/clear_refs";
   const std::int64_t video = peak_growth([&] {
     AviVideoPlayer p;
