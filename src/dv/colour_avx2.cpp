@@ -100,56 +100,63 @@ template <bool kLastGroup>
                                        low(c[1]), high(c[0]), high(c[1])});
 }
 
-// The 4:2:0 line works in "split" order: one vector holds pixels 0..7 and 16..23 of a group of
-// 32, the other 8..15 and 24..31. Unpacking the even and odd pixels' chroma gives that order
-// without crossing lanes, and the order of the stores undoes it.
-//
-// Colour-difference inputs of the 32 pixels from pair p on: s0 the averaged samples of pairs
-// p..p+15, s1 those of p+1..p+16. An even pixel takes twice its pair's sample, an odd one its
-// pair's and the next pair's, each less 128 (the doubled chroma d[x] + d[x + 1]).
-[[gnu::always_inline]] inline void chroma32(__m128i s0, __m128i s1, __m256i* lo, __m256i* hi) {
-  const __m256i bias = _mm256_set1_epi16(256);
-  const __m256i w0 = _mm256_cvtepu8_epi16(s0), w1 = _mm256_cvtepu8_epi16(s1);
-  const __m256i even = _mm256_sub_epi16(_mm256_add_epi16(w0, w0), bias);
-  const __m256i odd = _mm256_sub_epi16(_mm256_add_epi16(w0, w1), bias);
-  *lo = _mm256_unpacklo_epi16(even, odd);
-  *hi = _mm256_unpackhi_epi16(even, odd);
+// A 4:2:0 line's two averaged chroma rows as differences from 128 in signed bytes, the last
+// sample once more after them (the pair after the line's last is the last again), and room for
+// the steps' 16-byte loads. Averaging each row once here, rather than in every step, leaves the
+// steps only a byte shuffle and a multiply-add to reach a pixel's colour-difference input.
+constexpr int kCentredRow = kPairChroma + 24;
+
+inline void centre_row(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out) {
+  const __m256i bias = _mm256_set1_epi8(-128);
+  auto centre32 = [&](int i) {
+    const __m256i v = _mm256_avg_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
+                                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(v, bias));
+  };
+  // 360 = 11 x 32 + 8: the last 8 come with the 8 before them, then once more, followed by the
+  // last sample repeated, rather than reading past the rows.
+  for (int i = 0; i + 32 <= kPairChroma; i += 32) centre32(i);
+  constexpr int kEnd = kPairChroma - 16;
+  const __m128i end =
+      _mm_xor_si128(_mm_avg_epu8(load16(a + kEnd), load16(b + kEnd)), _mm256_castsi256_si128(bias));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kEnd), end);
+  const __m128i repeat_last =
+      _mm_setr_epi8(8, 9, 10, 11, 12, 13, 14, 15, 15, 15, 15, 15, 15, 15, 15, 15);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPairChroma - 8),
+                   _mm_shuffle_epi8(end, repeat_last));
 }
 
-inline __m128i avg16(const std::uint8_t* a, const std::uint8_t* b, int i) {
-  return _mm_avg_epu8(load16(a + i), load16(b + i));
-}
-
-// The 32 pixels from x on of a 4:2:0 line. On the line's last group the pair after the last is
-// the last again.
-template <bool kLastGroup>
-[[gnu::always_inline]] inline void bgr32_420(const std::uint8_t* y, const ChromaRowPairs& rows,
-                                             int x, std::uint8_t* out) {
+// The 16 pixels from x on of a 4:2:0 line, from the centred rows. Pixel 2m of the 16 takes its
+// pair's sample twice, pixel 2m + 1 its pair's and the next pair's (the doubled chroma
+// d[x] + d[x + 1] of dv/colour.h): one byte shuffle lays the samples out so, and a multiply-add
+// by ones sums each two into a word.
+template <bool kLastStep>
+[[gnu::always_inline]] inline void bgr16_420(const std::uint8_t* y, const std::int8_t* cb,
+                                             const std::int8_t* cr, int x, std::uint8_t* out) {
+  const __m256i pick = _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4,  //
+                                        4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8);
+  const __m256i ones = _mm256_set1_epi8(1);
   const int p = x / 2;
-  const __m128i ub0 = avg16(rows.cb_a, rows.cb_b, p), vr0 = avg16(rows.cr_a, rows.cr_b, p);
-  __m128i ub1, vr1;
-  if constexpr (kLastGroup) {
-    const __m128i next = _mm_setr_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15);
-    ub1 = _mm_shuffle_epi8(ub0, next);
-    vr1 = _mm_shuffle_epi8(vr0, next);
+  const __m256i vb = _mm256_maddubs_epi16(
+      ones, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cb + p)), pick));
+  const __m256i vr = _mm256_maddubs_epi16(
+      ones, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cr + p)), pick));
+  __m256i b[2], g[2], r[2], q[2];
+  bgr16d(_mm256_cvtepu8_epi16(load16(y + x)), vb, vr, b, g, r);
+  runs4(b, g, r, q);
+  // q[0] holds pixels 0..3 and 8..11, q[1] 4..7 and 12..15; each store writes 4 bytes past its
+  // 12, which the next store puts right, and the line's last run is stored exactly.
+  std::uint8_t* d = out + 3 * x;
+  store16(d, low(q[0]));
+  store16(d + 12, low(q[1]));
+  store16(d + 24, high(q[0]));
+  if constexpr (kLastStep) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 36), high(q[1]));
+    const int tail = _mm_extract_epi32(high(q[1]), 2);
+    std::memcpy(d + 44, &tail, 4);
   } else {
-    ub1 = avg16(rows.cb_a, rows.cb_b, p + 1);
-    vr1 = avg16(rows.cr_a, rows.cr_b, p + 1);
+    store16(d + 36, high(q[1]));
   }
-  __m256i cb_lo, cb_hi, cr_lo, cr_hi;
-  chroma32(ub0, ub1, &cb_lo, &cb_hi);
-  chroma32(vr0, vr1, &cr_lo, &cr_hi);
-  // Luma in split order: quarters 0 and 2 widen to the low vector, 1 and 3 to the high one.
-  const __m256i split =
-      _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)), 0xD8);
-  __m256i b[2], g[2], r[2], lo[2], hi[2];
-  bgr16d(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(split)), cb_lo, cr_lo, b, g, r);
-  runs4(b, g, r, lo);
-  bgr16d(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(split, 1)), cb_hi, cr_hi, b, g, r);
-  runs4(b, g, r, hi);
-  // Pixels 0..7 and 16..23 are in the low vectors, 8..15 and 24..31 in the high ones.
-  store_runs<kLastGroup>(out + 3 * x, {low(lo[0]), low(lo[1]), low(hi[0]), low(hi[1]), high(lo[0]),
-                                       high(lo[1]), high(hi[0]), high(hi[1])});
 }
 
 }  // namespace
@@ -163,10 +170,14 @@ void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8
 }
 
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {
-  constexpr int kLast = kWidth - 32;
-  for (int x = 0; x < kLast; x += 32) bgr32_420<false>(y, rows, x, out);
-  // The last 32 pixels overlap the step before rather than going narrower.
-  bgr32_420<true>(y, rows, kLast, out);
+  alignas(32) std::int8_t cb[kCentredRow];
+  alignas(32) std::int8_t cr[kCentredRow];
+  centre_row(rows.cb_a, rows.cb_b, cb);
+  centre_row(rows.cr_a, rows.cr_b, cr);
+  constexpr int kLast = kWidth - 16;
+#pragma GCC unroll 2
+  for (int x = 0; x < kLast; x += 16) bgr16_420<false>(y, cb, cr, x, out);
+  bgr16_420<true>(y, cb, cr, kLast, out);
 }
 
 }  // namespace avikit::dv
