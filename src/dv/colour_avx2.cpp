@@ -126,24 +126,52 @@ inline void centre_row(const std::uint8_t* a, const std::uint8_t* b, std::int8_t
                    _mm_shuffle_epi8(end, repeat_last));
 }
 
+// Two vectors' high words as one: a's in the low half of each 32-bit element, b's in the high.
+inline __m256i high_words(__m256i a, __m256i b) {
+  return _mm256_blend_epi16(_mm256_srli_epi32(a, 16), b, 0xAA);
+}
+
 // The 16 pixels from x on of a 4:2:0 line, from the centred rows. Pixel 2m of the 16 takes its
 // pair's sample twice, pixel 2m + 1 its pair's and the next pair's (the doubled chroma
 // d[x] + d[x + 1] of dv/colour.h): one byte shuffle lays the samples out so, and a multiply-add
-// by ones sums each two into a word.
+// by fours sums each two into a word. With luma and chroma four times over, each 32-bit sum
+// holds its result (the sum >> 14 unscaled) in its high word, which the packs then take without
+// a shift: the sums stay within +-2^26, so that word is the whole result, as the packs' saturation
+// needs.
 template <bool kLastStep>
 [[gnu::always_inline]] inline void bgr16_420(const std::uint8_t* y, const std::int8_t* cb,
                                              const std::int8_t* cr, int x, std::uint8_t* out) {
   const __m256i pick = _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4,  //
                                         4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8);
-  const __m256i ones = _mm256_set1_epi8(1);
+  const __m256i fours = _mm256_set1_epi8(4);
   const int p = x / 2;
   const __m256i vb = _mm256_maddubs_epi16(
-      ones, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cb + p)), pick));
+      fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cb + p)), pick));
   const __m256i vr = _mm256_maddubs_epi16(
-      ones, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cr + p)), pick));
-  __m256i b[2], g[2], r[2], q[2];
-  bgr16d(_mm256_cvtepu8_epi16(load16(y + x)), vb, vr, b, g, r);
-  runs4(b, g, r, q);
+      fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cr + p)), pick));
+  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
+  const __m256i kb = _mm256_set1_epi32(kCbToBlue);
+  const __m256i kg =
+      _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(kCrToGreen) << 16 |
+                                         (static_cast<std::uint32_t>(kCbToGreen) & 0xFFFF)));
+  const __m256i kr = _mm256_set1_epi32(kCrToRed << 16);
+  const __m256i minus64 = _mm256_set1_epi16(-64);
+  const __m256i luma = _mm256_slli_epi16(_mm256_cvtepu8_epi16(load16(y + x)), 2);
+  // [0]: pixels 0..3 and 8..11, [1]: 4..7 and 12..15.
+  const __m256i yt[2] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus64), ky),
+                         _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus64), ky)};
+  const __m256i c[2] = {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)};
+  auto sum = [&](int h, __m256i k) { return _mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], k)); };
+  // Words B0 G0 .. B3 G3 with R0 R4 .. R3 R7 after them in each lane: one byte shuffle a lane
+  // then interleaves four pixels.
+  const __m256i rr = high_words(sum(0, kr), sum(1, kr));
+  const __m128i m0 = _mm_setr_epi8(0, 1, 8, 2, 3, 10, 4, 5, 12, 6, 7, 14, -1, -1, -1, -1);
+  const __m128i m1 = _mm_setr_epi8(0, 1, 9, 2, 3, 11, 4, 5, 13, 6, 7, 15, -1, -1, -1, -1);
+  __m256i q[2];
+  q[0] = _mm256_shuffle_epi8(_mm256_packus_epi16(high_words(sum(0, kb), sum(0, kg)), rr),
+                             _mm256_broadcastsi128_si256(m0));
+  q[1] = _mm256_shuffle_epi8(_mm256_packus_epi16(high_words(sum(1, kb), sum(1, kg)), rr),
+                             _mm256_broadcastsi128_si256(m1));
   // q[0] holds pixels 0..3 and 8..11, q[1] 4..7 and 12..15; each store writes 4 bytes past its
   // 12, which the next store puts right, and the line's last run is stored exactly.
   std::uint8_t* d = out + 3 * x;
