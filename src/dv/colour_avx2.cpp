@@ -10,25 +10,41 @@ namespace {
 
 inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
+// The colour-difference factors of one channel as (Cb, Cr) word pairs.
+inline __m256i chroma_factors(std::int16_t cb, std::int16_t cr) {
+  return _mm256_set1_epi32(static_cast<int>(std::uint32_t{static_cast<std::uint16_t>(cr)} << 16 |
+                                            static_cast<std::uint16_t>(cb)));
+}
+
+// The multiply-add operands of 16 pixels, [0] for the inputs' elements 0..3 of each lane and [1]
+// for 4..7: yt the luma terms, (Y, offset) x (19077, 18565), and c the (Cb, Cr) word pairs.
+struct Terms16 {
+  __m256i yt[2];
+  __m256i c[2];
+};
+
+[[gnu::always_inline]] inline Terms16 terms16(__m256i luma, std::int16_t offset, __m256i vb,
+                                              __m256i vr) {
+  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
+  const __m256i off = _mm256_set1_epi16(offset);
+  return {{_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, off), ky),
+           _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, off), ky)},
+          {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)}};
+}
+
 // B, G and R of 16 pixels as 32-bit sums >> 14, not yet saturated: [0] the pixels of the
 // inputs' elements 0..3 of each lane, [1] those of elements 4..7.
 [[gnu::always_inline]] inline void bgr16d(__m256i luma, __m256i vb, __m256i vr, __m256i* b,
                                           __m256i* g, __m256i* r) {
-  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
-  const __m256i kb = _mm256_set1_epi32(kCbToBlue);
-  const __m256i kg =
-      _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(kCrToGreen) << 16 |
-                                         (static_cast<std::uint32_t>(kCbToGreen) & 0xFFFF)));
-  const __m256i kr = _mm256_set1_epi32(kCrToRed << 16);
-  const __m256i minus16 = _mm256_set1_epi16(-16);
-  const __m256i yt[2] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus16), ky),
-                         _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus16), ky)};
-  const __m256i c[2] = {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)};
+  const __m256i kb = chroma_factors(kCbToBlue, 0);
+  const __m256i kg = chroma_factors(kCbToGreen, kCrToGreen);
+  const __m256i kr = chroma_factors(0, kCrToRed);
+  const Terms16 t = terms16(luma, -16, vb, vr);
 #pragma GCC unroll 2
   for (int h = 0; h < 2; ++h) {
-    b[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kb)), 14);
-    g[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kg)), 14);
-    r[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kr)), 14);
+    b[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kb)), 14);
+    g[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kg)), 14);
+    r[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kr)), 14);
   }
 }
 
@@ -113,8 +129,8 @@ inline void centre_row(const std::uint8_t* a, const std::uint8_t* b, std::int8_t
                                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(v, bias));
   };
-  // 360 = 11 x 32 + 8: the last 8 come with the 8 before them, then once more, followed by the
-  // last sample repeated, rather than reading past the rows.
+  // 360 = 11 x 32 + 8: rather than reading past the rows, the last 16 are averaged on their own
+  // and their last 8 stored once more with the last sample repeated after them.
   for (int i = 0; i + 32 <= kPairChroma; i += 32) centre32(i);
   constexpr int kEnd = kPairChroma - 16;
   const __m128i end =
@@ -149,21 +165,17 @@ template <bool kLastStep>
       fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cb + p)), pick));
   const __m256i vr = _mm256_maddubs_epi16(
       fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cr + p)), pick));
-  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
-  const __m256i kb = _mm256_set1_epi32(kCbToBlue);
-  const __m256i kg =
-      _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(kCrToGreen) << 16 |
-                                         (static_cast<std::uint32_t>(kCbToGreen) & 0xFFFF)));
-  const __m256i kr = _mm256_set1_epi32(kCrToRed << 16);
-  const __m256i minus64 = _mm256_set1_epi16(-64);
-  const __m256i luma = _mm256_slli_epi16(_mm256_cvtepu8_epi16(load16(y + x)), 2);
-  // [0]: pixels 0..3 and 8..11, [1]: 4..7 and 12..15.
-  const __m256i yt[2] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus64), ky),
-                         _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus64), ky)};
-  const __m256i c[2] = {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)};
-  auto sum = [&](int h, __m256i k) { return _mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], k)); };
-  // Words B0 G0 .. B3 G3 with R0 R4 .. R3 R7 after them in each lane: one byte shuffle a lane
-  // then interleaves four pixels.
+  const __m256i kb = chroma_factors(kCbToBlue, 0);
+  const __m256i kg = chroma_factors(kCbToGreen, kCrToGreen);
+  const __m256i kr = chroma_factors(0, kCrToRed);
+  // (Y - 16) x 19077 + 8192 four times over: (4Y, -64) x (19077, 18565). [0]: pixels 0..3 and
+  // 8..11, [1]: 4..7 and 12..15.
+  const Terms16 t = terms16(_mm256_slli_epi16(_mm256_cvtepu8_epi16(load16(y + x)), 2), -64, vb, vr);
+  auto sum = [&](int h, __m256i k) {
+    return _mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], k));
+  };
+  // Each lane: words B0 G0 .. B3 G3 (q[0]) or B4 G4 .. B7 G7 (q[1]), then R0 R4 R1 R5 .. R3 R7;
+  // one byte shuffle a lane then interleaves four pixels.
   const __m256i rr = high_words(sum(0, kr), sum(1, kr));
   const __m128i m0 = _mm_setr_epi8(0, 1, 8, 2, 3, 10, 4, 5, 12, 6, 7, 14, -1, -1, -1, -1);
   const __m128i m1 = _mm_setr_epi8(0, 1, 9, 2, 3, 11, 4, 5, 13, 6, 7, 15, -1, -1, -1, -1);
