@@ -53,7 +53,8 @@ void bgr_line_avx512(const std::uint8_t* y, const std::int8_t* cb, const std::in
                      std::uint8_t* out);
 void bgr_line_420_scalar(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 void bgr_line_420_sse2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
-// Averages and widens the chroma in registers: no doubled-chroma rows in between.
+// Averages each chroma row pair once per line into centred bytes; a byte shuffle and a
+// multiply-add then give each pixel's colour-difference input, 16 pixels a step.
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);
 // 64 pixels a step; byte permutes interleave B, G and R and undo the packs' lane order.
 void bgr_line_420_avx512(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out);

@@ -10,25 +10,41 @@ namespace {
 
 inline __m128i load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
+// The colour-difference factors of one channel as (Cb, Cr) word pairs.
+inline __m256i chroma_factors(std::int16_t cb, std::int16_t cr) {
+  return _mm256_set1_epi32(static_cast<int>(std::uint32_t{static_cast<std::uint16_t>(cr)} << 16 |
+                                            static_cast<std::uint16_t>(cb)));
+}
+
+// The multiply-add operands of 16 pixels, [0] for the inputs' elements 0..3 of each lane and [1]
+// for 4..7: yt the luma terms, (Y, offset) x (19077, 18565), and c the (Cb, Cr) word pairs.
+struct Terms16 {
+  __m256i yt[2];
+  __m256i c[2];
+};
+
+[[gnu::always_inline]] inline Terms16 terms16(__m256i luma, std::int16_t offset, __m256i vb,
+                                              __m256i vr) {
+  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
+  const __m256i off = _mm256_set1_epi16(offset);
+  return {{_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, off), ky),
+           _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, off), ky)},
+          {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)}};
+}
+
 // B, G and R of 16 pixels as 32-bit sums >> 14, not yet saturated: [0] the pixels of the
 // inputs' elements 0..3 of each lane, [1] those of elements 4..7.
 [[gnu::always_inline]] inline void bgr16d(__m256i luma, __m256i vb, __m256i vr, __m256i* b,
                                           __m256i* g, __m256i* r) {
-  const __m256i ky = _mm256_set1_epi32(kLumaOffsetFactor << 16 | kLumaFactor);
-  const __m256i kb = _mm256_set1_epi32(kCbToBlue);
-  const __m256i kg =
-      _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(kCrToGreen) << 16 |
-                                         (static_cast<std::uint32_t>(kCbToGreen) & 0xFFFF)));
-  const __m256i kr = _mm256_set1_epi32(kCrToRed << 16);
-  const __m256i minus16 = _mm256_set1_epi16(-16);
-  const __m256i yt[2] = {_mm256_madd_epi16(_mm256_unpacklo_epi16(luma, minus16), ky),
-                         _mm256_madd_epi16(_mm256_unpackhi_epi16(luma, minus16), ky)};
-  const __m256i c[2] = {_mm256_unpacklo_epi16(vb, vr), _mm256_unpackhi_epi16(vb, vr)};
+  const __m256i kb = chroma_factors(kCbToBlue, 0);
+  const __m256i kg = chroma_factors(kCbToGreen, kCrToGreen);
+  const __m256i kr = chroma_factors(0, kCrToRed);
+  const Terms16 t = terms16(luma, -16, vb, vr);
 #pragma GCC unroll 2
   for (int h = 0; h < 2; ++h) {
-    b[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kb)), 14);
-    g[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kg)), 14);
-    r[h] = _mm256_srai_epi32(_mm256_add_epi32(yt[h], _mm256_madd_epi16(c[h], kr)), 14);
+    b[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kb)), 14);
+    g[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kg)), 14);
+    r[h] = _mm256_srai_epi32(_mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], kr)), 14);
   }
 }
 
@@ -100,56 +116,87 @@ template <bool kLastGroup>
                                        low(c[1]), high(c[0]), high(c[1])});
 }
 
-// The 4:2:0 line works in "split" order: one vector holds pixels 0..7 and 16..23 of a group of
-// 32, the other 8..15 and 24..31. Unpacking the even and odd pixels' chroma gives that order
-// without crossing lanes, and the order of the stores undoes it.
-//
-// Colour-difference inputs of the 32 pixels from pair p on: s0 the averaged samples of pairs
-// p..p+15, s1 those of p+1..p+16. An even pixel takes twice its pair's sample, an odd one its
-// pair's and the next pair's, each less 128 (the doubled chroma d[x] + d[x + 1]).
-[[gnu::always_inline]] inline void chroma32(__m128i s0, __m128i s1, __m256i* lo, __m256i* hi) {
-  const __m256i bias = _mm256_set1_epi16(256);
-  const __m256i w0 = _mm256_cvtepu8_epi16(s0), w1 = _mm256_cvtepu8_epi16(s1);
-  const __m256i even = _mm256_sub_epi16(_mm256_add_epi16(w0, w0), bias);
-  const __m256i odd = _mm256_sub_epi16(_mm256_add_epi16(w0, w1), bias);
-  *lo = _mm256_unpacklo_epi16(even, odd);
-  *hi = _mm256_unpackhi_epi16(even, odd);
+// A 4:2:0 line's two averaged chroma rows as differences from 128 in signed bytes, the last
+// sample once more after them (the pair after the line's last is the last again), and room for
+// the steps' 16-byte loads. Averaging each row once here, rather than in every step, leaves the
+// steps only a byte shuffle and a multiply-add to reach a pixel's colour-difference input.
+constexpr int kCentredRow = kPairChroma + 24;
+
+inline void centre_row(const std::uint8_t* a, const std::uint8_t* b, std::int8_t* out) {
+  const __m256i bias = _mm256_set1_epi8(-128);
+  auto centre32 = [&](int i) {
+    const __m256i v = _mm256_avg_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
+                                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(v, bias));
+  };
+  // 360 = 11 x 32 + 8: rather than reading past the rows, the last 16 are averaged on their own
+  // and their last 8 stored once more with the last sample repeated after them.
+  for (int i = 0; i + 32 <= kPairChroma; i += 32) centre32(i);
+  constexpr int kEnd = kPairChroma - 16;
+  const __m128i end =
+      _mm_xor_si128(_mm_avg_epu8(load16(a + kEnd), load16(b + kEnd)), _mm256_castsi256_si128(bias));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kEnd), end);
+  const __m128i repeat_last =
+      _mm_setr_epi8(8, 9, 10, 11, 12, 13, 14, 15, 15, 15, 15, 15, 15, 15, 15, 15);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPairChroma - 8),
+                   _mm_shuffle_epi8(end, repeat_last));
 }
 
-inline __m128i avg16(const std::uint8_t* a, const std::uint8_t* b, int i) {
-  return _mm_avg_epu8(load16(a + i), load16(b + i));
+// Two vectors' high words as one: a's in the low half of each 32-bit element, b's in the high.
+inline __m256i high_words(__m256i a, __m256i b) {
+  return _mm256_blend_epi16(_mm256_srli_epi32(a, 16), b, 0xAA);
 }
 
-// The 32 pixels from x on of a 4:2:0 line. On the line's last group the pair after the last is
-// the last again.
-template <bool kLastGroup>
-[[gnu::always_inline]] inline void bgr32_420(const std::uint8_t* y, const ChromaRowPairs& rows,
-                                             int x, std::uint8_t* out) {
+// The 16 pixels from x on of a 4:2:0 line, from the centred rows. Pixel 2m of the 16 takes its
+// pair's sample twice, pixel 2m + 1 its pair's and the next pair's (the doubled chroma
+// d[x] + d[x + 1] of dv/colour.h): one byte shuffle lays the samples out so, and a multiply-add
+// by fours sums each two into a word. With luma and chroma four times over, each 32-bit sum
+// holds its result (the sum >> 14 unscaled) in its high word, which the packs then take without
+// a shift: the sums stay within +-2^26, so that word is the whole result, as the packs' saturation
+// needs.
+template <bool kLastStep>
+[[gnu::always_inline]] inline void bgr16_420(const std::uint8_t* y, const std::int8_t* cb,
+                                             const std::int8_t* cr, int x, std::uint8_t* out) {
+  const __m256i pick = _mm256_setr_epi8(0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4,  //
+                                        4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8);
+  const __m256i fours = _mm256_set1_epi8(4);
   const int p = x / 2;
-  const __m128i ub0 = avg16(rows.cb_a, rows.cb_b, p), vr0 = avg16(rows.cr_a, rows.cr_b, p);
-  __m128i ub1, vr1;
-  if constexpr (kLastGroup) {
-    const __m128i next = _mm_setr_epi8(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15);
-    ub1 = _mm_shuffle_epi8(ub0, next);
-    vr1 = _mm_shuffle_epi8(vr0, next);
+  const __m256i vb = _mm256_maddubs_epi16(
+      fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cb + p)), pick));
+  const __m256i vr = _mm256_maddubs_epi16(
+      fours, _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(load16(cr + p)), pick));
+  const __m256i kb = chroma_factors(kCbToBlue, 0);
+  const __m256i kg = chroma_factors(kCbToGreen, kCrToGreen);
+  const __m256i kr = chroma_factors(0, kCrToRed);
+  // (Y - 16) x 19077 + 8192 four times over: (4Y, -64) x (19077, 18565). [0]: pixels 0..3 and
+  // 8..11, [1]: 4..7 and 12..15.
+  const Terms16 t = terms16(_mm256_slli_epi16(_mm256_cvtepu8_epi16(load16(y + x)), 2), -64, vb, vr);
+  auto sum = [&](int h, __m256i k) {
+    return _mm256_add_epi32(t.yt[h], _mm256_madd_epi16(t.c[h], k));
+  };
+  // Each lane: words B0 G0 .. B3 G3 (q[0]) or B4 G4 .. B7 G7 (q[1]), then R0 R4 R1 R5 .. R3 R7;
+  // one byte shuffle a lane then interleaves four pixels.
+  const __m256i rr = high_words(sum(0, kr), sum(1, kr));
+  const __m128i m0 = _mm_setr_epi8(0, 1, 8, 2, 3, 10, 4, 5, 12, 6, 7, 14, -1, -1, -1, -1);
+  const __m128i m1 = _mm_setr_epi8(0, 1, 9, 2, 3, 11, 4, 5, 13, 6, 7, 15, -1, -1, -1, -1);
+  __m256i q[2];
+  q[0] = _mm256_shuffle_epi8(_mm256_packus_epi16(high_words(sum(0, kb), sum(0, kg)), rr),
+                             _mm256_broadcastsi128_si256(m0));
+  q[1] = _mm256_shuffle_epi8(_mm256_packus_epi16(high_words(sum(1, kb), sum(1, kg)), rr),
+                             _mm256_broadcastsi128_si256(m1));
+  // q[0] holds pixels 0..3 and 8..11, q[1] 4..7 and 12..15; each store writes 4 bytes past its
+  // 12, which the next store puts right, and the line's last run is stored exactly.
+  std::uint8_t* d = out + 3 * x;
+  store16(d, low(q[0]));
+  store16(d + 12, low(q[1]));
+  store16(d + 24, high(q[0]));
+  if constexpr (kLastStep) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 36), high(q[1]));
+    const int tail = _mm_extract_epi32(high(q[1]), 2);
+    std::memcpy(d + 44, &tail, 4);
   } else {
-    ub1 = avg16(rows.cb_a, rows.cb_b, p + 1);
-    vr1 = avg16(rows.cr_a, rows.cr_b, p + 1);
+    store16(d + 36, high(q[1]));
   }
-  __m256i cb_lo, cb_hi, cr_lo, cr_hi;
-  chroma32(ub0, ub1, &cb_lo, &cb_hi);
-  chroma32(vr0, vr1, &cr_lo, &cr_hi);
-  // Luma in split order: quarters 0 and 2 widen to the low vector, 1 and 3 to the high one.
-  const __m256i split =
-      _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)), 0xD8);
-  __m256i b[2], g[2], r[2], lo[2], hi[2];
-  bgr16d(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(split)), cb_lo, cr_lo, b, g, r);
-  runs4(b, g, r, lo);
-  bgr16d(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(split, 1)), cb_hi, cr_hi, b, g, r);
-  runs4(b, g, r, hi);
-  // Pixels 0..7 and 16..23 are in the low vectors, 8..15 and 24..31 in the high ones.
-  store_runs<kLastGroup>(out + 3 * x, {low(lo[0]), low(lo[1]), low(hi[0]), low(hi[1]), high(lo[0]),
-                                       high(lo[1]), high(hi[0]), high(hi[1])});
 }
 
 }  // namespace
@@ -163,10 +210,17 @@ void bgr_line_avx2(const std::uint8_t* y, const std::int8_t* cb, const std::int8
 }
 
 void bgr_line_420_avx2(const std::uint8_t* y, const ChromaRowPairs& rows, std::uint8_t* out) {
-  constexpr int kLast = kWidth - 32;
-  for (int x = 0; x < kLast; x += 32) bgr32_420<false>(y, rows, x, out);
-  // The last 32 pixels overlap the step before rather than going narrower.
-  bgr32_420<true>(y, rows, kLast, out);
+  alignas(32) std::int8_t cb[kCentredRow];
+  alignas(32) std::int8_t cr[kCentredRow];
+  centre_row(rows.cb_a, rows.cb_b, cb);
+  centre_row(rows.cr_a, rows.cr_b, cr);
+  constexpr int kLast = kWidth - 16;
+  // Two steps a turn: the loop's own count and pointer work is then a smaller share.
+  for (int x = 0; x < kLast; x += 32) {
+    bgr16_420<false>(y, cb, cr, x, out);
+    bgr16_420<false>(y, cb, cr, x + 16, out);
+  }
+  bgr16_420<true>(y, cb, cr, kLast, out);
 }
 
 }  // namespace avikit::dv
