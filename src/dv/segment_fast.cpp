@@ -43,6 +43,11 @@ constexpr std::array<std::array<std::uint8_t, 64>, 2> make_cells() {
 }
 constexpr std::array<std::array<std::uint8_t, 64>, 2> kCells = make_cells();
 
+// Segments read in place lie within this many bytes of the call's first segment, which keeps
+// every bit position well inside 32 bits; the reader peeks up to 8 bytes past a segment.
+constexpr std::uintptr_t kInPlaceSpan = std::uintptr_t{1} << 24;
+constexpr std::size_t kPeekSlack = 8;
+
 // Byte offset of each block's area in its DIF block, and the area's length in bits.
 constexpr std::uint32_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
 constexpr std::uint32_t kAreaBits[6] = {112, 112, 112, 112, 80, 80};
@@ -178,8 +183,9 @@ class LaneDriver {
 // end of block is settled inline from the lane's registers, the rest out of line.
 class OwnAreas : public LaneDriver<OwnAreas> {
  public:
-  OwnAreas(FastSegments& st, OpenBlocks& open, const std::uint16_t* blocks, std::size_t count)
-      : st_(st), open_(open), blocks_(blocks), count_(count) {}
+  OwnAreas(FastSegments& st, const std::uint8_t* bytes, OpenBlocks& open,
+           const std::uint16_t* blocks, std::size_t count)
+      : st_(st), bytes_(bytes), open_(open), blocks_(blocks), count_(count) {}
 
  private:
   friend class LaneDriver<OwnAreas>;
@@ -219,7 +225,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     const std::uint32_t pos = packed_pos(l.s, l.base);
     const std::uint32_t left = packed_end(l.base) - pos;
     const auto bits =
-        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
+        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(bytes_, pos) >> (64 - left));
     st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
                                              static_cast<std::int32_t>(l.s & 0xFF)};
     st_.areas[l.block].pos = packed_end(l.base);
@@ -237,7 +243,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       e1 -= kLookupBig;
       st_.block_big[l.block] = 1;
       if ((l.s & 0xC0) == 0) {
-        const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
+        const auto code = static_cast<std::uint32_t>(peek64(bytes_, pos - 16) >> 48);
         st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] = escape_amplitude(code);
         if (!second) return;
         // The block goes on with the code after the escape.
@@ -264,7 +270,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // mispredicted branch and the other lanes nothing.
   template <std::size_t N>
   void step(Lane* lanes) {
-    const std::uint8_t* bytes = st_.bytes;
+    const std::uint8_t* bytes = bytes_;
     std::uint32_t s[N], base[N];
     std::int16_t* coeffs[N];
     const std::uint8_t* cells[N];
@@ -323,6 +329,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   }
 
   FastSegments& st_;
+  const std::uint8_t* bytes_;
   OpenBlocks& open_;
   const std::uint16_t* blocks_;
   std::size_t count_;
@@ -582,10 +589,11 @@ class BitWriter {
 };
 
 // Lays the leftover bits of areas [first, last) end to end.
-void gather(const FastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
+void gather(const FastSegments& st, const std::uint8_t* bytes, std::size_t first, std::size_t last,
+            BitWriter& out) {
   for (std::size_t j = first; j < last; ++j) {
     const FastSegments::Area& a = st.areas[j];
-    out.append_short(st.bytes, a.pos, a.end - a.pos);
+    out.append_short(bytes, a.pos, a.end - a.pos);
   }
 }
 
@@ -601,22 +609,23 @@ constexpr std::uint32_t kStream3Slot = 8 * 512;
 // the header's 12 bits and the first 4 code bits are one big-endian 16-bit word (the DC comes
 // out sign-extended by one arithmetic shift), and every block starts out finished at position
 // 0, which pass 1 overwrites for each block it takes.
-std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* queue,
-                         OpenBlocks& open) {
+std::size_t read_headers(FastSegments& st, const std::uint8_t* bytes,
+                         const std::uint32_t* segment_offsets, std::size_t segments,
+                         std::uint16_t* queue, OpenBlocks& open) {
   std::size_t n = 0;
   for (std::uint32_t j = 0; j < segments; ++j) {
     // Built in a register: setting the bits in memory one block at a time would chain every
     // block's header on the store before it.
     std::uint32_t open_blocks = 0;
     for (std::uint32_t m = 0; m < 5; ++m) {
-      const std::uint32_t dif = static_cast<std::uint32_t>(kFastStride) * j + 80 * m;
-      const std::uint32_t qno = st.bytes[dif + 3] & 15U;
+      const std::uint32_t dif = segment_offsets[j] + 80 * m;
+      const std::uint32_t qno = bytes[dif + 3] & 15U;
 #pragma GCC unroll 6
       for (std::uint32_t b = 0; b < 6; ++b) {
         const std::size_t i = 30 * j + 6 * m + b;
         const std::uint32_t area = dif + kAreaOffset[b];
         std::uint16_t be;
-        std::memcpy(&be, st.bytes + area, 2);
+        std::memcpy(&be, bytes + area, 2);
         const std::uint32_t w = __builtin_bswap16(be);
         st.coeffs[i][0] = static_cast<std::int16_t>(static_cast<std::int16_t>(w) >> 7);
         st.block_mode[i] = static_cast<std::uint8_t>((w >> 6) & 1);
@@ -637,15 +646,33 @@ std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* 
 
 }  // namespace
 
-void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count) {
-  for (std::size_t j = 0; j < count; ++j) {
-    copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count,
+                         const std::uint8_t* readable_end) {
+  // Bit positions count from `bytes`: the first segment where it lies, when every segment can
+  // be read in place, else the copies.
+  const std::uint8_t* bytes = segments[0];
+  std::uint32_t offsets[kFastSegments];
+  bool in_place = readable_end != nullptr;
+  for (std::size_t j = 0; j < count && in_place; ++j) {
+    const auto at = reinterpret_cast<std::uintptr_t>(segments[j]);
+    const auto first = reinterpret_cast<std::uintptr_t>(bytes);
+    const auto end = reinterpret_cast<std::uintptr_t>(readable_end);
+    in_place = at >= first && at - first < kInPlaceSpan && end >= at &&
+               end - at >= kSegmentBytes + kPeekSlack;
+    offsets[j] = static_cast<std::uint32_t>(at - first);
+  }
+  if (!in_place) {
+    bytes = st.bytes;
+    for (std::size_t j = 0; j < count; ++j) {
+      copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
+      offsets[j] = static_cast<std::uint32_t>(kFastStride * j);
+    }
   }
   OpenBlocks open;
   std::memset(st.block_big, 0, kBlocks * count);
   std::uint16_t pass1[kFastBlocks];
-  const std::size_t queued = read_headers(st, count, pass1, open);
-  OwnAreas(st, open, pass1, queued).run();
+  const std::size_t queued = read_headers(st, bytes, offsets, count, pass1, open);
+  OwnAreas(st, bytes, open, pass1, queued).run();
   if (!open.any()) return;
 
   // Pass 2, for the macroblocks with unfinished blocks.
@@ -653,7 +680,7 @@ void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, 
   DvBitReader streams[5 * kFastSegments];
   for (std::uint32_t g = 0; g < macroblocks; ++g) {
     BitWriter out(st.streams, kStreamSlot * g);
-    if (open.macroblock_open(g)) gather(st, 6 * g, 6 * g + 6, out);
+    if (open.macroblock_open(g)) gather(st, bytes, 6 * g, 6 * g + 6, out);
     streams[g] = DvBitReader{st.streams, kStreamSlot * g, out.end()};
   }
   Streams<6>(st, open, streams, macroblocks).run();
@@ -669,7 +696,7 @@ void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, 
         if (r.end != kStreamSlot * g) {
           if (r.pos != r.end) out.append(r.bytes, r.pos, r.end - r.pos);
         } else {
-          gather(st, 6 * g, 6 * g + 6, out);
+          gather(st, bytes, 6 * g, 6 * g + 6, out);
         }
       }
     }

@@ -52,7 +52,10 @@ struct FastSegments {
 void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 
 // Parses `count` (1..kFastSegments) segments, segments[j] being the first of the five DIF
-// blocks of segment j. Not modified.
-void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
+// blocks of segment j. Not modified. When the caller vouches that the bytes up to readable_end
+// may be read and every segment ends 8 bytes or more before it (and the segments follow the
+// first within 16 MiB), they are read where they lie; otherwise they are copied first.
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count,
+                         const std::uint8_t* readable_end = nullptr);
 
 }  // namespace avikit::dv
