@@ -116,30 +116,43 @@ inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t
   s = s1 + e2;
 }
 
-// Blocks of the parse that have not met their end: one word a segment, bit b for block b.
+// Blocks of the parse that have not met their end: bit i for block i. One flat run of bits
+// rather than a word a segment: clearing a block's bit is then a shift of its index, not a
+// division by the blocks in a segment, and it is cleared once for every block that ends.
 class OpenBlocks {
  public:
   bool any() const {
-    std::uint32_t all = 0;
-    for (std::uint32_t w : bits_) all |= w;
+    std::uint64_t all = 0;
+    for (std::uint64_t w : bits_) all |= w;
     return all != 0;
   }
-  bool segment_open(std::size_t j) const { return bits_[j] != 0; }
-  bool macroblock_open(std::size_t g) const { return (bits_[g / 5] >> (6 * (g % 5)) & 63) != 0; }
-  void set_segment(std::size_t j, std::uint32_t blocks) { bits_[j] = blocks; }
-  void clear(std::size_t i) { bits_[i / kBlocks] &= ~(1U << (i % kBlocks)); }
+  bool segment_open(std::size_t j) const { return span(kBlocks * j, kBlocks) != 0; }
+  bool macroblock_open(std::size_t g) const { return span(6 * g, 6) != 0; }
+  // Marks the blocks of segment j set in `blocks` (30 bits) open; the segment's bits are clear.
+  void set_segment(std::size_t j, std::uint32_t blocks) {
+    const std::size_t i = kBlocks * j;
+    bits_[i / 64] |= std::uint64_t{blocks} << (i % 64);
+    bits_[i / 64 + 1] |= std::uint64_t{blocks} >> 1 >> (63 - i % 64);
+  }
+  void clear(std::size_t i) { bits_[i / 64] &= ~(std::uint64_t{1} << (i % 64)); }
   // The first open block in [i, last), or last; [i, last) lies within one segment.
   std::size_t first(std::size_t i, std::size_t last) const {
     if (i >= last) return last;
-    const std::size_t j = i / kBlocks;
-    const std::uint32_t from = bits_[j] >> (i % kBlocks);
-    if (from == 0) return last;
-    const std::size_t found = i + static_cast<std::size_t>(__builtin_ctz(from));
-    return found < last ? found : last;
+    const std::uint64_t from = span(i, last - i);
+    return from == 0 ? last : i + static_cast<std::size_t>(__builtin_ctzll(from));
   }
 
  private:
-  std::uint32_t bits_[kFastSegments] = {};
+  // Bits [i, i + n) as the low bits of a word, n at most 58.
+  std::uint64_t span(std::size_t i, std::size_t n) const {
+    const std::size_t w = i / 64;
+    const std::size_t b = i % 64;
+    const std::uint64_t v = bits_[w] >> b | bits_[w + 1] << 1 << (63 - b);
+    return v & ((std::uint64_t{1} << n) - 1);
+  }
+
+  // One word more than the blocks need, so that a span may always read the word after.
+  std::uint64_t bits_[kFastBlocks / 64 + 2] = {};
 };
 
 // Keeps up to four blocks in flight, each in its own lane, so that the branch-heavy decoding of
