@@ -71,8 +71,8 @@ inline std::uint32_t lookup_length_of(std::uint64_t bits) {
 }
 
 // A partial code is carried as its bits rather than as a tree node: block state node =
-// kPending | length << 16 | bits, with 1..15 bits. Completing it is then one look-up of the
-// pending bits followed by the next reader's bits.
+// kPending | length << 16 | bits, with 1..15 bits. Completing it is then decoding those bits
+// followed by the next reader's, which Streams::resume lays side by side in the stream.
 constexpr std::int32_t kPending = 1 << 24;
 constexpr std::int32_t pending_node(std::uint32_t bits, std::uint32_t len) {
   return kPending | static_cast<std::int32_t>(len << 16 | bits);
@@ -355,8 +355,10 @@ class OwnAreas : public LaneDriver<OwnAreas> {
 template <std::size_t Span>
 class Streams : public LaneDriver<Streams<Span>> {
  public:
-  Streams(FastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
-      : st_(st), open_(open), streams_(streams), groups_(groups) {}
+  // buffer: the bytes all the streams lie in.
+  Streams(FastSegments& st, OpenBlocks& open, std::uint8_t* buffer, DvBitReader* streams,
+          std::size_t groups)
+      : st_(st), open_(open), buffer_(buffer), streams_(streams), groups_(groups) {}
 
  private:
   friend class LaneDriver<Streams<Span>>;
@@ -372,9 +374,10 @@ class Streams : public LaneDriver<Streams<Span>> {
 
   const std::uint8_t* cells_of(std::size_t i) const { return kCells[st_.block_mode[i]].data(); }
 
-  void load(Lane& l, std::size_t i, std::size_t g) const {
+  // The lane decodes block i from bit `from` of stream g.
+  void load(Lane& l, std::size_t i, std::size_t g, std::uint32_t from) const {
     const DvBitReader& r = streams_[g];
-    l = Lane{packed(r.pos, r.end, static_cast<std::uint32_t>(st_.block_states[i].position)),
+    l = Lane{packed(from, r.end, static_cast<std::uint32_t>(st_.block_states[i].position)),
              packed_base(r.end), i, g};
   }
 
@@ -388,59 +391,42 @@ class Streams : public LaneDriver<Streams<Span>> {
     return false;
   }
 
-  // The first unfinished block of group g from i on goes on with the stream, completing its
-  // pending code first. False when the group has no such block or the stream is used up.
+  // The first unfinished block of group g from i on goes on with the stream. False when the
+  // group has no such block or the stream is used up.
+  //
+  // A block's pending code is completed by the lane like any other code: its bits are put back
+  // into the stream right before the stream's next bit, over bits already read (or the slack
+  // before the first stream), and the lane starts there. The lane's first peek then reads the
+  // very bytes just stored, which the processor forwards; completing the code on its own cost
+  // more, in instructions and in mispredicted branches on how it ended.
   bool resume(Lane& l, std::size_t i, std::size_t g) {
     const std::size_t last = g * Span + Span;
-    DvBitReader& r = streams_[g];
-    for (;;) {
-      i = open_.first(i, last);
-      if (i == last || r.pos >= r.end) return false;
-      if (st_.block_states[i].node > 0) {
-        // Finished: on to the next block; still short: the stream is dry; completed: the
-        // block goes on if bits are left.
-        if (finish_pending(i, r) == Step::kFinished) ++i;
-        continue;
-      }
-      load(l, i, g);
-      return true;
+    const DvBitReader& r = streams_[g];
+    i = open_.first(i, last);
+    if (i == last || r.pos >= r.end) return false;
+    DvBlockState& b = st_.block_states[i];
+    std::uint32_t from = r.pos;
+    if (b.node > 0) {
+      const auto len = static_cast<std::uint32_t>(b.node >> 16) & 0xFF;
+      from -= len;
+      put_back(from, static_cast<std::uint32_t>(b.node) & 0xFFFF, len);
+      b.node = 0;
     }
+    load(l, i, g, from);
+    return true;
   }
 
-  // Completes block i's pending code with the stream's bits.
-  Step finish_pending(std::size_t i, DvBitReader& r) {
-    DvBlockState& s = st_.block_states[i];
-    const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
-    const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
-    const std::uint32_t left = r.end - r.pos;
-    const std::uint64_t next = peek64(r.bytes, r.pos);
-    const auto code =
-        static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
-    LookupEntry e = vlc_lookup[vlc_lookup_index(code)];
-    const std::uint32_t need = lookup_length(e) - len;
-    if (need > left) {
-      // Still short: the whole stream joins the pending bits.
-      const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
-      s.node = pending_node(bits << left | more, len + left);
-      r.pos = r.end;
-      return Step::kDry;
-    }
-    r.pos += need;
-    std::int16_t amplitude = lookup_amplitude(e);
-    if (lookup_big(e)) {
-      st_.block_big[i] = 1;
-      amplitude = escape_amplitude(code);
-      e -= kLookupBig;
-    }
-    const auto zpos = static_cast<std::uint32_t>(s.position) + lookup_advance(e);
-    if (zpos >= 64) {
-      s.node = -1;
-      open_.clear(i);
-      return Step::kFinished;
-    }
-    st_.coeffs[i][cells_of(i)[zpos]] = amplitude;
-    s = DvBlockState{0, static_cast<std::int32_t>(zpos)};
-    return Step::kGoesOn;
+  // Writes the `len` (1..15) low bits of `bits` at bit `from` of the buffer, the bits around
+  // them unchanged.
+  void put_back(std::uint32_t from, std::uint32_t bits, std::uint32_t len) {
+    std::uint64_t w;
+    std::memcpy(&w, buffer_ + (from >> 3), 8);
+    w = __builtin_bswap64(w);
+    const std::uint32_t shift = 64 - (from & 7) - len;
+    const std::uint64_t mask = ((std::uint64_t{1} << len) - 1) << shift;
+    w = (w & ~mask) | std::uint64_t{bits} << shift;
+    w = __builtin_bswap64(w);
+    std::memcpy(buffer_ + (from >> 3), &w, 8);
   }
 
   // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is a
@@ -550,6 +536,7 @@ class Streams : public LaneDriver<Streams<Span>> {
 
   FastSegments& st_;
   OpenBlocks& open_;
+  std::uint8_t* buffer_;
   DvBitReader* streams_;
   std::size_t groups_;
   std::size_t next_group_ = 0;
@@ -611,9 +598,13 @@ void gather(const FastSegments& st, const std::uint8_t* bytes, std::size_t first
 }
 
 // Bit offsets of a macroblock's pass 2 stream in FastSegments::streams, and of a segment's
-// pass 3 stream in stream3.
+// pass 3 stream in stream3: a slot each, after room for a pending code put back before the
+// first stream (Streams::resume).
 constexpr std::uint32_t kStreamSlot = 8 * 128;
 constexpr std::uint32_t kStream3Slot = 8 * 512;
+constexpr std::uint32_t kLeadBits = 8 * static_cast<std::uint32_t>(kStreamLead);
+constexpr std::uint32_t stream_at(std::uint32_t g) { return kLeadBits + kStreamSlot * g; }
+constexpr std::uint32_t stream3_at(std::uint32_t j) { return kLeadBits + kStream3Slot * j; }
 
 // Block headers and the first look at each block: queues for pass 1 the blocks whose first
 // code is not the end of block, and marks them open.
@@ -692,30 +683,30 @@ void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, 
   const std::size_t macroblocks = 5 * count;
   DvBitReader streams[5 * kFastSegments];
   for (std::uint32_t g = 0; g < macroblocks; ++g) {
-    BitWriter out(st.streams, kStreamSlot * g);
+    BitWriter out(st.streams, stream_at(g));
     if (open.macroblock_open(g)) gather(st, bytes, 6 * g, 6 * g + 6, out);
-    streams[g] = DvBitReader{st.streams, kStreamSlot * g, out.end()};
+    streams[g] = DvBitReader{st.streams, stream_at(g), out.end()};
   }
-  Streams<6>(st, open, streams, macroblocks).run();
+  Streams<6>(st, open, st.streams, streams, macroblocks).run();
   if (!open.any()) return;
 
   // Pass 3: what every macroblock of a segment left, in order.
   DvBitReader wholes[kFastSegments];
   for (std::uint32_t j = 0; j < count; ++j) {
-    BitWriter out(st.stream3, kStream3Slot * j);
+    BitWriter out(st.stream3, stream3_at(j));
     if (open.segment_open(j)) {
       for (std::uint32_t g = 5 * j; g < 5 * j + 5; ++g) {
         const DvBitReader& r = streams[g];
-        if (r.end != kStreamSlot * g) {
+        if (r.end != stream_at(g)) {
           if (r.pos != r.end) out.append(r.bytes, r.pos, r.end - r.pos);
         } else {
           gather(st, bytes, 6 * g, 6 * g + 6, out);
         }
       }
     }
-    wholes[j] = DvBitReader{st.stream3, kStream3Slot * j, out.end()};
+    wholes[j] = DvBitReader{st.stream3, stream3_at(j), out.end()};
   }
-  Streams<kBlocks>(st, open, wholes, count).run();
+  Streams<kBlocks>(st, open, st.stream3, wholes, count).run();
 }
 
 }  // namespace avikit::dv

@@ -22,16 +22,17 @@ inline constexpr std::size_t kFastSegments = 27;
 inline constexpr std::size_t kFastBlocks = kFastSegments * kBlocks;
 // Each segment's copy: its 400 bytes and room for the fast reader to peek 8 bytes past any bit.
 inline constexpr std::size_t kFastStride = kSegmentBytes + 16;
+inline constexpr std::size_t kStreamLead = 16;
 
 struct FastSegments {
   alignas(16) std::uint8_t bytes[kFastSegments * kFastStride];
   // The free space of the areas laid end to end: for pass 2 one 128-byte slot a macroblock, for
-  // pass 3 one 512-byte slot a segment.
-  alignas(16) std::uint8_t streams[kFastSegments * 5 * 128 + 16];
-  alignas(16) std::uint8_t stream3[kFastSegments * 512 + 16];
+  // pass 3 one 512-byte slot a segment, after kStreamLead bytes the parse may write into.
+  alignas(16) std::uint8_t streams[kStreamLead + kFastSegments * 5 * 128 + 16];
+  alignas(16) std::uint8_t stream3[kStreamLead + kFastSegments * 512 + 16];
   // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
   // kernels clear what they used.
-  alignas(32) std::int16_t coeffs[kFastBlocks][64];
+  alignas(64) std::int16_t coeffs[kFastBlocks][64];
   // Each block's area in `bytes`: its next bit once pass 1 is done with it, and its end.
   struct Area {
     std::uint32_t pos;
