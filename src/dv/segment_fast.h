@@ -33,7 +33,8 @@ struct FastSegments {
   // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
   // kernels clear what they used.
   alignas(64) std::int16_t coeffs[kFastBlocks][64];
-  // Each block's area in `bytes`: its next bit once pass 1 is done with it, and its end.
+  // Each block's area, in bits from the first segment where the parse reads it (in place or
+  // in `bytes`): its next bit once pass 1 is done with it, and its end.
   struct Area {
     std::uint32_t pos;
     std::uint32_t end;
