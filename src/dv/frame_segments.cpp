@@ -170,7 +170,7 @@ void decode_segments(const std::uint8_t* frame, bool is625, FrameWorkspace& work
     for (std::size_t j = 0; j < count; ++j) {
       segments[j] = segment_at(frame, (n + j) / 27, (n + j) % 27);
     }
-    parse_segments_fast(st, segments, count);
+    parse_segments_fast(st, segments, count, frame + picture_format(is625).frame_bytes);
     for (std::size_t j = 0; j < count; ++j) {
       if (is625) {
         place_625(bp, kBlocks * j, (n + j) / 27, (n + j) % 27, work.planar);

@@ -155,6 +155,13 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
   field_4(d0, d1, d2, d3, &x[1], &x[3], &x[5], &x[7]);
 }
 
+// Row r from the lower eight bytes, row r + 1 from the upper eight (movhps: no shuffle).
+[[gnu::always_inline]] inline void store_two_rows(__m128i rows, std::uint8_t* dst,
+                                                  std::ptrdiff_t stride) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows);
+  _mm_storeh_pi(reinterpret_cast<__m64*>(dst + stride), _mm_castsi128_ps(rows));
+}
+
 [[gnu::always_inline]] inline void put8x2(const __m256i* x, std::uint8_t* dst0, std::uint8_t* dst1,
                                           std::ptrdiff_t stride) {
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
@@ -163,12 +170,8 @@ inline __m256i pair(const std::int16_t* a, const std::int16_t* b) {
     const __m256i b = _mm256_xor_si256(_mm256_packs_epi16(x[r], x[r + 1]), flip);
     const __m128i lo = _mm256_castsi256_si128(b);
     const __m128i hi = _mm256_extracti128_si256(b, 1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + r * stride), lo);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst0 + (r + 1) * stride),
-                     _mm_unpackhi_epi64(lo, lo));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + r * stride), hi);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst1 + (r + 1) * stride),
-                     _mm_unpackhi_epi64(hi, hi));
+    store_two_rows(lo, dst0 + r * stride, stride);
+    store_two_rows(hi, dst1 + r * stride, stride);
   }
 }
 

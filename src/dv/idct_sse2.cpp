@@ -144,8 +144,9 @@ inline __m128i ld32(const std::int32_t* p) {
 #pragma GCC unroll 8
   for (int r = 0; r < 8; r += 2) {
     const __m128i b = _mm_xor_si128(_mm_packs_epi16(x[r], x[r + 1]), flip);
+    // Row r + 1 straight from the upper eight bytes (movhps: no shuffle).
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * stride), b);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (r + 1) * stride), _mm_unpackhi_epi64(b, b));
+    _mm_storeh_pi(reinterpret_cast<__m64*>(dst + (r + 1) * stride), _mm_castsi128_ps(b));
   }
 }
 

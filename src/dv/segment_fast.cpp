@@ -43,6 +43,11 @@ constexpr std::array<std::array<std::uint8_t, 64>, 2> make_cells() {
 }
 constexpr std::array<std::array<std::uint8_t, 64>, 2> kCells = make_cells();
 
+// Segments read in place lie within this many bytes of the call's first segment, which keeps
+// every bit position well inside 32 bits; the reader peeks up to 8 bytes past a segment.
+constexpr std::uintptr_t kInPlaceSpan = std::uintptr_t{1} << 24;
+constexpr std::size_t kPeekSlack = 8;
+
 // Byte offset of each block's area in its DIF block, and the area's length in bits.
 constexpr std::uint32_t kAreaOffset[6] = {4, 18, 32, 46, 60, 70};
 constexpr std::uint32_t kAreaBits[6] = {112, 112, 112, 112, 80, 80};
@@ -66,8 +71,8 @@ inline std::uint32_t lookup_length_of(std::uint64_t bits) {
 }
 
 // A partial code is carried as its bits rather than as a tree node: block state node =
-// kPending | length << 16 | bits, with 1..15 bits. Completing it is then one look-up of the
-// pending bits followed by the next reader's bits.
+// kPending | length << 16 | bits, with 1..15 bits. Completing it is then decoding those bits
+// followed by the next reader's, which Streams::resume lays side by side in the stream.
 constexpr std::int32_t kPending = 1 << 24;
 constexpr std::int32_t pending_node(std::uint32_t bits, std::uint32_t len) {
   return kPending | static_cast<std::int32_t>(len << 16 | bits);
@@ -111,30 +116,43 @@ inline void store(std::int16_t* coeffs, const std::uint8_t* cells, std::uint32_t
   s = s1 + e2;
 }
 
-// Blocks of the parse that have not met their end: one word a segment, bit b for block b.
+// Blocks of the parse that have not met their end: bit i for block i. One flat run of bits
+// rather than a word a segment: clearing a block's bit is then a shift of its index, not a
+// division by the blocks in a segment, and it is cleared once for every block that ends.
 class OpenBlocks {
  public:
   bool any() const {
-    std::uint32_t all = 0;
-    for (std::uint32_t w : bits_) all |= w;
+    std::uint64_t all = 0;
+    for (std::uint64_t w : bits_) all |= w;
     return all != 0;
   }
-  bool segment_open(std::size_t j) const { return bits_[j] != 0; }
-  bool macroblock_open(std::size_t g) const { return (bits_[g / 5] >> (6 * (g % 5)) & 63) != 0; }
-  void set_segment(std::size_t j, std::uint32_t blocks) { bits_[j] = blocks; }
-  void clear(std::size_t i) { bits_[i / kBlocks] &= ~(1U << (i % kBlocks)); }
+  bool segment_open(std::size_t j) const { return span(kBlocks * j, kBlocks) != 0; }
+  bool macroblock_open(std::size_t g) const { return span(6 * g, 6) != 0; }
+  // Marks the blocks of segment j set in `blocks` (30 bits) open; the segment's bits are clear.
+  void set_segment(std::size_t j, std::uint32_t blocks) {
+    const std::size_t i = kBlocks * j;
+    bits_[i / 64] |= std::uint64_t{blocks} << (i % 64);
+    bits_[i / 64 + 1] |= std::uint64_t{blocks} >> 1 >> (63 - i % 64);
+  }
+  void clear(std::size_t i) { bits_[i / 64] &= ~(std::uint64_t{1} << (i % 64)); }
   // The first open block in [i, last), or last; [i, last) lies within one segment.
   std::size_t first(std::size_t i, std::size_t last) const {
     if (i >= last) return last;
-    const std::size_t j = i / kBlocks;
-    const std::uint32_t from = bits_[j] >> (i % kBlocks);
-    if (from == 0) return last;
-    const std::size_t found = i + static_cast<std::size_t>(__builtin_ctz(from));
-    return found < last ? found : last;
+    const std::uint64_t from = span(i, last - i);
+    return from == 0 ? last : i + static_cast<std::size_t>(__builtin_ctzll(from));
   }
 
  private:
-  std::uint32_t bits_[kFastSegments] = {};
+  // Bits [i, i + n) as the low bits of a word, n at most 58.
+  std::uint64_t span(std::size_t i, std::size_t n) const {
+    const std::size_t w = i / 64;
+    const std::size_t b = i % 64;
+    const std::uint64_t v = bits_[w] >> b | bits_[w + 1] << 1 << (63 - b);
+    return v & ((std::uint64_t{1} << n) - 1);
+  }
+
+  // One word more than the blocks need, so that a span may always read the word after.
+  std::uint64_t bits_[kFastBlocks / 64 + 2] = {};
 };
 
 // Keeps up to four blocks in flight, each in its own lane, so that the branch-heavy decoding of
@@ -178,8 +196,9 @@ class LaneDriver {
 // end of block is settled inline from the lane's registers, the rest out of line.
 class OwnAreas : public LaneDriver<OwnAreas> {
  public:
-  OwnAreas(FastSegments& st, OpenBlocks& open, const std::uint16_t* blocks, std::size_t count)
-      : st_(st), open_(open), blocks_(blocks), count_(count) {}
+  OwnAreas(FastSegments& st, const std::uint8_t* bytes, OpenBlocks& open,
+           const std::uint16_t* blocks, std::size_t count)
+      : st_(st), bytes_(bytes), open_(open), blocks_(blocks), count_(count) {}
 
  private:
   friend class LaneDriver<OwnAreas>;
@@ -219,7 +238,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     const std::uint32_t pos = packed_pos(l.s, l.base);
     const std::uint32_t left = packed_end(l.base) - pos;
     const auto bits =
-        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(st_.bytes, pos) >> (64 - left));
+        left == 0 ? 0U : static_cast<std::uint32_t>(peek64(bytes_, pos) >> (64 - left));
     st_.block_states[l.block] = DvBlockState{left == 0 ? 0 : pending_node(bits, left),
                                              static_cast<std::int32_t>(l.s & 0xFF)};
     st_.areas[l.block].pos = packed_end(l.base);
@@ -237,7 +256,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
       e1 -= kLookupBig;
       st_.block_big[l.block] = 1;
       if ((l.s & 0xC0) == 0) {
-        const auto code = static_cast<std::uint32_t>(peek64(st_.bytes, pos - 16) >> 48);
+        const auto code = static_cast<std::uint32_t>(peek64(bytes_, pos - 16) >> 48);
         st_.coeffs[l.block][kCells[st_.block_mode[l.block]][l.s & 0xFF]] = escape_amplitude(code);
         if (!second) return;
         // The block goes on with the code after the escape.
@@ -264,7 +283,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   // mispredicted branch and the other lanes nothing.
   template <std::size_t N>
   void step(Lane* lanes) {
-    const std::uint8_t* bytes = st_.bytes;
+    const std::uint8_t* bytes = bytes_;
     std::uint32_t s[N], base[N];
     std::int16_t* coeffs[N];
     const std::uint8_t* cells[N];
@@ -323,6 +342,7 @@ class OwnAreas : public LaneDriver<OwnAreas> {
   }
 
   FastSegments& st_;
+  const std::uint8_t* bytes_;
   OpenBlocks& open_;
   const std::uint16_t* blocks_;
   std::size_t count_;
@@ -335,8 +355,10 @@ class OwnAreas : public LaneDriver<OwnAreas> {
 template <std::size_t Span>
 class Streams : public LaneDriver<Streams<Span>> {
  public:
-  Streams(FastSegments& st, OpenBlocks& open, DvBitReader* streams, std::size_t groups)
-      : st_(st), open_(open), streams_(streams), groups_(groups) {}
+  // buffer: the bytes all the streams lie in.
+  Streams(FastSegments& st, OpenBlocks& open, std::uint8_t* buffer, DvBitReader* streams,
+          std::size_t groups)
+      : st_(st), open_(open), buffer_(buffer), streams_(streams), groups_(groups) {}
 
  private:
   friend class LaneDriver<Streams<Span>>;
@@ -352,9 +374,10 @@ class Streams : public LaneDriver<Streams<Span>> {
 
   const std::uint8_t* cells_of(std::size_t i) const { return kCells[st_.block_mode[i]].data(); }
 
-  void load(Lane& l, std::size_t i, std::size_t g) const {
+  // The lane decodes block i from bit `from` of stream g.
+  void load(Lane& l, std::size_t i, std::size_t g, std::uint32_t from) const {
     const DvBitReader& r = streams_[g];
-    l = Lane{packed(r.pos, r.end, static_cast<std::uint32_t>(st_.block_states[i].position)),
+    l = Lane{packed(from, r.end, static_cast<std::uint32_t>(st_.block_states[i].position)),
              packed_base(r.end), i, g};
   }
 
@@ -368,59 +391,42 @@ class Streams : public LaneDriver<Streams<Span>> {
     return false;
   }
 
-  // The first unfinished block of group g from i on goes on with the stream, completing its
-  // pending code first. False when the group has no such block or the stream is used up.
+  // The first unfinished block of group g from i on goes on with the stream. False when the
+  // group has no such block or the stream is used up.
+  //
+  // A block's pending code is completed by the lane like any other code: its bits are put back
+  // into the stream right before the stream's next bit, over bits already read (or the slack
+  // before the first stream), and the lane starts there. The lane's first peek then reads the
+  // very bytes just stored, which the processor forwards; completing the code on its own cost
+  // more, in instructions and in mispredicted branches on how it ended.
   bool resume(Lane& l, std::size_t i, std::size_t g) {
     const std::size_t last = g * Span + Span;
-    DvBitReader& r = streams_[g];
-    for (;;) {
-      i = open_.first(i, last);
-      if (i == last || r.pos >= r.end) return false;
-      if (st_.block_states[i].node > 0) {
-        // Finished: on to the next block; still short: the stream is dry; completed: the
-        // block goes on if bits are left.
-        if (finish_pending(i, r) == Step::kFinished) ++i;
-        continue;
-      }
-      load(l, i, g);
-      return true;
+    const DvBitReader& r = streams_[g];
+    i = open_.first(i, last);
+    if (i == last || r.pos >= r.end) return false;
+    DvBlockState& b = st_.block_states[i];
+    std::uint32_t from = r.pos;
+    if (b.node > 0) {
+      const auto len = static_cast<std::uint32_t>(b.node >> 16) & 0xFF;
+      from -= len;
+      put_back(from, static_cast<std::uint32_t>(b.node) & 0xFFFF, len);
+      b.node = 0;
     }
+    load(l, i, g, from);
+    return true;
   }
 
-  // Completes block i's pending code with the stream's bits.
-  Step finish_pending(std::size_t i, DvBitReader& r) {
-    DvBlockState& s = st_.block_states[i];
-    const auto len = static_cast<std::uint32_t>(s.node >> 16) & 0xFF;
-    const auto bits = static_cast<std::uint32_t>(s.node) & 0xFFFF;
-    const std::uint32_t left = r.end - r.pos;
-    const std::uint64_t next = peek64(r.bytes, r.pos);
-    const auto code =
-        static_cast<std::uint32_t>((bits << (16 - len)) | (next >> (48 + len))) & 0xFFFF;
-    LookupEntry e = vlc_lookup[vlc_lookup_index(code)];
-    const std::uint32_t need = lookup_length(e) - len;
-    if (need > left) {
-      // Still short: the whole stream joins the pending bits.
-      const auto more = left == 0 ? 0U : static_cast<std::uint32_t>(next >> (64 - left));
-      s.node = pending_node(bits << left | more, len + left);
-      r.pos = r.end;
-      return Step::kDry;
-    }
-    r.pos += need;
-    std::int16_t amplitude = lookup_amplitude(e);
-    if (lookup_big(e)) {
-      st_.block_big[i] = 1;
-      amplitude = escape_amplitude(code);
-      e -= kLookupBig;
-    }
-    const auto zpos = static_cast<std::uint32_t>(s.position) + lookup_advance(e);
-    if (zpos >= 64) {
-      s.node = -1;
-      open_.clear(i);
-      return Step::kFinished;
-    }
-    st_.coeffs[i][cells_of(i)[zpos]] = amplitude;
-    s = DvBlockState{0, static_cast<std::int32_t>(zpos)};
-    return Step::kGoesOn;
+  // Writes the `len` (1..15) low bits of `bits` at bit `from` of the buffer, the bits around
+  // them unchanged.
+  void put_back(std::uint32_t from, std::uint32_t bits, std::uint32_t len) {
+    std::uint64_t w;
+    std::memcpy(&w, buffer_ + (from >> 3), 8);
+    w = __builtin_bswap64(w);
+    const std::uint32_t shift = 64 - (from & 7) - len;
+    const std::uint64_t mask = ((std::uint64_t{1} << len) - 1) << shift;
+    w = (w & ~mask) | std::uint64_t{bits} << shift;
+    w = __builtin_bswap64(w);
+    std::memcpy(buffer_ + (from >> 3), &w, 8);
   }
 
   // The lane's code with entry e (counted in l.s) ran past the stream, ended the block, or is a
@@ -530,6 +536,7 @@ class Streams : public LaneDriver<Streams<Span>> {
 
   FastSegments& st_;
   OpenBlocks& open_;
+  std::uint8_t* buffer_;
   DvBitReader* streams_;
   std::size_t groups_;
   std::size_t next_group_ = 0;
@@ -563,11 +570,17 @@ class BitWriter {
 
  private:
   static constexpr std::uint32_t kChunk = 56;
+  // kTopBits[n]: the top n bits set. A load takes fewer operations than building the mask.
+  static constexpr std::array<std::uint64_t, kChunk + 1> kTopBits = [] {
+    std::array<std::uint64_t, kChunk + 1> t{};
+    for (std::uint32_t n = 1; n <= kChunk; ++n) t[n] = ~(~std::uint64_t{0} >> n);
+    return t;
+  }();
 
   // Appends `take` (0..56) bits from src at pos; reads 8 bytes from pos / 8 whatever take is.
   void chunk(const std::uint8_t* src, std::uint32_t pos, std::uint32_t take) {
     // The top `take` bits of the peek; acc_ holds the bit_ % 8 bits of the partial byte.
-    const std::uint64_t v = peek64(src, pos) & ~(~std::uint64_t{0} >> take);
+    const std::uint64_t v = peek64(src, pos) & kTopBits[take];
     const std::uint32_t held = bit_ & 7;
     acc_ |= v >> held;
     const std::uint64_t be = __builtin_bswap64(acc_);
@@ -582,17 +595,22 @@ class BitWriter {
 };
 
 // Lays the leftover bits of areas [first, last) end to end.
-void gather(const FastSegments& st, std::size_t first, std::size_t last, BitWriter& out) {
+void gather(const FastSegments& st, const std::uint8_t* bytes, std::size_t first, std::size_t last,
+            BitWriter& out) {
   for (std::size_t j = first; j < last; ++j) {
     const FastSegments::Area& a = st.areas[j];
-    out.append_short(st.bytes, a.pos, a.end - a.pos);
+    out.append_short(bytes, a.pos, a.end - a.pos);
   }
 }
 
 // Bit offsets of a macroblock's pass 2 stream in FastSegments::streams, and of a segment's
-// pass 3 stream in stream3.
+// pass 3 stream in stream3: a slot each, after room for a pending code put back before the
+// first stream (Streams::resume).
 constexpr std::uint32_t kStreamSlot = 8 * 128;
 constexpr std::uint32_t kStream3Slot = 8 * 512;
+constexpr std::uint32_t kLeadBits = 8 * static_cast<std::uint32_t>(kStreamLead);
+constexpr std::uint32_t stream_at(std::uint32_t g) { return kLeadBits + kStreamSlot * g; }
+constexpr std::uint32_t stream3_at(std::uint32_t j) { return kLeadBits + kStream3Slot * j; }
 
 // Block headers and the first look at each block: queues for pass 1 the blocks whose first
 // code is not the end of block, and marks them open.
@@ -601,22 +619,23 @@ constexpr std::uint32_t kStream3Slot = 8 * 512;
 // the header's 12 bits and the first 4 code bits are one big-endian 16-bit word (the DC comes
 // out sign-extended by one arithmetic shift), and every block starts out finished at position
 // 0, which pass 1 overwrites for each block it takes.
-std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* queue,
-                         OpenBlocks& open) {
+std::size_t read_headers(FastSegments& st, const std::uint8_t* bytes,
+                         const std::uint32_t* segment_offsets, std::size_t segments,
+                         std::uint16_t* queue, OpenBlocks& open) {
   std::size_t n = 0;
   for (std::uint32_t j = 0; j < segments; ++j) {
     // Built in a register: setting the bits in memory one block at a time would chain every
     // block's header on the store before it.
     std::uint32_t open_blocks = 0;
     for (std::uint32_t m = 0; m < 5; ++m) {
-      const std::uint32_t dif = static_cast<std::uint32_t>(kFastStride) * j + 80 * m;
-      const std::uint32_t qno = st.bytes[dif + 3] & 15U;
+      const std::uint32_t dif = segment_offsets[j] + 80 * m;
+      const std::uint32_t qno = bytes[dif + 3] & 15U;
 #pragma GCC unroll 6
       for (std::uint32_t b = 0; b < 6; ++b) {
         const std::size_t i = 30 * j + 6 * m + b;
         const std::uint32_t area = dif + kAreaOffset[b];
         std::uint16_t be;
-        std::memcpy(&be, st.bytes + area, 2);
+        std::memcpy(&be, bytes + area, 2);
         const std::uint32_t w = __builtin_bswap16(be);
         st.coeffs[i][0] = static_cast<std::int16_t>(static_cast<std::int16_t>(w) >> 7);
         st.block_mode[i] = static_cast<std::uint8_t>((w >> 6) & 1);
@@ -637,45 +656,63 @@ std::size_t read_headers(FastSegments& st, std::size_t segments, std::uint16_t* 
 
 }  // namespace
 
-void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count) {
-  for (std::size_t j = 0; j < count; ++j) {
-    copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count,
+                         const std::uint8_t* readable_end) {
+  // Bit positions count from `bytes`: the first segment where it lies, when every segment can
+  // be read in place, else the copies.
+  const std::uint8_t* bytes = segments[0];
+  std::uint32_t offsets[kFastSegments];
+  bool in_place = readable_end != nullptr;
+  for (std::size_t j = 0; j < count && in_place; ++j) {
+    const auto at = reinterpret_cast<std::uintptr_t>(segments[j]);
+    const auto first = reinterpret_cast<std::uintptr_t>(bytes);
+    const auto end = reinterpret_cast<std::uintptr_t>(readable_end);
+    in_place = at >= first && at - first < kInPlaceSpan && end >= at &&
+               end - at >= kSegmentBytes + kPeekSlack;
+    offsets[j] = static_cast<std::uint32_t>(at - first);
+  }
+  if (!in_place) {
+    bytes = st.bytes;
+    for (std::size_t j = 0; j < count; ++j) {
+      copy_segment_sse2(st.bytes + kFastStride * j, segments[j]);
+      offsets[j] = static_cast<std::uint32_t>(kFastStride * j);
+    }
   }
   OpenBlocks open;
   std::memset(st.block_big, 0, kBlocks * count);
   std::uint16_t pass1[kFastBlocks];
-  const std::size_t queued = read_headers(st, count, pass1, open);
-  OwnAreas(st, open, pass1, queued).run();
+  const std::size_t queued = read_headers(st, bytes, offsets, count, pass1, open);
+  OwnAreas(st, bytes, open, pass1, queued).run();
   if (!open.any()) return;
 
   // Pass 2, for the macroblocks with unfinished blocks.
   const std::size_t macroblocks = 5 * count;
   DvBitReader streams[5 * kFastSegments];
   for (std::uint32_t g = 0; g < macroblocks; ++g) {
-    BitWriter out(st.streams, kStreamSlot * g);
-    if (open.macroblock_open(g)) gather(st, 6 * g, 6 * g + 6, out);
-    streams[g] = DvBitReader{st.streams, kStreamSlot * g, out.end()};
+    BitWriter out(st.streams, stream_at(g));
+    if (open.macroblock_open(g)) gather(st, bytes, 6 * g, 6 * g + 6, out);
+    streams[g] = DvBitReader{st.streams, stream_at(g), out.end()};
   }
-  Streams<6>(st, open, streams, macroblocks).run();
+  Streams<6>(st, open, st.streams, streams, macroblocks).run();
   if (!open.any()) return;
 
   // Pass 3: what every macroblock of a segment left, in order.
   DvBitReader wholes[kFastSegments];
   for (std::uint32_t j = 0; j < count; ++j) {
-    BitWriter out(st.stream3, kStream3Slot * j);
+    BitWriter out(st.stream3, stream3_at(j));
     if (open.segment_open(j)) {
       for (std::uint32_t g = 5 * j; g < 5 * j + 5; ++g) {
         const DvBitReader& r = streams[g];
-        if (r.end != kStreamSlot * g) {
+        if (r.end != stream_at(g)) {
           if (r.pos != r.end) out.append(r.bytes, r.pos, r.end - r.pos);
         } else {
-          gather(st, 6 * g, 6 * g + 6, out);
+          gather(st, bytes, 6 * g, 6 * g + 6, out);
         }
       }
     }
-    wholes[j] = DvBitReader{st.stream3, kStream3Slot * j, out.end()};
+    wholes[j] = DvBitReader{st.stream3, stream3_at(j), out.end()};
   }
-  Streams<kBlocks>(st, open, wholes, count).run();
+  Streams<kBlocks>(st, open, st.stream3, wholes, count).run();
 }
 
 }  // namespace avikit::dv

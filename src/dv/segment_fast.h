@@ -22,17 +22,19 @@ inline constexpr std::size_t kFastSegments = 27;
 inline constexpr std::size_t kFastBlocks = kFastSegments * kBlocks;
 // Each segment's copy: its 400 bytes and room for the fast reader to peek 8 bytes past any bit.
 inline constexpr std::size_t kFastStride = kSegmentBytes + 16;
+inline constexpr std::size_t kStreamLead = 16;
 
 struct FastSegments {
   alignas(16) std::uint8_t bytes[kFastSegments * kFastStride];
   // The free space of the areas laid end to end: for pass 2 one 128-byte slot a macroblock, for
-  // pass 3 one 512-byte slot a segment.
-  alignas(16) std::uint8_t streams[kFastSegments * 5 * 128 + 16];
-  alignas(16) std::uint8_t stream3[kFastSegments * 512 + 16];
+  // pass 3 one 512-byte slot a segment, after kStreamLead bytes the parse may write into.
+  alignas(16) std::uint8_t streams[kStreamLead + kFastSegments * 5 * 128 + 16];
+  alignas(16) std::uint8_t stream3[kStreamLead + kFastSegments * 512 + 16];
   // Block b of macroblock m of segment j is block 30j + 6m + b. All zero on entry: the transform
   // kernels clear what they used.
-  alignas(32) std::int16_t coeffs[kFastBlocks][64];
-  // Each block's area in `bytes`: its next bit once pass 1 is done with it, and its end.
+  alignas(64) std::int16_t coeffs[kFastBlocks][64];
+  // Each block's area, in bits from the first segment where the parse reads it (in place or
+  // in `bytes`): its next bit once pass 1 is done with it, and its end.
   struct Area {
     std::uint32_t pos;
     std::uint32_t end;
@@ -52,7 +54,10 @@ struct FastSegments {
 void copy_segment_sse2(std::uint8_t* dst, const std::uint8_t* src);
 
 // Parses `count` (1..kFastSegments) segments, segments[j] being the first of the five DIF
-// blocks of segment j. Not modified.
-void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count);
+// blocks of segment j. Not modified. When the caller vouches that the bytes up to readable_end
+// may be read and every segment ends 8 bytes or more before it (and the segments follow the
+// first within 16 MiB), they are read where they lie; otherwise they are copied first.
+void parse_segments_fast(FastSegments& st, const std::uint8_t* const* segments, std::size_t count,
+                         const std::uint8_t* readable_end = nullptr);
 
 }  // namespace avikit::dv
