@@ -170,9 +170,8 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
   p.seek(0.0);
   EXPECT_EQ(samples(p.get_next_sound()), from(2400, 1152));
-  EXPECT_EQ(p.set_shift(500), 500);
-  EXPECT_DOUBLE_EQ(p.seek(10.0), 10.0);
-  EXPECT_DOUBLE_EQ(p.get_offset(), 10.0);
+  EXPECT_EQ((std::tuple{p.set_shift(500), p.seek(10.0), p.get_offset()}),
+            std::tuple(500, 10.0, 10.0));
   EXPECT_EQ(samples(p.get_next_sound()), from(84000, 1152));  // 10.5 s
   EXPECT_DOUBLE_EQ(p.get_offset(), 10.0 + 1152.0 / 8000);
   p.seek(2.0);
@@ -183,8 +182,7 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   p.set_shift(0);
   EXPECT_EQ(samples(p.get_next_sound()), from(16000, 1152));
   p.set_shift(500);
-  EXPECT_DOUBLE_EQ(p.seek(100.0), 20.0 - 0.5);
-  EXPECT_EQ(p.is_end(), 1);
+  EXPECT_EQ((std::tuple{p.seek(100.0), p.is_end()}), std::tuple(20.0 - 0.5, 1));
   // Past the end the player goes on with silence, and the clock with it.
   EXPECT_EQ(samples(p.get_next_sound()), std::vector<std::int16_t>(1152, 0));
   EXPECT_DOUBLE_EQ(p.get_offset(), 20.0 - 0.5 + 1152.0 / 8000);
@@ -195,8 +193,7 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
 TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) {
   AviAudioPlayer p;
   ASSERT_EQ(p.open(file_.file()), 0);
-  EXPECT_EQ(p.set_shift(-250), -250);
-  EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
+  EXPECT_EQ((std::tuple{p.set_shift(-250), p.seek(0.0)}), std::tuple(-250, 0.0));
   EXPECT_EQ(audiotest::pull_all(p, 4), from(0, 4 * 1152, 2000));
   EXPECT_DOUBLE_EQ(p.get_offset(), 4 * 1152.0 / 8000);
   // The same from a seek into the shifted region a little later.

@@ -206,9 +206,8 @@ TEST_F(AudioReaderTest, ZeroByteRateTakesLengthAndRateFromTheChunks) {
   MemoryFile norate("mem://audio/norate.avi", none.bytes);
   AudioMediaReader n;
   ASSERT_TRUE(open_sound(n, norate.file()));
-  EXPECT_EQ(n.audio_length(), 0.0);
-  EXPECT_EQ(n.seek_audio(3.0), 0.0);
-  EXPECT_EQ(n.audio_at_end(), 1);
+  EXPECT_EQ((std::tuple{n.audio_length(), n.seek_audio(3.0), n.audio_at_end()}),
+            std::tuple(0.0, 0.0, 1));
 }
 
 }  // namespace

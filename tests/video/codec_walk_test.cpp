@@ -232,25 +232,23 @@ TEST(DecoderSetupTest, HandlerEqualToCompressionTriesNoLocate) {
   VideoMediaReader reader;
   ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
   FakeVideoCodec::log().queries = 0;  // naming the stream on open looked for any codec
-  EXPECT_EQ(reader.prepare_output(-1, 1), 0);
-  EXPECT_EQ(FakeVideoCodec::log().queries, 0);
-  EXPECT_EQ(reader.file()->decode_frame(0, reader.frame().LockBits()), 0);
+  EXPECT_EQ((std::tuple{reader.prepare_output(-1, 1), FakeVideoCodec::log().queries,
+                        reader.file()->decode_frame(0, reader.frame().LockBits())}),
+            std::tuple(0, 0, 0));
 }
 
+// The codec is ended and closed at once, not when the file goes.
 TEST(DecoderSetupTest, ResetEndsAndClosesTheCodec) {
   const int before = platform::ic_open_instances();
-  {
-    FakeVideoCodec codec("FAKE", {kRgb});
-    avitest::MemoryFile clip("mem://walk/reset.avi", build_clip(every_12(5)));
-    VideoMediaReader reader;
-    ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
-    ASSERT_EQ(reader.prepare_output(-1, 1), 1);
-    EXPECT_EQ(platform::ic_open_instances(), before + 1);
-    reader.file()->reset_decoder();
-    EXPECT_EQ(FakeVideoCodec::log().ends, 1);
-    EXPECT_EQ(reader.file()->decode_frame(0, reader.frame().LockBits()), 0);
-  }
-  EXPECT_EQ(platform::ic_open_instances(), before);
+  FakeVideoCodec codec("FAKE", {kRgb});
+  avitest::MemoryFile clip("mem://walk/reset.avi", build_clip(every_12(5)));
+  VideoMediaReader reader;
+  ASSERT_TRUE(reader.open(clip.file(), USE_VIDEO));
+  ASSERT_EQ(reader.prepare_output(-1, 1), 1);
+  reader.file()->reset_decoder();
+  EXPECT_EQ((std::tuple{FakeVideoCodec::log().ends, platform::ic_open_instances(),
+                        reader.file()->decode_frame(0, reader.frame().LockBits())}),
+            std::tuple(1, before, 0));
 }
 
 }  // namespace

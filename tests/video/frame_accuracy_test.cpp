@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -95,12 +96,9 @@ std::vector<std::string> ffmpeg_bgr24(const std::string& path, int w, int h) {
 
 int max_difference(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return 256;
-  int worst = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    worst = std::max(worst,
-                     std::abs(static_cast<std::uint8_t>(a[i]) - static_cast<std::uint8_t>(b[i])));
-  }
-  return worst;
+  return std::transform_reduce(
+      a.begin(), a.end(), b.begin(), 0, [](int x, int y) { return std::max(x, y); },
+      [](char x, char y) { return std::abs(std::uint8_t(x) - std::uint8_t(y)); });
 }
 
 class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
