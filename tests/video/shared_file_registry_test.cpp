@@ -114,19 +114,6 @@ TEST_F(SharedFileRegistryTest, AudioSplitTakesTheReadersVideoUserAlong) {
   release({{v, USE_VIDEO}, {a, USE_AUDIO}, {moved, USE_AUDIO}});
 }
 
-TEST_F(SharedFileRegistryTest, UnusableFilesAreNeverRegistered) {
-  avitest::MemoryFile garbage("mem://registry/garbage.avi", std::string(100, 'x'));
-  avitest::AviBuilder b;
-  b.add_stream("txts", std::string(8, '\0'));  // a file with no video and no sound
-  b.add_chunks(0, 2, 4);
-  avitest::MemoryFile text_only("mem://registry/text.avi", b.build().bytes);
-  for (const InMemoryFile& bad : {InMemoryFile(nullptr), garbage.file(), text_only.file()}) {
-    EXPECT_EQ(acquire_shared_file(bad, USE_VIDEO), nullptr) << bad.name;
-    EXPECT_EQ(acquire_shared_file(bad, USE_AUDIO), nullptr) << bad.name;
-  }
-  EXPECT_EQ(acquire_shared_file(nullptr, USE_VIDEO), nullptr);
-}
-
 TEST_F(SharedFileRegistryTest, ReaderReopeningItsNameKeepsFileAndCounts) {
   {
     VideoMediaReader reader;
