@@ -52,10 +52,9 @@ TEST_F(SharedFileRegistryTest, OneThreadSharesOneCountedFileOtherThreadsTheirOwn
   std::thread([&] {
     // The sound alone leaves the video unindexed, until a video reader joins.
     SharedAviFile* theirs = acquire_shared_file(name(), USE_AUDIO);
-    EXPECT_EQ(theirs->container().video_index(), nullptr);
-    EXPECT_EQ(acquire_shared_file(name(), USE_VIDEO), theirs);
-    EXPECT_NE(theirs, v);
-    EXPECT_EQ(shared_file_count(), 2);
+    EXPECT_EQ((std::tuple{theirs->container().video_index(), acquire_shared_file(name(), USE_VIDEO),
+                          theirs != v, shared_file_count()}),
+              std::tuple(nullptr, theirs, true, 2));
     EXPECT_EQ(theirs->container().video_index()->entries.size(), 10u);
     release_shared_file(theirs, USE_VIDEO | USE_AUDIO);
   }).join();
