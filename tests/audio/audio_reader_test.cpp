@@ -84,8 +84,7 @@ bool open_sound(AudioMediaReader& r, const InMemoryFile& name) {
 
 std::string read(AudioMediaReader& r, std::uint32_t count) {
   std::string out(count, '\0');
-  const std::uint32_t got = r.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), count);
-  out.resize(got);
+  out.resize(r.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), count));
   return out;
 }
 

@@ -116,9 +116,7 @@ struct DvReader {
   }
   std::vector<std::int16_t> read(std::uint32_t frames) {
     std::vector<std::int16_t> out(2 * frames);
-    const std::uint32_t got =
-        reader.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), 4 * frames);
-    out.resize(got / 2);
+    out.resize(reader.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), 4 * frames) / 2);
     return out;
   }
   std::vector<std::int16_t> read_all(std::uint32_t block) {
