@@ -68,6 +68,12 @@ avitest::AudioStream pcm(int channels, int rate, int bits = 16, int block_align 
           .block_align = static_cast<std::uint16_t>(block_align)};
 }
 
+// The samples of one block; none without a block.
+std::vector<std::int16_t> samples(const SoundFrame* f) {
+  if (f == nullptr) return {};
+  return {f->get_pcm(), f->get_pcm() + f->get_sample_count()};
+}
+
 class AudioPlayerTest : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(shared_file_count(), 0) << "a file was left open"; }
@@ -85,9 +91,8 @@ TEST_F(AudioPlayerTest, FilesWithoutPlayableSoundDoNotOpen) {
   MemoryFile f("mem://player/ok.avi", pcm_avi(le16_bytes(numbered(4410, 2)), pcm(2, 44100)));
   for (const InMemoryFile& name : {InMemoryFile(nullptr), silent.file(), deep.file()}) {
     AviAudioPlayer p;
-    ASSERT_EQ(p.open(f.file()), 0);
-    EXPECT_EQ(p.has_audio(), 1);
-    EXPECT_EQ(p.open(name), 1) << name.name;
+    ASSERT_EQ((std::tuple{p.open(f.file()), p.has_audio(), p.open(name)}), std::tuple(0, 1, 1))
+        << name.name;
     EXPECT_EQ(std::tuple(p.has_audio(), p.get_next_sound(), p.is_end()), std::tuple(0, nullptr, 1));
   }
 }
@@ -112,28 +117,25 @@ TEST_F(AudioPlayerTest, StoredSamplesComeOutAsSixteenBitsAndTheRestAsSilence) {
   }
 }
 
+// Volume applies to mono without conversion (the left factor), and to stereo after the
+// converter (both sides the left factor); mono output through the converter is not scaled.
 TEST_F(AudioPlayerTest, VolumeAppliesWithoutConversionAndToStereoAfterIt) {
   const std::vector<std::int16_t> data = numbered(8000, 1);
   MemoryFile f("mem://player/mono.avi", pcm_avi(le16_bytes(data), pcm(1, 8000)));
-  AviAudioPlayer p;
+  AviAudioPlayer p, loud, plain;
   ASSERT_EQ(p.open(f.file()), 0);
-  p.set_volume(0.5, 4.0);  // mono without conversion: the left factor
+  p.set_volume(0.5, 4.0);
   std::vector<std::int16_t> half(data.begin(), data.begin() + 1152);
   for (std::int16_t& v : half) v = static_cast<std::int16_t>(v / 2);
   EXPECT_EQ(audiotest::pull_all(p, 1), half);
-  // Mono to stereo through the converter: both sides take the left factor.
   p.set_pcm_output(8000, 2);
   const std::vector<std::int16_t> stereo = audiotest::pull_all(p, 1);
   ASSERT_EQ(stereo.size(), 2304u);
   for (std::size_t i = 0; i < 2304; i += 2) ASSERT_EQ(stereo[i], stereo[i + 1]);
-}
-
-TEST_F(AudioPlayerTest, MonoOutputThroughTheConverterIsNotScaled) {
-  const std::vector<std::int16_t> data = sine(16000, 2, 8000);
-  MemoryFile f("mem://player/stereo8k.avi", pcm_avi(le16_bytes(data), pcm(2, 8000)));
-  AviAudioPlayer loud, plain;
-  ASSERT_EQ(loud.open(f.file()), 0);
-  ASSERT_EQ(plain.open(f.file()), 0);
+  MemoryFile g("mem://player/stereo8k.avi",
+               pcm_avi(le16_bytes(sine(16000, 2, 8000)), pcm(2, 8000)));
+  ASSERT_EQ(loud.open(g.file()), 0);
+  ASSERT_EQ(plain.open(g.file()), 0);
   loud.set_volume(3.0, 3.0);
   loud.set_pcm_output(8000, 1);
   plain.set_pcm_output(8000, 1);
@@ -155,11 +157,6 @@ class AudioClockTest : public AudioPlayerTest {
                data_.begin() + static_cast<std::ptrdiff_t>(frame + n - silence));
     return out;
   }
-  static std::vector<std::int16_t> samples(const SoundFrame* f) {
-    return f == nullptr
-               ? std::vector<std::int16_t>()
-               : std::vector<std::int16_t>(f->get_pcm(), f->get_pcm() + f->get_sample_count());
-  }
 };
 
 // The shift moves the sound against the host's time, at once when set (one set before open waits
@@ -172,9 +169,8 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   EXPECT_EQ(samples(p.get_next_sound()), from(0, 1152));
   p.seek(0.0);
   EXPECT_EQ(samples(p.get_next_sound()), from(2400, 1152));
-  EXPECT_EQ(p.set_shift(500), 500);
-  EXPECT_DOUBLE_EQ(p.seek(10.0), 10.0);
-  EXPECT_DOUBLE_EQ(p.get_offset(), 10.0);
+  EXPECT_EQ((std::tuple{p.set_shift(500), p.seek(10.0), p.get_offset()}),
+            std::tuple(500, 10.0, 10.0));
   EXPECT_EQ(samples(p.get_next_sound()), from(84000, 1152));  // 10.5 s
   EXPECT_DOUBLE_EQ(p.get_offset(), 10.0 + 1152.0 / 8000);
   p.seek(2.0);
@@ -185,8 +181,7 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
   p.set_shift(0);
   EXPECT_EQ(samples(p.get_next_sound()), from(16000, 1152));
   p.set_shift(500);
-  EXPECT_DOUBLE_EQ(p.seek(100.0), 20.0 - 0.5);
-  EXPECT_EQ(p.is_end(), 1);
+  EXPECT_EQ((std::tuple{p.seek(100.0), p.is_end()}), std::tuple(20.0 - 0.5, 1));
   // Past the end the player goes on with silence, and the clock with it.
   EXPECT_EQ(samples(p.get_next_sound()), std::vector<std::int16_t>(1152, 0));
   EXPECT_DOUBLE_EQ(p.get_offset(), 20.0 - 0.5 + 1152.0 / 8000);
@@ -197,8 +192,7 @@ TEST_F(AudioClockTest, ShiftMovesTheSoundAgainstTheHostsTimeAtOnce) {
 TEST_F(AudioClockTest, ANegativeShiftGivesSilenceUntilTheStreamStartsThenSound) {
   AviAudioPlayer p;
   ASSERT_EQ(p.open(file_.file()), 0);
-  EXPECT_EQ(p.set_shift(-250), -250);
-  EXPECT_DOUBLE_EQ(p.seek(0.0), 0.0);
+  EXPECT_EQ((std::tuple{p.set_shift(-250), p.seek(0.0)}), std::tuple(-250, 0.0));
   EXPECT_EQ(audiotest::pull_all(p, 4), from(0, 4 * 1152, 2000));
   EXPECT_DOUBLE_EQ(p.get_offset(), 4 * 1152.0 / 8000);
   // The same from a seek into the shifted region a little later.
@@ -255,32 +249,26 @@ TEST_F(AudioPlayerTest, StreamsAreSelectedByNumberAndDescribed) {
   AviAudioPlayer p;
   int list[4] = {7, 7, 7, 7};
   ASSERT_EQ(p.open(f.file()), 0);
-  EXPECT_EQ(p.get_audio_stream_list(list, 4), 1);  // the stream playing
-  EXPECT_EQ(list[0], 1);
+  EXPECT_EQ((std::tuple{p.get_audio_stream_list(list, 4), list[0]}), std::tuple(1, 1));
   const AudioInfo* info = p.get_audio_info();
   ASSERT_NE(info, nullptr);
   EXPECT_EQ(std::tuple(info->format, info->channels, info->sample_rate, info->stream, info->length),
             std::tuple(kAudioFormatPcm, 2, 44100, 1, 0.1));
-  EXPECT_EQ(p.select_audio_stream(2), 2);
-  EXPECT_EQ(p.get_audio_stream_id(), 2);
+  EXPECT_EQ((std::tuple{p.select_audio_stream(2), p.get_audio_stream_id()}), std::tuple(2, 2));
   p.set_pcm_output(96000, 2);  // out of range: the stream's own format stays
   p.set_pcm_output(44100, 3);
   EXPECT_EQ(std::tuple(p.get_pcm_output_sample_rate(), p.get_pcm_output_channels()),
             std::tuple(22050, 1));
-  EXPECT_EQ(p.select_audio_stream(9), 2);  // no such stream: the current one
-  EXPECT_EQ(p.get_offset(), 0.0);
+  EXPECT_EQ((std::tuple{p.select_audio_stream(9), p.get_offset()}), std::tuple(2, 0.0));
   p.set_pcm_output(22050, 1);
   p.seek(0.05);  // byte 1102 at the new stream's own byte rate
-  const SoundFrame* block = p.get_next_sound();
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->get_pcm()[0], (1102 % 256 - 128) * 256);
+  EXPECT_EQ(samples(p.get_next_sound()).at(0), (1102 % 256 - 128) * 256);
   p.close();
   EXPECT_EQ(std::tuple(p.has_audio(), p.get_audio_info()), std::tuple(0, nullptr));
   // The host's open(name, stream) counts on getting the stream back.
-  EXPECT_EQ(p.open(f.file(), 2), 0);
-  EXPECT_EQ(p.get_audio_stream_id(), 2);
-  EXPECT_EQ(p.open(f.file(), 5), 1);
-  EXPECT_EQ(p.has_audio(), 0);
+  EXPECT_EQ((std::tuple{p.open(f.file(), 2), p.get_audio_stream_id(), p.open(f.file(), 5),
+                        p.has_audio()}),
+            std::tuple(0, 2, 1, 0));
 }
 
 // Copies share one player and its stream position (the shell is the video player's, tested

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "audio/audio_reader.h"
 #include "audio/audio_test_support.h"
@@ -19,19 +20,18 @@ using namespace avikit;
 namespace {
 
 // One synthetic DV frame carrying only sound: the 50-field flag, frequency, quantisation and
-// extra-sample codes where the audio reader looks, and `left`/`right` 16-bit samples (12-bit
-// codes when twelve_bit) at the layout's offsets. Everything else is zero.
+// extra-sample codes where the audio reader looks, and the left channel's 16-bit samples (12-bit
+// codes when twelve_bit) at the layout's offsets, the right channel's being their negatives (code
+// 4095 - v). Everything else is zero.
 struct DvSound {
   bool fifty_field = true;
   unsigned frequency = 0;  // 0 48 kHz, 1 44.1 kHz, 2 32 kHz, other: unknown
   bool twelve_bit = false;
   unsigned extra = 24;  // samples beyond the minimum (0..63)
   std::vector<std::int16_t> left{};
-  std::vector<std::int16_t> right{};
-  std::vector<std::uint16_t> codes12{};  // 12-bit: left code, right code, left, right...
 };
-// A 12-bit left code that leaves its sample's three bytes alone.
-constexpr std::uint16_t kNotWritten = 0xFFFF;
+// A 12-bit code that leaves its sample's three bytes alone.
+constexpr std::int16_t kNotWritten = -1;
 
 std::vector<std::uint32_t> dv_offsets(bool fifty_field) {
   // The DV type-1 audio layout (IEC 61834-2 shuffling as the container describes it).
@@ -58,37 +58,21 @@ std::string dv_frame(const DvSound& s) {
   for (std::size_t i = 0; i < s.left.size() && i < offsets.size(); ++i) {
     const std::size_t a = offsets[i];
     const auto l = static_cast<std::uint16_t>(s.left[i]);
-    const auto r = static_cast<std::uint16_t>(i < s.right.size() ? s.right[i] : 0);
-    at(a) = static_cast<std::uint8_t>(l >> 8);
-    at(a + 1) = static_cast<std::uint8_t>(l);
-    at(a + second) = static_cast<std::uint8_t>(r >> 8);
-    at(a + second + 1) = static_cast<std::uint8_t>(r);
-  }
-  for (std::size_t i = 0; 2 * i + 1 < s.codes12.size() && i < offsets.size(); ++i) {
-    const std::size_t a = offsets[i];
-    if (s.codes12[2 * i] == kNotWritten) continue;
-    const std::uint16_t l = s.codes12[2 * i] & 0xFFF;
-    const std::uint16_t r = s.codes12[2 * i + 1] & 0xFFF;
+    if (!s.twelve_bit) {
+      const auto r = static_cast<std::uint16_t>(-s.left[i]);
+      at(a) = static_cast<std::uint8_t>(l >> 8);
+      at(a + 1) = static_cast<std::uint8_t>(l);
+      at(a + second) = static_cast<std::uint8_t>(r >> 8);
+      at(a + second + 1) = static_cast<std::uint8_t>(r);
+      continue;
+    }
+    if (s.left[i] == kNotWritten) continue;
+    const auto r = static_cast<std::uint16_t>(4095 - l);
     at(a) = static_cast<std::uint8_t>(l >> 4);
     at(a + 1) = static_cast<std::uint8_t>(r >> 4);
     at(a + 2) = static_cast<std::uint8_t>((l & 0xF) << 4 | (r & 0xF));
   }
   return f;
-}
-
-// Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
-// themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half
-// mirrors the positive one (code 4095 - v is the sample -expand(v)).
-TEST(DvAudioTest, TwelveBitCodesExpandSegmentBySegment) {
-  for (std::uint32_t v = 0; v < 2048; ++v) {
-    const std::uint32_t t = v / 256;
-    const std::int32_t want =
-        t < 2 ? static_cast<std::int32_t>(v)
-              : (1 << (t + 7)) + static_cast<std::int32_t>(v % 256) * (1 << (t - 1));
-    ASSERT_EQ(audio::detail::dv_expand_12bit(v), want) << v;
-    ASSERT_EQ(audio::detail::dv_expand_12bit(4095 - v), -want) << v;
-  }
-  EXPECT_EQ(audio::detail::dv_expand_12bit(0x1FFF), 0);  // only the low 12 bits count
 }
 
 std::vector<std::int16_t> stretch(const std::vector<std::int16_t>& raw, std::uint32_t target) {
@@ -126,16 +110,13 @@ TEST(DvAudioTest, StretchKeepsTheEndsAndFollowsALineBetweenThem) {
 // --- Groups read through the reader --------------------------------------------------------------
 
 struct DvReader {
-  explicit DvReader(const std::string& bytes, const char* name = "mem://dv/type1.avi")
-      : file(name, bytes) {
+  explicit DvReader(const std::string& bytes) : file("mem://dv/type1.avi", bytes) {
     ok = reader.open(file.file(), USE_AUDIO);
     reader.select_audio(-1);
   }
   std::vector<std::int16_t> read(std::uint32_t frames) {
     std::vector<std::int16_t> out(2 * frames);
-    const std::uint32_t got =
-        reader.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), 4 * frames);
-    out.resize(got / 2);
+    out.resize(reader.read_audio(reinterpret_cast<std::uint8_t*>(out.data()), 4 * frames) / 2);
     return out;
   }
   std::vector<std::int16_t> read_all(std::uint32_t block) {
@@ -194,15 +175,13 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
                 .extra = c.extra + f % 2 * c.odd_more};
       for (std::uint32_t i = 0; i < c.samples + f % 2 * c.odd_more; ++i) {  // numbered samples
         s.left.push_back(static_cast<std::int16_t>(f * 2000 + i));
-        s.right.push_back(static_cast<std::int16_t>(-static_cast<std::int32_t>(f * 2000 + i)));
       }
       frames.push_back(dv_frame(s));
     }
     if (c.change == kSilent) frames[6].clear();
     if (c.change == kShortChunk) frames[14].resize(1000);
     if (c.change == kLongChunk) frames[14] += std::string(500, '\x7f');
-    DvReader r(avitest::dv_type1(frames).build().bytes,  // 525/60 too: the file claims 50 fields
-               ("mem://dv/group" + std::to_string(c.change) + std::to_string(c.frames)).c_str());
+    DvReader r(avitest::dv_type1(frames).build().bytes);  // 525/60 too: the file claims 50 fields
     const std::vector<std::int16_t> got = r.read_all(1151);
     ASSERT_EQ(got.size(), 2 * c.want_frames);
     if (c.change == kNone) {
@@ -216,29 +195,37 @@ TEST_F(DvGroupTest, GroupsAreReadStretchedAndCut) {
   }
 }
 
+// Each of the 16 segments of the 12-bit code is linear (IEC 61834-2): codes 0 to 511 stand for
+// themselves, segment t of 2..7 starts at 2^(t+7) in steps of 2^(t-1), and the negative half
+// mirrors the positive one (code 4095 - v is the sample -expand(v)).
+std::int16_t expand12(std::uint32_t v) {
+  if (v >= 2048) return static_cast<std::int16_t>(-expand12(4095 - v));
+  const std::uint32_t t = v / 256;
+  return static_cast<std::int16_t>(t < 2 ? v : (1u << (t + 7)) + v % 256 * (1u << (t - 1)));
+}
+
 // A 12-bit sample takes three bytes at the 16-bit layout's offset, so sample i + 54 starts on
 // the third byte of sample i (the next row of the shuffle). Only every other row is written
-// here, so that each checked sample owns its bytes.
+// here, so that each checked sample owns its bytes; the ten frames' two channels hold every code.
 TEST_F(DvGroupTest, TwelveBitFramesDecodeBothChannelsFromThreeBytes) {
   auto row_written = [](std::uint32_t i) { return (i / 54) % 2 == 0; };
   std::vector<std::string> frames;
-  for (int f = 0; f < 10; ++f) {
-    DvSound s;
-    s.twelve_bit = true;
-    s.extra = 24;
+  for (std::uint32_t f = 0; f < 10; ++f) {
+    DvSound s{.twelve_bit = true};
     for (std::uint32_t i = 0; i < 1920; ++i) {
-      s.codes12.push_back(row_written(i) ? static_cast<std::uint16_t>(i * 2 % 4096) : kNotWritten);
-      s.codes12.push_back(static_cast<std::uint16_t>(4095 - i));
+      s.left.push_back(row_written(i) ? static_cast<std::int16_t>((f * 1920 + i) % 4096)
+                                      : kNotWritten);
     }
     frames.push_back(dv_frame(s));
   }
   DvReader r(avitest::dv_type1(frames).build().bytes);
-  const std::vector<std::int16_t> got = r.read(1920);
-  ASSERT_EQ(got.size(), 2u * 1920);
-  for (std::uint32_t i = 0; i < 1920; ++i) {
-    if (!row_written(i)) continue;
-    ASSERT_EQ(got[2 * i], audio::detail::dv_expand_12bit(i * 2 % 4096)) << i;
-    ASSERT_EQ(got[2 * i + 1], audio::detail::dv_expand_12bit(4095 - i)) << i;
+  const std::vector<std::int16_t> got = r.read(19200);
+  ASSERT_EQ(got.size(), 2u * 19200);
+  for (std::uint32_t j = 0; j < 19200; ++j) {
+    if (!row_written(j % 1920)) continue;
+    ASSERT_EQ(std::pair(got[2 * j], got[2 * j + 1]),
+              std::pair(expand12(j % 4096), expand12(4095 - j % 4096)))
+        << j;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -95,12 +96,9 @@ std::vector<std::string> ffmpeg_bgr24(const std::string& path, int w, int h) {
 
 int max_difference(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return 256;
-  int worst = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    worst = std::max(worst,
-                     std::abs(static_cast<std::uint8_t>(a[i]) - static_cast<std::uint8_t>(b[i])));
-  }
-  return worst;
+  return std::transform_reduce(
+      a.begin(), a.end(), b.begin(), 0, [](int x, int y) { return std::max(x, y); },
+      [](char x, char y) { return std::abs(std::uint8_t(x) - std::uint8_t(y)); });
 }
 
 class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
@@ -131,12 +129,10 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
     AviVideoPlayer p;
     EXPECT_EQ(p.open(path_.c_str(), -1), 0);
     p.seek(0, 1);
-    const int n = p.get_total_frames();
-    for (int f = 0; f < n; ++f) {
+    for (int f = 0, n = p.get_total_frames(); f < n; ++f, p.forward(1)) {
       out.rgb.push_back(frame_bytes(p));
       const CNewDib& dib = p.impl()->reader()->frame();
       out.bitmap.emplace_back(reinterpret_cast<const char*>(dib.LockBits()), dib.image_bytes());
-      p.forward(1);
     }
     return out;
   }
@@ -145,8 +141,7 @@ class FrameAccuracyTest : public ::testing::TestWithParam<MediaCase> {
     const MediaCase& c = GetParam();
     AviVideoPlayer p;
     ASSERT_EQ(p.open(path_.c_str(), -1), 0);
-    const int w = p.get_video_info()->width;
-    const int h = p.get_video_info()->height;
+    const int w = p.get_video_info()->width, h = p.get_video_info()->height;
     const Reference k = c.reference;
     const bool yuv = k == Reference::kYv12 || k == Reference::kYuy2;
     const bool rgb = k == Reference::kRgb || k == Reference::kRgbFullRange;
@@ -217,10 +212,9 @@ TEST_P(FrameAccuracyTest, RandomSeekEqualsSequentialPlayback) {
   if (whole) options_set(kOptionPictureCacheMib, 1);
   const int top = whole ? n - 1 : std::min(n - 1, 30);
   p.seek(top, 1);
-  for (int f = top; f >= (whole ? 0 : std::max(0, top - 20)); --f) {
+  for (int f = top; f >= (whole ? 0 : std::max(0, top - 20)); --f, p.reverse(1)) {
     ASSERT_EQ(p.get_frame_offset(), f);
     ASSERT_TRUE(frame_bytes(p) == seq.rgb[static_cast<std::size_t>(f)]) << "frame " << f;
-    p.reverse(1);
   }
 }
 

@@ -36,11 +36,7 @@ Bytes convert(const Bytes& format, const Bytes& source, std::size_t out_bytes,
               bool top_down = false) {
   Bytes out(out_bytes + 8, 0xAB);  // guard bytes after the picture must stay untouched
   std::span<std::uint8_t> dst(out.data(), out_bytes);
-  if (top_down) {
-    convert_top_down_raw_to_rgb24(format, source, dst);
-  } else {
-    convert_raw_to_rgb24(format, source, dst);
-  }
+  (top_down ? convert_top_down_raw_to_rgb24 : convert_raw_to_rgb24)(format, source, dst);
   for (std::size_t i = out_bytes; i < out.size(); ++i) EXPECT_EQ(out[i], 0xAB) << "guard " << i;
   out.resize(out_bytes);
   return out;
