@@ -35,16 +35,14 @@ TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
 // Rows padded to four bytes (24 and 16 bits); YV12 with luma rows of the padded width and two
 // chroma planes of half the rows, rounded up.
 TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
+  const std::uint32_t yuy2 = fourcc("YUY2"), yv12 = fourcc("YV12");
   const struct {
     int width, height, bits, pitch;
     std::uint32_t bytes, compression;
   } cases[] = {
-      {720, 576, 24, 2160, 2160 * 576, 0},
-      {5, 3, 24, 16, 48, 0},
-      {720, 576, 16, 1440, 1440 * 576, fourcc("YUY2")},
-      {3, 2, 16, 8, 16, fourcc("YUY2")},
-      {720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
-      {5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")},
+      {720, 576, 24, 2160, 2160 * 576, 0},          {5, 3, 24, 16, 48, 0},
+      {720, 576, 16, 1440, 1440 * 576, yuy2},       {3, 2, 16, 8, 16, yuy2},
+      {720, 576, 12, 720, 720 * 576 * 3 / 2, yv12}, {5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, yv12},
   };
   for (const auto& c : cases) {
     for (const bool movable : {false, true}) {
@@ -66,12 +64,9 @@ TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
   }
   // Bad sizes and depths are refused.
   CNewDib d;
-  for (const auto& [w, h, bits] :
-       {std::tuple{0, 10, 24}, std::tuple{10, -1, 24}, std::tuple{10, 10, 32},
-        std::tuple{10, 10, 8}, std::tuple{100000, 10, 24}}) {
-    EXPECT_EQ(d.Create(w, h, bits, false), 0);
-    EXPECT_EQ(d.LockBits(), nullptr);
-  }
+  const int bad[][3] = {{0, 10, 24}, {10, -1, 24}, {10, 10, 32}, {10, 10, 8}, {100000, 10, 24}};
+  for (const auto& [w, h, bits] : bad)
+    EXPECT_TRUE(d.Create(w, h, bits, false) == 0 && d.LockBits() == nullptr) << w << " " << bits;
 }
 
 // Random samples over the whole picture.
@@ -149,13 +144,10 @@ TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
 
 // Images the players hand out.
 TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
-  Image i(5, 3, 1, 0);
-  EXPECT_EQ(i.pitch(), 16);
-  ASSERT_NE(i.data(), nullptr);
-  EXPECT_EQ(i.row(2) - i.row(0), 32);
-  const Image bad(-1, 3, 1, 0);
-  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0);
-  EXPECT_EQ(Image(4, 4, 2, 0).data(), nullptr);  // another pixel format
+  const Image i(5, 3, 1, 0), bad(-1, 3, 1, 0), other(4, 4, 2, 0);  // other: a format it lacks
+  EXPECT_EQ(std::tuple(i.pitch(), i.data() != nullptr, i.row(2) - i.row(0)),
+            std::tuple(16, true, 32));
+  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0 && other.data() == nullptr);
 }
 
 }  // namespace
