@@ -106,10 +106,8 @@ TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndBadLabelsAndRatesAreRefused)
   EXPECT_EQ(text(tc, 1), "1:24");
   for (const char* bad :
        {"", "abc", "00:00:00:25", "00:60:00:00", "00:00:60:00", "1:2:3:4:5", "-1:00:00:00",
-        "00::00:00", "00:00:00:00x", "9999999999:00:00:00", static_cast<const char*>(nullptr)}) {
-    EXPECT_EQ(tc.set_string(bad), 0) << (bad != nullptr ? bad : "null");
-    EXPECT_EQ(tc.get_frame(), 2100) << (bad != nullptr ? bad : "null");
-  }
+        "00::00:00", "00:00:00:00x", "9999999999:00:00:00", static_cast<const char*>(nullptr)})
+    EXPECT_TRUE(tc.set_string(bad) == 0 && tc.get_frame() == 2100) << (bad ? bad : "null");
   EXPECT_EQ(tc.get_string(nullptr, 0), nullptr);
   for (double bad : {4.99, 60.01, std::nan("")}) EXPECT_EQ(tc.set_frame_rate(bad), 0) << bad;
   EXPECT_EQ(tc.get_frame_rate(), 25.0);
