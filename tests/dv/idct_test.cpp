@@ -163,8 +163,8 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
         dequant_block_exact(want.data(), f);
         dequant_block_exact_sse2(got.data(), f);
         ASSERT_EQ(want, got) << "mode " << mode << " pattern " << p << " amp " << amp;
-        Block raster{};
-        for (std::size_t r = 1; r < 64; ++r) raster[r] = static_cast<std::int16_t>(amp * 16);
+        Block raster;
+        raster.fill(static_cast<std::int16_t>(amp * 16));
         raster[0] = static_cast<std::int16_t>(amp);  // the DC as coded
         dv_dequantize(raster.data(), mode != 0 ? dv_quant_steps_248[p] : dv_quant_steps_88[p]);
         raster[0] = static_cast<std::int16_t>(raster[0] * 16);
@@ -180,10 +180,9 @@ TEST(DvDequantTest, FactorsGiveTheReferencesWeightedCoefficients) {
   }
   // The identity factors pass every weighted coefficient through.
   const BlockFactors& id = identity_factors();
-  for (int x = -8192; x <= 8191; ++x) {
+  for (int x = -8192; x <= 8191; ++x)
     for (std::size_t cell = 0; cell < 64; ++cell)
       ASSERT_EQ(dequant_cell(static_cast<std::int16_t>(x), id.step4[cell], id.weight[cell]), x);
-  }
 }
 
 }  // namespace
