@@ -104,10 +104,9 @@ TEST(DibConvertTest, PackedToRgbPlacesAndClipsTheRectangle) {
   // rows from column 1 on; the rest of the rectangle falls outside, the rest of the picture stays.
   ASSERT_EQ(YUY2_2_Rgb24(out, 5, pitch, 1, 2, w, h, yuy2.data(), w * 2, 1, 0, 0), 1);
   std::vector<std::uint8_t> want(static_cast<std::size_t>(pitch) * 5, 0);
-  for (int sy = 0; sy < 3; ++sy) {
+  for (int sy = 0; sy < 3; ++sy)
     hostlib::packed422_row_scalar(yuy2.data() + sy * w * 2, want.data() + (2 - sy) * pitch + 3, w,
                                   true);
-  }
   EXPECT_EQ(std::vector(out, out + want.size()), want);
   EXPECT_EQ(YUY2_2_Rgb24(nullptr, 5, pitch, 0, 0, w, h, yuy2.data(), w * 2, 1, 0, 0), 0);
   EXPECT_EQ(YUY2_2_Rgb24(out, 5, pitch, 0, 0, w, h, yuy2.data(), w, 1, 0, 0), 0);  // short rows

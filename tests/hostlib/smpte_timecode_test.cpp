@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <numeric>
 #include <string>
-#include <tuple>
 #include <utility>
 
 using namespace avikit;
@@ -40,15 +39,13 @@ TEST_P(TimecodeRoundTripTest, FrameToStringToFrameIsExact) {
   std::iota(frames.begin(), frames.end(), 0);
   frames.insert(frames.end(),
                 {nominal * 3600 - 1, nominal * 3600, nominal * 36000 + 17, 107892, 2000000000});
-  std::string previous;
+  // Two frames with one label would parse back to one frame.
   for (const int f : frames) {
     out.set_frame(f);
     const std::string s = text(out, 0);
-    ASSERT_NE(s, previous) << "frame " << f << " repeats a label";
-    previous = s;
     SMPTE_TimeCode in = timecode(rate, drop);
-    ASSERT_EQ(in.set_string(s.c_str()), 1) << s;
-    ASSERT_EQ(in.get_frame(), f) << s;
+    ASSERT_TRUE(in.set_string(s.c_str()) == 1 && in.get_frame() == f)
+        << "frame " << f << " labelled " << s << " parses to " << in.get_frame();
   }
 }
 
@@ -88,8 +85,8 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
     tc.set_frame(c.frame);
     EXPECT_EQ(text(tc, c.mode), c.label);
     tc.set_frame(0);
-    ASSERT_EQ(tc.set_string(c.label), 1) << c.label;
-    EXPECT_EQ(tc.get_frame(), c.frame) << c.label;
+    EXPECT_TRUE(tc.set_string(c.label) == 1 && tc.get_frame() == c.frame)
+        << c.label << " parses to " << tc.get_frame();
   }
 }
 
@@ -98,12 +95,11 @@ TEST(SmpteTimeCodeTest, LabelsOfChosenFramesAndBack) {
 TEST(SmpteTimeCodeTest, SemicolonAsksForDropFrameAndBadLabelsAndRatesAreRefused) {
   SMPTE_TimeCode tc;
   tc.set_frame_rate(29.97);
-  ASSERT_EQ(tc.set_string("00:01:00:02"), 1);
-  EXPECT_EQ(tc.get_frame(), 1802);
-  ASSERT_EQ(tc.set_string("00:01:00;02"), 1);
-  EXPECT_EQ(std::tuple(tc.get_frame(), tc.get_drop_frame_flag()), std::tuple(1800, 1));
-  EXPECT_EQ(tc.set_string("00:01:00;00"), 0);  // a dropped label is not a timecode
-  EXPECT_EQ(tc.get_frame(), 1800);
+  EXPECT_TRUE(tc.set_string("00:01:00:02") == 1 && tc.get_frame() == 1802);
+  EXPECT_TRUE(tc.set_string("00:01:00;02") == 1 && tc.get_frame() == 1800 &&
+              tc.get_drop_frame_flag() == 1);
+  // A dropped label is not a timecode.
+  EXPECT_TRUE(tc.set_string("00:01:00;00") == 0 && tc.get_frame() == 1800);
   tc.set_frame_rate(25.0);
   tc.set_second(83.99);  // rounds to frame 2100
   EXPECT_EQ(text(tc, 1), "1:24");
