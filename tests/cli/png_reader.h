@@ -14,9 +14,7 @@ struct Rgb {
   int height = 0;
   std::vector<std::uint8_t> pixels;  // top-down RGB
   const std::uint8_t* at(int x, int y) const {
-    return &pixels[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                    static_cast<std::size_t>(x)) *
-                   3];
+    return &pixels[static_cast<std::size_t>(y * width + x) * 3];
   }
 };
 
@@ -25,9 +23,8 @@ inline bool read_png(const std::string& path, Rgb* out) {
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
   image.format = PNG_FORMAT_RGB;
-  out->width = static_cast<int>(image.width);
-  out->height = static_cast<int>(image.height);
-  out->pixels.resize(PNG_IMAGE_SIZE(image));
+  *out = {static_cast<int>(image.width), static_cast<int>(image.height),
+          std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
   return png_image_finish_read(&image, nullptr, out->pixels.data(), 0, nullptr) != 0;
 }
 

@@ -81,8 +81,8 @@ TEST_P(DvToAviTest, WrapsWhatFfmpegReadsBackAndRefusesWhatIsNotDv) {
   const std::string bytes = avitest::read_file(avi);
   const std::size_t strf = bytes.find("strf", bytes.find("iavs"));
   ASSERT_LE(strf + 8 + 32, bytes.size());
-  EXPECT_EQ((bytes[strf + 8 + 3] >> 3) & 7, 0);
-  EXPECT_EQ((bytes[strf + 8 + 18] & 0x20) != 0, s.frame_bytes == 144000);
+  EXPECT_EQ(std::pair((bytes[strf + 8 + 3] >> 3) & 7, (bytes[strf + 8 + 18] & 0x20) != 0),
+            std::pair(0, s.frame_bytes == 144000));
 
   for (const char* stream : {"-map 0:v -c copy -f rawvideo", "-map 0:a -f s16le"}) {
     const std::string in = ffmpeg_stream(dv, stream);

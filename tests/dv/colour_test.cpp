@@ -76,16 +76,17 @@ TEST_P(DvColourMatchTest, LineKernelsEqualScalar) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, DvColourMatchTest,
-                         ::testing::Values(LineCase{"Random", kRandom, kRandom, -1},
-                                           LineCase{"Extremes", kExtremes, kExtremes, -1},
-                                           LineCase{"Flat", kFlat, kFlat, -1},
-                                           LineCase{"BlackLumaFullChroma", 0, 255, -1},
-                                           LineCase{"WhiteLumaFullChroma", 255, 255, -1},
-                                           LineCase{"RandomLumaLastPairFull", kRandom, kRandom,
-                                                    255},
-                                           LineCase{"RandomLumaLastPairZero", kRandom, kRandom, 0},
-                                           LineCase{"FlatChromaLastPairFull", kRandom, 0, 255}),
+const LineCase kLines[] = {
+    {"Random", kRandom, kRandom, -1},
+    {"Extremes", kExtremes, kExtremes, -1},
+    {"Flat", kFlat, kFlat, -1},
+    {"BlackLumaFullChroma", 0, 255, -1},
+    {"WhiteLumaFullChroma", 255, 255, -1},
+    {"RandomLumaLastPairFull", kRandom, kRandom, 255},
+    {"RandomLumaLastPairZero", kRandom, kRandom, 0},
+    {"FlatChromaLastPairFull", kRandom, 0, 255},
+};
+INSTANTIATE_TEST_SUITE_P(Inputs, DvColourMatchTest, ::testing::ValuesIn(kLines),
                          [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -22,15 +22,15 @@ TEST(AudioDecoderTest, GarbageIsRefusedWithoutCrashing) {
   std::mt19937 rng(99);
   AudioDecoder d;
   std::string junk(kReadSize, '\0');
+  EXPECT_TRUE(d.input(nullptr, 10) != 0 && d.input(junk.data(), -1) != 0);
   int refused = 0;
   for (int i = 0; i < 200 && refused == 0; ++i) {
     for (char& c : junk) c = static_cast<char>(rng());
     refused = d.input(junk.data(), static_cast<int>(junk.size()));
   }
-  EXPECT_NE(refused, 0);  // after about 1 MiB with no audio frame in it
+  // Junk a parser takes for frames fails to decode; junk it does not is given up after 1 MiB.
+  EXPECT_NE(refused, 0);
   EXPECT_EQ(d.get_output_total(), 0);
-  EXPECT_NE(d.input(nullptr, 10), 0);
-  EXPECT_NE(d.input(junk.data(), -1), 0);
   std::int16_t pcm[16];
   EXPECT_EQ(d.output(pcm, 16), 0);
 }
@@ -69,26 +69,17 @@ TEST(AudioDecoderTest, TakesTheFormatsItCanDecode) {
   EXPECT_NE(error.find("/nonexistent/quorrin_codecs.so"), std::string::npos);
 }
 
-TEST(AudioSampleRateConvertorTest, RestartDropsBufferedSamplesAndOutputPadsWithSilence) {
-  AudioSampleRateConvertor c(44100, 2);
-  std::vector<std::int16_t> in(4800, 1000);
-  ASSERT_EQ(c.input(in.data(), static_cast<int>(in.size()), 48000, 2), 1);
-  EXPECT_GT(c.get_output_total(), 0);
-  c.restart();
-  EXPECT_EQ(c.get_output_total(), 0);
-  std::vector<std::int16_t> out(100, 7);
-  EXPECT_EQ(c.output(out.data(), 100), 0);
-  EXPECT_EQ(out, std::vector<std::int16_t>(100, 0));
-  EXPECT_EQ(c.input(in.data(), 10, 96000, 2) + c.input(in.data(), 10, 44100, 0) +
-                c.set_output_format(50000, 2),
-            0);
-  // Same format in and out passes the samples through unchanged.
+// Dropping what is queued on a seek is held by the Python module's slices of resampled sound.
+TEST(AudioSampleRateConvertorTest, SameFormatPassesThroughAndOutputPadsWithSilence) {
   AudioSampleRateConvertor same(48000, 2);
+  std::vector<std::int16_t> in(4800, 1000), out(in.size() + 100, 7);
   ASSERT_EQ(same.input(in.data(), static_cast<int>(in.size()), 48000, 2), 1);
-  std::vector<std::int16_t> through(in.size());
-  EXPECT_EQ(same.output(through.data(), static_cast<int>(through.size())),
-            static_cast<int>(in.size()));
-  EXPECT_EQ(through, in);
+  EXPECT_EQ(same.output(out.data(), static_cast<int>(out.size())), static_cast<int>(in.size()));
+  in.resize(out.size(), 0);
+  EXPECT_EQ(out, in);
+  EXPECT_EQ(same.input(in.data(), 10, 96000, 2) + same.input(in.data(), 10, 44100, 0) +
+                same.set_output_format(50000, 2),
+            0);
 }
 
 }  // namespace

@@ -35,16 +35,14 @@ TEST(CNewDibTest, FieldsStandInTheirFixedOrder) {
 // Rows padded to four bytes (24 and 16 bits); YV12 with luma rows of the padded width and two
 // chroma planes of half the rows, rounded up.
 TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
+  const std::uint32_t yuy2 = fourcc("YUY2"), yv12 = fourcc("YV12");
   const struct {
     int width, height, bits, pitch;
     std::uint32_t bytes, compression;
   } cases[] = {
-      {720, 576, 24, 2160, 2160 * 576, 0},
-      {5, 3, 24, 16, 48, 0},
-      {720, 576, 16, 1440, 1440 * 576, fourcc("YUY2")},
-      {3, 2, 16, 8, 16, fourcc("YUY2")},
-      {720, 576, 12, 720, 720 * 576 * 3 / 2, fourcc("YV12")},
-      {5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, fourcc("YV12")},
+      {720, 576, 24, 2160, 2160 * 576, 0},          {5, 3, 24, 16, 48, 0},
+      {720, 576, 16, 1440, 1440 * 576, yuy2},       {3, 2, 16, 8, 16, yuy2},
+      {720, 576, 12, 720, 720 * 576 * 3 / 2, yv12}, {5, 3, 12, 8, 8 * 3 + 2 * 4 * 2, yv12},
   };
   for (const auto& c : cases) {
     for (const bool movable : {false, true}) {
@@ -56,22 +54,17 @@ TEST(CNewDibTest, CreateSizesRowsLikeADibAndRefusesBadSizes) {
                 std::tuple(c.pitch, c.bytes, c.compression, movable ? 0 : 1));
       std::uint8_t* p = d.LockBits();
       ASSERT_NE(p, nullptr);
-      if (movable) {
-        // The module reaches the pixels of a movable bitmap itself with GlobalLock.
-        EXPECT_EQ(platform::GlobalLock(d.memory), p);
-        EXPECT_EQ(platform::GlobalSize(d.memory), c.bytes);
-      }
+      // The module reaches the pixels of a movable bitmap itself with GlobalLock.
+      EXPECT_TRUE(!movable || (platform::GlobalLock(d.memory) == p &&
+                               platform::GlobalSize(d.memory) == c.bytes));
       std::memset(p, 0x11, c.bytes);  // the whole picture is writable
     }
   }
   // Bad sizes and depths are refused.
   CNewDib d;
-  for (const auto& [w, h, bits] :
-       {std::tuple{0, 10, 24}, std::tuple{10, -1, 24}, std::tuple{10, 10, 32},
-        std::tuple{10, 10, 8}, std::tuple{100000, 10, 24}}) {
-    EXPECT_EQ(d.Create(w, h, bits, false), 0);
-    EXPECT_EQ(d.LockBits(), nullptr);
-  }
+  const int bad[][3] = {{0, 10, 24}, {10, -1, 24}, {10, 10, 32}, {10, 10, 8}, {100000, 10, 24}};
+  for (const auto& [w, h, bits] : bad)
+    EXPECT_TRUE(d.Create(w, h, bits, false) == 0 && d.LockBits() == nullptr) << w << " " << bits;
 }
 
 // Random samples over the whole picture.
@@ -111,10 +104,9 @@ TEST(DibConvertTest, PackedToRgbPlacesAndClipsTheRectangle) {
   // rows from column 1 on; the rest of the rectangle falls outside, the rest of the picture stays.
   ASSERT_EQ(YUY2_2_Rgb24(out, 5, pitch, 1, 2, w, h, yuy2.data(), w * 2, 1, 0, 0), 1);
   std::vector<std::uint8_t> want(static_cast<std::size_t>(pitch) * 5, 0);
-  for (int sy = 0; sy < 3; ++sy) {
+  for (int sy = 0; sy < 3; ++sy)
     hostlib::packed422_row_scalar(yuy2.data() + sy * w * 2, want.data() + (2 - sy) * pitch + 3, w,
                                   true);
-  }
   EXPECT_EQ(std::vector(out, out + want.size()), want);
   EXPECT_EQ(YUY2_2_Rgb24(nullptr, 5, pitch, 0, 0, w, h, yuy2.data(), w * 2, 1, 0, 0), 0);
   EXPECT_EQ(YUY2_2_Rgb24(out, 5, pitch, 0, 0, w, h, yuy2.data(), w, 1, 0, 0), 0);  // short rows
@@ -149,13 +141,10 @@ TEST(DibConvertTest, DibToImageGivesTopDownPixelsForEveryFormat) {
 
 // Images the players hand out.
 TEST(ImageTest, RowsArePaddedAndBadSizesGiveAnEmptyImage) {
-  Image i(5, 3, 1, 0);
-  EXPECT_EQ(i.pitch(), 16);
-  ASSERT_NE(i.data(), nullptr);
-  EXPECT_EQ(i.row(2) - i.row(0), 32);
-  const Image bad(-1, 3, 1, 0);
-  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0);
-  EXPECT_EQ(Image(4, 4, 2, 0).data(), nullptr);  // another pixel format
+  const Image i(5, 3, 1, 0), bad(-1, 3, 1, 0), other(4, 4, 2, 0);  // other: a format it lacks
+  EXPECT_EQ(std::tuple(i.pitch(), i.data() != nullptr, i.row(2) - i.row(0)),
+            std::tuple(16, true, 32));
+  EXPECT_TRUE(bad.data() == nullptr && bad.width() == 0 && other.data() == nullptr);
 }
 
 }  // namespace
