@@ -463,8 +463,10 @@ class Streams : public LaneDriver<Streams<Span>> {
     return Step::kFinished;
   }
 
-  // The lane's block finished or its stream ran dry: its next block, or another group.
-  bool next(Lane& l, Step step) {
+  // The lane's block finished or its stream ran dry: its next block, or another group. Inlined:
+  // it runs once for every block that ends in passes 2 and 3, and as a call its register saves
+  // came to a sixth of its cost.
+  [[gnu::always_inline]] bool next(Lane& l, Step step) {
     if (step == Step::kFinished && resume(l, l.block + 1, l.group)) return true;
     return start(l);
   }
