@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -37,15 +36,6 @@ RiffWriter::Piece& RiffWriter::tail() {
     pieces_.push_back(Piece{size_, {}});
   }
   return pieces_.back();
-}
-
-std::uint8_t* RiffWriter::at(std::uint64_t offset) {
-  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), offset,
-                             [](std::uint64_t o, const Piece& p) { return o < p.offset; });
-  assert(it != pieces_.begin());
-  Piece& p = *(it - 1);
-  assert(offset - p.offset < p.data.size());
-  return reinterpret_cast<std::uint8_t*>(p.data.data()) + (offset - p.offset);
 }
 
 RiffWriter& RiffWriter::bytes(const std::string& data) {
@@ -85,9 +75,10 @@ std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pa
   return mark;
 }
 
-void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
+void RiffWriter::patch(std::uint64_t at, const std::string& bytes) {
+  for (std::uint64_t i = at; i < at + bytes.size(); ++i) {  // byte by byte: a patch may span pieces
+    Piece& p = *(std::ranges::upper_bound(pieces_, i, {}, &Piece::offset) - 1);
+    p.data.at(i - p.offset) = bytes[i - at];
   }
 }
 

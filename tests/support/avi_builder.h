@@ -60,7 +60,6 @@ class RiffWriter {
   std::uint64_t chunk(const char* id, const std::string& data, bool pad = true,
                       std::optional<std::uint32_t> declared = std::nullopt);
 
-  std::uint64_t size() const { return size_; }
   void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
   std::string str() const;                           // holes as zeros
@@ -72,7 +71,6 @@ class RiffWriter {
     std::string data;
   };
   Piece& tail();
-  std::uint8_t* at(std::uint64_t offset);
 
   std::vector<Piece> pieces_;
   std::uint64_t size_ = 0;
@@ -174,7 +172,9 @@ class AviBuilder {
   AviBuilder& add_chunk(int stream, std::uint32_t size, bool key = true, std::string data = {},
                         const char* id = nullptr);
   AviBuilder& add_frames(int stream, int count, std::uint32_t size, int key_every = 1);
-  AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
+  AviBuilder& add_chunks(int stream, int count, std::uint32_t size) {  // all key
+    return add_frames(stream, count, size);
+  }
 
   AviBuilder& index(IndexKind kind) { return set(index_, kind); }
   // The avih dwStreams, whatever the streams added.
@@ -212,23 +212,16 @@ class AviBuilder {
   };
   int add(Stream s);
   struct Chunk {
-    int stream = 0;
-    std::uint32_t size = 0;
+    std::size_t stream = 0;
     bool key = true;
-    std::string data;
+    std::string data;  // as large as the chunk
     std::string id;
   };
-  struct SegmentChunks {  // the chunks of one RIFF segment, as written
-    std::size_t first = 0, next = 0;
-    std::vector<std::uint64_t> headers;
-    std::uint64_t base = 0;  // the segment's "movi" data, base of its standard indexes
-  };
   AviLayout write(RiffWriter& w) const;
-  void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                       std::vector<std::string>& super) const;
   std::string chunk_id(int stream) const;
-  void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
-  std::uint32_t ix_count(int stream, std::uint32_t segments) const;
+  // ix_chunks: per stream, how many ix## chunks its "indx" will point to.
+  void write_headers(RiffWriter& w, AviLayout& layout,
+                     const std::vector<std::uint32_t>& ix_chunks) const;
 
   std::vector<Stream> streams_;
   std::vector<Chunk> chunks_;
