@@ -50,6 +50,7 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
   const std::lock_guard<std::mutex> lock(mutex);
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
   const auto* out = reinterpret_cast<const BITMAPINFOHEADER*>(p2);
+  const auto ok_if = [](bool ok) { return ok ? ICERR_OK : ICERR_BADFORMAT; };
   switch (msg) {
     case DRV_OPEN: {
       const std::uint32_t want = reinterpret_cast<const ICOPEN*>(p2)->fccHandler;
@@ -71,15 +72,11 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
     }
     case ICM_DECOMPRESS_QUERY:
       ++FakeCodecs::log().queries;
-      return in != nullptr && has(drivers().at(id - 1).accepts, in->biCompression)
-                 ? ICERR_OK
-                 : ICERR_BADFORMAT;
+      return ok_if(in != nullptr && has(drivers().at(id - 1).accepts, in->biCompression));
     case ICM_DECOMPRESS_BEGIN:
       if (out == nullptr) return ICERR_BADFORMAT;
       FakeCodecs::log().begun.push_back(out->biCompression);
-      return std::ranges::count(drivers().at(id - 1).outputs, out->biCompression) != 0
-                 ? ICERR_OK
-                 : ICERR_BADFORMAT;
+      return ok_if(std::ranges::count(drivers().at(id - 1).outputs, out->biCompression) != 0);
     case ICM_DECOMPRESS:
       return decompress(*reinterpret_cast<const ICDECOMPRESS*>(p1));
     case ICM_DECOMPRESS_END:
@@ -91,12 +88,6 @@ LRESULT fake_proc(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARAM p2) {
 }
 
 }  // namespace
-
-std::vector<std::uint32_t> FakeCodecLog::frames() const {
-  std::vector<std::uint32_t> out;
-  for (const FakeCall& c : calls) out.push_back(c.frame);
-  return out;
-}
 
 // The library installs its real codecs when it loads; a test sees only its fakes, and the real
 // ones come back afterwards.

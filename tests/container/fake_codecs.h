@@ -32,7 +32,11 @@ struct FakeCodecLog {
   int ends = 0;
   std::uint32_t fail_frame = 0xFFFFFFFFu;  // ICDecompress fails for chunks carrying it
   void clear_calls() { calls.clear(); }
-  std::vector<std::uint32_t> frames() const;
+  std::vector<std::uint32_t> frames() const {
+    std::vector<std::uint32_t> out;
+    for (const FakeCall& c : calls) out.push_back(c.frame);
+    return out;
+  }
 };
 
 class FakeCodecs {
