@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 using namespace avikit;
 

@@ -186,7 +186,10 @@ class AviBuilder {
   // Slots in each "indx" (at least the entries written), as writers preallocate them.
   AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }
   // Raw bytes at the end of a strl, and between hdrl and movi.
-  AviBuilder& strl_extra(int stream, const std::string& raw);
+  AviBuilder& strl_extra(int stream, const std::string& raw) {
+    streams_.at(static_cast<std::size_t>(stream)).extra += raw;
+    return *this;
+  }
   AviBuilder& before_movi(const std::string& raw) { return set(before_movi_, before_movi_ + raw); }
   // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
   // later segments lie beyond 4 GB without costing disk. OpenDML only.
@@ -210,7 +213,10 @@ class AviBuilder {
     std::string extra{};
     std::uint32_t chunk_count = 0;
   };
-  int add(Stream s);
+  int add(Stream s) {
+    streams_.push_back(std::move(s));
+    return static_cast<int>(streams_.size() - 1);
+  }
   struct Chunk {
     std::size_t stream = 0;
     bool key = true;

@@ -31,11 +31,6 @@ void write_gap(RiffWriter& w, std::uint64_t bytes) {
 
 }  // namespace
 
-int AviBuilder::add(Stream s) {
-  streams_.push_back(std::move(s));
-  return static_cast<int>(streams_.size() - 1);
-}
-
 int AviBuilder::add_video(const VideoStream& v) {
   const std::string h = v.handler != nullptr ? std::string(v.handler, 4) : std::string(4, '\0');
   const bool raw = v.compression == nullptr &&
@@ -92,11 +87,6 @@ AviBuilder& AviBuilder::add_chunk(int stream, std::uint32_t size, bool key, std:
 
 AviBuilder& AviBuilder::add_frames(int stream, int count, std::uint32_t size, int key_every) {
   for (int i = 0; i < count; ++i) add_chunk(stream, size, key_every > 0 && i % key_every == 0);
-  return *this;
-}
-
-AviBuilder& AviBuilder::strl_extra(int stream, const std::string& raw) {
-  streams_.at(static_cast<std::size_t>(stream)).extra += raw;
   return *this;
 }
 
@@ -232,16 +222,14 @@ BuiltAvi AviBuilder::build() const {
 std::optional<AviLayout> AviBuilder::write_file(const std::string& path) const {
   RiffWriter w;
   AviLayout layout = write(w);
-  if (!w.write_sparse(path)) return std::nullopt;
-  return layout;
+  return w.write_sparse(path) ? std::optional(std::move(layout)) : std::nullopt;
 }
 
 std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std::size_t max) {
   const std::size_t n = fifty_field ? 144000 : 120000;
   std::vector<std::string> out;
-  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n) {
+  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n)
     out.push_back(raw.substr(p, n));
-  }
   return out;
 }
 
