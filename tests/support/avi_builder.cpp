@@ -41,8 +41,6 @@ RiffWriter& RiffWriter::bytes(const std::string& data) {
   size_ += data.size();
   return *this;
 }
-RiffWriter& RiffWriter::u32(std::uint32_t v) { return bytes(le(v, 4)); }
-RiffWriter& RiffWriter::fourcc(const char* four) { return bytes(le(fourcc_value(four), 4)); }
 RiffWriter& RiffWriter::hole(std::uint64_t n) {
   size_ += n;
   return *this;

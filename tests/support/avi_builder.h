@@ -44,8 +44,8 @@ std::uint32_t fourcc_value(const char* four);
 class RiffWriter {
  public:
   RiffWriter& bytes(const std::string& data);
-  RiffWriter& u32(std::uint32_t v);
-  RiffWriter& fourcc(const char* four);
+  RiffWriter& u32(std::uint32_t v) { return bytes(le(v, 4)); }
+  RiffWriter& fourcc(const char* four) { return bytes(le(fourcc_value(four), 4)); }
   // A region that is part of the file but never stored: written as a hole by write_sparse,
   // as zeros by str().
   RiffWriter& hole(std::uint64_t n);

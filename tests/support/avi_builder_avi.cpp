@@ -16,16 +16,12 @@ bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdm
 
 // RIFF AVIX segments holding nothing but a JUNK hole each.
 void write_gap(RiffWriter& w, std::uint64_t bytes) {
-  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
-    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
-    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}, n = 0; left > 0; left -= n) {
+    n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX"), movi = w.begin_list("LIST", "movi");
     const std::uint64_t junk = w.begin_chunk("JUNK");
     w.hole(n);
-    w.end(junk);
-    w.end(movi);
-    w.end(riff);
-    left -= n;
+    for (const std::uint64_t mark : {junk, movi, riff}) w.end(mark);
   }
 }
 
@@ -157,8 +153,8 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
   w.bytes(before_movi_);
   for (std::size_t index = 0, next = 0; index < mine.size(); ++index) {
     if (index > 0) riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
-    const std::uint64_t base = movi + 8;  // the segment's "movi" data, base of its ix## chunks
+    // The segment's "movi" list, and its data: the base of its ix## chunks.
+    const std::uint64_t movi = w.begin_list("LIST", "movi"), base = movi + 8;
     if (index == 0) layout.movi_list = movi;
     std::string idx1;  // written after the first segment only
     for (; next < chunks_.size() && segment_of(next) == index; ++next) {
