@@ -23,8 +23,7 @@ std::vector<std::int16_t> ffmpeg_s16(const std::string& file, const std::string&
                               output_args + " -f s16le - 2>/dev/null";
   int code = -1;
   const std::string out = avitest::run_command(command, &code);
-  if (code != 0) return {};
-  return as_samples(out);
+  return code == 0 ? as_samples(out) : std::vector<std::int16_t>{};
 }
 
 std::vector<std::int16_t> pull_all(AviAudioPlayer& player, int max_blocks) {

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "hostlib/dib_layout.h"
-#include "platform/strings.h"
 #include "support/test_paths.h"
 
 extern "C" {

@@ -29,25 +29,27 @@ if grep -q libxvid <<<"$encoders"; then
   ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libxvid -bf 2 -g 12 -vtag XVID \
      xvid_packed_bf2.avi
 fi
-if grep -q libx264 <<<"$encoders"; then
-  ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libx264 -preset veryfast -g 25 -bf 2 \
-     -pix_fmt yuv420p h264_bf2.avi
-fi
 # Sizes that are no multiple of 16, 12 frames each (the smallest scaled down from a pattern).
 for size in 1x1 2x3 3x2 170x97 186x101 330x185 520x293 854x480 1366x768; do
   src=(-f lavfi -i "$(pattern 64x48 25)" -vf "scale=${size/x/:}" -frames:v 12)
   ff "${src[@]}" -c:v mpeg4 -vtag XVID -g 6 -bf 0 -q:v 4 "odd_mpeg4_$size.avi"
   ff "${src[@]}" -c:v mjpeg -q:v 5 "odd_mjpeg_$size.avi"
 done
-if grep -q libx264 <<<"$encoders"; then  # 4:2:0 H.264 needs even sides
+if grep -q libx264 <<<"$encoders"; then
+  ff -f lavfi -i "$(pattern 320x240 25)" -t 4 -c:v libx264 -preset veryfast -g 25 -bf 2 \
+     -pix_fmt yuv420p h264_bf2.avi
+  # Streams tagged BT.709: their colours follow the tag.
+  ff -f lavfi -i "$(pattern 320x240 25)" -t 2 -c:v libx264 -preset veryfast -g 25 -bf 2 \
+     -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
+     -x264-params colorprim=bt709:transfer=bt709:colormatrix=bt709 h264_bt709.avi
   for size in 2x2 170x96 186x100 330x184 520x292 854x480 1366x768; do
     ff -f lavfi -i "$(pattern 64x48 25)" -vf "scale=${size/x/:}" -frames:v 12 -c:v libx264 \
-       -preset veryfast -g 6 -bf 2 -pix_fmt yuv420p "odd_h264_$size.avi"
+       -preset veryfast -g 6 -bf 2 -pix_fmt yuv420p "odd_h264_$size.avi"  # even sides for 4:2:0
   done
 fi
-ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt bgr24 raw_bgr24.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt rgb555le raw_rgb555.avi
-ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt pal8 raw_pal8.avi
+for fmt in bgr24 rgb555le pal8; do
+  ff -f lavfi -i "$(pattern 160x120 25)" -t 1 -c:v rawvideo -pix_fmt "$fmt" "raw_${fmt%le}.avi"
+done
 
 # DV type-2 (a "dvsd" video stream beside a PCM stream), and raw DV streams with sound for
 # building DV type-1 files in the tests; both systems.
@@ -127,18 +129,14 @@ fi
 find . -maxdepth 1 -name 'snd_*' -size 0 -delete  # a writer that failed leaves nothing
 python3 - <<'PY' || true
 import math, struct, wave
-for name, width, rate, channels in (("snd_py_u8_11127.wav", 1, 11127, 1),
-                                    ("snd_py_s16_22100.wav", 2, 22100, 2),
-                                    ("snd_py_s24_16000.wav", 3, 16000, 1)):
-    with wave.open(name, "wb") as w:
-        w.setsampwidth(width); w.setframerate(rate); w.setnchannels(channels)
-        peak = (1 << (8 * width - 1)) // 2
-        frames = bytearray()
-        for i in range(rate * 2):
-            v = int(peak * math.sin(2 * math.pi * 440 * i / rate))
-            b = (v + 128).to_bytes(1, "little") if width == 1 else v.to_bytes(width, "little", signed=True)
-            frames += b * channels
-        w.writeframes(bytes(frames))
+for width, rate, channels in ((1, 11127, 1), (2, 22100, 2), (3, 16000, 1)):
+    peak, signed = (1 << (8 * width - 1)) // 2, width > 1  # 8-bit samples are unsigned
+    def sample(i):
+        v = int(peak * math.sin(2 * math.pi * 440 * i / rate)) + (0 if signed else 128)
+        return channels * v.to_bytes(width, "little", signed=signed)
+    with wave.open(f"snd_py_{('u8', 's16', 's24')[width - 1]}_{rate}.wav", "wb") as w:
+        w.setparams((channels, width, rate, 0, "NONE", "not compressed"))
+        w.writeframes(b"".join(sample(i) for i in range(rate * 2)))
 # Headers whose byte rate lies, as mencoder's AC-3 copy declares 18,432,000 bytes/s.
 for src, name in (("snd_ff_ac3_stereo.avi", "snd_lie_ac3.avi"), ("mp3_cbr.avi", "snd_lie_mp3.avi")):
     d = bytearray(open(src, "rb").read())
@@ -147,14 +145,9 @@ for src, name in (("snd_ff_ac3_stereo.avi", "snd_lie_ac3.avi"), ("mp3_cbr.avi", 
     open(name, "wb").write(bytes(d))
 PY
 
-# --- Streams tagged BT.709: their colours follow the tag. ffmpeg's MPEG-4 encoder writes no
-# colour description, so its visual object header gets one (video_signal_type, BT.709 for
-# primaries, transfer and matrix) in the elementary stream before it is put into AVI.
-if grep -q libx264 <<<"$encoders"; then
-  ff -f lavfi -i "$(pattern 320x240 25)" -t 2 -c:v libx264 -preset veryfast -g 25 -bf 2 \
-     -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
-     -x264-params colorprim=bt709:transfer=bt709:colormatrix=bt709 h264_bt709.avi
-fi
+# --- MPEG-4 tagged BT.709. ffmpeg's MPEG-4 encoder writes no colour description, so its visual
+# object header gets one (video_signal_type, BT.709 for primaries, transfer and matrix) in the
+# elementary stream before it is put into AVI.
 ff -f lavfi -i "$(pattern 320x240 25)" -t 2 -c:v mpeg4 -g 12 -bf 0 -q:v 4 -f m4v bt709.m4v
 python3 -c "import sys; d = open(sys.argv[1], 'rb').read(); open(sys.argv[1], 'wb').write(
     d.replace(bytes.fromhex('000001b58913'), bytes.fromhex('000001b5891d4040405f')))" bt709.m4v

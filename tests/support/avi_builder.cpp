@@ -4,10 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cassert>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 using namespace avikit;
 
@@ -39,22 +36,11 @@ RiffWriter::Piece& RiffWriter::tail() {
   return pieces_.back();
 }
 
-std::uint8_t* RiffWriter::at(std::uint64_t offset) {
-  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), offset,
-                             [](std::uint64_t o, const Piece& p) { return o < p.offset; });
-  assert(it != pieces_.begin());
-  Piece& p = *(it - 1);
-  assert(offset - p.offset < p.data.size());
-  return reinterpret_cast<std::uint8_t*>(p.data.data()) + (offset - p.offset);
-}
-
 RiffWriter& RiffWriter::bytes(const std::string& data) {
   tail().data += data;
   size_ += data.size();
   return *this;
 }
-RiffWriter& RiffWriter::u32(std::uint32_t v) { return bytes(le(v, 4)); }
-RiffWriter& RiffWriter::fourcc(const char* four) { return bytes(le(fourcc_value(four), 4)); }
 RiffWriter& RiffWriter::hole(std::uint64_t n) {
   size_ += n;
   return *this;
@@ -85,9 +71,10 @@ std::uint64_t RiffWriter::chunk(const char* id, const std::string& data, bool pa
   return mark;
 }
 
-void RiffWriter::patch(std::uint64_t at_offset, const std::string& bytes) {
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    *at(at_offset + i) = static_cast<std::uint8_t>(bytes[i]);
+void RiffWriter::patch(std::uint64_t at, const std::string& bytes) {
+  for (std::uint64_t i = at; i < at + bytes.size(); ++i) {  // byte by byte: a patch may span pieces
+    Piece& p = *(std::ranges::upper_bound(pieces_, i, {}, &Piece::offset) - 1);
+    p.data.at(i - p.offset) = bytes[i - at];
   }
 }
 

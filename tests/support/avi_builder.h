@@ -44,8 +44,8 @@ std::uint32_t fourcc_value(const char* four);
 class RiffWriter {
  public:
   RiffWriter& bytes(const std::string& data);
-  RiffWriter& u32(std::uint32_t v);
-  RiffWriter& fourcc(const char* four);
+  RiffWriter& u32(std::uint32_t v) { return bytes(le(v, 4)); }
+  RiffWriter& fourcc(const char* four) { return bytes(le(fourcc_value(four), 4)); }
   // A region that is part of the file but never stored: written as a hole by write_sparse,
   // as zeros by str().
   RiffWriter& hole(std::uint64_t n);
@@ -60,7 +60,6 @@ class RiffWriter {
   std::uint64_t chunk(const char* id, const std::string& data, bool pad = true,
                       std::optional<std::uint32_t> declared = std::nullopt);
 
-  std::uint64_t size() const { return size_; }
   void patch(std::uint64_t at, const std::string& bytes);  // over bytes already written
 
   std::string str() const;                           // holes as zeros
@@ -72,7 +71,6 @@ class RiffWriter {
     std::string data;
   };
   Piece& tail();
-  std::uint8_t* at(std::uint64_t offset);
 
   std::vector<Piece> pieces_;
   std::uint64_t size_ = 0;
@@ -174,7 +172,9 @@ class AviBuilder {
   AviBuilder& add_chunk(int stream, std::uint32_t size, bool key = true, std::string data = {},
                         const char* id = nullptr);
   AviBuilder& add_frames(int stream, int count, std::uint32_t size, int key_every = 1);
-  AviBuilder& add_chunks(int stream, int count, std::uint32_t size);  // all key
+  AviBuilder& add_chunks(int stream, int count, std::uint32_t size) {  // all key
+    return add_frames(stream, count, size);
+  }
 
   AviBuilder& index(IndexKind kind) { return set(index_, kind); }
   // The avih dwStreams, whatever the streams added.
@@ -186,7 +186,10 @@ class AviBuilder {
   // Slots in each "indx" (at least the entries written), as writers preallocate them.
   AviBuilder& indx_room(std::uint32_t n) { return set(indx_room_, n); }
   // Raw bytes at the end of a strl, and between hdrl and movi.
-  AviBuilder& strl_extra(int stream, const std::string& raw);
+  AviBuilder& strl_extra(int stream, const std::string& raw) {
+    streams_.at(static_cast<std::size_t>(stream)).extra += raw;
+    return *this;
+  }
   AviBuilder& before_movi(const std::string& raw) { return set(before_movi_, before_movi_ + raw); }
   // A sparse gap of `bytes` (in RIFF AVIX segments of JUNK) after the first segment, so that
   // later segments lie beyond 4 GB without costing disk. OpenDML only.
@@ -210,25 +213,21 @@ class AviBuilder {
     std::string extra{};
     std::uint32_t chunk_count = 0;
   };
-  int add(Stream s);
+  int add(Stream s) {
+    streams_.push_back(std::move(s));
+    return static_cast<int>(streams_.size() - 1);
+  }
   struct Chunk {
-    int stream = 0;
-    std::uint32_t size = 0;
+    std::size_t stream = 0;
     bool key = true;
-    std::string data;
+    std::string data;  // as large as the chunk
     std::string id;
   };
-  struct SegmentChunks {  // the chunks of one RIFF segment, as written
-    std::size_t first = 0, next = 0;
-    std::vector<std::uint64_t> headers;
-    std::uint64_t base = 0;  // the segment's "movi" data, base of its standard indexes
-  };
   AviLayout write(RiffWriter& w) const;
-  void write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                       std::vector<std::string>& super) const;
   std::string chunk_id(int stream) const;
-  void write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const;
-  std::uint32_t ix_count(int stream, std::uint32_t segments) const;
+  // ix_chunks: per stream, how many ix## chunks its "indx" will point to.
+  void write_headers(RiffWriter& w, AviLayout& layout,
+                     const std::vector<std::uint32_t>& ix_chunks) const;
 
   std::vector<Stream> streams_;
   std::vector<Chunk> chunks_;

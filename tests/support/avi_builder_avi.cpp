@@ -16,25 +16,16 @@ bool is_odml(IndexKind k) { return k == IndexKind::kOdml || k == IndexKind::kOdm
 
 // RIFF AVIX segments holding nothing but a JUNK hole each.
 void write_gap(RiffWriter& w, std::uint64_t bytes) {
-  for (std::uint64_t left = bytes & ~std::uint64_t{1}; left > 0;) {
-    const std::uint64_t n = std::min<std::uint64_t>(left, kMaxGapSegment);
-    const std::uint64_t riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
+  for (std::uint64_t left = bytes & ~std::uint64_t{1}, n = 0; left > 0; left -= n) {
+    n = std::min<std::uint64_t>(left, kMaxGapSegment);
+    const std::uint64_t riff = w.begin_list("RIFF", "AVIX"), movi = w.begin_list("LIST", "movi");
     const std::uint64_t junk = w.begin_chunk("JUNK");
     w.hole(n);
-    w.end(junk);
-    w.end(movi);
-    w.end(riff);
-    left -= n;
+    for (const std::uint64_t mark : {junk, movi, riff}) w.end(mark);
   }
 }
 
 }  // namespace
-
-int AviBuilder::add(Stream s) {
-  streams_.push_back(std::move(s));
-  return static_cast<int>(streams_.size() - 1);
-}
 
 int AviBuilder::add_video(const VideoStream& v) {
   const std::string h = v.handler != nullptr ? std::string(v.handler, 4) : std::string(4, '\0');
@@ -84,8 +75,8 @@ int AviBuilder::add_stream(const char* type, const std::string& strf) {
 AviBuilder& AviBuilder::add_chunk(int stream, std::uint32_t size, bool key, std::string data,
                                   const char* id) {
   data.resize(size, '\0');
-  chunks_.push_back(
-      {stream, size, key, std::move(data), id != nullptr ? std::string(id, 4) : chunk_id(stream)});
+  chunks_.push_back({static_cast<std::size_t>(stream), key, std::move(data),
+                     id != nullptr ? std::string(id, 4) : chunk_id(stream)});
   ++streams_.at(static_cast<std::size_t>(stream)).chunk_count;
   return *this;
 }
@@ -95,38 +86,14 @@ AviBuilder& AviBuilder::add_frames(int stream, int count, std::uint32_t size, in
   return *this;
 }
 
-AviBuilder& AviBuilder::add_chunks(int stream, int count, std::uint32_t size) {
-  return add_frames(stream, count, size, 1);
-}
-
-AviBuilder& AviBuilder::strl_extra(int stream, const std::string& raw) {
-  streams_.at(static_cast<std::size_t>(stream)).extra += raw;
-  return *this;
-}
-
 std::string AviBuilder::chunk_id(int stream) const {
   static constexpr char kHex[] = "0123456789ABCDEF";
   return std::string{kHex[(stream >> 4) & 0xF], kHex[stream & 0xF]} +
          streams_.at(static_cast<std::size_t>(stream)).chunk_suffix;
 }
 
-namespace {
-std::uint32_t segment_of(std::size_t chunk, std::uint32_t per_segment) {
-  return per_segment == 0 ? 0 : static_cast<std::uint32_t>(chunk / per_segment);
-}
-}  // namespace
-
-std::uint32_t AviBuilder::ix_count(int stream, std::uint32_t segments) const {
-  std::vector<std::uint32_t> per_seg(segments, 0);
-  for (std::size_t i = 0; i < chunks_.size(); ++i) {
-    if (chunks_[i].stream == stream) ++per_seg[segment_of(i, per_segment_)];
-  }
-  std::uint32_t n = 0;
-  for (std::uint32_t c : per_seg) n += (c + per_ix_ - 1) / per_ix_;
-  return n;
-}
-
-void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t segments) const {
+void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout,
+                               const std::vector<std::uint32_t>& ix_chunks) const {
   const std::uint64_t hdrl = w.begin_list("LIST", "hdrl");
   const std::uint32_t frames = streams_.empty() ? 0 : streams_[0].chunk_count;
   std::string avih;
@@ -146,7 +113,7 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
     patch_u32(strh, 32, s.length.value_or(s.chunk_count));  // dwLength
     layout.strh_data.push_back(w.chunk("strh", strh) + 8);
     if (s.strf) w.chunk("strf", *s.strf);
-    const std::uint32_t ix = is_odml(index_) ? ix_count(static_cast<int>(i), segments) : 0;
+    const std::uint32_t ix = ix_chunks[i];
     layout.indx_data.push_back(
         ix > 0 ? w.chunk("indx", std::string(24 + 16 * std::max(ix, indx_room_), '\0')) + 8 : 0);
     w.bytes(s.extra);
@@ -160,71 +127,69 @@ void AviBuilder::write_headers(RiffWriter& w, AviLayout& layout, std::uint32_t s
   w.end(hdrl);
 }
 
-// The ix## chunks of one segment, `per_ix_` entries each, stream by stream.
-// Each: wLongsPerEntry with AVI_INDEX_OF_CHUNKS, the entries in use, the chunk id, the base
-// offset, a reserved long; then per entry the offset from the base to the data and the size (bit
-// 31 for a non-key frame) in 2 or 3 longs (a zero last), or in 6 (offset, 0, size, 0, 0, 0).
-// `super` gets the super index entry of each: offset, size with header, duration.
-void AviBuilder::write_ix_chunks(RiffWriter& w, const SegmentChunks& seg, AviLayout& layout,
-                                 std::vector<std::string>& super) const {
-  for (std::size_t s = 0; s < streams_.size(); ++s) {
-    std::vector<std::size_t> mine;
-    for (std::size_t i = seg.first; i < seg.next; ++i) {
-      if (chunks_[i].stream == static_cast<int>(s)) mine.push_back(i);
-    }
-    const std::string id = chunk_id(static_cast<int>(s));
-    for (std::size_t k = 0; k < mine.size(); k += per_ix_) {
-      const std::size_t n = std::min<std::size_t>(per_ix_, mine.size() - k);
-      std::string ix = le(ix_longs_ | 1u << 24, 4) + le(n, 4) + le(fourcc_value(id.c_str()), 4) +
-                       le(seg.base, 8) + le(0, 4);
-      for (std::size_t j = 0; j < n; ++j) {
-        const Chunk& c = chunks_[mine[k + j]];
-        const std::uint64_t offset = seg.headers[mine[k + j] - seg.first] + 8 - seg.base;
-        ix += ix_longs_ == 6 ? le(offset, 4) + le(0, 4) + le(c.size, 4) + std::string(12, '\0')
-                             : le(offset, 4) + le(c.size | (c.key ? 0u : 0x80000000u), 4) +
-                                   le(0, ix_longs_ == 3 ? 4 : 0);
-      }
-      const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
-      layout.ix_headers.push_back(at);
-      super[s] += le(at, 8) + le(ix.size() + 8, 4) + le(n, 4);
-    }
-  }
-}
-
 AviLayout AviBuilder::write(RiffWriter& w) const {
   AviLayout layout;
   const bool odml = is_odml(index_);
-  const std::uint32_t per_segment = odml ? per_segment_ : 0;
-  const std::uint32_t segments =
-      chunks_.empty() || per_segment == 0
-          ? 1
-          : static_cast<std::uint32_t>((chunks_.size() + per_segment - 1) / per_segment);
+  const auto segment_of = [&](std::size_t chunk) -> std::size_t {
+    return odml && per_segment_ > 0 ? chunk / per_segment_ : 0;
+  };
+  // Per segment and stream, the chunks it holds; per stream, the ix## chunks indexing them.
+  std::vector<std::vector<std::vector<std::size_t>>> mine(
+      chunks_.empty() ? 1 : segment_of(chunks_.size() - 1) + 1,
+      std::vector<std::vector<std::size_t>>(streams_.size()));
+  for (std::size_t i = 0; i < chunks_.size(); ++i)
+    mine[segment_of(i)][chunks_[i].stream].push_back(i);
+  std::vector<std::uint32_t> ix_chunks(streams_.size(), 0);
+  for (std::size_t s = 0; odml && s < streams_.size(); ++s) {
+    for (const auto& seg : mine)
+      ix_chunks[s] += static_cast<std::uint32_t>((seg[s].size() + per_ix_ - 1) / per_ix_);
+  }
   layout.data_positions.resize(streams_.size());
   std::vector<std::string> super(streams_.size());  // per stream: its super index entries
+  std::vector<std::uint64_t> headers(chunks_.size());
 
   std::uint64_t riff = w.begin_list("RIFF", "AVI ");
-  write_headers(w, layout, segments);
+  write_headers(w, layout, ix_chunks);
   w.bytes(before_movi_);
-  std::size_t next = 0;
-  for (std::uint32_t index = 0; index < segments; ++index) {
+  for (std::size_t index = 0, next = 0; index < mine.size(); ++index) {
     if (index > 0) riff = w.begin_list("RIFF", "AVIX");
-    const std::uint64_t movi = w.begin_list("LIST", "movi");
+    // The segment's "movi" list, and its data: the base of its ix## chunks.
+    const std::uint64_t movi = w.begin_list("LIST", "movi"), base = movi + 8;
     if (index == 0) layout.movi_list = movi;
-    SegmentChunks seg;
-    seg.first = next;
-    seg.base = movi + 8;
     std::string idx1;  // written after the first segment only
-    while (next < chunks_.size() && segment_of(next, per_segment) == index) {
-      const Chunk& c = chunks_[next++];
-      const std::uint64_t h = w.chunk(c.id.c_str(), c.data);
-      seg.headers.push_back(h);
-      layout.data_positions[static_cast<std::size_t>(c.stream)].push_back(h + 8);
-      const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - seg.base;
+    for (; next < chunks_.size() && segment_of(next) == index; ++next) {
+      const Chunk& c = chunks_[next];
+      const std::uint64_t h = headers[next] = w.chunk(c.id.c_str(), c.data);
+      layout.data_positions[c.stream].push_back(h + 8);
+      const std::uint64_t off = index_ == IndexKind::kIdx1Absolute ? h : h - base;
       idx1 += le(fourcc_value(c.id.c_str()), 4) + le(c.key ? kIdx1KeyFrame : 0, 4) + le(off, 4) +
-              le(c.size, 4);
+              le(c.data.size(), 4);
     }
-    seg.next = next;
-    if (odml) write_ix_chunks(w, seg, layout, super);
+    // The ix## chunks of the segment, `per_ix_` entries each, stream by stream. Each:
+    // wLongsPerEntry with AVI_INDEX_OF_CHUNKS, the entries in use, the chunk id, the base offset,
+    // a reserved long; then per entry the offset from the base to the data and the size (bit 31
+    // for a non-key frame) in 2 or 3 longs (a zero last), or in 6 (offset, 0, size, 0, 0, 0).
+    // `super` gets the super index entry of each: offset, size with header, duration.
+    for (std::size_t s = 0; odml && s < streams_.size(); ++s) {
+      const std::vector<std::size_t>& list = mine[index][s];
+      const std::string id = chunk_id(static_cast<int>(s));
+      for (std::size_t k = 0; k < list.size(); k += per_ix_) {
+        const std::size_t n = std::min<std::size_t>(per_ix_, list.size() - k);
+        std::string ix = le(ix_longs_ | 1u << 24, 4) + le(n, 4) + le(fourcc_value(id.c_str()), 4) +
+                         le(base, 8) + le(0, 4);
+        for (std::size_t j = k; j < k + n; ++j) {
+          const Chunk& c = chunks_[list[j]];
+          const std::uint64_t offset = headers[list[j]] + 8 - base;
+          ix += ix_longs_ == 6
+                    ? le(offset, 4) + le(0, 4) + le(c.data.size(), 4) + std::string(12, '\0')
+                    : le(offset, 4) + le(c.data.size() | (c.key ? 0u : 0x80000000u), 4) +
+                          le(0, ix_longs_ == 3 ? 4 : 0);
+        }
+        const std::uint64_t at = w.chunk(("ix" + id.substr(0, 2)).c_str(), ix);
+        layout.ix_headers.push_back(at);
+        super[s] += le(at, 8) + le(ix.size() + 8, 4) + le(n, 4);
+      }
+    }
     w.end(movi);
     if (index == 0 && index_ != IndexKind::kNone && index_ != IndexKind::kOdml) {
       layout.idx1_header = w.chunk("idx1", idx1);
@@ -246,25 +211,21 @@ AviLayout AviBuilder::write(RiffWriter& w) const {
 
 BuiltAvi AviBuilder::build() const {
   RiffWriter w;
-  BuiltAvi out;
-  out.layout = write(w);
-  out.bytes = w.str();
-  return out;
+  AviLayout layout = write(w);
+  return {w.str(), std::move(layout)};
 }
 
 std::optional<AviLayout> AviBuilder::write_file(const std::string& path) const {
   RiffWriter w;
   AviLayout layout = write(w);
-  if (!w.write_sparse(path)) return std::nullopt;
-  return layout;
+  return w.write_sparse(path) ? std::optional(std::move(layout)) : std::nullopt;
 }
 
 std::vector<std::string> dv_frames(const std::string& raw, bool fifty_field, std::size_t max) {
   const std::size_t n = fifty_field ? 144000 : 120000;
   std::vector<std::string> out;
-  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n) {
+  for (std::size_t p = 0; p + n <= raw.size() && out.size() < max; p += n)
     out.push_back(raw.substr(p, n));
-  }
   return out;
 }
 

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
 
 namespace avitest {
 
@@ -24,9 +24,7 @@ std::string run_command(const std::string& command, int* exit_code) {
 }
 
 bool have_tool(const std::string& tool) {
-  int code = 0;
-  run_command("command -v " + tool + " >/dev/null 2>&1", &code);
-  return code == 0;
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 double children_cpu_seconds() {

@@ -1,7 +1,6 @@
 #pragma once
 // Where tests find their inputs, and small file helpers.
 
-#include <cstdint>
 #include <string>
 
 namespace avitest {
