@@ -229,9 +229,6 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     open_.clear(i);
   }
 
-  // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
-  // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
-  // lane on its next block or idle.
   // The code with entry e (counted in l.s) runs past the area: its first bits wait for pass 2,
   // and the lane goes on with its next block.
   void overrun(Lane& l, LookupEntry e) {
@@ -246,6 +243,9 @@ class OwnAreas : public LaneDriver<OwnAreas> {
     start(l);
   }
 
+  // The rest: the code with entry e1 (counted in l.s) ran past the area or is a big escape;
+  // e2 is the code decoded after it, settled here too when the block goes on. Ends with the
+  // lane on its next block or idle.
   [[gnu::noinline]] void settle_rare(Lane& l, LookupEntry e1, LookupEntry e2, bool second) {
     const std::uint32_t pos = packed_pos(l.s, l.base);
     if ((l.s & 0x800000) != 0) {
