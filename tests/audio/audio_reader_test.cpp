@@ -161,7 +161,7 @@ TEST_F(AudioReaderTest, PositionFromTimeOnAWholeSampleFrame) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.bits) + " bits at " + std::to_string(c.time));
     AviBuilder b;
-    b.add_chunks(b.add_audio({.tag = c.tag,
+    b.add_frames(b.add_audio({.tag = c.tag,
                               .channels = c.channels,
                               .sample_rate = 1000,
                               .bits = c.bits,

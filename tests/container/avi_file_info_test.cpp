@@ -17,7 +17,7 @@ using Build = std::function<void(AviBuilder&)>;
 // Three 1000-byte chunks of one sound stream.
 Build sound(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits, std::uint32_t rate) {
   const avitest::AudioStream s{tag, channels, rate, bits, 8000, 1};  // 8000 bytes/s, block 1
-  return [=](AviBuilder& b) { b.add_chunks(b.add_audio(s), 3, 1000); };
+  return [=](AviBuilder& b) { b.add_frames(b.add_audio(s), 3, 1000); };
 }
 
 // What the probe lists of a file, with no codec installed but `codec`, if any.

@@ -106,7 +106,7 @@ TEST(StreamListParseTest, ListsFoundAndScanStartsAtMovi) {
     if (c.text_first) b.add_stream("txts", "hello");
     const int v = b.add_video(c.video), a = c.audio ? b.add_audio(*c.audio) : -1;
     b.add_frames(v, 3, 10);
-    if (c.audio_chunks > 0) b.add_chunks(a, c.audio_chunks, 100);
+    if (c.audio_chunks > 0) b.add_frames(a, c.audio_chunks, 100);
     if (c.dw_streams != 0) b.streams_in_main_header(c.dw_streams);
     if (c.odml) b.index(IndexKind::kOdml);
     const auto avi = b.build();

@@ -10,7 +10,7 @@ namespace {
 TEST(StreamAccessTest, StreamKindAndNumbers) {
   AviBuilder b;
   const int a = b.add_audio({}), v0 = b.add_video({}), v1 = b.add_video({});
-  b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_chunks(a, 2, 100);
+  b.add_frames(v0, 2, 10).add_frames(v1, 2, 10).add_frames(a, 2, 100);
   OpenedAvi c(b.build().bytes, false);
   ASSERT_EQ(c.result, 1);
   EXPECT_EQ(std::tuple(c.stream_kind(0), c.stream_kind(1), c.stream_kind(2), c.stream_kind(3),
@@ -51,7 +51,7 @@ TEST(StreamAccessTest, DescribesAudioForTheHost) {
         std::tuple{pcm, 1764u, 4 * 1764 / 176400.0,
                    std::tuple(16, kAudioFormatPcm, 2, 0, 44100, 1411200, 16, 2304, 0)}}) {
     AviBuilder b;
-    b.add_chunks(b.add_audio(format), 4, chunk);
+    b.add_frames(b.add_audio(format), 4, chunk);
     OpenedAvi c(b.build().bytes, false);
     ASSERT_EQ(c.result, 1);
     AudioInfo info;

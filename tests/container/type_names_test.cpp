@@ -107,7 +107,7 @@ TEST(AudioNamingTest, NamesTheFourFormats) {
       {0x2000, "Dolby AC-3"}, {2, "Microsoft ADPCM"},   {0x64, nullptr}};
   for (const auto& [tag, want] : cases) {
     AviBuilder b;
-    b.add_chunks(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
+    b.add_frames(b.add_audio({.tag = tag, .avg_bytes = 1000, .block_align = 1}), 2, 100);
     OpenedAvi c(b.build().bytes, false);
     ASSERT_EQ(c.result, 1) << tag;
     EXPECT_EQ(avitest::text(c.audio_type_name()), avitest::text(want));

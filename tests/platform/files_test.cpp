@@ -93,7 +93,7 @@ TEST(FilesTest, SameFileMeansSameBytesOrSameNameOnDisk) {
 // after everyone else has let go.
 TEST(FilesTest, PlayersOnBytesPlayAsOnDiskAndCopiesKeepTheBytes) {
   avitest::AviBuilder b;
-  b.add_frames(b.add_video({}), 6, 24).add_chunks(b.add_audio({}), 6, 1764);
+  b.add_frames(b.add_video({}), 6, 24).add_frames(b.add_audio({}), 6, 1764);
   const std::string path = avitest::temp_path("from_memory.avi");
   ASSERT_TRUE(b.write_file(path));
   std::string played[2];

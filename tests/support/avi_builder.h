@@ -11,8 +11,8 @@
 //
 //   avitest::AviBuilder b;
 //   int v = b.add_video({.handler = "DIB ", .width = 4, .height = 2});
-//   int a = b.add_audio({.sample_rate = 22050, .channels = 1});
-//   b.add_frames(v, 10, 24, /*key_every=*/1).add_chunks(a, 10, 882);
+//   int a = b.add_audio({.channels = 1, .sample_rate = 22050});
+//   b.add_frames(v, 10, 24, /*key_every=*/1).add_frames(a, 10, 882);
 //   avitest::BuiltAvi avi = b.build();       // avi.bytes, avi.layout.data_positions, ...
 //   avitest::MemoryFile f("clip.avi", avi.bytes);   // player.open(f.file(), -1) reads the bytes
 //
@@ -172,9 +172,6 @@ class AviBuilder {
   AviBuilder& add_chunk(int stream, std::uint32_t size, bool key = true, std::string data = {},
                         const char* id = nullptr);
   AviBuilder& add_frames(int stream, int count, std::uint32_t size, int key_every = 1);
-  AviBuilder& add_chunks(int stream, int count, std::uint32_t size) {  // all key
-    return add_frames(stream, count, size);
-  }
 
   AviBuilder& index(IndexKind kind) { return set(index_, kind); }
   // The avih dwStreams, whatever the streams added.

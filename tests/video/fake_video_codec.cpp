@@ -16,7 +16,7 @@ ClipShape every_12(int frames) {
 std::string build_clip(const ClipShape& s) {
   avitest::AviBuilder b;
   const int stream = b.add_video({.handler = s.handler, .compression = s.compression});
-  if (s.with_sound) b.add_chunks(b.add_audio({}), 2, 64);
+  if (s.with_sound) b.add_frames(b.add_audio({}), 2, 64);
   for (int f = 0; f < s.frames; ++f) {
     std::string chunk(s.empty.count(f) != 0 ? 0 : 16, '\0');
     if (!chunk.empty()) std::memcpy(chunk.data(), &f, 4);

@@ -19,7 +19,7 @@ std::string two_video_one_audio() {
   const int v0 = b.add_video({});
   const int v1 = b.add_video({.width = 8, .height = 4});
   const int a = b.add_audio({.channels = 1, .sample_rate = 22050});
-  b.add_frames(v0, 10, 24).add_frames(v1, 10, 96).add_chunks(a, 10, 882);
+  b.add_frames(v0, 10, 24).add_frames(v1, 10, 96).add_frames(a, 10, 882);
   return b.build().bytes;
 }
 
